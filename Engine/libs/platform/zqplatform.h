@@ -1,0 +1,69 @@
+// The only door to the operating system. Engine code calls these routines instead of the Windows
+// functions named beside each one; the Win32 build forwards to those functions and the POSIX build
+// behaves as they do for every input the engine gives them. Every routine accepts both '/' and '\\'
+// as path separators.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+// The separator the engine appends when it builds a path: '\\' on Windows, '/' elsewhere.
+#if defined(_WIN32)
+constexpr char PLATFORM_PATH_SEP = '\\';
+#else
+constexpr char PLATFORM_PATH_SEP = '/';
+#endif
+
+constexpr size_t PLATFORM_MAX_PATH = 260;
+
+typedef void* PlatformLibrary;
+
+// LoadLibraryA. A name ending in ".dll" stands for the platform's shared library of the same base
+// name ("TripwireDLL.dll" loads "TripwireDLL.so" on POSIX). A name without a directory is looked
+// for beside the module that contains this code first, then where the system looks. Null on failure.
+PlatformLibrary PlatformLoadLibrary(const char* pszName);
+
+// GetProcAddress: the address of an exported symbol, or null.
+void* PlatformGetProcAddress(PlatformLibrary hLibrary, const char* pszSymbol);
+
+// FreeLibrary. Null is allowed and does nothing.
+void PlatformFreeLibrary(PlatformLibrary hLibrary);
+
+// GetModuleHandleA: whether a library of that name (mapped as for PlatformLoadLibrary) is loaded
+// in this process now.
+bool PlatformIsLibraryLoaded(const char* pszName);
+
+// GetPrivateProfileStringA: the value of key pszKey in section pszSection of the profile file
+// pszFile, or pszDefault when the file, the section or the key is missing. Section and key names
+// match ignoring case; the first matching section and key win; white space around names and values
+// is trimmed and one pair of matching quotes around a value is removed; lines starting with ';'
+// are comments. The value is cut to nSize - 1 characters. Answers the characters copied.
+uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, const char* pszDefault,
+                                  char* pszOut, uint32_t nSize, const char* pszFile);
+
+// PathCanonicalizeA: removes "." and ".." segments. pszOut holds PLATFORM_MAX_PATH bytes.
+// False when the result does not fit.
+bool PlatformPathCanonicalize(char* pszOut, const char* pszPath);
+
+// _findfirst/_findclose: the name (without directory) of the first directory entry matching
+// pszPattern, a directory followed by a file pattern with '*' and '?' matched ignoring case.
+// False when nothing matches.
+bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSize);
+
+// _getcwd. False when the directory does not fit.
+bool PlatformGetCurrentDirectory(char* pszOut, size_t nSize);
+
+// _tempnam: a file name in a writable temporary directory that names no existing file, beginning
+// with pszPrefix. pszDirectory is used when it exists; otherwise the platform's temporary directory.
+bool PlatformTempName(const char* pszDirectory, const char* pszPrefix, char* pszOut, size_t nSize);
+
+// _stricmp: compares after folding ASCII letters to lower case.
+int PlatformStrICmp(const char* pszStr1, const char* pszStr2);
+
+// _vsnprintf: writes at most nSize characters; answers the count written, or a negative value when
+// the output did not fit. The output is NUL-terminated only when it is shorter than nSize.
+int PlatformVSNPrintF(char* pszOut, size_t nSize, const char* pszFormat, va_list args);
+
+// Breaks into the debugger (a breakpoint trap).
+void PlatformDebugBreak();

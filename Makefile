@@ -1,0 +1,56 @@
+# The commands people type. Each build lives in its own folder under build/.
+CMAKE ?= cmake
+GEN   := -G Ninja
+JOBS  ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+SMOKE_SECONDS ?= 15
+
+.PHONY: all build test test-native test-asan fuzz fuzz-smoke bench windows demo format clean
+
+all: build
+
+build:
+	$(CMAKE) -S . -B build/native $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) --build build/native -j $(JOBS)
+
+test: test-native test-asan fuzz-smoke
+
+test-native: build
+	cd build/native && ctest --output-on-failure -j $(JOBS)
+
+test-asan:
+	$(CMAKE) -S . -B build/asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DEMBERVISE_SANITIZE=ON
+	$(CMAKE) --build build/asan -j $(JOBS)
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+build-fuzz:
+	$(CMAKE) -S . -B build/fuzz $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	    -DCMAKE_CXX_COMPILER=clang++ -DEMBERVISE_BUILD_FUZZ=ON -DEMBERVISE_BUILD_TESTS=OFF \
+	    -DEMBERVISE_BUILD_TOOLS=OFF
+	$(CMAKE) --build build/fuzz -j $(JOBS)
+
+fuzz: build-fuzz
+	fuzz/run-all.sh build/fuzz/bin $(FUZZ_SECONDS)
+
+fuzz-smoke: build-fuzz
+	fuzz/run-all.sh build/fuzz/bin $(SMOKE_SECONDS)
+
+bench:
+	$(CMAKE) -S . -B build/bench $(GEN) -DCMAKE_BUILD_TYPE=Release -DEMBERVISE_BUILD_BENCH=ON \
+	    -DEMBERVISE_BUILD_TESTS=OFF
+	$(CMAKE) --build build/bench -j $(JOBS)
+	bench/run-all.sh build/bench/bin
+
+windows:
+	$(CMAKE) -S . -B build/win32 $(GEN) -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-i686.cmake -DEMBERVISE_BUILD_TESTS=OFF
+	$(CMAKE) --build build/win32 -j $(JOBS)
+	$(CMAKE) -S . -B build/win64 $(GEN) -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-x86_64.cmake -DEMBERVISE_BUILD_TESTS=OFF
+	$(CMAKE) --build build/win64 -j $(JOBS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,43 @@
+# A shared library loaded by name at run time (plug-in or module): no "lib" prefix, so that the
+# name the engine asks for ("TripwireDLL.dll") maps to the file that is built ("TripwireDLL.so").
+function(embervise_runtime_library target)
+  set_target_properties(${target} PROPERTIES PREFIX "")
+  if(NOT WIN32)
+    set_target_properties(${target} PROPERTIES SUFFIX ".so")
+  endif()
+endfunction()
+
+macro(embervise_add_folders)
+  foreach(folder ${ARGN})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/CMakeLists.txt)
+      add_subdirectory(${folder})
+    endif()
+  endforeach()
+endmacro()
+
+# One GoogleTest executable; each test case runs in a process of its own, so module-wide state
+# (assertion ignore flags, the assertion manager) starts fresh for every case.
+function(embervise_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE EMBERVISE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                             EMBERVISE_BIN_DIR="${EMBERVISE_BIN_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST WORKING_DIRECTORY ${EMBERVISE_BIN_DIR}
+                       PROPERTIES TIMEOUT 120)
+endfunction()
+
+# Header-only dependencies of the programs. A cross build cannot search the host's include
+# folder as a whole, so it sees just these two folders through links in the build tree.
+function(embervise_use_host_headers target)
+  if(CMAKE_CROSSCOMPILING)
+    set(dir ${CMAKE_BINARY_DIR}/host-headers)
+    foreach(sub CLI nlohmann)
+      if(NOT EXISTS ${dir}/${sub})
+        file(MAKE_DIRECTORY ${dir})
+        file(CREATE_LINK /usr/include/${sub} ${dir}/${sub} SYMBOLIC)
+      endif()
+    endforeach()
+    target_include_directories(${target} SYSTEM PRIVATE ${dir})
+  endif()
+endfunction()
