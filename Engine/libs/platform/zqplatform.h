@@ -58,6 +58,10 @@ bool PlatformGetCurrentDirectory(char* pszOut, size_t nSize);
 // with pszPrefix. pszDirectory is used when it exists; otherwise the platform's temporary directory.
 bool PlatformTempName(const char* pszDirectory, const char* pszPrefix, char* pszOut, size_t nSize);
 
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING: renames pszFrom to pszTo, replacing an existing pszTo
+// in one step. False when it cannot be done; pszTo is then unchanged.
+bool PlatformReplaceFile(const char* pszFrom, const char* pszTo);
+
 // _stricmp: compares after folding ASCII letters to lower case.
 int PlatformStrICmp(const char* pszStr1, const char* pszStr2);
 
