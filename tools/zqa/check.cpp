@@ -1,0 +1,133 @@
+// check: loads each file as the packer would and names what is wrong with it. The loader itself
+// tolerates unmatched parentheses and cuts over-long tokens silently; check reports them, because
+// in a hand-edited file they are almost always mistakes.
+#include "zqa.h"
+
+#include "zqaloadonlyalloc.h"
+#include "zqanode.h"
+#include "zqanodreader.h"
+#include "zqareader.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace zqa
+{
+namespace
+{
+constexpr uint32_t kTokenBuffer = 1024;
+constexpr uint32_t kMaxOpenLists = 1023;
+
+struct TokenStats
+{
+    uint64_t nTokens = 0;
+    uint64_t nUnmatchedClose = 0;
+    uint32_t nUnclosedAtEnd = 0;
+    uint32_t nMaxDepth = 0;
+    uint64_t nLongTokens = 0; // tokens that filled the buffer: possibly cut
+};
+
+bool ScanTokens(const std::string& sPath, bool bCompressed, TokenStats& stats)
+{
+    CZQAReader reader;
+    if (!reader.Open(sPath.c_str(), bCompressed))
+        return false;
+    char szToken[kTokenBuffer];
+    uint32_t nDepth = 0;
+    for (;;)
+    {
+        const uint32_t eToken = reader.NextToken(szToken, kTokenBuffer);
+        if (eToken == CZQAReader::TOKEN_EOF)
+            break;
+        ++stats.nTokens;
+        switch (eToken)
+        {
+        case CZQAReader::TOKEN_BEGIN_LIST:
+            ++nDepth;
+            if (nDepth > stats.nMaxDepth)
+                stats.nMaxDepth = nDepth;
+            break;
+        case CZQAReader::TOKEN_END_LIST:
+            if (nDepth == 0)
+                ++stats.nUnmatchedClose;
+            else
+                --nDepth;
+            break;
+        default:
+            if (std::strlen(szToken) >= kTokenBuffer - 1)
+                ++stats.nLongTokens;
+            break;
+        }
+    }
+    stats.nUnclosedAtEnd = nDepth;
+    reader.Close();
+    return true;
+}
+
+bool CheckOne(const std::string& sPath, InputMode eMode, bool bQuiet)
+{
+    if (!CheckReadable(sPath))
+        return false;
+    const bool bCompressed = ResolveCompressed(sPath, eMode);
+    TokenStats stats;
+    if (!ScanTokens(sPath, bCompressed, stats))
+    {
+        std::printf("%s: error: %s\n", sPath.c_str(),
+                    bCompressed ? "not a compressed ZQA file (its first four bytes are not zero)"
+                                : "cannot be opened");
+        return false;
+    }
+
+    bool bOk = true;
+    if (stats.nMaxDepth > kMaxOpenLists)
+    {
+        std::printf("%s: error: lists nested %u deep; at most %u can be open at once\n", sPath.c_str(),
+                    stats.nMaxDepth, kMaxOpenLists);
+        bOk = false;
+    }
+    if (stats.nUnmatchedClose)
+    {
+        std::printf("%s: error: %llu unmatched ')' (ignored when loaded)\n", sPath.c_str(),
+                    static_cast<unsigned long long>(stats.nUnmatchedClose));
+        bOk = false;
+    }
+    if (stats.nUnclosedAtEnd)
+    {
+        std::printf("%s: error: %u list(s) still open at the end of the file (closed when loaded)\n",
+                    sPath.c_str(), stats.nUnclosedAtEnd);
+        bOk = false;
+    }
+    if (stats.nLongTokens)
+        std::printf("%s: warning: %llu token(s) of %u bytes or more; longer ones are cut to %u bytes\n",
+                    sPath.c_str(), static_cast<unsigned long long>(stats.nLongTokens), kTokenBuffer - 1,
+                    kTokenBuffer - 1);
+
+    if (stats.nMaxDepth <= kMaxOpenLists)
+    {
+        CZQALoadOnlyAlloc allocator(0x40000);
+        CZQANode root;
+        if (!CZQANodeReader::LoadEntireFile(sPath.c_str(), bCompressed, &root, &allocator))
+        {
+            std::printf("%s: error: the tree cannot be loaded (out of memory)\n", sPath.c_str());
+            bOk = false;
+        }
+        else if (bOk && !bQuiet)
+        {
+            std::printf("%s: ok (%u top-level items, %llu tokens)\n", sPath.c_str(), root.GetNumElements(),
+                        static_cast<unsigned long long>(stats.nTokens));
+        }
+        root.Free(&allocator);
+    }
+    return bOk;
+}
+} // namespace
+
+int RunCheck(const std::vector<std::string>& files, InputMode eMode, bool bQuiet)
+{
+    bool bAllOk = true;
+    for (const std::string& sPath : files)
+        bAllOk = CheckOne(sPath, eMode, bQuiet) && bAllOk;
+    std::fflush(stdout);
+    return bAllOk ? 0 : 1;
+}
+} // namespace zqa

@@ -1,0 +1,92 @@
+#include "zqa.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+#ifndef EMBERVISE_VERSION
+#define EMBERVISE_VERSION "0.0.0"
+#endif
+
+namespace
+{
+// The --compressed / --plain pair shared by every command.
+struct InputFlags
+{
+    bool bCompressed = false;
+    bool bPlain = false;
+
+    void AddTo(CLI::App* pCommand, const char* pszCompressedHelp, const char* pszPlainHelp)
+    {
+        CLI::Option* pCompressed = pCommand->add_flag("--compressed", bCompressed, pszCompressedHelp);
+        pCommand->add_flag("--plain", bPlain, pszPlainHelp)->excludes(pCompressed);
+    }
+
+    zqa::InputMode Mode(zqa::InputMode eDefault) const
+    {
+        if (bCompressed)
+            return zqa::InputMode::Compressed;
+        if (bPlain)
+            return zqa::InputMode::Plain;
+        return eDefault;
+    }
+};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"Compress, decompress, print and check ZQA files (the parenthesised text format of the "
+                 "ZQ engine's sources).\nA name whose last character is 'c' or 'C' is read as LZSS-compressed."};
+    app.name("zqa");
+    app.set_version_flag("-V,--version", "zqa " EMBERVISE_VERSION);
+    app.require_subcommand(1);
+
+    std::string sInput;
+    std::string sOutput;
+    std::vector<std::string> files;
+    bool bQuiet = false;
+    InputFlags compressFlags;
+    InputFlags decompressFlags;
+    InputFlags treeFlags;
+    InputFlags checkFlags;
+
+    CLI::App* pCompress = app.add_subcommand("compress", "LZSS-compress a file (IN.Fx00a -> IN.Fx00c by default)");
+    pCompress->add_option("IN", sInput, "file to compress (read as plain text)")->required();
+    pCompress->add_option("-o,--output", sOutput, "output file (default: IN with its last letter 'a' made 'c')");
+    compressFlags.AddTo(pCompress, "IN is itself compressed: recompress it", "IN is plain text (the default)");
+
+    CLI::App* pDecompress =
+        app.add_subcommand("decompress", "Decompress a file (IN.Fx00c -> IN.Fx00a by default)");
+    pDecompress->add_option("IN", sInput, "compressed file")->required();
+    pDecompress->add_option("-o,--output", sOutput,
+                            "output file, or - for standard output (default: IN with its last letter 'c' made 'a')");
+    decompressFlags.AddTo(pDecompress, "IN is compressed (the default)", "IN is plain: copy it");
+
+    CLI::App* pTree = app.add_subcommand("tree", "Print the loaded tree, one node per line");
+    pTree->add_option("FILE", sInput, "ZQA file, plain or compressed")->required();
+    treeFlags.AddTo(pTree, "read FILE as compressed whatever its name", "read FILE as plain whatever its name");
+
+    CLI::App* pCheck = app.add_subcommand("check", "Load each file and say what is wrong; exit 1 when any fails");
+    pCheck->add_option("FILE", files, "ZQA files, plain or compressed")->required();
+    pCheck->add_flag("-q,--quiet", bQuiet, "print only problems");
+    checkFlags.AddTo(pCheck, "read every FILE as compressed", "read every FILE as plain");
+
+    try
+    {
+        app.parse(argc, argv);
+    }
+    catch (const CLI::ParseError& e)
+    {
+        // Usage errors exit with 2, --help and --version with 0.
+        const int nExit = app.exit(e);
+        return nExit == 0 ? 0 : 2;
+    }
+
+    if (pCompress->parsed())
+        return zqa::RunConvert(sInput, sOutput, true, compressFlags.Mode(zqa::InputMode::Plain));
+    if (pDecompress->parsed())
+        return zqa::RunConvert(sInput, sOutput, false, decompressFlags.Mode(zqa::InputMode::Compressed));
+    if (pTree->parsed())
+        return zqa::RunTree(sInput, treeFlags.Mode(zqa::InputMode::ByName));
+    return zqa::RunCheck(files, checkFlags.Mode(zqa::InputMode::ByName), bQuiet);
+}

@@ -1,0 +1,92 @@
+// tree: the loaded tree, one node per line, children indented under their list. A list shows as
+// "(", a quoted atom in quotes, bytes that would upset a terminal as \xNN.
+#include "zqa.h"
+
+#include "zqaloadonlyalloc.h"
+#include "zqanode.h"
+#include "zqanodreader.h"
+
+#include <cstdio>
+
+namespace zqa
+{
+namespace
+{
+class CTreePrinter
+{
+public:
+    ~CTreePrinter() { Flush(); }
+
+    void PrintChildren(CZQANode& list, unsigned nDepth)
+    {
+        for (uint32_t i = 0; i < list.GetNumElements(); ++i)
+            PrintNode(*list.GetElement(i), nDepth);
+    }
+
+private:
+    void PrintNode(CZQANode& node, unsigned nDepth)
+    {
+        m_sOut.append(2 * nDepth, ' ');
+        if (node.IsList())
+        {
+            m_sOut += "(\n";
+            PrintChildren(node, nDepth + 1);
+            return;
+        }
+        const bool bQuoted = (node.m_nFlags & 0x40000000u) != 0;
+        if (bQuoted)
+            m_sOut += '"';
+        for (const char* p = node.GetValue(); *p; ++p)
+            AppendByte(static_cast<unsigned char>(*p));
+        if (bQuoted)
+            m_sOut += '"';
+        m_sOut += '\n';
+        if (m_sOut.size() > 1 << 16)
+            Flush();
+    }
+
+    void AppendByte(unsigned char c)
+    {
+        if (c >= 0x20 && c != 0x7F)
+        {
+            m_sOut += static_cast<char>(c);
+            return;
+        }
+        static const char kHex[] = "0123456789ABCDEF";
+        m_sOut += "\\x";
+        m_sOut += kHex[c >> 4];
+        m_sOut += kHex[c & 15];
+    }
+
+    void Flush()
+    {
+        std::fwrite(m_sOut.data(), 1, m_sOut.size(), stdout);
+        m_sOut.clear();
+    }
+
+    std::string m_sOut;
+};
+} // namespace
+
+int RunTree(const std::string& sPath, InputMode eMode)
+{
+    if (!CheckReadable(sPath))
+        return 1;
+    const bool bCompressed = ResolveCompressed(sPath, eMode);
+    CZQALoadOnlyAlloc allocator(0x40000);
+    CZQANode root;
+    if (!CZQANodeReader::LoadEntireFile(sPath.c_str(), bCompressed, &root, &allocator))
+    {
+        PrintError(sPath + (bCompressed ? ": cannot be loaded (not a compressed ZQA file, lists nested deeper "
+                                          "than 1023, or out of memory)"
+                                        : ": cannot be loaded (lists nested deeper than 1023, or out of memory)"));
+        return 1;
+    }
+    {
+        CTreePrinter printer;
+        printer.PrintChildren(root, 0);
+    }
+    root.Free(&allocator);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+} // namespace zqa
