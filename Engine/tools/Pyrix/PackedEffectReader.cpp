@@ -9,7 +9,7 @@
 
 namespace
 {
-constexpr uint32_t kMagic = 0x58465128u; // "ZQFX" as it lies in the file, read little-endian
+constexpr uint32_t kMagic = 0x5846515Au; // "ZQFX" as it lies in the file, read little-endian
 constexpr uint32_t kVersion = 2;
 constexpr uint32_t kEffectRecordSize = 12; // name, length, key count
 constexpr uint32_t kKeyRecordSize = 24;    // type, start, end, id, link id, property count
