@@ -4,6 +4,7 @@
  * game and the properties of each type. It exports, with C linkage:
  *
  *   int  PyrixGetInfo(EffectModuleInfo** ppInfo);   stores its info pointer; null means failure
+ *                                                   (the result is not read)
  *   void PyrixReleaseInfo(EffectModuleInfo* pInfo); takes the info back; also called with null
  *
  * The records stay valid from PyrixGetInfo until PyrixReleaseInfo; the packer only reads them.
@@ -14,8 +15,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* C linkage for the exports, in C and C++ alike: module authors write
+ *   PYRIX_EXTERN_C ZQ_EXPORT int PyrixGetInfo(EffectModuleInfo** ppInfo) { ... } */
 #ifdef __cplusplus
-extern "C" {
+#define PYRIX_EXTERN_C extern "C"
+#else
+#define PYRIX_EXTERN_C
 #endif
 
 /* Value type of a property. Codes 0 and 8 carry no value and are never written. */
@@ -48,9 +53,9 @@ typedef union EffectPropValue
 /* One property of an effect type. */
 typedef struct EffectPropDesc
 {
-    char szName[128];   /* matched ignoring case */
-    char szParams[512]; /* Enum: "choice,choice,..."; Int, Float, Vector: "min;max", either side may be empty */
-    uint32_t eType;     /* an EffectPropType code */
+    char szName[128];         /* matched ignoring case */
+    char szParams[512];       /* Enum: "a,b,c"; Int, Float, Vector: "min;max", a side may be empty */
+    uint32_t eType;           /* an EffectPropType code */
     uint8_t m_bFunctionCurve; /* values over the key's normalised lifetime 0.0 .. 1.0 */
     uint8_t m_bCurveEndKey;   /* a function curve also needs a key at 1.0 */
     uint8_t aPadding[2];
@@ -73,14 +78,20 @@ typedef struct EffectModuleInfo
     EffectTypeDesc* pTypes; /* nNumTypes types */
 } EffectModuleInfo;
 
-typedef int (*PFN_PyrixGetInfo)(EffectModuleInfo** ppInfo);
-typedef void (*PFN_PyrixReleaseInfo)(EffectModuleInfo* pInfo);
+PYRIX_EXTERN_C typedef int (*PFN_PyrixGetInfo)(EffectModuleInfo** ppInfo);
+PYRIX_EXTERN_C typedef void (*PFN_PyrixReleaseInfo)(EffectModuleInfo* pInfo);
 
-#ifdef __cplusplus
-}
+/* Layout checks that hold for every pointer width. C11 and C++11 have static assertions; older C
+ * compilers get an array type whose size is negative when the condition fails. */
+#if defined(__cplusplus)
 #define PYRIX_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-#else
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define PYRIX_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#else
+#define PYRIX_CONCAT_(a, b) a##b
+#define PYRIX_CONCAT(a, b) PYRIX_CONCAT_(a, b)
+#define PYRIX_STATIC_ASSERT(cond, msg)                                                                       \
+    typedef char PYRIX_CONCAT(PyrixStaticAssert_, __LINE__)[(cond) ? 1 : -1]
 #endif
 
 PYRIX_STATIC_ASSERT(sizeof(EffectPropValue) == 256, "EffectPropValue is 256 bytes");
@@ -93,7 +104,9 @@ PYRIX_STATIC_ASSERT(offsetof(EffectPropDesc, DefaultValue) == 648, "DefaultValue
 PYRIX_STATIC_ASSERT(offsetof(EffectTypeDesc, nTypeID) == 128, "nTypeID at 128");
 PYRIX_STATIC_ASSERT(offsetof(EffectTypeDesc, nNumProps) == 132, "nNumProps at 132");
 PYRIX_STATIC_ASSERT(offsetof(EffectTypeDesc, pProps) == 136, "pProps at 136");
-PYRIX_STATIC_ASSERT(sizeof(EffectTypeDesc) == 136 + (sizeof(void*) == 4 ? 4 : 8), "EffectTypeDesc is 140 bytes (144 on 64-bit)");
+PYRIX_STATIC_ASSERT(sizeof(EffectTypeDesc) == 136 + (sizeof(void*) == 4 ? 4 : 8),
+                    "EffectTypeDesc is 140 bytes (144 on 64-bit)");
 PYRIX_STATIC_ASSERT(offsetof(EffectModuleInfo, nNumTypes) == 4, "nNumTypes at 4");
+PYRIX_STATIC_ASSERT(offsetof(EffectModuleInfo, pTypes) == 8, "pTypes at 8");
 
 #endif /* PYRIX_MODULE_H */

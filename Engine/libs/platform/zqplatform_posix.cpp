@@ -1,0 +1,544 @@
+// POSIX implementation of the platform layer: behaves as the Windows functions named in zqplatform.h
+// do for the inputs the engine gives them.
+#include "zqplatform.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#if defined(__GLIBC__)
+#include <link.h>
+#endif
+
+namespace
+{
+bool IsSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+char FoldLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+char FoldUpper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualsIgnoringCase(const std::string& s1, const std::string& s2)
+{
+    return s1.size() == s2.size() &&
+           std::equal(s1.begin(), s1.end(), s2.begin(), [](char a, char b) { return FoldLower(a) == FoldLower(b); });
+}
+
+std::string Trim(const char* pBegin, const char* pEnd)
+{
+    while (pBegin < pEnd && IsBlank(*pBegin))
+        ++pBegin;
+    while (pEnd > pBegin && IsBlank(pEnd[-1]))
+        --pEnd;
+    return std::string(pBegin, pEnd);
+}
+
+std::string Trim(const std::string& s)
+{
+    return Trim(s.data(), s.data() + s.size());
+}
+
+// The engine writes either separator; the file system knows only '/'.
+std::string ToPosixPath(const char* pszPath)
+{
+    std::string sPath(pszPath);
+    std::replace(sPath.begin(), sPath.end(), '\\', '/');
+    return sPath;
+}
+
+// Copies at most nSize - 1 characters and terminates; answers the characters copied.
+uint32_t CopyCut(char* pszOut, uint32_t nSize, const std::string& sValue)
+{
+    const size_t nCopy = std::min<size_t>(sValue.size(), nSize - 1);
+    std::memcpy(pszOut, sValue.data(), nCopy);
+    pszOut[nCopy] = '\0';
+    return static_cast<uint32_t>(nCopy);
+}
+
+//----------------------------------------------------------------------------------------------------------
+// Libraries
+
+// LoadLibraryA's naming: ".dll" (any case) stands for the shared library suffix, a name without an
+// extension gets it, and a trailing '.' means "no extension".
+std::string MapLibraryName(const char* pszName)
+{
+    std::string sName = ToPosixPath(pszName);
+    const size_t nSlash = sName.rfind('/');
+    const size_t nStart = nSlash == std::string::npos ? 0 : nSlash + 1;
+    const size_t nDot = sName.rfind('.');
+    if (nDot == std::string::npos || nDot < nStart)
+        return sName + ".so";
+    if (nDot == sName.size() - 1)
+        return sName.substr(0, nDot);
+    if (EqualsIgnoringCase(sName.substr(nDot), ".dll"))
+        return sName.substr(0, nDot) + ".so";
+    return sName;
+}
+
+// The folder (with a trailing '/') of the module that holds this code: the program or the shared
+// library that links the platform layer. Empty when it cannot be told.
+std::string ThisModuleFolder()
+{
+    std::string sPath;
+#if defined(__GLIBC__)
+    Dl_info info;
+    link_map* pMap = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(&ThisModuleFolder), &info, reinterpret_cast<void**>(&pMap),
+                RTLD_DL_LINKMAP) &&
+        pMap && pMap->l_name && pMap->l_name[0])
+        sPath = pMap->l_name;
+    else
+    {
+        // The main program has no name in the link map.
+        char szExe[4096];
+        const ssize_t nLen = readlink("/proc/self/exe", szExe, sizeof(szExe) - 1);
+        if (nLen > 0)
+            sPath.assign(szExe, static_cast<size_t>(nLen));
+    }
+#else
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&ThisModuleFolder), &info) && info.dli_fname)
+        sPath = info.dli_fname;
+#endif
+    const size_t nSlash = sPath.rfind('/');
+    return nSlash == std::string::npos ? std::string() : sPath.substr(0, nSlash + 1);
+}
+
+// The names to try, in order: beside this module first for a bare name, then as given.
+std::vector<std::string> LibraryCandidates(const char* pszName)
+{
+    std::vector<std::string> candidates;
+    const std::string sMapped = MapLibraryName(pszName);
+    if (sMapped.find('/') == std::string::npos)
+    {
+        const std::string sFolder = ThisModuleFolder();
+        if (!sFolder.empty())
+            candidates.push_back(sFolder + sMapped);
+    }
+    candidates.push_back(sMapped);
+    return candidates;
+}
+
+//----------------------------------------------------------------------------------------------------------
+// Profile files
+
+bool ReadWholeFile(const std::string& sPath, std::string& sText)
+{
+    FILE* pFile = std::fopen(sPath.c_str(), "rb");
+    if (!pFile)
+        return false;
+    char buffer[4096];
+    size_t nRead;
+    while ((nRead = std::fread(buffer, 1, sizeof(buffer), pFile)) > 0)
+        sText.append(buffer, nRead);
+    const bool bOk = !std::ferror(pFile);
+    std::fclose(pFile);
+    return bOk;
+}
+
+// The value of the first matching key in the first matching section, as written (trimmed).
+bool FindProfileValue(const std::string& sText, const std::string& sSection, const std::string& sKey,
+                      std::string& sValue)
+{
+    size_t nPos = 0;
+    if (sText.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        nPos = 3;
+    // Lines before the first section header belong to the section without a name.
+    bool bInSection = sSection.empty();
+    bool bSectionSeen = bInSection;
+    while (nPos < sText.size())
+    {
+        size_t nEnd = sText.find('\n', nPos);
+        if (nEnd == std::string::npos)
+            nEnd = sText.size();
+        const std::string sLine = Trim(sText.data() + nPos, sText.data() + nEnd);
+        nPos = nEnd + 1;
+        if (sLine.empty() || sLine[0] == ';')
+            continue;
+        if (sLine[0] == '[')
+        {
+            const size_t nClose = sLine.rfind(']');
+            if (nClose != std::string::npos)
+            {
+                // Only the first section of a name counts.
+                if (bSectionSeen)
+                    return false;
+                bInSection = EqualsIgnoringCase(Trim(sLine.substr(1, nClose - 1)), sSection);
+                bSectionSeen = bInSection;
+                continue;
+            }
+        }
+        if (!bInSection)
+            continue;
+        const size_t nEquals = sLine.find('=');
+        if (nEquals == std::string::npos)
+            continue;
+        if (EqualsIgnoringCase(Trim(sLine.substr(0, nEquals)), sKey))
+        {
+            sValue = Trim(sLine.substr(nEquals + 1));
+            return true;
+        }
+    }
+    return false;
+}
+
+//----------------------------------------------------------------------------------------------------------
+// Pattern search
+
+bool MatchesPattern(const char* pszPattern, const char* pszName)
+{
+    // Greedy '*' with one backtrack point: linear in practice, never exponential.
+    const char* pStar = nullptr;
+    const char* pStarName = nullptr;
+    while (*pszName)
+    {
+        if (*pszPattern == '*')
+        {
+            pStar = pszPattern++;
+            pStarName = pszName;
+        }
+        else if (*pszPattern == '?' || (*pszPattern && FoldLower(*pszPattern) == FoldLower(*pszName)))
+        {
+            ++pszPattern;
+            ++pszName;
+        }
+        else if (pStar)
+        {
+            pszPattern = pStar + 1;
+            pszName = ++pStarName;
+        }
+        else
+            return false;
+    }
+    while (*pszPattern == '*')
+        ++pszPattern;
+    return *pszPattern == '\0';
+}
+
+// The order of an NTFS directory listing: names compared after folding to upper case.
+bool ListsBefore(const std::string& s1, const std::string& s2)
+{
+    const size_t nCommon = std::min(s1.size(), s2.size());
+    for (size_t i = 0; i < nCommon; ++i)
+    {
+        const unsigned char c1 = static_cast<unsigned char>(FoldUpper(s1[i]));
+        const unsigned char c2 = static_cast<unsigned char>(FoldUpper(s2[i]));
+        if (c1 != c2)
+            return c1 < c2;
+    }
+    if (s1.size() != s2.size())
+        return s1.size() < s2.size();
+    return s1 < s2;
+}
+
+//----------------------------------------------------------------------------------------------------------
+// Temporary names
+
+bool IsWritableFolder(const std::string& sPath)
+{
+    struct stat st;
+    return !sPath.empty() && stat(sPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           access(sPath.c_str(), W_OK | X_OK) == 0;
+}
+
+uint64_t MixBits(uint64_t n)
+{
+    n += 0x9E3779B97F4A7C15ull;
+    n = (n ^ (n >> 30)) * 0xBF58476D1CE4E5B9ull;
+    n = (n ^ (n >> 27)) * 0x94D049BB133111EBull;
+    return n ^ (n >> 31);
+}
+} // namespace
+
+//----------------------------------------------------------------------------------------------------------
+
+PlatformLibrary PlatformLoadLibrary(const char* pszName)
+{
+    if (!pszName || !*pszName)
+        return nullptr;
+    for (const std::string& sCandidate : LibraryCandidates(pszName))
+    {
+        if (void* hLibrary = dlopen(sCandidate.c_str(), RTLD_NOW | RTLD_LOCAL))
+            return hLibrary;
+    }
+    return nullptr;
+}
+
+void* PlatformGetProcAddress(PlatformLibrary hLibrary, const char* pszSymbol)
+{
+    if (!hLibrary || !pszSymbol)
+        return nullptr;
+    return dlsym(hLibrary, pszSymbol);
+}
+
+void PlatformFreeLibrary(PlatformLibrary hLibrary)
+{
+    if (hLibrary)
+        dlclose(hLibrary);
+}
+
+bool PlatformIsLibraryLoaded(const char* pszName)
+{
+    if (!pszName || !*pszName)
+        return false;
+    for (const std::string& sCandidate : LibraryCandidates(pszName))
+    {
+        // RTLD_NOLOAD only looks; the reference it takes is given back at once.
+        if (void* hLibrary = dlopen(sCandidate.c_str(), RTLD_NOW | RTLD_NOLOAD))
+        {
+            dlclose(hLibrary);
+            return true;
+        }
+    }
+    return false;
+}
+
+uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, const char* pszDefault,
+                                  char* pszOut, uint32_t nSize, const char* pszFile)
+{
+    if (!pszOut || nSize == 0)
+        return 0;
+    std::string sText;
+    std::string sValue;
+    if (pszSection && pszKey && pszFile && ReadWholeFile(ToPosixPath(pszFile), sText) &&
+        FindProfileValue(sText, Trim(std::string(pszSection)), Trim(std::string(pszKey)), sValue))
+    {
+        // One pair of matching quotes goes; what they enclose stays as written.
+        if (sValue.size() >= 2 && (sValue[0] == '"' || sValue[0] == '\'') && sValue.back() == sValue[0])
+            sValue = sValue.substr(1, sValue.size() - 2);
+        return CopyCut(pszOut, nSize, sValue);
+    }
+    // Trailing blanks of the default are dropped.
+    std::string sDefault = pszDefault ? pszDefault : "";
+    while (!sDefault.empty() && sDefault.back() == ' ')
+        sDefault.pop_back();
+    return CopyCut(pszOut, nSize, sDefault);
+}
+
+bool PlatformPathCanonicalize(char* pszOut, const char* pszPath)
+{
+    if (!pszOut)
+        return false;
+    pszOut[0] = '\0';
+    if (!pszPath || std::strlen(pszPath) >= PLATFORM_MAX_PATH)
+        return false;
+
+    // The root stays; ".." never climbs above it.
+    std::string sRoot;
+    const char* p = pszPath;
+    if (((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':')
+    {
+        sRoot.assign(p, 2);
+        p += 2;
+        if (IsSeparator(*p))
+        {
+            sRoot += PLATFORM_PATH_SEP;
+            ++p;
+        }
+    }
+    else if (IsSeparator(p[0]) && IsSeparator(p[1]))
+    {
+        // A network name: the server stays as part of the root.
+        sRoot.assign(2, PLATFORM_PATH_SEP);
+        p += 2;
+        while (*p && !IsSeparator(*p))
+            sRoot += *p++;
+        if (*p)
+        {
+            sRoot += PLATFORM_PATH_SEP;
+            ++p;
+        }
+    }
+    else if (IsSeparator(p[0]))
+    {
+        sRoot = PLATFORM_PATH_SEP;
+        ++p;
+    }
+
+    std::vector<std::string> segments;
+    bool bTrailingSeparator = false;
+    while (*p)
+    {
+        const char* pEnd = p;
+        while (*pEnd && !IsSeparator(*pEnd))
+            ++pEnd;
+        const std::string sSegment(p, pEnd);
+        bTrailingSeparator = *pEnd != '\0';
+        p = *pEnd ? pEnd + 1 : pEnd;
+        if (sSegment == ".")
+            continue;
+        if (sSegment == "..")
+        {
+            if (!segments.empty())
+                segments.pop_back();
+            continue;
+        }
+        segments.push_back(sSegment);
+    }
+
+    std::string sResult = sRoot;
+    for (size_t i = 0; i < segments.size(); ++i)
+    {
+        if (i > 0)
+            sResult += PLATFORM_PATH_SEP;
+        sResult += segments[i];
+    }
+    if (bTrailingSeparator && !segments.empty())
+        sResult += PLATFORM_PATH_SEP;
+    // Nothing left, or a bare drive, names a root.
+    if (sResult.empty() || (sResult.size() == 2 && sResult[1] == ':'))
+        sResult += PLATFORM_PATH_SEP;
+    if (sResult.size() >= PLATFORM_MAX_PATH)
+        return false;
+    std::memcpy(pszOut, sResult.c_str(), sResult.size() + 1);
+    return true;
+}
+
+bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSize)
+{
+    if (!pszName || nNameSize == 0)
+        return false;
+    pszName[0] = '\0';
+    if (!pszPattern)
+        return false;
+
+    const std::string sPattern = ToPosixPath(pszPattern);
+    const size_t nSlash = sPattern.rfind('/');
+    std::string sFolder = ".";
+    if (nSlash != std::string::npos)
+        sFolder = nSlash == 0 ? "/" : sPattern.substr(0, nSlash);
+    const std::string sFilePattern = nSlash == std::string::npos ? sPattern : sPattern.substr(nSlash + 1);
+
+    DIR* pDir = opendir(sFolder.c_str());
+    if (!pDir)
+        return false;
+    std::string sBest;
+    bool bFound = false;
+    while (const dirent* pEntry = readdir(pDir))
+    {
+        if (MatchesPattern(sFilePattern.c_str(), pEntry->d_name) && (!bFound || ListsBefore(pEntry->d_name, sBest)))
+        {
+            sBest = pEntry->d_name;
+            bFound = true;
+        }
+    }
+    closedir(pDir);
+    if (!bFound || sBest.size() >= nNameSize)
+        return false;
+    std::memcpy(pszName, sBest.c_str(), sBest.size() + 1);
+    return true;
+}
+
+bool PlatformGetCurrentDirectory(char* pszOut, size_t nSize)
+{
+    if (!pszOut || nSize == 0)
+        return false;
+    return getcwd(pszOut, nSize) != nullptr;
+}
+
+bool PlatformTempName(const char* pszDirectory, const char* pszPrefix, char* pszOut, size_t nSize)
+{
+    if (!pszOut || nSize == 0)
+        return false;
+    pszOut[0] = '\0';
+
+    std::string sFolder = pszDirectory ? ToPosixPath(pszDirectory) : std::string();
+    if (!IsWritableFolder(sFolder))
+    {
+        const char* pszTmp = std::getenv("TMPDIR");
+        sFolder = pszTmp ? pszTmp : "";
+        if (!IsWritableFolder(sFolder))
+            sFolder = "/tmp";
+    }
+    if (sFolder.back() != '/')
+        sFolder += '/';
+    sFolder += pszPrefix ? pszPrefix : "";
+
+    // Process, call count and clock make the name unique; it is checked against the folder too.
+    static std::atomic<uint32_t> s_nCalls{0};
+    for (int nTry = 0; nTry < 100; ++nTry)
+    {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        const uint64_t nNoise = MixBits((static_cast<uint64_t>(now.tv_sec) << 32) ^ static_cast<uint64_t>(now.tv_nsec) ^
+                                        (static_cast<uint64_t>(s_nCalls.fetch_add(1)) << 40));
+        char szTail[64];
+        std::snprintf(szTail, sizeof(szTail), "%ld_%08x", static_cast<long>(getpid()),
+                      static_cast<unsigned>(nNoise & 0xFFFFFFFFu));
+        const std::string sName = sFolder + szTail;
+        struct stat st;
+        if (lstat(sName.c_str(), &st) == 0 || errno != ENOENT)
+            continue;
+        if (sName.size() >= nSize)
+            return false;
+        std::memcpy(pszOut, sName.c_str(), sName.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+int PlatformStrICmp(const char* pszStr1, const char* pszStr2)
+{
+    for (;; ++pszStr1, ++pszStr2)
+    {
+        const int c1 = static_cast<unsigned char>(FoldLower(*pszStr1));
+        const int c2 = static_cast<unsigned char>(FoldLower(*pszStr2));
+        if (c1 != c2 || c1 == 0)
+            return c1 - c2;
+    }
+}
+
+int PlatformVSNPrintF(char* pszOut, size_t nSize, const char* pszFormat, va_list args)
+{
+    va_list argsCopy;
+    va_copy(argsCopy, args);
+    const int nCount = std::vsnprintf(pszOut, nSize, pszFormat, args);
+    int nResult = nCount;
+    if (nCount >= 0 && static_cast<size_t>(nCount) >= nSize)
+    {
+        // _vsnprintf fills the whole buffer, without a terminator, when the output does not fit;
+        // vsnprintf gave up the last byte to the terminator, so format once more in full.
+        if (nSize > 0)
+        {
+            if (char* pszFull = static_cast<char*>(std::malloc(static_cast<size_t>(nCount) + 1)))
+            {
+                std::vsnprintf(pszFull, static_cast<size_t>(nCount) + 1, pszFormat, argsCopy);
+                std::memcpy(pszOut, pszFull, nSize);
+                std::free(pszFull);
+            }
+        }
+        nResult = static_cast<size_t>(nCount) == nSize ? nCount : -1;
+    }
+    va_end(argsCopy);
+    return nResult < 0 ? -1 : nResult;
+}
+
+void PlatformDebugBreak()
+{
+    std::raise(SIGTRAP);
+}

@@ -1,0 +1,116 @@
+// Win32 implementation of the platform layer: the Windows functions themselves.
+#include "zqplatform.h"
+
+#include <windows.h>
+
+#include <shlwapi.h>
+
+#include <direct.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+PlatformLibrary PlatformLoadLibrary(const char* pszName)
+{
+    return pszName ? reinterpret_cast<PlatformLibrary>(LoadLibraryA(pszName)) : nullptr;
+}
+
+void* PlatformGetProcAddress(PlatformLibrary hLibrary, const char* pszSymbol)
+{
+    if (!hLibrary || !pszSymbol)
+        return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(hLibrary), pszSymbol));
+}
+
+void PlatformFreeLibrary(PlatformLibrary hLibrary)
+{
+    if (hLibrary)
+        FreeLibrary(static_cast<HMODULE>(hLibrary));
+}
+
+bool PlatformIsLibraryLoaded(const char* pszName)
+{
+    return pszName && GetModuleHandleA(pszName) != nullptr;
+}
+
+uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, const char* pszDefault,
+                                  char* pszOut, uint32_t nSize, const char* pszFile)
+{
+    // A relative name would be looked for in the Windows folder.
+    char szFullPath[MAX_PATH];
+    const DWORD nLen = pszFile ? GetFullPathNameA(pszFile, MAX_PATH, szFullPath, nullptr) : 0;
+    const char* pszPath = (nLen > 0 && nLen < MAX_PATH) ? szFullPath : pszFile;
+    return static_cast<uint32_t>(GetPrivateProfileStringA(pszSection, pszKey, pszDefault, pszOut, nSize, pszPath));
+}
+
+bool PlatformPathCanonicalize(char* pszOut, const char* pszPath)
+{
+    if (!pszOut)
+        return false;
+    pszOut[0] = '\0';
+    // PathCanonicalizeA knows only backslashes.
+    char szPath[MAX_PATH];
+    if (!pszPath || strlen(pszPath) >= MAX_PATH)
+        return false;
+    strcpy(szPath, pszPath);
+    for (char* p = szPath; *p; ++p)
+    {
+        if (*p == '/')
+            *p = '\\';
+    }
+    return PathCanonicalizeA(pszOut, szPath) != FALSE;
+}
+
+bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSize)
+{
+    if (!pszName || nNameSize == 0)
+        return false;
+    pszName[0] = '\0';
+    if (!pszPattern)
+        return false;
+    _finddata_t data;
+    const intptr_t hFind = _findfirst(pszPattern, &data);
+    if (hFind == -1)
+        return false;
+    _findclose(hFind);
+    if (strlen(data.name) >= nNameSize)
+        return false;
+    strcpy(pszName, data.name);
+    return true;
+}
+
+bool PlatformGetCurrentDirectory(char* pszOut, size_t nSize)
+{
+    return pszOut && nSize > 0 && nSize <= 0x7FFFFFFF && _getcwd(pszOut, static_cast<int>(nSize)) != nullptr;
+}
+
+bool PlatformTempName(const char* pszDirectory, const char* pszPrefix, char* pszOut, size_t nSize)
+{
+    if (!pszOut || nSize == 0)
+        return false;
+    pszOut[0] = '\0';
+    char* pszName = _tempnam(pszDirectory, pszPrefix);
+    if (!pszName)
+        return false;
+    const bool bFits = strlen(pszName) < nSize;
+    if (bFits)
+        strcpy(pszOut, pszName);
+    free(pszName);
+    return bFits;
+}
+
+int PlatformStrICmp(const char* pszStr1, const char* pszStr2)
+{
+    return _stricmp(pszStr1, pszStr2);
+}
+
+int PlatformVSNPrintF(char* pszOut, size_t nSize, const char* pszFormat, va_list args)
+{
+    return _vsnprintf(pszOut, nSize, pszFormat, args);
+}
+
+void PlatformDebugBreak()
+{
+    DebugBreak();
+}

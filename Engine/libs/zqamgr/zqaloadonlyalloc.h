@@ -1,0 +1,43 @@
+// Block allocator for trees that are loaded once, read, and thrown away as a whole: requests are
+// carved back to back out of large heap blocks, individual frees cost nothing, and everything goes
+// at FreeAllBlocks or destruction.
+#pragma once
+
+#include "zqanode.h"
+
+#include <cstdint>
+
+class CZQALoadOnlyAlloc final : public CZQAAllocator
+{
+public:
+    // Every request is rounded up to this, so nodes placed after odd-sized strings stay aligned.
+    static constexpr uint32_t ALIGNMENT = alignof(void*);
+
+    explicit CZQALoadOnlyAlloc(uint32_t nBlockSize);
+    ~CZQALoadOnlyAlloc() override;
+    CZQALoadOnlyAlloc(const CZQALoadOnlyAlloc&) = delete;
+    CZQALoadOnlyAlloc& operator=(const CZQALoadOnlyAlloc&) = delete;
+
+    CZQANode* AllocateNode() override;
+    void FreeNode(CZQANode*) override {}
+    void* AllocateBlock(uint32_t nSize) override;
+    void FreeBlock(void*) override {}
+
+    // Releases every block: every node, array and string handed out becomes invalid.
+    void FreeAllBlocks();
+
+    uint32_t GetMemLeft() const { return m_nMemLeft; }
+    uint32_t GetBlockSize() const { return m_nBlockSize; }
+
+private:
+    struct BlockRecord
+    {
+        uint8_t* pStart;     // the block, owned
+        uint8_t* pPos;       // next byte to hand out
+        BlockRecord* pNext;  // the previously newest block
+    };
+
+    uint32_t m_nMemLeft = 0;        // bytes still free in the newest block
+    uint32_t m_nBlockSize;          // default size of a new block
+    BlockRecord* m_pHead = nullptr; // newest block
+};

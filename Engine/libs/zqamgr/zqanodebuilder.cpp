@@ -1,0 +1,186 @@
+#include "zqanodebuilder.h"
+
+#include "zqstrutils.h"
+
+#include <new>
+
+#define ZQ_THIS_FILE "Engine/libs/zqamgr/zqanodebuilder"
+
+CZQANodeBuilder::CZQANodeBuilder(CZQAAllocator* pAllocator) : m_pAllocator(pAllocator)
+{
+    ZQ_CHECK(m_pAllocator, "CZQANodeBuilder::CZQANodeBuilder", "Error: Invalid allocator");
+}
+
+CZQANodeBuilder::~CZQANodeBuilder()
+{
+    Reset();
+}
+
+bool CZQANodeBuilder::PushList()
+{
+    if (m_nDepth >= MAX_DEPTH - 1)
+        return false;
+    m_aStack[m_nDepth].nStart = m_nCacheSize;
+    m_aStack[m_nDepth].nCount = 0;
+    ++m_nDepth;
+    return true;
+}
+
+bool CZQANodeBuilder::AddToCache(CZQANode* pNode)
+{
+    const uint32_t nRow = m_nCacheSize >> CACHE_ROW_SHIFT;
+    if (nRow >= MAX_CACHE_ROWS)
+        return false;
+    if (!m_pCache[nRow])
+    {
+        m_pCache[nRow] = new (std::nothrow) CZQANode*[CACHE_ROW_SIZE]();
+        if (!m_pCache[nRow])
+            return false;
+    }
+    m_pCache[nRow][m_nCacheSize & (CACHE_ROW_SIZE - 1)] = pNode;
+    if (m_nDepth > 0)
+        ++m_aStack[m_nDepth - 1].nCount;
+    ++m_nCacheSize;
+    return true;
+}
+
+bool CZQANodeBuilder::AddValue(const char* pszValue, bool bQuoted)
+{
+    if (!m_pAllocator)
+        return false;
+    CZQANode* pNode = m_pAllocator->AllocateNode();
+    if (!pNode)
+        return false;
+    if (!pNode->SetValue(pszValue, bQuoted, m_pAllocator) || !AddToCache(pNode))
+    {
+        m_pAllocator->FreeNode(pNode);
+        return false;
+    }
+    return true;
+}
+
+CZQANode* CZQANodeBuilder::PopList()
+{
+    if (m_nDepth == 0 || !m_pAllocator)
+        return nullptr; // a ")" without its "(" is ignored
+    --m_nDepth;
+    const uint32_t nStart = m_aStack[m_nDepth].nStart;
+    const uint32_t nCount = m_aStack[m_nDepth].nCount;
+    m_nCacheSize = nStart;
+
+    CZQANode* pNode = m_pAllocator->AllocateNode();
+    if (!pNode || !pNode->AllocateElements(nCount, m_pAllocator))
+    {
+        // The list and everything in it are dropped.
+        for (uint32_t i = 0; i < nCount; ++i)
+        {
+            CZQANode*& rSlot = Slot(nStart + i);
+            m_pAllocator->FreeNode(rSlot);
+            rSlot = nullptr;
+        }
+        if (pNode)
+            m_pAllocator->FreeNode(pNode);
+        return nullptr;
+    }
+
+    for (uint32_t i = 0; i < nCount; ++i)
+    {
+        CZQANode*& rSlot = Slot(nStart + i);
+        pNode->SetElement(rSlot, i);
+        rSlot = nullptr;
+    }
+
+    // The list takes its first item's cache position and counts as one item of its parent.
+    if (!AddToCache(pNode))
+    {
+        m_pAllocator->FreeNode(pNode);
+        return nullptr;
+    }
+    return pNode;
+}
+
+bool CZQANodeBuilder::PopAllLists()
+{
+    while (m_nDepth > 0)
+        PopList();
+    return true;
+}
+
+CZQANode* CZQANodeBuilder::GetCacheElement(uint32_t nIndex) const
+{
+    const uint32_t nRow = nIndex >> CACHE_ROW_SHIFT;
+    if (!ZQ_CHECK(nRow < MAX_CACHE_ROWS, "CZQANodeBuilder::GetCacheElement", "Error: Cache index out of range"))
+        return nullptr;
+    if (!ZQ_CHECK(m_pCache[nRow], "CZQANodeBuilder::GetCacheElement", "Error: Cache row not allocated"))
+        return nullptr;
+    return m_pCache[nRow][nIndex & (CACHE_ROW_SIZE - 1)];
+}
+
+uint32_t CZQANodeBuilder::DetachHeads(CZQANode** ppNodeList, uint32_t nMax)
+{
+    // Without a destination every head goes back to the allocator.
+    if (!ZQ_CHECK(ppNodeList, "CZQANodeBuilder::DetachHeads", "Error: Invalid node list"))
+        nMax = 0;
+    PopAllLists();
+    const uint32_t n = m_nCacheSize;
+    for (uint32_t k = 0; k < n; ++k)
+    {
+        CZQANode*& rSlot = Slot(k);
+        if (k < nMax)
+            ppNodeList[k] = rSlot;
+        else if (m_pAllocator)
+            m_pAllocator->FreeNode(rSlot);
+        rSlot = nullptr;
+    }
+    ClearCache();
+    return n < nMax ? n : nMax;
+}
+
+uint32_t CZQANodeBuilder::DetachHeadsInto(CZQANode* pParent)
+{
+    if (!pParent || !m_pAllocator)
+        return 0;
+    // Closing the open lists can add one head per list that is still empty, so the array has room
+    // for those too: every open list reaches the parent.
+    const uint64_t nRoom = uint64_t(m_nCacheSize) + m_nDepth;
+    auto** ppHeads = new (std::nothrow) CZQANode*[nRoom];
+    if (!ppHeads)
+        return 0;
+    const uint32_t n = DetachHeads(ppHeads, static_cast<uint32_t>(nRoom));
+
+    // A head that cannot be appended goes back to the allocator with every head after it, so the
+    // parent always holds a prefix of the items in file order.
+    uint32_t nAppended = 0;
+    while (nAppended < n && pParent->AppendElement(ppHeads[nAppended], m_pAllocator))
+        ++nAppended;
+    for (uint32_t k = nAppended; k < n; ++k)
+        m_pAllocator->FreeNode(ppHeads[k]);
+
+    delete[] ppHeads;
+    return nAppended;
+}
+
+void CZQANodeBuilder::Reset()
+{
+    if (m_pAllocator)
+    {
+        for (uint32_t k = 0; k < m_nCacheSize; ++k)
+        {
+            CZQANode*& rSlot = Slot(k);
+            m_pAllocator->FreeNode(rSlot);
+            rSlot = nullptr;
+        }
+    }
+    ClearCache();
+}
+
+void CZQANodeBuilder::ClearCache()
+{
+    for (auto& pRow : m_pCache)
+    {
+        delete[] pRow;
+        pRow = nullptr;
+    }
+    m_nCacheSize = 0;
+    m_nDepth = 0;
+}

@@ -1,0 +1,204 @@
+#include "zqareader.h"
+
+#include "zqstrutils.h"
+
+#include <cstring>
+
+#define ZQ_THIS_FILE "Engine/libs/zqamgr/zqareader"
+
+// Space, tab, line feed and carriage return; form feed, vertical tab and 0x80-0xFF are word bytes.
+uint8_t CZQAReader::s_aWhitespace[256] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0,
+                                          0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+
+namespace
+{
+struct ByteTable
+{
+    uint8_t a[256];
+};
+
+// Bytes that end a bare word: whitespace, the parentheses and the quote.
+constexpr ByteTable MakeWordEndTable()
+{
+    ByteTable t{};
+    t.a[uint8_t(' ')] = t.a[uint8_t('\t')] = t.a[uint8_t('\n')] = t.a[uint8_t('\r')] = 1;
+    t.a[uint8_t('(')] = t.a[uint8_t(')')] = t.a[uint8_t('"')] = 1;
+    return t;
+}
+constexpr ByteTable kWordEnd = MakeWordEndTable();
+
+// Reads through the bytes the file already holds in memory, consuming them in one step when the
+// span is used up or the token ends; falls back to ReadByte when nothing is buffered. The byte
+// sequence seen is exactly that of calling ReadByte each time.
+class CByteSource
+{
+public:
+    explicit CByteSource(CZQAFile& file) : m_File(file) {}
+    ~CByteSource() { Commit(); }
+    CByteSource(const CByteSource&) = delete;
+    CByteSource& operator=(const CByteSource&) = delete;
+
+    bool Next(uint8_t& nByte)
+    {
+        if (m_pPos != m_pEnd || Refill())
+        {
+            nByte = *m_pPos++;
+            return true;
+        }
+        return m_File.ReadByte(nByte);
+    }
+
+    const uint8_t* m_pPos = nullptr; // next unread byte of the span
+    const uint8_t* m_pEnd = nullptr; // end of the span
+
+private:
+    bool Refill()
+    {
+        Commit();
+        uint32_t nAvailable = 0;
+        const uint8_t* pSpan = m_File.PeekBuffered(nAvailable);
+        if (!pSpan || nAvailable == 0)
+            return false;
+        m_pStart = m_pPos = pSpan;
+        m_pEnd = pSpan + nAvailable;
+        return true;
+    }
+
+    void Commit()
+    {
+        if (m_pPos != m_pStart)
+            m_File.SkipBuffered(static_cast<uint32_t>(m_pPos - m_pStart));
+        m_pStart = m_pPos = m_pEnd = nullptr;
+    }
+
+    CZQAFile& m_File;
+    const uint8_t* m_pStart = nullptr; // first byte of the span not yet skipped in the file
+};
+
+// Appends up to the free room of a token buffer; the rest is dropped.
+inline void Store(char* pszBuffer, uint32_t nRoom, uint32_t& nStored, const uint8_t* pBytes, size_t nCount)
+{
+    const size_t nFree = nRoom - nStored;
+    const size_t nCopy = nCount < nFree ? nCount : nFree;
+    if (nCopy)
+    {
+        std::memcpy(pszBuffer + nStored, pBytes, nCopy);
+        nStored += static_cast<uint32_t>(nCopy);
+    }
+}
+} // namespace
+
+CZQAReader::CZQAReader() : m_cPushBack(' ') {}
+
+CZQAReader::~CZQAReader()
+{
+    Close();
+}
+
+bool CZQAReader::Open(const char* pszFilename, bool bCompressed)
+{
+    std::memset(s_aWhitespace, 0, sizeof(s_aWhitespace));
+    s_aWhitespace[uint8_t(' ')] = 1;
+    s_aWhitespace[uint8_t('\t')] = 1;
+    s_aWhitespace[uint8_t('\n')] = 1;
+    s_aWhitespace[uint8_t('\r')] = 1;
+    Close();
+    return m_File.Open(pszFilename, true, bCompressed, false);
+}
+
+void CZQAReader::Close()
+{
+    m_File.Close();
+    m_cPushBack = ' ';
+}
+
+bool CZQAReader::IsOpen() const
+{
+    return m_File.IsOpen();
+}
+
+uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen)
+{
+    // Without a usable buffer the tokens are still consumed, their text dropped.
+    char cDummy = 0;
+    if (!ZQ_CHECK(pszValueBuffer, "CZQAReader::NextToken", "Error: Invalid value buffer") ||
+        !ZQ_CHECK(nBufferLen > 0, "CZQAReader::NextToken", "Error: Invalid value buffer length"))
+    {
+        pszValueBuffer = &cDummy;
+        nBufferLen = 1;
+    }
+
+    CByteSource src(m_File);
+    uint8_t c = static_cast<uint8_t>(m_cPushBack);
+    m_cPushBack = ' ';
+
+    while (s_aWhitespace[c])
+    {
+        while (src.m_pPos != src.m_pEnd && s_aWhitespace[*src.m_pPos])
+            ++src.m_pPos;
+        if (!src.Next(c))
+            return TOKEN_EOF;
+    }
+
+    if (c == '(')
+        return TOKEN_BEGIN_LIST;
+    if (c == ')')
+        return TOKEN_END_LIST;
+
+    const uint32_t nRoom = nBufferLen - 1;
+    uint32_t nStored = 0;
+
+    if (c == '"')
+    {
+        for (;;)
+        {
+            if (src.m_pPos != src.m_pEnd)
+            {
+                const size_t nAvail = static_cast<size_t>(src.m_pEnd - src.m_pPos);
+                const auto* pQuote = static_cast<const uint8_t*>(std::memchr(src.m_pPos, '"', nAvail));
+                const size_t nLen = pQuote ? static_cast<size_t>(pQuote - src.m_pPos) : nAvail;
+                Store(pszValueBuffer, nRoom, nStored, src.m_pPos, nLen);
+                src.m_pPos += nLen;
+                if (pQuote)
+                {
+                    ++src.m_pPos; // the closing quote is consumed
+                    break;
+                }
+            }
+            uint8_t b;
+            if (!src.Next(b) || b == '"')
+                break;
+            Store(pszValueBuffer, nRoom, nStored, &b, 1);
+        }
+        pszValueBuffer[nStored] = '\0';
+        return TOKEN_STRING;
+    }
+
+    Store(pszValueBuffer, nRoom, nStored, &c, 1);
+    for (;;)
+    {
+        const uint8_t* p = src.m_pPos;
+        const uint8_t* const pEnd = src.m_pEnd;
+        while (p != pEnd && !kWordEnd.a[*p])
+            ++p;
+        Store(pszValueBuffer, nRoom, nStored, src.m_pPos, static_cast<size_t>(p - src.m_pPos));
+        src.m_pPos = p;
+        if (p != pEnd)
+        {
+            m_cPushBack = static_cast<char>(*p);
+            ++src.m_pPos;
+            break;
+        }
+        uint8_t b;
+        if (!src.Next(b))
+            break;
+        if (kWordEnd.a[b])
+        {
+            m_cPushBack = static_cast<char>(b);
+            break;
+        }
+        Store(pszValueBuffer, nRoom, nStored, &b, 1);
+    }
+    pszValueBuffer[nStored] = '\0';
+    return TOKEN_VALUE;
+}

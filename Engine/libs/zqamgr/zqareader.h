@@ -1,0 +1,41 @@
+// Lexical layer of the ZQA text format: one token per NextToken call (list start, list end, bare
+// word, quoted string, end of input), read from a plain or LZSS-compressed file. No comments, no
+// escapes, no typed values: every value is a byte string.
+#pragma once
+
+#include "zqafile.h"
+
+#include <cstdint>
+
+enum ZQATokenType : uint32_t
+{
+    TOKEN_EOF = 0,        // no more tokens (end of file or a failed read)
+    TOKEN_BEGIN_LIST = 1, // "("
+    TOKEN_END_LIST = 2,   // ")"
+    TOKEN_VALUE = 3,      // a bare word
+    TOKEN_STRING = 4,     // a quoted string, without its quotes
+};
+
+class CZQAReader
+{
+public:
+    CZQAReader();
+    ~CZQAReader();
+    CZQAReader(const CZQAReader&) = delete;
+    CZQAReader& operator=(const CZQAReader&) = delete;
+
+    bool Open(const char* pszFilename, bool bCompressed);
+    void Close();
+    bool IsOpen() const;
+
+    // Stores at most nBufferLen - 1 bytes of a word's or string's text, zero-terminated; the
+    // buffer is untouched for the other token kinds.
+    uint32_t NextToken(char* pszValueBuffer, uint32_t nBufferLen);
+
+private:
+    char m_cPushBack; // the byte that ended the previous word, not consumed yet; a space if none
+    CZQAFile m_File;
+
+    // Process-wide, rewritten with the same contents by every Open.
+    static uint8_t s_aWhitespace[256];
+};

@@ -1,0 +1,114 @@
+#define ZQ_THIS_FILE "Engine/tools/Pyrix/EffectModule"
+
+#include "EffectModule.h"
+
+#include "zqstrutils.h"
+
+#include <cstring>
+
+namespace
+{
+// Exports are data pointers from the platform layer; converting them to function pointers goes
+// through memcpy so that no compiler complains about the cast.
+template <typename TFunc>
+TFunc ProcAs(void* pProc)
+{
+    static_assert(sizeof(TFunc) == sizeof(void*), "function and data pointers differ in size");
+    TFunc pfn = nullptr;
+    if (pProc)
+        std::memcpy(&pfn, &pProc, sizeof(pfn));
+    return pfn;
+}
+} // namespace
+
+CEffectModule::~CEffectModule()
+{
+    Unload();
+}
+
+bool CEffectModule::Load(const char* pszPath)
+{
+    Unload();
+
+    m_hModule = PlatformLoadLibrary(pszPath);
+    if (!m_hModule)
+        return false;
+
+    m_pfnGetInfo = ProcAs<PFN_PyrixGetInfo>(PlatformGetProcAddress(m_hModule, "PyrixGetInfo"));
+    m_pfnReleaseInfo = ProcAs<PFN_PyrixReleaseInfo>(PlatformGetProcAddress(m_hModule, "PyrixReleaseInfo"));
+    if (!m_pfnGetInfo || !m_pfnReleaseInfo)
+    {
+        if (m_pfnReleaseInfo)
+            m_pfnReleaseInfo(nullptr);
+        PlatformFreeLibrary(m_hModule);
+        Clear();
+        return false;
+    }
+
+    m_pfnGetInfo(&m_pInfo);
+    if (!m_pInfo || !HasValidTypeIDs())
+    {
+        Unload();
+        return false;
+    }
+    return true;
+}
+
+void CEffectModule::Unload()
+{
+    if (m_pfnReleaseInfo)
+        m_pfnReleaseInfo(m_pInfo);
+    PlatformFreeLibrary(m_hModule);
+    Clear();
+}
+
+uint32_t CEffectModule::GetModuleVersion() const
+{
+    return m_pInfo ? m_pInfo->nModuleVersion : 0;
+}
+
+uint32_t CEffectModule::GetNumTypes() const
+{
+    return m_pInfo ? m_pInfo->nNumTypes : 0;
+}
+
+const EffectTypeDesc* CEffectModule::FindTypeDesc(const char* pszName) const
+{
+    if (!m_pInfo || !pszName)
+        return nullptr;
+    for (uint32_t i = 0; i < m_pInfo->nNumTypes; ++i)
+    {
+        if (ZQStrIEquals(m_pInfo->pTypes[i].szName, pszName))
+            return &m_pInfo->pTypes[i];
+    }
+    return nullptr;
+}
+
+const EffectTypeDesc* CEffectModule::GetTypeDesc(uint32_t nIndex) const
+{
+    if (!m_pInfo || nIndex >= m_pInfo->nNumTypes)
+        return nullptr;
+    return &m_pInfo->pTypes[nIndex];
+}
+
+// Type ids index the writer's per-type key counts, so each must be below the type count. A type
+// table that is missing while types are announced cannot be checked and counts as invalid.
+bool CEffectModule::HasValidTypeIDs() const
+{
+    if (m_pInfo->nNumTypes > 0 && !m_pInfo->pTypes)
+        return false;
+    for (uint32_t i = 0; i < m_pInfo->nNumTypes; ++i)
+    {
+        if (m_pInfo->pTypes[i].nTypeID >= m_pInfo->nNumTypes)
+            return false;
+    }
+    return true;
+}
+
+void CEffectModule::Clear()
+{
+    m_pInfo = nullptr;
+    m_pfnGetInfo = nullptr;
+    m_pfnReleaseInfo = nullptr;
+    m_hModule = nullptr;
+}

@@ -1,0 +1,271 @@
+#include "izqoutconverter.h"
+
+#include "zqstrutils.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#define ZQ_THIS_FILE "sdk/inc/izqoutconverter"
+
+namespace
+{
+// The documented line of the string length check.
+const int kWriteStringCheckLine = 132;
+
+// One stream Write of the value's bytes as they lie in memory, optionally reversed.
+template <typename T>
+void WriteBytes(IZQOutStream* pStream, const T& value, bool bSwap)
+{
+    unsigned char aBytes[sizeof(T)];
+    std::memcpy(aBytes, &value, sizeof(T));
+    if (bSwap)
+        std::reverse(aBytes, aBytes + sizeof(T));
+    if (pStream)
+        pStream->Write(aBytes, static_cast<uint32_t>(sizeof(T)));
+}
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// CFileOutStream
+
+CFileOutStream::~CFileOutStream()
+{
+    if (m_pFile)
+        std::fclose(m_pFile);
+    m_pFile = nullptr;
+}
+
+void CFileOutStream::Release()
+{
+    delete this;
+}
+
+uint32_t CFileOutStream::Write(const void* pData, uint32_t nBytes)
+{
+    if (!m_pFile)
+        return 1;
+    if (nBytes == 0)
+        return 0;
+    if (std::fwrite(pData, 1, nBytes, m_pFile) == nBytes)
+        return 0;
+    m_bError = true;
+    return 1;
+}
+
+uint32_t CFileOutStream::WriteString(const char* pszStr)
+{
+    if (!pszStr)
+    {
+        const uint16_t nZero = 0;
+        Write(&nZero, sizeof(nZero));
+        return 0;
+    }
+    const size_t nLength = std::strlen(pszStr);
+    const uint16_t nLength16 = static_cast<uint16_t>(nLength);
+    Write(&nLength16, sizeof(nLength16));
+    return Write(pszStr, nLength16);
+}
+
+uint32_t CFileOutStream::Seek(uint64_t nPosition)
+{
+    if (!m_pFile)
+        return 1;
+    // Narrowed to a 32-bit long: positions of 2^31 and above are outside this stream's range.
+    const long nOffset = static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(nPosition)));
+    return std::fseek(m_pFile, nOffset, SEEK_SET) == 0 ? 0 : 1;
+}
+
+uint64_t CFileOutStream::Tell()
+{
+    if (!m_pFile)
+        return 0;
+    return static_cast<uint64_t>(static_cast<int64_t>(std::ftell(m_pFile)));
+}
+
+IZQOutStream* OpenFileOutStream(const char* pszPath)
+{
+    if (!pszPath)
+        return nullptr;
+    FILE* pFile = std::fopen(pszPath, "wb");
+    if (!pFile)
+        return nullptr;
+    CFileOutStream* pStream = new (std::nothrow) CFileOutStream(pFile);
+    if (!pStream)
+    {
+        std::fclose(pFile);
+        return nullptr;
+    }
+    return pStream;
+}
+
+// ---------------------------------------------------------------------------------------------
+// IZQOutConverter: the compound writes, built from the variant writes
+
+IZQOutConverter& IZQOutConverter::WriteVector3Float(const ZQOutVector3Float& v)
+{
+    const ZQOutVector3 xyz = {{v.f[0], v.f[1], v.f[2]}};
+    WriteVector3(xyz);
+    return WriteFloat(v.f[3]);
+}
+
+IZQOutConverter& IZQOutConverter::WriteTransform(const ZQOutTransform& t)
+{
+    const ZQOutVector3 pos = {{t.f[0], t.f[1], t.f[2]}};
+    const ZQOutRotation rot = {{t.f[3], t.f[4], t.f[5], t.f[6]}};
+    WriteVector3(pos);
+    WriteRotation(rot);
+    return WriteFloat(t.f[7]);
+}
+
+IZQOutConverter& IZQOutConverter::WriteRigidTransform(const ZQOutRigidTransform& t)
+{
+    const ZQOutVector3 pos = {{t.f[0], t.f[1], t.f[2]}};
+    const ZQOutRotation rot = {{t.f[3], t.f[4], t.f[5], t.f[6]}};
+    WriteVector3(pos);
+    return WriteRotation(rot);
+}
+
+IZQOutConverter& IZQOutConverter::WriteRotation(const ZQOutRotation& r)
+{
+    for (float f : r.f)
+        WriteFloat(f);
+    return *this;
+}
+
+IZQOutConverter& IZQOutConverter::WriteVector4(const ZQOutVector4& v)
+{
+    for (float f : v.f)
+        WriteFloat(f);
+    return *this;
+}
+
+IZQOutConverter& IZQOutConverter::WriteVector3(const ZQOutVector3& v)
+{
+    for (float f : v.f)
+        WriteFloat(f);
+    return *this;
+}
+
+IZQOutConverter& IZQOutConverter::WriteVector2(const ZQOutVector2& v)
+{
+    for (float f : v.f)
+        WriteFloat(f);
+    return *this;
+}
+
+void IZQOutConverter::WriteString(const char* pszStr)
+{
+    size_t nStrLen = ZQStrLen(pszStr);
+    // An over-long string is written cut to the first 0xFFFF characters, so the record stays
+    // readable.
+    if (!ZQCheckSite(nStrLen <= 0xFFFF, "nStrLen <= 0xFFFF", ZQ_THIS_FILE, kWriteStringCheckLine,
+                     "IZQOutConverter::WriteString", "Error: Overflow in writing out a string",
+                     ZQ_SITE_FLAG()))
+        nStrLen = 0xFFFF;
+    WriteUint16(static_cast<uint16_t>(nStrLen));
+    for (size_t i = 0; i < nStrLen; ++i)
+        WriteInt8(static_cast<int8_t>(pszStr[i]));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The two variants share everything but the byte order.
+
+#define ZQ_DEFINE_CONVERTER(ClassName, bSwap)                                                                \
+    ClassName::~ClassName()                                                                                  \
+    {                                                                                                        \
+        if (m_pStream)                                                                                       \
+            m_pStream->Release();                                                                            \
+        m_pStream = nullptr;                                                                                 \
+    }                                                                                                        \
+    void ClassName::Release()                                                                                \
+    {                                                                                                        \
+        delete this;                                                                                         \
+    }                                                                                                        \
+    bool ClassName::CanSeek()                                                                                \
+    {                                                                                                        \
+        return m_pStream && m_pStream->CanSeek();                                                            \
+    }                                                                                                        \
+    uint32_t ClassName::Seek(uint64_t nPosition)                                                             \
+    {                                                                                                        \
+        return m_pStream ? m_pStream->Seek(nPosition) : 1;                                                   \
+    }                                                                                                        \
+    uint64_t ClassName::Tell()                                                                               \
+    {                                                                                                        \
+        return m_pStream ? m_pStream->Tell() : 0;                                                            \
+    }                                                                                                        \
+    bool ClassName::WriteData(const void* pData, uint32_t nBytes)                                            \
+    {                                                                                                        \
+        return m_pStream && m_pStream->Write(pData, nBytes) == 0;                                            \
+    }                                                                                                        \
+    IZQOutConverter& ClassName::WriteDouble(double d)                                                        \
+    {                                                                                                        \
+        WriteBytes(m_pStream, d, bSwap);                                                                     \
+        return *this;                                                                                        \
+    }                                                                                                        \
+    IZQOutConverter& ClassName::WriteFloat(float f)                                                          \
+    {                                                                                                        \
+        WriteBytes(m_pStream, f, bSwap);                                                                     \
+        return *this;                                                                                        \
+    }                                                                                                        \
+    IZQOutConverter& ClassName::WriteBool(bool b)                                                            \
+    {                                                                                                        \
+        WriteBytes(m_pStream, static_cast<uint8_t>(b ? 1 : 0), false);                                       \
+        return *this;                                                                                        \
+    }                                                                                                        \
+    IZQOutConverter& ClassName::WriteUint64(uint64_t n)                                                      \
+    {                                                                                                        \
+        WriteBytes(m_pStream, n, bSwap);                                                                     \
+        return *this;                                                                                        \
+    }                                                                                                        \
+    IZQOutConverter& ClassName::WriteInt64(int64_t n)                                                        \
+    {                                                                                                        \
+        WriteBytes(m_pStream, n, bSwap);                                                                     \
+        return *this;                                                                                        \
+    }                                                                                                        \
+    IZQOutConverter& ClassName::WriteUint32(uint32_t n)                                                      \
+    {                                                                                                        \
+        WriteBytes(m_pStream, n, bSwap);                                                                     \
+        return *this;                                                                                        \
+    }                                                                                                        \
+    IZQOutConverter& ClassName::WriteInt32(int32_t n)                                                        \
+    {                                                                                                        \
+        WriteBytes(m_pStream, n, bSwap);                                                                     \
+        return *this;                                                                                        \
+    }                                                                                                        \
+    IZQOutConverter& ClassName::WriteUint16(uint16_t n)                                                      \
+    {                                                                                                        \
+        WriteBytes(m_pStream, n, bSwap);                                                                     \
+        return *this;                                                                                        \
+    }                                                                                                        \
+    IZQOutConverter& ClassName::WriteInt16(int16_t n)                                                        \
+    {                                                                                                        \
+        WriteBytes(m_pStream, n, bSwap);                                                                     \
+        return *this;                                                                                        \
+    }                                                                                                        \
+    IZQOutConverter& ClassName::WriteUint8(uint8_t n)                                                        \
+    {                                                                                                        \
+        WriteBytes(m_pStream, n, false);                                                                     \
+        return *this;                                                                                        \
+    }                                                                                                        \
+    IZQOutConverter& ClassName::WriteInt8(int8_t n)                                                          \
+    {                                                                                                        \
+        WriteBytes(m_pStream, n, false);                                                                     \
+        return *this;                                                                                        \
+    }
+
+ZQ_DEFINE_CONVERTER(CNativeOutConverter, false)
+ZQ_DEFINE_CONVERTER(CByteSwapOutConverter, true)
+
+#undef ZQ_DEFINE_CONVERTER
+
+IZQOutConverter* CreateOutConverter(const char* pszPlatform, IZQOutStream* pStream)
+{
+    if (!pszPlatform)
+        return nullptr;
+    if (ZQStrICmp(pszPlatform, "PC") == 0)
+        return new (std::nothrow) CNativeOutConverter(pStream);
+    if (ZQStrICmp(pszPlatform, "Xenon") == 0)
+        return new (std::nothrow) CByteSwapOutConverter(pStream);
+    return nullptr;
+}

@@ -1,0 +1,85 @@
+// The built plug-in as a host sees it.
+#include "plugin_test_support.h"
+
+#include <elf.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+namespace
+{
+// Names of the global and weak symbols that the ELF file defines in its dynamic symbol table.
+template <typename Ehdr, typename Shdr, typename Sym>
+std::set<std::string> DefinedDynamicSymbols(const std::string& image, std::set<std::string>& functions)
+{
+    std::set<std::string> names;
+    Ehdr header;
+    std::memcpy(&header, image.data(), sizeof(header));
+    auto section = [&](size_t i) {
+        Shdr shdr;
+        std::memcpy(&shdr, image.data() + header.e_shoff + i * header.e_shentsize, sizeof(shdr));
+        return shdr;
+    };
+    for (size_t i = 0; i < header.e_shnum; ++i)
+    {
+        const Shdr dynsym = section(i);
+        if (dynsym.sh_type != SHT_DYNSYM)
+            continue;
+        const Shdr strtab = section(dynsym.sh_link);
+        for (size_t k = 1; k < dynsym.sh_size / sizeof(Sym); ++k)
+        {
+            Sym sym;
+            std::memcpy(&sym, image.data() + dynsym.sh_offset + k * sizeof(Sym), sizeof(sym));
+            const int nBind = sym.st_info >> 4, nType = sym.st_info & 0xf;
+            if (sym.st_shndx == SHN_UNDEF || (nBind != STB_GLOBAL && nBind != STB_WEAK))
+                continue;
+            const std::string name = image.data() + strtab.sh_offset + sym.st_name;
+            names.insert(name);
+            if (nType == STT_FUNC)
+                functions.insert(name);
+        }
+    }
+    return names;
+}
+} // namespace
+
+TEST(PluginLibrary, ExportsOnlyAssociatePacker)
+{
+    const std::string image = ReadFile(std::string(EMBERVISE_BIN_DIR) + "/Embervise.so");
+    ASSERT_GT(image.size(), sizeof(Elf64_Ehdr));
+    ASSERT_EQ(image.compare(0, 4, ELFMAG), 0);
+    std::set<std::string> functions;
+    const std::set<std::string> names =
+        image[EI_CLASS] == ELFCLASS64 ? DefinedDynamicSymbols<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym>(image, functions)
+                                      : DefinedDynamicSymbols<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym>(image, functions);
+    EXPECT_EQ(names, std::set<std::string>{"AssociatePacker"});
+    EXPECT_EQ(functions, std::set<std::string>{"AssociatePacker"});
+}
+
+TEST(PluginLibrary, PacksThroughTheLoadedExport)
+{
+    PlatformLibrary hPlugin = PlatformLoadLibrary("Embervise.dll");
+    ASSERT_NE(hPlugin, nullptr);
+    auto pfnAssociate =
+        reinterpret_cast<PFN_AssociatePacker>(PlatformGetProcAddress(hPlugin, PACKER_ASSOCIATE_EXPORT));
+    ASSERT_NE(pfnAssociate, nullptr);
+    EXPECT_EQ(pfnAssociate("smoke.Fx00p"), nullptr);
+    IPacker* pPacker = pfnAssociate("smoke.fx00c");
+    ASSERT_NE(pPacker, nullptr);
+
+    char szName[16];
+    EXPECT_TRUE(pPacker->GetName(szName, sizeof(szName)));
+    EXPECT_STREQ(szName, "Embervise");
+
+    CTempTree tree;
+    tree.Write("game/game.proj00",
+               std::string("[Project Binaries]\nSparkrig=") + EMBERVISE_BIN_DIR + "/sparkrig_sample.dll\n");
+    const std::string source = tree.Write("game/smoke.Fx00a", "(header (version 1)) (effect-tree)");
+    EXPECT_EQ(pfnAssociate(source.c_str()), pPacker);
+    CRecordingSink sink;
+    EXPECT_TRUE(pPacker->PackFile(source.c_str(), 0, &sink));
+    EXPECT_EQ(sink.m_Calls.size(), 7u);
+    EXPECT_EQ(ReadFile(tree.Path("game/smoke.Fx00p")).substr(0, 4), "ZQFX");
+    PlatformFreeLibrary(hPlugin);
+}
