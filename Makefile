@@ -49,6 +49,12 @@ windows:
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-x86_64.cmake -DEMBERVISE_BUILD_TESTS=OFF
 	$(CMAKE) --build build/win64 -j $(JOBS)
 
+# Packs the demo project in place (packed files land beside their sources) and lists them.
+demo: build
+	build/native/bin/zqpack demo
+	build/native/bin/fxdump $$(find demo -name '*.Fx00p' | sort)
+	build/native/bin/fxdump --verify $$(find demo -name '*.Fx00p' | sort)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
