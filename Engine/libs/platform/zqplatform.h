@@ -38,24 +38,28 @@ bool PlatformIsLibraryLoaded(const char* pszName);
 // pszFile, or pszDefault when the file, the section or the key is missing. Section and key names
 // match ignoring case; the first matching section and key win; white space around names and values
 // is trimmed and one pair of matching quotes around a value is removed; lines starting with ';'
-// are comments. The value is cut to nSize - 1 characters. Answers the characters copied.
+// are comments. The value is cut to nSize - 1 characters. Answers the characters copied. Section
+// and key are never null (the Windows function would list names instead).
 uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, const char* pszDefault,
                                   char* pszOut, uint32_t nSize, const char* pszFile);
 
-// PathCanonicalizeA: removes "." and ".." segments. pszOut holds PLATFORM_MAX_PATH bytes.
-// False when the result does not fit.
+// PathCanonicalizeA: removes "." and ".." segments; ".." never climbs above the root ("\\", "/" or a
+// drive "c:\\"). The result uses PLATFORM_PATH_SEP. pszOut holds PLATFORM_MAX_PATH bytes. False
+// when the path does not fit in PLATFORM_MAX_PATH bytes.
 bool PlatformPathCanonicalize(char* pszOut, const char* pszPath);
 
 // _findfirst/_findclose: the name (without directory) of the first directory entry matching
 // pszPattern, a directory followed by a file pattern with '*' and '?' matched ignoring case.
-// False when nothing matches.
+// False when nothing matches. Of several matches, the first in the order of an NTFS listing
+// (names compared after folding to upper case) is the answer on every platform.
 bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSize);
 
 // _getcwd. False when the directory does not fit.
 bool PlatformGetCurrentDirectory(char* pszOut, size_t nSize);
 
 // _tempnam: a file name in a writable temporary directory that names no existing file, beginning
-// with pszPrefix. pszDirectory is used when it exists; otherwise the platform's temporary directory.
+// with pszPrefix. pszDirectory is used when it exists and is writable; otherwise the platform's
+// temporary directory. The file is not created.
 bool PlatformTempName(const char* pszDirectory, const char* pszPrefix, char* pszOut, size_t nSize);
 
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING: renames pszFrom to pszTo, replacing an existing pszTo

@@ -45,8 +45,8 @@ char FoldUpper(char c)
 
 bool EqualsIgnoringCase(const std::string& s1, const std::string& s2)
 {
-    return s1.size() == s2.size() &&
-           std::equal(s1.begin(), s1.end(), s2.begin(), [](char a, char b) { return FoldLower(a) == FoldLower(b); });
+    return s1.size() == s2.size() && std::equal(s1.begin(), s1.end(), s2.begin(),
+                                                [](char a, char b) { return FoldLower(a) == FoldLower(b); });
 }
 
 std::string Trim(const char* pBegin, const char* pEnd)
@@ -441,7 +441,8 @@ bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSi
     bool bFound = false;
     while (const dirent* pEntry = readdir(pDir))
     {
-        if (MatchesPattern(sFilePattern.c_str(), pEntry->d_name) && (!bFound || ListsBefore(pEntry->d_name, sBest)))
+        if (MatchesPattern(sFilePattern.c_str(), pEntry->d_name) &&
+            (!bFound || ListsBefore(pEntry->d_name, sBest)))
         {
             sBest = pEntry->d_name;
             bFound = true;
@@ -485,8 +486,9 @@ bool PlatformTempName(const char* pszDirectory, const char* pszPrefix, char* psz
     {
         timespec now{};
         clock_gettime(CLOCK_REALTIME, &now);
-        const uint64_t nNoise = MixBits((static_cast<uint64_t>(now.tv_sec) << 32) ^ static_cast<uint64_t>(now.tv_nsec) ^
-                                        (static_cast<uint64_t>(s_nCalls.fetch_add(1)) << 40));
+        const uint64_t nNoise =
+            MixBits((static_cast<uint64_t>(now.tv_sec) << 32) ^ static_cast<uint64_t>(now.tv_nsec) ^
+                    (static_cast<uint64_t>(s_nCalls.fetch_add(1)) << 40));
         char szTail[64];
         std::snprintf(szTail, sizeof(szTail), "%ld_%08x", static_cast<long>(getpid()),
                       static_cast<unsigned>(nNoise & 0xFFFFFFFFu));

@@ -41,7 +41,8 @@ uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, co
     char szFullPath[MAX_PATH];
     const DWORD nLen = pszFile ? GetFullPathNameA(pszFile, MAX_PATH, szFullPath, nullptr) : 0;
     const char* pszPath = (nLen > 0 && nLen < MAX_PATH) ? szFullPath : pszFile;
-    return static_cast<uint32_t>(GetPrivateProfileStringA(pszSection, pszKey, pszDefault, pszOut, nSize, pszPath));
+    return static_cast<uint32_t>(
+        GetPrivateProfileStringA(pszSection, pszKey, pszDefault, pszOut, nSize, pszPath));
 }
 
 bool PlatformPathCanonicalize(char* pszOut, const char* pszPath)

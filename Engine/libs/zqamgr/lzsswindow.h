@@ -32,7 +32,7 @@ public:
     void AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMatchLen);
     void DeleteNode(uint32_t nNode);
     void CollapseNode(uint32_t nNode, uint32_t nChild);
-    void ReplaceNode(uint32_t nOldNode, uint32_t nNewNode);
+    void ReplaceNode(uint32_t nOld, uint32_t nNew);
 
 private:
     struct TreeNode

@@ -46,7 +46,8 @@ bool CZQABitFile::Open(const char* pszPath, OpenMode eMode, uint32_t nCacheSize,
 
 bool CZQABitFile::GetBit(bool& bBit)
 {
-    ZQ_CHECK(GetMode() == CZQAFileBuffer::OPEN_READ, "CZQABitFile::GetBit", "Error: File is not open for reading");
+    ZQ_CHECK(GetMode() == CZQAFileBuffer::OPEN_READ, "CZQABitFile::GetBit",
+             "Error: File is not open for reading");
     if (m_nCurrMask == 0)
     {
         if (!ReadByte(m_nCurrByte))
@@ -60,7 +61,8 @@ bool CZQABitFile::GetBit(bool& bBit)
 
 bool CZQABitFile::SetBit(bool bBit)
 {
-    ZQ_CHECK(GetMode() == CZQAFileBuffer::OPEN_WRITE, "CZQABitFile::SetBit", "Error: File is not open for writing");
+    ZQ_CHECK(GetMode() == CZQAFileBuffer::OPEN_WRITE, "CZQABitFile::SetBit",
+             "Error: File is not open for writing");
     if (bBit)
         m_nCurrByte = static_cast<uint8_t>(m_nCurrByte | m_nCurrMask);
     if (m_nCurrMask != 0x80)

@@ -7,7 +7,8 @@
 #define ZQ_THIS_FILE "Engine/libs/zqamgr/zqafilebuffer"
 
 CZQAFileBuffer::CZQAFileBuffer()
-    : m_pCache(nullptr), m_nCacheSize(0), m_nCacheFill(0), m_nCachePos(0), m_eMode(OPEN_NONE), m_pFile(nullptr)
+    : m_pCache(nullptr), m_nCacheSize(0), m_nCacheFill(0), m_nCachePos(0), m_eMode(OPEN_NONE),
+      m_pFile(nullptr)
 {
 }
 

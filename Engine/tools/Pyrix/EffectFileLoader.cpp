@@ -1,0 +1,513 @@
+#include "EffectFileLoader.h"
+
+#include "ZQNumbers.h"
+#include "zqaloadonlyalloc.h"
+#include "zqanodreader.h"
+#include "zqautil.h"
+#include "zqstrutils.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#define ZQ_THIS_FILE "Engine/tools/Pyrix/EffectFileLoader"
+
+namespace
+{
+const uint32_t kTreeBlockSize = 0x40000;
+// Track numbers at or above this fail like a track that cannot be had.
+const uint32_t kMaxTracks = 65536;
+const size_t kMessageSize = 512;
+
+struct TreeKind
+{
+    const char* pszLeaf;       // "prefab" or "effect"
+    const char* pszLeafFailed; // the leaf's failure message
+    bool (*pfnLoadLeaf)(const CZQANode*, CEffectCollection&, const CEffectModule&, std::string&);
+};
+
+// True when pNode is a list whose first element is the atom pszName.
+bool IsNamedList(const CZQANode* pNode, const char* pszName)
+{
+    if (!pNode || !pNode->IsList() || pNode->GetNumElements() == 0)
+        return false;
+    const CZQANode* pFirst = pNode->GetElement(0);
+    return pFirst && pFirst->IsAtom() && std::strcmp(pFirst->GetValue(), pszName) == 0;
+}
+
+// Calls fn for every child of pList (its elements after the name) that is a pszName list.
+template <class Fn>
+bool ForEachNamedChild(const CZQANode* pList, const char* pszName, Fn fn)
+{
+    const uint32_t nCount = pList->GetNumElements();
+    for (uint32_t i = 1; i < nCount; ++i)
+    {
+        const CZQANode* pChild = pList->GetElement(i);
+        if (IsNamedList(pChild, pszName) && !fn(pChild))
+            return false;
+    }
+    return true;
+}
+
+// The value named pszName: the second element of the first pszName list, when it is an atom.
+const char* FindValue(const CZQANode* pList, const char* pszName)
+{
+    const CZQANode* pFound = FindList(pList, pszName);
+    if (!pFound || pFound->GetNumElements() < 2)
+        return nullptr;
+    const CZQANode* pValue = pFound->GetElement(1);
+    return pValue && pValue->IsAtom() ? pValue->GetValue() : nullptr;
+}
+
+bool TypeFromName(const char* pszType, uint32_t& eType)
+{
+    static const struct
+    {
+        const char* pszName;
+        EffectPropType eType;
+    } kTypes[] = {
+        {"String", ePT_String},       {"Filename", ePT_Filename},   {"Enum", ePT_Enum},
+        {"Int", ePT_Int},             {"Float", ePT_Float},         {"Color", ePT_Color},
+        {"Vector", ePT_Vector},       {"Animation", ePT_Animation}, {"SparkrigRef", ePT_SparkrigRef},
+    };
+    for (const auto& entry : kTypes)
+    {
+        if (ZQStrICmp(pszType, entry.pszName) == 0)
+        {
+            eType = entry.eType;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Names in a module's records are fixed-size fields; compared within the field.
+bool FieldEqualsNoCase(const char* pField, size_t nFieldSize, const char* pszText)
+{
+    char szField[sizeof(static_cast<EffectPropDesc*>(nullptr)->szName) + 1];
+    const size_t nLen = strnlen(pField, nFieldSize < sizeof(szField) ? nFieldSize : sizeof(szField) - 1);
+    std::memcpy(szField, pField, nLen);
+    szField[nLen] = '\0';
+    return ZQStrICmp(szField, pszText) == 0;
+}
+
+const EffectPropDesc* FindPropDesc(const EffectTypeDesc* pTypeDesc, const char* pszName)
+{
+    if (!pTypeDesc->pProps)
+        return nullptr;
+    for (uint32_t i = 0; i < pTypeDesc->nNumProps; ++i)
+    {
+        const EffectPropDesc& desc = pTypeDesc->pProps[i];
+        if (FieldEqualsNoCase(desc.szName, sizeof(desc.szName), pszName))
+            return &desc;
+    }
+    return nullptr;
+}
+
+// Fills the value of `key` from the data list, read as type eType. False when the list does not
+// hold the atoms that the type needs.
+bool LoadPropertyValue(const CZQANode* pData, uint32_t eType, EffectPropertyKey& key)
+{
+    uint32_t nNeeded = 1;
+    if (eType == ePT_Vector)
+        nNeeded = 3;
+    else if (eType == ePT_Color)
+        nNeeded = 4;
+    if (pData->GetNumElements() < nNeeded + 1)
+        return false;
+    const char* apszValues[4] = {};
+    for (uint32_t i = 0; i < nNeeded; ++i)
+    {
+        const CZQANode* pElement = pData->GetElement(i + 1);
+        if (!pElement || !pElement->IsAtom())
+            return false;
+        apszValues[i] = pElement->GetValue();
+    }
+
+    EffectPropValue& value = key.Value;
+    switch (eType)
+    {
+    case ePT_Int:
+        value.nValue = ZQAtoI(apszValues[0]);
+        break;
+    case ePT_Float:
+        value.fValue = static_cast<float>(ZQAtoF(apszValues[0]));
+        break;
+    case ePT_Vector:
+        for (int i = 0; i < 3; ++i)
+            value.vValue[i] = static_cast<float>(ZQAtoF(apszValues[i]));
+        break;
+    case ePT_Color:
+    {
+        uint32_t anChannels[4]; // red, green, blue, alpha: the low 8 bits of each
+        for (int i = 0; i < 4; ++i)
+            anChannels[i] = static_cast<uint32_t>(ZQAtoI(apszValues[i])) & 0xFFu;
+        value.nColor = (anChannels[3] << 24) | (anChannels[0] << 16) | (anChannels[1] << 8) | anChannels[2];
+        break;
+    }
+    default:
+        ZQStrCpy(value.szValue, apszValues[0], sizeof(value.szValue));
+        break;
+    }
+    return true;
+}
+
+// pOut receives the property, or null when the property is skipped (a type name that is none of
+// the nine, or a name the effect type does not have).
+bool LoadProperty(const EffectTypeDesc* pTypeDesc, const CZQANode* pNode, CEffectProperty*& pOut,
+                  std::string& sError)
+{
+    pOut = nullptr;
+    const char* pszName = FindValue(pNode, "name");
+    const char* pszType = FindValue(pNode, "type");
+    if (!pszName || !pszType)
+    {
+        AppendError(sError, "Error loading name or type for property");
+        return false;
+    }
+    uint32_t eType = ePT_None;
+    if (!TypeFromName(pszType, eType))
+        return true;
+    const EffectPropDesc* pDesc = FindPropDesc(pTypeDesc, pszName);
+    if (!pDesc)
+        return true;
+    CEffectProperty* pProp = new (std::nothrow) CEffectProperty(pDesc);
+    if (!pProp)
+    {
+        AppendError(sError, "Unable to allocate memory for property %s", pszName);
+        return false;
+    }
+    pOut = pProp;
+
+    const CZQANode* pValueList = FindList(pNode, "value-list");
+    if (!pValueList)
+        return true;
+    // Values are appended and sorted once: the insertion sort is online, so the order is the one
+    // that sorting after every append would give, without its quadratic cost.
+    ForEachNamedChild(pValueList, "value", [&](const CZQANode* pValue) {
+        const char* pszTime = FindValue(pValue, "time");
+        const CZQANode* pData = FindList(pValue, "data");
+        if (pszTime && pData)
+        {
+            EffectPropertyKey key;
+            std::memset(&key, 0, sizeof(key));
+            key.fTime = static_cast<float>(ZQAtoF(pszTime));
+            if (LoadPropertyValue(pData, eType, key))
+                pProp->AppendKey(key);
+        }
+        return true;
+    });
+    pProp->SortKeys();
+    return true;
+}
+
+// Loads the "property" children of pProperties into pSet; pszOwner names the set in the message.
+bool LoadProperties(const CZQANode* pProperties, CEffectPropertySet* pSet, std::string& sError)
+{
+    if (!pProperties)
+        return true;
+    return ForEachNamedChild(pProperties, "property", [&](const CZQANode* pPropNode) {
+        CEffectProperty* pProp = nullptr;
+        if (!LoadProperty(pSet->m_pTypeDesc, pPropNode, pProp, sError))
+        {
+            AppendError(sError, "Error loading property of key %s", pSet->m_sName.c_str());
+            return false;
+        }
+        if (pProp && !pSet->SetProperty(pProp))
+            delete pProp;
+        return true;
+    });
+}
+
+bool SetName(CEffectPropertySet* pSet, const char* pszName)
+{
+    try
+    {
+        pSet->m_sName = pszName;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
+    return true;
+}
+
+bool LoadPrefab(const CZQANode* pNode, CEffectCollection& collection, const CEffectModule& module,
+                std::string& sError)
+{
+    const char* pszName = FindValue(pNode, "name");
+    const char* pszType = FindValue(pNode, "type");
+    const CZQANode* pProperties = FindList(pNode, "properties");
+    if (!pszName || !pszType)
+    {
+        AppendError(sError, "Unable to find a required parameter for prefab");
+        return false;
+    }
+    const EffectTypeDesc* pTypeDesc = module.FindTypeDesc(pszType);
+    if (!pTypeDesc)
+        return false;
+    CEffectPropertySet* pPrefab = collection.NewPrefab(pTypeDesc);
+    if (!pPrefab || !SetName(pPrefab, pszName))
+    {
+        AppendError(sError, "Failed to allocate memory for Prefab %s", pszName);
+        return false;
+    }
+    // On failure the prefab stays in the collection, which destroys it with the rest.
+    if (!LoadProperties(pProperties, pPrefab, sError))
+        return false;
+    pPrefab->FillMissingProperties();
+    pPrefab->NormalizeProperties();
+    return true;
+}
+
+CEffectKey* LoadKey(const CZQANode* pNode, CEffectCollection& collection, const CEffectModule& module,
+                    std::string& sError)
+{
+    const char* pszName = FindValue(pNode, "name");
+    const char* pszType = FindValue(pNode, "type");
+    const char* pszID = FindValue(pNode, "id");
+    const char* pszStart = FindValue(pNode, "start-time");
+    const char* pszEnd = FindValue(pNode, "end-time");
+    const char* pszTrack = FindValue(pNode, "track");
+    const char* pszParent = FindValue(pNode, "parent");
+    const CZQANode* pMotionLink = FindList(pNode, "motion-link");
+    const CZQANode* pProperties = FindList(pNode, "properties");
+    if (!pszTrack || !pszID || !pszStart || !pszEnd || !pszType)
+    {
+        AppendError(sError, "Unable to find a required parameter for key");
+        return nullptr;
+    }
+    const EffectTypeDesc* pTypeDesc = module.FindTypeDesc(pszType);
+    if (!pTypeDesc)
+        return nullptr;
+    CEffectKey* pKey = new (std::nothrow) CEffectKey(pTypeDesc);
+    if (!pKey || (pszName && !SetName(pKey, pszName)))
+    {
+        delete pKey;
+        AppendError(sError, "Failed to allocate memory for key %s", pszName ? pszName : "");
+        return nullptr;
+    }
+    if (pszParent)
+    {
+        CEffectPropertySet* pPrefab = collection.FindPrefab(pszParent);
+        if (!pPrefab)
+        {
+            AppendError(sError, "Failed to find prefab %s for key %s", pszParent, pKey->m_sName.c_str());
+            delete pKey;
+            return nullptr;
+        }
+        // A prefab of another type is not taken; the key then stands alone.
+        pKey->SetParent(pPrefab);
+    }
+    pKey->m_nID = ZQAtoI(pszID);
+    pKey->m_nTrack = static_cast<uint32_t>(ZQAtoI(pszTrack));
+    pKey->m_nStartTime = ZQAtoI(pszStart);
+    pKey->m_nEndTime = ZQAtoI(pszEnd);
+    pKey->ClearMotionLink();
+    if (pMotionLink)
+    {
+        if (const char* pszLinkID = FindValue(pMotionLink, "id"))
+            pKey->SetMotionLink(ZQAtoI(pszLinkID));
+    }
+    if (!LoadProperties(pProperties, pKey, sError))
+    {
+        delete pKey;
+        return nullptr;
+    }
+    // With a prefab the root filled is the prefab, already complete: the key's own slots stay as
+    // loaded and the rest are inherited.
+    pKey->FillMissingProperties();
+    pKey->NormalizeProperties();
+    return pKey;
+}
+
+bool LoadEffect(const CZQANode* pNode, CEffectCollection& collection, const CEffectModule& module,
+                std::string& sError)
+{
+    const char* pszName = FindValue(pNode, "name");
+    const char* pszLength = FindValue(pNode, "length");
+    const CZQANode* pKeyList = FindList(pNode, "key-list");
+    if (!pszName || !pszLength)
+    {
+        AppendError(sError, "Error finding name and length of effect");
+        return false;
+    }
+    CEffectDef* pEffect = collection.NewEffect();
+    if (!pEffect)
+    {
+        AppendError(sError, "Unable to allocate memory for effect %s", pszName);
+        return false;
+    }
+    ZQStrCpy(pEffect->szName, pszName, sizeof(pEffect->szName));
+    pEffect->m_nLength = ZQAtoI(pszLength);
+    if (!pKeyList)
+        return true;
+
+    // The effect's tracks by number, beside m_Tracks, so that placing a key never walks the list.
+    std::vector<CEffectTrack*> tracks;
+    return ForEachNamedChild(pKeyList, "key", [&](const CZQANode* pKeyNode) {
+        CEffectKey* pKey = LoadKey(pKeyNode, collection, module, sError);
+        if (!pKey)
+        {
+            AppendError(sError, "Error loading key for effect %s", pEffect->szName);
+            return false;
+        }
+        const uint32_t nTrack = pKey->m_nTrack;
+        bool bHaveTrack = nTrack < kMaxTracks;
+        while (bHaveTrack && tracks.size() <= nTrack)
+        {
+            CEffectTrack* pTrack = pEffect->NewTrack();
+            bHaveTrack = pTrack != nullptr;
+            try
+            {
+                if (pTrack)
+                    tracks.push_back(pTrack);
+            }
+            catch (const std::bad_alloc&)
+            {
+                bHaveTrack = false;
+            }
+        }
+        if (!bHaveTrack)
+        {
+            AppendError(sError, "Unable to allocate track for effect %s", pEffect->szName);
+            delete pKey;
+            return false;
+        }
+        if (!tracks[nTrack]->AddKey(pKey))
+        {
+            AppendError(sError, "Error loading key for effect %s", pEffect->szName);
+            delete pKey;
+            return false;
+        }
+        return true;
+    });
+}
+
+const TreeKind kPrefabTree = {"prefab", "Error loading prefab", LoadPrefab};
+const TreeKind kEffectTree = {"effect", "Error loading effect", LoadEffect};
+
+// LoadPrefabTreeNode and LoadEffectTreeNode: containers recurse, leaves of the tree's own kind
+// load, anything else is skipped.
+bool LoadTreeNode(const TreeKind& kind, const CZQANode* pNode, CEffectCollection& collection,
+                  const CEffectModule& module, std::string& sError)
+{
+    if (IsNamedList(pNode, "container"))
+    {
+        const char* pszName = FindValue(pNode, "name");
+        if (!pszName)
+        {
+            AppendError(sError, "Unable to find container name");
+            return false;
+        }
+        const CZQANode* pChildren = FindList(pNode, "children");
+        if (!pChildren)
+            return true;
+        const uint32_t nCount = pChildren->GetNumElements();
+        for (uint32_t i = 1; i < nCount; ++i)
+        {
+            if (!LoadTreeNode(kind, pChildren->GetElement(i), collection, module, sError))
+            {
+                AppendError(sError, "Failed loading children of container %s", pszName);
+                return false;
+            }
+        }
+        return true;
+    }
+    if (IsNamedList(pNode, kind.pszLeaf))
+    {
+        if (!kind.pfnLoadLeaf(pNode, collection, module, sError))
+        {
+            AppendError(sError, "%s", kind.pszLeafFailed);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool LoadTree(const TreeKind& kind, const CZQANode* pTree, CEffectCollection& collection,
+              const CEffectModule& module, std::string& sError)
+{
+    const uint32_t nCount = pTree->GetNumElements();
+    for (uint32_t i = 1; i < nCount; ++i)
+    {
+        if (!LoadTreeNode(kind, pTree->GetElement(i), collection, module, sError))
+            return false;
+    }
+    return true;
+}
+
+bool LoadDocument(const CZQANode* pRoot, CEffectCollection& collection, const CEffectModule& module,
+                  std::string& sError)
+{
+    const CZQANode* pHeader = FindList(pRoot, "header");
+    const char* pszVersion = pHeader ? FindValue(pHeader, "version") : nullptr;
+    if (!pszVersion || ZQAtoI(pszVersion) != 1)
+    {
+        AppendError(sError, "Invalid file version");
+        return false;
+    }
+    // Every prefab is loaded before the first effect, so a key may name any prefab of the file.
+    if (const CZQANode* pPrefabTree = FindList(pRoot, "prefab-tree"))
+    {
+        if (!LoadTree(kPrefabTree, pPrefabTree, collection, module, sError))
+        {
+            AppendError(sError, "Failed loading prefab tree");
+            return false;
+        }
+    }
+    const CZQANode* pEffectTree = FindList(pRoot, "effect-tree");
+    if (!pEffectTree)
+    {
+        AppendError(sError, "No effect list found in the file");
+        return false;
+    }
+    if (!LoadTree(kEffectTree, pEffectTree, collection, module, sError))
+    {
+        AppendError(sError, "Failed loading effect tree");
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+void AppendError(std::string& sErrorText, const char* pszFormat, ...)
+{
+    char szMessage[kMessageSize];
+    va_list args;
+    va_start(args, pszFormat);
+    ZQVSNPrintF(szMessage, sizeof(szMessage), pszFormat, args);
+    va_end(args);
+    try
+    {
+        if (!sErrorText.empty())
+            sErrorText += "\r\n";
+        sErrorText += szMessage;
+    }
+    catch (const std::bad_alloc&)
+    {
+        // The message is lost; the failure it reports still stands.
+    }
+}
+
+bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, const CEffectModule& module,
+                    std::string& sErrorText)
+{
+    if (!module.IsLoaded())
+    {
+        AppendError(sErrorText, "No Sparkrig DLL was loaded");
+        return false;
+    }
+    CZQALoadOnlyAlloc allocator(kTreeBlockSize);
+    CZQANode root;
+    const bool bCompressed = CZQAUtil::IsFileCompressed(pszFilename);
+    bool bResult = CZQANodeReader::LoadEntireFile(pszFilename, bCompressed, &root, &allocator);
+    if (!bResult)
+        AppendError(sErrorText, "Failed to load the file from disk into memory");
+    else
+        bResult = LoadDocument(&root, collection, module, sErrorText);
+    // The tree goes before its allocator.
+    root.Free(&allocator);
+    return bResult;
+}

@@ -1,0 +1,276 @@
+#include "FunctionCurveData.h"
+
+#include "PackedEffectWriter.h"
+#include "izqoutconverter.h"
+#include "zqstrutils.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#define ZQ_THIS_FILE "Engine/tools/Pyrix/PackedEffectWriter"
+
+namespace
+{
+const int kInvalidPropertyLine = 227;
+const int kUnexpectedTypeLine = 298;
+
+const uint32_t kNoOffset = 0xFFFFFFFFu;
+const size_t kValueChars = sizeof(static_cast<EffectPropValue*>(nullptr)->szValue);
+
+bool IsStringType(uint32_t eType)
+{
+    return eType == ePT_String || eType == ePT_Filename || eType == ePT_Enum || eType == ePT_Animation ||
+           eType == ePT_SparkrigRef;
+}
+
+// Byte-for-byte comparison of two NUL-terminated values, bounded by the value's size.
+bool StringValuesEqual(const EffectPropValue& a, const EffectPropValue& b)
+{
+    return std::strncmp(a.szValue, b.szValue, kValueChars) == 0;
+}
+
+// Key pair equality by the value type. An unexpected type is reported and counts as equal.
+bool KeyValuesEqual(uint32_t eType, const EffectPropValue& a, const EffectPropValue& b)
+{
+    if (IsStringType(eType))
+        return StringValuesEqual(a, b);
+    switch (eType)
+    {
+    case ePT_Int:
+    case ePT_Color:
+        return a.nColor == b.nColor;
+    case ePT_Float:
+        return a.fValue == b.fValue;
+    case ePT_Vector:
+        return a.vValue[0] == b.vValue[0] && a.vValue[1] == b.vValue[1] && a.vValue[2] == b.vValue[2];
+    default:
+        ZQCheckSite(false, ZQ_FORCED_ASSERT_TEXT, ZQ_THIS_FILE, kUnexpectedTypeLine, "CFunctionCurveData::FindProperty",
+                    "Error: Unexpected property type", ZQ_SITE_FLAG());
+        return true;
+    }
+}
+
+// Whether entry property E answers a search for P: same type, same key count, and either E is P
+// or every key pair has equal times and values.
+bool CurveMatches(const CEffectProperty& prop, const CEffectProperty& entry)
+{
+    const uint32_t eType = prop.GetDesc()->eType;
+    if (!entry.GetDesc() || entry.GetDesc()->eType != eType)
+        return false;
+    const uint32_t nKeys = prop.GetNumKeys();
+    if (entry.GetNumKeys() != nKeys)
+        return false;
+    if (&entry == &prop)
+        return true;
+    for (uint32_t k = 0; k < nKeys; ++k)
+    {
+        const EffectPropertyKey* pA = prop.GetKey(k);
+        const EffectPropertyKey* pB = entry.GetKey(k);
+        if (!(pA->fTime == pB->fTime))
+            return false;
+        if (!KeyValuesEqual(eType, pA->Value, pB->Value))
+            return false;
+    }
+    return true;
+}
+
+class CCurveHasher
+{
+public:
+    void Add(uint64_t nValue)
+    {
+        m_nHash ^= nValue;
+        m_nHash *= 0x9E3779B97F4A7C15ull;
+        m_nHash ^= m_nHash >> 32;
+    }
+    // False for NaN. Zeros of either sign hash alike, as they compare equal.
+    bool AddFloat(float f)
+    {
+        if (std::isnan(f))
+            return false;
+        if (f == 0.0f)
+            f = 0.0f;
+        uint32_t nBits;
+        std::memcpy(&nBits, &f, sizeof(nBits));
+        Add(nBits);
+        return true;
+    }
+    uint64_t Get() const { return m_nHash; }
+
+private:
+    uint64_t m_nHash = 0xCBF29CE484222325ull;
+};
+} // namespace
+
+bool CFunctionCurveData::HashCurve(const CEffectProperty& prop, uint64_t& nHash)
+{
+    const uint32_t eType = prop.GetDesc()->eType;
+    const uint32_t nKeys = prop.GetNumKeys();
+    CCurveHasher hasher;
+    hasher.Add(eType);
+    hasher.Add(nKeys);
+    for (uint32_t k = 0; k < nKeys; ++k)
+    {
+        const EffectPropertyKey* pKey = prop.GetKey(k);
+        if (!hasher.AddFloat(pKey->fTime))
+            return false;
+        const EffectPropValue& value = pKey->Value;
+        if (IsStringType(eType))
+        {
+            const size_t nLength = strnlen(value.szValue, kValueChars);
+            hasher.Add(nLength);
+            for (size_t i = 0; i < nLength; ++i)
+                hasher.Add(static_cast<unsigned char>(value.szValue[i]));
+            continue;
+        }
+        switch (eType)
+        {
+        case ePT_Int:
+        case ePT_Color:
+            hasher.Add(value.nColor);
+            break;
+        case ePT_Float:
+            if (!hasher.AddFloat(value.fValue))
+                return false;
+            break;
+        case ePT_Vector:
+            for (float f : value.vValue)
+            {
+                if (!hasher.AddFloat(f))
+                    return false;
+            }
+            break;
+        default:
+            // Values of other types count as equal: only the times take part.
+            break;
+        }
+    }
+    nHash = hasher.Get();
+    return true;
+}
+
+// The result is the one of a scan over every entry in insertion order that stops at the first
+// entry of the same type and key count which is the property itself or equal key by key.
+//
+// That first entry is the smallest index among the entries that match, and every matching entry
+// is among the candidates looked at here:
+// - the property itself is found through the identity index;
+// - an equal curve has equal times and values, hence the same hash: float equality makes +0.0 and
+//   -0.0 equal, so both hash as +0.0, and an unexpected type compares equal, so its values are
+//   left out of the hash. Each hash list holds the entries filed under it in ascending index
+//   order, so its first matching entry is its smallest.
+// - a curve holding a NaN time or float value equals no curve, not even an identical copy, so
+//   neither such a property nor such an entry is filed by content; only identity finds them.
+// Entries are filed under their current keys (UpdateProperty re-files a property whose keys have
+// changed), so the candidates are those of the scan at the time of the call. Every candidate is
+// confirmed with the full comparison, so hash collisions change nothing.
+int32_t CFunctionCurveData::FindProperty(const CEffectProperty* pProp) const
+{
+    const bool bValid = pProp && pProp->GetDesc() && pProp->GetDesc()->m_bFunctionCurve;
+    ZQCheckSite(bValid, "pProp && pProp->GetDesc()->m_bFunctionCurve", ZQ_THIS_FILE, kInvalidPropertyLine,
+                "CFunctionCurveData::FindProperty",
+                "Error: Invalid property passed into the function curve data object", ZQ_SITE_FLAG());
+    if (!pProp || !pProp->GetDesc())
+        return -1;
+
+    int64_t nFound = -1;
+    const auto itSelf = m_ByIdentity.find(pProp);
+    if (itSelf != m_ByIdentity.end())
+        nFound = itSelf->second;
+
+    uint64_t nHash = 0;
+    if (HashCurve(*pProp, nHash))
+    {
+        const auto itList = m_ByContent.find(nHash);
+        if (itList != m_ByContent.end())
+        {
+            for (uint32_t nIndex : itList->second)
+            {
+                if (nFound >= 0 && nIndex >= nFound)
+                    break;
+                if (CurveMatches(*pProp, *m_Entries[nIndex].pProperty))
+                {
+                    nFound = nIndex;
+                    break;
+                }
+            }
+        }
+    }
+    return static_cast<int32_t>(nFound);
+}
+
+void CFunctionCurveData::AddProperty(const CEffectProperty* pProp)
+{
+    if (!pProp || !pProp->GetDesc())
+        return;
+    const uint32_t nIndex = static_cast<uint32_t>(m_Entries.size());
+    m_Entries.push_back(SCurveEntry{pProp, kNoOffset});
+    m_Filing.push_back(SFiling{false, 0});
+    m_ByIdentity.emplace(pProp, nIndex);
+    FileEntry(nIndex);
+}
+
+void CFunctionCurveData::UpdateProperty(const CEffectProperty* pProp)
+{
+    const auto it = m_ByIdentity.find(pProp);
+    if (it == m_ByIdentity.end())
+        return;
+    const uint32_t nIndex = it->second;
+    uint64_t nHash = 0;
+    const bool bHashed = HashCurve(*pProp, nHash);
+    const SFiling& filing = m_Filing[nIndex];
+    if (filing.bHashed == bHashed && (!bHashed || filing.nHash == nHash))
+        return;
+    UnfileEntry(nIndex);
+    FileEntry(nIndex);
+}
+
+void CFunctionCurveData::FileEntry(uint32_t nIndex)
+{
+    SFiling& filing = m_Filing[nIndex];
+    filing.bHashed = HashCurve(*m_Entries[nIndex].pProperty, filing.nHash);
+    if (!filing.bHashed)
+        return;
+    std::vector<uint32_t>& list = m_ByContent[filing.nHash];
+    list.insert(std::lower_bound(list.begin(), list.end(), nIndex), nIndex);
+}
+
+void CFunctionCurveData::UnfileEntry(uint32_t nIndex)
+{
+    SFiling& filing = m_Filing[nIndex];
+    if (!filing.bHashed)
+        return;
+    const auto itList = m_ByContent.find(filing.nHash);
+    if (itList != m_ByContent.end())
+    {
+        std::vector<uint32_t>& list = itList->second;
+        const auto it = std::lower_bound(list.begin(), list.end(), nIndex);
+        if (it != list.end() && *it == nIndex)
+            list.erase(it);
+        if (list.empty())
+            m_ByContent.erase(itList);
+    }
+    filing.bHashed = false;
+}
+
+void CFunctionCurveData::WriteCurves(IZQOutConverter& converter, uint32_t* pnCurveDataSize,
+                                     const CPackStringTable& strings)
+{
+    const uint32_t nStart = static_cast<uint32_t>(converter.Tell());
+    for (SCurveEntry& entry : m_Entries)
+    {
+        entry.nOffset = static_cast<uint32_t>(converter.Tell()) - nStart;
+        const CEffectProperty& prop = *entry.pProperty;
+        const uint32_t nKeys = prop.GetNumKeys();
+        converter.WriteUint32(nKeys);
+        for (uint32_t k = 0; k < nKeys; ++k)
+        {
+            const EffectPropertyKey* pKey = prop.GetKey(k);
+            converter.WriteFloat(pKey->fTime);
+            WritePropertyKeyData(converter, *pKey, prop, strings);
+        }
+    }
+    if (pnCurveDataSize)
+        *pnCurveDataSize = static_cast<uint32_t>(converter.Tell()) - nStart;
+}

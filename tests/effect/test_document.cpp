@@ -1,0 +1,222 @@
+#include "EffectDocument.h"
+#include "effect_test_support.h"
+
+#include <random>
+
+using effect_test::TableModule;
+
+namespace
+{
+const char* const kTable = "type|Spark\n"
+                           "prop|Size|5||0;|1\n"
+                           "prop|Glow|5||;|2\n"
+                           "prop|Speed|5|c||3\n"
+                           "type|Smoke\n"
+                           "prop|Size|5||0;|4\n";
+
+// The documented procedure, written out directly: append, bubble passes until nothing moves, then
+// fit the new key between its neighbours.
+struct RefKey
+{
+    int nTag;
+    int32_t nStart, nEnd;
+};
+
+void ReferenceSortAndFit(std::vector<RefKey>& keys, int nTag)
+{
+    for (bool bExchanged = true; bExchanged;)
+    {
+        bExchanged = false;
+        for (size_t i = 0; i + 1 < keys.size(); ++i)
+        {
+            if (keys[i].nStart > keys[i + 1].nStart)
+            {
+                std::swap(keys[i], keys[i + 1]);
+                bExchanged = true;
+            }
+        }
+    }
+    for (size_t i = 0; i < keys.size(); ++i)
+    {
+        if (keys[i].nTag != nTag)
+            continue;
+        RefKey& key = keys[i];
+        if (i == 0 && key.nStart < 0)
+            key.nStart = 0;
+        else if (i > 0 && key.nStart < keys[i - 1].nEnd)
+            key.nStart = keys[i - 1].nEnd;
+        if (i + 1 < keys.size() && key.nEnd > keys[i + 1].nStart)
+            key.nEnd = keys[i + 1].nStart;
+    }
+}
+
+CEffectKey* NewKey(const EffectTypeDesc* pType, int nTag, int32_t nStart, int32_t nEnd)
+{
+    CEffectKey* pKey = new CEffectKey(pType);
+    pKey->m_nID = nTag;
+    pKey->m_nStartTime = nStart;
+    pKey->m_nEndTime = nEnd;
+    return pKey;
+}
+
+void ExpectTrack(const CEffectTrack& track, const std::vector<RefKey>& expected)
+{
+    ASSERT_EQ(track.GetCount(), expected.size());
+    for (uint32_t i = 0; i < expected.size(); ++i)
+    {
+        const CEffectKey* pKey = track.GetAt(i);
+        EXPECT_EQ(pKey->m_nID, expected[i].nTag) << "position " << i;
+        EXPECT_EQ(pKey->m_nStartTime, expected[i].nStart) << "position " << i;
+        EXPECT_EQ(pKey->m_nEndTime, expected[i].nEnd) << "position " << i;
+    }
+    EXPECT_EQ(track.GetAt(static_cast<uint32_t>(expected.size())), nullptr);
+}
+} // namespace
+
+TEST(Track, SortAndFitExamples)
+{
+    TableModule table(kTable);
+    const EffectTypeDesc* pType = table.Type("Spark");
+    CEffectTrack track;
+    track.AddKey(NewKey(pType, 1, 0, 500));
+    track.AddKey(NewKey(pType, 2, 200, 900));
+    ExpectTrack(track, {{1, 0, 500}, {2, 500, 900}});
+
+    CEffectTrack first;
+    first.AddKey(NewKey(pType, 1, -100, 300));
+    ExpectTrack(first, {{1, 0, 300}});
+
+    CEffectTrack later;
+    later.AddKey(NewKey(pType, 1, 1500, 2000));
+    later.AddKey(NewKey(pType, 2, 1000, 2000));
+    ExpectTrack(later, {{2, 1000, 1500}, {1, 1500, 2000}});
+}
+
+TEST(Track, PlacementEqualsTheBubblePasses)
+{
+    TableModule table(kTable);
+    const EffectTypeDesc* pType = table.Type("Spark");
+    std::mt19937 random(12345);
+    for (int nRound = 0; nRound < 300; ++nRound)
+    {
+        CEffectTrack track;
+        std::vector<RefKey> reference;
+        const int nKeys = 1 + static_cast<int>(random() % 40);
+        const int32_t nSpan = 1 + static_cast<int32_t>(random() % 60);
+        for (int nTag = 0; nTag < nKeys; ++nTag)
+        {
+            const int32_t nStart = static_cast<int32_t>(random() % (2 * nSpan)) - nSpan / 2;
+            const int32_t nEnd = nStart + static_cast<int32_t>(random() % nSpan) - nSpan / 4;
+            reference.push_back({nTag, nStart, nEnd});
+            CEffectKey* pKey = NewKey(pType, nTag, nStart, nEnd);
+            // Some rounds append behind the track's back, which leaves it unsorted for a while.
+            if (nRound % 5 == 0 && random() % 4 == 0)
+            {
+                track.AddTail(pKey);
+                continue;
+            }
+            track.AddKey(pKey);
+            ReferenceSortAndFit(reference, nTag);
+        }
+        SCOPED_TRACE(nRound);
+        ExpectTrack(track, reference);
+        if (HasFatalFailure() || HasNonfatalFailure())
+            return;
+    }
+}
+
+TEST(PropertySet, InheritanceThroughAPrefab)
+{
+    TableModule table(kTable);
+    const EffectTypeDesc* pSpark = table.Type("Spark");
+    CEffectPropertySet prefab(pSpark);
+    prefab.FillMissingProperties();
+    CEffectKey key(pSpark);
+    ASSERT_TRUE(key.SetParent(&prefab));
+    CEffectProperty* pOwn = new CEffectProperty(&pSpark->pProps[1]);
+    ASSERT_TRUE(key.SetProperty(pOwn));
+    key.FillMissingProperties();
+    EXPECT_EQ(key.GetPropertyDirect(0), nullptr) << "the root filled is the prefab";
+    EXPECT_EQ(key.GetProperty(0), prefab.GetPropertyDirect(0));
+    EXPECT_EQ(key.GetProperty(1), pOwn);
+    EXPECT_EQ(key.GetProperty(2), prefab.GetPropertyDirect(2));
+    EXPECT_EQ(prefab.GetProperty(2)->GetKey(0)->Value.fValue, 3.0f);
+
+    // A second property for the same slot replaces (and destroys) the first.
+    CEffectProperty* pSecond = new CEffectProperty(&pSpark->pProps[1]);
+    EXPECT_TRUE(key.SetProperty(pSecond));
+    EXPECT_EQ(key.GetProperty(1), pSecond);
+
+    // A description of another type has no slot here; the caller keeps the property.
+    CEffectProperty foreign(&table.Type("Smoke")->pProps[0]);
+    EXPECT_FALSE(key.SetProperty(&foreign));
+    EXPECT_FALSE(key.SetProperty(nullptr));
+    EXPECT_FALSE(prefab.SetParent(&key)) << "a set never becomes its own ancestor";
+}
+
+TEST(PropertySet, PrefabOfAnotherTypeIsRefused)
+{
+    TableModule table(kTable);
+    CEffectPropertySet smoke(table.Type("Smoke"));
+    CEffectKey key(table.Type("Spark"));
+    EXPECT_FALSE(key.SetParent(&smoke));
+    EXPECT_EQ(key.GetParent(), nullptr);
+    key.FillMissingProperties();
+    ASSERT_NE(key.GetPropertyDirect(0), nullptr);
+    EXPECT_EQ(key.GetPropertyDirect(0)->GetKey(0)->Value.fValue, 1.0f);
+    EXPECT_EQ(key.GetPropertyDirect(2)->GetNumKeys(), 1u);
+    EXPECT_TRUE(key.SetParent(nullptr));
+}
+
+TEST(PropertySet, ChecksAreReportedWithTheirLines)
+{
+    TableModule table(kTable);
+    effect_test::RecordingManager manager;
+    const char* const pszFile = "Engine/tools/Pyrix/EffectPropertySet";
+    CEffectPropertySet orphan(nullptr);
+    EXPECT_EQ(orphan.GetNumProps(), 0u);
+    CEffectPropertySet spark(table.Type("Spark"));
+    EXPECT_EQ(spark.GetPropertyDirect(3), nullptr);
+    ASSERT_EQ(manager.m_Reports.size(), 3u);
+    effect_test::ExpectReport(manager.m_Reports[0], "m_pTypeDesc", pszFile, 9,
+                              "CEffectPropertySet::CEffectPropertySet",
+                              "Error: Invalid type description used to create a property set");
+    effect_test::ExpectReport(manager.m_Reports[1], "m_pTypeDesc", pszFile, 37, "CEffectPropertySet::GetNumProps",
+                              "Error: No associated type description for this property set");
+    effect_test::ExpectReport(manager.m_Reports[2], "nIndex < GetNumProps()", pszFile, 132,
+                              "CEffectPropertySet::GetPropertyDirect",
+                              "Error: Invalid index specified to GetPropertyDirect");
+}
+
+TEST(Collection, EffectsPrefabsAndTheUntitledCounter)
+{
+    TableModule table(kTable);
+    CEffectDef loose;
+    EXPECT_STREQ(loose.szName, "Untitled FX 0");
+    EXPECT_EQ(loose.m_nLength, 10000);
+    CEffectCollection collection;
+    CEffectDef* pEffect = collection.NewEffect();
+    EXPECT_STREQ(pEffect->szName, "Untitled FX 1");
+    EXPECT_STREQ(collection.NewEffect()->szName, "Untitled FX 2");
+    EXPECT_EQ(collection.m_Effects.GetCount(), 2u);
+    EXPECT_EQ(collection.m_Effects.GetAt(0), pEffect);
+    EXPECT_EQ(collection.m_Effects.GetAt(2), nullptr);
+
+    CEffectPropertySet* pFirst = collection.NewPrefab(table.Type("Spark"));
+    pFirst->m_sName = "Burst";
+    CEffectPropertySet* pSecond = collection.NewPrefab(table.Type("Smoke"));
+    pSecond->m_sName = "BURST";
+    EXPECT_EQ(collection.FindPrefab("burst"), pFirst);
+    EXPECT_EQ(collection.FindPrefab("BURST"), pFirst);
+    EXPECT_EQ(collection.FindPrefab("Bursts"), nullptr);
+
+    // Keys point at prefabs; clearing destroys effects first.
+    CEffectKey* pKey = NewKey(table.Type("Spark"), 1, 0, 10);
+    pKey->SetParent(pFirst);
+    ASSERT_NE(pEffect->NewTrack(), nullptr);
+    pEffect->m_Tracks.GetAt(0)->AddKey(pKey);
+    collection.Clear();
+    EXPECT_EQ(collection.m_Effects.GetCount(), 0u);
+    EXPECT_TRUE(collection.m_Prefabs.empty());
+    EXPECT_STREQ(CEffectDef().szName, "Untitled FX 3");
+}

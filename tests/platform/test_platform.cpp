@@ -1,0 +1,197 @@
+#include "platform_cases.h"
+#include "zqplatform.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace
+{
+namespace fs = std::filesystem;
+
+int FormatInto(char* pszOut, size_t nSize, const char* pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    const int nCount = PlatformVSNPrintF(pszOut, nSize, pszFormat, args);
+    va_end(args);
+    return nCount;
+}
+
+// A fresh folder of the test's own, removed with everything in it at the end.
+struct ScratchFolder
+{
+    ScratchFolder()
+    {
+        char szName[PLATFORM_MAX_PATH];
+        EXPECT_TRUE(PlatformTempName(nullptr, "plt", szName, sizeof(szName)));
+        path = szName;
+        fs::create_directories(path);
+    }
+    ~ScratchFolder()
+    {
+        std::error_code error;
+        fs::remove_all(path, error);
+    }
+    void Write(const std::string& sName, const std::string& sText) const
+    {
+        fs::create_directories((path / sName).parent_path());
+        std::ofstream(path / sName, std::ios::binary) << sText;
+    }
+    fs::path path;
+};
+} // namespace
+
+TEST(PlatformProfile, AnswersEveryCaseWithCrLfAndLfLines)
+{
+    ScratchFolder folder;
+    for (const char* pszLineEnd : {"\r\n", "\n"})
+    {
+        std::string sText;
+        for (const char* pszLine : kProfileLines)
+            sText += std::string(pszLine) + pszLineEnd;
+        folder.Write("game.proj00", sText);
+        const std::string sFile = (folder.path / "game.proj00").string();
+        for (const ProfileCase& c : kProfileCases)
+        {
+            SCOPED_TRACE(std::string(c.pszSection) + "/" + c.pszKey + " size " + std::to_string(c.nSize));
+            char szOut[64];
+            std::memset(szOut, 'Z', sizeof(szOut));
+            EXPECT_EQ(std::strlen(c.pszExpected),
+                      PlatformGetProfileString(c.pszSection, c.pszKey, c.pszDefault, szOut, c.nSize,
+                                               sFile.c_str()));
+            EXPECT_STREQ(c.pszExpected, szOut);
+        }
+    }
+
+    char szOut[16];
+    const std::string sMissing = (folder.path / "missing.proj00").string();
+    EXPECT_EQ(3u, PlatformGetProfileString("General", "Game", "def", szOut, sizeof(szOut), sMissing.c_str()));
+    EXPECT_STREQ("def", szOut);
+}
+
+TEST(PlatformCanonicalize, AnswersEveryCase)
+{
+    auto check = [](const CanonicalizeCase& c)
+    {
+        SCOPED_TRACE(c.pszPath);
+        char szOut[PLATFORM_MAX_PATH];
+        EXPECT_EQ(c.pszExpected != nullptr, PlatformPathCanonicalize(szOut, c.pszPath));
+        if (c.pszExpected)
+        {
+            EXPECT_STREQ(c.pszExpected, szOut);
+        }
+    };
+    for (const CanonicalizeCase& c : kCanonicalizeCases)
+        check(c);
+#if !defined(_WIN32)
+    for (const CanonicalizeCase& c : kPosixCanonicalizeCases)
+        check(c);
+#endif
+}
+
+TEST(PlatformFind, AnswersEveryCase)
+{
+    ScratchFolder folder;
+    for (const char* pszFile : kFindFiles)
+        folder.Write(pszFile, "x");
+    for (const FindCase& c : kFindCases)
+    {
+        SCOPED_TRACE(c.pszPattern);
+        const std::string sPattern = folder.path.string() + c.pszPattern;
+        char szName[PLATFORM_MAX_PATH] = "junk";
+        EXPECT_EQ(c.pszExpected != nullptr, PlatformFindFirstFile(sPattern.c_str(), szName, sizeof(szName)));
+        EXPECT_STREQ(c.pszExpected ? c.pszExpected : "", szName);
+    }
+    // A name that does not fit is no answer.
+    char szSmall[8];
+    EXPECT_FALSE(PlatformFindFirstFile((folder.path.string() + "/*.txt").c_str(), szSmall, sizeof(szSmall)));
+}
+
+TEST(PlatformLibrary, LoadsByWindowsNameFindsExportsAndCountsReferences)
+{
+    EXPECT_EQ(nullptr, PlatformLoadLibrary("NoSuchLibrary.dll"));
+    EXPECT_FALSE(PlatformIsLibraryLoaded("NoSuchLibrary.dll"));
+    EXPECT_FALSE(PlatformIsLibraryLoaded("platform_testlib.dll"));
+
+    PlatformLibrary hLibrary = PlatformLoadLibrary("platform_testlib.dll");
+    ASSERT_NE(nullptr, hLibrary);
+    EXPECT_TRUE(PlatformIsLibraryLoaded("platform_testlib.dll"));
+    EXPECT_TRUE(PlatformIsLibraryLoaded("platform_testlib"));
+    auto pfnAnswer = reinterpret_cast<int (*)()>(PlatformGetProcAddress(hLibrary, "PlatformTestLibAnswer"));
+    ASSERT_NE(nullptr, pfnAnswer);
+    EXPECT_EQ(42, pfnAnswer());
+    EXPECT_EQ(nullptr, PlatformGetProcAddress(hLibrary, "NoSuchExport"));
+
+    // The same library by a path with a folder, and by the name without an extension.
+    PlatformLibrary hByPath = PlatformLoadLibrary(".\\platform_testlib.DLL");
+    PlatformLibrary hBare = PlatformLoadLibrary("platform_testlib");
+    EXPECT_EQ(hLibrary, hByPath);
+    EXPECT_EQ(hLibrary, hBare);
+    PlatformFreeLibrary(hByPath);
+    PlatformFreeLibrary(hBare);
+    EXPECT_TRUE(PlatformIsLibraryLoaded("platform_testlib.dll"));
+    PlatformFreeLibrary(hLibrary);
+    EXPECT_FALSE(PlatformIsLibraryLoaded("platform_testlib.dll"));
+    PlatformFreeLibrary(nullptr);
+}
+
+TEST(PlatformTempName, NamesAFreshFileWithThePrefix)
+{
+    ScratchFolder folder;
+    char szFirst[PLATFORM_MAX_PATH];
+    char szSecond[PLATFORM_MAX_PATH];
+    ASSERT_TRUE(PlatformTempName("c:\\no such folder", "zqa", szFirst, sizeof(szFirst)));
+    ASSERT_TRUE(PlatformTempName("c:\\no such folder", "zqa", szSecond, sizeof(szSecond)));
+    EXPECT_STRNE(szFirst, szSecond);
+    for (const char* pszName : {szFirst, szSecond})
+    {
+        EXPECT_EQ(0u, fs::path(pszName).filename().string().rfind("zqa", 0)) << pszName;
+        EXPECT_TRUE(fs::is_directory(fs::path(pszName).parent_path())) << pszName;
+        EXPECT_FALSE(fs::exists(pszName)) << pszName;
+    }
+#if !defined(_WIN32)
+    // _tempnam on Windows prefers the TMP folder to the one given.
+    ASSERT_TRUE(PlatformTempName(folder.path.string().c_str(), "zqa", szFirst, sizeof(szFirst)));
+    EXPECT_EQ(folder.path, fs::path(szFirst).parent_path());
+#endif
+    EXPECT_FALSE(PlatformTempName(nullptr, "zqa", szFirst, 4));
+}
+
+TEST(PlatformStrings, CompareFormatAndCurrentDirectory)
+{
+    EXPECT_EQ(0, PlatformStrICmp("Game.PROJ00", "game.proj00"));
+    EXPECT_LT(PlatformStrICmp("abc", "ABD"), 0);
+    EXPECT_LT(PlatformStrICmp("ab", "AbC"), 0);
+    EXPECT_LT(PlatformStrICmp("[", "a"), 0); // folded to lower case, not upper
+#if !defined(_WIN32)
+    EXPECT_GT(PlatformStrICmp("\xE9", "z"), 0); // bytes compare unsigned (Wine's msvcrt compares signed)
+#endif
+
+    char szOut[8];
+    std::memset(szOut, 'Z', sizeof(szOut));
+    EXPECT_EQ(3, FormatInto(szOut, 5, "%d", 123));
+    EXPECT_STREQ("123", szOut);
+    std::memset(szOut, 'Z', sizeof(szOut));
+    EXPECT_EQ(5, FormatInto(szOut, 5, "%s", "abcde")); // exactly full: no terminator
+    EXPECT_EQ(0, std::memcmp(szOut, "abcdeZ", 6));
+    std::memset(szOut, 'Z', sizeof(szOut));
+    EXPECT_LT(FormatInto(szOut, 5, "%s", "abcdefg"), 0); // does not fit: the first 5 characters
+    EXPECT_EQ(0, std::memcmp(szOut, "abcdeZ", 6));
+
+    char szDir[PLATFORM_MAX_PATH];
+    ASSERT_TRUE(PlatformGetCurrentDirectory(szDir, sizeof(szDir)));
+    EXPECT_EQ(fs::current_path(), fs::path(szDir));
+    EXPECT_FALSE(PlatformGetCurrentDirectory(szDir, 2));
+}
+
+#if !defined(_WIN32)
+TEST(PlatformDebugBreakDeathTest, RaisesATrap)
+{
+    EXPECT_EXIT(PlatformDebugBreak(), testing::KilledBySignal(SIGTRAP), "");
+}
+#endif

@@ -1,0 +1,159 @@
+#include "zqpack.h"
+
+#include "zqprocess.h"
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+
+#ifndef EMBERVISE_VERSION
+#define EMBERVISE_VERSION "0.0.0"
+#endif
+
+namespace
+{
+constexpr int EXIT_USAGE = 2;
+
+int UsageError(const std::string& sMessage)
+{
+    zqpack::PrintError(sMessage);
+    std::fprintf(stderr, "Run 'zqpack --help' for more information.\n");
+    return EXIT_USAGE;
+}
+
+// Parses the command line into *pOptions. Answers -1 to go on, else the exit status.
+int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
+{
+    CLI::App app{"Pack resource files with the packer plug-ins found beside zqpack.\n"
+                 "Every file that a packer claims is packed; a folder is searched recursively, and @FILE reads\n"
+                 "further paths from FILE, one per line ('#' starts a comment line). Exit status: 0 when every\n"
+                 "claimed file was packed, 1 when any failed, 2 for wrong usage."};
+    app.name("zqpack");
+    app.set_version_flag("-V,--version", "zqpack " EMBERVISE_VERSION);
+
+    std::vector<std::string> paths;
+    bool bVerbose = false;
+    bool bQuiet = false;
+    int nJobs = 1;
+    app.add_option("PATH", paths, "files, folders and @lists to pack");
+    app.add_option("--plugin", pOptions->plugins,
+                   "load this packer plug-in (repeatable; default: every plug-in beside zqpack)")
+        ->allow_extra_args(false);
+    app.add_option("-j,--jobs", nJobs, "pack N files at once in worker processes (0: one per core)")
+        ->check(CLI::Range(0, 1024));
+    CLI::Option* pVerbose = app.add_flag("-v,--verbose", bVerbose, "print the packers' progress messages");
+    app.add_flag("-q,--quiet", bQuiet, "print errors only")->excludes(pVerbose);
+    app.add_flag("--json", pOptions->bJson, "print one JSON object per file on standard output")
+        ->excludes(pVerbose);
+    app.add_flag("--no-overwrite-readonly", pOptions->bNoOverwriteReadOnly,
+                 "fail instead of making a read-only destination writable");
+    app.add_flag("--list-packers", pOptions->bListPackers,
+                 "list the plug-ins, and the packers that claim the given PATHs with their options");
+    // Internal: one process of a -j run.
+    app.add_option("--worker", pOptions->sWorkerResult)->group("");
+
+    // Everything after the first "--" is a path taken literally, even one starting with '-' or '@'.
+    int nOptionArgs = argc;
+    for (int i = 1; i < argc; ++i)
+    {
+        if (std::strcmp(argv[i], "--") == 0)
+        {
+            nOptionArgs = i;
+            break;
+        }
+    }
+    try
+    {
+        app.parse(nOptionArgs, argv);
+    }
+    catch (const CLI::ParseError& e)
+    {
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success))
+            return app.exit(e);
+        return UsageError(e.what());
+    }
+
+    for (const std::string& sPath : paths)
+        pOptions->inputs.push_back({sPath, false});
+    for (int i = nOptionArgs + 1; i < argc; ++i)
+        pOptions->inputs.push_back({argv[i], true});
+    pOptions->nJobs = static_cast<unsigned>(nJobs);
+    pOptions->eVerbosity = bVerbose  ? zqpack::Verbosity::Verbose
+                           : bQuiet ? zqpack::Verbosity::Quiet
+                                    : zqpack::Verbosity::Normal;
+
+    const bool bWorker = !pOptions->sWorkerResult.empty();
+    if (bWorker && pOptions->plugins.empty())
+        return UsageError("--worker needs --plugin");
+    if (pOptions->inputs.empty() && !pOptions->bListPackers)
+        return UsageError("no PATH given");
+    return -1;
+}
+
+std::string ProgramPath()
+{
+    char szPath[4096];
+    return PlatformGetProgramPath(szPath, sizeof(szPath)) ? std::string(szPath) : std::string();
+}
+
+int Run(const zqpack::Options& options)
+{
+    if (!options.sWorkerResult.empty())
+        return zqpack::RunWorker(options);
+
+    const auto start = std::chrono::steady_clock::now();
+    const std::string sProgramPath = ProgramPath();
+    zqpack::CPluginSet plugins;
+    if (!options.plugins.empty())
+    {
+        if (!plugins.LoadNamed(options.plugins))
+            return 1;
+    }
+    else
+    {
+        if (sProgramPath.empty())
+        {
+            zqpack::PrintError("cannot find the program's own folder to look for plug-ins; name them with --plugin");
+            return 1;
+        }
+        if (!plugins.Discover(std::filesystem::path(sProgramPath).parent_path().string()))
+            return 1;
+    }
+
+    if (options.bListPackers)
+        return zqpack::ListPackers(options, plugins);
+
+    size_t nSkipped = 0;
+    std::vector<zqpack::WorkItem> work = zqpack::GatherWork(options.inputs, plugins, &nSkipped);
+    size_t nToPack = 0;
+    for (const zqpack::WorkItem& item : work)
+        nToPack += item.bToPack ? 1 : 0;
+
+    zqpack::CReporter reporter(options, nToPack);
+    zqpack::RunWork(options, plugins, work, sProgramPath, reporter);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    reporter.Summary(nSkipped, elapsed.count());
+    return reporter.ExitStatus();
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try
+    {
+        zqpack::Options options;
+        const int nExit = ParseCommandLine(argc, argv, &options);
+        if (nExit >= 0)
+            return nExit;
+        return Run(options);
+    }
+    catch (const std::exception& e)
+    {
+        zqpack::PrintError(std::string("internal error: ") + e.what());
+        return 1;
+    }
+}

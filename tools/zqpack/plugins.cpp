@@ -1,0 +1,113 @@
+#include "zqpack.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace zqpack
+{
+namespace
+{
+bool IsSharedLibraryName(const fs::path& path)
+{
+    std::string sExtension = path.extension().string();
+#if defined(_WIN32)
+    std::transform(sExtension.begin(), sExtension.end(), sExtension.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+    return sExtension == ".dll";
+#else
+    return sExtension == ".so";
+#endif
+}
+} // namespace
+
+CPluginSet::~CPluginSet()
+{
+    while (!m_plugins.empty())
+    {
+        PlatformFreeLibrary(m_plugins.back().hLibrary);
+        m_plugins.pop_back();
+    }
+}
+
+bool CPluginSet::Add(const std::string& sPath, bool bReportFailure)
+{
+    PlatformLibrary hLibrary = PlatformLoadLibrary(sPath.c_str());
+    if (!hLibrary)
+    {
+        if (bReportFailure)
+            PrintError(sPath + ": cannot load the plug-in");
+        return false;
+    }
+    void* pSymbol = PlatformGetProcAddress(hLibrary, PACKER_ASSOCIATE_EXPORT);
+    if (!pSymbol)
+    {
+        PlatformFreeLibrary(hLibrary);
+        if (bReportFailure)
+            PrintError(sPath + ": not a packer plug-in (no " PACKER_ASSOCIATE_EXPORT " export)");
+        return false;
+    }
+    Plugin plugin;
+    plugin.sPath = sPath;
+    plugin.hLibrary = hLibrary;
+    plugin.pfnAssociate = reinterpret_cast<PFN_AssociatePacker>(pSymbol);
+    m_plugins.push_back(plugin);
+    return true;
+}
+
+bool CPluginSet::LoadNamed(const std::vector<std::string>& paths)
+{
+    for (const std::string& sPath : paths)
+    {
+        if (!Add(sPath, true))
+            return false;
+    }
+    return true;
+}
+
+bool CPluginSet::Discover(const std::string& sDirectory)
+{
+    std::vector<std::string> candidates;
+    std::error_code ec;
+    for (fs::directory_iterator it(sDirectory, ec), end; !ec && it != end; it.increment(ec))
+    {
+        std::error_code ecType;
+        if (it->is_regular_file(ecType) && IsSharedLibraryName(it->path()))
+            candidates.push_back(it->path().string());
+    }
+    std::sort(candidates.begin(), candidates.end());
+    for (const std::string& sPath : candidates)
+        Add(sPath, false);
+    if (m_plugins.empty())
+    {
+        PrintError("no packer plug-in found in " + sDirectory);
+        return false;
+    }
+    return true;
+}
+
+IPacker* CPluginSet::Associate(const std::string& sFile, size_t* pnPlugin) const
+{
+    for (size_t i = 0; i < m_plugins.size(); ++i)
+    {
+        if (IPacker* pPacker = m_plugins[i].pfnAssociate(sFile.c_str()))
+        {
+            if (pnPlugin)
+                *pnPlugin = i;
+            return pPacker;
+        }
+    }
+    return nullptr;
+}
+
+std::string PackerName(IPacker* pPacker)
+{
+    char szName[256] = {};
+    if (!pPacker->GetName(szName, sizeof(szName)))
+        return std::string();
+    szName[sizeof(szName) - 1] = '\0';
+    return szName;
+}
+} // namespace zqpack

@@ -1,0 +1,322 @@
+#include "zqpack.h"
+
+#include "zqprocess.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+namespace zqpack
+{
+namespace
+{
+using Json = nlohmann::ordered_json;
+
+// Progress lines are kept short enough not to wrap on a common terminal.
+constexpr size_t PROGRESS_MAX_NAME = 60;
+
+const char* ResultName(Result eResult)
+{
+    switch (eResult)
+    {
+    case Result::PACKED:
+        return "packed";
+    case Result::UNCLAIMED:
+        return "unclaimed";
+    case Result::FAILED:
+        break;
+    }
+    return "failed";
+}
+
+const char* EventKindName(Event::Kind eKind)
+{
+    switch (eKind)
+    {
+    case Event::TASK:
+        return "task";
+    case Event::SUB_TASK:
+        return "subtask";
+    case Event::MESSAGE:
+        break;
+    }
+    return "message";
+}
+
+// Texts cross from a worker byte for byte: every byte of 0x80 or more travels as the code point of
+// the same value, so that any byte string is valid UTF-8 on the way.
+std::string EncodeBytes(const std::string& sText)
+{
+    std::string sOut;
+    sOut.reserve(sText.size());
+    for (const char c : sText)
+    {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x80)
+        {
+            sOut += c;
+            continue;
+        }
+        sOut += static_cast<char>(0xC0 | (b >> 6));
+        sOut += static_cast<char>(0x80 | (b & 0x3F));
+    }
+    return sOut;
+}
+
+std::string DecodeBytes(const std::string& sText)
+{
+    std::string sOut;
+    sOut.reserve(sText.size());
+    for (size_t i = 0; i < sText.size(); ++i)
+    {
+        const unsigned char b = static_cast<unsigned char>(sText[i]);
+        if ((b == 0xC2 || b == 0xC3) && i + 1 < sText.size())
+        {
+            const unsigned char next = static_cast<unsigned char>(sText[i + 1]);
+            sOut += static_cast<char>(((b & 0x03) << 6) | (next & 0x3F));
+            ++i;
+            continue;
+        }
+        sOut += static_cast<char>(b);
+    }
+    return sOut;
+}
+
+Json OptionalText(const std::optional<std::string>& sText, bool bInternal)
+{
+    if (!sText)
+        return nullptr;
+    return bInternal ? EncodeBytes(*sText) : *sText;
+}
+
+bool ReadText(const Json& value, std::string* pText)
+{
+    if (!value.is_string())
+        return false;
+    *pText = DecodeBytes(value.get<std::string>());
+    return true;
+}
+
+bool ReadOptionalText(const Json& value, std::optional<std::string>* pText)
+{
+    if (value.is_null())
+    {
+        pText->reset();
+        return true;
+    }
+    std::string sText;
+    if (!ReadText(value, &sText))
+        return false;
+    *pText = std::move(sText);
+    return true;
+}
+
+// The error lines of a message text: a multi-line text keeps its lines, without carriage returns.
+std::string ForTerminal(const std::string& sText)
+{
+    std::string sOut;
+    sOut.reserve(sText.size());
+    for (size_t i = 0; i < sText.size(); ++i)
+    {
+        if (sText[i] == '\r' && i + 1 < sText.size() && sText[i + 1] == '\n')
+            continue;
+        sOut += sText[i];
+    }
+    return sOut;
+}
+
+void WriteRaw(std::FILE* pStream, const std::string& sBytes)
+{
+    if (!sBytes.empty())
+        std::fwrite(sBytes.data(), 1, sBytes.size(), pStream);
+}
+} // namespace
+
+void PrintError(const std::string& sMessage)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "zqpack: %s\n", sMessage.c_str());
+}
+
+std::string OutcomeToJson(const FileOutcome& outcome, bool bInternal)
+{
+    Json line;
+    line["source"] = bInternal ? EncodeBytes(outcome.sSource) : outcome.sSource;
+    line["destination"] = OptionalText(outcome.sDestination, bInternal);
+    line["result"] = ResultName(outcome.eResult);
+    line["packer"] = OptionalText(outcome.sPacker, bInternal);
+    Json messages = Json::array();
+    for (const Event& event : outcome.events)
+    {
+        if (bInternal)
+        {
+            messages.push_back(
+                {{"kind", EventKindName(event.eKind)}, {"level", event.nLevel}, {"text", EncodeBytes(event.sText)}});
+        }
+        else if (event.eKind == Event::MESSAGE)
+        {
+            messages.push_back({{"level", event.nLevel}, {"text", event.sText}});
+        }
+    }
+    line[bInternal ? "events" : "messages"] = std::move(messages);
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
+{
+    const Json line = Json::parse(sLine, nullptr, false);
+    if (line.is_discarded() || !line.is_object())
+        return false;
+    const char* apszKeys[] = {"source", "destination", "result", "packer", "events"};
+    for (const char* pszKey : apszKeys)
+    {
+        if (!line.contains(pszKey))
+            return false;
+    }
+    FileOutcome outcome;
+    if (!ReadText(line["source"], &outcome.sSource) || !ReadOptionalText(line["destination"], &outcome.sDestination) ||
+        !ReadOptionalText(line["packer"], &outcome.sPacker) || !line["result"].is_string() ||
+        !line["events"].is_array())
+        return false;
+
+    const std::string sResult = line["result"].get<std::string>();
+    if (sResult == "packed")
+        outcome.eResult = Result::PACKED;
+    else if (sResult == "unclaimed")
+        outcome.eResult = Result::UNCLAIMED;
+    else if (sResult == "failed")
+        outcome.eResult = Result::FAILED;
+    else
+        return false;
+
+    for (const Json& entry : line["events"])
+    {
+        if (!entry.is_object() || !entry.contains("kind") || !entry.contains("level") || !entry.contains("text") ||
+            !entry["kind"].is_string() || !entry["level"].is_number_integer())
+            return false;
+        Event event;
+        const std::string sKind = entry["kind"].get<std::string>();
+        if (sKind == "task")
+            event.eKind = Event::TASK;
+        else if (sKind == "subtask")
+            event.eKind = Event::SUB_TASK;
+        else if (sKind == "message")
+            event.eKind = Event::MESSAGE;
+        else
+            return false;
+        event.nLevel = entry["level"].get<int32_t>();
+        if (!ReadText(entry["text"], &event.sText))
+            return false;
+        outcome.events.push_back(std::move(event));
+    }
+    *pOutcome = std::move(outcome);
+    return true;
+}
+
+CReporter::CReporter(const Options& options, size_t nToPack)
+    : m_options(options),
+      m_bProgress(options.eVerbosity == Verbosity::Normal && !options.bJson && PlatformIsTerminal(stderr)),
+      m_nToPack(nToPack)
+{
+}
+
+CReporter::~CReporter()
+{
+    ClearProgress();
+}
+
+void CReporter::ClearProgress()
+{
+    if (m_nProgressWidth == 0)
+        return;
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(m_nProgressWidth), "");
+    std::fflush(stderr);
+    m_nProgressWidth = 0;
+}
+
+void CReporter::Starting(const std::string& sFile)
+{
+    ++m_nStarted;
+    if (!m_bProgress)
+        return;
+    const int nDigits = static_cast<int>(std::to_string(m_nToPack).size());
+    std::string sName = sFile;
+    if (sName.size() > PROGRESS_MAX_NAME)
+        sName = "..." + sName.substr(sName.size() - (PROGRESS_MAX_NAME - 3));
+    char szCount[64];
+    std::snprintf(szCount, sizeof(szCount), "[%*zu/%zu] ", nDigits, m_nStarted, m_nToPack);
+    const std::string sLine = szCount + sName;
+    ClearProgress();
+    std::fprintf(stderr, "\r%s", sLine.c_str());
+    std::fflush(stderr);
+    m_nProgressWidth = sLine.size();
+}
+
+void CReporter::Emit(const FileOutcome& outcome)
+{
+    ClearProgress();
+    std::fflush(stdout);
+    WriteRaw(stdout, outcome.sWorkerStdout);
+    std::fflush(stdout);
+    WriteRaw(stderr, outcome.sWorkerStderr);
+
+    if (outcome.eResult == Result::PACKED)
+        ++m_nPacked;
+    else
+        ++m_nFailed;
+
+    const std::string& sFile = outcome.sSource;
+    if (m_options.bJson)
+        std::printf("%s\n", OutcomeToJson(outcome, false).c_str());
+
+    const bool bVerbose = m_options.eVerbosity == Verbosity::Verbose && !m_options.bJson;
+    bool bErrorShown = false;
+    const std::string* pTask = nullptr;
+    for (const Event& event : outcome.events)
+    {
+        if (event.eKind == Event::MESSAGE && event.nLevel == PACKER_MSG_ERROR)
+        {
+            PrintError(sFile + ": " + ForTerminal(event.sText));
+            bErrorShown = true;
+            continue;
+        }
+        if (!bVerbose)
+            continue;
+        if (event.eKind == Event::TASK)
+        {
+            std::printf("%s: task: %s\n", sFile.c_str(), event.sText.c_str());
+            pTask = &event.sText;
+        }
+        else if (event.eKind == Event::SUB_TASK)
+        {
+            // A subtask that only repeats the task says nothing new.
+            if (!pTask || *pTask != event.sText)
+                std::printf("%s: subtask: %s\n", sFile.c_str(), event.sText.c_str());
+        }
+        else
+        {
+            std::printf("%s: %s\n", sFile.c_str(), ForTerminal(event.sText).c_str());
+        }
+    }
+    if (outcome.eResult != Result::PACKED && !bErrorShown)
+        PrintError(sFile + ": packing failed");
+    if (bVerbose && outcome.eResult == Result::PACKED)
+    {
+        if (outcome.sDestination)
+            std::printf("%s: packed into %s\n", sFile.c_str(), outcome.sDestination->c_str());
+        else
+            std::printf("%s: packed\n", sFile.c_str());
+    }
+    std::fflush(stdout);
+}
+
+void CReporter::Summary(size_t nSkipped, double fSeconds)
+{
+    ClearProgress();
+    if (m_options.eVerbosity == Verbosity::Quiet)
+        return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "zqpack: %zu packed, %zu failed, %zu skipped in %.2f s\n", m_nPacked, m_nFailed, nSkipped,
+                 fSeconds);
+}
+} // namespace zqpack
