@@ -15,9 +15,9 @@ class IPackerMessageSink;
 class IPacker
 {
 public:
-    virtual ~IPacker() {}                                          // slot 0
-    virtual bool GetName(char* pszBuffer, uint32_t nBufferSize) = 0; // slot 1: display name
-    virtual bool DeclareOptions(IPackerOptionList* pOptions) = 0;   // slot 2: option entries
+    virtual ~IPacker() {}                                                     // slot 0
+    virtual bool GetName(char* pszBuffer, uint32_t nBufferSize) = 0;          // slot 1: display name
+    virtual bool DeclareOptions(IPackerOptionList* pOptions) = 0;             // slot 2: option entries
     virtual bool CanPack(uint32_t nArg0, uint32_t nArg1, uint32_t nArg2) = 0; // slot 3
     // slot 4: packs one claimed file; true when the packed file was written.
     virtual bool PackFile(const char* pszFileName, uint32_t nArg, IPackerMessageSink* pSink) = 0;
@@ -45,7 +45,7 @@ public:
         m_pszDescription = nullptr;
     }
 
-    virtual int32_t GetOptionType() = 0;                      // slot 1
+    virtual int32_t GetOptionType() = 0;                        // slot 1
     virtual bool LoadValue(uint32_t nArg0, uint32_t nArg1) = 0; // slot 2
     virtual bool SaveValue(uint32_t nArg0, uint32_t nArg1) = 0; // slot 3
 
@@ -112,11 +112,11 @@ public:
 class IPackerMessageSink
 {
 public:
-    virtual ~IPackerMessageSink() {}                             // slot 0
-    virtual bool SetTask(const char* pszTask) = 0;               // slot 1
-    virtual bool SetSubTask(const char* pszSubTask) = 0;         // slot 2
+    virtual ~IPackerMessageSink() {}                               // slot 0
+    virtual bool SetTask(const char* pszTask) = 0;                 // slot 1
+    virtual bool SetSubTask(const char* pszSubTask) = 0;           // slot 2
     virtual bool SetProgress(uint32_t nDone, uint32_t nTotal) = 0; // slot 3
-    virtual bool ClearMessages() = 0;                            // slot 4
+    virtual bool ClearMessages() = 0;                              // slot 4
     // slot 5: true when the file may now be created or overwritten.
     virtual bool MakeFileWritable(const char* pszPath) = 0;
     // slot 6: one message line; level 0 for errors, 2 for progress.

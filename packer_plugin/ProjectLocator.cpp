@@ -106,7 +106,8 @@ bool CProjectInfo::Load(const char* pszPath)
         if (key.eStore == ProjectKey::AS_READ)
             sField = szValue;
         else
-            ResolveProjectPath(m_sProjectDir.c_str(), szValue, key.eStore == ProjectKey::RESOLVED_DIRECTORY, sField);
+            ResolveProjectPath(m_sProjectDir.c_str(), szValue, key.eStore == ProjectKey::RESOLVED_DIRECTORY,
+                               sField);
     }
 
     const size_t nPlaceholder = m_sSourceControlDatabase.find(kProjectDirPlaceholder);

@@ -99,8 +99,9 @@ constexpr CanonicalizeCase kCanonicalizeCases[] = {
 };
 
 #if !defined(_WIN32)
-// The POSIX layer's answers where Windows versions disagree among themselves: a relative ".." that
-// would climb above the start is dropped, and a trailing "." goes with its separator.
+// The POSIX layer's own answers for paths the engine never canonicalizes, where Wine's
+// PathCanonicalizeA answers otherwise or reads stale memory: a relative ".." that would climb above
+// the start is dropped, a trailing "." goes with its separator, and nothing left names the root.
 constexpr CanonicalizeCase kPosixCanonicalizeCases[] = {
     {"..\\a", "a"}, {"a/../b", "b"}, {"a\\b\\..\\..", PS}, {"c:\\a\\.", "c:" PS "a"}, {"\\..", PS}, {".", PS},
 };

@@ -162,6 +162,23 @@ TEST(PlatformTempName, NamesAFreshFileWithThePrefix)
     EXPECT_FALSE(PlatformTempName(nullptr, "zqa", szFirst, 4));
 }
 
+TEST(PlatformReplaceFile, ReplacesTheTargetInOneStep)
+{
+    ScratchFolder folder;
+    folder.Write("new.tmp", "new");
+    folder.Write("packed.Fx00p", "old");
+    const std::string sFrom = (folder.path / "new.tmp").string();
+    const std::string sTo = (folder.path / "packed.Fx00p").string();
+    ASSERT_TRUE(PlatformReplaceFile(sFrom.c_str(), sTo.c_str()));
+    EXPECT_FALSE(fs::exists(sFrom));
+    std::string sText;
+    std::ifstream(sTo) >> sText;
+    EXPECT_EQ("new", sText);
+    // A missing source leaves the target as it was.
+    EXPECT_FALSE(PlatformReplaceFile(sFrom.c_str(), sTo.c_str()));
+    EXPECT_TRUE(fs::exists(sTo));
+}
+
 TEST(PlatformStrings, CompareFormatAndCurrentDirectory)
 {
     EXPECT_EQ(0, PlatformStrICmp("Game.PROJ00", "game.proj00"));

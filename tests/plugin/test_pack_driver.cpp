@@ -5,100 +5,96 @@
 
 namespace
 {
-const char* const kEffectSource =
-    "(header (version 1))\n"
-    "(effect-tree (container (name Fire) (children\n"
-    "  (effect (name Puff) (length 2000) (key-list\n"
-    "    (key (type Sprite) (id 1) (track 0) (start-time 0) (end-time 2000) (properties\n"
-    "      (property (name Size) (type Float) (value-list (value (time 0) (data 0.5)) (value (time 1) "
-    "(data 2))))))))))))\n";
+const char* const kEffect =
+    "(header (version 1))\n(effect-tree (container (name Fire) (children\n"
+    " (effect (name Puff) (length 2000) (key-list (key (type Sprite) (id 1) (track 0)\n"
+    "  (start-time 0) (end-time 2000) (properties (property (name Size) (type Float)\n"
+    "   (value-list (value (time 0) (data 0.5)) (value (time 1) (data 2))))))))))))\n";
+const std::string kModule = std::string(EMBERVISE_BIN_DIR) + "/sparkrig_sample.so";
 
 // A project whose locator names the sample module, with one effect source in it.
-struct SampleProject
+struct CSampleProject
 {
-    SampleProject(const char* pszSource = kEffectSource)
+    explicit CSampleProject(const char* pszEffect = kEffect)
+        : source(tree.Write("game/fx/smoke.Fx00a", pszEffect)), dest(tree.Path("game/fx/smoke.Fx00p"))
     {
-        tree.Write("game/game.proj00", std::string("[Project Binaries]\nSparkrig=") + EMBERVISE_BIN_DIR +
-                                           "/sparkrig_sample.so\n");
-        source = tree.Write("game/fx/smoke.Fx00a", pszSource);
-        dest = tree.Path("game/fx/smoke.Fx00p");
+        tree.Write("game/game.proj00", "[Project Binaries]\nSparkrig=" + kModule + "\n");
     }
-    std::vector<std::string> Expected(std::vector<std::string> tail) const
+    // The calls of a run that gets past the locator and the module, then the given tail.
+    std::vector<std::string> Calls(std::vector<std::string> tail) const
     {
-        std::vector<std::string> calls = {"task:Packing Fx", "subtask:Packing Fx", "2:Processing Fx '" + source + "'"};
+        std::vector<std::string> calls = {
+            "task:Packing Fx", "subtask:Packing Fx", "2:Processing Fx '" + source + "'",
+            "2:Loading Sparkrig module: " + kModule, "2:Loading Effect file: " + source};
         calls.insert(calls.end(), tail.begin(), tail.end());
         return calls;
     }
     CTempTree tree;
     std::string source, dest;
-    const std::string module = std::string(EMBERVISE_BIN_DIR) + "/sparkrig_sample.so";
 };
 } // namespace
 
 TEST(PackDriver, SuccessfulRunReportsEveryStage)
 {
-    SampleProject project;
+    CSampleProject project;
     CRecordingSink sink;
     EXPECT_TRUE(GetEffectPacker().PackFile(project.source.c_str(), 0, &sink));
-    EXPECT_EQ(sink.m_Calls, project.Expected({"2:Loading Sparkrig module: " + project.module,
-                                              "2:Loading Effect file: " + project.source,
-                                              "writable:" + project.dest, "2:Packing Effect file: " + project.dest}));
+    EXPECT_EQ(sink.m_Calls,
+              project.Calls({"writable:" + project.dest, "2:Packing Effect file: " + project.dest}));
     EXPECT_EQ(ReadFile(project.dest).substr(0, 4), "ZQFX");
 
-    // A relative name gives a relative destination beside the source; any letter case maps to Fx00p.
+    // A relative name gives a relative destination beside the source, always spelt Fx00p.
     fs::current_path(project.tree.m_Root / "game");
-    project.tree.Write("game/fx/FIRE.FX00A", kEffectSource);
     CRecordingSink second;
+    project.tree.Write("game/fx/FIRE.FX00A", kEffect);
     EXPECT_TRUE(GetEffectPacker().PackFile("fx/FIRE.FX00A", 7, &second));
-    EXPECT_EQ(second.m_Calls.at(5), "writable:fx/FIRE.Fx00p");
+    EXPECT_EQ(second.m_Calls.at(second.m_Calls.size() - 2), "writable:fx/FIRE.Fx00p");
     EXPECT_TRUE(fs::exists(project.tree.Path("game/fx/FIRE.Fx00p")));
 }
 
 TEST(PackDriver, EachFailingStageGivesOneErrorLine)
 {
     CTempTree lonely;
-    bool bLocatorAbove = false;
-    for (fs::path dir = lonely.m_Root.parent_path(); dir != dir.parent_path(); dir = dir.parent_path())
-        for (const auto& entry : fs::directory_iterator(dir))
-            bLocatorAbove = bLocatorAbove || entry.path().extension() == ".proj00";
-    if (!bLocatorAbove)
+    if (!lonely.LocatorAbove())
     {
-        const std::string source = lonely.Write("fx/smoke.Fx00a", kEffectSource);
+        const std::string source = lonely.Write("fx/smoke.Fx00a", kEffect);
         CRecordingSink sink;
         EXPECT_FALSE(GetEffectPacker().PackFile(source.c_str(), 0, &sink));
-        EXPECT_EQ(sink.m_Calls.back(), "0:Error: Unable to locate project locator file for '" + source + "'");
-        EXPECT_EQ(sink.m_Calls.size(), 4u);
+        EXPECT_EQ(sink.m_Calls,
+                  (std::vector<std::string>{
+                      "task:Packing Fx", "subtask:Packing Fx", "2:Processing Fx '" + source + "'",
+                      "0:Error: Unable to locate project locator file for '" + source + "'"}));
     }
 
-    SampleProject project("(header (version 2))\n(effect-tree)\n");
+    CSampleProject project("(header (version 2))\n(effect-tree)\n");
     CRecordingSink badFile;
     EXPECT_FALSE(GetEffectPacker().PackFile(project.source.c_str(), 0, &badFile));
-    EXPECT_EQ(badFile.m_Calls, project.Expected({"2:Loading Sparkrig module: " + project.module,
-                                                 "2:Loading Effect file: " + project.source,
-                                                 "0:Error: Error loading Effect file '" + project.source +
-                                                     "': Invalid file version"}));
+    EXPECT_EQ(badFile.m_Calls, project.Calls({"0:Error: Error loading Effect file '" + project.source +
+                                              "': Invalid file version"}));
 
+    // Without a Sparkrig key the module path is the project folder itself.
     project.tree.Write("game/game.proj00", "[General]\nGame=NoModule\n");
-    const std::string projectDir = project.tree.Path("game") + SEP;
+    const std::string folder = project.tree.Path("game") + SEP;
     CRecordingSink noModule;
     EXPECT_FALSE(GetEffectPacker().PackFile(project.source.c_str(), 0, &noModule));
-    EXPECT_EQ(noModule.m_Calls, project.Expected({"2:Loading Sparkrig module: " + projectDir,
-                                                  "0:Error: Unable to load in Sparkrig file '" + projectDir + "'"}));
+    EXPECT_EQ(noModule.m_Calls,
+              (std::vector<std::string>{"task:Packing Fx", "subtask:Packing Fx",
+                                        "2:Processing Fx '" + project.source + "'",
+                                        "2:Loading Sparkrig module: " + folder,
+                                        "0:Error: Unable to load in Sparkrig file '" + folder + "'"}));
 }
 
 TEST(PackDriver, RefusedOrFailedDestinationKeepsTheOldFile)
 {
-    SampleProject project;
+    CSampleProject project;
     project.tree.Write("game/fx/smoke.Fx00p", "old");
     CRecordingSink refusing;
     refusing.m_bWritable = false;
     EXPECT_FALSE(GetEffectPacker().PackFile(project.source.c_str(), 0, &refusing));
-    EXPECT_EQ(refusing.m_Calls.back(), "0:Error: Unable to open file " + project.dest + " for writing");
-    EXPECT_EQ(refusing.m_Calls.at(refusing.m_Calls.size() - 2), "writable:" + project.dest);
-    EXPECT_EQ(ReadFile(project.dest), "old");
-
-    // Without a sink the destination cannot be made writable.
-    EXPECT_FALSE(GetEffectPacker().PackFile(project.source.c_str(), 0, nullptr));
+    EXPECT_EQ(refusing.m_Calls,
+              project.Calls({"writable:" + project.dest,
+                             "0:Error: Unable to open file " + project.dest + " for writing"}));
+    EXPECT_FALSE(GetEffectPacker().PackFile(project.source.c_str(), 0, nullptr)); // no sink: not writable
     EXPECT_EQ(ReadFile(project.dest), "old");
 
     // A folder in the destination's place makes the writer fail.
@@ -106,7 +102,7 @@ TEST(PackDriver, RefusedOrFailedDestinationKeepsTheOldFile)
     fs::create_directory(project.dest);
     CRecordingSink blocked;
     EXPECT_FALSE(GetEffectPacker().PackFile(project.source.c_str(), 0, &blocked));
-    EXPECT_EQ(blocked.m_Calls.back(),
-              "0:Error: Error packing file '" + project.source + "' to destination file '" + project.dest + "'");
+    EXPECT_EQ(blocked.m_Calls.back(), "0:Error: Error packing file '" + project.source +
+                                          "' to destination file '" + project.dest + "'");
     EXPECT_TRUE(fs::is_directory(project.dest));
 }

@@ -282,3 +282,21 @@ TEST(ZQAFile, AppendingToCompressedFiles)
     CZQAFile in(sNew.c_str(), true, true, false);
     EXPECT_EQ(ReadAll(in), Bytes{'x'});
 }
+
+TEST(ZQAFile, WriteErrorsShowAtClose)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    const Bytes data = Counting(100000);
+    for (bool bCompressed : {false, true})
+    {
+        CZQAFile file("/dev/full", false, bCompressed, false);
+        ASSERT_TRUE(file.IsOpen());
+        for (uint8_t n : data)
+            file.WriteByte(n);
+        EXPECT_FALSE(file.Close()) << bCompressed;
+        ASSERT_TRUE(file.Open("/dev/full", false, bCompressed, false));
+        file.WriteByte('a');
+        EXPECT_FALSE(file.Close()) << bCompressed;
+    }
+}

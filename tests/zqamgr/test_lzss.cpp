@@ -355,7 +355,7 @@ TEST(LzssFormat, HeaderMustBeZeroBitsShortFilesAreEmpty)
     EXPECT_EQ(DecodeAll(dir, {0, 0, 0}, 2), Trace({-1, -1}));
 }
 
-TEST(LzssDecode, StreamsEndingInsideTokens)
+TEST(LzssDecode, CutAndDamagedStreams)
 {
     CTempDir dir;
     // abc cut after the flag and six value bits of b: the two missing bits repeat the last 0.
@@ -370,6 +370,8 @@ TEST(LzssDecode, StreamsEndingInsideTokens)
     EXPECT_EQ(DecodeAll(dir, {0, 0, 0, 0, 0x83}, 2), Trace({0x83, -1}));
     EXPECT_EQ(DecodeAll(dir, {0, 0, 0, 0, 0x80}, 18), Expect(Bytes(17, 0), 1));
     EXPECT_EQ(DecodeAll(dir, {0, 0, 0, 0, 0x02}, 3), Trace({0, 0, -1}));
+    // Literal a, then a copy from position 2, the one about to be written: 4096 bytes back.
+    EXPECT_EQ(DecodeAll(dir, {0, 0, 0, 0, 0x0D, 0x01, 0x10, 0x00, 0x00}, 4), Trace({'a', 0, 0, -1}));
 }
 
 TEST(LzssDecode, ReadingGoesOnAfterAnEarlyEndToken)

@@ -5,6 +5,7 @@
 #include "itripwiremgr.h"
 #include "zqafile.h"
 #include "zqanode.h"
+#include "zqstrutils.h"
 
 #include <gtest/gtest.h>
 

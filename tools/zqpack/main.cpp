@@ -28,10 +28,11 @@ int UsageError(const std::string& sMessage)
 // Parses the command line into *pOptions. Answers -1 to go on, else the exit status.
 int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
 {
-    CLI::App app{"Pack resource files with the packer plug-ins found beside zqpack.\n"
-                 "Every file that a packer claims is packed; a folder is searched recursively, and @FILE reads\n"
-                 "further paths from FILE, one per line ('#' starts a comment line). Exit status: 0 when every\n"
-                 "claimed file was packed, 1 when any failed, 2 for wrong usage."};
+    CLI::App app{
+        "Pack resource files with the packer plug-ins found beside zqpack.\n"
+        "Every file that a packer claims is packed; a folder is searched recursively, and @FILE reads\n"
+        "further paths from FILE, one per line ('#' starts a comment line). Exit status: 0 when every\n"
+        "claimed file was packed, 1 when any failed, 2 for wrong usage."};
     app.name("zqpack");
     app.set_version_flag("-V,--version", "zqpack " EMBERVISE_VERSION);
 
@@ -82,7 +83,7 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
     for (int i = nOptionArgs + 1; i < argc; ++i)
         pOptions->inputs.push_back({argv[i], true});
     pOptions->nJobs = static_cast<unsigned>(nJobs);
-    pOptions->eVerbosity = bVerbose  ? zqpack::Verbosity::Verbose
+    pOptions->eVerbosity = bVerbose ? zqpack::Verbosity::Verbose
                            : bQuiet ? zqpack::Verbosity::Quiet
                                     : zqpack::Verbosity::Normal;
 
@@ -117,7 +118,8 @@ int Run(const zqpack::Options& options)
     {
         if (sProgramPath.empty())
         {
-            zqpack::PrintError("cannot find the program's own folder to look for plug-ins; name them with --plugin");
+            zqpack::PrintError(
+                "cannot find the program's own folder to look for plug-ins; name them with --plugin");
             return 1;
         }
         if (!plugins.Discover(std::filesystem::path(sProgramPath).parent_path().string()))

@@ -111,18 +111,20 @@ bool ReadOptionalText(const Json& value, std::optional<std::string>* pText)
     return true;
 }
 
-// The error lines of a message text: a multi-line text keeps its lines, without carriage returns.
-std::string ForTerminal(const std::string& sText)
+// The lines of a message text ("\r\n" or "\n" between them), each shown with the same prefix.
+std::vector<std::string> SplitLines(const std::string& sText)
 {
-    std::string sOut;
-    sOut.reserve(sText.size());
+    std::vector<std::string> lines(1);
     for (size_t i = 0; i < sText.size(); ++i)
     {
         if (sText[i] == '\r' && i + 1 < sText.size() && sText[i + 1] == '\n')
             continue;
-        sOut += sText[i];
+        if (sText[i] == '\n')
+            lines.emplace_back();
+        else
+            lines.back() += sText[i];
     }
-    return sOut;
+    return lines;
 }
 
 void WriteRaw(std::FILE* pStream, const std::string& sBytes)
@@ -150,8 +152,9 @@ std::string OutcomeToJson(const FileOutcome& outcome, bool bInternal)
     {
         if (bInternal)
         {
-            messages.push_back(
-                {{"kind", EventKindName(event.eKind)}, {"level", event.nLevel}, {"text", EncodeBytes(event.sText)}});
+            messages.push_back({{"kind", EventKindName(event.eKind)},
+                                {"level", event.nLevel},
+                                {"text", EncodeBytes(event.sText)}});
         }
         else if (event.eKind == Event::MESSAGE)
         {
@@ -174,7 +177,8 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
             return false;
     }
     FileOutcome outcome;
-    if (!ReadText(line["source"], &outcome.sSource) || !ReadOptionalText(line["destination"], &outcome.sDestination) ||
+    if (!ReadText(line["source"], &outcome.sSource) ||
+        !ReadOptionalText(line["destination"], &outcome.sDestination) ||
         !ReadOptionalText(line["packer"], &outcome.sPacker) || !line["result"].is_string() ||
         !line["events"].is_array())
         return false;
@@ -191,8 +195,8 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
 
     for (const Json& entry : line["events"])
     {
-        if (!entry.is_object() || !entry.contains("kind") || !entry.contains("level") || !entry.contains("text") ||
-            !entry["kind"].is_string() || !entry["level"].is_number_integer())
+        if (!entry.is_object() || !entry.contains("kind") || !entry.contains("level") ||
+            !entry.contains("text") || !entry["kind"].is_string() || !entry["level"].is_number_integer())
             return false;
         Event event;
         const std::string sKind = entry["kind"].get<std::string>();
@@ -276,7 +280,8 @@ void CReporter::Emit(const FileOutcome& outcome)
     {
         if (event.eKind == Event::MESSAGE && event.nLevel == PACKER_MSG_ERROR)
         {
-            PrintError(sFile + ": " + ForTerminal(event.sText));
+            for (const std::string& sLine : SplitLines(event.sText))
+                PrintError(sFile + ": " + sLine);
             bErrorShown = true;
             continue;
         }
@@ -295,7 +300,8 @@ void CReporter::Emit(const FileOutcome& outcome)
         }
         else
         {
-            std::printf("%s: %s\n", sFile.c_str(), ForTerminal(event.sText).c_str());
+            for (const std::string& sLine : SplitLines(event.sText))
+                std::printf("%s: %s\n", sFile.c_str(), sLine.c_str());
         }
     }
     if (outcome.eResult != Result::PACKED && !bErrorShown)
@@ -316,7 +322,7 @@ void CReporter::Summary(size_t nSkipped, double fSeconds)
     if (m_options.eVerbosity == Verbosity::Quiet)
         return;
     std::fflush(stdout);
-    std::fprintf(stderr, "zqpack: %zu packed, %zu failed, %zu skipped in %.2f s\n", m_nPacked, m_nFailed, nSkipped,
-                 fSeconds);
+    std::fprintf(stderr, "zqpack: %zu packed, %zu failed, %zu skipped in %.2f s\n", m_nPacked, m_nFailed,
+                 nSkipped, fSeconds);
 }
 } // namespace zqpack

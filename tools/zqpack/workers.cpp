@@ -103,8 +103,8 @@ public:
 
         const std::string sOut = job.out.string();
         const std::string sErr = job.err.string();
-        PlatformProcess hProcess =
-            PlatformStartProcess(m_sProgramPath.c_str(), args.data(), args.size(), sOut.c_str(), sErr.c_str());
+        PlatformProcess hProcess = PlatformStartProcess(m_sProgramPath.c_str(), args.data(), args.size(),
+                                                        sOut.c_str(), sErr.c_str());
         if (!hProcess)
             return false;
         m_processes.push_back(hProcess);
@@ -185,8 +185,8 @@ void RunInProcess(const Options& options, const CPluginSet& plugins, std::vector
 void RunWork(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
              const std::string& sProgramPath, CReporter& reporter)
 {
-    const size_t nToPack =
-        static_cast<size_t>(std::count_if(work.begin(), work.end(), [](const WorkItem& item) { return item.bToPack; }));
+    const size_t nToPack = static_cast<size_t>(
+        std::count_if(work.begin(), work.end(), [](const WorkItem& item) { return item.bToPack; }));
     size_t nJobs = options.nJobs ? options.nJobs : std::max(1u, std::thread::hardware_concurrency());
     nJobs = std::min({nJobs, nToPack, PLATFORM_MAX_WAIT_PROCESSES});
 
@@ -234,7 +234,8 @@ void RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
     for (; nNextEmit < work.size(); ++nNextEmit)
     {
         if (!done[nNextEmit])
-            work[nNextEmit].outcome = HostFailure(work[nNextEmit].sPath, Result::FAILED, "lost the worker process");
+            work[nNextEmit].outcome =
+                HostFailure(work[nNextEmit].sPath, Result::FAILED, "lost the worker process");
         reporter.Emit(work[nNextEmit].outcome);
     }
 }
@@ -289,7 +290,8 @@ int ListPackers(const Options& options, const CPluginSet& plugins)
         size_t nPlugin = 0;
         IPacker* pPacker = plugins.Associate(item.sPath, &nPlugin);
         std::vector<Claim>& list = claims[nPlugin];
-        auto it = std::find_if(list.begin(), list.end(), [&](const Claim& claim) { return claim.pPacker == pPacker; });
+        auto it = std::find_if(list.begin(), list.end(),
+                               [&](const Claim& claim) { return claim.pPacker == pPacker; });
         if (it == list.end())
             it = list.insert(list.end(), Claim{pPacker, {}});
         it->extensions.insert(fs::path(item.sPath).extension().string());
@@ -309,9 +311,11 @@ int ListPackers(const Options& options, const CPluginSet& plugins)
             for (const OptionEntry& entry : list.m_entries)
             {
                 std::printf("    %s: %s (kind %u, type %d)%s%s%s\n", entry.sGroup.c_str(),
-                            entry.sName ? entry.sName->c_str() : "(unnamed)", static_cast<unsigned>(entry.nKind),
-                            static_cast<int>(entry.nType), entry.sDescription ? " - " : "",
-                            entry.sDescription ? entry.sDescription->c_str() : "", entry.bEnabled ? "" : " [disabled]");
+                            entry.sName ? entry.sName->c_str() : "(unnamed)",
+                            static_cast<unsigned>(entry.nKind), static_cast<int>(entry.nType),
+                            entry.sDescription ? " - " : "",
+                            entry.sDescription ? entry.sDescription->c_str() : "",
+                            entry.bEnabled ? "" : " [disabled]");
             }
         }
     }

@@ -40,7 +40,7 @@ struct Options
     bool bJson = false;
     bool bListPackers = false;
     bool bNoOverwriteReadOnly = false;
-    unsigned nJobs = 1;       // 0: one per core
+    unsigned nJobs = 1;        // 0: one per core
     std::string sWorkerResult; // --worker: write one result line per file here
 };
 

@@ -504,6 +504,13 @@ bool PlatformTempName(const char* pszDirectory, const char* pszPrefix, char* psz
     return false;
 }
 
+bool PlatformReplaceFile(const char* pszFrom, const char* pszTo)
+{
+    if (!pszFrom || !pszTo)
+        return false;
+    return std::rename(ToPosixPath(pszFrom).c_str(), ToPosixPath(pszTo).c_str()) == 0;
+}
+
 int PlatformStrICmp(const char* pszStr1, const char* pszStr2)
 {
     for (;; ++pszStr1, ++pszStr2)
@@ -520,24 +527,24 @@ int PlatformVSNPrintF(char* pszOut, size_t nSize, const char* pszFormat, va_list
     va_list argsCopy;
     va_copy(argsCopy, args);
     const int nCount = std::vsnprintf(pszOut, nSize, pszFormat, args);
-    int nResult = nCount;
+    int nResult = nCount < 0 ? -1 : nCount;
     if (nCount >= 0 && static_cast<size_t>(nCount) >= nSize)
     {
         // _vsnprintf fills the whole buffer, without a terminator, when the output does not fit;
-        // vsnprintf gave up the last byte to the terminator, so format once more in full.
-        if (nSize > 0)
+        // vsnprintf gave the last byte to the terminator, so format the first nSize characters again.
+        char szLocal[1024];
+        char* pszFirst = nSize < sizeof(szLocal) ? szLocal : static_cast<char*>(std::malloc(nSize + 1));
+        if (nSize > 0 && pszFirst)
         {
-            if (char* pszFull = static_cast<char*>(std::malloc(static_cast<size_t>(nCount) + 1)))
-            {
-                std::vsnprintf(pszFull, static_cast<size_t>(nCount) + 1, pszFormat, argsCopy);
-                std::memcpy(pszOut, pszFull, nSize);
-                std::free(pszFull);
-            }
+            std::vsnprintf(pszFirst, nSize + 1, pszFormat, argsCopy);
+            std::memcpy(pszOut, pszFirst, nSize);
         }
+        if (pszFirst != szLocal)
+            std::free(pszFirst);
         nResult = static_cast<size_t>(nCount) == nSize ? nCount : -1;
     }
     va_end(argsCopy);
-    return nResult < 0 ? -1 : nResult;
+    return nResult;
 }
 
 void PlatformDebugBreak()

@@ -101,6 +101,11 @@ bool PlatformTempName(const char* pszDirectory, const char* pszPrefix, char* psz
     return bFits;
 }
 
+bool PlatformReplaceFile(const char* pszFrom, const char* pszTo)
+{
+    return pszFrom && pszTo && MoveFileExA(pszFrom, pszTo, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
 int PlatformStrICmp(const char* pszStr1, const char* pszStr2)
 {
     return _stricmp(pszStr1, pszStr2);

@@ -87,8 +87,8 @@ PlatformProcess PlatformStartProcess(const char* pszProgram, const char* const* 
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
         startup.hStdOutput = hOut;
         startup.hStdError = hErr;
-        bStarted = CreateProcessA(pszProgram, &sLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                  &info);
+        bStarted = CreateProcessA(pszProgram, &sLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &info);
     }
     // The child holds its own copies; the parent's must go before the next child inherits them.
     if (bOwnsOut)

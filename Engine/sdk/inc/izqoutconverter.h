@@ -13,11 +13,14 @@ public:
     virtual void Release() = 0;                                     // slot 0: destroys the stream
     virtual uint32_t Write(const void* pData, uint32_t nBytes) = 0; // slot 1: 0 success, 1 failure
     virtual uint32_t WriteString(const char* pszStr) = 0;           // slot 2: u16 length, then the bytes
-    virtual bool HasError() = 0;                                    // slot 3: a Write has failed
+    virtual bool HasError() = 0;                                    // slot 3: a Write or Flush failed
     virtual bool CanSeek() = 0;                                     // slot 4
     virtual uint32_t Seek(uint64_t nPosition) = 0;                  // slot 5: 0 success, 1 failure
     virtual uint64_t Tell() = 0;                                    // slot 6
     virtual ~IZQOutStream() {}                                      // slot 7
+    // slot 8: pushes buffered bytes to their destination; 0 success, 1 failure (which HasError
+    // reports from then on).
+    virtual uint32_t Flush() { return 0; }
 };
 
 // A stream over a standard I/O file opened for binary writing; the file is closed on destruction.
@@ -34,13 +37,14 @@ public:
     bool CanSeek() override { return true; }
     uint32_t Seek(uint64_t nPosition) override;
     uint64_t Tell() override;
+    uint32_t Flush() override;
 
 private:
     CFileOutStream(const CFileOutStream&) = delete;
     CFileOutStream& operator=(const CFileOutStream&) = delete;
 
     FILE* m_pFile; // owned
-    bool m_bError; // sticky: set by a failed Write
+    bool m_bError; // sticky: set by a failed Write or Flush
 };
 
 // Opens pszPath for writing ("wb", truncating an existing file). Null when the file cannot be

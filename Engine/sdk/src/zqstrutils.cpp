@@ -17,7 +17,7 @@ const char* const kDefaultAssertLibrary = "TripwireDLL.dll";
 ITripwireMgr* s_pAssertManager = nullptr;
 bool s_bAssertLibraryTried = false;
 bool s_bManagerFromTest = false;
-const char* s_pszAssertLibrary = kDefaultAssertLibrary;
+char s_szAssertLibrary[PLATFORM_MAX_PATH] = "TripwireDLL.dll";
 
 const char* OrEmpty(const char* psz)
 {
@@ -156,7 +156,7 @@ ITripwireMgr* GetAssertManager()
 {
     if (s_pAssertManager)
     {
-        if (s_bManagerFromTest || PlatformIsLibraryLoaded(s_pszAssertLibrary))
+        if (s_bManagerFromTest || PlatformIsLibraryLoaded(s_szAssertLibrary))
             return s_pAssertManager;
         return nullptr;
     }
@@ -164,7 +164,7 @@ ITripwireMgr* GetAssertManager()
         return nullptr;
 
     s_bAssertLibraryTried = true;
-    PlatformLibrary hLibrary = PlatformLoadLibrary(s_pszAssertLibrary);
+    PlatformLibrary hLibrary = PlatformLoadLibrary(s_szAssertLibrary);
     if (!hLibrary)
         return nullptr;
 
@@ -221,7 +221,11 @@ void ZQSetAssertManagerForTesting(ITripwireMgr* pManager)
 
 void ZQSetAssertLibraryForTesting(const char* pszLibraryName)
 {
-    s_pszAssertLibrary = pszLibraryName ? pszLibraryName : kDefaultAssertLibrary;
+    // Kept as a copy: the caller's text need not outlive the call.
+    const char* pszName = pszLibraryName ? pszLibraryName : kDefaultAssertLibrary;
+    const size_t nCopy = strnlen(pszName, sizeof(s_szAssertLibrary) - 1);
+    std::memcpy(s_szAssertLibrary, pszName, nCopy);
+    s_szAssertLibrary[nCopy] = '\0';
     s_pAssertManager = nullptr;
     s_bManagerFromTest = false;
     s_bAssertLibraryTried = false;

@@ -45,8 +45,8 @@ bool KeyValuesEqual(uint32_t eType, const EffectPropValue& a, const EffectPropVa
     case ePT_Vector:
         return a.vValue[0] == b.vValue[0] && a.vValue[1] == b.vValue[1] && a.vValue[2] == b.vValue[2];
     default:
-        ZQCheckSite(false, ZQ_FORCED_ASSERT_TEXT, ZQ_THIS_FILE, kUnexpectedTypeLine, "CFunctionCurveData::FindProperty",
-                    "Error: Unexpected property type", ZQ_SITE_FLAG());
+        ZQCheckSite(false, ZQ_FORCED_ASSERT_TEXT, ZQ_THIS_FILE, kUnexpectedTypeLine,
+                    "CFunctionCurveData::FindProperty", "Error: Unexpected property type", ZQ_SITE_FLAG());
         return true;
     }
 }

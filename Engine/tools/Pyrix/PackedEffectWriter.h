@@ -38,7 +38,8 @@ bool WritePackedEffectFile(const char* pszDest, CEffectCollection& collection, C
 // The pre-pass: counts effects and keys, fills the key count of each type id (pKeyCounts holds
 // nNumTypes entries), and gathers every string and every distinct function curve in first-met order.
 void CollectPackData(CEffectCollection& collection, CFunctionCurveData& curves, uint32_t* pnNumEffects,
-                     uint32_t* pnNumKeys, uint32_t* pKeyCounts, uint32_t nNumTypes, CPackStringTable& strings);
+                     uint32_t* pnNumKeys, uint32_t* pKeyCounts, uint32_t nNumTypes,
+                     CPackStringTable& strings);
 
 // The effect records. False when a seek back to patch a skip offset failed.
 bool WriteEffects(IZQOutConverter& converter, CEffectCollection& collection, const CPackStringTable& strings,
@@ -50,9 +51,9 @@ bool WriteKey(IZQOutConverter& converter, CEffectKey& key, const CPackStringTabl
 
 // One property record: name, skip offset, then the curve offset or the value of key 0. The
 // property is normalised first. False when a seek failed.
-bool WritePropertyData(IZQOutConverter& converter, CEffectProperty* pProperty, const CPackStringTable& strings,
-                       CFunctionCurveData& curves);
+bool WritePropertyData(IZQOutConverter& converter, CEffectProperty* pProperty,
+                       const CPackStringTable& strings, CFunctionCurveData& curves);
 
 // One value in the encoding of the property's type.
-void WritePropertyKeyData(IZQOutConverter& converter, const EffectPropertyKey& key, const CEffectProperty& property,
-                          const CPackStringTable& strings);
+void WritePropertyKeyData(IZQOutConverter& converter, const EffectPropertyKey& key,
+                          const CEffectProperty& property, const CPackStringTable& strings);

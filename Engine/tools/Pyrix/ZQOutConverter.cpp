@@ -83,6 +83,16 @@ uint64_t CFileOutStream::Tell()
     return static_cast<uint64_t>(static_cast<int64_t>(std::ftell(m_pFile)));
 }
 
+uint32_t CFileOutStream::Flush()
+{
+    if (!m_pFile)
+        return 1;
+    if (std::fflush(m_pFile) == 0)
+        return 0;
+    m_bError = true;
+    return 1;
+}
+
 IZQOutStream* OpenFileOutStream(const char* pszPath)
 {
     if (!pszPath)

@@ -1,0 +1,411 @@
+#include "PackedEffectWriter.h"
+
+#include "FunctionCurveData.h"
+#include "PackedStringTable.h"
+#include "ResourceFileTypes.h"
+#include "izqoutconverter.h"
+#include "zqplatform.h"
+#include "zqstrutils.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#define ZQ_THIS_FILE "Engine/tools/Pyrix/PackedEffectWriter"
+
+namespace
+{
+const int kUnexpectedTypeLine = 149;
+const int kInvalidPropertyLine = 375;
+const int kMissingCurveLine = 394;
+
+const uint32_t kPackedVersion = 2;
+const uint32_t kNoOffset = 0xFFFFFFFFu;
+const size_t kPackedNameSize = 260;
+
+// Milliseconds to seconds: the exact product with the float constant 0.001, rounded once to float.
+// A double holds the product of a 32-bit integer and a float exactly.
+float MillisecondsToSeconds(int32_t nMilliseconds)
+{
+    return static_cast<float>(static_cast<double>(nMilliseconds) * static_cast<double>(0.001f));
+}
+
+// One 8-bit colour channel scaled to 0..1 by the float nearest 1/255.
+float ChannelToFloat(uint32_t nChannel)
+{
+    return static_cast<float>(nChannel & 0xFFu) * 0.003921569f;
+}
+
+// A fixed-size text field as a terminated string; the field may lack its terminator.
+template <size_t N>
+std::string FieldText(const char (&szField)[N])
+{
+    return std::string(szField, strnlen(szField, N));
+}
+
+bool IsStringValued(uint32_t eType)
+{
+    return eType == ePT_String || eType == ePT_Filename || eType == ePT_Animation || eType == ePT_SparkrigRef;
+}
+
+// The string a string-valued key stores in the table: the value itself, or for a file name the
+// name of its packed form.
+std::string TableString(uint32_t eType, const EffectPropValue& value)
+{
+    std::string sValue = FieldText(value.szValue);
+    if (eType != ePT_Filename)
+        return sValue;
+    char szPacked[kPackedNameSize];
+    GetPackedResourceName(sValue.c_str(), szPacked, sizeof(szPacked));
+    return std::string(szPacked);
+}
+
+uint32_t StringOffset(const CPackStringTable& strings, const std::string& sText)
+{
+    uint32_t nOffset = 0;
+    strings.FindString(sText.c_str(), &nOffset);
+    return nOffset;
+}
+
+void WriteHeader(IZQOutConverter& converter, const PackedEffectHeader& header)
+{
+    converter.WriteUint32(header.nMagic)
+        .WriteUint32(header.nVersion)
+        .WriteUint32(header.nModuleVersion)
+        .WriteUint32(header.nStringTableSize)
+        .WriteUint32(header.nCurveDataSize)
+        .WriteUint32(header.nNumKeys)
+        .WriteUint32(header.nNumEffects)
+        .WriteUint32(header.nNumEffectTypes)
+        .WriteUint32(header.nStringTableOffset)
+        .WriteUint32(header.nEffectIndexOffset);
+}
+
+bool FileExists(const std::string& sPath)
+{
+    FILE* pFile = std::fopen(sPath.c_str(), "rb");
+    if (!pFile)
+        return false;
+    std::fclose(pFile);
+    return true;
+}
+
+// A name beside pszDest that names no file yet: the destination plus ".~" and eight hex digits
+// that mix the clock with a stack address, so that concurrent writers pick different names. Empty
+// when no free name was found.
+std::string MakeTempName(const char* pszDest)
+{
+    uint64_t nSeed =
+        static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    nSeed ^= static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&nSeed));
+    for (int nAttempt = 0; nAttempt < 64; ++nAttempt)
+    {
+        nSeed += 0x9E3779B97F4A7C15ull;
+        uint64_t nMixed = nSeed;
+        nMixed = (nMixed ^ (nMixed >> 30)) * 0xBF58476D1CE4E5B9ull;
+        nMixed = (nMixed ^ (nMixed >> 27)) * 0x94D049BB133111EBull;
+        nMixed ^= nMixed >> 31;
+        char szSuffix[16];
+        std::snprintf(szSuffix, sizeof(szSuffix), ".~%08x", static_cast<unsigned>(nMixed & 0xFFFFFFFFu));
+        std::string sName = std::string(pszDest) + szSuffix;
+        if (!FileExists(sName))
+            return sName;
+    }
+    return std::string();
+}
+
+// Removes the temporary file on every way out, unless it was renamed into place.
+class CTempFileGuard
+{
+public:
+    explicit CTempFileGuard(std::string sPath) : m_sPath(std::move(sPath)) {}
+    ~CTempFileGuard()
+    {
+        if (!m_bKept)
+            std::remove(m_sPath.c_str());
+    }
+    CTempFileGuard(const CTempFileGuard&) = delete;
+    CTempFileGuard& operator=(const CTempFileGuard&) = delete;
+
+    void Keep() { m_bKept = true; }
+
+private:
+    std::string m_sPath;
+    bool m_bKept = false;
+};
+
+struct SConverterRelease
+{
+    void operator()(IZQOutConverter* pConverter) const { pConverter->Release(); }
+};
+
+// Writes the whole file to sTemp; true when every write and seek succeeded.
+bool WritePackedFile(const std::string& sTemp, CEffectCollection& collection, CEffectModule& module)
+{
+    const uint32_t nNumTypes = module.GetNumTypes();
+    std::vector<uint32_t> keyCounts(nNumTypes, 0);
+
+    IZQOutStream* pStream = OpenFileOutStream(sTemp.c_str());
+    if (!pStream)
+        return false;
+    std::unique_ptr<IZQOutConverter, SConverterRelease> pConverter(CreateOutConverter("PC", pStream));
+    if (!pConverter)
+    {
+        pStream->Release();
+        return false;
+    }
+    // From here the converter owns the stream; pStream stays valid until the converter is released.
+    IZQOutConverter& converter = *pConverter;
+
+    PackedEffectHeader header = {};
+    std::memcpy(&header.nMagic, "ZQFX", sizeof(header.nMagic));
+    header.nVersion = kPackedVersion;
+    header.nModuleVersion = module.GetModuleVersion();
+    header.nNumEffectTypes = nNumTypes;
+    WriteHeader(converter, header);
+
+    CPackStringTable strings;
+    CFunctionCurveData curves;
+    CollectPackData(collection, curves, &header.nNumEffects, &header.nNumKeys, keyCounts.data(), nNumTypes,
+                    strings);
+
+    for (uint32_t nCount : keyCounts)
+        converter.WriteUint32(nCount);
+
+    header.nStringTableOffset = static_cast<uint32_t>(converter.Tell());
+    header.nStringTableSize = static_cast<uint32_t>(strings.GetSize());
+    const char* pBytes = strings.GetData();
+    for (size_t i = 0; i < strings.GetSize(); ++i)
+        converter.WriteInt8(static_cast<int8_t>(pBytes[i]));
+
+    curves.WriteCurves(converter, &header.nCurveDataSize, strings);
+
+    bool bOk = WriteEffects(converter, collection, strings, curves);
+
+    header.nEffectIndexOffset = static_cast<uint32_t>(converter.Tell());
+    for (auto* pNode = collection.m_Effects.GetHeadNode(); pNode; pNode = pNode->pNext)
+        converter.WriteUint32(StringOffset(strings, FieldText(pNode->pData->szName)));
+
+    bOk = converter.Seek(0) == 0 && bOk;
+    WriteHeader(converter, header);
+
+    bOk = pStream->Flush() == 0 && !pStream->HasError() && bOk;
+    return bOk;
+}
+} // namespace
+
+void CollectPackData(CEffectCollection& collection, CFunctionCurveData& curves, uint32_t* pnNumEffects,
+                     uint32_t* pnNumKeys, uint32_t* pKeyCounts, uint32_t nNumTypes, CPackStringTable& strings)
+{
+    uint32_t nNumEffects = 0;
+    uint32_t nNumKeys = 0;
+    for (auto* pEffectNode = collection.m_Effects.GetHeadNode(); pEffectNode;
+         pEffectNode = pEffectNode->pNext)
+    {
+        CEffectDef& effect = *pEffectNode->pData;
+        strings.AddString(FieldText(effect.szName).c_str());
+        for (auto* pTrackNode = effect.m_Tracks.GetHeadNode(); pTrackNode; pTrackNode = pTrackNode->pNext)
+        {
+            const CEffectTrack& track = *pTrackNode->pData;
+            for (uint32_t k = 0; k < track.GetCount(); ++k)
+            {
+                const CEffectKey& key = *track.GetAt(k);
+                // The module guarantees type ids below its type count; a key beyond is not counted.
+                if (key.m_pTypeDesc && key.m_pTypeDesc->nTypeID < nNumTypes && pKeyCounts)
+                    ++pKeyCounts[key.m_pTypeDesc->nTypeID];
+
+                for (uint32_t p = 0; p < key.GetNumProps(); ++p)
+                {
+                    const CEffectProperty* pProperty = key.GetProperty(p);
+                    if (!pProperty || !pProperty->GetDesc())
+                        continue;
+                    const EffectPropDesc& desc = *pProperty->GetDesc();
+                    strings.AddString(FieldText(desc.szName).c_str());
+                    if (IsStringValued(desc.eType))
+                    {
+                        for (uint32_t v = 0; v < pProperty->GetNumKeys(); ++v)
+                            strings.AddString(TableString(desc.eType, pProperty->GetKey(v)->Value).c_str());
+                    }
+                    if (desc.m_bFunctionCurve && curves.FindProperty(pProperty) == -1)
+                        curves.AddProperty(pProperty);
+                }
+                ++nNumKeys;
+            }
+        }
+        ++nNumEffects;
+    }
+    if (pnNumEffects)
+        *pnNumEffects = nNumEffects;
+    if (pnNumKeys)
+        *pnNumKeys = nNumKeys;
+}
+
+bool WriteEffects(IZQOutConverter& converter, CEffectCollection& collection, const CPackStringTable& strings,
+                  CFunctionCurveData& curves)
+{
+    bool bOk = true;
+    for (auto* pEffectNode = collection.m_Effects.GetHeadNode(); pEffectNode;
+         pEffectNode = pEffectNode->pNext)
+    {
+        CEffectDef& effect = *pEffectNode->pData;
+        uint32_t nNumKeys = 0;
+        for (auto* pTrackNode = effect.m_Tracks.GetHeadNode(); pTrackNode; pTrackNode = pTrackNode->pNext)
+            nNumKeys += pTrackNode->pData->GetCount();
+
+        converter.WriteUint32(StringOffset(strings, FieldText(effect.szName)))
+            .WriteUint32(static_cast<uint32_t>(effect.m_nLength))
+            .WriteUint32(nNumKeys);
+        for (auto* pTrackNode = effect.m_Tracks.GetHeadNode(); pTrackNode; pTrackNode = pTrackNode->pNext)
+        {
+            const CEffectTrack& track = *pTrackNode->pData;
+            for (uint32_t k = 0; k < track.GetCount(); ++k)
+                bOk = WriteKey(converter, *track.GetAt(k), strings, curves) && bOk;
+        }
+    }
+    return bOk;
+}
+
+bool WriteKey(IZQOutConverter& converter, CEffectKey& key, const CPackStringTable& strings,
+              CFunctionCurveData& curves)
+{
+    const uint32_t nTypeID = key.m_pTypeDesc ? key.m_pTypeDesc->nTypeID : 0;
+    const int32_t nLinkID = key.m_bMotionLink ? key.m_nMotionLinkID : key.m_nID;
+    converter.WriteUint32(nTypeID)
+        .WriteFloat(MillisecondsToSeconds(key.m_nStartTime))
+        .WriteFloat(MillisecondsToSeconds(key.m_nEndTime))
+        .WriteUint32(static_cast<uint32_t>(key.m_nID))
+        .WriteUint32(static_cast<uint32_t>(nLinkID));
+
+    const uint32_t nNumProps = key.GetNumProps();
+    uint32_t nWritable = 0;
+    for (uint32_t p = 0; p < nNumProps; ++p)
+    {
+        const CEffectProperty* pProperty = key.GetProperty(p);
+        if (pProperty && pProperty->IsWritable())
+            ++nWritable;
+    }
+    converter.WriteUint32(nWritable);
+
+    bool bOk = true;
+    for (uint32_t p = 0; p < nNumProps; ++p)
+    {
+        CEffectProperty* pProperty = key.GetProperty(p);
+        if (pProperty && pProperty->IsWritable())
+            bOk = WritePropertyData(converter, pProperty, strings, curves) && bOk;
+    }
+    return bOk;
+}
+
+bool WritePropertyData(IZQOutConverter& converter, CEffectProperty* pProperty,
+                       const CPackStringTable& strings, CFunctionCurveData& curves)
+{
+    if (!ZQCheckSite(pProperty && pProperty->GetDesc(), "pProperty && pProperty->GetDesc()", ZQ_THIS_FILE,
+                     kInvalidPropertyLine, "WritePropertyData",
+                     "Error: Invalid property passed to WritePropertyData", ZQ_SITE_FLAG()))
+        return true;
+    const EffectPropDesc& desc = *pProperty->GetDesc();
+
+    converter.WriteUint32(StringOffset(strings, FieldText(desc.szName)));
+    const uint64_t nPatchPos = converter.Tell();
+    converter.WriteUint32(0);
+
+    // The keys may change here (normalising is not idempotent for curve times outside 0..1); a
+    // curve entry of this property is then re-filed before it is looked up.
+    pProperty->Normalize();
+
+    if (desc.m_bFunctionCurve)
+    {
+        curves.UpdateProperty(pProperty);
+        const int32_t nEntry = curves.FindProperty(pProperty);
+        const uint32_t nCurveIndex =
+            nEntry >= 0 ? curves.GetEntry(static_cast<uint32_t>(nEntry)).nOffset : kNoOffset;
+        ZQCheckSite(nCurveIndex != kNoOffset, "nCurveIndex != (uint32)-1", ZQ_THIS_FILE, kMissingCurveLine,
+                    "WritePropertyData", "Error: Unable to find property curve index when packing!",
+                    ZQ_SITE_FLAG());
+        converter.WriteUint32(nCurveIndex);
+    }
+    else if (const EffectPropertyKey* pKey = pProperty->GetKey(0))
+    {
+        WritePropertyKeyData(converter, *pKey, *pProperty, strings);
+    }
+
+    const uint64_t nEndPos = converter.Tell();
+    bool bOk = converter.Seek(nPatchPos) == 0;
+    converter.WriteUint32(static_cast<uint32_t>(nEndPos));
+    bOk = converter.Seek(nEndPos) == 0 && bOk;
+    return bOk;
+}
+
+void WritePropertyKeyData(IZQOutConverter& converter, const EffectPropertyKey& key,
+                          const CEffectProperty& property, const CPackStringTable& strings)
+{
+    const EffectPropDesc* pDesc = property.GetDesc();
+    const uint32_t eType = pDesc ? pDesc->eType : static_cast<uint32_t>(ePT_None);
+    const EffectPropValue& value = key.Value;
+    switch (eType)
+    {
+    case ePT_String:
+    case ePT_Filename:
+    case ePT_Animation:
+    case ePT_SparkrigRef:
+        converter.WriteUint32(StringOffset(strings, TableString(eType, value)));
+        break;
+    case ePT_Enum:
+    {
+        const std::string sChoices = FieldText(pDesc->szParams);
+        int nIndex = FindEnumIndex(sChoices.c_str(), FieldText(value.szValue).c_str());
+        if (nIndex == -1)
+            nIndex = FindEnumIndex(sChoices.c_str(), FieldText(pDesc->DefaultValue.szValue).c_str());
+        if (nIndex == -1)
+            nIndex = 0;
+        converter.WriteUint32(static_cast<uint32_t>(nIndex));
+        break;
+    }
+    case ePT_Int:
+        converter.WriteInt32(value.nValue);
+        break;
+    case ePT_Float:
+        converter.WriteFloat(value.fValue);
+        break;
+    case ePT_Color:
+        converter.WriteFloat(ChannelToFloat(value.nColor >> 16))
+            .WriteFloat(ChannelToFloat(value.nColor >> 8))
+            .WriteFloat(ChannelToFloat(value.nColor))
+            .WriteFloat(ChannelToFloat(value.nColor >> 24));
+        break;
+    case ePT_Vector:
+        converter.WriteFloat(value.vValue[0]).WriteFloat(value.vValue[1]).WriteFloat(value.vValue[2]);
+        break;
+    default:
+        ZQCheckSite(false, ZQ_FORCED_ASSERT_TEXT, ZQ_THIS_FILE, kUnexpectedTypeLine, "WritePropertyKeyData",
+                    "Error: Unexpected property type", ZQ_SITE_FLAG());
+        break;
+    }
+}
+
+bool WritePackedEffectFile(const char* pszDest, CEffectCollection& collection, CEffectModule& module)
+{
+    if (!pszDest || !module.IsLoaded())
+        return false;
+    try
+    {
+        const std::string sTemp = MakeTempName(pszDest);
+        if (sTemp.empty())
+            return false;
+        CTempFileGuard tempFile(sTemp);
+        if (!WritePackedFile(sTemp, collection, module))
+            return false;
+        if (!PlatformReplaceFile(sTemp.c_str(), pszDest))
+            return false;
+        tempFile.Keep();
+        return true;
+    }
+    catch (...)
+    {
+        // Out of memory: nothing is left behind, the destination is as it was.
+        return false;
+    }
+}

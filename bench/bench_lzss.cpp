@@ -1,0 +1,156 @@
+// LZSS compressed ZQA files through the real file path, against zlib on the same text in memory.
+// Throughput is of uncompressed text in every case.
+#include "corpus.h"
+#include "zqafile.h"
+
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace
+{
+namespace fs = std::filesystem;
+
+constexpr size_t kCorpusBytes = 8u << 20;
+
+// The corpus, the folder for files, and one compressed copy made once.
+struct CBenchData
+{
+    std::string sText;
+    fs::path folder;
+    std::string sPacked;
+
+    CBenchData() : sText(MakeEffectCorpus(kCorpusBytes))
+    {
+        folder =
+            fs::temp_directory_path() / ("embervise_bench_lzss_" + std::to_string(std::random_device()()));
+        fs::create_directories(folder);
+        sPacked = (folder / "corpus.Fx00c").string();
+        CZQAFile file(sPacked.c_str(), false, true, false);
+        for (char c : sText)
+            file.WriteByte(static_cast<uint8_t>(c));
+        file.Close();
+    }
+    ~CBenchData() { fs::remove_all(folder); }
+};
+
+CBenchData& Data()
+{
+    static CBenchData s_Data;
+    return s_Data;
+}
+
+void BM_LzssEncode(benchmark::State& state)
+{
+    CBenchData& data = Data();
+    const std::string sPath = (data.folder / "encode.Fx00c").string();
+    for (auto _ : state)
+    {
+        CZQAFile file(sPath.c_str(), false, true, false);
+        for (char c : data.sText)
+            file.WriteByte(static_cast<uint8_t>(c));
+        if (!file.Close())
+            state.SkipWithError("write failed");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.sText.size()));
+    state.counters["ratio"] =
+        static_cast<double>(fs::file_size(sPath)) / static_cast<double>(data.sText.size());
+}
+
+// The tokenizer's way: spans of decoded bytes, ReadByte only when none are waiting.
+void BM_LzssDecode(benchmark::State& state)
+{
+    CBenchData& data = Data();
+    for (auto _ : state)
+    {
+        CZQAFile file(data.sPacked.c_str(), true, true, false);
+        size_t nTotal = 0;
+        uint32_t nSum = 0;
+        for (;;)
+        {
+            uint32_t nAvailable = 0;
+            if (const uint8_t* pSpan = file.PeekBuffered(nAvailable))
+            {
+                for (uint32_t i = 0; i < nAvailable; ++i)
+                    nSum += pSpan[i];
+                nTotal += nAvailable;
+                file.SkipBuffered(nAvailable);
+                continue;
+            }
+            uint8_t n;
+            if (!file.ReadByte(n))
+                break;
+            nSum += n;
+            ++nTotal;
+        }
+        benchmark::DoNotOptimize(nSum);
+        if (nTotal != data.sText.size())
+            state.SkipWithError("decoded size differs");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.sText.size()));
+}
+
+void BM_LzssDecodeReadByte(benchmark::State& state)
+{
+    CBenchData& data = Data();
+    for (auto _ : state)
+    {
+        CZQAFile file(data.sPacked.c_str(), true, true, false);
+        size_t nTotal = 0;
+        uint32_t nSum = 0;
+        for (uint8_t n; file.ReadByte(n); ++nTotal)
+            nSum += n;
+        benchmark::DoNotOptimize(nSum);
+        if (nTotal != data.sText.size())
+            state.SkipWithError("decoded size differs");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.sText.size()));
+}
+
+void BM_ZlibDeflate(benchmark::State& state)
+{
+    const std::string& sText = Data().sText;
+    std::vector<Bytef> packed(compressBound(static_cast<uLong>(sText.size())));
+    uLongf nPacked = 0;
+    for (auto _ : state)
+    {
+        nPacked = static_cast<uLongf>(packed.size());
+        if (compress2(packed.data(), &nPacked, reinterpret_cast<const Bytef*>(sText.data()),
+                      static_cast<uLong>(sText.size()), static_cast<int>(state.range(0))) != Z_OK)
+            state.SkipWithError("deflate failed");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * sText.size()));
+    state.counters["ratio"] = static_cast<double>(nPacked) / static_cast<double>(sText.size());
+}
+
+void BM_ZlibInflate(benchmark::State& state)
+{
+    const std::string& sText = Data().sText;
+    std::vector<Bytef> packed(compressBound(static_cast<uLong>(sText.size())));
+    uLongf nPacked = static_cast<uLongf>(packed.size());
+    compress2(packed.data(), &nPacked, reinterpret_cast<const Bytef*>(sText.data()),
+              static_cast<uLong>(sText.size()), static_cast<int>(state.range(0)));
+    std::vector<Bytef> out(sText.size());
+    for (auto _ : state)
+    {
+        uLongf nOut = static_cast<uLongf>(out.size());
+        if (uncompress(out.data(), &nOut, packed.data(), nPacked) != Z_OK || nOut != sText.size())
+            state.SkipWithError("inflate failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * sText.size()));
+}
+} // namespace
+
+BENCHMARK(BM_LzssEncode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzssDecode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzssDecodeReadByte)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZlibDeflate)->Arg(1)->Arg(6)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZlibInflate)->Arg(1)->Arg(6)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,236 @@
+// zqpack run for real on a temporary project whose locator names the sample effect module.
+#include "zqprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+const std::string BIN_DIR = EMBERVISE_BIN_DIR;
+const std::string MODULE = BIN_DIR + "/sparkrig_sample.so";
+const std::string PLUGIN = BIN_DIR + "/Embervise.so";
+
+const char* const FLASH =
+    "(header (version 1))\n"
+    "(effect-tree (effect (name Flash) (length 1000) (key-list\n"
+    "  (key (type Light) (id 1) (track 0) (start-time 0) (end-time 500) (properties\n"
+    "    (property (name Intensity) (type Float)\n"
+    "      (value-list (value (time 0) (data 2.0)) (value (time 1) (data 0.5)))))))))\n";
+const char* const SMOKE =
+    "(header (version 1))\n"
+    "(effect-tree (container (name Smoke) (children (effect (name Puff) (length 2000)\n"
+    "  (key-list (key (type ParticleEmitter) (id 1) (track 0) (start-time 0) (end-time 2000)))))))\n";
+
+struct RunResult
+{
+    int nExit = -1;
+    std::string sOut;
+    std::string sErr;
+};
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& path, const std::string& sText)
+{
+    std::ofstream(path, std::ios::binary) << sText;
+}
+
+// The summary line without its time, which varies.
+std::string Summary(const std::string& sErr)
+{
+    static const std::regex summary("zqpack: (\\d+ packed, \\d+ failed, \\d+ skipped) in \\d+\\.\\d\\d s\n$");
+    std::smatch match;
+    return std::regex_search(sErr, match, summary) ? match[1].str() : "(no summary)";
+}
+
+std::string WithoutSummary(const std::string& sErr)
+{
+    return sErr.substr(0, sErr.rfind("zqpack: ", sErr.size() - 2));
+}
+
+class ZqpackTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_previous = fs::current_path();
+        m_root = fs::temp_directory_path() / ("zqpack_test_" + std::to_string(PlatformGetProcessId()));
+        fs::remove_all(m_root);
+        fs::create_directories(m_root / "fx" / "sub");
+        WriteFile(m_root / "game.proj00",
+                  "[General]\nGame=Test\n[Project Binaries]\nSparkrig=" + MODULE + "\n");
+        WriteFile(m_root / "fx" / "flash.Fx00a", FLASH);
+        WriteFile(m_root / "fx" / "sub" / "smoke.Fx00a", SMOKE);
+        WriteFile(m_root / "fx" / "readme.txt", "not an effect\n");
+        fs::current_path(m_root);
+    }
+
+    void TearDown() override
+    {
+        fs::current_path(m_previous);
+        fs::remove_all(m_root);
+    }
+
+    RunResult Run(const std::vector<std::string>& args)
+    {
+        std::vector<const char*> argv;
+        for (const std::string& sArg : args)
+            argv.push_back(sArg.c_str());
+        const std::string sOut = (m_root / "run.out").string();
+        const std::string sErr = (m_root / "run.err").string();
+        const std::string sProgram = BIN_DIR + "/zqpack";
+        PlatformProcess hProcess =
+            PlatformStartProcess(sProgram.c_str(), argv.data(), argv.size(), sOut.c_str(), sErr.c_str());
+        RunResult result;
+        if (!hProcess)
+            return result;
+        EXPECT_EQ(0, PlatformWaitAnyProcess(&hProcess, 1, &result.nExit));
+        result.sOut = ReadFile(sOut);
+        result.sErr = ReadFile(sErr);
+        fs::remove(sOut);
+        fs::remove(sErr);
+        return result;
+    }
+
+    fs::path m_previous;
+    fs::path m_root;
+};
+
+TEST_F(ZqpackTest, PacksTheSameBytesWhateverJobsAndArgumentOrder)
+{
+    const RunResult first = Run({"--plugin", PLUGIN, "-j", "1", "fx"});
+    EXPECT_EQ(0, first.nExit) << first.sErr;
+    EXPECT_EQ("", first.sOut);
+    EXPECT_EQ("2 packed, 0 failed, 0 skipped", Summary(first.sErr)) << first.sErr;
+    EXPECT_EQ("", WithoutSummary(first.sErr)); // the unclaimed readme.txt inside a folder is no error
+    const std::string sFlash = ReadFile("fx/flash.Fx00p");
+    const std::string sSmoke = ReadFile("fx/sub/smoke.Fx00p");
+    ASSERT_GE(sFlash.size(), 8u);
+    EXPECT_EQ(std::string("ZQFX\x02\0\0\0", 8), sFlash.substr(0, 8)); // magic, format version 2
+    EXPECT_FALSE(fs::exists("fx/readme.Fx00p"));
+
+    // Plug-ins found beside the program, two workers, the arguments reversed.
+    fs::remove("fx/flash.Fx00p");
+    fs::remove("fx/sub/smoke.Fx00p");
+    const RunResult second = Run({"-j", "2", "fx/sub/smoke.Fx00a", "fx/flash.Fx00a"});
+    EXPECT_EQ(0, second.nExit) << second.sErr;
+    EXPECT_EQ("2 packed, 0 failed, 0 skipped", Summary(second.sErr));
+    EXPECT_EQ(sFlash, ReadFile("fx/flash.Fx00p"));
+    EXPECT_EQ(sSmoke, ReadFile("fx/sub/smoke.Fx00p"));
+}
+
+TEST_F(ZqpackTest, JsonLinesInInputOrderAlikeInProcessAndInWorkers)
+{
+    WriteFile("fx/bad.Fx00a", "(header (version 2)) (effect-tree)\n");
+    const std::string sLoading = "{\"level\":2,\"text\":\"Loading Sparkrig module: " + MODULE + "\"}";
+    const std::string sExpected =
+        "{\"source\":\"fx/flash.Fx00a\",\"destination\":\"fx/flash.Fx00p\",\"result\":\"packed\","
+        "\"packer\":\"Embervise\",\"messages\":[{\"level\":2,\"text\":\"Processing Fx 'fx/flash.Fx00a'\"}," +
+        sLoading +
+        ",{\"level\":2,\"text\":\"Loading Effect file: fx/flash.Fx00a\"},"
+        "{\"level\":2,\"text\":\"Packing Effect file: fx/flash.Fx00p\"}]}\n"
+        "{\"source\":\"fx/readme.txt\",\"destination\":null,\"result\":\"unclaimed\",\"packer\":null,"
+        "\"messages\":[{\"level\":0,\"text\":\"no packer claims this file\"}]}\n"
+        "{\"source\":\"missing.Fx00a\",\"destination\":null,\"result\":\"failed\",\"packer\":null,"
+        "\"messages\":[{\"level\":0,\"text\":\"no such file or directory\"}]}\n"
+        "{\"source\":\"fx/bad.Fx00a\",\"destination\":null,\"result\":\"failed\",\"packer\":\"Embervise\","
+        "\"messages\":[{\"level\":2,\"text\":\"Processing Fx 'fx/bad.Fx00a'\"}," +
+        sLoading +
+        ",{\"level\":2,\"text\":\"Loading Effect file: fx/bad.Fx00a\"},"
+        "{\"level\":0,\"text\":\"Error: Error loading Effect file 'fx/bad.Fx00a': Invalid file "
+        "version\"}]}\n";
+    const std::string sErrors = "zqpack: fx/readme.txt: no packer claims this file\n"
+                                "zqpack: missing.Fx00a: no such file or directory\n"
+                                "zqpack: fx/bad.Fx00a: Error: Error loading Effect file 'fx/bad.Fx00a': "
+                                "Invalid file version\n";
+
+    for (const char* pszJobs : {"1", "2"})
+    {
+        SCOPED_TRACE(pszJobs);
+        const RunResult run = Run(
+            {"--json", "-j", pszJobs, "fx/flash.Fx00a", "fx/readme.txt", "missing.Fx00a", "fx/bad.Fx00a"});
+        EXPECT_EQ(1, run.nExit);
+        EXPECT_EQ(sExpected, run.sOut);
+        EXPECT_EQ(sErrors, WithoutSummary(run.sErr));
+        EXPECT_EQ("1 packed, 3 failed, 0 skipped", Summary(run.sErr));
+    }
+}
+
+TEST_F(ZqpackTest, ReadOnlyDestinationIsKeptOnlyWhenAsked)
+{
+    WriteFile("fx/flash.Fx00p", "old");
+    const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions("fx/flash.Fx00p", readOnly);
+
+    for (const char* pszJobs : {"1", "2"})
+    {
+        const RunResult refused = Run({"-j", pszJobs, "--no-overwrite-readonly", "fx/flash.Fx00a", "fx/sub"});
+        EXPECT_EQ(1, refused.nExit);
+        EXPECT_EQ("zqpack: fx/flash.Fx00a: Error: Unable to open file fx/flash.Fx00p for writing\n",
+                  WithoutSummary(refused.sErr));
+        EXPECT_EQ("1 packed, 1 failed, 0 skipped", Summary(refused.sErr));
+        EXPECT_EQ("old", ReadFile("fx/flash.Fx00p"));
+        EXPECT_EQ(readOnly, fs::status("fx/flash.Fx00p").permissions());
+    }
+
+    const RunResult allowed = Run({"-q", "fx/flash.Fx00a"});
+    EXPECT_EQ(0, allowed.nExit);
+    EXPECT_EQ("", allowed.sErr); // -q: no summary
+    EXPECT_EQ("ZQFX", ReadFile("fx/flash.Fx00p").substr(0, 4));
+    EXPECT_NE(fs::perms::none, fs::status("fx/flash.Fx00p").permissions() & fs::perms::owner_write);
+}
+
+TEST_F(ZqpackTest, ListFilesAndDoubleDash)
+{
+    WriteFile("paths.lst", "# effects\n\n  fx/sub/smoke.Fx00a \r\nfx\n");
+    const RunResult listed = Run({"@paths.lst"});
+    EXPECT_EQ(0, listed.nExit) << listed.sErr;
+    EXPECT_EQ("2 packed, 0 failed, 1 skipped", Summary(listed.sErr)); // smoke is reached twice
+
+    // After "--" a leading '-' or '@' is part of a file name.
+    WriteFile("-odd.Fx00a", FLASH);
+    EXPECT_EQ(2, Run({"-odd.Fx00a"}).nExit);
+    const RunResult literal = Run({"-v", "--", "-odd.Fx00a", "@paths.lst"});
+    EXPECT_EQ(1, literal.nExit);
+    EXPECT_EQ("zqpack: @paths.lst: no such file or directory\n", WithoutSummary(literal.sErr));
+    EXPECT_TRUE(fs::exists("-odd.Fx00p"));
+    EXPECT_NE(std::string::npos, literal.sOut.find("-odd.Fx00a: Packing Effect file: -odd.Fx00p\n"))
+        << literal.sOut;
+}
+
+TEST_F(ZqpackTest, UsageErrorsExitWithTwoAndPackNothing)
+{
+    const std::vector<std::vector<std::string>> usageErrors = {{},
+                                                               {"--bogus", "fx"},
+                                                               {"-j", "-1", "fx"},
+                                                               {"-j", "two", "fx"},
+                                                               {"-v", "-q", "fx"},
+                                                               {"-v", "--json", "fx"}};
+    for (const std::vector<std::string>& args : usageErrors)
+    {
+        const RunResult run = Run(args);
+        EXPECT_EQ(2, run.nExit) << run.sErr;
+        EXPECT_EQ(0u, run.sErr.rfind("zqpack: ", 0)) << run.sErr;
+    }
+    EXPECT_FALSE(fs::exists("fx/flash.Fx00p"));
+
+    const RunResult version = Run({"--version"});
+    EXPECT_EQ(0, version.nExit);
+    EXPECT_EQ(0u, version.sOut.rfind("zqpack ", 0));
+    const RunResult help = Run({"-h"});
+    EXPECT_EQ(0, help.nExit);
+    EXPECT_NE(std::string::npos, help.sOut.find("--no-overwrite-readonly"));
+}
+} // namespace
