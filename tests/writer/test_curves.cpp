@@ -85,8 +85,11 @@ public:
         switch (eType)
         {
         case ePT_String:
-            std::strcpy(key.Value.szValue, (const char*[]){"a", "A", ""}[m_Random() % 3]);
-            break;
+        {
+            const char* const aTexts[] = {"a", "A", ""};
+            std::strcpy(key.Value.szValue, aTexts[m_Random() % 3]);
+        }
+        break;
         case ePT_Int:
         case ePT_Color:
             key.Value.nColor = m_Random() % 2;

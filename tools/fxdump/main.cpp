@@ -36,7 +36,8 @@ public:
         if (options.bNoModule)
             return s_none;
         std::string sWhy;
-        const std::string sPath = options.sModule.empty() ? fxdump::FindModuleForFile(sFile, sWhy) : options.sModule;
+        const std::string sPath =
+            options.sModule.empty() ? fxdump::FindModuleForFile(sFile, sWhy) : options.sModule;
         if (sPath.empty())
         {
             if (!options.bQuiet)
@@ -71,9 +72,8 @@ bool ProcessFile(const Options& options, CModuleCache& modules, const std::strin
     const fxdump::CModuleView& module = modules.ForFile(options, sPath);
     if (file.bWalked && module.IsLoaded())
         file.reader.CheckValues(
-            [&module](uint32_t nTypeID, const char* pszName, CPackedEffectReader::ValueInfo& info) {
-                return module.Lookup(nTypeID, pszName, info);
-            },
+            [&module](uint32_t nTypeID, const char* pszName, CPackedEffectReader::ValueInfo& info)
+            { return module.Lookup(nTypeID, pszName, info); },
             module.HasNoValueCurves());
 
     const auto& problems = file.reader.GetProblems();
@@ -90,7 +90,12 @@ bool ProcessFile(const Options& options, CModuleCache& modules, const std::strin
         return problems.empty();
     }
     if (options.bJson)
-        std::printf("%s\n", fxdump::ToJson(file, module).dump().c_str());
+    {
+        // Strings of a damaged or non-UTF-8 file must not stop the listing.
+        const std::string sLine =
+            fxdump::ToJson(file, module).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        std::printf("%s\n", sLine.c_str());
+    }
     else
     {
         std::string sOut;
@@ -110,7 +115,8 @@ int main(int argc, char** argv)
     app.name("fxdump");
     app.set_version_flag("-V,--version", "fxdump " EMBERVISE_VERSION);
     app.add_option("FILE", options.files, "packed effect files")->required();
-    CLI::Option* pModule = app.add_option("-m,--module", options.sModule, "effect module library to decode with");
+    CLI::Option* pModule =
+        app.add_option("-m,--module", options.sModule, "effect module library to decode with");
     app.add_flag("--no-module", options.bNoModule, "do not look for an effect module")->excludes(pModule);
     app.add_flag("--json", options.bJson, "print one JSON object per file, one per line");
     app.add_flag("--verify", options.bVerify,

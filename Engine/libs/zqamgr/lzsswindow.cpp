@@ -16,6 +16,13 @@ namespace
 {
 // Eight bytes as a big-endian number: comparing two of these as unsigned integers orders them as
 // comparing the bytes one by one from the first.
+inline uint64_t Load64(const uint8_t* p)
+{
+    uint64_t nValue;
+    std::memcpy(&nValue, p, sizeof(nValue));
+    return nValue;
+}
+
 inline uint64_t LoadBigEndian64(const uint8_t* p)
 {
     uint64_t nValue;
@@ -73,6 +80,54 @@ void CLZSSWindow::Init()
     m_nMatchLen = 0;
     m_nMatchPos = 0;
     m_bPrimed = false;
+    std::memset(m_aHashHead, 0, sizeof(m_aHashHead));
+    std::memset(m_aHashNext, 0, sizeof(m_aHashNext));
+}
+
+uint32_t CLZSSWindow::HashOf(uint32_t nPos) const
+{
+    const uint8_t* p = m_aWindow + nPos;
+    const uint64_t nMix = (Load64(p) * 0x9E3779B97F4A7C15ull + Load64(p + 8)) * 0xC2B2AE3D27D4EB4Full + p[16];
+    return static_cast<uint32_t>(nMix >> (64 - HASH_BITS));
+}
+
+bool CLZSSWindow::SameString(uint32_t nPos1, uint32_t nPos2) const
+{
+    const uint8_t* p1 = m_aWindow + nPos1;
+    const uint8_t* p2 = m_aWindow + nPos2;
+    return Load64(p1) == Load64(p2) && Load64(p1 + 8) == Load64(p2 + 8) && p1[16] == p2[16];
+}
+
+void CLZSSWindow::HashInsert(uint32_t nNode, uint32_t nHash)
+{
+    m_aHashNext[nNode] = m_aHashHead[nHash];
+    m_aHashHead[nHash] = static_cast<uint16_t>(nNode);
+}
+
+void CLZSSWindow::HashRemove(uint32_t nNode)
+{
+    for (uint16_t* pLink = &m_aHashHead[HashOf(nNode)]; *pLink; pLink = &m_aHashNext[*pLink])
+    {
+        if (*pLink == nNode)
+        {
+            *pLink = m_aHashNext[nNode];
+            return;
+        }
+    }
+}
+
+void CLZSSWindow::HashReplace(uint32_t nOld, uint32_t nNew, uint32_t nHash)
+{
+    for (uint16_t* pLink = &m_aHashHead[nHash]; *pLink; pLink = &m_aHashNext[*pLink])
+    {
+        if (*pLink == nOld)
+        {
+            m_aHashNext[nNew] = m_aHashNext[nOld];
+            *pLink = static_cast<uint16_t>(nNew);
+            return;
+        }
+    }
+    HashInsert(nNew, nHash);
 }
 
 bool CLZSSWindow::AddByte(uint8_t nByte, CZQABitFile& file)
@@ -176,6 +231,20 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
         return;
     }
 
+    // An equal string already in the tree: the search would end there and replace it.
+    const uint32_t nHash = HashOf(nNewNode);
+    for (uint32_t nNode = m_aHashHead[nHash]; nNode != UNUSED; nNode = m_aHashNext[nNode])
+    {
+        if (SameString(nNode, nNewNode) && m_Tree[nNode].m_nParent != UNUSED)
+        {
+            nMatchPos = nNode;
+            nMatchLen = LOOK_AHEAD_SIZE;
+            ReplaceNode(nNode, nNewNode);
+            HashReplace(nNode, nNewNode, nHash);
+            return;
+        }
+    }
+
     // The 17-byte key as two big-endian words and a last byte; each node costs at most three
     // comparisons, with the same i and the same sign as comparing byte by byte.
     const uint8_t* pKey = m_aWindow + nNewNode;
@@ -214,6 +283,7 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
                 nMatchPos = nCurrNode;
                 nMatchLen = LOOK_AHEAD_SIZE;
                 ReplaceNode(nCurrNode, nNewNode);
+                HashReplace(nCurrNode, nNewNode, nHash);
                 return;
             }
         }
@@ -230,6 +300,7 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
             m_Tree[nNewNode].m_nParent = nCurrNode;
             m_Tree[nNewNode].m_nSmaller = UNUSED;
             m_Tree[nNewNode].m_nLarger = UNUSED;
+            HashInsert(nNewNode, nHash);
             nMatchPos = nBestNode;
             nMatchLen = nBestLen;
             return;
@@ -259,6 +330,7 @@ void CLZSSWindow::DeleteNode(uint32_t nNode)
         CollapseNode(nReplacement, m_Tree[nReplacement].m_nSmaller);
         ReplaceNode(nNode, nReplacement);
     }
+    HashRemove(nNode);
 }
 
 void CLZSSWindow::CollapseNode(uint32_t nNode, uint32_t nChild)

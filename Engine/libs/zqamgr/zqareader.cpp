@@ -27,14 +27,24 @@ constexpr ByteTable MakeWordEndTable()
 }
 constexpr ByteTable kWordEnd = MakeWordEndTable();
 
-// Reads through the bytes the file already holds in memory, consuming them in one step when the
-// span is used up or the token ends; falls back to ReadByte when nothing is buffered. The byte
-// sequence seen is exactly that of calling ReadByte each time.
+// Reads through the bytes the file already holds in memory, skipping them in the file in one step
+// when the span is used up; falls back to ReadByte when nothing is buffered. The byte sequence
+// seen is exactly that of calling ReadByte each time. Works on local copies of the reader's span
+// and stores them back at the end of the token.
 class CByteSource
 {
 public:
-    explicit CByteSource(CZQAFile& file) : m_File(file) {}
-    ~CByteSource() { Commit(); }
+    CByteSource(CZQAFile& file, const uint8_t*& rpStart, const uint8_t*& rpPos, const uint8_t*& rpEnd)
+        : m_pPos(rpPos), m_pEnd(rpEnd), m_File(file), m_pStart(rpStart), m_rpStart(rpStart), m_rpPos(rpPos),
+          m_rpEnd(rpEnd)
+    {
+    }
+    ~CByteSource()
+    {
+        m_rpStart = m_pStart;
+        m_rpPos = m_pPos;
+        m_rpEnd = m_pEnd;
+    }
     CByteSource(const CByteSource&) = delete;
     CByteSource& operator=(const CByteSource&) = delete;
 
@@ -48,13 +58,15 @@ public:
         return m_File.ReadByte(nByte);
     }
 
-    const uint8_t* m_pPos = nullptr; // next unread byte of the span
-    const uint8_t* m_pEnd = nullptr; // end of the span
+    const uint8_t* m_pPos; // next unread byte of the span
+    const uint8_t* m_pEnd; // end of the span
 
 private:
     bool Refill()
     {
-        Commit();
+        if (m_pPos != m_pStart)
+            m_File.SkipBuffered(static_cast<uint32_t>(m_pPos - m_pStart));
+        m_pStart = m_pPos = m_pEnd = nullptr;
         uint32_t nAvailable = 0;
         const uint8_t* pSpan = m_File.PeekBuffered(nAvailable);
         if (!pSpan || nAvailable == 0)
@@ -64,15 +76,11 @@ private:
         return true;
     }
 
-    void Commit()
-    {
-        if (m_pPos != m_pStart)
-            m_File.SkipBuffered(static_cast<uint32_t>(m_pPos - m_pStart));
-        m_pStart = m_pPos = m_pEnd = nullptr;
-    }
-
     CZQAFile& m_File;
-    const uint8_t* m_pStart = nullptr; // first byte of the span not yet skipped in the file
+    const uint8_t* m_pStart; // first byte of the span not yet skipped in the file
+    const uint8_t*& m_rpStart;
+    const uint8_t*& m_rpPos;
+    const uint8_t*& m_rpEnd;
 };
 
 // Appends up to the free room of a token buffer; the rest is dropped.
@@ -110,6 +118,7 @@ void CZQAReader::Close()
 {
     m_File.Close();
     m_cPushBack = ' ';
+    m_pSpanStart = m_pSpanPos = m_pSpanEnd = nullptr;
 }
 
 bool CZQAReader::IsOpen() const
@@ -128,7 +137,7 @@ uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen)
         nBufferLen = 1;
     }
 
-    CByteSource src(m_File);
+    CByteSource src(m_File, m_pSpanStart, m_pSpanPos, m_pSpanEnd);
     uint8_t c = static_cast<uint8_t>(m_cPushBack);
     m_cPushBack = ' ';
 

@@ -36,6 +36,13 @@ private:
     char m_cPushBack; // the byte that ended the previous word, not consumed yet; a space if none
     CZQAFile m_File;
 
+    // The span of the file's buffered bytes being read: [m_pSpanStart, m_pSpanPos) is read but
+    // not yet skipped in the file, [m_pSpanPos, m_pSpanEnd) is unread. Only this reader uses the
+    // file, so the span stays valid between tokens; it is skipped in one step when used up.
+    const uint8_t* m_pSpanStart = nullptr;
+    const uint8_t* m_pSpanPos = nullptr;
+    const uint8_t* m_pSpanEnd = nullptr;
+
     // Process-wide, rewritten with the same contents by every Open.
     static uint8_t s_aWhitespace[256];
 };

@@ -183,6 +183,7 @@ bool LoadProperty(const EffectTypeDesc* pTypeDesc, const CZQANode* pNode, CEffec
     const CZQANode* pValueList = FindList(pNode, "value-list");
     if (!pValueList)
         return true;
+    pProp->ReserveKeys(pValueList->GetNumElements());
     // Values are appended and sorted once: the insertion sort is online, so the order is the one
     // that sorting after every append would give, without its quadratic cost.
     ForEachNamedChild(pValueList, "value", [&](const CZQANode* pValue) {

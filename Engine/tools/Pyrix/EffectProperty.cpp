@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 #define ZQ_THIS_FILE "Engine/tools/Pyrix/EffectProperty"
 
@@ -127,6 +128,19 @@ void CEffectProperty::RemoveKey(uint32_t nIndex)
         m_Keys.erase(m_Keys.begin() + nIndex);
 }
 
+bool CEffectProperty::ReserveKeys(uint32_t nCount)
+{
+    try
+    {
+        m_Keys.reserve(nCount);
+    }
+    catch (const std::exception&)
+    {
+        return false;
+    }
+    return true;
+}
+
 void CEffectProperty::SortKeys()
 {
     // The insertion sort moves a key only past a neighbour with a greater time. A NaN time compares
@@ -141,13 +155,48 @@ void CEffectProperty::SortKeys()
     if (nFirstUnordered >= nCount)
         return;
 
+    // Keys are large: sort their positions, then move each key once.
+    std::vector<uint32_t> order;
+    std::vector<EffectPropertyKey> sorted;
+    try
+    {
+        order.resize(nCount);
+        sorted.reserve(nCount);
+    }
+    catch (const std::exception&)
+    {
+        SortRunsInPlace();
+        return;
+    }
+    for (size_t i = 0; i < nCount; ++i)
+        order[i] = static_cast<uint32_t>(i);
+    const auto lessByTime = [this](uint32_t a, uint32_t b) { return m_Keys[a].fTime < m_Keys[b].fTime; };
+    ForEachRun([&](size_t nBegin, size_t nEnd) {
+        std::stable_sort(order.begin() + nBegin, order.begin() + nEnd, lessByTime);
+    });
+    for (uint32_t nFrom : order)
+        sorted.push_back(m_Keys[nFrom]);
+    m_Keys.swap(sorted);
+}
+
+void CEffectProperty::SortRunsInPlace()
+{
+    ForEachRun([this](size_t nBegin, size_t nEnd) {
+        std::stable_sort(m_Keys.begin() + nBegin, m_Keys.begin() + nEnd, LessByTime);
+    });
+}
+
+template <class Fn>
+void CEffectProperty::ForEachRun(Fn fn) const
+{
+    const size_t nCount = m_Keys.size();
     size_t nRunStart = 0;
     for (size_t i = 0; i <= nCount; ++i)
     {
         if (i == nCount || m_Keys[i].fTime != m_Keys[i].fTime)
         {
             if (i - nRunStart > 1)
-                std::stable_sort(m_Keys.begin() + nRunStart, m_Keys.begin() + i, LessByTime);
+                fn(nRunStart, i);
             nRunStart = i + 1;
         }
     }

@@ -36,6 +36,8 @@ public:
     // Appends a copy without sorting; the caller sorts with SortKeys once it has appended all.
     // Appending n keys and sorting once leaves the order that n AddKey calls leave.
     bool AppendKey(const EffectPropertyKey& key);
+    // Room for nCount keys, so that appending up to that many moves none; false without memory.
+    bool ReserveKeys(uint32_t nCount);
     // Nothing when nIndex is out of range.
     void RemoveKey(uint32_t nIndex);
     // The order of the classic insertion sort by fTime: each key in turn moves toward the front
@@ -57,6 +59,11 @@ public:
     void ValidateEnum();
 
 private:
+    void SortRunsInPlace();
+    // Calls fn(begin, end) for every run of two or more keys between NaN times.
+    template <class Fn>
+    void ForEachRun(Fn fn) const;
+
     const EffectPropDesc* m_pDesc;
     std::vector<EffectPropertyKey> m_Keys;
 };

@@ -3,8 +3,8 @@
 #include "pyrixmodule.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 namespace
@@ -80,9 +80,19 @@ bool CPackedEffectReader::Read(const uint8_t* pData, size_t nSize)
         AddProblem(0, "the file is larger than 32-bit offsets can address");
         return false;
     }
-    uint32_t* pWords = &m_Header.nMagic;
+    uint32_t* const pWords[] = {&m_Header.nMagic,
+                                &m_Header.nVersion,
+                                &m_Header.nModuleVersion,
+                                &m_Header.nStringTableSize,
+                                &m_Header.nCurveDataSize,
+                                &m_Header.nNumKeys,
+                                &m_Header.nNumEffects,
+                                &m_Header.nNumEffectTypes,
+                                &m_Header.nStringTableOffset,
+                                &m_Header.nEffectIndexOffset};
+    static_assert(sizeof(pWords) / sizeof(pWords[0]) == HEADER_SIZE / 4, "ten header words");
     for (uint32_t i = 0; i < HEADER_SIZE / 4; ++i)
-        pWords[i] = ReadU32(4 * i);
+        *pWords[i] = ReadU32(4 * i);
 
     if (m_Header.nMagic != kMagic)
         AddProblem(0, "the magic is " + Hex(m_Header.nMagic) + ", not \"ZQFX\"");
@@ -104,7 +114,8 @@ bool CPackedEffectReader::ReadSections()
     const uint64_t nCountsEnd = HEADER_SIZE + 4ull * h.nNumEffectTypes;
     if (!Fits(HEADER_SIZE, 4ull * h.nNumEffectTypes))
     {
-        AddProblem(28, std::to_string(h.nNumEffectTypes) + " effect types: their key counts run past the end");
+        AddProblem(28,
+                   std::to_string(h.nNumEffectTypes) + " effect types: their key counts run past the end");
         return false;
     }
     m_KeyCounts.resize(h.nNumEffectTypes);
@@ -115,9 +126,11 @@ bool CPackedEffectReader::ReadSections()
         AddProblem(32, "the string table is said to start at " + Hex(h.nStringTableOffset) +
                            "; it must follow the key counts at " + Hex(nCountsEnd));
     if (h.nStringTableSize % 4 != 0)
-        AddProblem(12, "the string table size " + std::to_string(h.nStringTableSize) + " is not a multiple of 4");
+        AddProblem(12,
+                   "the string table size " + std::to_string(h.nStringTableSize) + " is not a multiple of 4");
     if (h.nCurveDataSize % 4 != 0)
-        AddProblem(16, "the curve section size " + std::to_string(h.nCurveDataSize) + " is not a multiple of 4");
+        AddProblem(16,
+                   "the curve section size " + std::to_string(h.nCurveDataSize) + " is not a multiple of 4");
     if (h.nEffectIndexOffset % 4 != 0)
         AddProblem(36, "the effect index offset " + Hex(h.nEffectIndexOffset) + " is not 4-byte aligned");
 
@@ -128,10 +141,17 @@ bool CPackedEffectReader::ReadSections()
                            Hex(nCurveEnd) + ") do not lie inside the file");
         return false;
     }
-    if (h.nEffectIndexOffset < nCurveEnd || !Fits(h.nEffectIndexOffset, 4ull * h.nNumEffects))
+    if (h.nEffectIndexOffset < nCurveEnd)
+    {
+        AddProblem(36, "the effect index at " + Hex(h.nEffectIndexOffset) +
+                           " does not lie after the curve section (" + Hex(nCurveEnd) + ")");
+        return false;
+    }
+    if (!Fits(h.nEffectIndexOffset, 4ull * h.nNumEffects))
     {
         AddProblem(36, "the effect index at " + Hex(h.nEffectIndexOffset) + " with " +
-                           std::to_string(h.nNumEffects) + " entries does not lie after the curve section");
+                           std::to_string(h.nNumEffects) + " entries runs past the end of the file (" +
+                           Hex(m_nSize) + ")");
         return false;
     }
     if (uint64_t(h.nEffectIndexOffset) + 4ull * h.nNumEffects != m_nSize)
@@ -185,7 +205,7 @@ void CPackedEffectReader::CheckStringOffset(uint32_t nFileOffset, uint32_t nTabl
 bool CPackedEffectReader::ReadEffects()
 {
     const uint32_t nEnd = m_Header.nEffectIndexOffset;
-    uint32_t nPos = GetCurveSectionOffset();
+    uint32_t nPos = GetCurveSectionOffset() + m_Header.nCurveDataSize;
     while (nPos < nEnd)
     {
         if (nEnd - nPos < kEffectRecordSize)
@@ -254,7 +274,8 @@ bool CPackedEffectReader::ReadKey(uint32_t& nPos, uint32_t nEnd, Key& key)
         {
             AddProblem(nPos + 4, "the skip offset " + Hex(prop.nSkipOffset) +
                                      " does not lead to the next record (it must be 4-byte aligned, after " +
-                                     Hex(prop.nValueOffset) + " and not past the effect index at " + Hex(nEnd) + ")");
+                                     Hex(prop.nValueOffset) + " and not past the effect index at " +
+                                     Hex(nEnd) + ")");
             return false;
         }
         prop.nValueSize = prop.nSkipOffset - prop.nValueOffset;
@@ -286,8 +307,8 @@ void CPackedEffectReader::ReadIndex()
 void CPackedEffectReader::CheckCounts()
 {
     if (m_Effects.size() != m_Header.nNumEffects)
-        AddProblem(24, "the header counts " + std::to_string(m_Header.nNumEffects) + " effects; the records hold " +
-                           std::to_string(m_Effects.size()));
+        AddProblem(24, "the header counts " + std::to_string(m_Header.nNumEffects) +
+                           " effects; the records hold " + std::to_string(m_Effects.size()));
     std::vector<uint64_t> counted(m_Header.nNumEffectTypes, 0);
     uint64_t nKeys = 0;
     for (const Effect& effect : m_Effects)
@@ -313,9 +334,46 @@ bool CPackedEffectReader::IsCurveStart(uint32_t nCurveOffset) const
                        [nCurveOffset](const Curve& curve) { return curve.nOffset == nCurveOffset; });
 }
 
+void CPackedEffectReader::CheckValue(uint32_t nFileOffset, const ValueInfo& info, const char* pszName)
+{
+    switch (info.eType)
+    {
+    case ePT_String:
+    case ePT_Filename:
+    case ePT_Animation:
+    case ePT_SparkrigRef:
+        CheckStringOffset(nFileOffset, ReadU32(nFileOffset), "the string value offset");
+        break;
+    case ePT_Enum:
+    {
+        // Counted as the packer walks the choices: a trailing comma adds no empty choice. Index 0
+        // also stands for a value whose default is none of the choices.
+        uint32_t nChoices = 0;
+        for (size_t nPos = 0; nPos < info.sParams.size(); ++nChoices)
+        {
+            const size_t nComma = info.sParams.find(',', nPos);
+            if (nComma == std::string::npos)
+            {
+                ++nChoices;
+                break;
+            }
+            nPos = nComma + 1;
+        }
+        const uint32_t nIndex = ReadU32(nFileOffset);
+        if (nIndex != 0 && nIndex >= nChoices)
+            AddProblem(nFileOffset, std::string("property \"") + pszName + "\" has enum index " +
+                                        std::to_string(nIndex) + " of " + std::to_string(nChoices) +
+                                        " choices");
+        break;
+    }
+    default:
+        break;
+    }
+}
+
 void CPackedEffectReader::CheckValues(const ValueLookup& lookup, bool bHasNoValueCurves)
 {
-    std::vector<std::pair<uint32_t, ValueInfo>> curveRefs; // curve offset, type
+    std::vector<CurveRef> curveRefs;
     for (const Effect& effect : m_Effects)
         for (const Key& key : effect.keys)
             for (const Property& prop : key.props)
@@ -324,57 +382,56 @@ void CPackedEffectReader::CheckValues(const ValueLookup& lookup, bool bHasNoValu
                 ValueInfo info;
                 if (!pszName || !lookup(key.nTypeID, pszName, info))
                 {
-                    AddProblem(prop.nOffset, std::string("the module has no property \"") + (pszName ? pszName : "?") +
-                                                 "\" for type " + std::to_string(key.nTypeID));
+                    AddProblem(prop.nOffset, std::string("the module has no property \"") +
+                                                 (pszName ? pszName : "?") + "\" for type " +
+                                                 std::to_string(key.nTypeID));
                     continue;
                 }
                 const uint32_t nExpected = info.bFunctionCurve ? 4 : PackedValueSize(info.eType);
                 if (nExpected == 0)
                 {
-                    AddProblem(prop.nOffset, std::string("property \"") + pszName + "\" has a type that writes no value");
+                    AddProblem(prop.nOffset,
+                               std::string("property \"") + pszName + "\" has a type that writes no value");
                     continue;
                 }
                 if (prop.nValueSize != nExpected)
                 {
                     AddProblem(prop.nOffset + 4, std::string("property \"") + pszName + "\" holds " +
-                                                     std::to_string(prop.nValueSize) + " value bytes; its type takes " +
+                                                     std::to_string(prop.nValueSize) +
+                                                     " value bytes; its type takes " +
                                                      std::to_string(nExpected));
                     continue;
                 }
-                const uint32_t nValue = ReadU32(prop.nValueOffset);
                 if (info.bFunctionCurve)
-                {
-                    curveRefs.emplace_back(nValue, info);
-                    continue;
-                }
-                switch (info.eType)
-                {
-                case ePT_String:
-                case ePT_Filename:
-                case ePT_Animation:
-                case ePT_SparkrigRef:
-                    CheckStringOffset(prop.nValueOffset, nValue, "the string value offset");
-                    break;
-                default:
-                    break;
-                }
+                    curveRefs.push_back({ReadU32(prop.nValueOffset), prop.nValueOffset, pszName, info});
+                else
+                    CheckValue(prop.nValueOffset, info, pszName);
             }
 
     FindCurves(curveRefs, bHasNoValueCurves);
-    for (const auto& ref : curveRefs)
-        if (!IsCurveStart(ref.first))
-            AddProblem(GetCurveSectionOffset(), "a property refers to curve offset " + Hex(ref.first) +
-                                                    ", where no curve record starts");
+    for (const CurveRef& ref : curveRefs)
+        if (!IsCurveStart(ref.nCurveOffset))
+            AddProblem(ref.nFileOffset, "property \"" + ref.sName + "\" refers to curve offset " +
+                                            Hex(ref.nCurveOffset) + ", where no curve record starts");
 }
 
-void CPackedEffectReader::FindCurves(const std::vector<std::pair<uint32_t, ValueInfo>>& references,
-                                     bool bHasNoValueCurves)
+void CPackedEffectReader::FindCurves(const std::vector<CurveRef>& references, bool bHasNoValueCurves)
 {
     // The section does not record each curve's value type: the properties that refer to a curve
-    // tell it. A record nobody refers to can only be a curve of a type that writes no value.
-    std::map<uint32_t, uint32_t> typeAt;
-    for (const auto& ref : references)
-        typeAt.emplace(ref.first, ref.second.eType);
+    // tell it, and the writer never shares a record between two types. A record nobody refers to
+    // can only be a curve of a type that writes no value.
+    std::map<uint32_t, const CurveRef*> refAt;
+    for (const CurveRef& ref : references)
+    {
+        const auto inserted = refAt.emplace(ref.nCurveOffset, &ref);
+        const CurveRef& first = *inserted.first->second;
+        if (!inserted.second && first.info.eType != ref.info.eType)
+            AddProblem(ref.nFileOffset, "property \"" + ref.sName + "\" refers to the curve at " +
+                                            Hex(ref.nCurveOffset) + " as type " +
+                                            std::to_string(ref.info.eType) + "; property \"" + first.sName +
+                                            "\" at " + Hex(first.nFileOffset) + " refers to it as type " +
+                                            std::to_string(first.info.eType));
+    }
 
     const uint32_t nBase = GetCurveSectionOffset();
     const uint32_t nSize = m_Header.nCurveDataSize;
@@ -383,9 +440,9 @@ void CPackedEffectReader::FindCurves(const std::vector<std::pair<uint32_t, Value
     {
         Curve curve;
         curve.nOffset = nPos;
-        const auto it = typeAt.find(nPos);
-        curve.bReferenced = it != typeAt.end();
-        curve.eType = curve.bReferenced ? it->second : uint32_t(ePT_NoValue);
+        const auto it = refAt.find(nPos);
+        curve.bReferenced = it != refAt.end();
+        curve.eType = curve.bReferenced ? it->second->info.eType : uint32_t(ePT_NoValue);
         if (!curve.bReferenced && !bHasNoValueCurves)
         {
             AddProblem(nBase + nPos, "no property refers to the curve record at " + Hex(nPos));
@@ -401,10 +458,15 @@ void CPackedEffectReader::FindCurves(const std::vector<std::pair<uint32_t, Value
         const uint64_t nRecord = 4 + uint64_t(curve.nNumKeys) * (4 + curve.nValueSize);
         if (nRecord > nSize - nPos)
         {
-            AddProblem(nBase + nPos, "the curve record at " + Hex(nPos) + " with " + std::to_string(curve.nNumKeys) +
+            AddProblem(nBase + nPos, "the curve record at " + Hex(nPos) + " with " +
+                                         std::to_string(curve.nNumKeys) +
                                          " keys runs past the end of the section");
             return;
         }
+        if (curve.bReferenced && curve.nValueSize != 0)
+            for (uint32_t k = 0; k < curve.nNumKeys; ++k)
+                CheckValue(nBase + nPos + 8 + k * (4 + curve.nValueSize), it->second->info,
+                           it->second->sName.c_str());
         m_Curves.push_back(curve);
         nPos += static_cast<uint32_t>(nRecord);
     }

@@ -111,15 +111,28 @@ public:
 
 private:
     void AddProblem(uint64_t nOffset, std::string sText);
-    bool Fits(uint64_t nOffset, uint64_t nBytes) const { return nOffset <= m_nSize && nBytes <= m_nSize - nOffset; }
+    bool Fits(uint64_t nOffset, uint64_t nBytes) const
+    {
+        return nOffset <= m_nSize && nBytes <= m_nSize - nOffset;
+    }
     bool ReadSections();
     void ReadStringTable();
     bool ReadEffects();
     bool ReadKey(uint32_t& nPos, uint32_t nEnd, Key& key);
     void ReadIndex();
     void CheckCounts();
+    // A property value that refers to a curve record.
+    struct CurveRef
+    {
+        uint32_t nCurveOffset; // within the curve section
+        uint32_t nFileOffset;  // of the value holding it
+        std::string sName;     // of the property
+        ValueInfo info;
+    };
+
     void CheckStringOffset(uint32_t nFileOffset, uint32_t nTableOffset, const char* pszWhat);
-    void FindCurves(const std::vector<std::pair<uint32_t, ValueInfo>>& references, bool bHasNoValueCurves);
+    void CheckValue(uint32_t nFileOffset, const ValueInfo& info, const char* pszName);
+    void FindCurves(const std::vector<CurveRef>& references, bool bHasNoValueCurves);
 
     const uint8_t* m_pData = nullptr;
     size_t m_nSize = 0;

@@ -1,0 +1,42 @@
+# cmake -DOBJDUMP=... -DDLL=... -DEXPECTED="name;name" -P CheckDllExports.cmake
+# Fails unless the export table of DLL names exactly EXPECTED (any order), every name as written:
+# no "@n" stdcall decoration, no leading underscore, nothing else exported.
+foreach(var OBJDUMP DLL)
+  if(NOT ${var})
+    message(FATAL_ERROR "${var} is not set")
+  endif()
+endforeach()
+if(NOT EXISTS "${DLL}")
+  message(FATAL_ERROR "${DLL} does not exist")
+endif()
+
+execute_process(COMMAND "${OBJDUMP}" -p "${DLL}" OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${DLL} failed: ${result}")
+endif()
+
+# The name pointer table lists one "[ordinal] name" line per exported name.
+string(REPLACE "\n" ";" lines "${dump}")
+set(in_table OFF)
+set(names)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+    set(in_table ON)
+  elseif(in_table)
+    if(line MATCHES "^[ \t]*\\[ *[0-9]+\\] (.+)$")
+      string(STRIP "${CMAKE_MATCH_1}" name)
+      list(APPEND names "${name}")
+    else()
+      set(in_table OFF)
+    endif()
+  endif()
+endforeach()
+
+list(SORT names)
+set(expected ${EXPECTED})
+list(SORT expected)
+get_filename_component(dll_name "${DLL}" NAME)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "${dll_name} exports [${names}], expected exactly [${expected}]")
+endif()
+message(STATUS "${dll_name} exports exactly [${names}]")

@@ -1,0 +1,94 @@
+# Windows builds (MinGW-w64, usually cross-built on Linux): GoogleTest from source, and CTest running
+# the .exe files under Wine when the build host is not Windows.
+#
+# Cache variables:
+#   EMBERVISE_GTEST_SOURCE_DIR  GoogleTest sources (Debian: the googletest package)
+#   EMBERVISE_WINE              the Wine loader for this target's word size; empty: tests not run
+#   EMBERVISE_WINEPREFIX        the Wine prefix the tests run in (created on first use)
+#   EMBERVISE_NATIVE_BIN_DIR    bin folder of a Linux build, for comparing packed output
+
+if(NOT WIN32)
+  return()
+endif()
+
+set(EMBERVISE_WINDOWS_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+# --- Running the programs ---------------------------------------------------------------------------
+
+if(CMAKE_CROSSCOMPILING AND NOT CMAKE_HOST_WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    # Debian keeps the loaders off PATH, in /usr/lib/wine; elsewhere "wine" runs both word sizes.
+    find_program(EMBERVISE_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib64/wine NO_CMAKE_FIND_ROOT_PATH
+                 DOC "Wine loader for 64-bit programs")
+  else()
+    # Debian's wine32 package installs the 32-bit loader as /usr/lib/wine/wine.
+    find_program(EMBERVISE_WINE NAMES wine PATHS /usr/lib/wine NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+                 DOC "Wine loader for 32-bit programs")
+    if(NOT EMBERVISE_WINE AND EXISTS /usr/bin/wine)
+      set(EMBERVISE_WINE /usr/bin/wine CACHE FILEPATH "Wine loader for 32-bit programs" FORCE)
+    endif()
+  endif()
+  set(EMBERVISE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix for the test run")
+
+  if(EMBERVISE_WINE)
+    get_filename_component(wine_dir ${EMBERVISE_WINE} DIRECTORY)
+    find_program(EMBERVISE_WINESERVER NAMES wineserver64 wineserver PATHS ${wine_dir} /usr/lib/wine
+                 NO_CMAKE_FIND_ROOT_PATH DOC "Wine server of the loader")
+    set(EMBERVISE_WINE_RUN ${CMAKE_BINARY_DIR}/wine-run.sh)
+    configure_file(${EMBERVISE_WINDOWS_DIR}/wine-run.sh.in ${EMBERVISE_WINE_RUN} @ONLY
+                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                    WORLD_READ WORLD_EXECUTE)
+    # Every executable target created from here on runs through the wrapper: add_test, and the test
+    # listing of gtest_discover_tests.
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${EMBERVISE_WINE_RUN})
+  else()
+    message(STATUS "Embervise: no Wine loader for ${CMAKE_SYSTEM_PROCESSOR}; the Windows tests build but do not run")
+  endif()
+endif()
+
+# True when this build's test programs can run here (natively or under Wine).
+if(CMAKE_HOST_WIN32 OR NOT CMAKE_CROSSCOMPILING OR EMBERVISE_WINE)
+  set(EMBERVISE_CAN_RUN_TESTS ON)
+else()
+  set(EMBERVISE_CAN_RUN_TESTS OFF)
+endif()
+
+# --- GoogleTest -------------------------------------------------------------------------------------
+
+# No distribution ships GoogleTest built for MinGW: build it here from its sources, before the
+# tests look for it. The package lookup of the tests then finds these targets.
+if(EMBERVISE_BUILD_TESTS AND MINGW AND NOT TARGET GTest::gtest)
+  set(EMBERVISE_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources to build for Windows")
+  if(NOT EXISTS ${EMBERVISE_GTEST_SOURCE_DIR}/CMakeLists.txt)
+    message(FATAL_ERROR "GoogleTest sources not found in ${EMBERVISE_GTEST_SOURCE_DIR} "
+                        "(apt-get install googletest, or set EMBERVISE_GTEST_SOURCE_DIR)")
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${EMBERVISE_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # Third-party code: its warnings are not ours to fix.
+  foreach(target gtest gtest_main)
+    target_compile_options(${target} PRIVATE -w)
+  endforeach()
+  set(gtest_package ${CMAKE_BINARY_DIR}/googletest-package)
+  file(WRITE ${gtest_package}/GTestConfig.cmake
+       "# GoogleTest built from source in this build tree.\n"
+       "if(NOT TARGET GTest::gtest OR NOT TARGET GTest::gtest_main)\n"
+       "  set(GTest_FOUND FALSE)\n"
+       "endif()\n")
+  set(GTest_DIR ${gtest_package} CACHE PATH "GoogleTest package of this build" FORCE)
+endif()
+
+# --- Checks that run on the build host --------------------------------------------------------------
+
+# Registers a test that reads the export table of a built DLL with objdump and expects exactly the
+# given names, undecorated.
+function(embervise_check_dll_exports target)
+  if(NOT TARGET ${target} OR NOT CMAKE_OBJDUMP)
+    return()
+  endif()
+  add_test(NAME DllExports.${target}
+           COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:${target}>
+                   "-DEXPECTED=${ARGN}" -P ${EMBERVISE_WINDOWS_DIR}/CheckDllExports.cmake)
+  set_tests_properties(DllExports.${target} PROPERTIES LABELS host)
+endfunction()
