@@ -27,8 +27,8 @@ std::string g_sModulePath = kModuleName;
 std::string TempFile(const char* pszKind, int64_t nCount)
 {
     const char* pszDir = std::getenv("TMPDIR");
-    return std::string(pszDir ? pszDir : "/tmp") + "/bench_effect_load_" + std::to_string(BENCH_GETPID()) + "_" +
-           pszKind + std::to_string(nCount) + ".Fx00a";
+    return std::string(pszDir ? pszDir : "/tmp") + "/bench_effect_load_" + std::to_string(BENCH_GETPID()) +
+           "_" + pszKind + std::to_string(nCount) + ".Fx00a";
 }
 
 // Keys share one prefab, so that each key holds only its own times.
@@ -81,9 +81,9 @@ void LoadGenerated(benchmark::State& state, const char* pszKind, std::string (*p
         benchmark::DoNotOptimize(collection.m_Effects.GetCount());
     }
     std::remove(path.c_str());
-    state.counters["per_item"] = benchmark::Counter(static_cast<double>(nCount),
-                                                    benchmark::Counter::kIsIterationInvariantRate |
-                                                        benchmark::Counter::kInvert);
+    state.counters["per_item"] =
+        benchmark::Counter(static_cast<double>(nCount),
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetItemsProcessed(state.iterations() * nCount);
 }
 

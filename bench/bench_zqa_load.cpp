@@ -72,7 +72,8 @@ void LoadTree(benchmark::State& state, bool bCompressed)
         benchmark::DoNotOptimize(root.GetNumElements());
         root.Free(&alloc);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(files.nTextBytes));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(files.nTextBytes));
 }
 
 void BM_LoadPlain(benchmark::State& state)

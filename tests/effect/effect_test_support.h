@@ -55,7 +55,10 @@ public:
         const std::string library = std::string(EMBERVISE_BIN_DIR) + "/testmodule_table" + pszSuffix;
         EXPECT_TRUE(m_Module.Load(library.c_str())) << library;
     }
-    const EffectTypeDesc* Type(const char* pszName) const { return m_Module.FindTypeDesc(pszName); }
+    const EffectTypeDesc* Type(const char* pszName) const
+    {
+        return m_Module.FindTypeDesc(pszName);
+    }
     const EffectPropDesc* Prop(const char* pszType, uint32_t nIndex) const
     {
         const EffectTypeDesc* pType = Type(pszType);

@@ -181,7 +181,8 @@ TEST(PropertySet, ChecksAreReportedWithTheirLines)
     effect_test::ExpectReport(manager.m_Reports[0], "m_pTypeDesc", pszFile, 9,
                               "CEffectPropertySet::CEffectPropertySet",
                               "Error: Invalid type description used to create a property set");
-    effect_test::ExpectReport(manager.m_Reports[1], "m_pTypeDesc", pszFile, 37, "CEffectPropertySet::GetNumProps",
+    effect_test::ExpectReport(manager.m_Reports[1], "m_pTypeDesc", pszFile, 37,
+                              "CEffectPropertySet::GetNumProps",
                               "Error: No associated type description for this property set");
     effect_test::ExpectReport(manager.m_Reports[2], "nIndex < GetNumProps()", pszFile, 132,
                               "CEffectPropertySet::GetPropertyDirect",

@@ -16,14 +16,7 @@ const char* const kTable = "type|Flare\n"
                            "prop|Alpha|5|ce||0.5\n"
                            "type|Puff\n"
                            "prop|Size|5||;|4\n";
-enum
-{
-    kSize,
-    kTint,
-    kLabel,
-    kOffset,
-    kAlpha
-};
+const uint32_t kSize = 0, kTint = 1, kLabel = 2, kOffset = 3, kAlpha = 4;
 
 const char* const kHeader = "(header (version 1))\n";
 
@@ -92,14 +85,15 @@ std::string Dump(const CEffectCollection& collection)
 
 TEST(Loader, SmallExampleFromPlainAndCompressedText)
 {
-    const std::string text = std::string(kHeader) +
-                             "(prefab-tree (prefab (name Glow) (type Flare) (properties (property (name Tint) "
-                             "(type Color) (value-list (value (time 0) (data 1 2 3 4)))))))\n"
-                             "(effect-tree (container (name A) (children (effect (name B) (length 2000) (key-list "
-                             "(key (type Flare) (id 1) (track 0) (start-time 0) (end-time 2000) (properties "
-                             "(property (name Size) (type Float) (value-list (value (time 0) (data 0.5))))))"
-                             "(key (type Flare) (name K2) (parent glow) (id 2) (track 1) (start-time -5) "
-                             "(end-time 70) (motion-link (id 1))))))))\n";
+    const std::string text =
+        std::string(kHeader) +
+        "(prefab-tree (prefab (name Glow) (type Flare) (properties (property (name Tint) "
+        "(type Color) (value-list (value (time 0) (data 1 2 3 4)))))))\n"
+        "(effect-tree (container (name A) (children (effect (name B) (length 2000) (key-list "
+        "(key (type Flare) (id 1) (track 0) (start-time 0) (end-time 2000) (properties "
+        "(property (name Size) (type Float) (value-list (value (time 0) (data 0.5))))))"
+        "(key (type Flare) (name K2) (parent glow) (id 2) (track 1) (start-time -5) "
+        "(end-time 70) (motion-link (id 1))))))))\n";
     Loaded plain(text);
     ASSERT_TRUE(plain.bResult) << plain.sError;
     EXPECT_EQ(plain.sError, "");
@@ -135,7 +129,8 @@ TEST(Loader, SmallExampleFromPlainAndCompressedText)
     }
     CEffectCollection fromCompressed;
     std::string sError;
-    ASSERT_TRUE(LoadEffectFile(compressedPath.c_str(), fromCompressed, plain.table.m_Module, sError)) << sError;
+    ASSERT_TRUE(LoadEffectFile(compressedPath.c_str(), fromCompressed, plain.table.m_Module, sError))
+        << sError;
     EXPECT_EQ(Dump(fromCompressed), Dump(plain.collection));
     // The plain text read as compressed fails at its header.
     std::string sPlainAsCompressed;
@@ -158,50 +153,57 @@ TEST(Loader, EveryFailureAndItsChainOfLines)
         {"(header (version 2)) (effect-tree)", "Invalid file version"},
         {"(header (version)) (effect-tree)", "Invalid file version"},
         {kHeader, "No effect list found in the file"},
-        {kHeader + std::string("(effect-tree (effect (name E)))"), "Error finding name and length of effect" + tail},
+        {kHeader + std::string("(effect-tree (effect (name E)))"),
+         "Error finding name and length of effect" + tail},
         {kHeader + std::string("(effect-tree (container (children)))"),
          "Unable to find container name\r\nFailed loading effect tree"},
         {kHeader + std::string("(effect-tree (container (name C) (children (effect (length 1)))))"),
-         "Error finding name and length of effect\r\nError loading effect\r\nFailed loading children of container "
+         "Error finding name and length of effect\r\nError loading effect\r\nFailed loading children of "
+         "container "
          "C\r\nFailed loading effect tree"},
         {kHeader + std::string("(effect-tree (effect (name E) (length 1) (key-list (key (type Flare) (id 1) "
                                "(start-time 0) (end-time 1)))))"),
          "Unable to find a required parameter for key" + keyFailed},
-        {kHeader + std::string("(effect-tree (effect (name E) (length 1) (key-list (key (type Nope) (id 1) (track 0) "
-                               "(start-time 0) (end-time 1)))))"),
+        {kHeader + std::string(
+                       "(effect-tree (effect (name E) (length 1) (key-list (key (type Nope) (id 1) (track 0) "
+                       "(start-time 0) (end-time 1)))))"),
          keyFailed.substr(2)},
         {OneKey("(name K) (parent Q)"), "Failed to find prefab Q for key K" + keyFailed},
         {OneKey("(properties (property (name Size)))"),
          "Error loading name or type for property\r\nError loading property of key " + keyFailed},
-        {OneKey("", "(prefab-tree (prefab (name P)))"), "Unable to find a required parameter for prefab" + prefabFailed},
+        {OneKey("", "(prefab-tree (prefab (name P)))"),
+         "Unable to find a required parameter for prefab" + prefabFailed},
         {OneKey("", "(prefab-tree (prefab (name P) (type Nope)))"), prefabFailed.substr(2)},
         {OneKey("", "(prefab-tree (prefab (name P) (type Flare) (properties (property (type Int)))))"),
          "Error loading name or type for property\r\nError loading property of key P" + prefabFailed},
         {kHeader + std::string("(effect-tree (effect (name E) (length 1) (key-list (key (type Flare) (id 1) "
                                "(track 65536) (start-time 0) (end-time 1)))))"),
          "Unable to allocate track for effect E" + tail},
-        {kHeader + std::string("(effect-tree (effect (name ") + name200 + ") (length 1) (key-list (key (id 1)))))",
-         "Unable to find a required parameter for key\r\nError loading key for effect " + name200.substr(0, 127) +
-             tail},
+        {kHeader + std::string("(effect-tree (effect (name ") + name200 +
+             ") (length 1) (key-list (key (id 1)))))",
+         "Unable to find a required parameter for key\r\nError loading key for effect " +
+             name200.substr(0, 127) + tail},
     };
     TableModule table(kTable);
     for (const auto& c : cases)
     {
         CEffectCollection collection;
         std::string sError;
-        EXPECT_FALSE(
-            LoadEffectFile(effect_test::WriteFile(".Fx00a", c.text).c_str(), collection, table.m_Module, sError))
+        EXPECT_FALSE(LoadEffectFile(effect_test::WriteFile(".Fx00a", c.text).c_str(), collection,
+                                    table.m_Module, sError))
             << c.text;
         EXPECT_EQ(sError, c.error) << c.text;
     }
 
     CEffectCollection collection;
     std::string sError;
-    EXPECT_FALSE(LoadEffectFile(effect_test::TempPath("missing.Fx00a").c_str(), collection, table.m_Module, sError));
+    EXPECT_FALSE(
+        LoadEffectFile(effect_test::TempPath("missing.Fx00a").c_str(), collection, table.m_Module, sError));
     EXPECT_EQ(sError, "Failed to load the file from disk into memory");
     CEffectModule none;
     sError.clear();
-    EXPECT_FALSE(LoadEffectFile(effect_test::WriteFile(".Fx00a", OneKey("")).c_str(), collection, none, sError));
+    EXPECT_FALSE(
+        LoadEffectFile(effect_test::WriteFile(".Fx00a", OneKey("")).c_str(), collection, none, sError));
     EXPECT_EQ(sError, "No Sparkrig DLL was loaded");
 }
 
@@ -209,17 +211,18 @@ TEST(Loader, ValuesAndTolerance)
 {
     effect_test::RecordingManager manager;
     const std::string longText(300, 'x');
-    Loaded loaded(OneKey("(name First) (name Second) (properties "
-                         "(property (name TINT) (type Color) (value-list (value (time 0) (data 255 128 0 64 9))))"
-                         "(property (name Label) (type String) (value-list (value (time 0) (data " +
-                         longText +
-                         "))))"
-                         "(property (name Offset) (type Vector) (value-list (value (time 0) (data 5 6))))"
-                         "(property (name Size) (type Int) (value-list (value (time 0.5) (data 3))))"
-                         "(property (name Size) (type Bogus) (value-list (value (time 0) (data 8))))"
-                         "(property (name Unknown) (type Float) (value-list (value (time 0) (data 8))))"
-                         "(property (name Alpha) (type Float) (value-list (value (time 0.9) (data 0.1)) "
-                         "(value (data 7)) (value (time 0.2) (data 0.3)) (Value (time 0.5) (data 0.4)))))"));
+    Loaded loaded(
+        OneKey("(name First) (name Second) (properties "
+               "(property (name TINT) (type Color) (value-list (value (time 0) (data 255 128 0 64 9))))"
+               "(property (name Label) (type String) (value-list (value (time 0) (data " +
+               longText +
+               "))))"
+               "(property (name Offset) (type Vector) (value-list (value (time 0) (data 5 6))))"
+               "(property (name Size) (type Int) (value-list (value (time 0.5) (data 3))))"
+               "(property (name Size) (type Bogus) (value-list (value (time 0) (data 8))))"
+               "(property (name Unknown) (type Float) (value-list (value (time 0) (data 8))))"
+               "(property (name Alpha) (type Float) (value-list (value (time 0.9) (data 0.1)) "
+               "(value (data 7)) (value (time 0.2) (data 0.3)) (Value (time 0.5) (data 0.4)))))"));
     ASSERT_TRUE(loaded.bResult) << loaded.sError;
     const CEffectKey* pKey = loaded.Key();
     EXPECT_EQ(pKey->m_sName, "First");
@@ -246,12 +249,13 @@ TEST(Loader, ValuesAndTolerance)
 
 TEST(Loader, DocumentShape)
 {
-    Loaded loaded(std::string(kHeader) +
-                  "(prefab-tree (prefab (name Soft) (type Puff)) (effect (name Ignored) (length 1)))\n"
-                  "(effect-tree (effect (name X) (length 1)) (prefab (name Ignored) (type Flare))"
-                  " (container (name C) (children (effect (name Y) (length 2) (key-list (Key (type Flare))))))"
-                  " (effect (name Z) (length 3) (key-list (key (type Flare) (parent SOFT) (id 1) (track 3)"
-                  " (start-time 0) (end-time 1)))))\n");
+    Loaded loaded(
+        std::string(kHeader) +
+        "(prefab-tree (prefab (name Soft) (type Puff)) (effect (name Ignored) (length 1)))\n"
+        "(effect-tree (effect (name X) (length 1)) (prefab (name Ignored) (type Flare))"
+        " (container (name C) (children (effect (name Y) (length 2) (key-list (Key (type Flare))))))"
+        " (effect (name Z) (length 3) (key-list (key (type Flare) (parent SOFT) (id 1) (track 3)"
+        " (start-time 0) (end-time 1)))))\n");
     ASSERT_TRUE(loaded.bResult) << loaded.sError;
     ASSERT_EQ(loaded.collection.m_Effects.GetCount(), 3u);
     EXPECT_STREQ(loaded.Effect(0)->szName, "X");

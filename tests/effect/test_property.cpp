@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <string>
 
 using effect_test::TableModule;
 
@@ -26,21 +28,8 @@ const char* const kTable = "type|T\n"
                            "prop|Mode|3||Low , Medium , High|Medium\n"
                            "prop|Marker|8\n"
                            "prop|Nothing|0\n";
-enum
-{
-    kPlain,
-    kCurve,
-    kCurveNoEnd,
-    kCount,
-    kCap,
-    kFloor,
-    kInverted,
-    kUnit,
-    kMove,
-    kMode,
-    kMarker,
-    kNothing
-};
+const uint32_t kPlain = 0, kCurve = 1, kCurveNoEnd = 2, kCount = 3, kCap = 4, kFloor = 5, kInverted = 6,
+               kUnit = 7, kMove = 8, kMode = 9, kMarker = 10, kNothing = 11;
 
 EffectPropertyKey FloatKey(float fTime, float fValue)
 {
@@ -94,16 +83,17 @@ TEST(Numbers, AtoFMatchesCLocaleStrtod)
     EXPECT_EQ(Bits(ZQAtoF("nan(0x7b)")), 0x7FF800000000007Bull);
 
     // Nothing in the process calls setlocale, so strtod runs in the "C" locale here.
-    const char* const apszTexts[] = {
-        "0",       "-0",         "1e400",        "-1e-400",     "1e-320",   "2.4703282292062328e-324",
-        ".5",      "5.",         ".",            "e5",          "1e",       "1e+",
-        "1e-5x",   "0x",         "0x.8",         "0x1p-1080",   "0X1P+3",   "0xffffp99999",
-        "nan",     "-nan(12)",   "nan(abc)",     "nan(",        "-inf",     "infin",
-        "1,5",     "\v\f\r 9.75", "123456789012345678901234567890", "0.1", "3.4028235677973366e38",
-        "1.17549435e-38",      "0x1.fffffffffffff8p0",          "9007199254740993", "1e308", "1.8e308",
-    };
-    for (const char* pszText : apszTexts)
-        EXPECT_EQ(Bits(ZQAtoF(pszText)), Bits(std::strtod(pszText, nullptr))) << pszText;
+    const std::string texts =
+        "0|-0|1e400|-1e-400|1e-320|2.4703282292062328e-324|.5|5.|.|e5|1e|1e+|1e-5x|0x|0x.8|"
+        "0x1p-1080|0X1P+3|0xffffp99999|nan|-nan(12)|nan(abc)|nan(|-inf|infin|1,5|\v\f\r 9.75|"
+        "123456789012345678901234567890|0.1|3.4028235677973366e38|1.17549435e-38|"
+        "0x1.fffffffffffff8p0|9007199254740993|1e308|1.8e308";
+    for (size_t nStart = 0, nBar = 0; nBar != std::string::npos; nStart = nBar + 1)
+    {
+        nBar = texts.find('|', nStart);
+        const std::string text = texts.substr(nStart, nBar == std::string::npos ? nBar : nBar - nStart);
+        EXPECT_EQ(Bits(ZQAtoF(text.c_str())), Bits(std::strtod(text.c_str(), nullptr))) << text;
+    }
 }
 
 TEST(PropertyHelpers, RoundParseAndFindEnum)
@@ -111,29 +101,25 @@ TEST(PropertyHelpers, RoundParseAndFindEnum)
     EXPECT_EQ(RoundToInt(2.5f), 3);
     EXPECT_EQ(RoundToInt(-2.5f), -3);
     EXPECT_EQ(RoundToInt(2.4f), 2);
+    EXPECT_EQ(RoundToInt(0.49999997f), 1) << "the sum rounds to 1.0f in float";
     EXPECT_EQ(RoundToInt(-0.4f), 0);
     EXPECT_EQ(RoundToInt(2147483520.0f), 2147483520);
     EXPECT_EQ(RoundToInt(2147483648.0f), INT_MIN);
     EXPECT_EQ(RoundToInt(-3e9f), INT_MIN);
     EXPECT_EQ(RoundToInt(std::numeric_limits<float>::quiet_NaN()), INT_MIN);
 
-    bool bHasMin = true, bHasMax = true;
-    float fMin = 1, fMax = 1;
-    ParseRange("abc", bHasMin, fMin, bHasMax, fMax);
-    EXPECT_FALSE(bHasMin || bHasMax);
-    ParseRange(";", bHasMin, fMin, bHasMax, fMax);
-    EXPECT_FALSE(bHasMin || bHasMax);
-    ParseRange(" 3 ; 4", bHasMin, fMin, bHasMax, fMax);
-    EXPECT_TRUE(bHasMin && bHasMax);
-    EXPECT_EQ(fMin, 3.0f);
-    EXPECT_EQ(fMax, 4.0f);
-    ParseRange("-2.5;", bHasMin, fMin, bHasMax, fMax);
-    EXPECT_TRUE(bHasMin && !bHasMax);
-    EXPECT_EQ(fMin, -2.5f);
-    ParseRange("x;0.1", bHasMin, fMin, bHasMax, fMax);
-    EXPECT_TRUE(bHasMin && bHasMax);
-    EXPECT_EQ(fMin, 0.0f);
-    EXPECT_EQ(fMax, 0.1f);
+    const auto range = [](const char* pszParams)
+    {
+        bool bHasMin = true, bHasMax = true;
+        float fMin = 1, fMax = 1;
+        ParseRange(pszParams, bHasMin, fMin, bHasMax, fMax);
+        return (bHasMin ? std::to_string(fMin) : "-") + ";" + (bHasMax ? std::to_string(fMax) : "-");
+    };
+    EXPECT_EQ(range("abc"), "-;-");
+    EXPECT_EQ(range(";"), "-;-");
+    EXPECT_EQ(range(" 3 ; 4"), "3.000000;4.000000");
+    EXPECT_EQ(range("-2.5;"), "-2.500000;-");
+    EXPECT_EQ(range("x;0.25"), "0.000000;0.250000");
 
     EXPECT_EQ(FindEnumIndex("Low , Medium , High", " medium"), 1);
     EXPECT_EQ(FindEnumIndex("Low , Medium , High", "HIGH\t"), 2);
@@ -161,7 +147,8 @@ TEST(Property, KeyOrderIsTheInsertionSorts)
 
     // A NaN time never moves and nothing moves past it; appending all and sorting once agrees.
     const float fNaN = std::numeric_limits<float>::quiet_NaN();
-    const EffectPropertyKey keys[] = {FloatKey(0.7f, 1), FloatKey(fNaN, 2), FloatKey(0.3f, 3), FloatKey(0.1f, 4)};
+    const EffectPropertyKey keys[] = {FloatKey(0.7f, 1), FloatKey(fNaN, 2), FloatKey(0.3f, 3),
+                                      FloatKey(0.1f, 4)};
     CEffectProperty added(table.Prop("T", kCurveNoEnd));
     CEffectProperty appended(table.Prop("T", kCurveNoEnd));
     for (const EffectPropertyKey& key : keys)
@@ -182,87 +169,69 @@ TEST(Property, KeyOrderIsTheInsertionSorts)
 TEST(Property, NormalizeKeys)
 {
     TableModule table(kTable);
-    CEffectProperty plain(table.Prop("T", kPlain));
-    plain.AddKey(FloatKey(0.5f, 1));
-    plain.AddKey(FloatKey(0.2f, 2));
-    plain.AddKey(FloatKey(0.9f, 3));
-    plain.NormalizeKeys();
-    ExpectKeys(plain, {{0.0f, 2}});
-
-    CEffectProperty single(table.Prop("T", kCurve));
-    single.AddKey(FloatKey(0.3f, 9));
-    single.NormalizeKeys();
-    ExpectKeys(single, {{0.0f, 9}, {1.0f, 7}});
-
-    CEffectProperty empty(table.Prop("T", kCurve));
-    empty.NormalizeKeys();
-    ExpectKeys(empty, {{0.0f, 7}, {1.0f, 7}});
-
-    CEffectProperty noEnd(table.Prop("T", kCurveNoEnd));
-    noEnd.AddKey(FloatKey(0.4f, 5));
-    noEnd.NormalizeKeys();
-    ExpectKeys(noEnd, {{0.0f, 5}});
-
+    const auto normalized = [&](uint32_t nProp, std::initializer_list<EffectPropertyKey> keys)
+    {
+        auto pProp = std::make_unique<CEffectProperty>(table.Prop("T", nProp));
+        for (const EffectPropertyKey& key : keys)
+            pProp->AddKey(key);
+        pProp->NormalizeKeys();
+        return pProp;
+    };
+    ExpectKeys(*normalized(kPlain, {FloatKey(0.5f, 1), FloatKey(0.2f, 2), FloatKey(0.9f, 3)}), {{0.0f, 2}});
+    ExpectKeys(*normalized(kCurve, {FloatKey(0.3f, 9)}), {{0.0f, 9}, {1.0f, 7}});
+    ExpectKeys(*normalized(kCurve, {}), {{0.0f, 7}, {1.0f, 7}});
+    ExpectKeys(*normalized(kCurveNoEnd, {FloatKey(0.4f, 5)}), {{0.0f, 5}});
     // Times outside 0..1: the steps run literally, so a second pass changes the times again.
-    CEffectProperty outside(table.Prop("T", kCurve));
-    for (const auto& key : {FloatKey(-1, 1), FloatKey(2, 2), FloatKey(3, 3)})
-        outside.AddKey(key);
-    outside.NormalizeKeys();
-    ExpectKeys(outside, {{0, 1}, {1, 3}, {2, 2}});
-    outside.NormalizeKeys();
-    ExpectKeys(outside, {{0, 1}, {1, 3}, {1, 2}});
+    auto pOutside = normalized(kCurve, {FloatKey(-1, 1), FloatKey(2, 2), FloatKey(3, 3)});
+    ExpectKeys(*pOutside, {{0, 1}, {1, 3}, {2, 2}});
+    pOutside->NormalizeKeys();
+    ExpectKeys(*pOutside, {{0, 1}, {1, 3}, {1, 2}});
 
-    CEffectProperty marker(table.Prop("T", kMarker));
-    marker.NormalizeKeys();
-    EXPECT_EQ(marker.GetNumKeys(), 0u);
-    EXPECT_FALSE(marker.IsWritable());
-    EXPECT_FALSE(CEffectProperty(table.Prop("T", kNothing)).IsWritable());
-    EXPECT_TRUE(plain.IsWritable());
+    auto pMarker = normalized(kMarker, {});
+    EXPECT_EQ(pMarker->GetNumKeys(), 0u);
+    EXPECT_FALSE(pMarker->IsWritable());
+    EXPECT_FALSE(normalized(kNothing, {})->IsWritable());
+    EXPECT_TRUE(normalized(kPlain, {})->IsWritable());
 }
 
 TEST(Property, ClampAndValidate)
 {
     TableModule table(kTable);
-    auto clampInt = [&](int nProp, int32_t nValue) {
+    const auto clamped = [&](uint32_t nProp, EffectPropValue value)
+    {
         CEffectProperty prop(table.Prop("T", nProp));
         EffectPropertyKey key = FloatKey(0, 0);
-        key.Value.nValue = nValue;
+        key.Value = value;
         prop.AddKey(key);
         prop.Normalize();
-        return prop.GetKey(0)->Value.nValue;
+        return prop.GetKey(0)->Value;
     };
-    EXPECT_EQ(clampInt(kCount, 9), 5);
-    EXPECT_EQ(clampInt(kCount, 0), 1);
-    EXPECT_EQ(clampInt(kCount, 3), 3);
-    EXPECT_EQ(clampInt(kCap, 7), 3) << "a maximum of 2.5 rounds to 3";
-    EXPECT_EQ(clampInt(kFloor, -9), -3) << "a minimum of -2.5 rounds to -3";
-    EXPECT_EQ(clampInt(kInverted, 3), 1) << "when the minimum exceeds the maximum, the maximum wins";
+    const auto intValue = [](int32_t n)
+    {
+        EffectPropValue value = {};
+        value.nValue = n;
+        return value;
+    };
+    EXPECT_EQ(clamped(kCount, intValue(9)).nValue, 5);
+    EXPECT_EQ(clamped(kCount, intValue(0)).nValue, 1);
+    EXPECT_EQ(clamped(kCount, intValue(3)).nValue, 3);
+    EXPECT_EQ(clamped(kCap, intValue(7)).nValue, 3) << "a maximum of 2.5 rounds to 3";
+    EXPECT_EQ(clamped(kFloor, intValue(-9)).nValue, -3) << "a minimum of -2.5 rounds to -3";
+    EXPECT_EQ(clamped(kInverted, intValue(3)).nValue, 1) << "the maximum wins over a greater minimum";
+    EffectPropValue value = {};
+    value.fValue = 1.5f;
+    EXPECT_EQ(clamped(kUnit, value).fValue, 1.0f);
+    const float afVector[3] = {2.0f, -3.0f, 0.5f};
+    std::memcpy(value.vValue, afVector, sizeof(afVector));
+    const EffectPropValue vector = clamped(kMove, value);
+    EXPECT_EQ(vector.vValue[0], 1.0f);
+    EXPECT_EQ(vector.vValue[1], -1.0f);
+    EXPECT_EQ(vector.vValue[2], 0.5f);
 
-    CEffectProperty unit(table.Prop("T", kUnit));
-    unit.AddKey(FloatKey(0, 1.5f));
-    unit.ClampToRange();
-    EXPECT_EQ(unit.GetKey(0)->Value.fValue, 1.0f);
-
-    CEffectProperty move(table.Prop("T", kMove));
-    EffectPropertyKey vector = FloatKey(0, 0);
-    vector.Value.vValue[0] = 2.0f;
-    vector.Value.vValue[1] = -3.0f;
-    vector.Value.vValue[2] = 0.5f;
-    move.AddKey(vector);
-    move.ClampToRange();
-    EXPECT_EQ(move.GetKey(0)->Value.vValue[0], 1.0f);
-    EXPECT_EQ(move.GetKey(0)->Value.vValue[1], -1.0f);
-    EXPECT_EQ(move.GetKey(0)->Value.vValue[2], 0.5f);
-
-    CEffectProperty mode(table.Prop("T", kMode));
-    EffectPropertyKey text = FloatKey(0, 0);
-    std::strcpy(text.Value.szValue, " medium");
-    mode.AddKey(text);
-    std::strcpy(text.Value.szValue, "Ultra");
-    mode.AddKey(text);
-    mode.ValidateEnum();
-    EXPECT_STREQ(mode.GetKey(0)->Value.szValue, " medium");
-    EXPECT_STREQ(mode.GetKey(1)->Value.szValue, "Medium");
+    std::strcpy(value.szValue, " medium");
+    EXPECT_STREQ(clamped(kMode, value).szValue, " medium");
+    std::strcpy(value.szValue, "Ultra");
+    EXPECT_STREQ(clamped(kMode, value).szValue, "Medium");
 }
 
 TEST(Property, NullDescriptionIsReported)

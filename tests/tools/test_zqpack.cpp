@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,9 +15,16 @@ namespace fs = std::filesystem;
 
 namespace
 {
+#if defined(_WIN32)
+const std::string LIBRARY = ".dll";
+const std::string PROGRAM = ".exe";
+#else
+const std::string LIBRARY = ".so";
+const std::string PROGRAM = "";
+#endif
 const std::string BIN_DIR = EMBERVISE_BIN_DIR;
-const std::string MODULE = BIN_DIR + "/sparkrig_sample.so";
-const std::string PLUGIN = BIN_DIR + "/Embervise.so";
+const std::string MODULE = BIN_DIR + "/sparkrig_sample" + LIBRARY;
+const std::string PLUGIN = BIN_DIR + "/Embervise" + LIBRARY;
 
 const char* const FLASH =
     "(header (version 1))\n"
@@ -90,7 +98,7 @@ protected:
             argv.push_back(sArg.c_str());
         const std::string sOut = (m_root / "run.out").string();
         const std::string sErr = (m_root / "run.err").string();
-        const std::string sProgram = BIN_DIR + "/zqpack";
+        const std::string sProgram = BIN_DIR + "/zqpack" + PROGRAM;
         PlatformProcess hProcess =
             PlatformStartProcess(sProgram.c_str(), argv.data(), argv.size(), sOut.c_str(), sErr.c_str());
         RunResult result;
@@ -182,7 +190,7 @@ TEST_F(ZqpackTest, ReadOnlyDestinationIsKeptOnlyWhenAsked)
                   WithoutSummary(refused.sErr));
         EXPECT_EQ("1 packed, 1 failed, 0 skipped", Summary(refused.sErr));
         EXPECT_EQ("old", ReadFile("fx/flash.Fx00p"));
-        EXPECT_EQ(readOnly, fs::status("fx/flash.Fx00p").permissions());
+        EXPECT_EQ(fs::perms::none, fs::status("fx/flash.Fx00p").permissions() & fs::perms::owner_write);
     }
 
     const RunResult allowed = Run({"-q", "fx/flash.Fx00a"});
@@ -208,6 +216,38 @@ TEST_F(ZqpackTest, ListFilesAndDoubleDash)
     EXPECT_TRUE(fs::exists("-odd.Fx00p"));
     EXPECT_NE(std::string::npos, literal.sOut.find("-odd.Fx00a: Packing Effect file: -odd.Fx00p\n"))
         << literal.sOut;
+}
+
+TEST_F(ZqpackTest, PluginReportsKeepTheirPlaceAndAWorkerCrashFailsOnlyItsFile)
+{
+    // An effect name longer than 127 characters makes the plug-in report a truncation on stderr.
+    WriteFile("fx/long.Fx00a", "(header (version 1)) (effect-tree (effect (name " + std::string(140, 'L') +
+                                   ") (length 1000)))\n");
+    const RunResult inProcess = Run({"-j", "1", "fx"});
+    const RunResult workers = Run({"-j", "2", "fx"});
+    EXPECT_EQ(0, inProcess.nExit);
+    EXPECT_EQ(0, workers.nExit);
+    EXPECT_NE(std::string::npos, inProcess.sErr.find("Copy source is truncated")) << inProcess.sErr;
+    EXPECT_EQ(WithoutSummary(inProcess.sErr), WithoutSummary(workers.sErr));
+
+    // Answering the report with "abort" ends the worker; the other files are still packed.
+    fs::remove("fx/flash.Fx00p");
+#if defined(_WIN32)
+    _putenv_s("TRIPWIRE_ANSWER", "abort");
+    const std::string sStatus = "3";
+#else
+    setenv("TRIPWIRE_ANSWER", "abort", 1);
+    const std::string sStatus = "134"; // SIGABRT
+#endif
+    const RunResult aborted = Run({"-j", "2", "fx"});
+    EXPECT_EQ(1, aborted.nExit);
+    EXPECT_NE(std::string::npos,
+              aborted.sErr.find("zqpack: fx" + std::string(1, fs::path::preferred_separator) +
+                                "long.Fx00a: the worker process ended without a result (exit status " +
+                                sStatus + ")\n"))
+        << aborted.sErr;
+    EXPECT_EQ("2 packed, 1 failed, 0 skipped", Summary(aborted.sErr));
+    EXPECT_TRUE(fs::exists("fx/flash.Fx00p"));
 }
 
 TEST_F(ZqpackTest, UsageErrorsExitWithTwoAndPackNothing)

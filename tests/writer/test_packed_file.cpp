@@ -147,7 +147,7 @@ TEST(PackedEffectFile, SharedAndInheritedCurves)
     ASSERT_EQ(file.size(), 304u);
     // Strings "E" "A" "B" "Hue" "Cnt" (the prefab's name is not written); curves at 64.
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 40), Words({kMagic, 2, 0, 20, 80, 2, 1, 1, 44, 300}));
-    EXPECT_EQ(writer_test::Slice(file, 64, 80),
+    EXPECT_EQ(Bytes(file.begin() + 64, file.begin() + 144),
               Words({2, 0, 0x40000000, kOne, 0x40400000,    // 0: A and B of key 1
                      1, 0, 0,          0,    0x3B808081, 0, // 20: Hue, key 1's and the prefab's
                      1, 0, 1,                               // 44: Cnt, same bits as Hue, other type
@@ -197,7 +197,8 @@ TEST(PackedEffectFile, CurveLookupFollowsTheKeysAsNormalisedAgain)
                           "(time 2.5) (data 30)))))))))",
                           collection);
     // The curve section holds the keys as they were before writing.
-    EXPECT_EQ(writer_test::Slice(file, 52, 56),
+    ASSERT_EQ(file.size(), 196u);
+    EXPECT_EQ(Bytes(file.begin() + 52, file.begin() + 108),
               Words({3, 0, 0x41200000, kOne, 0x41F00000, 0x3FC00000, 0x41A00000, 3, 0, 0x41200000, kOne,
                      0x41F00000, 0x3F99999A, 0x41A00000}));
     EXPECT_EQ(WordAt(file, 144 + 8), 0u);

@@ -45,13 +45,6 @@ inline uint32_t WordAt(const Bytes& bytes, size_t nOffset)
            (static_cast<uint32_t>(bytes[nOffset + 3]) << 24);
 }
 
-inline Bytes Slice(const Bytes& bytes, size_t nOffset, size_t nSize)
-{
-    if (nOffset + nSize > bytes.size())
-        return Bytes();
-    return Bytes(bytes.begin() + nOffset, bytes.begin() + nOffset + nSize);
-}
-
 // Loads an effect source text against the module and packs it; the packed bytes.
 inline Bytes Pack(effect_test::TableModule& module, const char* pszSource, CEffectCollection& collection)
 {

@@ -21,10 +21,10 @@ std::string Tokens(const std::string& bytes, uint32_t nBufferLen = 1024, bool bC
         nKind = reader.NextToken(buffer.data(), nBufferLen);
         const std::string text(buffer.data());
         s += " " + std::string(nKind == TOKEN_EOF          ? "."
-                                                  : nKind == TOKEN_BEGIN_LIST ? "("
-                                                  : nKind == TOKEN_END_LIST   ? ")"
-                                                  : nKind == TOKEN_STRING     ? "\"" + text + "\""
-                                                                              : text);
+                               : nKind == TOKEN_BEGIN_LIST ? "("
+                               : nKind == TOKEN_END_LIST   ? ")"
+                               : nKind == TOKEN_STRING     ? "\"" + text + "\""
+                                                           : text);
     }
     EXPECT_EQ(reader.NextToken(buffer.data(), nBufferLen), uint32_t(TOKEN_EOF));
     return s.substr(1);
@@ -51,9 +51,11 @@ std::string RDump(const RNode& n)
 
 RNode RefTree(const std::string& t, std::vector<RNode> aStack = {RNode{true, "", {}}})
 {
-    auto ends = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '(' || c == ')' || c == '"'; };
+    auto ends = [](char c)
+    { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '(' || c == ')' || c == '"'; };
     auto value = [](std::string v) { return v.substr(0, 1023).substr(0, v.substr(0, 1023).find('\0')); };
-    auto close = [&] {
+    auto close = [&]
+    {
         RNode n = std::move(aStack.back());
         aStack.pop_back();
         aStack.back().aKids.push_back(std::move(n));
@@ -87,14 +89,16 @@ RNode RefTree(const std::string& t, std::vector<RNode> aStack = {RNode{true, "",
 // Effect-like text: three top-level lists, values crossing the file's 1024-byte reads.
 std::string EffectText(int nEffects)
 {
-    std::string s = "(header (version 1))\r\n(prefab-tree (prefab (name \"Glow A\") (type Light) (properties)))\n"
-                    "(effect-tree\n";
+    std::string s =
+        "(header (version 1))\r\n(prefab-tree (prefab (name \"Glow A\") (type Light) (properties)))\n"
+        "(effect-tree\n";
     for (int i = 0; i < nEffects; ++i)
     {
         const std::string n = std::to_string(i);
         s += "  (container (name Group" + n + ") (children (effect (name Burst" + n + ") (length " +
              std::to_string(1000 + 250 * i) + ")\n    (key-list (key (type Sprite) (id " + n +
-             ") (track 0) (start-time 0) (end-time 1500)\n      (properties (property (name Color) (type Color) "
+             ") (track 0) (start-time 0) (end-time 1500)\n      (properties (property (name Color) (type "
+             "Color) "
              "(value-list (value (time 0) (data 255 128 0 64)) (value (time 0.5)(data 1 2 3 4))))\n"
              "\t(property (name Texture) (type Filename) (value-list (value (time 0) (data \"fx/spark " +
              n + ".tga\"))))))))))\n";

@@ -134,7 +134,7 @@ TEST(ZqaNodeBuilder, DetachHeadsGivesBackTheRest)
         CZQANode* pList = builder.PopList();
         EXPECT_EQ(pList, builder.GetCacheElement(1));
         EXPECT_EQ(builder.PopList(), nullptr); // nothing open
-        ASSERT_TRUE(builder.PushList());        // closed by DetachHeads as a third head: no room for it
+        ASSERT_TRUE(builder.PushList());       // closed by DetachHeads as a third head: no room for it
         CZQANode* apHeads[2] = {};
         EXPECT_EQ(builder.DetachHeads(apHeads, 2), 2u);
         EXPECT_EQ(builder.GetCacheSize(), 0u);
@@ -182,5 +182,6 @@ TEST(ZqaUtil, IsFileCompressed)
     EXPECT_TRUE(tripwire.m_aReports.empty());
     EXPECT_FALSE(CZQAUtil::IsFileCompressed(nullptr));
     ASSERT_EQ(tripwire.m_aReports.size(), 1u);
-    ExpectReport(tripwire.m_aReports[0], "pszFilename", "Engine/libs/zqamgr/zqautil", "CZQAUtil::IsFileCompressed");
+    ExpectReport(tripwire.m_aReports[0], "pszFilename", "Engine/libs/zqamgr/zqautil",
+                 "CZQAUtil::IsFileCompressed");
 }

@@ -59,8 +59,8 @@ public:
     bool IsQuiet() override { return true; }
     unsigned GetReportCount() override { return static_cast<unsigned>(m_aReports.size()); }
     void ResetReportCount() override { m_aReports.clear(); }
-    int HandleAssert(const char* pszExpression, const char* pszFile, int, const char* pszFunction, const char*,
-                     va_list*) override
+    int HandleAssert(const char* pszExpression, const char* pszFile, int, const char* pszFunction,
+                     const char*, va_list*) override
     {
         m_aReports.push_back({pszExpression, pszFile, pszFunction});
         return 0;
@@ -81,7 +81,10 @@ public:
         delete pNode;
         --m_nLive;
     }
-    void* AllocateBlock(uint32_t nSize) override { return Fail() ? nullptr : (++m_nLive, std::malloc(nSize + 1)); }
+    void* AllocateBlock(uint32_t nSize) override
+    {
+        return Fail() ? nullptr : (++m_nLive, std::malloc(nSize + 1));
+    }
     void FreeBlock(void* pBlock) override
     {
         if (pBlock)

@@ -73,6 +73,11 @@ int PlatformWaitAnyProcess(PlatformProcess* aProcesses, size_t nCount, int* pnEx
 {
     if (!aProcesses || nCount == 0 || nCount > PLATFORM_MAX_WAIT_PROCESSES)
         return -1;
+    bool bAny = false;
+    for (size_t i = 0; i < nCount; ++i)
+        bAny = bAny || aProcesses[i];
+    if (!bAny)
+        return -1;
     for (;;)
     {
         int nStatus = 0;

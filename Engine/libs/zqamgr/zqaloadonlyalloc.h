@@ -32,9 +32,9 @@ public:
 private:
     struct BlockRecord
     {
-        uint8_t* pStart;     // the block, owned
-        uint8_t* pPos;       // next byte to hand out
-        BlockRecord* pNext;  // the previously newest block
+        uint8_t* pStart;    // the block, owned
+        uint8_t* pPos;      // next byte to hand out
+        BlockRecord* pNext; // the previously newest block
     };
 
     uint32_t m_nMemLeft = 0;        // bytes still free in the newest block

@@ -63,8 +63,8 @@ bool CZQANode::AppendElement(CZQANode* pNode, CZQAAllocator* pAllocator)
     const uint32_t nCount = m_nFlags;
     if (nCount >= UINT32_MAX / sizeof(CZQANode*))
         return false;
-    auto** ppNew =
-        static_cast<CZQANode**>(pAllocator->AllocateBlock(static_cast<uint32_t>((nCount + 1) * sizeof(CZQANode*))));
+    auto** ppNew = static_cast<CZQANode**>(
+        pAllocator->AllocateBlock(static_cast<uint32_t>((nCount + 1) * sizeof(CZQANode*))));
     if (!ppNew)
         return false;
     if (nCount)
@@ -95,7 +95,7 @@ bool CZQANode::SetValue(const char* pszValue, bool bQuoted, CZQAAllocator* pAllo
     return true;
 }
 
-void CZQANode::Free(CZQAAllocator* pAllocator)
+void CZQANode::FreeData(CZQAAllocator* pAllocator)
 {
     if (!ZQ_CHECK(pAllocator, "CZQANode::Free", "Error: Invalid allocator"))
         return;

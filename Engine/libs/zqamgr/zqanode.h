@@ -67,16 +67,28 @@ public:
     // Makes the node an atom holding a copy of pszValue.
     bool SetValue(const char* pszValue, bool bQuoted, CZQAAllocator* pAllocator);
     // Gives the node's data (direct children, array or value) back; the node is an empty list again.
-    void Free(CZQAAllocator* pAllocator);
+    void Free(CZQAAllocator* pAllocator)
+    {
+        if (m_nFlags == 0 && pAllocator)
+        {
+            pAllocator->FreeBlock(m_pData); // an empty list: no children, maybe an array
+            m_pData = nullptr;
+        }
+        else
+        {
+            FreeData(pAllocator);
+        }
+    }
 
     uint32_t GetFlags() const { return m_nFlags; }
 
 private:
+    void FreeData(CZQAAllocator* pAllocator);
     uint32_t ReportNotList() const;
     CZQANode* ReportBadElement(uint32_t nIndex) const;
     const char* ReportNotAtom() const;
     void ReportBadSetElement(uint32_t nIndex) const;
 
-    uint32_t m_nFlags = 0; // atom: ATOM_FLAG [| QUOTED_FLAG]; list: element count
+    uint32_t m_nFlags = 0;   // atom: ATOM_FLAG [| QUOTED_FLAG]; list: element count
     void* m_pData = nullptr; // atom: the value; list: the element array
 };

@@ -109,7 +109,8 @@ bool CZQANodeBuilder::PopAllLists()
 CZQANode* CZQANodeBuilder::GetCacheElement(uint32_t nIndex) const
 {
     const uint32_t nRow = nIndex >> CACHE_ROW_SHIFT;
-    if (!ZQ_CHECK(nRow < MAX_CACHE_ROWS, "CZQANodeBuilder::GetCacheElement", "Error: Cache index out of range"))
+    if (!ZQ_CHECK(nRow < MAX_CACHE_ROWS, "CZQANodeBuilder::GetCacheElement",
+                  "Error: Cache index out of range"))
         return nullptr;
     if (!ZQ_CHECK(m_pCache[nRow], "CZQANodeBuilder::GetCacheElement", "Error: Cache row not allocated"))
         return nullptr;

@@ -48,7 +48,10 @@ private:
         uint32_t nCount; // items so far
     };
 
-    CZQANode*& Slot(uint32_t nIndex) { return m_pCache[nIndex >> CACHE_ROW_SHIFT][nIndex & (CACHE_ROW_SIZE - 1)]; }
+    CZQANode*& Slot(uint32_t nIndex)
+    {
+        return m_pCache[nIndex >> CACHE_ROW_SHIFT][nIndex & (CACHE_ROW_SIZE - 1)];
+    }
 
     CZQANode** m_pCache[MAX_CACHE_ROWS] = {};
     uint32_t m_nCacheSize = 0;

@@ -7,8 +7,8 @@
 #define ZQ_THIS_FILE "Engine/libs/zqamgr/zqareader"
 
 // Space, tab, line feed and carriage return; form feed, vertical tab and 0x80-0xFF are word bytes.
-uint8_t CZQAReader::s_aWhitespace[256] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0,
-                                          0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+uint8_t CZQAReader::s_aWhitespace[256] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 1, 0, 0, 0,
+                                          0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
 
 namespace
 {
@@ -186,11 +186,14 @@ uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen)
     Store(pszValueBuffer, nRoom, nStored, &c, 1);
     for (;;)
     {
+        // Words are short: copying while scanning beats a scan followed by memcpy.
         const uint8_t* p = src.m_pPos;
         const uint8_t* const pEnd = src.m_pEnd;
-        while (p != pEnd && !kWordEnd.a[*p])
-            ++p;
-        Store(pszValueBuffer, nRoom, nStored, src.m_pPos, static_cast<size_t>(p - src.m_pPos));
+        for (; p != pEnd && !kWordEnd.a[*p]; ++p)
+        {
+            if (nStored < nRoom)
+                pszValueBuffer[nStored++] = static_cast<char>(*p);
+        }
         src.m_pPos = p;
         if (p != pEnd)
         {

@@ -136,7 +136,8 @@ void CEffectTrack::SortAll()
     for (Node* pNode = m_Keys.GetHeadNode(); pNode; pNode = pNode->pNext)
         nodes.push_back(pNode);
     std::stable_sort(nodes.begin(), nodes.end(),
-                     [](const Node* a, const Node* b) { return a->pData->m_nStartTime < b->pData->m_nStartTime; });
+                     [](const Node* a, const Node* b)
+                     { return a->pData->m_nStartTime < b->pData->m_nStartTime; });
     m_Keys.Relink(nodes.data(), static_cast<uint32_t>(nodes.size()));
 }
 

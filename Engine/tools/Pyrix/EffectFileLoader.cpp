@@ -67,9 +67,9 @@ bool TypeFromName(const char* pszType, uint32_t& eType)
         const char* pszName;
         EffectPropType eType;
     } kTypes[] = {
-        {"String", ePT_String},       {"Filename", ePT_Filename},   {"Enum", ePT_Enum},
-        {"Int", ePT_Int},             {"Float", ePT_Float},         {"Color", ePT_Color},
-        {"Vector", ePT_Vector},       {"Animation", ePT_Animation}, {"SparkrigRef", ePT_SparkrigRef},
+        {"String", ePT_String}, {"Filename", ePT_Filename},   {"Enum", ePT_Enum},
+        {"Int", ePT_Int},       {"Float", ePT_Float},         {"Color", ePT_Color},
+        {"Vector", ePT_Vector}, {"Animation", ePT_Animation}, {"SparkrigRef", ePT_SparkrigRef},
     };
     for (const auto& entry : kTypes)
     {
@@ -186,19 +186,21 @@ bool LoadProperty(const EffectTypeDesc* pTypeDesc, const CZQANode* pNode, CEffec
     pProp->ReserveKeys(pValueList->GetNumElements());
     // Values are appended and sorted once: the insertion sort is online, so the order is the one
     // that sorting after every append would give, without its quadratic cost.
-    ForEachNamedChild(pValueList, "value", [&](const CZQANode* pValue) {
-        const char* pszTime = FindValue(pValue, "time");
-        const CZQANode* pData = FindList(pValue, "data");
-        if (pszTime && pData)
-        {
-            EffectPropertyKey key;
-            std::memset(&key, 0, sizeof(key));
-            key.fTime = static_cast<float>(ZQAtoF(pszTime));
-            if (LoadPropertyValue(pData, eType, key))
-                pProp->AppendKey(key);
-        }
-        return true;
-    });
+    ForEachNamedChild(pValueList, "value",
+                      [&](const CZQANode* pValue)
+                      {
+                          const char* pszTime = FindValue(pValue, "time");
+                          const CZQANode* pData = FindList(pValue, "data");
+                          if (pszTime && pData)
+                          {
+                              EffectPropertyKey key;
+                              std::memset(&key, 0, sizeof(key));
+                              key.fTime = static_cast<float>(ZQAtoF(pszTime));
+                              if (LoadPropertyValue(pData, eType, key))
+                                  pProp->AppendKey(key);
+                          }
+                          return true;
+                      });
     pProp->SortKeys();
     return true;
 }
@@ -208,17 +210,20 @@ bool LoadProperties(const CZQANode* pProperties, CEffectPropertySet* pSet, std::
 {
     if (!pProperties)
         return true;
-    return ForEachNamedChild(pProperties, "property", [&](const CZQANode* pPropNode) {
-        CEffectProperty* pProp = nullptr;
-        if (!LoadProperty(pSet->m_pTypeDesc, pPropNode, pProp, sError))
-        {
-            AppendError(sError, "Error loading property of key %s", pSet->m_sName.c_str());
-            return false;
-        }
-        if (pProp && !pSet->SetProperty(pProp))
-            delete pProp;
-        return true;
-    });
+    return ForEachNamedChild(pProperties, "property",
+                             [&](const CZQANode* pPropNode)
+                             {
+                                 CEffectProperty* pProp = nullptr;
+                                 if (!LoadProperty(pSet->m_pTypeDesc, pPropNode, pProp, sError))
+                                 {
+                                     AppendError(sError, "Error loading property of key %s",
+                                                 pSet->m_sName.c_str());
+                                     return false;
+                                 }
+                                 if (pProp && !pSet->SetProperty(pProp))
+                                     delete pProp;
+                                 return true;
+                             });
 }
 
 bool SetName(CEffectPropertySet* pSet, const char* pszName)
@@ -347,43 +352,46 @@ bool LoadEffect(const CZQANode* pNode, CEffectCollection& collection, const CEff
 
     // The effect's tracks by number, beside m_Tracks, so that placing a key never walks the list.
     std::vector<CEffectTrack*> tracks;
-    return ForEachNamedChild(pKeyList, "key", [&](const CZQANode* pKeyNode) {
-        CEffectKey* pKey = LoadKey(pKeyNode, collection, module, sError);
-        if (!pKey)
-        {
-            AppendError(sError, "Error loading key for effect %s", pEffect->szName);
-            return false;
-        }
-        const uint32_t nTrack = pKey->m_nTrack;
-        bool bHaveTrack = nTrack < kMaxTracks;
-        while (bHaveTrack && tracks.size() <= nTrack)
-        {
-            CEffectTrack* pTrack = pEffect->NewTrack();
-            bHaveTrack = pTrack != nullptr;
-            try
-            {
-                if (pTrack)
-                    tracks.push_back(pTrack);
-            }
-            catch (const std::bad_alloc&)
-            {
-                bHaveTrack = false;
-            }
-        }
-        if (!bHaveTrack)
-        {
-            AppendError(sError, "Unable to allocate track for effect %s", pEffect->szName);
-            delete pKey;
-            return false;
-        }
-        if (!tracks[nTrack]->AddKey(pKey))
-        {
-            AppendError(sError, "Error loading key for effect %s", pEffect->szName);
-            delete pKey;
-            return false;
-        }
-        return true;
-    });
+    return ForEachNamedChild(pKeyList, "key",
+                             [&](const CZQANode* pKeyNode)
+                             {
+                                 CEffectKey* pKey = LoadKey(pKeyNode, collection, module, sError);
+                                 if (!pKey)
+                                 {
+                                     AppendError(sError, "Error loading key for effect %s", pEffect->szName);
+                                     return false;
+                                 }
+                                 const uint32_t nTrack = pKey->m_nTrack;
+                                 bool bHaveTrack = nTrack < kMaxTracks;
+                                 while (bHaveTrack && tracks.size() <= nTrack)
+                                 {
+                                     CEffectTrack* pTrack = pEffect->NewTrack();
+                                     bHaveTrack = pTrack != nullptr;
+                                     try
+                                     {
+                                         if (pTrack)
+                                             tracks.push_back(pTrack);
+                                     }
+                                     catch (const std::bad_alloc&)
+                                     {
+                                         bHaveTrack = false;
+                                     }
+                                 }
+                                 if (!bHaveTrack)
+                                 {
+                                     AppendError(sError, "Unable to allocate track for effect %s",
+                                                 pEffect->szName);
+                                     delete pKey;
+                                     return false;
+                                 }
+                                 if (!tracks[nTrack]->AddKey(pKey))
+                                 {
+                                     AppendError(sError, "Error loading key for effect %s", pEffect->szName);
+                                     delete pKey;
+                                     return false;
+                                 }
+                                 return true;
+                             });
 }
 
 const TreeKind kPrefabTree = {"prefab", "Error loading prefab", LoadPrefab};

@@ -171,9 +171,8 @@ void CEffectProperty::SortKeys()
     for (size_t i = 0; i < nCount; ++i)
         order[i] = static_cast<uint32_t>(i);
     const auto lessByTime = [this](uint32_t a, uint32_t b) { return m_Keys[a].fTime < m_Keys[b].fTime; };
-    ForEachRun([&](size_t nBegin, size_t nEnd) {
-        std::stable_sort(order.begin() + nBegin, order.begin() + nEnd, lessByTime);
-    });
+    ForEachRun([&](size_t nBegin, size_t nEnd)
+               { std::stable_sort(order.begin() + nBegin, order.begin() + nEnd, lessByTime); });
     for (uint32_t nFrom : order)
         sorted.push_back(m_Keys[nFrom]);
     m_Keys.swap(sorted);
@@ -181,9 +180,8 @@ void CEffectProperty::SortKeys()
 
 void CEffectProperty::SortRunsInPlace()
 {
-    ForEachRun([this](size_t nBegin, size_t nEnd) {
-        std::stable_sort(m_Keys.begin() + nBegin, m_Keys.begin() + nEnd, LessByTime);
-    });
+    ForEachRun([this](size_t nBegin, size_t nEnd)
+               { std::stable_sort(m_Keys.begin() + nBegin, m_Keys.begin() + nEnd, LessByTime); });
 }
 
 template <class Fn>
@@ -345,7 +343,9 @@ int FindEnumIndex(const char* szChoices, const char* szText)
 
 int32_t RoundToInt(float f)
 {
-    const float fRounded = f >= 0.0f ? f + 0.5f : f - 0.5f;
+    // Stored through a volatile so that x87 builds round the sum to float as every other does.
+    volatile float fSum = f >= 0.0f ? f + 0.5f : f - 0.5f;
+    const float fRounded = fSum;
     // Every float in [-2^31, 2^31) truncates into the int range; NaN fails both tests.
     if (!(fRounded >= -2147483648.0f && fRounded < 2147483648.0f))
         return INT_MIN;

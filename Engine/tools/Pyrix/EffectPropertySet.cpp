@@ -13,9 +13,11 @@ bool s_bIgnoreNoTypeDesc = false;
 bool s_bIgnoreBadIndex = false;
 } // namespace
 
-CEffectPropertySet::CEffectPropertySet(const EffectTypeDesc* pTypeDesc) : m_pParent(nullptr), m_pTypeDesc(pTypeDesc)
+CEffectPropertySet::CEffectPropertySet(const EffectTypeDesc* pTypeDesc)
+    : m_pParent(nullptr), m_pTypeDesc(pTypeDesc)
 {
-    if (!ZQCheckSite(m_pTypeDesc != nullptr, "m_pTypeDesc", ZQ_THIS_FILE, 9, "CEffectPropertySet::CEffectPropertySet",
+    if (!ZQCheckSite(m_pTypeDesc != nullptr, "m_pTypeDesc", ZQ_THIS_FILE, 9,
+                     "CEffectPropertySet::CEffectPropertySet",
                      "Error: Invalid type description used to create a property set", s_bIgnoreNullTypeDesc))
         return;
     try
@@ -36,7 +38,8 @@ CEffectPropertySet::~CEffectPropertySet()
 
 uint32_t CEffectPropertySet::GetNumProps() const
 {
-    if (!ZQCheckSite(m_pTypeDesc != nullptr, "m_pTypeDesc", ZQ_THIS_FILE, 37, "CEffectPropertySet::GetNumProps",
+    if (!ZQCheckSite(m_pTypeDesc != nullptr, "m_pTypeDesc", ZQ_THIS_FILE, 37,
+                     "CEffectPropertySet::GetNumProps",
                      "Error: No associated type description for this property set", s_bIgnoreNoTypeDesc))
         return 0;
     return m_pTypeDesc->nNumProps;
@@ -45,8 +48,8 @@ uint32_t CEffectPropertySet::GetNumProps() const
 CEffectProperty* CEffectPropertySet::GetPropertyDirect(uint32_t nIndex) const
 {
     if (!ZQCheckSite(nIndex < GetNumProps(), "nIndex < GetNumProps()", ZQ_THIS_FILE, 132,
-                     "CEffectPropertySet::GetPropertyDirect", "Error: Invalid index specified to GetPropertyDirect",
-                     s_bIgnoreBadIndex))
+                     "CEffectPropertySet::GetPropertyDirect",
+                     "Error: Invalid index specified to GetPropertyDirect", s_bIgnoreBadIndex))
         return nullptr;
     return nIndex < m_Props.size() ? m_Props[nIndex] : nullptr;
 }

@@ -57,7 +57,8 @@ double ParseNaN(const char* p, bool bNegative)
     {
         const char* pSeq = p + 1;
         const char* pEnd = pSeq;
-        while (IsDigit(*pEnd) || (*pEnd >= 'a' && *pEnd <= 'z') || (*pEnd >= 'A' && *pEnd <= 'Z') || *pEnd == '_')
+        while (IsDigit(*pEnd) || (*pEnd >= 'a' && *pEnd <= 'z') || (*pEnd >= 'A' && *pEnd <= 'Z') ||
+               *pEnd == '_')
             ++pEnd;
         if (*pEnd == ')')
         {
@@ -148,8 +149,8 @@ bool IsOverflow(const char* p, const char* pEnd, bool bHex)
             nExp = -nExp;
     }
     const int64_t nDigitWeight = bHex ? 4 : 1;
-    const int64_t nOrder = nIntDigits > 0 ? (nIntDigits - 1) * nDigitWeight + nExp
-                                          : -(nFracZeros + 1) * nDigitWeight + nExp;
+    const int64_t nOrder =
+        nIntDigits > 0 ? (nIntDigits - 1) * nDigitWeight + nExp : -(nFracZeros + 1) * nDigitWeight + nExp;
     return nOrder > 0;
 }
 } // namespace

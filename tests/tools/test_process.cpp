@@ -1,0 +1,83 @@
+// The platform's process routines, with zqpack as the child program.
+#include "zqprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+#if defined(_WIN32)
+const std::string PROGRAM = std::string(EMBERVISE_BIN_DIR) + "/zqpack.exe";
+#else
+const std::string PROGRAM = std::string(EMBERVISE_BIN_DIR) + "/zqpack";
+#endif
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+TEST(PlatformProcess, RedirectsPassesArgumentsAndReportsEachExitStatus)
+{
+    const fs::path dir =
+        fs::temp_directory_path() / ("zqprocess_test_" + std::to_string(PlatformGetProcessId()));
+    fs::create_directories(dir);
+    const std::string sOut[2] = {(dir / "0.out").string(), (dir / "1.out").string()};
+    const std::string sErr[2] = {(dir / "0.err").string(), (dir / "1.err").string()};
+
+    // Blanks, quotes and backslashes must reach the child as they are.
+    const char* apszJson[] = {"--json", "-q", "--", "odd \"name\"\\ \\\\.Fx00a"};
+    const char* apszBogus[] = {"--bogus"};
+    PlatformProcess aProcesses[2] = {
+        PlatformStartProcess(PROGRAM.c_str(), apszJson, 4, sOut[0].c_str(), sErr[0].c_str()),
+        PlatformStartProcess(PROGRAM.c_str(), apszBogus, 1, sOut[1].c_str(), sErr[1].c_str())};
+    ASSERT_NE(nullptr, aProcesses[0]);
+    ASSERT_NE(nullptr, aProcesses[1]);
+
+    int anStatus[2] = {-1, -1};
+    for (int nRound = 0; nRound < 2; ++nRound)
+    {
+        int nStatus = -1;
+        const int nIndex = PlatformWaitAnyProcess(aProcesses, 2, &nStatus);
+        ASSERT_TRUE(nIndex == 0 || nIndex == 1);
+        EXPECT_EQ(nullptr, aProcesses[nIndex]); // released
+        anStatus[nIndex] = nStatus;
+    }
+    EXPECT_EQ(-1, PlatformWaitAnyProcess(aProcesses, 2, nullptr)); // nothing left
+
+    EXPECT_EQ(1, anStatus[0]);
+    EXPECT_EQ(
+        "{\"source\":\"odd \\\"name\\\"\\\\ \\\\\\\\.Fx00a\",\"destination\":null,\"result\":\"failed\","
+        "\"packer\":null,\"messages\":[{\"level\":0,\"text\":\"no such file or directory\"}]}\n",
+        ReadFile(sOut[0]));
+    EXPECT_EQ(2, anStatus[1]);
+    EXPECT_EQ("", ReadFile(sOut[1]));
+    EXPECT_EQ(0u, ReadFile(sErr[1]).rfind("zqpack: The following argument was not expected: --bogus\n", 0));
+
+    EXPECT_EQ(nullptr,
+              PlatformStartProcess((dir / "no-such-program").string().c_str(), nullptr, 0, nullptr, nullptr));
+    fs::remove_all(dir);
+}
+
+TEST(PlatformProcess, ProgramPathAndTerminal)
+{
+    char szPath[4096];
+    ASSERT_TRUE(PlatformGetProgramPath(szPath, sizeof(szPath)));
+    EXPECT_EQ("test_tools", fs::path(szPath).stem().string());
+    EXPECT_TRUE(fs::is_regular_file(szPath));
+    EXPECT_FALSE(PlatformGetProgramPath(szPath, 4));
+
+    std::FILE* pFile = std::tmpfile();
+    ASSERT_NE(nullptr, pFile);
+    EXPECT_FALSE(PlatformIsTerminal(pFile));
+    std::fclose(pFile);
+}
+} // namespace
