@@ -13,6 +13,12 @@ endif()
 
 set(EMBERVISE_WINDOWS_DIR ${CMAKE_CURRENT_LIST_DIR})
 
+if(MINGW)
+  # The C99 printf and scanf family of MinGW-w64 instead of the system runtime's: "%zu" and "%lld"
+  # work, and numbers print as they do on Linux ("1e+10", not "1e+010").
+  add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)
+endif()
+
 # --- Running the programs ---------------------------------------------------------------------------
 
 if(CMAKE_CROSSCOMPILING AND NOT CMAKE_HOST_WIN32)

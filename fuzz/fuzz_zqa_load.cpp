@@ -4,6 +4,7 @@
 #include "zqafile.h"
 #include "zqaloadonlyalloc.h"
 #include "zqanodreader.h"
+#include "zqareader.h"
 
 #include <unistd.h>
 
@@ -65,11 +66,21 @@ std::string Render(const CZQANode* pRoot)
     return s;
 }
 
+// One reader for the whole run: its construction (the decoder's tables) would dominate each input.
+CZQAReader& Reader()
+{
+    static CZQAReader s_reader;
+    return s_reader;
+}
+
 bool Load(const std::string& path, bool bCompressed, std::string& sTree)
 {
+    if (!Reader().Open(path.c_str(), bCompressed))
+        return false;
     CZQALoadOnlyAlloc alloc(4096);
     CZQANode root;
-    const bool bOk = CZQANodeReader::LoadEntireFile(path.c_str(), bCompressed, &root, &alloc);
+    const bool bOk = CZQANodeReader::LoadEntireFile(Reader(), &root, &alloc);
+    Reader().Close();
     sTree = Render(&root);
     root.Free(&alloc);
     return bOk;
@@ -78,6 +89,9 @@ bool Load(const std::string& path, bool bCompressed, std::string& sTree)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
+    // New files rather than truncated ones: the file system flushes a truncated file when it is closed.
+    std::remove(PlainPath().c_str());
+    std::remove(PackedPath().c_str());
     FILE* pFile = std::fopen(PlainPath().c_str(), "wb");
     if (!pFile)
         return 0;
@@ -89,15 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     const bool bPlain = Load(PlainPath(), false, sPlain);
     Load(PlainPath(), true, sAsPacked); // the input read as a compressed stream
 
-    {
-        CZQAFile packed(PackedPath().c_str(), false, true, false);
-        if (!packed.IsOpen())
-            return 0;
-        for (size_t i = 0; i < nSize; ++i)
-            packed.WriteByte(pData[i]);
-        if (!packed.Close())
-            return 0;
-    }
+    static CZQAFile s_packed;
+    if (!s_packed.Open(PackedPath().c_str(), false, true, false))
+        return 0;
+    for (size_t i = 0; i < nSize; ++i)
+        s_packed.WriteByte(pData[i]);
+    if (!s_packed.Close())
+        return 0;
     const bool bPacked = Load(PackedPath(), true, sPacked);
     if (bPlain != bPacked || sPlain != sPacked)
         __builtin_trap();

@@ -80,54 +80,15 @@ void CLZSSWindow::Init()
     m_nMatchLen = 0;
     m_nMatchPos = 0;
     m_bPrimed = false;
-    std::memset(m_aHashHead, 0, sizeof(m_aHashHead));
-    std::memset(m_aHashNext, 0, sizeof(m_aHashNext));
-}
-
-uint32_t CLZSSWindow::HashOf(uint32_t nPos) const
-{
-    const uint8_t* p = m_aWindow + nPos;
-    const uint64_t nMix = (Load64(p) * 0x9E3779B97F4A7C15ull + Load64(p + 8)) * 0xC2B2AE3D27D4EB4Full + p[16];
-    return static_cast<uint32_t>(nMix >> (64 - HASH_BITS));
+    m_nPrevEqual = 0;
 }
 
 bool CLZSSWindow::SameString(uint32_t nPos1, uint32_t nPos2) const
 {
     const uint8_t* p1 = m_aWindow + nPos1;
     const uint8_t* p2 = m_aWindow + nPos2;
-    return Load64(p1) == Load64(p2) && Load64(p1 + 8) == Load64(p2 + 8) && p1[16] == p2[16];
-}
-
-void CLZSSWindow::HashInsert(uint32_t nNode, uint32_t nHash)
-{
-    m_aHashNext[nNode] = m_aHashHead[nHash];
-    m_aHashHead[nHash] = static_cast<uint16_t>(nNode);
-}
-
-void CLZSSWindow::HashRemove(uint32_t nNode)
-{
-    for (uint16_t* pLink = &m_aHashHead[HashOf(nNode)]; *pLink; pLink = &m_aHashNext[*pLink])
-    {
-        if (*pLink == nNode)
-        {
-            *pLink = m_aHashNext[nNode];
-            return;
-        }
-    }
-}
-
-void CLZSSWindow::HashReplace(uint32_t nOld, uint32_t nNew, uint32_t nHash)
-{
-    for (uint16_t* pLink = &m_aHashHead[nHash]; *pLink; pLink = &m_aHashNext[*pLink])
-    {
-        if (*pLink == nOld)
-        {
-            m_aHashNext[nNew] = m_aHashNext[nOld];
-            *pLink = static_cast<uint16_t>(nNew);
-            return;
-        }
-    }
-    HashInsert(nNew, nHash);
+    return ((Load64(p1) ^ Load64(p2)) | (Load64(p1 + 8) ^ Load64(p2 + 8)) |
+            static_cast<uint64_t>(p1[16] ^ p2[16])) == 0;
 }
 
 bool CLZSSWindow::AddByte(uint8_t nByte, CZQABitFile& file)
@@ -231,18 +192,18 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
         return;
     }
 
-    // An equal string already in the tree: the search would end there and replace it.
-    const uint32_t nHash = HashOf(nNewNode);
-    for (uint32_t nNode = m_aHashHead[nHash]; nNode != UNUSED; nNode = m_aHashNext[nNode])
+    // An equal string in the tree is where the search would end and replace it. In repeated text
+    // it is mostly the successor of the previous position's equal.
+    const uint32_t nGuess = (m_nPrevEqual + 1) & kPosMask;
+    m_nPrevEqual = 0;
+    if (nGuess != UNUSED && nGuess != nNewNode && m_Tree[nGuess].m_nParent != UNUSED &&
+        SameString(nGuess, nNewNode))
     {
-        if (SameString(nNode, nNewNode) && m_Tree[nNode].m_nParent != UNUSED)
-        {
-            nMatchPos = nNode;
-            nMatchLen = LOOK_AHEAD_SIZE;
-            ReplaceNode(nNode, nNewNode);
-            HashReplace(nNode, nNewNode, nHash);
-            return;
-        }
+        nMatchPos = nGuess;
+        nMatchLen = LOOK_AHEAD_SIZE;
+        m_nPrevEqual = nGuess;
+        ReplaceNode(nGuess, nNewNode);
+        return;
     }
 
     // The 17-byte key as two big-endian words and a last byte; each node costs at most three
@@ -255,57 +216,48 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
     uint32_t nBestNode = 0;
     for (;;)
     {
+        // Both words and the last byte are compared whatever the outcome: selecting among the
+        // results costs less than branching on which one decides.
         const uint8_t* pNode = m_aWindow + nCurrNode;
-        uint32_t i;
-        bool bLarger;
         const uint64_t nNode0 = LoadBigEndian64(pNode);
-        if (nKey0 != nNode0)
+        const uint64_t nNode1 = LoadBigEndian64(pNode + 8);
+        const uint8_t nNode2 = pNode[16];
+        const uint64_t nDiff0 = nKey0 ^ nNode0;
+        const uint64_t nDiff1 = nKey1 ^ nNode1;
+        uint32_t i = nDiff1 ? 8 + FirstDifferentByte(nDiff1 | 1) : 16 + (nKey2 == nNode2);
+        i = nDiff0 ? FirstDifferentByte(nDiff0 | 1) : i;
+        bool bLarger = nDiff1 ? nKey1 > nNode1 : nKey2 > nNode2;
+        bLarger = nDiff0 ? nKey0 > nNode0 : bLarger;
+        if (i == LOOK_AHEAD_SIZE)
         {
-            i = FirstDifferentByte(nKey0 ^ nNode0);
-            bLarger = nKey0 > nNode0;
-        }
-        else
-        {
-            const uint64_t nNode1 = LoadBigEndian64(pNode + 8);
-            if (nKey1 != nNode1)
-            {
-                i = 8 + FirstDifferentByte(nKey1 ^ nNode1);
-                bLarger = nKey1 > nNode1;
-            }
-            else if (nKey2 != pNode[16])
-            {
-                i = 16;
-                bLarger = nKey2 > pNode[16];
-            }
-            else
-            {
-                // Equal strings: the newer position takes the node's place.
-                nMatchPos = nCurrNode;
-                nMatchLen = LOOK_AHEAD_SIZE;
-                ReplaceNode(nCurrNode, nNewNode);
-                HashReplace(nCurrNode, nNewNode, nHash);
-                return;
-            }
+            // Equal strings: the newer position takes the node's place.
+            nMatchPos = nCurrNode;
+            nMatchLen = LOOK_AHEAD_SIZE;
+            m_nPrevEqual = nCurrNode;
+            ReplaceNode(nCurrNode, nNewNode);
+            return;
         }
         // Among equally long matches the first one met on the way down wins.
-        if (i > nBestLen)
+        const bool bBetter = i > nBestLen;
+        nBestNode = bBetter ? nCurrNode : nBestNode;
+        nBestLen = bBetter ? i : nBestLen;
+        const uint32_t nSmaller = m_Tree[nCurrNode].m_nSmaller;
+        const uint32_t nLarger = m_Tree[nCurrNode].m_nLarger;
+        const uint32_t nChild = bLarger ? nLarger : nSmaller;
+        if (nChild == UNUSED)
         {
-            nBestLen = i;
-            nBestNode = nCurrNode;
-        }
-        uint32_t& rChild = bLarger ? m_Tree[nCurrNode].m_nLarger : m_Tree[nCurrNode].m_nSmaller;
-        if (rChild == UNUSED)
-        {
-            rChild = nNewNode;
+            if (bLarger)
+                m_Tree[nCurrNode].m_nLarger = nNewNode;
+            else
+                m_Tree[nCurrNode].m_nSmaller = nNewNode;
             m_Tree[nNewNode].m_nParent = nCurrNode;
             m_Tree[nNewNode].m_nSmaller = UNUSED;
             m_Tree[nNewNode].m_nLarger = UNUSED;
-            HashInsert(nNewNode, nHash);
             nMatchPos = nBestNode;
             nMatchLen = nBestLen;
             return;
         }
-        nCurrNode = rChild;
+        nCurrNode = nChild;
     }
 }
 
@@ -330,7 +282,6 @@ void CLZSSWindow::DeleteNode(uint32_t nNode)
         CollapseNode(nReplacement, m_Tree[nReplacement].m_nSmaller);
         ReplaceNode(nNode, nReplacement);
     }
-    HashRemove(nNode);
 }
 
 void CLZSSWindow::CollapseNode(uint32_t nNode, uint32_t nChild)
@@ -360,17 +311,16 @@ void CLZSSWindow::CollapseNode(uint32_t nNode, uint32_t nChild)
 
 void CLZSSWindow::ReplaceNode(uint32_t nOld, uint32_t nNew)
 {
-    ZQ_CHECK_TEXT((m_Tree[m_Tree[nOld].m_nParent].m_nSmaller == nOld) ||
+    ZQ_CHECK_TEXT((m_Tree[m_Tree[nOld].m_nParent].m_nSmaller == nOld) |
                       (m_Tree[m_Tree[nOld].m_nParent].m_nLarger == nOld),
                   "(m_Tree[m_Tree[nOld].m_nParent].m_nSmaller == nOld) || "
                   "(m_Tree[m_Tree[nOld].m_nParent].m_nLarger == nOld)",
                   "CLZSSWindow::ReplaceNode", "Error: Node is not a child of its parent");
 
     const uint32_t nParent = m_Tree[nOld].m_nParent;
-    if (m_Tree[nParent].m_nLarger == nOld)
-        m_Tree[nParent].m_nLarger = nNew;
-    else
-        m_Tree[nParent].m_nSmaller = nNew;
+    TreeNode& rParent = m_Tree[nParent];
+    uint32_t& rLink = rParent.m_nLarger == nOld ? rParent.m_nLarger : rParent.m_nSmaller;
+    rLink = nNew;
     m_Tree[nNew] = m_Tree[nOld];
     m_Tree[m_Tree[nNew].m_nSmaller].m_nParent = nNew;
     m_Tree[m_Tree[nNew].m_nLarger].m_nParent = nNew;

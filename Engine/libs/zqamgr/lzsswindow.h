@@ -42,13 +42,7 @@ private:
         uint32_t m_nLarger;
     };
 
-    static constexpr uint32_t HASH_BITS = 13;
-
-    uint32_t HashOf(uint32_t nPos) const;
     bool SameString(uint32_t nPos1, uint32_t nPos2) const;
-    void HashInsert(uint32_t nNode, uint32_t nHash);
-    void HashRemove(uint32_t nNode);
-    void HashReplace(uint32_t nOld, uint32_t nNew, uint32_t nHash);
 
     // Positions 0 to 4095, then a second copy of positions 0 to 16, so that the 17 bytes at any
     // position compare without wrapping.
@@ -60,9 +54,7 @@ private:
     uint32_t m_nMatchPos;
     bool m_bPrimed; // the first 17 bytes have arrived
 
-    // Tree nodes by their 17-byte string, chained per hash value (0 ends a chain). A string that
-    // is in the tree is where the tree search would end, so finding it here skips the search; a
-    // string not found here is searched for in the tree as always.
-    uint16_t m_aHashHead[1u << HASH_BITS];
-    uint16_t m_aHashNext[WINDOW_SIZE];
+    // The node whose string equalled the previous position's, or 0. Its successor is the likely
+    // equal of the current string (repeated text), which then spares the tree search.
+    uint32_t m_nPrevEqual;
 };

@@ -55,7 +55,7 @@ private:
 
     CZQANode** m_pCache[MAX_CACHE_ROWS] = {};
     uint32_t m_nCacheSize = 0;
-    ListEntry m_aStack[MAX_DEPTH] = {};
+    ListEntry m_aStack[MAX_DEPTH]; // entries below m_nDepth are in use
     uint32_t m_nDepth = 0;
     CZQAAllocator* m_pAllocator;
 };
