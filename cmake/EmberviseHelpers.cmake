@@ -23,8 +23,16 @@ function(embervise_add_gtest name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE EMBERVISE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              EMBERVISE_BIN_DIR="${EMBERVISE_BIN_DIR}")
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    # Listing the tests under Wine may first have to create the Wine prefix.
+    set(discovery_timeout 300)
+  elseif(DEFINED EMBERVISE_CAN_RUN_TESTS AND NOT EMBERVISE_CAN_RUN_TESTS)
+    return() # a cross build with nothing here to run it: built, not registered
+  else()
+    set(discovery_timeout 5)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST WORKING_DIRECTORY ${EMBERVISE_BIN_DIR}
-                       PROPERTIES TIMEOUT 120)
+                       DISCOVERY_TIMEOUT ${discovery_timeout} PROPERTIES TIMEOUT 120)
 endfunction()
 
 # Header-only dependencies of the programs. A cross build cannot search the host's include

@@ -85,6 +85,36 @@ if(EMBERVISE_BUILD_TESTS AND MINGW AND NOT TARGET GTest::gtest)
   set(GTest_DIR ${gtest_package} CACHE PATH "GoogleTest package of this build" FORCE)
 endif()
 
+# --- Header-only packages of the build host ---------------------------------------------------------
+
+# A cross build must not search the host's include folder as a whole. CLI11 and nlohmann-json are
+# headers only: their packages resolve to targets that see just their own folders, through links in
+# the build tree.
+if(CMAKE_CROSSCOMPILING AND NOT CMAKE_HOST_WIN32)
+  set(host_headers ${CMAKE_BINARY_DIR}/host-headers)
+  foreach(entry "CLI11:CLI" "nlohmann_json:nlohmann")
+    string(REPLACE ":" ";" entry "${entry}")
+    list(GET entry 0 package)
+    list(GET entry 1 folder)
+    if(NOT EXISTS /usr/include/${folder})
+      continue()
+    endif()
+    if(NOT EXISTS ${host_headers}/${folder})
+      file(MAKE_DIRECTORY ${host_headers})
+      file(CREATE_LINK /usr/include/${folder} ${host_headers}/${folder} SYMBOLIC)
+    endif()
+    set(package_dir ${CMAKE_BINARY_DIR}/host-packages/${package})
+    file(WRITE ${package_dir}/${package}Config.cmake
+         "# ${package} of the build host, headers only.\n"
+         "if(NOT TARGET ${package}::${package})\n"
+         "  add_library(${package}::${package} INTERFACE IMPORTED)\n"
+         "  set_target_properties(${package}::${package} PROPERTIES\n"
+         "                        INTERFACE_INCLUDE_DIRECTORIES \"${host_headers}\")\n"
+         "endif()\n")
+    set(${package}_DIR ${package_dir} CACHE PATH "${package} headers of the build host" FORCE)
+  endforeach()
+endif()
+
 # --- Checks that run on the build host --------------------------------------------------------------
 
 # Registers a test that reads the export table of a built DLL with objdump and expects exactly the

@@ -44,7 +44,11 @@ void UseTable(const char* pszLines)
 {
     const std::string path = testing::TempDir() + "effect_module_table.txt";
     std::ofstream(path) << pszLines;
+#if defined(_WIN32)
+    _putenv_s("PYRIX_TEST_MODULE_DESC", path.c_str());
+#else
     setenv("PYRIX_TEST_MODULE_DESC", path.c_str(), 1);
+#endif
 }
 
 void ExpectEmpty(const CEffectModule& module)

@@ -19,10 +19,18 @@ const std::string PROGRAM = std::string(EMBERVISE_BIN_DIR) + "/zqpack.exe";
 const std::string PROGRAM = std::string(EMBERVISE_BIN_DIR) + "/zqpack";
 #endif
 
-std::string ReadFile(const fs::path& path)
+// A child's output as lines, whatever line ends its text streams write.
+std::string ReadLines(const fs::path& path)
 {
     std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    const std::string sText((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string sLines;
+    for (size_t i = 0; i < sText.size(); ++i)
+    {
+        if (!(sText[i] == '\r' && i + 1 < sText.size() && sText[i + 1] == '\n'))
+            sLines += sText[i];
+    }
+    return sLines;
 }
 
 TEST(PlatformProcess, RedirectsPassesArgumentsAndReportsEachExitStatus)
@@ -57,10 +65,10 @@ TEST(PlatformProcess, RedirectsPassesArgumentsAndReportsEachExitStatus)
     EXPECT_EQ(
         "{\"source\":\"odd \\\"name\\\"\\\\ \\\\\\\\.Fx00a\",\"destination\":null,\"result\":\"failed\","
         "\"packer\":null,\"messages\":[{\"level\":0,\"text\":\"no such file or directory\"}]}\n",
-        ReadFile(sOut[0]));
+        ReadLines(sOut[0]));
     EXPECT_EQ(2, anStatus[1]);
-    EXPECT_EQ("", ReadFile(sOut[1]));
-    EXPECT_EQ(0u, ReadFile(sErr[1]).rfind("zqpack: The following argument was not expected: --bogus\n", 0));
+    EXPECT_EQ("", ReadLines(sOut[1]));
+    EXPECT_EQ(0u, ReadLines(sErr[1]).rfind("zqpack: The following argument was not expected: --bogus\n", 0));
 
     EXPECT_EQ(nullptr,
               PlatformStartProcess((dir / "no-such-program").string().c_str(), nullptr, 0, nullptr, nullptr));

@@ -50,6 +50,19 @@ std::string ReadFile(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// Output as lines, whatever line ends the platform's text streams write.
+std::string ReadLines(const fs::path& path)
+{
+    const std::string sText = ReadFile(path);
+    std::string sLines;
+    for (size_t i = 0; i < sText.size(); ++i)
+    {
+        if (!(sText[i] == '\r' && i + 1 < sText.size() && sText[i + 1] == '\n'))
+            sLines += sText[i];
+    }
+    return sLines;
+}
+
 void WriteFile(const fs::path& path, const std::string& sText)
 {
     std::ofstream(path, std::ios::binary) << sText;
@@ -105,8 +118,8 @@ protected:
         if (!hProcess)
             return result;
         EXPECT_EQ(0, PlatformWaitAnyProcess(&hProcess, 1, &result.nExit));
-        result.sOut = ReadFile(sOut);
-        result.sErr = ReadFile(sErr);
+        result.sOut = ReadLines(sOut);
+        result.sErr = ReadLines(sErr);
         fs::remove(sOut);
         fs::remove(sErr);
         return result;

@@ -9,44 +9,38 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-inline std::string TempPath(const std::string& tag)
+// A folder of the running test's own, removed at exit (each test runs in a process of its own).
+inline std::filesystem::path TempDir()
 {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    return (std::filesystem::temp_directory_path() /
-            ("zqatree_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" + tag))
-        .string();
+    static struct CDir
+    {
+        std::filesystem::path path =
+            std::filesystem::temp_directory_path() /
+            ("zqatree_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        CDir() { std::filesystem::create_directories(path); }
+        ~CDir() { std::filesystem::remove_all(path); }
+    } s_dir;
+    return s_dir.path;
 }
 
 inline std::string WriteTemp(const std::string& tag, const std::string& bytes, bool bCompressed = false)
 {
-    const std::string path = TempPath(tag);
-    if (bCompressed)
-    {
-        CZQAFile file(path.c_str(), false, true, false);
-        EXPECT_TRUE(file.IsOpen());
-        for (char c : bytes)
-            file.WriteByte(static_cast<uint8_t>(c));
-        EXPECT_TRUE(file.Close());
-    }
-    else
-    {
-        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
+    const std::string path = (TempDir() / tag).string();
+    std::filesystem::remove(path); // a new file: a truncated one is flushed to disk when closed
+    CZQAFile file(path.c_str(), false, bCompressed, false);
+    for (char c : bytes)
+        file.WriteByte(static_cast<uint8_t>(c));
+    EXPECT_TRUE(file.Close());
     return path;
 }
 
-struct Report
-{
-    std::string sExpression, sFile, sFunction;
-};
-
+// Reports as "expression|file|function".
 class CRecordingTripwire : public ITripwireMgr
 {
 public:
@@ -57,15 +51,15 @@ public:
     int GetDefaultAnswer() override { return 0; }
     void SetQuiet(bool) override {}
     bool IsQuiet() override { return true; }
-    unsigned GetReportCount() override { return static_cast<unsigned>(m_aReports.size()); }
+    unsigned GetReportCount() override { return unsigned(m_aReports.size()); }
     void ResetReportCount() override { m_aReports.clear(); }
-    int HandleAssert(const char* pszExpression, const char* pszFile, int, const char* pszFunction,
-                     const char*, va_list*) override
+    int HandleAssert(const char* pszExpr, const char* pszFile, int, const char* pszFunc, const char*,
+                     va_list*) override
     {
-        m_aReports.push_back({pszExpression, pszFile, pszFunction});
+        m_aReports.push_back(std::string(pszExpr) + "|" + pszFile + "|" + pszFunc);
         return 0;
     }
-    std::vector<Report> m_aReports;
+    std::vector<std::string> m_aReports;
 };
 
 // Every node and block is its own heap allocation, so ASan sees each leak and each use after free.
@@ -87,8 +81,7 @@ public:
     }
     void FreeBlock(void* pBlock) override
     {
-        if (pBlock)
-            --m_nLive;
+        m_nLive -= pBlock != nullptr;
         std::free(pBlock);
     }
 
@@ -104,10 +97,10 @@ private:
 inline std::string Dump(const CZQANode* pNode)
 {
     if (pNode->IsAtom())
-        return (pNode->GetFlags() == 0xC0000000u) ? "\"" + std::string(pNode->GetValue()) + "\""
-                                                  : std::string(pNode->GetValue());
-    std::string s = "(";
+        return pNode->GetFlags() == 0xC0000000u ? '"' + std::string(pNode->GetValue()) + '"'
+                                                : pNode->GetValue();
+    std::string s;
     for (uint32_t i = 0; i < pNode->GetNumElements(); ++i)
-        s += (i ? " " : "") + Dump(pNode->GetElement(i));
-    return s + ")";
+        s += ' ' + Dump(pNode->GetElement(i));
+    return "(" + s.substr(s.empty() ? 0 : 1) + ")";
 }

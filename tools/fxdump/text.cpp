@@ -12,7 +12,10 @@ namespace
 using json = nlohmann::json;
 
 std::string Format(const char* pszFormat, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+    // MinGW's "printf" means the system runtime's formats; vsnprintf here is the C99 one.
+    __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;

@@ -37,17 +37,17 @@ bool ScanTokens(const std::string& sPath, bool bCompressed, TokenStats& stats)
     for (;;)
     {
         const uint32_t eToken = reader.NextToken(szToken, kTokenBuffer);
-        if (eToken == CZQAReader::TOKEN_EOF)
+        if (eToken == TOKEN_EOF)
             break;
         ++stats.nTokens;
         switch (eToken)
         {
-        case CZQAReader::TOKEN_BEGIN_LIST:
+        case TOKEN_BEGIN_LIST:
             ++nDepth;
             if (nDepth > stats.nMaxDepth)
                 stats.nMaxDepth = nDepth;
             break;
-        case CZQAReader::TOKEN_END_LIST:
+        case TOKEN_END_LIST:
             if (nDepth == 0)
                 ++stats.nUnmatchedClose;
             else

@@ -33,7 +33,7 @@ private:
             PrintChildren(node, nDepth + 1);
             return;
         }
-        const bool bQuoted = (node.m_nFlags & 0x40000000u) != 0;
+        const bool bQuoted = (node.GetFlags() & CZQANode::QUOTED_FLAG) != 0;
         if (bQuoted)
             m_sOut += '"';
         for (const char* p = node.GetValue(); *p; ++p)

@@ -16,13 +16,13 @@
 
 namespace
 {
-constexpr int EXIT_USAGE = 2;
+constexpr int USAGE_EXIT_STATUS = 2;
 
 int UsageError(const std::string& sMessage)
 {
     zqpack::PrintError(sMessage);
     std::fprintf(stderr, "Run 'zqpack --help' for more information.\n");
-    return EXIT_USAGE;
+    return USAGE_EXIT_STATUS;
 }
 
 // Parses the command line into *pOptions. Answers -1 to go on, else the exit status.
@@ -31,8 +31,8 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
     CLI::App app{
         "Pack resource files with the packer plug-ins found beside zqpack.\n"
         "Every file that a packer claims is packed; a folder is searched recursively, and @FILE reads\n"
-        "further paths from FILE, one per line ('#' starts a comment line). Exit status: 0 when every\n"
-        "claimed file was packed, 1 when any failed, 2 for wrong usage."};
+        "further paths from FILE, one per line ('#' starts a comment line); after '--' every argument is\n"
+        "a path. Exit status: 0 when every claimed file was packed, 1 when any failed, 2 for wrong usage."};
     app.name("zqpack");
     app.set_version_flag("-V,--version", "zqpack " EMBERVISE_VERSION);
 

@@ -127,10 +127,23 @@ std::vector<std::string> SplitLines(const std::string& sText)
     return lines;
 }
 
+// Replays what a worker wrote on a standard stream. On Windows the worker's text-mode stream has
+// already turned each "\n" into "\r\n" and ours would do it again: pass the lines back as "\n".
 void WriteRaw(std::FILE* pStream, const std::string& sBytes)
 {
-    if (!sBytes.empty())
-        std::fwrite(sBytes.data(), 1, sBytes.size(), pStream);
+#if defined(_WIN32)
+    std::string sLines;
+    sLines.reserve(sBytes.size());
+    for (size_t i = 0; i < sBytes.size(); ++i)
+    {
+        if (!(sBytes[i] == '\r' && i + 1 < sBytes.size() && sBytes[i + 1] == '\n'))
+            sLines += sBytes[i];
+    }
+#else
+    const std::string& sLines = sBytes;
+#endif
+    if (!sLines.empty())
+        std::fwrite(sLines.data(), 1, sLines.size(), pStream);
 }
 } // namespace
 

@@ -216,26 +216,38 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
     uint32_t nBestNode = 0;
     for (;;)
     {
-        // Both words and the last byte are compared whatever the outcome: selecting among the
-        // results costs less than branching on which one decides.
         const uint8_t* pNode = m_aWindow + nCurrNode;
         const uint64_t nNode0 = LoadBigEndian64(pNode);
-        const uint64_t nNode1 = LoadBigEndian64(pNode + 8);
-        const uint8_t nNode2 = pNode[16];
-        const uint64_t nDiff0 = nKey0 ^ nNode0;
-        const uint64_t nDiff1 = nKey1 ^ nNode1;
-        uint32_t i = nDiff1 ? 8 + FirstDifferentByte(nDiff1 | 1) : 16 + (nKey2 == nNode2);
-        i = nDiff0 ? FirstDifferentByte(nDiff0 | 1) : i;
-        bool bLarger = nDiff1 ? nKey1 > nNode1 : nKey2 > nNode2;
-        bLarger = nDiff0 ? nKey0 > nNode0 : bLarger;
-        if (i == LOOK_AHEAD_SIZE)
+        uint32_t i;
+        bool bLarger;
+        if (nKey0 != nNode0)
         {
-            // Equal strings: the newer position takes the node's place.
-            nMatchPos = nCurrNode;
-            nMatchLen = LOOK_AHEAD_SIZE;
-            m_nPrevEqual = nCurrNode;
-            ReplaceNode(nCurrNode, nNewNode);
-            return;
+            i = FirstDifferentByte(nKey0 ^ nNode0);
+            bLarger = nKey0 > nNode0;
+        }
+        else
+        {
+            const uint64_t nNode1 = LoadBigEndian64(pNode + 8);
+            const uint8_t nNode2 = pNode[16];
+            if (nKey1 != nNode1)
+            {
+                i = 8 + FirstDifferentByte(nKey1 ^ nNode1);
+                bLarger = nKey1 > nNode1;
+            }
+            else if (nKey2 != nNode2)
+            {
+                i = 16;
+                bLarger = nKey2 > nNode2;
+            }
+            else
+            {
+                // Equal strings: the newer position takes the node's place.
+                nMatchPos = nCurrNode;
+                nMatchLen = LOOK_AHEAD_SIZE;
+                m_nPrevEqual = nCurrNode;
+                ReplaceNode(nCurrNode, nNewNode);
+                return;
+            }
         }
         // Among equally long matches the first one met on the way down wins.
         const bool bBetter = i > nBestLen;
