@@ -22,7 +22,14 @@ using Bytes = std::vector<uint8_t>;
 using Reader = CPackedEffectReader;
 
 const std::string BIN_DIR = EMBERVISE_BIN_DIR;
-const std::string MODULE = BIN_DIR + "/sparkrig_sample.so";
+#if defined(_WIN32)
+const std::string LIBRARY = ".dll";
+const std::string PROGRAM = ".exe";
+#else
+const std::string LIBRARY = ".so";
+const std::string PROGRAM = "";
+#endif
+const std::string MODULE = BIN_DIR + "/sparkrig_sample" + LIBRARY;
 
 void PutU32(Bytes& bytes, uint32_t nOffset, uint32_t nValue)
 {
@@ -144,7 +151,7 @@ protected:
             argv.push_back(sArg.c_str());
         const std::string sOut = (m_root / "run.out").string();
         const std::string sErr = (m_root / "run.err").string();
-        const std::string sPath = BIN_DIR + "/" + sProgram;
+        const std::string sPath = BIN_DIR + "/" + sProgram + PROGRAM;
         PlatformProcess hProcess =
             PlatformStartProcess(sPath.c_str(), argv.data(), argv.size(), sOut.c_str(), sErr.c_str());
         RunResult result;
@@ -340,7 +347,7 @@ TEST_F(FxdumpProgram, DemoPacksAndVerifies)
     std::ofstream(demo / "demo.proj00", std::ios::trunc)
         << "[General]\nGame=Demo\n[Project Binaries]\nSparkrig=" << MODULE << "\n";
 
-    const RunResult pack = Run("zqpack", {"--plugin", BIN_DIR + "/Embervise.so", demo.string()});
+    const RunResult pack = Run("zqpack", {"--plugin", BIN_DIR + "/Embervise" + LIBRARY, demo.string()});
     EXPECT_EQ(0, pack.nExit) << pack.sErr;
 
     std::vector<std::string> packed;

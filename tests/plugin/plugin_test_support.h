@@ -88,7 +88,10 @@ public:
         std::ofstream(m_Root / sRelative, std::ios::binary) << sText;
         return Path(sRelative);
     }
-    std::string Path(const std::string& sRelative) const { return (m_Root / sRelative).string(); }
+    std::string Path(const std::string& sRelative) const
+    {
+        return (m_Root / fs::path(sRelative).make_preferred()).string();
+    }
     // Whether a locator file lies in a folder above the tree (then "no locator" cannot be tested).
     bool LocatorAbove() const
     {

@@ -10,7 +10,11 @@ const char* const kEffect =
     " (effect (name Puff) (length 2000) (key-list (key (type Sprite) (id 1) (track 0)\n"
     "  (start-time 0) (end-time 2000) (properties (property (name Size) (type Float)\n"
     "   (value-list (value (time 0) (data 0.5)) (value (time 1) (data 2))))))))))))\n";
+#if defined(_WIN32)
+const std::string kModule = std::string(EMBERVISE_BIN_DIR) + "/sparkrig_sample.dll";
+#else
 const std::string kModule = std::string(EMBERVISE_BIN_DIR) + "/sparkrig_sample.so";
+#endif
 
 // A project whose locator names the sample module, with one effect source in it.
 struct CSampleProject

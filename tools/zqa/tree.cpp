@@ -2,6 +2,7 @@
 // "(", a quoted atom in quotes, bytes that would upset a terminal as \xNN.
 #include "zqa.h"
 
+#include "zqafile.h"
 #include "zqaloadonlyalloc.h"
 #include "zqanode.h"
 #include "zqanodreader.h"
@@ -73,13 +74,17 @@ int RunTree(const std::string& sPath, InputMode eMode)
     if (!CheckReadable(sPath))
         return 1;
     const bool bCompressed = ResolveCompressed(sPath, eMode);
+    if (bCompressed && !CZQAFile(sPath.c_str(), true, true, false).IsOpen())
+    {
+        PrintError(sPath + ": not a compressed ZQA file (its first four bytes are not zero); use --plain to read "
+                           "it as plain text");
+        return 1;
+    }
     CZQALoadOnlyAlloc allocator(0x40000);
     CZQANode root;
     if (!CZQANodeReader::LoadEntireFile(sPath.c_str(), bCompressed, &root, &allocator))
     {
-        PrintError(sPath + (bCompressed ? ": cannot be loaded (not a compressed ZQA file, lists nested deeper "
-                                          "than 1023, or out of memory)"
-                                        : ": cannot be loaded (lists nested deeper than 1023, or out of memory)"));
+        PrintError(sPath + ": cannot be loaded (lists nested deeper than 1023, or out of memory)");
         return 1;
     }
     {

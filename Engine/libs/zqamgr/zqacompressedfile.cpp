@@ -140,7 +140,7 @@ bool CZQACompressedFile::Close()
     return CZQAFileBuffer::Close();
 }
 
-bool CZQACompressedFile::WriteByte(uint8_t nByte)
+bool CZQACompressedFile::WriteByteSlow(uint8_t nByte)
 {
     if (!ZQ_CHECK(GetMode() == CZQAFileBuffer::OPEN_WRITE, "CZQACompressedFile::WriteByte",
                   "Error: File is not open for writing"))

@@ -32,7 +32,12 @@ public:
         return ReadByteSlow(nByte);
     }
 
-    bool WriteByte(uint8_t nByte);
+    bool WriteByte(uint8_t nByte)
+    {
+        if (GetMode() == OPEN_WRITE)
+            return m_Encoder.AddByte(nByte, *this);
+        return WriteByteSlow(nByte);
+    }
 
     // The bytes already decoded and not yet read, decoding more when there are none; nAvailable 0
     // means the next ReadByte answers false (or the file is not open for reading).
@@ -45,6 +50,7 @@ private:
     static constexpr uint32_t DEC_BUFFER_SIZE = DEC_HISTORY + DEC_CHUNK;
 
     bool ReadByteSlow(uint8_t& nByte);
+    bool WriteByteSlow(uint8_t nByte);
     void ResetDecoder();
     void DecodeAhead();
     void RefillBits(uint64_t& nBits, uint32_t& nCount);
