@@ -92,6 +92,12 @@ TEST(Numbers, AtoFMatchesCLocaleStrtod)
     {
         nBar = texts.find('|', nStart);
         const std::string text = texts.substr(nStart, nBar == std::string::npos ? nBar : nBar - nStart);
+#if defined(_WIN32)
+        // MinGW-w64's strtod reads a NaN payload as hexadecimal and keeps the NaN signalling; ours
+        // reads it as glibc does, on every platform.
+        if (text.find("nan(") != std::string::npos && text.back() == ')')
+            continue;
+#endif
         EXPECT_EQ(Bits(ZQAtoF(text.c_str())), Bits(std::strtod(text.c_str(), nullptr))) << text;
     }
 }

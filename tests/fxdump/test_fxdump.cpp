@@ -125,6 +125,18 @@ void WriteFile(const fs::path& path, const Bytes& bytes)
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
+// Program output as lines, whatever line ends the platform's text streams write ("\r\n" on Windows).
+std::string TextLines(const std::string& sText)
+{
+    std::string sLines;
+    for (size_t i = 0; i < sText.size(); ++i)
+    {
+        if (!(sText[i] == '\r' && i + 1 < sText.size() && sText[i + 1] == '\n'))
+            sLines += sText[i];
+    }
+    return sLines;
+}
+
 struct RunResult
 {
     int nExit = -1;
@@ -158,8 +170,8 @@ protected:
         if (!hProcess)
             return result;
         EXPECT_EQ(0, PlatformWaitAnyProcess(&hProcess, 1, &result.nExit));
-        result.sOut = ReadFile(sOut);
-        result.sErr = ReadFile(sErr);
+        result.sOut = TextLines(ReadFile(sOut));
+        result.sErr = TextLines(ReadFile(sErr));
         return result;
     }
 

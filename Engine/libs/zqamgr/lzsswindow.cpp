@@ -81,6 +81,13 @@ void CLZSSWindow::Init()
     m_nMatchPos = 0;
     m_bPrimed = false;
     m_nPrevEqual = 0;
+    m_bHavePending = false;
+    m_nPending = 0;
+    m_bNextKnown = false;
+    m_nNextByte = 0;
+    m_bAheadValid = false;
+    m_nAheadPos = 0;
+    m_Ahead = Search();
 }
 
 bool CLZSSWindow::SameString(uint32_t nPos1, uint32_t nPos2) const
@@ -92,6 +99,20 @@ bool CLZSSWindow::SameString(uint32_t nPos1, uint32_t nPos2) const
 }
 
 bool CLZSSWindow::AddByte(uint8_t nByte, CZQABitFile& file)
+{
+    if (!m_bHavePending)
+    {
+        m_bHavePending = true;
+        m_nPending = nByte;
+        return true;
+    }
+    const uint8_t nAdd = m_nPending;
+    m_nPending = nByte;
+    return AddPendingByte(nAdd, true, nByte, file);
+}
+
+// The documented steps for one byte; the byte after it is known except at the end of the data.
+bool CLZSSWindow::AddPendingByte(uint8_t nByte, bool bNextKnown, uint8_t nNextByte, CZQABitFile& file)
 {
     if (!m_bPrimed)
     {
@@ -108,6 +129,8 @@ bool CLZSSWindow::AddByte(uint8_t nByte, CZQABitFile& file)
 
     // The string at the position about to be overwritten leaves the tree first.
     const uint32_t nWritePos = m_nCurrPos + LOOK_AHEAD_SIZE;
+    if (m_bAheadValid && m_Ahead.bMetWatched && m_Tree[nWritePos & kPosMask].m_nParent != UNUSED)
+        m_bAheadValid = false; // the walk done ahead passed the node that leaves now
     DeleteNode(nWritePos & kPosMask);
     if (m_nCurrPos >= WINDOW_SIZE - LOOK_AHEAD_SIZE)
     {
@@ -120,13 +143,22 @@ bool CLZSSWindow::AddByte(uint8_t nByte, CZQABitFile& file)
         m_aWindow[nWritePos] = nByte;
         ++m_nCurrPos;
     }
+    m_bNextKnown = bNextKnown;
+    m_nNextByte = nNextByte;
     AddNode(m_nCurrPos, m_nMatchPos, m_nMatchLen);
+    m_bNextKnown = false;
     ++m_nLookAheadLen;
     return true;
 }
 
 bool CLZSSWindow::Flush(CZQABitFile& file)
 {
+    if (m_bHavePending)
+    {
+        m_bHavePending = false;
+        if (!AddPendingByte(m_nPending, false, 0, file))
+            return false;
+    }
     if (m_bPrimed)
         m_nCurrPos = (m_nCurrPos - m_nLookAheadLen + LOOK_AHEAD_SIZE) & kPosMask;
     while (m_nLookAheadLen > 0)
@@ -175,15 +207,102 @@ bool CLZSSWindow::WriteSpan(CZQABitFile& file, uint32_t nOffset, uint32_t nLengt
     return true;
 }
 
+void CLZSSWindow::StartSearch(Search& search, const uint8_t* pFirst, uint8_t nLast) const
+{
+    search = Search();
+    search.nKey0 = LoadBigEndian64(pFirst);
+    search.nKey1 = LoadBigEndian64(pFirst + 8);
+    search.nKey2 = nLast;
+    search.nCurr = m_Tree[TREE_ROOT].m_nLarger;
+}
+
+// Compares the string with one node: the number of equal leading bytes and the sign of the first
+// difference, from at most two big-endian words and a byte. Among equally long matches the first
+// one met on the way down wins. False when the walk has ended.
+bool CLZSSWindow::SearchStep(Search& search, uint32_t nWatched) const
+{
+    const uint32_t nNode = search.nCurr;
+    const uint8_t* pNode = m_aWindow + nNode;
+    const uint64_t nNode0 = LoadBigEndian64(pNode);
+    search.bMetWatched |= nNode == nWatched;
+    uint32_t i;
+    bool bLarger;
+    if (search.nKey0 != nNode0)
+    {
+        i = FirstDifferentByte(search.nKey0 ^ nNode0);
+        bLarger = search.nKey0 > nNode0;
+    }
+    else
+    {
+        const uint64_t nNode1 = LoadBigEndian64(pNode + 8);
+        const uint32_t nNode2 = pNode[16];
+        if (search.nKey1 != nNode1)
+        {
+            i = 8 + FirstDifferentByte(search.nKey1 ^ nNode1);
+            bLarger = search.nKey1 > nNode1;
+        }
+        else if (search.nKey2 != nNode2)
+        {
+            i = 16;
+            bLarger = search.nKey2 > nNode2;
+        }
+        else
+        {
+            search.nEqual = nNode;
+            return false;
+        }
+    }
+    const bool bBetter = i > search.nBestLen;
+    search.nBestNode = bBetter ? nNode : search.nBestNode;
+    search.nBestLen = bBetter ? i : search.nBestLen;
+    const uint32_t nSmaller = m_Tree[nNode].m_nSmaller;
+    const uint32_t nLarger = m_Tree[nNode].m_nLarger;
+    const uint32_t nChild = bLarger ? nLarger : nSmaller;
+    if (nChild == UNUSED)
+    {
+        search.nParent = nNode;
+        search.bLarger = bLarger;
+        return false;
+    }
+    search.nCurr = nChild;
+    return true;
+}
+
+void CLZSSWindow::FinishAdd(uint32_t nNewNode, const Search& search, uint32_t& nMatchPos, uint32_t& nMatchLen)
+{
+    if (search.nEqual != UNUSED)
+    {
+        // Equal strings: the newer position takes the node's place.
+        nMatchPos = search.nEqual;
+        nMatchLen = LOOK_AHEAD_SIZE;
+        m_nPrevEqual = search.nEqual;
+        ReplaceNode(search.nEqual, nNewNode);
+        return;
+    }
+    TreeNode& rParent = m_Tree[search.nParent];
+    if (search.bLarger)
+        rParent.m_nLarger = nNewNode;
+    else
+        rParent.m_nSmaller = nNewNode;
+    m_Tree[nNewNode].m_nParent = search.nParent;
+    m_Tree[nNewNode].m_nSmaller = UNUSED;
+    m_Tree[nNewNode].m_nLarger = UNUSED;
+    nMatchPos = search.nBestNode;
+    nMatchLen = search.nBestLen;
+    m_nPrevEqual = UNUSED;
+}
+
 void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMatchLen)
 {
     nMatchPos = 0;
     nMatchLen = 0;
+    const bool bAheadValid = m_bAheadValid && m_nAheadPos == nNewNode;
+    m_bAheadValid = false;
     if (nNewNode == UNUSED)
         return;
 
-    uint32_t nCurrNode = m_Tree[TREE_ROOT].m_nLarger;
-    if (!ZQ_CHECK(nCurrNode != 0, "CLZSSWindow::AddNode", "Error: The search tree is empty"))
+    if (!ZQ_CHECK(m_Tree[TREE_ROOT].m_nLarger != 0, "CLZSSWindow::AddNode",
+                  "Error: The search tree is empty"))
     {
         m_Tree[TREE_ROOT].m_nLarger = nNewNode;
         m_Tree[nNewNode].m_nParent = TREE_ROOT;
@@ -192,85 +311,75 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
         return;
     }
 
-    // An equal string in the tree is where the search would end and replace it. In repeated text
-    // it is mostly the successor of the previous position's equal.
-    const uint32_t nGuess = (m_nPrevEqual + 1) & kPosMask;
-    m_nPrevEqual = 0;
-    if (nGuess != UNUSED && nGuess != nNewNode && m_Tree[nGuess].m_nParent != UNUSED &&
-        SameString(nGuess, nNewNode))
+    // The walk done ahead for this position, if its end is still there.
+    if (bAheadValid &&
+        (m_Ahead.nEqual != UNUSED ? m_Tree[m_Ahead.nEqual].m_nParent != UNUSED
+                                  : (m_Ahead.bLarger ? m_Tree[m_Ahead.nParent].m_nLarger
+                                                     : m_Tree[m_Ahead.nParent].m_nSmaller) == UNUSED))
     {
-        nMatchPos = nGuess;
-        nMatchLen = LOOK_AHEAD_SIZE;
-        m_nPrevEqual = nGuess;
-        ReplaceNode(nGuess, nNewNode);
+        FinishAdd(nNewNode, m_Ahead, nMatchPos, nMatchLen);
         return;
     }
 
-    // The 17-byte key as two big-endian words and a last byte; each node costs at most three
-    // comparisons, with the same i and the same sign as comparing byte by byte.
-    const uint8_t* pKey = m_aWindow + nNewNode;
-    const uint64_t nKey0 = LoadBigEndian64(pKey);
-    const uint64_t nKey1 = LoadBigEndian64(pKey + 8);
-    const uint8_t nKey2 = pKey[16];
-    uint32_t nBestLen = 0;
-    uint32_t nBestNode = 0;
-    for (;;)
+    // An equal string in the tree is where the walk would end and replace it. In repeated text
+    // it is mostly the successor of the previous position's equal.
+    const uint32_t nGuess = (m_nPrevEqual + 1) & kPosMask;
+    if (nGuess != UNUSED && nGuess != nNewNode && m_Tree[nGuess].m_nParent != UNUSED &&
+        SameString(nGuess, nNewNode))
     {
-        const uint8_t* pNode = m_aWindow + nCurrNode;
-        const uint64_t nNode0 = LoadBigEndian64(pNode);
-        uint32_t i;
-        bool bLarger;
-        if (nKey0 != nNode0)
-        {
-            i = FirstDifferentByte(nKey0 ^ nNode0);
-            bLarger = nKey0 > nNode0;
-        }
-        else
-        {
-            const uint64_t nNode1 = LoadBigEndian64(pNode + 8);
-            const uint8_t nNode2 = pNode[16];
-            if (nKey1 != nNode1)
-            {
-                i = 8 + FirstDifferentByte(nKey1 ^ nNode1);
-                bLarger = nKey1 > nNode1;
-            }
-            else if (nKey2 != nNode2)
-            {
-                i = 16;
-                bLarger = nKey2 > nNode2;
-            }
-            else
-            {
-                // Equal strings: the newer position takes the node's place.
-                nMatchPos = nCurrNode;
-                nMatchLen = LOOK_AHEAD_SIZE;
-                m_nPrevEqual = nCurrNode;
-                ReplaceNode(nCurrNode, nNewNode);
-                return;
-            }
-        }
-        // Among equally long matches the first one met on the way down wins.
-        const bool bBetter = i > nBestLen;
-        nBestNode = bBetter ? nCurrNode : nBestNode;
-        nBestLen = bBetter ? i : nBestLen;
-        const uint32_t nSmaller = m_Tree[nCurrNode].m_nSmaller;
-        const uint32_t nLarger = m_Tree[nCurrNode].m_nLarger;
-        const uint32_t nChild = bLarger ? nLarger : nSmaller;
-        if (nChild == UNUSED)
-        {
-            if (bLarger)
-                m_Tree[nCurrNode].m_nLarger = nNewNode;
-            else
-                m_Tree[nCurrNode].m_nSmaller = nNewNode;
-            m_Tree[nNewNode].m_nParent = nCurrNode;
-            m_Tree[nNewNode].m_nSmaller = UNUSED;
-            m_Tree[nNewNode].m_nLarger = UNUSED;
-            nMatchPos = nBestNode;
-            nMatchLen = nBestLen;
-            return;
-        }
-        nCurrNode = nChild;
+        Search search = Search();
+        search.nEqual = nGuess;
+        FinishAdd(nNewNode, search, nMatchPos, nMatchLen);
+        return;
     }
+
+    Search search;
+    StartSearch(search, m_aWindow + nNewNode, m_aWindow[nNewNode + 16]);
+    const uint32_t nNext = (nNewNode + 1) & kPosMask;
+    if (!m_bNextKnown || nNext == UNUSED)
+    {
+        while (SearchStep(search, UNUSED))
+        {
+        }
+        FinishAdd(nNewNode, search, nMatchPos, nMatchLen);
+        return;
+    }
+
+    // The next position's walk alongside, on the tree as it is now. Of the changes before it is
+    // used, this insertion is accounted for below, and the coming deletion (of the position 17
+    // ahead) invalidates it if the walk met that node.
+    Search& ahead = m_Ahead;
+    StartSearch(ahead, m_aWindow + nNewNode + 1, m_nNextByte);
+    const uint32_t nWatched = (nNewNode + LOOK_AHEAD_SIZE) & kPosMask;
+    bool bThis = true;
+    bool bNext = true;
+    while (bThis && bNext)
+    {
+        bThis = SearchStep(search, UNUSED);
+        bNext = SearchStep(ahead, nWatched);
+    }
+    while (bThis)
+        bThis = SearchStep(search, UNUSED);
+    while (bNext)
+        bNext = SearchStep(ahead, nWatched);
+    FinishAdd(nNewNode, search, nMatchPos, nMatchLen);
+
+    if (search.nEqual != UNUSED)
+    {
+        // This position took the equal node's place, with the same string.
+        const uint32_t nOld = search.nEqual;
+        ahead.nEqual = ahead.nEqual == nOld ? nNewNode : ahead.nEqual;
+        ahead.nBestNode = ahead.nBestNode == nOld ? nNewNode : ahead.nBestNode;
+        ahead.nParent = ahead.nParent == nOld ? nNewNode : ahead.nParent;
+    }
+    else if (ahead.nEqual == UNUSED && ahead.nParent == search.nParent && ahead.bLarger == search.bLarger)
+    {
+        // The next walk ended where this position went in: it goes on to this node.
+        ahead.nCurr = nNewNode;
+        SearchStep(ahead, nWatched);
+    }
+    m_nAheadPos = nNext;
+    m_bAheadValid = true;
 }
 
 void CLZSSWindow::DeleteNode(uint32_t nNode)

@@ -42,7 +42,27 @@ private:
         uint32_t m_nLarger;
     };
 
+    // One walk down the tree for a 17-byte string held as two big-endian words and a byte. It
+    // only reads the tree; FinishAdd puts the string where the walk ended.
+    struct Search
+    {
+        uint64_t nKey0;
+        uint64_t nKey1;
+        uint32_t nKey2;
+        uint32_t nCurr;    // the node to compare next
+        uint32_t nBestLen; // the longest match met so far, and its node
+        uint32_t nBestNode;
+        uint32_t nEqual;  // the node holding an equal string, or 0
+        uint32_t nParent; // otherwise the node with the empty child slot reached, and which slot
+        bool bLarger;
+        bool bMetWatched; // met the node that a later deletion may take out
+    };
+
     bool SameString(uint32_t nPos1, uint32_t nPos2) const;
+    bool AddPendingByte(uint8_t nByte, bool bNextKnown, uint8_t nNextByte, CZQABitFile& file);
+    void StartSearch(Search& search, const uint8_t* pFirst, uint8_t nLast) const;
+    bool SearchStep(Search& search, uint32_t nWatched) const;
+    void FinishAdd(uint32_t nNewNode, const Search& search, uint32_t& nMatchPos, uint32_t& nMatchLen);
 
     // Positions 0 to 4095, then a second copy of positions 0 to 16, so that the 17 bytes at any
     // position compare without wrapping.
@@ -57,4 +77,15 @@ private:
     // The node whose string equalled the previous position's, or 0. Its successor is the likely
     // equal of the current string (repeated text), which then spares the tree search.
     uint32_t m_nPrevEqual;
+
+    // AddByte runs one byte behind the data, so that the search for the next position can run
+    // alongside the search for the current one: two walks down the tree take little more time
+    // than one. The walk done ahead is used when no change to the tree in between can alter it.
+    bool m_bHavePending;
+    uint8_t m_nPending;
+    bool m_bNextKnown; // while a byte is added: the byte after it is m_nNextByte
+    uint8_t m_nNextByte;
+    bool m_bAheadValid;
+    uint32_t m_nAheadPos; // the position m_Ahead was walked for
+    Search m_Ahead;
 };
