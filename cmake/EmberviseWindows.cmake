@@ -26,13 +26,13 @@ if(CMAKE_CROSSCOMPILING AND NOT CMAKE_HOST_WIN32)
     # Debian keeps the loaders off PATH, in /usr/lib/wine; elsewhere "wine" runs both word sizes.
     find_program(EMBERVISE_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib64/wine NO_CMAKE_FIND_ROOT_PATH
                  DOC "Wine loader for 64-bit programs")
-  else()
-    # Debian's wine32 package installs the 32-bit loader as /usr/lib/wine/wine.
+  elseif(EXISTS /usr/lib/wine/wine64)
+    # Debian: only the wine32 package brings the 32-bit loader, /usr/lib/wine/wine. Its /usr/bin/wine
+    # falls back to the 64-bit loader, which cannot run 32-bit programs.
     find_program(EMBERVISE_WINE NAMES wine PATHS /usr/lib/wine NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
                  DOC "Wine loader for 32-bit programs")
-    if(NOT EMBERVISE_WINE AND EXISTS /usr/bin/wine)
-      set(EMBERVISE_WINE /usr/bin/wine CACHE FILEPATH "Wine loader for 32-bit programs" FORCE)
-    endif()
+  else()
+    find_program(EMBERVISE_WINE NAMES wine NO_CMAKE_FIND_ROOT_PATH DOC "Wine loader for 32-bit programs")
   endif()
   set(EMBERVISE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix for the test run")
 
@@ -117,14 +117,19 @@ endif()
 
 # --- Checks that run on the build host --------------------------------------------------------------
 
-# Registers a test that reads the export table of a built DLL with objdump and expects exactly the
-# given names, undecorated.
-function(embervise_check_dll_exports target)
+# Registers a test that reads a built program or DLL with objdump: it must import from Windows' own
+# DLLs only, and, given EXPORTS, export exactly those names, undecorated.
+function(embervise_check_windows_binary target)
+  cmake_parse_arguments(ARG "" "" "EXPORTS" ${ARGN})
   if(NOT TARGET ${target} OR NOT CMAKE_OBJDUMP)
     return()
   endif()
-  add_test(NAME DllExports.${target}
-           COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:${target}>
-                   "-DEXPECTED=${ARGN}" -P ${EMBERVISE_WINDOWS_DIR}/CheckDllExports.cmake)
-  set_tests_properties(DllExports.${target} PROPERTIES LABELS host)
+  set(exports)
+  if(ARG_EXPORTS)
+    set(exports -DCHECK_EXPORTS=ON "-DEXPORTS=${ARG_EXPORTS}")
+  endif()
+  add_test(NAME WindowsBinary.${target}
+           COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DFILE=$<TARGET_FILE:${target}> ${exports}
+                   -P ${EMBERVISE_WINDOWS_DIR}/CheckWindowsBinary.cmake)
+  set_tests_properties(WindowsBinary.${target} PROPERTIES LABELS host)
 endfunction()

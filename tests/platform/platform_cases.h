@@ -55,6 +55,10 @@ constexpr ProfileCase kProfileCases[] = {
     {"General", "Long", "d", 5, "abcd"},
     {"General", "Long", "d", 11, "abcdefghij"},
     {"General", "Long", "d", 1, ""},
+    {"General", "Quoted", "d", 12, "  spaced  "},
+    {"General", "Quoted", "d", 11, "  spaced "}, // a quoted value that just fits loses its last character
+    {"General", "Quoted", "d", 4, "  s"},
+    {"General", "Single", "d", 2, ""},
     {"spaced section", "K", "d", 64, "v"},
     {"General", "Other", "d", 64, "d"}, // a later section of the same name is never read
     {"Tabs", "key", "d", 64, "val ue"},
@@ -95,15 +99,26 @@ constexpr CanonicalizeCase kCanonicalizeCases[] = {
     {"a/b/c/../../d", "a" PS "d"},
     {"", PS},
     {"a\\b..\\.c\\d", "a" PS "b.." PS ".c" PS "d"},
+    // Relative paths: ".." that backs up to the start makes the rest rooted; a leading ".." and a
+    // trailing "." stay.
+    {"a/../b", PS "b"},
+    {"a\\b\\..\\..\\c", PS "c"},
+    {"..\\a", ".." PS "a"},
+    {".", "."},
+    {"c:\\a\\.", "c:" PS "a" PS "."},
+    {"c:.\\a", "c:a"},
+    {"a\\...\\b", PS PS "b"},
+    {"\\\\srv\\share\\..\\..\\x", PS PS "srv" PS "x"}, // the server stays
     {kLongPath, nullptr},
 };
 
 #if !defined(_WIN32)
-// The POSIX layer's own answers for paths the engine never canonicalizes, where Wine's
-// PathCanonicalizeA answers otherwise or reads stale memory: a relative ".." that would climb above
-// the start is dropped, a trailing "." goes with its separator, and nothing left names the root.
+// A ".." that ends the path and backs up to its start: Windows reads past the end of the path there
+// and answers what happens to lie in memory; the POSIX layer stops at the end and answers the root.
 constexpr CanonicalizeCase kPosixCanonicalizeCases[] = {
-    {"..\\a", "a"}, {"a/../b", "b"}, {"a\\b\\..\\..", PS}, {"c:\\a\\.", "c:" PS "a"}, {"\\..", PS}, {".", PS},
+    {"a\\b\\..\\..", PS},
+    {"\\..", PS},
+    {"a/..", PS},
 };
 #endif
 
@@ -111,7 +126,7 @@ constexpr CanonicalizeCase kPosixCanonicalizeCases[] = {
 // expectation means nothing matches.
 constexpr const char* kFindFiles[] = {
     "Zeta.proj00", "alpha.PROJ00", "_under.proj00",    "data.proj001",
-    "short.proj0", "readme.txt",   "Sub/inner.proj00",
+    "short.proj0", "readme.txt",   "Sub/inner.proj00", "noext",
 };
 
 struct FindCase
@@ -130,6 +145,12 @@ constexpr FindCase kFindCases[] = {
     {"\\Sub\\*.proj00", "inner.proj00"},
     {"/Sub/inner.*", "inner.proj00"},
     {"\\data.proj00", nullptr},
+    {"\\*.proj0?", "alpha.PROJ00"},
+    {"/*.txt.", "readme.txt"}, // dots and spaces that end a pattern go
+    {"\\readme.TXT. .", "readme.txt"},
+    {"\\noext.", "noext"},
+    {"\\NoExt.*", "noext"}, // ".*" also matches no extension
+    {"\\readme.?", nullptr},
     {"\\*.none", nullptr},
     {"\\NoSuchFolder\\*.proj00", nullptr},
 };

@@ -1,51 +1,11 @@
 // Buffered file, bit file and the plain-or-compressed file.
-#include "itripwiremgr.h"
+#include "file_test_support.h"
 #include "zqabitfile.h"
 #include "zqafile.h"
-#include "zqafilebuffer.h"
 #include "zqstrutils.h"
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <string>
-#include <vector>
 
 namespace
 {
-namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
-
-class CTempDir
-{
-public:
-    CTempDir()
-    {
-        const ::testing::TestInfo* pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_Path = fs::temp_directory_path() /
-                 (std::string("files_") + pInfo->name() + "_" + std::to_string(std::random_device()()));
-        fs::create_directories(m_Path);
-    }
-    ~CTempDir() { fs::remove_all(m_Path); }
-    std::string File(const char* pszName) const { return (m_Path / pszName).string(); }
-
-private:
-    fs::path m_Path;
-};
-
-void WriteFile(const std::string& sPath, const Bytes& data)
-{
-    std::ofstream(sPath, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
-}
-
-Bytes ReadFile(const std::string& sPath)
-{
-    std::ifstream in(sPath, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 Bytes Counting(size_t n)
 {
     Bytes data(n);
@@ -57,33 +17,12 @@ Bytes Counting(size_t n)
 Bytes ReadAll(CZQAFile& file)
 {
     Bytes out;
-    uint8_t n;
-    while (file.ReadByte(n))
+    for (uint8_t n; file.ReadByte(n);)
         out.push_back(n);
     return out;
 }
 
-// Records every report and answers "go on".
-class CRecordingManager : public ITripwireMgr
-{
-public:
-    int GetVersion() override { return 1; }
-    void SetDefaultAnswer(int) override {}
-    int GetDefaultAnswer() override { return 0; }
-    void SetQuiet(bool) override {}
-    bool IsQuiet() override { return true; }
-    unsigned GetReportCount() override { return unsigned(m_Reports.size()); }
-    void ResetReportCount() override { m_Reports.clear(); }
-    int HandleAssert(const char* pszExpression, const char* pszFile, int, const char* pszFunction,
-                     const char*, va_list*) override
-    {
-        m_Reports.push_back(std::string(pszExpression) + "|" + pszFile + "|" + pszFunction);
-        return 0;
-    }
-    std::vector<std::string> m_Reports;
-};
-
-// Sees the cache positions that the byte file keeps to itself.
+// Sees the cache counters that the byte file keeps to itself.
 class CProbeBuffer : public CZQAFileBuffer
 {
 public:
@@ -96,6 +35,9 @@ class CProbeFile : public CZQAFile
 public:
     std::string TempName() const { return m_szTempFileName; }
 };
+
+const CZQAFileBuffer::OpenMode READ = CZQAFileBuffer::OPEN_READ;
+const CZQAFileBuffer::OpenMode WRITE = CZQAFileBuffer::OPEN_WRITE;
 } // namespace
 
 TEST(ZQAFileBuffer, ReadsThroughCacheFills)
@@ -104,22 +46,21 @@ TEST(ZQAFileBuffer, ReadsThroughCacheFills)
     const Bytes data = Counting(2500);
     WriteFile(dir.File("a.bin"), data);
     CProbeBuffer file;
-    ASSERT_TRUE(file.Open(dir.File("a.bin").c_str(), CZQAFileBuffer::OPEN_READ, 1024, false));
+    ASSERT_TRUE(file.Open(dir.File("a.bin").c_str(), READ, 1024, false));
     Bytes out;
     std::vector<uint32_t> fills;
-    uint8_t n;
-    for (uint32_t nLastFill = 0; file.ReadByte(n); out.push_back(n))
-        if (file.Pending() == 1)
-            fills.push_back(nLastFill = file.Fill());
+    for (uint8_t n; file.ReadByte(n); out.push_back(n))
+        if (file.Pending() == 1) // the first byte of a fresh fill
+            fills.push_back(file.Fill());
     EXPECT_EQ(out, data);
     EXPECT_EQ(fills, std::vector<uint32_t>({1024, 1024, 452}));
-    EXPECT_FALSE(file.ReadByte(n));
     EXPECT_TRUE(file.Close());
 
     WriteFile(dir.File("empty.bin"), {});
-    ASSERT_TRUE(file.Open(dir.File("empty.bin").c_str(), CZQAFileBuffer::OPEN_READ, 1024, false));
-    EXPECT_FALSE(file.ReadByte(n));
+    ASSERT_TRUE(file.Open(dir.File("empty.bin").c_str(), READ, 1024, false));
+    uint8_t n;
     uint32_t nAvailable = 7;
+    EXPECT_FALSE(file.ReadByte(n));
     EXPECT_EQ(file.PeekBuffered(nAvailable), nullptr);
     EXPECT_EQ(nAvailable, 0u);
 }
@@ -128,9 +69,9 @@ TEST(ZQAFileBuffer, WritesFlushWhenTheCacheIsFullAndAppendKeepsContents)
 {
     CTempDir dir;
     const std::string sPath = dir.File("w.bin");
-    const Bytes data = Counting(1025);
+    Bytes data = Counting(1025);
     CProbeBuffer file;
-    ASSERT_TRUE(file.Open(sPath.c_str(), CZQAFileBuffer::OPEN_WRITE, 1024, false));
+    ASSERT_TRUE(file.Open(sPath.c_str(), WRITE, 1024, false));
     for (size_t i = 0; i < 1024; ++i)
         ASSERT_TRUE(file.WriteByte(data[i]));
     EXPECT_EQ(file.Pending(), 1024u);
@@ -139,12 +80,11 @@ TEST(ZQAFileBuffer, WritesFlushWhenTheCacheIsFullAndAppendKeepsContents)
     EXPECT_TRUE(file.Close());
     EXPECT_EQ(ReadFile(sPath), data);
 
-    ASSERT_TRUE(file.Open(sPath.c_str(), CZQAFileBuffer::OPEN_WRITE, 1024, true));
+    ASSERT_TRUE(file.Open(sPath.c_str(), WRITE, 1024, true));
     EXPECT_TRUE(file.WriteByte(0xEE));
     EXPECT_TRUE(file.Close());
-    Bytes expected = data;
-    expected.push_back(0xEE);
-    EXPECT_EQ(ReadFile(sPath), expected);
+    data.push_back(0xEE);
+    EXPECT_EQ(ReadFile(sPath), data);
 }
 
 TEST(ZQAFileBuffer, WrongModesReport)
@@ -152,19 +92,17 @@ TEST(ZQAFileBuffer, WrongModesReport)
     CTempDir dir;
     CRecordingManager manager;
     ZQSetAssertManagerForTesting(&manager);
-    const std::string sPath = dir.File("x.bin");
-    WriteFile(sPath, {1, 2});
+    WriteFile(dir.File("x.bin"), {1, 2});
     CZQAFileBuffer file;
-    EXPECT_FALSE(file.Open(sPath.c_str(), CZQAFileBuffer::OPEN_NONE, 1024, false));
-    EXPECT_FALSE(file.Open(sPath.c_str(), CZQAFileBuffer::OPEN_READ, 1024, true));
-    EXPECT_EQ(manager.m_Reports, std::vector<std::string>(2, "false|Engine/libs/zqamgr/zqafilebuffer|"
-                                                             "CZQAFileBuffer::Open"));
-    manager.m_Reports.clear();
-    EXPECT_FALSE(file.Open(dir.File("missing.bin").c_str(), CZQAFileBuffer::OPEN_READ, 1024, false));
-    EXPECT_TRUE(manager.m_Reports.empty());
+    EXPECT_FALSE(file.Open(dir.File("x.bin").c_str(), CZQAFileBuffer::OPEN_NONE, 1024, false));
+    EXPECT_FALSE(file.Open(dir.File("x.bin").c_str(), READ, 1024, true));
+    EXPECT_FALSE(file.Open(dir.File("missing.bin").c_str(), READ, 1024, false)); // no report
+    EXPECT_EQ(manager.m_Reports,
+              std::vector<std::string>(2, "false|Engine/libs/zqamgr/zqafilebuffer|CZQAFileBuffer::Open"));
     EXPECT_FALSE(file.IsOpen());
 
-    ASSERT_TRUE(file.Open(dir.File("y.bin").c_str(), CZQAFileBuffer::OPEN_WRITE, 1024, false));
+    manager.m_Reports.clear();
+    ASSERT_TRUE(file.Open(dir.File("y.bin").c_str(), WRITE, 1024, false));
     uint8_t n;
     EXPECT_FALSE(file.ReadByte(n));
     ASSERT_FALSE(manager.m_Reports.empty());
@@ -179,7 +117,7 @@ TEST(ZQABitFile, BitsFillBytesFromTheLowestBitAndPartialBytesAreDropped)
     const std::string sPath = dir.File("bits.bin");
     const bool aBits[] = {true, false, false, false, false, false, false, true};
     CZQABitFile file;
-    ASSERT_TRUE(file.Open(sPath.c_str(), CZQAFileBuffer::OPEN_WRITE, 1024, false));
+    ASSERT_TRUE(file.Open(sPath.c_str(), WRITE, 1024, false));
     for (bool b : aBits)
         EXPECT_TRUE(file.SetBit(b));
     for (int i = 0; i < 5; ++i)
@@ -187,24 +125,19 @@ TEST(ZQABitFile, BitsFillBytesFromTheLowestBitAndPartialBytesAreDropped)
     EXPECT_TRUE(file.Close());
     EXPECT_EQ(ReadFile(sPath), Bytes{0x81});
 
-    ASSERT_TRUE(file.Open(sPath.c_str(), CZQAFileBuffer::OPEN_READ, 1024, false));
+    ASSERT_TRUE(file.Open(sPath.c_str(), READ, 1024, false));
     bool bBit = true;
     for (bool b : aBits)
-    {
-        EXPECT_TRUE(file.GetBit(bBit));
-        EXPECT_EQ(bBit, b);
-    }
+        EXPECT_TRUE(file.GetBit(bBit) && bBit == b);
     EXPECT_FALSE(file.GetBit(bBit));
     EXPECT_TRUE(bBit); // left as it was
 
-    // Bulk writes: three bits, a literal a, a copy (18, 17), three bits.
-    ASSERT_TRUE(file.Open(sPath.c_str(), CZQAFileBuffer::OPEN_WRITE, 1024, false));
-    EXPECT_TRUE(file.SetBits(0x5, 3));
-    EXPECT_TRUE(file.SetBits(0x161, 9));
-    EXPECT_TRUE(file.SetBits(0x0012F, 17));
-    EXPECT_TRUE(file.SetBits(0x7, 3));
+    // Bulk writes: three bits, a literal a, a copy (18, 17), three bits; each field most
+    // significant bit first, each byte filled from its lowest bit.
+    ASSERT_TRUE(file.Open(sPath.c_str(), WRITE, 1024, false));
+    EXPECT_TRUE(file.SetBits(0x5, 3) && file.SetBits(0x161, 9) && file.SetBits(0x12F, 17) &&
+                file.SetBits(0x7, 3));
     EXPECT_TRUE(file.Close());
-    // Bits: 101 101100001 00000000100101111 111, each byte filled from its lowest bit.
     EXPECT_EQ(ReadFile(sPath), (Bytes{0x6D, 0x08, 0x90, 0xFE}));
 }
 
@@ -217,9 +150,9 @@ TEST(ZQAFile, PlainAndCompressedReading)
     ASSERT_TRUE(file.IsOpen());
     EXPECT_EQ(ReadAll(file), text);
     EXPECT_TRUE(file.Close());
-    EXPECT_FALSE(file.Open(dir.File("t.zqa").c_str(), true, true, false));
+    EXPECT_FALSE(file.Open(dir.File("t.zqa").c_str(), true, true, false)); // no zero header
     EXPECT_FALSE(file.IsOpen());
-    EXPECT_FALSE(file.Open(dir.File("t.zqa").c_str(), true, false, true));
+    EXPECT_FALSE(file.Open(dir.File("t.zqa").c_str(), true, false, true)); // reading cannot append
 
     WriteFile(dir.File("t.zqc"), {0, 0, 0, 0, 0x0D, 0x1B, 0x35, 0x06, 0x00});
     ASSERT_TRUE(file.Open(dir.File("t.zqc").c_str(), true, true, false));
@@ -233,12 +166,11 @@ TEST(ZQAFile, PeekedSpansAreTheBytesReadByteGives)
     for (bool bCompressed : {false, true})
     {
         const std::string sPath = dir.File(bCompressed ? "p.zqc" : "p.zqa");
-        {
-            CZQAFile out(sPath.c_str(), false, bCompressed, false);
-            for (uint8_t n : data)
-                ASSERT_TRUE(out.WriteByte(n));
-            ASSERT_TRUE(out.Close());
-        }
+        CZQAFile out(sPath.c_str(), false, bCompressed, false);
+        for (uint8_t n : data)
+            ASSERT_TRUE(out.WriteByte(n));
+        ASSERT_TRUE(out.Close());
+
         CZQAFile file(sPath.c_str(), true, bCompressed, false);
         Bytes got;
         uint32_t nAvailable = 0;
@@ -246,7 +178,7 @@ TEST(ZQAFile, PeekedSpansAreTheBytesReadByteGives)
         {
             if (const uint8_t* pSpan = file.PeekBuffered(nAvailable))
             {
-                const uint32_t nTake = nAvailable > 100 ? nAvailable - 100 : nAvailable;
+                const uint32_t nTake = nAvailable > 100 ? nAvailable - 100 : nAvailable; // leave some
                 got.insert(got.end(), pSpan, pSpan + nTake);
                 file.SkipBuffered(nTake);
             }
@@ -267,12 +199,12 @@ TEST(ZQAFile, AppendingToCompressedFiles)
     CProbeFile file;
     ASSERT_TRUE(file.Open(sPath.c_str(), false, true, true));
     const std::string sTemp = file.TempName();
-    EXPECT_TRUE(fs::exists(sTemp));
-    for (uint8_t n : {'d', 'e'})
-        EXPECT_TRUE(file.WriteByte(n));
+    EXPECT_TRUE(std::filesystem::exists(sTemp));
+    EXPECT_TRUE(file.WriteByte('d') && file.WriteByte('e'));
     EXPECT_TRUE(file.Close());
-    EXPECT_FALSE(fs::exists(sTemp));
-    EXPECT_FALSE(file.Close()); // names are gone: nothing is touched
+    EXPECT_FALSE(std::filesystem::exists(sTemp));
+    EXPECT_FALSE(file.Close()); // the names are gone: nothing is touched
+    // abcde: five literals and the first 16 bits of the end token.
     EXPECT_EQ(ReadFile(sPath), (Bytes{0, 0, 0, 0, 0x0D, 0x1B, 0x35, 0x6E, 0xD2, 0x14, 0x00}));
 
     const std::string sNew = dir.File("new.zqc");
@@ -285,14 +217,13 @@ TEST(ZQAFile, AppendingToCompressedFiles)
 
 TEST(ZQAFile, WriteErrorsShowAtClose)
 {
-    if (!fs::exists("/dev/full"))
+    if (!std::filesystem::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
-    const Bytes data = Counting(100000);
     for (bool bCompressed : {false, true})
     {
         CZQAFile file("/dev/full", false, bCompressed, false);
         ASSERT_TRUE(file.IsOpen());
-        for (uint8_t n : data)
+        for (uint8_t n : Counting(100000))
             file.WriteByte(n);
         EXPECT_FALSE(file.Close()) << bCompressed;
         ASSERT_TRUE(file.Open("/dev/full", false, bCompressed, false));

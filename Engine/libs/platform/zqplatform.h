@@ -44,12 +44,14 @@ uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, co
                                   char* pszOut, uint32_t nSize, const char* pszFile);
 
 // PathCanonicalizeA: removes "." and ".." segments; ".." never climbs above the root ("\\", "/" or a
-// drive "c:\\"). The result uses PLATFORM_PATH_SEP. pszOut holds PLATFORM_MAX_PATH bytes. False
-// when the path does not fit in PLATFORM_MAX_PATH bytes.
+// drive "c:\\"). A relative path keeps a leading ".." and a final "."; a ".." that backs up to its
+// start makes the rest rooted ("a\\..\\b" gives "\\b"). The result uses PLATFORM_PATH_SEP. pszOut
+// holds PLATFORM_MAX_PATH bytes. False when the path does not fit in PLATFORM_MAX_PATH bytes.
 bool PlatformPathCanonicalize(char* pszOut, const char* pszPath);
 
 // _findfirst/_findclose: the name (without directory) of the first directory entry matching
-// pszPattern, a directory followed by a file pattern with '*' and '?' matched ignoring case.
+// pszPattern, a directory followed by a file pattern with '*' and '?' matched ignoring case. Dots
+// and spaces that end the pattern are dropped, and a final ".*" also matches a name without a dot.
 // False when nothing matches. Of several matches, the first in the order of an NTFS listing
 // (names compared after folding to upper case) is the answer on every platform.
 bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSize);

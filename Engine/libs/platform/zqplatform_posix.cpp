@@ -23,11 +23,6 @@
 
 namespace
 {
-bool IsSeparator(char c)
-{
-    return c == '/' || c == '\\';
-}
-
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -208,6 +203,26 @@ bool FindProfileValue(const std::string& sText, const std::string& sSection, con
 }
 
 //----------------------------------------------------------------------------------------------------------
+// Canonicalization
+
+// PathIsUNCServerShareA: "\\\\server\\share" with nothing after the share.
+bool IsUncServerShare(const char* pszPath)
+{
+    if (pszPath[0] != '\\' || pszPath[1] != '\\')
+        return false;
+    bool bSeenSeparator = false;
+    for (const char* p = pszPath + 2; *p; ++p)
+    {
+        if (*p != '\\')
+            continue;
+        if (bSeenSeparator)
+            return false;
+        bSeenSeparator = true;
+    }
+    return bSeenSeparator;
+}
+
+//----------------------------------------------------------------------------------------------------------
 // Pattern search
 
 bool MatchesPattern(const char* pszPattern, const char* pszName)
@@ -238,6 +253,26 @@ bool MatchesPattern(const char* pszPattern, const char* pszName)
     while (*pszPattern == '*')
         ++pszPattern;
     return *pszPattern == '\0';
+}
+
+// Windows drops the dots and spaces that end the last component of a path, the pattern's too
+// ("*.txt." is "*.txt"); a pattern of dots alone stays.
+std::string WindowsFilePattern(std::string sPattern)
+{
+    const size_t nLast = sPattern.find_last_not_of(". ");
+    if (nLast != std::string::npos && sPattern.find_first_not_of('.') != std::string::npos)
+        sPattern.erase(nLast + 1);
+    return sPattern;
+}
+
+// A pattern ending in ".*" also matches a name without an extension ("readme.*" finds "readme").
+bool MatchesFilePattern(const std::string& sPattern, const char* pszName)
+{
+    if (MatchesPattern(sPattern.c_str(), pszName))
+        return true;
+    const size_t nSize = sPattern.size();
+    return nSize >= 2 && sPattern.compare(nSize - 2, 2, ".*") == 0 && std::strchr(pszName, '.') == nullptr &&
+           MatchesPattern(sPattern.substr(0, nSize - 2).c_str(), pszName);
 }
 
 // The order of an NTFS directory listing: names compared after folding to upper case.
@@ -328,9 +363,17 @@ uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, co
     if (pszSection && pszKey && pszFile && ReadWholeFile(ToPosixPath(pszFile), sText) &&
         FindProfileValue(sText, Trim(std::string(pszSection)), Trim(std::string(pszKey)), sValue))
     {
-        // One pair of matching quotes goes; what they enclose stays as written.
+        // One pair of matching quotes goes; what they enclose stays as written. As on Windows, the
+        // value after the opening quote is cut to the buffer first, and the last character copied
+        // is dropped only when the buffer holds at least as many characters as that value.
         if (sValue.size() >= 2 && (sValue[0] == '"' || sValue[0] == '\'') && sValue.back() == sValue[0])
-            sValue = sValue.substr(1, sValue.size() - 2);
+        {
+            const std::string sRest = sValue.substr(1);
+            std::string sCopy = sRest.substr(0, nSize - 1);
+            if (nSize >= sRest.size() && !sCopy.empty())
+                sCopy.pop_back();
+            return CopyCut(pszOut, nSize, sCopy);
+        }
         return CopyCut(pszOut, nSize, sValue);
     }
     // Trailing blanks of the default are dropped.
@@ -348,74 +391,89 @@ bool PlatformPathCanonicalize(char* pszOut, const char* pszPath)
     if (!pszPath || std::strlen(pszPath) >= PLATFORM_MAX_PATH)
         return false;
 
-    // The root stays; ".." never climbs above it.
-    std::string sRoot;
-    const char* p = pszPath;
-    if (((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':')
+    // Windows works character by character on backslashes: so does this.
+    char szPath[PLATFORM_MAX_PATH];
+    std::strcpy(szPath, pszPath);
+    std::replace(szPath, szPath + std::strlen(szPath), '/', '\\');
+    // The result is never longer than the path, apart from the root added to "" or "c:".
+    char szOut[PLATFORM_MAX_PATH + 4];
+    const char* pSrc = szPath;
+    char* pDst = szOut;
+
+    if (*pSrc == '\0')
+        *pDst++ = '\\';
+    // The root: one backslash, or a drive with its backslash.
+    if (*pSrc == '\\')
     {
-        sRoot.assign(p, 2);
-        p += 2;
-        if (IsSeparator(*p))
-        {
-            sRoot += PLATFORM_PATH_SEP;
-            ++p;
-        }
+        *pDst++ = *pSrc++;
     }
-    else if (IsSeparator(p[0]) && IsSeparator(p[1]))
+    else if (*pSrc && pSrc[1] == ':')
     {
-        // A network name: the server stays as part of the root.
-        sRoot.assign(2, PLATFORM_PATH_SEP);
-        p += 2;
-        while (*p && !IsSeparator(*p))
-            sRoot += *p++;
-        if (*p)
-        {
-            sRoot += PLATFORM_PATH_SEP;
-            ++p;
-        }
-    }
-    else if (IsSeparator(p[0]))
-    {
-        sRoot = PLATFORM_PATH_SEP;
-        ++p;
+        *pDst++ = *pSrc++;
+        *pDst++ = *pSrc++;
+        if (*pSrc == '\\')
+            *pDst++ = *pSrc++;
     }
 
-    std::vector<std::string> segments;
-    bool bTrailingSeparator = false;
-    while (*p)
+    while (*pSrc)
     {
-        const char* pEnd = p;
-        while (*pEnd && !IsSeparator(*pEnd))
-            ++pEnd;
-        const std::string sSegment(p, pEnd);
-        bTrailingSeparator = *pEnd != '\0';
-        p = *pEnd ? pEnd + 1 : pEnd;
-        if (sSegment == ".")
-            continue;
-        if (sSegment == "..")
+        if (*pSrc != '.')
         {
-            if (!segments.empty())
-                segments.pop_back();
-            continue;
+            *pDst++ = *pSrc++;
         }
-        segments.push_back(sSegment);
+        else if (pSrc[1] == '\\' && (pSrc == szPath || pSrc[-1] == '\\' || pSrc[-1] == ':'))
+        {
+            pSrc += 2; // ".\" goes
+        }
+        else if (pSrc[1] == '.' && pDst != szOut && pDst[-1] == '\\')
+        {
+            // ".." after a separator backs up one folder. It climbs over a drive's root only when
+            // a ':' lies deeper in the path, and never removes the server of a network path.
+            *pDst = '\0';
+            if (pDst > szOut + 1 && (pDst[-2] != '\\' || pDst > szOut + 2))
+            {
+                if (pDst[-2] == ':' && (pDst > szOut + 3 || (pDst > szOut + 2 && pDst[-3] == ':')))
+                {
+                    pDst -= 2;
+                    while (pDst > szOut && *pDst != '\\')
+                        --pDst;
+                    if (*pDst == '\\')
+                        ++pDst;
+                    else
+                        pDst = szOut;
+                }
+                else if (pDst[-2] != ':' && !IsUncServerShare(szOut))
+                {
+                    pDst -= 2;
+                }
+            }
+            while (pDst > szOut && *pDst != '\\')
+                --pDst;
+            if (pDst == szOut)
+            {
+                // Backed up to the start: the path goes on from a new root, and the character after
+                // ".." goes with it (Windows reads past the end there; this stops at the end).
+                *pDst++ = '\\';
+                if (pSrc[2] != '\0')
+                    ++pSrc;
+            }
+            pSrc += 2;
+        }
+        else
+        {
+            *pDst++ = *pSrc++;
+        }
     }
+    // A bare drive names its root.
+    if (pDst - szOut == 2 && pDst[-1] == ':')
+        *pDst++ = '\\';
+    *pDst = '\0';
 
-    std::string sResult = sRoot;
-    for (size_t i = 0; i < segments.size(); ++i)
-    {
-        if (i > 0)
-            sResult += PLATFORM_PATH_SEP;
-        sResult += segments[i];
-    }
-    if (bTrailingSeparator && !segments.empty())
-        sResult += PLATFORM_PATH_SEP;
-    // Nothing left, or a bare drive, names a root.
-    if (sResult.empty() || (sResult.size() == 2 && sResult[1] == ':'))
-        sResult += PLATFORM_PATH_SEP;
-    if (sResult.size() >= PLATFORM_MAX_PATH)
+    const size_t nLength = static_cast<size_t>(pDst - szOut);
+    if (nLength >= PLATFORM_MAX_PATH)
         return false;
-    std::memcpy(pszOut, sResult.c_str(), sResult.size() + 1);
+    for (size_t i = 0; i <= nLength; ++i)
+        pszOut[i] = szOut[i] == '\\' ? PLATFORM_PATH_SEP : szOut[i];
     return true;
 }
 
@@ -432,7 +490,8 @@ bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSi
     std::string sFolder = ".";
     if (nSlash != std::string::npos)
         sFolder = nSlash == 0 ? "/" : sPattern.substr(0, nSlash);
-    const std::string sFilePattern = nSlash == std::string::npos ? sPattern : sPattern.substr(nSlash + 1);
+    const std::string sFilePattern =
+        WindowsFilePattern(nSlash == std::string::npos ? sPattern : sPattern.substr(nSlash + 1));
 
     DIR* pDir = opendir(sFolder.c_str());
     if (!pDir)
@@ -441,7 +500,7 @@ bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSi
     bool bFound = false;
     while (const dirent* pEntry = readdir(pDir))
     {
-        if (MatchesPattern(sFilePattern.c_str(), pEntry->d_name) &&
+        if (MatchesFilePattern(sFilePattern, pEntry->d_name) &&
             (!bFound || ListsBefore(pEntry->d_name, sBest)))
         {
             sBest = pEntry->d_name;

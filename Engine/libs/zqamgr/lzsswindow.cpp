@@ -14,8 +14,6 @@
 
 namespace
 {
-// Eight bytes as a big-endian number: comparing two of these as unsigned integers orders them as
-// comparing the bytes one by one from the first.
 inline uint64_t Load64(const uint8_t* p)
 {
     uint64_t nValue;
@@ -23,6 +21,8 @@ inline uint64_t Load64(const uint8_t* p)
     return nValue;
 }
 
+// Eight bytes as a big-endian number: comparing two of these as unsigned integers orders them as
+// comparing the bytes one by one from the first.
 inline uint64_t LoadBigEndian64(const uint8_t* p)
 {
     uint64_t nValue;
@@ -301,8 +301,8 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
     if (nNewNode == UNUSED)
         return;
 
-    if (!ZQ_CHECK(m_Tree[TREE_ROOT].m_nLarger != 0, "CLZSSWindow::AddNode",
-                  "Error: The search tree is empty"))
+    const uint32_t nCurrNode = m_Tree[TREE_ROOT].m_nLarger;
+    if (!ZQ_CHECK(nCurrNode != 0, "CLZSSWindow::AddNode", "Error: The search tree is empty"))
     {
         m_Tree[TREE_ROOT].m_nLarger = nNewNode;
         m_Tree[nNewNode].m_nParent = TREE_ROOT;
@@ -312,10 +312,11 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
     }
 
     // The walk done ahead for this position, if its end is still there.
-    if (bAheadValid &&
-        (m_Ahead.nEqual != UNUSED ? m_Tree[m_Ahead.nEqual].m_nParent != UNUSED
-                                  : (m_Ahead.bLarger ? m_Tree[m_Ahead.nParent].m_nLarger
-                                                     : m_Tree[m_Ahead.nParent].m_nSmaller) == UNUSED))
+    const uint32_t nAheadEnd = m_Ahead.nEqual != UNUSED ? m_Ahead.nEqual : m_Ahead.nParent;
+    const TreeNode& rAheadEnd = m_Tree[nAheadEnd];
+    if (bAheadValid && rAheadEnd.m_nParent != UNUSED &&
+        (m_Ahead.nEqual != UNUSED ||
+         (m_Ahead.bLarger ? rAheadEnd.m_nLarger : rAheadEnd.m_nSmaller) == UNUSED))
     {
         FinishAdd(nNewNode, m_Ahead, nMatchPos, nMatchLen);
         return;
@@ -348,7 +349,7 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
     // The next position's walk alongside, on the tree as it is now. Of the changes before it is
     // used, this insertion is accounted for below, and the coming deletion (of the position 17
     // ahead) invalidates it if the walk met that node.
-    Search& ahead = m_Ahead;
+    Search ahead;
     StartSearch(ahead, m_aWindow + nNewNode + 1, m_nNextByte);
     const uint32_t nWatched = (nNewNode + LOOK_AHEAD_SIZE) & kPosMask;
     bool bThis = true;
@@ -378,6 +379,7 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
         ahead.nCurr = nNewNode;
         SearchStep(ahead, nWatched);
     }
+    m_Ahead = ahead;
     m_nAheadPos = nNext;
     m_bAheadValid = true;
 }
