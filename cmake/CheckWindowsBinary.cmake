@@ -1,4 +1,4 @@
-# cmake -DOBJDUMP=... -DFILE=... [-DCHECK_EXPORTS=ON -DEXPORTS="name;name"] -P CheckWindowsBinary.cmake
+# cmake -DOBJDUMP=... -DFILE=... [-DCHECK_EXPORTS=ON -DEXPORTS=name,name] -P CheckWindowsBinary.cmake
 # Reads the tables of a built Windows program or DLL with objdump and fails unless
 # - it imports from Windows' own DLLs only (no MinGW runtime DLL to ship beside it), and
 # - with CHECK_EXPORTS, its export table names exactly EXPORTS (any order), every name as written:
@@ -54,7 +54,7 @@ if(CHECK_EXPORTS)
     endif()
   endforeach()
   list(SORT names)
-  set(expected ${EXPORTS})
+  string(REPLACE "," ";" expected "${EXPORTS}")
   list(SORT expected)
   if(NOT names STREQUAL expected)
     message(FATAL_ERROR "${name} exports [${names}], expected exactly [${expected}]")

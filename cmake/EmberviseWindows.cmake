@@ -126,7 +126,8 @@ function(embervise_check_windows_binary target)
   endif()
   set(exports)
   if(ARG_EXPORTS)
-    set(exports -DCHECK_EXPORTS=ON "-DEXPORTS=${ARG_EXPORTS}")
+    string(REPLACE ";" "," export_list "${ARG_EXPORTS}")
+    set(exports -DCHECK_EXPORTS=ON -DEXPORTS=${export_list})
   endif()
   add_test(NAME WindowsBinary.${target}
            COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DFILE=$<TARGET_FILE:${target}> ${exports}

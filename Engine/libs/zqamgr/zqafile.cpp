@@ -82,9 +82,11 @@ bool CZQAFile::DecompressToTemp(const char* pszPath)
         return false;
     // A target that cannot be read (one that does not exist yet) counts as empty.
     pSource->Open(m_szTargetFileName, true, true, false);
-    pDest->Open(m_szTempFileName, false, false, false);
+    const bool bDestOpen = pDest->Open(m_szTempFileName, false, false, false);
+    if (!bDestOpen)
+        bResult = false;
     uint8_t nByte;
-    while (pSource->IsOpen() && pSource->ReadByte(nByte))
+    while (bDestOpen && pSource->IsOpen() && pSource->ReadByte(nByte))
     {
         if (!pDest->WriteByte(nByte))
             bResult = false;
