@@ -152,7 +152,7 @@ void BM_PackLargeFile(benchmark::State& state)
     WriteFile(source, sText);
     CQuietSink sink;
     for (auto _ : state)
-        if (!GetEffectPacker()->PackFile(source.string().c_str(), 0, &sink))
+        if (!GetEffectPacker().PackFile(source.string().c_str(), 0, &sink))
             state.SkipWithError("packing failed");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * sText.size()));
     state.counters["packed_bytes"] = static_cast<double>(fs::file_size(dir / "large.Fx00p"));

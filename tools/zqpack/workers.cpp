@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -27,8 +28,9 @@ std::string ReadWholeFile(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-// Packs claimed files in worker processes, one process per file and at most nJobs at once. The
-// plug-ins keep module-wide state, so a process never packs two files at the same time.
+// Packs claimed files in worker processes, at most nJobs at once. A worker packs a batch of files
+// one after another: the plug-ins keep module-wide state, so a process never packs two files at the
+// same time, and starting one process per file would cost more than packing a small file.
 class CWorkerPool
 {
 public:
@@ -80,17 +82,13 @@ public:
 
     size_t Running() const { return m_processes.size(); }
 
-    bool Start(size_t nItem, const std::string& sFile)
+    bool Start(const std::vector<size_t>& items, const std::vector<WorkItem>& work)
     {
         Job job;
-        job.nItem = nItem;
-        const std::string sBase = "file" + std::to_string(nItem);
-        job.result = m_folder / (sBase + ".json");
-        job.out = m_folder / (sBase + ".out");
-        job.err = m_folder / (sBase + ".err");
+        job.items = items;
+        job.prefix = (m_folder / ("batch" + std::to_string(m_nBatches++))).string();
 
-        const std::string sResult = job.result.string();
-        std::vector<const char*> args = {"--worker", sResult.c_str()};
+        std::vector<const char*> args = {"--worker", job.prefix.c_str()};
         for (const Plugin& plugin : m_plugins.Plugins())
         {
             args.push_back("--plugin");
@@ -99,10 +97,11 @@ public:
         if (m_options.bNoOverwriteReadOnly)
             args.push_back("--no-overwrite-readonly");
         args.push_back("--");
-        args.push_back(sFile.c_str());
+        for (size_t nItem : items)
+            args.push_back(work[nItem].sPath.c_str());
 
-        const std::string sOut = job.out.string();
-        const std::string sErr = job.err.string();
+        const std::string sOut = job.prefix + ".out";
+        const std::string sErr = job.prefix + ".err";
         PlatformProcess hProcess = PlatformStartProcess(m_sProgramPath.c_str(), args.data(), args.size(),
                                                         sOut.c_str(), sErr.c_str());
         if (!hProcess)
@@ -112,29 +111,40 @@ public:
         return true;
     }
 
-    // Waits for any worker and answers its item and outcome; false when no wait is possible.
-    bool WaitAny(const std::vector<WorkItem>& work, size_t* pnItem, FileOutcome* pOutcome)
+    // Waits for any worker. Answers the outcomes it left, in batch order; when it ended early, the
+    // file it was packing fails and the files after it come back in pUnfinished. False when no wait
+    // is possible.
+    bool WaitAny(const std::vector<WorkItem>& work, std::vector<std::pair<size_t, FileOutcome>>* pDone,
+                 std::vector<size_t>* pUnfinished)
     {
         int nExit = 0;
         const int nIndex = PlatformWaitAnyProcess(m_processes.data(), m_processes.size(), &nExit);
         if (nIndex < 0)
             return false;
         const Job& job = m_jobs[static_cast<size_t>(nIndex)];
-        const std::string& sFile = work[job.nItem].sPath;
-
-        const std::string sResult = ReadWholeFile(job.result);
-        const std::string sFirstLine = sResult.substr(0, sResult.find('\n'));
-        FileOutcome outcome;
-        if (!OutcomeFromJson(sFirstLine, &outcome) || outcome.sSource != sFile)
+        for (size_t k = 0; k < job.items.size(); ++k)
         {
-            outcome = HostFailure(sFile, Result::FAILED,
-                                  "the worker process ended without a result (exit status " +
-                                      std::to_string(nExit) + ")");
+            const size_t nItem = job.items[k];
+            const std::string& sFile = work[nItem].sPath;
+            const std::string sBase = job.prefix + "." + std::to_string(k);
+            const std::string sResult = ReadWholeFile(sBase + ".json");
+            FileOutcome outcome;
+            if (!OutcomeFromJson(sResult.substr(0, sResult.find('\n')), &outcome) || outcome.sSource != sFile)
+            {
+                // The worker died on this file: it fails, the rest of the batch goes to a new worker.
+                outcome = HostFailure(sFile, Result::FAILED,
+                                      "the worker process ended without a result (exit status " +
+                                          std::to_string(nExit) + ")");
+                outcome.sWorkerStdout = ReadWholeFile(sBase + ".out");
+                outcome.sWorkerStderr = ReadWholeFile(sBase + ".err") + ReadWholeFile(job.prefix + ".err");
+                pDone->emplace_back(nItem, std::move(outcome));
+                pUnfinished->assign(job.items.begin() + static_cast<std::ptrdiff_t>(k) + 1, job.items.end());
+                break;
+            }
+            outcome.sWorkerStdout = ReadWholeFile(sBase + ".out");
+            outcome.sWorkerStderr = ReadWholeFile(sBase + ".err");
+            pDone->emplace_back(nItem, std::move(outcome));
         }
-        outcome.sWorkerStdout = ReadWholeFile(job.out);
-        outcome.sWorkerStderr = ReadWholeFile(job.err);
-        *pnItem = job.nItem;
-        *pOutcome = std::move(outcome);
         Forget(static_cast<size_t>(nIndex));
         return true;
     }
@@ -142,19 +152,20 @@ public:
 private:
     struct Job
     {
-        size_t nItem = 0;
-        fs::path result;
-        fs::path out;
-        fs::path err;
+        std::vector<size_t> items;
+        std::string prefix; // PREFIX.K.json/.out/.err for the K-th file; PREFIX.out/.err for the rest
     };
 
     // Drops a finished worker (its process is already released) and its files.
     void Forget(size_t nIndex)
     {
+        const Job& job = m_jobs[nIndex];
         std::error_code ec;
-        fs::remove(m_jobs[nIndex].result, ec);
-        fs::remove(m_jobs[nIndex].out, ec);
-        fs::remove(m_jobs[nIndex].err, ec);
+        for (size_t k = 0; k < job.items.size(); ++k)
+            for (const char* pszExt : {".json", ".out", ".err"})
+                fs::remove(job.prefix + "." + std::to_string(k) + pszExt, ec);
+        fs::remove(job.prefix + ".out", ec);
+        fs::remove(job.prefix + ".err", ec);
         m_processes.erase(m_processes.begin() + static_cast<std::ptrdiff_t>(nIndex));
         m_jobs.erase(m_jobs.begin() + static_cast<std::ptrdiff_t>(nIndex));
     }
@@ -163,6 +174,7 @@ private:
     const CPluginSet& m_plugins;
     std::string m_sProgramPath;
     fs::path m_folder;
+    size_t m_nBatches = 0;
     std::vector<PlatformProcess> m_processes;
     std::vector<Job> m_jobs; // parallel to m_processes
 };
@@ -198,37 +210,65 @@ void RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
         return;
     }
 
+    // Batches small enough that every worker gets several (so none idles long at the end), large
+    // enough that process start-up is a small part of the time.
+    const size_t nBatch = std::clamp<size_t>(nToPack / (nJobs * 8), 1, 32);
+    std::deque<std::vector<size_t>> unfinished; // files of workers that ended early
+    size_t nNextStart = 0;
+    auto nextBatch = [&]()
+    {
+        std::vector<size_t> batch;
+        if (!unfinished.empty())
+        {
+            batch = std::move(unfinished.front());
+            unfinished.pop_front();
+            return batch;
+        }
+        for (; nNextStart < work.size() && batch.size() < nBatch; ++nNextStart)
+            if (work[nNextStart].bToPack)
+            {
+                reporter.Starting(work[nNextStart].sPath);
+                batch.push_back(nNextStart);
+            }
+        return batch;
+    };
+
     // Outcomes are emitted strictly in work order, whatever order the workers finish in.
     std::vector<bool> done(work.size());
     for (size_t i = 0; i < work.size(); ++i)
         done[i] = !work[i].bToPack;
-    size_t nNextStart = 0;
     size_t nNextEmit = 0;
     for (;;)
     {
-        while (pool.Running() < nJobs && nNextStart < work.size())
+        while (pool.Running() < nJobs)
         {
-            WorkItem& item = work[nNextStart++];
-            if (!item.bToPack)
-                continue;
-            reporter.Starting(item.sPath);
-            if (!pool.Start(nNextStart - 1, item.sPath))
-            {
-                item.outcome = HostFailure(item.sPath, Result::FAILED, "cannot start a worker process");
-                done[nNextStart - 1] = true;
-            }
+            const std::vector<size_t> batch = nextBatch();
+            if (batch.empty())
+                break;
+            if (!pool.Start(batch, work))
+                for (size_t nItem : batch)
+                {
+                    work[nItem].outcome =
+                        HostFailure(work[nItem].sPath, Result::FAILED, "cannot start a worker process");
+                    done[nItem] = true;
+                }
         }
         while (nNextEmit < work.size() && done[nNextEmit])
             reporter.Emit(work[nNextEmit++].outcome);
         if (pool.Running() == 0)
             break;
 
-        size_t nItem = 0;
-        FileOutcome outcome;
-        if (!pool.WaitAny(work, &nItem, &outcome))
+        std::vector<std::pair<size_t, FileOutcome>> finished;
+        std::vector<size_t> rest;
+        if (!pool.WaitAny(work, &finished, &rest))
             break;
-        work[nItem].outcome = std::move(outcome);
-        done[nItem] = true;
+        for (auto& entry : finished)
+        {
+            work[entry.first].outcome = std::move(entry.second);
+            done[entry.first] = true;
+        }
+        if (!rest.empty())
+            unfinished.push_back(std::move(rest));
     }
     // Only when waiting failed: whatever is left has no outcome.
     for (; nNextEmit < work.size(); ++nNextEmit)
@@ -245,22 +285,26 @@ int RunWorker(const Options& options)
     CPluginSet plugins;
     if (!plugins.LoadNamed(options.plugins))
         return 1;
-    std::FILE* pResult = std::fopen(options.sWorkerResult.c_str(), "wb");
-    if (!pResult)
+    // Each file gets its own result and output files, so that the parent can place what the
+    // plug-in printed beside that file's outcome, and a crash loses only the file being packed.
+    for (size_t k = 0; k < options.inputs.size(); ++k)
     {
-        PrintError(options.sWorkerResult + ": cannot write the result file");
-        return 1;
-    }
-    bool bWritten = true;
-    for (const InputArg& input : options.inputs)
-    {
-        const FileOutcome outcome = PackOne(plugins, input.sText, options.bNoOverwriteReadOnly);
+        const std::string sBase = options.sWorkerResult + "." + std::to_string(k);
+        if (!std::freopen((sBase + ".out").c_str(), "w", stdout) ||
+            !std::freopen((sBase + ".err").c_str(), "w", stderr))
+            return 1;
+        const FileOutcome outcome = PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly);
+        std::fflush(stdout);
+        std::fflush(stderr);
         const std::string sLine = OutcomeToJson(outcome, true) + "\n";
-        bWritten = std::fwrite(sLine.data(), 1, sLine.size(), pResult) == sLine.size() && bWritten;
-        std::fflush(pResult);
+        std::FILE* pResult = std::fopen((sBase + ".json").c_str(), "wb");
+        if (!pResult)
+            return 1;
+        const bool bWritten = std::fwrite(sLine.data(), 1, sLine.size(), pResult) == sLine.size();
+        if (std::fclose(pResult) != 0 || !bWritten)
+            return 1;
     }
-    bWritten = std::fclose(pResult) == 0 && bWritten;
-    return bWritten ? 0 : 1;
+    return 0;
 }
 
 int ListPackers(const Options& options, const CPluginSet& plugins)

@@ -41,7 +41,7 @@ struct Options
     bool bListPackers = false;
     bool bNoOverwriteReadOnly = false;
     unsigned nJobs = 1;        // 0: one per core
-    std::string sWorkerResult; // --worker: write one result line per file here
+    std::string sWorkerResult; // --worker PREFIX: PREFIX.K.json/.out/.err for the K-th file
 };
 
 // Prints "zqpack: MESSAGE" to stderr.
