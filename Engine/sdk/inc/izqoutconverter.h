@@ -24,10 +24,14 @@ public:
 };
 
 // A stream over a standard I/O file opened for binary writing; the file is closed on destruction.
+// Bytes wait in a window of the stream's own before they reach the file, so that seeking back into
+// them (the packed writer patches every property record right after writing it) moves a cursor
+// instead of flushing the file. Write errors show when the window is flushed: at a Write that
+// fills it, at a Seek outside it, at Flush.
 class CFileOutStream : public IZQOutStream
 {
 public:
-    explicit CFileOutStream(FILE* pFile) : m_pFile(pFile), m_bError(false) {}
+    explicit CFileOutStream(FILE* pFile);
     ~CFileOutStream() override;
 
     void Release() override;
@@ -43,8 +47,17 @@ private:
     CFileOutStream(const CFileOutStream&) = delete;
     CFileOutStream& operator=(const CFileOutStream&) = delete;
 
-    FILE* m_pFile; // owned
-    bool m_bError; // sticky: set by a failed Write or Flush
+    // Hands the window to the file and leaves the file at the cursor; false on a write error.
+    bool FlushWindow();
+
+    static constexpr uint32_t WINDOW_SIZE = 1u << 16;
+
+    FILE* m_pFile;                // owned
+    bool m_bError;                // sticky: set by a failed Write or Flush
+    uint8_t* m_pWindow = nullptr; // owned; WINDOW_SIZE bytes once the first byte is written
+    uint64_t m_nWindowStart = 0;  // file position of the window's first byte (the file's position)
+    uint32_t m_nWindowLen = 0;    // bytes waiting in the window
+    uint32_t m_nCursor = 0;       // where the next byte goes, within the window
 };
 
 // Opens pszPath for writing ("wb", truncating an existing file). Null when the file cannot be

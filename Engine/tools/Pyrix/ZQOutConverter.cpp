@@ -29,11 +29,34 @@ void WriteBytes(IZQOutStream* pStream, const T& value, bool bSwap)
 // ---------------------------------------------------------------------------------------------
 // CFileOutStream
 
+CFileOutStream::CFileOutStream(FILE* pFile) : m_pFile(pFile), m_bError(false)
+{
+    const long nPosition = pFile ? std::ftell(pFile) : 0;
+    m_nWindowStart = nPosition > 0 ? static_cast<uint64_t>(nPosition) : 0;
+}
+
 CFileOutStream::~CFileOutStream()
 {
     if (m_pFile)
+    {
+        FlushWindow();
         std::fclose(m_pFile);
+    }
     m_pFile = nullptr;
+    delete[] m_pWindow;
+}
+
+bool CFileOutStream::FlushWindow()
+{
+    bool bOk = m_nWindowLen == 0 || std::fwrite(m_pWindow, 1, m_nWindowLen, m_pFile) == m_nWindowLen;
+    if (bOk && m_nCursor != m_nWindowLen)
+        bOk = std::fseek(m_pFile, static_cast<long>(m_nWindowStart + m_nCursor), SEEK_SET) == 0;
+    m_nWindowStart += m_nCursor;
+    m_nWindowLen = 0;
+    m_nCursor = 0;
+    if (!bOk)
+        m_bError = true;
+    return bOk;
 }
 
 void CFileOutStream::Release()
@@ -47,10 +70,25 @@ uint32_t CFileOutStream::Write(const void* pData, uint32_t nBytes)
         return 1;
     if (nBytes == 0)
         return 0;
-    if (std::fwrite(pData, 1, nBytes, m_pFile) == nBytes)
-        return 0;
-    m_bError = true;
-    return 1;
+    if (!m_pWindow)
+        m_pWindow = new (std::nothrow) uint8_t[WINDOW_SIZE];
+    if (!m_pWindow || nBytes > WINDOW_SIZE - m_nCursor)
+    {
+        if (!FlushWindow())
+            return 1;
+        if (!m_pWindow || nBytes > WINDOW_SIZE)
+        {
+            const bool bOk = std::fwrite(pData, 1, nBytes, m_pFile) == nBytes;
+            m_nWindowStart += nBytes;
+            m_bError = m_bError || !bOk;
+            return bOk ? 0 : 1;
+        }
+    }
+    std::memcpy(m_pWindow + m_nCursor, pData, nBytes);
+    m_nCursor += nBytes;
+    if (m_nCursor > m_nWindowLen)
+        m_nWindowLen = m_nCursor;
+    return 0;
 }
 
 uint32_t CFileOutStream::WriteString(const char* pszStr)
@@ -73,21 +111,32 @@ uint32_t CFileOutStream::Seek(uint64_t nPosition)
         return 1;
     // Narrowed to a 32-bit long: positions of 2^31 and above are outside this stream's range.
     const long nOffset = static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(nPosition)));
-    return std::fseek(m_pFile, nOffset, SEEK_SET) == 0 ? 0 : 1;
+    if (nOffset >= 0 && static_cast<uint64_t>(nOffset) >= m_nWindowStart &&
+        static_cast<uint64_t>(nOffset) <= m_nWindowStart + m_nWindowLen)
+    {
+        m_nCursor = static_cast<uint32_t>(static_cast<uint64_t>(nOffset) - m_nWindowStart);
+        return 0;
+    }
+    if (!FlushWindow())
+        return 1;
+    if (std::fseek(m_pFile, nOffset, SEEK_SET) != 0)
+        return 1;
+    m_nWindowStart = static_cast<uint64_t>(nOffset);
+    return 0;
 }
 
 uint64_t CFileOutStream::Tell()
 {
     if (!m_pFile)
         return 0;
-    return static_cast<uint64_t>(static_cast<int64_t>(std::ftell(m_pFile)));
+    return m_nWindowStart + m_nCursor;
 }
 
 uint32_t CFileOutStream::Flush()
 {
     if (!m_pFile)
         return 1;
-    if (std::fflush(m_pFile) == 0)
+    if (FlushWindow() && std::fflush(m_pFile) == 0)
         return 0;
     m_bError = true;
     return 1;
