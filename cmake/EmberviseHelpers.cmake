@@ -16,11 +16,12 @@ macro(embervise_add_folders)
 endmacro()
 
 # One GoogleTest executable; each test case runs in a process of its own, so module-wide state
-# (assertion ignore flags, the assertion manager) starts fresh for every case.
+# (assertion ignore flags, the assertion manager) starts fresh for every case. Every one links the
+# shared test helpers (tests/support).
 function(embervise_add_gtest name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} embervise_test_support GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE EMBERVISE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              EMBERVISE_BIN_DIR="${EMBERVISE_BIN_DIR}")
   if(CMAKE_CROSSCOMPILING_EMULATOR)
