@@ -2,63 +2,42 @@
 // between a plain ("Fx00a") and a compressed ("Fx00c") file name. The module is found through
 // EMBERVISE_SAMPLE_MODULE, else beside the fuzz program.
 #include "EffectFileLoader.h"
+#include "zqprocess.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
-
-#if defined(_WIN32)
-#include <process.h>
-#define FUZZ_GETPID _getpid
-#else
-#include <unistd.h>
-#define FUZZ_GETPID getpid
-#endif
 
 namespace
 {
 CEffectModule s_Module;
-std::string s_sPlainPath;
-std::string s_sCompressedPath;
+std::string s_sPlainPath, s_sCompressedPath;
 bool s_bCompressedNext = false;
-
-std::string Directory(const char* pszPath)
-{
-    const std::string path = pszPath ? pszPath : "";
-    const size_t nSlash = path.find_last_of("/\\");
-    return nSlash == std::string::npos ? std::string(".") : path.substr(0, nSlash);
-}
-
-std::string TempDirectory()
-{
-    for (const char* pszVar : {"TMPDIR", "TEMP", "TMP"})
-    {
-        if (const char* pszDir = std::getenv(pszVar))
-            return pszDir;
-    }
-    return "/tmp";
-}
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
+extern "C" int LLVMFuzzerInitialize(int*, char*** pArgv)
 {
-    const char* pszModule = std::getenv("EMBERVISE_SAMPLE_MODULE");
 #if defined(_WIN32)
-    const std::string besideUs = Directory((*pArgv)[0]) + "/sparkrig_sample.dll";
+    const char* const pszSuffix = ".dll";
 #else
-    const std::string besideUs = Directory((*pArgv)[0]) + "/sparkrig_sample.so";
+    const char* const pszSuffix = ".so";
 #endif
-    (void)pArgc;
-    if (!s_Module.Load(pszModule ? pszModule : besideUs.c_str()))
+    const char* pszVariable = std::getenv("EMBERVISE_SAMPLE_MODULE");
+    const std::string module = pszVariable ? pszVariable
+                                           : (std::filesystem::absolute((*pArgv)[0]).parent_path() /
+                                              (std::string("sparkrig_sample") + pszSuffix))
+                                                 .string();
+    if (!s_Module.Load(module.c_str()))
     {
-        std::fprintf(stderr, "fuzz_effect_load: cannot load the sample module %s\n",
-                     pszModule ? pszModule : besideUs.c_str());
+        std::fprintf(stderr, "fuzz_effect_load: cannot load the sample module %s\n", module.c_str());
         std::abort();
     }
-    const std::string base = TempDirectory() + "/fuzz_effect_load_" + std::to_string(FUZZ_GETPID());
-    s_sPlainPath = base + ".Fx00a";
-    s_sCompressedPath = base + ".Fx00c";
+    const std::filesystem::path base = std::filesystem::temp_directory_path() /
+                                       ("fuzz_effect_load_" + std::to_string(PlatformGetProcessId()));
+    s_sPlainPath = base.string() + ".Fx00a";
+    s_sCompressedPath = base.string() + ".Fx00c";
     return 0;
 }
 

@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     if (!reader.Read(pData, nSize))
         return 0;
     reader.CheckValues(
-        [](uint32_t nTypeID, const char* pszName, CPackedEffectReader::ValueInfo& info) {
+        [](uint32_t nTypeID, const char* pszName, CPackedEffectReader::ValueInfo& info)
+        {
             const size_t nLen = std::strlen(pszName);
             info.eType = static_cast<uint32_t>((nLen + nTypeID) % 11);
             info.bFunctionCurve = nLen % 3 == 0;

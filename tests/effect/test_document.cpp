@@ -1,10 +1,6 @@
 #include "EffectDocument.h"
 #include "effect_test_support.h"
 
-#include <random>
-
-using effect_test::TableModule;
-
 namespace
 {
 const char* const kTable = "type|Spark\n"
@@ -73,9 +69,9 @@ void ExpectTrack(const CEffectTrack& track, const std::vector<RefKey>& expected)
 }
 } // namespace
 
-TEST(Track, SortAndFitExamples)
+TEST(Track, SortAndFitExamplesAndTheBubblePasses)
 {
-    TableModule table(kTable);
+    CTableModule table(kTable);
     const EffectTypeDesc* pType = table.Type("Spark");
     CEffectTrack track;
     track.AddKey(NewKey(pType, 1, 0, 500));
@@ -90,12 +86,8 @@ TEST(Track, SortAndFitExamples)
     later.AddKey(NewKey(pType, 1, 1500, 2000));
     later.AddKey(NewKey(pType, 2, 1000, 2000));
     ExpectTrack(later, {{2, 1000, 1500}, {1, 1500, 2000}});
-}
 
-TEST(Track, PlacementEqualsTheBubblePasses)
-{
-    TableModule table(kTable);
-    const EffectTypeDesc* pType = table.Type("Spark");
+    // Random tracks placed as the bubble passes place them.
     std::mt19937 random(12345);
     for (int nRound = 0; nRound < 300; ++nRound)
     {
@@ -127,7 +119,7 @@ TEST(Track, PlacementEqualsTheBubblePasses)
 
 TEST(PropertySet, InheritanceThroughAPrefab)
 {
-    TableModule table(kTable);
+    CTableModule table(kTable);
     const EffectTypeDesc* pSpark = table.Type("Spark");
     CEffectPropertySet prefab(pSpark);
     prefab.FillMissingProperties();
@@ -152,46 +144,43 @@ TEST(PropertySet, InheritanceThroughAPrefab)
     EXPECT_FALSE(key.SetProperty(&foreign));
     EXPECT_FALSE(key.SetProperty(nullptr));
     EXPECT_FALSE(prefab.SetParent(&key)) << "a set never becomes its own ancestor";
-}
 
-TEST(PropertySet, PrefabOfAnotherTypeIsRefused)
-{
-    TableModule table(kTable);
+    // A prefab of another type is refused; without a parent the key fills every slot itself.
     CEffectPropertySet smoke(table.Type("Smoke"));
-    CEffectKey key(table.Type("Spark"));
-    EXPECT_FALSE(key.SetParent(&smoke));
-    EXPECT_EQ(key.GetParent(), nullptr);
-    key.FillMissingProperties();
-    ASSERT_NE(key.GetPropertyDirect(0), nullptr);
-    EXPECT_EQ(key.GetPropertyDirect(0)->GetKey(0)->Value.fValue, 1.0f);
-    EXPECT_EQ(key.GetPropertyDirect(2)->GetNumKeys(), 1u);
-    EXPECT_TRUE(key.SetParent(nullptr));
+    CEffectKey lone(pSpark);
+    EXPECT_FALSE(lone.SetParent(&smoke));
+    EXPECT_EQ(lone.GetParent(), nullptr);
+    lone.FillMissingProperties();
+    ASSERT_NE(lone.GetPropertyDirect(0), nullptr);
+    EXPECT_EQ(lone.GetPropertyDirect(0)->GetKey(0)->Value.fValue, 1.0f);
+    EXPECT_EQ(lone.GetPropertyDirect(2)->GetNumKeys(), 1u);
+    EXPECT_TRUE(lone.SetParent(nullptr));
 }
 
 TEST(PropertySet, ChecksAreReportedWithTheirLines)
 {
-    TableModule table(kTable);
-    effect_test::RecordingManager manager;
-    const char* const pszFile = "Engine/tools/Pyrix/EffectPropertySet";
+    CTableModule table(kTable);
+    CRecordingTripwire tripwire;
     CEffectPropertySet orphan(nullptr);
     EXPECT_EQ(orphan.GetNumProps(), 0u);
     CEffectPropertySet spark(table.Type("Spark"));
     EXPECT_EQ(spark.GetPropertyDirect(3), nullptr);
-    ASSERT_EQ(manager.m_Reports.size(), 3u);
-    effect_test::ExpectReport(manager.m_Reports[0], "m_pTypeDesc", pszFile, 9,
-                              "CEffectPropertySet::CEffectPropertySet",
-                              "Error: Invalid type description used to create a property set");
-    effect_test::ExpectReport(manager.m_Reports[1], "m_pTypeDesc", pszFile, 37,
-                              "CEffectPropertySet::GetNumProps",
-                              "Error: No associated type description for this property set");
-    effect_test::ExpectReport(manager.m_Reports[2], "nIndex < GetNumProps()", pszFile, 132,
-                              "CEffectPropertySet::GetPropertyDirect",
-                              "Error: Invalid index specified to GetPropertyDirect");
+    const std::string sSet = "|Engine/tools/Pyrix/EffectPropertySet|";
+    EXPECT_EQ(tripwire.Take(&Report::Full),
+              (Texts{"m_pTypeDesc" + sSet +
+                         "9|CEffectPropertySet::CEffectPropertySet|Error: Invalid type "
+                         "description used to create a property set",
+                     "m_pTypeDesc" + sSet +
+                         "37|CEffectPropertySet::GetNumProps|Error: No associated type description for this "
+                         "property set",
+                     "nIndex < GetNumProps()" + sSet +
+                         "132|CEffectPropertySet::GetPropertyDirect|Error: Invalid index specified to "
+                         "GetPropertyDirect"}));
 }
 
 TEST(Collection, EffectsPrefabsAndTheUntitledCounter)
 {
-    TableModule table(kTable);
+    CTableModule table(kTable);
     CEffectDef loose;
     EXPECT_STREQ(loose.szName, "Untitled FX 0");
     EXPECT_EQ(loose.m_nLength, 10000);

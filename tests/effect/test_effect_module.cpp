@@ -1,27 +1,12 @@
 #include "EffectModule.h"
 #include "modules/testmodule_log.h"
+#include "test_support.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <set>
-#include <string>
 
 namespace
 {
-#if defined(_WIN32)
-const char* const kLibrarySuffix = ".dll";
-#else
-const char* const kLibrarySuffix = ".so";
-#endif
-
-std::string BinLibrary(const char* pszBase)
-{
-    return std::string(EMBERVISE_BIN_DIR) + "/" + pszBase + kLibrarySuffix;
-}
-
 // Keeps a test module loaded beside the holder under test, so that its call log outlives the
 // holder's handle.
 struct ModuleWatch
@@ -39,18 +24,6 @@ struct ModuleWatch
     const TestModuleLog* pLog;
 };
 
-// Points the table module at a description file with the given lines.
-void UseTable(const char* pszLines)
-{
-    const std::string path = testing::TempDir() + "effect_module_table.txt";
-    std::ofstream(path) << pszLines;
-#if defined(_WIN32)
-    _putenv_s("PYRIX_TEST_MODULE_DESC", path.c_str());
-#else
-    setenv("PYRIX_TEST_MODULE_DESC", path.c_str(), 1);
-#endif
-}
-
 void ExpectEmpty(const CEffectModule& module)
 {
     EXPECT_FALSE(module.IsLoaded());
@@ -60,45 +33,36 @@ void ExpectEmpty(const CEffectModule& module)
     EXPECT_EQ(module.GetTypeDesc(0), nullptr);
 }
 
-// A side of a range: empty, or a number and nothing else.
-bool IsBound(const std::string& text)
-{
-    char* pEnd = nullptr;
-    std::strtod(text.c_str(), &pEnd);
-    return *pEnd == '\0';
-}
-
-// A range is "min;max" with either side empty, and holds the default; answers which sides are
-// given ("min", "max", "both"), or "" for no range.
-std::string CheckRange(const EffectPropDesc& desc)
+// Which sides of a "min;max" range are given ("min", "max", "both"; "" for no range), or what is
+// wrong with it: a side that is not a number, or a default outside it.
+std::string RangeKind(const EffectPropDesc& desc)
 {
     const std::string params = desc.szParams;
     const size_t nSemi = params.find(';');
-    if (params.empty() || nSemi == std::string::npos)
+    if (nSemi == std::string::npos)
         return params.empty() ? "" : "malformed";
-    const std::string lo = params.substr(0, nSemi), hi = params.substr(nSemi + 1);
-    if (!IsBound(lo) || !IsBound(hi))
-        return "malformed";
+    const std::string sides[2] = {params.substr(0, nSemi), params.substr(nSemi + 1)};
     const EffectPropValue& def = desc.DefaultValue;
     for (int c = 0; c < (desc.eType == ePT_Vector ? 3 : 1); ++c)
     {
         const double v = desc.eType == ePT_Int     ? def.nValue
                          : desc.eType == ePT_Float ? def.fValue
                                                    : def.vValue[c];
-        if ((!lo.empty() && v < std::atof(lo.c_str())) || (!hi.empty() && v > std::atof(hi.c_str())))
-            return "default outside";
+        for (int nSide = 0; nSide < 2; ++nSide)
+        {
+            char* pEnd = nullptr;
+            const double bound = std::strtod(sides[nSide].c_str(), &pEnd);
+            if (*pEnd != '\0')
+                return "malformed";
+            if (!sides[nSide].empty() && (nSide == 0 ? v < bound : v > bound))
+                return "default outside";
+        }
     }
-    return lo.empty() ? "max" : hi.empty() ? "min" : "both";
-}
-
-bool DefaultIsAChoice(const EffectPropDesc& desc)
-{
-    const std::string choices = std::string(",") + desc.szParams + ",";
-    return choices.find(std::string(",") + desc.DefaultValue.szValue + ",") != std::string::npos;
+    return sides[0].empty() ? "max" : sides[1].empty() ? "min" : "both";
 }
 } // namespace
 
-TEST(EffectModule, LoadsTheSampleModule)
+TEST(EffectModule, LoadsTheSampleModuleAndItsDescriptionsKeepTheRules)
 {
     CEffectModule module;
     ExpectEmpty(module);
@@ -123,18 +87,12 @@ TEST(EffectModule, LoadsTheSampleModule)
     ExpectEmpty(module);
 
     // The name a project file gives: a bare ".dll" name, found beside the program.
-    EXPECT_TRUE(module.Load("sparkrig_sample.dll"));
-    EXPECT_EQ(module.GetNumTypes(), 10u);
-}
-
-TEST(EffectModule, SampleDescriptionsKeepTheModuleRules)
-{
-    CEffectModule module;
-    ASSERT_TRUE(module.Load(BinLibrary("sparkrig_sample").c_str()));
+    ASSERT_TRUE(module.Load("sparkrig_sample.dll"));
     const uint32_t nNumTypes = module.GetNumTypes();
-    ASSERT_GE(nNumTypes, 8u);
+    ASSERT_EQ(nNumTypes, 10u);
 
-    std::set<uint32_t> ids, codes;
+    // The sample's descriptions keep the module rules and show every kind of property.
+    std::set<uint32_t> ids, codes; // ids: below the type count, each once
     std::set<std::string> rangeKinds, curveKinds;
     for (uint32_t i = 0; i < nNumTypes; ++i)
     {
@@ -147,26 +105,19 @@ TEST(EffectModule, SampleDescriptionsKeepTheModuleRules)
             const EffectPropDesc& desc = pType->pProps[p];
             SCOPED_TRACE(std::string(pType->szName) + "." + desc.szName);
             for (uint32_t q = 0; q < p; ++q)
-            {
                 EXPECT_STRCASENE(desc.szName, pType->pProps[q].szName);
-            }
             codes.insert(desc.eType);
             EXPECT_TRUE(desc.m_bFunctionCurve || !desc.m_bCurveEndKey);
             if (desc.m_bFunctionCurve)
                 curveKinds.insert(desc.m_bCurveEndKey ? "end key" : "open");
             if (desc.eType == ePT_Int || desc.eType == ePT_Float || desc.eType == ePT_Vector)
-            {
-                const std::string kind = CheckRange(desc);
-                EXPECT_TRUE(kind == "" || kind == "min" || kind == "max" || kind == "both") << kind;
-                rangeKinds.insert(kind);
-            }
-            if (desc.eType == ePT_Enum)
-            {
-                EXPECT_TRUE(DefaultIsAChoice(desc));
-            }
+                rangeKinds.insert(RangeKind(desc));
+            const std::string choices = std::string(",") + desc.szParams + ",";
+            EXPECT_TRUE(desc.eType != ePT_Enum ||
+                        choices.find(std::string(",") + desc.DefaultValue.szValue + ",") != std::string::npos)
+                << "an enum's default is one of its choices";
         }
     }
-    EXPECT_EQ(ids.size(), nNumTypes);
     EXPECT_EQ(codes, (std::set<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(rangeKinds, (std::set<std::string>{"", "min", "max", "both"}));
     EXPECT_EQ(curveKinds, (std::set<std::string>{"end key", "open"}));
@@ -219,7 +170,10 @@ TEST(EffectModule, EveryFailedLoadLeavesTheHolderEmpty)
 
 TEST(EffectModule, LoadReleasesWhatItHeldAndIgnoresTheResultWord)
 {
-    UseTable("version|7\nresult|0\ntype|Glow|1\nprop|Size|5|ce|0;10|1.5\ntype|GLOW|0\n");
+    SetEnv(
+        "PYRIX_TEST_MODULE_DESC",
+        WriteTemp("module.desc", "version|7\nresult|0\ntype|Glow|1\nprop|Size|5|ce|0;10|1.5\ntype|GLOW|0\n")
+            .c_str());
     const std::string path = BinLibrary("testmodule_table");
     ModuleWatch watch(path);
     ASSERT_NE(watch.pLog, nullptr);

@@ -2,9 +2,8 @@
 #include "effect_test_support.h"
 #include "zqafile.h"
 
-#include <sstream>
-
-using effect_test::TableModule;
+#include <algorithm>
+#include <cstring>
 
 namespace
 {
@@ -20,20 +19,26 @@ const uint32_t kSize = 0, kTint = 1, kLabel = 2, kOffset = 3, kAlpha = 4;
 
 const char* const kHeader = "(header (version 1))\n";
 
+// A file of the given effect tree items; `prefabs` go before the tree.
+std::string Tree(const std::string& items, const std::string& prefabs = "")
+{
+    return kHeader + prefabs + "(effect-tree " + items + ")\n";
+}
+
 // An effect E with one key of type Flare; `extra` goes inside the key.
 std::string OneKey(const std::string& extra, const std::string& prefabs = "")
 {
-    return kHeader + prefabs +
-           "(effect-tree (effect (name E) (length 100) (key-list (key (type Flare) (id 1) (track 0) "
-           "(start-time 0) (end-time 100) " +
-           extra + "))))\n";
+    return Tree("(effect (name E) (length 100) (key-list (key (type Flare) (id 1) (track 0) (start-time 0) "
+                "(end-time 100) " +
+                    extra + ")))",
+                prefabs);
 }
 
 struct Loaded
 {
     explicit Loaded(const std::string& text, const char* pszSuffix = ".Fx00a")
-        : table(kTable), bResult(LoadEffectFile(effect_test::WriteFile(pszSuffix, text).c_str(), collection,
-                                                table.m_Module, sError))
+        : table(kTable), bResult(LoadEffectFile(WriteTemp(std::string("effect") + pszSuffix, text).c_str(),
+                                                collection, table.m_Module, sError))
     {
     }
     CEffectDef* Effect(uint32_t i) const { return collection.m_Effects.GetAt(i); }
@@ -42,7 +47,7 @@ struct Loaded
         return Effect(nEffect)->m_Tracks.GetAt(nTrack)->GetAt(nKey);
     }
 
-    TableModule table;
+    CTableModule table;
     CEffectCollection collection;
     std::string sError;
     bool bResult;
@@ -53,33 +58,15 @@ const EffectPropertyKey& FirstKey(const CEffectPropertySet* pSet, uint32_t nProp
     return *pSet->GetProperty(nProp)->GetKey(0);
 }
 
-// Every field of the document that the writer reads, as text.
-std::string Dump(const CEffectCollection& collection)
+// The text as the ZQA file compresses it.
+std::string Compressed(const std::string& text)
 {
-    std::ostringstream out;
-    for (uint32_t e = 0; e < collection.m_Effects.GetCount(); ++e)
-    {
-        const CEffectDef* pEffect = collection.m_Effects.GetAt(e);
-        out << pEffect->szName << ' ' << pEffect->m_nLength << '\n';
-        for (uint32_t t = 0; t < pEffect->m_Tracks.GetCount(); ++t)
-        {
-            const CEffectTrack* pTrack = pEffect->m_Tracks.GetAt(t);
-            for (uint32_t k = 0; k < pTrack->GetCount(); ++k)
-            {
-                const CEffectKey* pKey = pTrack->GetAt(k);
-                out << t << ' ' << pKey->m_sName << ' ' << pKey->m_nID << ' ' << pKey->m_nStartTime << ' '
-                    << pKey->m_nEndTime << ' ' << pKey->m_bMotionLink << pKey->m_nMotionLinkID;
-                for (uint32_t p = 0; p < pKey->GetNumProps(); ++p)
-                {
-                    const CEffectProperty* pProp = pKey->GetProperty(p);
-                    for (uint32_t i = 0; i < pProp->GetNumKeys(); ++i)
-                        out << ' ' << pProp->GetKey(i)->fTime << ':' << pProp->GetKey(i)->Value.nValue;
-                }
-                out << '\n';
-            }
-        }
-    }
-    return out.str();
+    const std::string sPath = TempPath("compressed.Fx00c");
+    CZQAFile file(sPath.c_str(), false, true, false);
+    for (char c : text)
+        EXPECT_TRUE(file.WriteByte(static_cast<uint8_t>(c)));
+    EXPECT_TRUE(file.Close());
+    return ReadFile(sPath);
 }
 } // namespace
 
@@ -94,49 +81,37 @@ TEST(Loader, SmallExampleFromPlainAndCompressedText)
         "(property (name Size) (type Float) (value-list (value (time 0) (data 0.5))))))"
         "(key (type Flare) (name K2) (parent glow) (id 2) (track 1) (start-time -5) "
         "(end-time 70) (motion-link (id 1))))))))\n";
-    Loaded plain(text);
-    ASSERT_TRUE(plain.bResult) << plain.sError;
-    EXPECT_EQ(plain.sError, "");
-    ASSERT_EQ(plain.collection.m_Effects.GetCount(), 1u);
-    EXPECT_STREQ(plain.Effect(0)->szName, "B");
-    EXPECT_EQ(plain.Effect(0)->m_nLength, 2000);
-    ASSERT_EQ(plain.Effect(0)->m_Tracks.GetCount(), 2u);
-    const CEffectKey* pKey = plain.Key();
-    EXPECT_EQ(pKey->m_nID, 1);
-    EXPECT_EQ(pKey->m_nStartTime, 0);
-    EXPECT_EQ(pKey->m_nEndTime, 2000);
-    EXPECT_FALSE(pKey->m_bMotionLink);
-    EXPECT_EQ(FirstKey(pKey, kSize).Value.fValue, 0.5f);
-    EXPECT_EQ(FirstKey(pKey, kTint).Value.nColor, 0xFFFFFFFFu);
-    EXPECT_EQ(pKey->GetProperty(kAlpha)->GetNumKeys(), 2u);
-
-    const CEffectKey* pLinked = plain.Key(0, 1);
-    EXPECT_EQ(pLinked->m_sName, "K2");
-    EXPECT_EQ(pLinked->GetParent(), plain.collection.m_Prefabs[0]);
-    EXPECT_EQ(FirstKey(pLinked, kTint).Value.nColor, 0x04010203u);
-    EXPECT_EQ(pLinked->m_nStartTime, 0);
-    EXPECT_TRUE(pLinked->m_bMotionLink);
-    EXPECT_EQ(pLinked->m_nMotionLinkID, 1);
-
-    // The same text written compressed loads into the same document.
-    const std::string compressedPath = effect_test::TempPath(".Fx00c");
+    // The same text compressed loads into the same document.
+    for (const Loaded& loaded : {Loaded(text), Loaded(Compressed(text), ".Fx00c")})
     {
-        CZQAFile file(compressedPath.c_str(), false, true, false);
-        ASSERT_TRUE(file.IsOpen());
-        for (char c : text)
-            ASSERT_TRUE(file.WriteByte(static_cast<uint8_t>(c)));
-        ASSERT_TRUE(file.Close());
+        ASSERT_TRUE(loaded.bResult) << loaded.sError;
+        EXPECT_EQ(loaded.sError, "");
+        ASSERT_EQ(loaded.collection.m_Effects.GetCount(), 1u);
+        EXPECT_STREQ(loaded.Effect(0)->szName, "B");
+        EXPECT_EQ(loaded.Effect(0)->m_nLength, 2000);
+        ASSERT_EQ(loaded.Effect(0)->m_Tracks.GetCount(), 2u);
+        const CEffectKey* pKey = loaded.Key();
+        EXPECT_EQ(pKey->m_nID, 1);
+        EXPECT_EQ(pKey->m_nStartTime, 0);
+        EXPECT_EQ(pKey->m_nEndTime, 2000);
+        EXPECT_FALSE(pKey->m_bMotionLink);
+        EXPECT_EQ(FirstKey(pKey, kSize).Value.fValue, 0.5f);
+        EXPECT_EQ(FirstKey(pKey, kTint).Value.nColor, 0xFFFFFFFFu);
+        EXPECT_EQ(pKey->GetProperty(kAlpha)->GetNumKeys(), 2u);
+
+        const CEffectKey* pLinked = loaded.Key(0, 1);
+        EXPECT_EQ(pLinked->m_sName, "K2");
+        EXPECT_EQ(pLinked->GetParent(), loaded.collection.m_Prefabs[0]);
+        EXPECT_EQ(FirstKey(pLinked, kTint).Value.nColor, 0x04010203u);
+        EXPECT_EQ(pLinked->m_nStartTime, 0);
+        EXPECT_EQ(pLinked->m_nEndTime, 70);
+        EXPECT_TRUE(pLinked->m_bMotionLink);
+        EXPECT_EQ(pLinked->m_nMotionLinkID, 1);
     }
-    CEffectCollection fromCompressed;
-    std::string sError;
-    ASSERT_TRUE(LoadEffectFile(compressedPath.c_str(), fromCompressed, plain.table.m_Module, sError))
-        << sError;
-    EXPECT_EQ(Dump(fromCompressed), Dump(plain.collection));
     // The plain text read as compressed fails at its header.
-    std::string sPlainAsCompressed;
-    EXPECT_FALSE(LoadEffectFile(effect_test::WriteFile(".fx00C", text).c_str(), fromCompressed,
-                                plain.table.m_Module, sPlainAsCompressed));
-    EXPECT_EQ(sPlainAsCompressed, "Failed to load the file from disk into memory");
+    Loaded wrong(text, ".fx00C");
+    EXPECT_FALSE(wrong.bResult);
+    EXPECT_EQ(wrong.sError, "Failed to load the file from disk into memory");
 }
 
 TEST(Loader, EveryFailureAndItsChainOfLines)
@@ -153,21 +128,15 @@ TEST(Loader, EveryFailureAndItsChainOfLines)
         {"(header (version 2)) (effect-tree)", "Invalid file version"},
         {"(header (version)) (effect-tree)", "Invalid file version"},
         {kHeader, "No effect list found in the file"},
-        {kHeader + std::string("(effect-tree (effect (name E)))"),
-         "Error finding name and length of effect" + tail},
-        {kHeader + std::string("(effect-tree (container (children)))"),
-         "Unable to find container name\r\nFailed loading effect tree"},
-        {kHeader + std::string("(effect-tree (container (name C) (children (effect (length 1)))))"),
+        {Tree("(effect (name E))"), "Error finding name and length of effect" + tail},
+        {Tree("(container (children))"), "Unable to find container name\r\nFailed loading effect tree"},
+        {Tree("(container (name C) (children (effect (length 1))))"),
          "Error finding name and length of effect\r\nError loading effect\r\nFailed loading children of "
-         "container "
-         "C\r\nFailed loading effect tree"},
-        {kHeader + std::string("(effect-tree (effect (name E) (length 1) (key-list (key (type Flare) (id 1) "
-                               "(start-time 0) (end-time 1)))))"),
+         "container C\r\nFailed loading effect tree"},
+        {Tree(
+             "(effect (name E) (length 1) (key-list (key (type Flare) (id 1) (start-time 0) (end-time 1))))"),
          "Unable to find a required parameter for key" + keyFailed},
-        {kHeader + std::string(
-                       "(effect-tree (effect (name E) (length 1) (key-list (key (type Nope) (id 1) (track 0) "
-                       "(start-time 0) (end-time 1)))))"),
-         keyFailed.substr(2)},
+        {OneKey("", "").replace("(type Flare)", "(type Nope)"), keyFailed.substr(2)},
         {OneKey("(name K) (parent Q)"), "Failed to find prefab Q for key K" + keyFailed},
         {OneKey("(properties (property (name Size)))"),
          "Error loading name or type for property\r\nError loading property of key " + keyFailed},
@@ -176,40 +145,32 @@ TEST(Loader, EveryFailureAndItsChainOfLines)
         {OneKey("", "(prefab-tree (prefab (name P) (type Nope)))"), prefabFailed.substr(2)},
         {OneKey("", "(prefab-tree (prefab (name P) (type Flare) (properties (property (type Int)))))"),
          "Error loading name or type for property\r\nError loading property of key P" + prefabFailed},
-        {kHeader + std::string("(effect-tree (effect (name E) (length 1) (key-list (key (type Flare) (id 1) "
-                               "(track 65536) (start-time 0) (end-time 1)))))"),
-         "Unable to allocate track for effect E" + tail},
-        {kHeader + std::string("(effect-tree (effect (name ") + name200 +
-             ") (length 1) (key-list (key (id 1)))))",
+        {OneKey("").replace("(track 0)", "(track 65536)"), "Unable to allocate track for effect E" + tail},
+        {Tree("(effect (name " + name200 + ") (length 1) (key-list (key (id 1))))"),
          "Unable to find a required parameter for key\r\nError loading key for effect " +
              name200.substr(0, 127) + tail},
     };
-    TableModule table(kTable);
     for (const auto& c : cases)
     {
-        CEffectCollection collection;
-        std::string sError;
-        EXPECT_FALSE(LoadEffectFile(effect_test::WriteFile(".Fx00a", c.text).c_str(), collection,
-                                    table.m_Module, sError))
-            << c.text;
-        EXPECT_EQ(sError, c.error) << c.text;
+        Loaded loaded(c.text);
+        EXPECT_FALSE(loaded.bResult) << c.text;
+        EXPECT_EQ(loaded.sError, c.error) << c.text;
     }
 
+    CTableModule table(kTable);
     CEffectCollection collection;
     std::string sError;
-    EXPECT_FALSE(
-        LoadEffectFile(effect_test::TempPath("missing.Fx00a").c_str(), collection, table.m_Module, sError));
+    EXPECT_FALSE(LoadEffectFile(TempPath("missing.Fx00a").c_str(), collection, table.m_Module, sError));
     EXPECT_EQ(sError, "Failed to load the file from disk into memory");
     CEffectModule none;
     sError.clear();
-    EXPECT_FALSE(
-        LoadEffectFile(effect_test::WriteFile(".Fx00a", OneKey("")).c_str(), collection, none, sError));
+    EXPECT_FALSE(LoadEffectFile(WriteTemp("e.Fx00a", OneKey("")).c_str(), collection, none, sError));
     EXPECT_EQ(sError, "No Sparkrig DLL was loaded");
 }
 
 TEST(Loader, ValuesAndTolerance)
 {
-    effect_test::RecordingManager manager;
+    CRecordingTripwire tripwire;
     const std::string longText(300, 'x');
     Loaded loaded(
         OneKey("(name First) (name Second) (properties "
@@ -228,10 +189,10 @@ TEST(Loader, ValuesAndTolerance)
     EXPECT_EQ(pKey->m_sName, "First");
     EXPECT_EQ(FirstKey(pKey, kTint).Value.nColor, 0x40FF8000u);
     EXPECT_EQ(std::string(FirstKey(pKey, kLabel).Value.szValue), longText.substr(0, 255));
-    bool bTruncationReported = false;
-    for (const effect_test::Report& report : manager.m_Reports)
-        bTruncationReported |= report.sMessage == "ZQStrCpy : Copy source is truncated";
-    EXPECT_TRUE(bTruncationReported);
+    const Texts reports = tripwire.Take();
+    EXPECT_NE(std::find(reports.begin(), reports.end(),
+                        "nBufferChars > ZQStrLen(pSrc)|ZQStrCpy|ZQStrCpy : Copy source is truncated"),
+              reports.end());
     EXPECT_EQ(FirstKey(pKey, kOffset).Value.vValue[0], 1.0f) << "two numbers do not make a Vector";
     // An Int loaded for a Float description is read through the Float view.
     float fExpected;
@@ -250,12 +211,11 @@ TEST(Loader, ValuesAndTolerance)
 TEST(Loader, DocumentShape)
 {
     Loaded loaded(
-        std::string(kHeader) +
-        "(prefab-tree (prefab (name Soft) (type Puff)) (effect (name Ignored) (length 1)))\n"
-        "(effect-tree (effect (name X) (length 1)) (prefab (name Ignored) (type Flare))"
-        " (container (name C) (children (effect (name Y) (length 2) (key-list (Key (type Flare))))))"
-        " (effect (name Z) (length 3) (key-list (key (type Flare) (parent SOFT) (id 1) (track 3)"
-        " (start-time 0) (end-time 1)))))\n");
+        Tree("(effect (name X) (length 1)) (prefab (name Ignored) (type Flare))"
+             " (container (name C) (children (effect (name Y) (length 2) (key-list (Key (type Flare))))))"
+             " (effect (name Z) (length 3) (key-list (key (type Flare) (parent SOFT) (id 1) (track 3)"
+             " (start-time 0) (end-time 1))))",
+             "(prefab-tree (prefab (name Soft) (type Puff)) (effect (name Ignored) (length 1)))\n"));
     ASSERT_TRUE(loaded.bResult) << loaded.sError;
     ASSERT_EQ(loaded.collection.m_Effects.GetCount(), 3u);
     EXPECT_STREQ(loaded.Effect(0)->szName, "X");
@@ -273,7 +233,7 @@ TEST(Loader, DocumentShape)
     EXPECT_EQ(FirstKey(pKey, kSize).Value.fValue, 1.0f);
     EXPECT_EQ(pKey->GetPropertyDirect(kSize), pKey->GetProperty(kSize));
 
-    Loaded empty(std::string(kHeader) + "(effect-tree)");
+    Loaded empty(Tree(""));
     EXPECT_TRUE(empty.bResult);
     EXPECT_EQ(empty.collection.m_Effects.GetCount(), 0u);
     EXPECT_TRUE(empty.collection.m_Prefabs.empty());

@@ -3,15 +3,10 @@
 #include "effect_test_support.h"
 
 #include <climits>
-#include <cmath>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <string>
-
-using effect_test::TableModule;
+#include <sstream>
 
 namespace
 {
@@ -83,15 +78,12 @@ TEST(Numbers, AtoFMatchesCLocaleStrtod)
     EXPECT_EQ(Bits(ZQAtoF("nan(0x7b)")), 0x7FF800000000007Bull);
 
     // Nothing in the process calls setlocale, so strtod runs in the "C" locale here.
-    const std::string texts =
-        "0|-0|1e400|-1e-400|1e-320|2.4703282292062328e-324|.5|5.|.|e5|1e|1e+|1e-5x|0x|0x.8|"
-        "0x1p-1080|0X1P+3|0xffffp99999|nan|-nan(12)|nan(abc)|nan(|-inf|infin|1,5|\v\f\r 9.75|"
-        "123456789012345678901234567890|0.1|3.4028235677973366e38|1.17549435e-38|"
-        "0x1.fffffffffffff8p0|9007199254740993|1e308|1.8e308";
-    for (size_t nStart = 0, nBar = 0; nBar != std::string::npos; nStart = nBar + 1)
+    std::istringstream texts("0|-0|1e400|-1e-400|1e-320|2.4703282292062328e-324|.5|5.|.|e5|1e|1e+|1e-5x|0x|"
+                             "0x.8|0x1p-1080|0X1P+3|0xffffp99999|nan|-nan(12)|nan(abc)|nan(|-inf|infin|1,5|"
+                             "\v\f\r 9.75|123456789012345678901234567890|0.1|3.4028235677973366e38|"
+                             "1.17549435e-38|0x1.fffffffffffff8p0|9007199254740993|1e308|1.8e308");
+    for (std::string text; std::getline(texts, text, '|');)
     {
-        nBar = texts.find('|', nStart);
-        const std::string text = texts.substr(nStart, nBar == std::string::npos ? nBar : nBar - nStart);
 #if defined(_WIN32)
         // MinGW-w64's strtod reads a NaN payload as hexadecimal and keeps the NaN signalling; ours
         // reads it as glibc does, on every platform.
@@ -140,7 +132,7 @@ TEST(PropertyHelpers, RoundParseAndFindEnum)
 
 TEST(Property, KeyOrderIsTheInsertionSorts)
 {
-    TableModule table(kTable);
+    CTableModule table(kTable);
     CEffectProperty prop(table.Prop("T", kCurveNoEnd));
     // Equal times keep their order.
     for (const auto& key : {FloatKey(0.5f, 1), FloatKey(0.2f, 2), FloatKey(0.5f, 3), FloatKey(0.2f, 4)})
@@ -153,11 +145,9 @@ TEST(Property, KeyOrderIsTheInsertionSorts)
 
     // A NaN time never moves and nothing moves past it; appending all and sorting once agrees.
     const float fNaN = std::numeric_limits<float>::quiet_NaN();
-    const EffectPropertyKey keys[] = {FloatKey(0.7f, 1), FloatKey(fNaN, 2), FloatKey(0.3f, 3),
-                                      FloatKey(0.1f, 4)};
-    CEffectProperty added(table.Prop("T", kCurveNoEnd));
-    CEffectProperty appended(table.Prop("T", kCurveNoEnd));
-    for (const EffectPropertyKey& key : keys)
+    CEffectProperty added(table.Prop("T", kCurveNoEnd)), appended(table.Prop("T", kCurveNoEnd));
+    for (const EffectPropertyKey& key :
+         {FloatKey(0.7f, 1), FloatKey(fNaN, 2), FloatKey(0.3f, 3), FloatKey(0.1f, 4)})
     {
         added.AddKey(key);
         appended.AppendKey(key);
@@ -174,7 +164,7 @@ TEST(Property, KeyOrderIsTheInsertionSorts)
 
 TEST(Property, NormalizeKeys)
 {
-    TableModule table(kTable);
+    CTableModule table(kTable);
     const auto normalized = [&](uint32_t nProp, std::initializer_list<EffectPropertyKey> keys)
     {
         auto pProp = std::make_unique<CEffectProperty>(table.Prop("T", nProp));
@@ -202,7 +192,7 @@ TEST(Property, NormalizeKeys)
 
 TEST(Property, ClampAndValidate)
 {
-    TableModule table(kTable);
+    CTableModule table(kTable);
     const auto clamped = [&](uint32_t nProp, EffectPropValue value)
     {
         CEffectProperty prop(table.Prop("T", nProp));
@@ -230,9 +220,7 @@ TEST(Property, ClampAndValidate)
     const float afVector[3] = {2.0f, -3.0f, 0.5f};
     std::memcpy(value.vValue, afVector, sizeof(afVector));
     const EffectPropValue vector = clamped(kMove, value);
-    EXPECT_EQ(vector.vValue[0], 1.0f);
-    EXPECT_EQ(vector.vValue[1], -1.0f);
-    EXPECT_EQ(vector.vValue[2], 0.5f);
+    EXPECT_EQ(std::vector<float>(vector.vValue, vector.vValue + 3), (std::vector<float>{1, -1, 0.5f}));
 
     std::strcpy(value.szValue, " medium");
     EXPECT_STREQ(clamped(kMode, value).szValue, " medium");
@@ -242,11 +230,11 @@ TEST(Property, ClampAndValidate)
 
 TEST(Property, NullDescriptionIsReported)
 {
-    effect_test::RecordingManager manager;
+    CRecordingTripwire tripwire;
     CEffectProperty prop(nullptr);
-    ASSERT_EQ(manager.m_Reports.size(), 1u);
-    effect_test::ExpectReport(manager.m_Reports[0], "pDesc", "Engine/tools/Pyrix/EffectProperty", 22,
-                              "CEffectProperty::CEffectProperty", "Error: Null property description used");
+    EXPECT_EQ(tripwire.Take(&Report::Full),
+              Texts{"pDesc|Engine/tools/Pyrix/EffectProperty|22|"
+                    "CEffectProperty::CEffectProperty|Error: Null property description used"});
     prop.Normalize();
     EXPECT_EQ(prop.GetNumKeys(), 0u);
     EXPECT_FALSE(prop.IsWritable());

@@ -1,63 +1,30 @@
 // The packed effect reader on files built byte by byte, and fxdump and zqpack run for real.
 #include "PackedEffectReader.h"
 #include "pyrixmodule.h"
-#include "zqprocess.h"
+#include "test_support.h"
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
-#include <string>
-#include <vector>
-
-namespace fs = std::filesystem;
 
 namespace
 {
-using Bytes = std::vector<uint8_t>;
 using Reader = CPackedEffectReader;
-
-const std::string BIN_DIR = EMBERVISE_BIN_DIR;
-#if defined(_WIN32)
-const std::string LIBRARY = ".dll";
-const std::string PROGRAM = ".exe";
-#else
-const std::string LIBRARY = ".so";
-const std::string PROGRAM = "";
-#endif
-const std::string MODULE = BIN_DIR + "/sparkrig_sample" + LIBRARY;
-
-void PutU32(Bytes& bytes, uint32_t nOffset, uint32_t nValue)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[nOffset + i] = static_cast<uint8_t>(nValue >> (8 * i));
-}
-
-Bytes Words(const std::vector<uint32_t>& words)
-{
-    Bytes bytes(4 * words.size());
-    for (size_t i = 0; i < words.size(); ++i)
-        PutU32(bytes, static_cast<uint32_t>(4 * i), words[i]);
-    return bytes;
-}
+using Offsets = std::vector<uint32_t>;
 
 const uint32_t MAGIC = 0x5846515A; // the bytes 5A 51 46 58, "ZQFX"
+const std::string MODULE = BinLibrary("sparkrig_sample");
 
 // An empty collection packed with a module of two types, version 0x10000.
-Bytes EmptyFile()
-{
-    return Words({MAGIC, 2, 0x10000, 0, 0, 0, 0, 2, 48, 48, 0, 0});
-}
+const Bytes EMPTY = Words({MAGIC, 2, 0x10000, 0, 0, 0, 0, 2, 48, 48, 0, 0});
 
 // One effect "Glow" (1000 ms) with one key of type 1 (id 7, 0 s to 1 s) holding Size = 2.5,
 // Count = -3, Label = "hi" and Fade, a float curve from 1 to 0. String table at 0x30 (44 bytes),
 // curve section at 0x5C (20 bytes), effect at 0x70, key at 0x7C, properties at 0x94, 0xA0, 0xAC and
-// 0xB8, index at 0xC4; 200 bytes.
-Bytes GlowFile()
+// 0xB8, index at 0xC4; 200 bytes. A word of it may be changed.
+Bytes GlowFile(size_t nOffset = 0, uint32_t nWord = MAGIC)
 {
     Bytes bytes = Words({MAGIC, 2, 0x10000, 44, 20, 1, 1, 2, 48, 196, 0, 1});
     static const char STRINGS[] = "Glow\0\0\0\0Size\0\0\0\0Count\0\0\0Label\0\0\0hi\0\0Fade\0\0\0\0";
@@ -73,110 +40,33 @@ Bytes GlowFile()
         0,                                      // index: @0
     });
     bytes.insert(bytes.end(), tail.begin(), tail.end());
+    PutWord(bytes, nOffset, nWord);
     return bytes;
 }
 
+// The module of GlowFile: type 1 has the float Size, the int Count, the string Label and Fade, a
+// float curve.
 bool GlowLookup(uint32_t nTypeID, const char* pszName, Reader::ValueInfo& info)
 {
-    static const struct
-    {
-        const char* pszName;
-        uint32_t eType;
-        bool bCurve;
-    } PROPS[] = {{"Size", ePT_Float, false},
-                 {"Count", ePT_Int, false},
-                 {"Label", ePT_String, false},
-                 {"Fade", ePT_Float, true}};
-    for (const auto& prop : PROPS)
-        if (nTypeID == 1 && std::strcmp(pszName, prop.pszName) == 0)
-        {
-            info.eType = prop.eType;
-            info.bFunctionCurve = prop.bCurve;
-            return true;
-        }
-    return false;
+    const std::string name = pszName;
+    if (nTypeID != 1 || (name != "Size" && name != "Count" && name != "Label" && name != "Fade"))
+        return false;
+    info.eType = name == "Count" ? ePT_Int : name == "Label" ? ePT_String : ePT_Float;
+    info.bFunctionCurve = name == "Fade";
+    return true;
 }
 
 // The file offsets of the problems found, structure first, then values when a lookup is given.
-std::vector<uint32_t> ProblemOffsets(const Bytes& bytes, const Reader::ValueLookup& lookup = nullptr)
+Offsets ProblemOffsets(const Bytes& bytes, const Reader::ValueLookup& lookup = nullptr)
 {
     Reader reader;
     if (reader.Read(bytes.data(), bytes.size()) && lookup)
         reader.CheckValues(lookup, false);
-    std::vector<uint32_t> offsets;
+    Offsets offsets;
     for (const Reader::Problem& problem : reader.GetProblems())
         offsets.push_back(problem.nOffset);
     return offsets;
 }
-
-bool Has(const std::vector<uint32_t>& offsets, uint32_t nOffset)
-{
-    return std::find(offsets.begin(), offsets.end(), nOffset) != offsets.end();
-}
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const Bytes& bytes)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-// Program output as lines, whatever line ends the platform's text streams write ("\r\n" on Windows).
-std::string TextLines(const std::string& sText)
-{
-    std::string sLines;
-    for (size_t i = 0; i < sText.size(); ++i)
-    {
-        if (!(sText[i] == '\r' && i + 1 < sText.size() && sText[i + 1] == '\n'))
-            sLines += sText[i];
-    }
-    return sLines;
-}
-
-struct RunResult
-{
-    int nExit = -1;
-    std::string sOut;
-    std::string sErr;
-};
-
-class FxdumpProgram : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        m_root = fs::temp_directory_path() / ("fxdump_test_" + std::to_string(PlatformGetProcessId()));
-        fs::remove_all(m_root);
-        fs::create_directories(m_root);
-    }
-
-    void TearDown() override { fs::remove_all(m_root); }
-
-    RunResult Run(const std::string& sProgram, const std::vector<std::string>& args)
-    {
-        std::vector<const char*> argv;
-        for (const std::string& sArg : args)
-            argv.push_back(sArg.c_str());
-        const std::string sOut = (m_root / "run.out").string();
-        const std::string sErr = (m_root / "run.err").string();
-        const std::string sPath = BIN_DIR + "/" + sProgram + PROGRAM;
-        PlatformProcess hProcess =
-            PlatformStartProcess(sPath.c_str(), argv.data(), argv.size(), sOut.c_str(), sErr.c_str());
-        RunResult result;
-        if (!hProcess)
-            return result;
-        EXPECT_EQ(0, PlatformWaitAnyProcess(&hProcess, 1, &result.nExit));
-        result.sOut = TextLines(ReadFile(sOut));
-        result.sErr = TextLines(ReadFile(sErr));
-        return result;
-    }
-
-    fs::path m_root;
-};
 
 std::vector<nlohmann::json> JsonLines(const std::string& sOut)
 {
@@ -188,32 +78,24 @@ std::vector<nlohmann::json> JsonLines(const std::string& sOut)
 }
 } // namespace
 
-TEST(PackedEffectReader, EmptyCollectionWithTwoTypesReadsClean)
+TEST(PackedEffectReader, DocumentedFilesReadCleanAndDecode)
 {
-    const Bytes bytes = EmptyFile();
-    ASSERT_EQ(48u, bytes.size());
-    EXPECT_EQ(0, std::memcmp(bytes.data(), "ZQFX", 4));
-    Reader reader;
-    ASSERT_TRUE(reader.Read(bytes.data(), bytes.size()));
-    reader.CheckValues(GlowLookup, false);
-    EXPECT_TRUE(reader.GetProblems().empty());
-    EXPECT_EQ(0x10000u, reader.GetHeader().nModuleVersion);
-    EXPECT_EQ((std::vector<uint32_t>{0, 0}), reader.GetKeyCounts());
-    EXPECT_TRUE(reader.GetEffects().empty());
-    EXPECT_TRUE(reader.GetIndex().empty());
-    EXPECT_TRUE(reader.GetStringStarts().empty());
-}
+    EXPECT_EQ(0, std::memcmp(EMPTY.data(), "ZQFX", 4));
+    Reader empty;
+    ASSERT_TRUE(empty.Read(EMPTY.data(), EMPTY.size()));
+    empty.CheckValues(GlowLookup, false);
+    EXPECT_TRUE(empty.GetProblems().empty());
+    EXPECT_EQ(0x10000u, empty.GetHeader().nModuleVersion);
+    EXPECT_EQ((Offsets{0, 0}), empty.GetKeyCounts());
+    EXPECT_TRUE(empty.GetEffects().empty() && empty.GetIndex().empty() && empty.GetStringStarts().empty());
 
-TEST(PackedEffectReader, OneEffectReadsCleanAndDecodes)
-{
     const Bytes bytes = GlowFile();
     ASSERT_EQ(200u, bytes.size());
     Reader reader;
     ASSERT_TRUE(reader.Read(bytes.data(), bytes.size()));
     reader.CheckValues(GlowLookup, false);
     EXPECT_TRUE(reader.GetProblems().empty()) << reader.GetProblems()[0].sText;
-
-    EXPECT_EQ((std::vector<uint32_t>{0, 8, 16, 24, 32, 36}), reader.GetStringStarts());
+    EXPECT_EQ((Offsets{0, 8, 16, 24, 32, 36}), reader.GetStringStarts());
     EXPECT_STREQ("hi", reader.GetString(32));
     EXPECT_EQ(nullptr, reader.GetString(33));
     ASSERT_EQ(1u, reader.GetEffects().size());
@@ -231,57 +113,37 @@ TEST(PackedEffectReader, OneEffectReadsCleanAndDecodes)
     EXPECT_EQ(0xB4u, key.props[2].nValueOffset);
     EXPECT_EQ(2.5f, reader.ReadF32(key.props[0].nValueOffset));
     EXPECT_EQ(uint32_t(-3), reader.ReadU32(key.props[1].nValueOffset));
-
     ASSERT_EQ(1u, reader.GetCurves().size());
     EXPECT_EQ(0u, reader.GetCurves()[0].nOffset);
     EXPECT_EQ(2u, reader.GetCurves()[0].nNumKeys);
     EXPECT_EQ(uint32_t(ePT_Float), reader.GetCurves()[0].eType);
     EXPECT_TRUE(reader.IsCurveStart(0));
-    EXPECT_EQ((std::vector<uint32_t>{0}), reader.GetIndex());
+    EXPECT_EQ((Offsets{0}), reader.GetIndex());
 }
 
 TEST(PackedEffectReader, EachCorruptionNamesItsOffset)
 {
-    Bytes bytes = GlowFile();
-    bytes[0] = 'X';
-    EXPECT_EQ((std::vector<uint32_t>{0}), ProblemOffsets(bytes));
-
-    bytes = GlowFile(); // the table moved 4 bytes past the key counts
-    PutU32(bytes, 32, 52);
-    EXPECT_EQ(32u, ProblemOffsets(bytes).at(0));
-
-    bytes = GlowFile(); // Size's skip offset lands inside Count's record
-    PutU32(bytes, 0x98, 164);
-    EXPECT_EQ(0x98u, ProblemOffsets(bytes).at(0));
-
-    bytes = GlowFile(); // Label's value points at the "i" of "hi"
-    PutU32(bytes, 0xB4, 33);
-    EXPECT_TRUE(ProblemOffsets(bytes).empty()); // a string offset is only known as such with the module
-    EXPECT_EQ((std::vector<uint32_t>{0xB4}), ProblemOffsets(bytes, GlowLookup));
-
-    bytes = GlowFile(); // the index names "Size" instead of "Glow"
-    PutU32(bytes, 196, 8);
-    EXPECT_EQ((std::vector<uint32_t>{196}), ProblemOffsets(bytes));
-
-    bytes = GlowFile(); // the key counted as type 0
-    PutU32(bytes, 40, 1);
-    PutU32(bytes, 44, 0);
-    EXPECT_EQ((std::vector<uint32_t>{40, 44}), ProblemOffsets(bytes));
-
-    bytes = GlowFile(); // Fade refers into the middle of its curve record
-    PutU32(bytes, 0xC0, 4);
-    EXPECT_TRUE(Has(ProblemOffsets(bytes, GlowLookup), 0xC0));
-
+    EXPECT_EQ(ProblemOffsets(GlowFile(0, 0x58465158)), Offsets{0}); // "XQFX"
+    EXPECT_EQ(32u, ProblemOffsets(GlowFile(32, 52)).at(0)); // the table moved 4 bytes past the key counts
+    EXPECT_EQ(0x98u,
+              ProblemOffsets(GlowFile(0x98, 164)).at(0)); // Size's skip offset lands inside Count's record
+    // Label's value points at the "i" of "hi": a string offset is only known as such with the module.
+    EXPECT_TRUE(ProblemOffsets(GlowFile(0xB4, 33)).empty());
+    EXPECT_EQ(ProblemOffsets(GlowFile(0xB4, 33), GlowLookup), Offsets{0xB4});
+    EXPECT_EQ(ProblemOffsets(GlowFile(196, 8)), Offsets{196}); // the index names "Size" instead of "Glow"
+    Bytes bytes = GlowFile(40, 1);                             // the key counted as type 0
+    PutWord(bytes, 44, 0);
+    EXPECT_EQ(ProblemOffsets(bytes), (Offsets{40, 44}));
+    const Offsets fade = ProblemOffsets(GlowFile(0xC0, 4), GlowLookup); // Fade refers into its curve record
+    EXPECT_NE(std::find(fade.begin(), fade.end(), 0xC0), fade.end());
     bytes = GlowFile(); // the index cut off
     bytes.resize(196);
-    EXPECT_EQ((std::vector<uint32_t>{36}), ProblemOffsets(bytes));
+    EXPECT_EQ(ProblemOffsets(bytes), Offsets{36});
     bytes.resize(39);
-    EXPECT_EQ((std::vector<uint32_t>{0}), ProblemOffsets(bytes));
-}
+    EXPECT_EQ(ProblemOffsets(bytes), Offsets{0});
 
-TEST(PackedEffectReader, EnumIndexMustNameAChoice)
-{
-    // "a,b," has two choices; index 0 also stands for a default that is none of them.
+    // An enum index must name a choice: "a,b," has two; index 0 also stands for a default that is
+    // none of them.
     const auto enumLookup = [](uint32_t nTypeID, const char* pszName, Reader::ValueInfo& info)
     {
         if (!GlowLookup(nTypeID, pszName, info))
@@ -293,34 +155,26 @@ TEST(PackedEffectReader, EnumIndexMustNameAChoice)
         }
         return true;
     };
-    Bytes bytes = GlowFile();
-    PutU32(bytes, 0xA8, 1);
-    EXPECT_TRUE(ProblemOffsets(bytes, enumLookup).empty());
-    PutU32(bytes, 0xA8, 2);
-    EXPECT_EQ((std::vector<uint32_t>{0xA8}), ProblemOffsets(bytes, enumLookup));
+    EXPECT_TRUE(ProblemOffsets(GlowFile(0xA8, 1), enumLookup).empty());
+    EXPECT_EQ(ProblemOffsets(GlowFile(0xA8, 2), enumLookup), Offsets{0xA8});
 }
 
-TEST_F(FxdumpProgram, VerifyAndJson)
+TEST(FxdumpProgram, VerifyJsonListingAndUsage)
 {
-    const std::string sGood = (m_root / "glow.Fx00p").string();
-    const std::string sEmpty = (m_root / "empty.Fx00p").string();
-    const std::string sBad = (m_root / "bad.Fx00p").string();
-    WriteFile(sGood, GlowFile());
-    WriteFile(sEmpty, EmptyFile());
-    Bytes bad = GlowFile();
-    PutU32(bad, 196, 8);
-    WriteFile(sBad, bad);
+    const std::string sGood = WriteFile(TempPath("glow.Fx00p"), GlowFile());
+    const std::string sEmpty = WriteFile(TempPath("empty.Fx00p"), EMPTY);
+    const std::string sBad = WriteFile(TempPath("bad.Fx00p"), GlowFile(196, 8));
 
-    RunResult result = Run("fxdump", {"--verify", "--no-module", sGood, sEmpty});
+    RunResult result = RunProgram("fxdump", {"--verify", "--no-module", sGood, sEmpty});
     EXPECT_EQ(0, result.nExit) << result.sErr;
     EXPECT_EQ(sGood + ": ok\n" + sEmpty + ": ok\n", result.sOut);
 
-    result = Run("fxdump", {"--verify", "--no-module", sBad, sGood});
+    result = RunProgram("fxdump", {"--verify", "--no-module", sBad, sGood});
     EXPECT_EQ(1, result.nExit);
     EXPECT_EQ(sGood + ": ok\n", result.sOut);
     EXPECT_EQ(0u, result.sErr.find("fxdump: " + sBad + ": offset 0xC4: ")) << result.sErr;
 
-    result = Run("fxdump", {"--json", "--no-module", sGood, sEmpty});
+    result = RunProgram("fxdump", {"--json", "--no-module", sGood, sEmpty});
     EXPECT_EQ(0, result.nExit) << result.sErr;
     const std::vector<nlohmann::json> lines = JsonLines(result.sOut);
     ASSERT_EQ(2u, lines.size());
@@ -332,34 +186,31 @@ TEST_F(FxdumpProgram, VerifyAndJson)
     EXPECT_EQ(48, lines[1]["header"]["effectIndexOffset"]);
 
     // Text listing: values stay raw words without a module.
-    result = Run("fxdump", {"--no-module", sGood});
+    result = RunProgram("fxdump", {"--no-module", sGood});
     EXPECT_EQ(0, result.nExit);
     EXPECT_NE(std::string::npos, result.sOut.find("  effect \"Glow\", 1000 ms, 1 keys\n")) << result.sOut;
     EXPECT_NE(std::string::npos, result.sOut.find("      Size = (0x40200000)\n")) << result.sOut;
+
+    EXPECT_EQ(2, RunProgram("fxdump", {}).nExit);
+    EXPECT_EQ(2, RunProgram("fxdump", {"--no-such-option", "x.Fx00p"}).nExit);
+    EXPECT_EQ(2, RunProgram("fxdump", {"--module", MODULE, "--no-module", "x.Fx00p"}).nExit);
+    result = RunProgram("fxdump", {"--help"});
+    EXPECT_EQ(0, result.nExit);
+    EXPECT_NE(std::string::npos, result.sOut.find("Usage: fxdump")) << result.sOut;
+    EXPECT_EQ(1, RunProgram("fxdump", {TempPath("missing.Fx00p")}).nExit);
 }
 
-TEST_F(FxdumpProgram, UsageErrorsAndHelp)
+TEST(FxdumpProgram, DemoPacksAndVerifies)
 {
-    EXPECT_EQ(2, Run("fxdump", {}).nExit);
-    EXPECT_EQ(2, Run("fxdump", {"--no-such-option", "x.Fx00p"}).nExit);
-    EXPECT_EQ(2, Run("fxdump", {"--module", MODULE, "--no-module", "x.Fx00p"}).nExit);
-    const RunResult help = Run("fxdump", {"--help"});
-    EXPECT_EQ(0, help.nExit);
-    EXPECT_NE(std::string::npos, help.sOut.find("Usage: fxdump")) << help.sOut;
-    EXPECT_EQ(1, Run("fxdump", {(m_root / "missing.Fx00p").string()}).nExit);
-}
-
-TEST_F(FxdumpProgram, DemoPacksAndVerifies)
-{
-    const fs::path demo = m_root / "demo";
+    const fs::path demo = TempPath("demo");
     fs::copy(fs::path(EMBERVISE_SOURCE_DIR) / "demo", demo, fs::copy_options::recursive);
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(demo))
         if (entry.path().extension() == ".Fx00p")
             fs::remove(entry.path()); // left over from a "make demo" in the checkout
-    std::ofstream(demo / "demo.proj00", std::ios::trunc)
-        << "[General]\nGame=Demo\n[Project Binaries]\nSparkrig=" << MODULE << "\n";
+    WriteFile((demo / "demo.proj00").string(),
+              "[General]\nGame=Demo\n[Project Binaries]\nSparkrig=" + MODULE + "\n");
 
-    const RunResult pack = Run("zqpack", {"--plugin", BIN_DIR + "/Embervise" + LIBRARY, demo.string()});
+    const RunResult pack = RunProgram("zqpack", {"--plugin", BinLibrary("Embervise"), demo.string()});
     EXPECT_EQ(0, pack.nExit) << pack.sErr;
 
     std::vector<std::string> packed;
@@ -377,14 +228,14 @@ TEST_F(FxdumpProgram, DemoPacksAndVerifies)
 
     std::vector<std::string> args = {"--verify", "--module", MODULE};
     args.insert(args.end(), packed.begin(), packed.end());
-    const RunResult verify = Run("fxdump", args);
+    const RunResult verify = RunProgram("fxdump", args);
     EXPECT_EQ(0, verify.nExit) << verify.sErr;
     EXPECT_EQ("", verify.sErr);
 
     // Without --module the locator file above each packed file names the module.
     args = {"--json"};
     args.insert(args.end(), packed.begin(), packed.end());
-    const RunResult listing = Run("fxdump", args);
+    const RunResult listing = RunProgram("fxdump", args);
     EXPECT_EQ(0, listing.nExit) << listing.sErr;
     const std::vector<nlohmann::json> lines = JsonLines(listing.sOut);
     ASSERT_EQ(packed.size(), lines.size());

@@ -1,8 +1,6 @@
 #include "EffectPacker.h"
 #include "plugin_test_support.h"
 
-#include <gtest/gtest.h>
-
 namespace
 {
 const char* const kEffect =
@@ -10,19 +8,15 @@ const char* const kEffect =
     " (effect (name Puff) (length 2000) (key-list (key (type Sprite) (id 1) (track 0)\n"
     "  (start-time 0) (end-time 2000) (properties (property (name Size) (type Float)\n"
     "   (value-list (value (time 0) (data 0.5)) (value (time 1) (data 2))))))))))))\n";
-#if defined(_WIN32)
-const std::string kModule = std::string(EMBERVISE_BIN_DIR) + "/sparkrig_sample.dll";
-#else
-const std::string kModule = std::string(EMBERVISE_BIN_DIR) + "/sparkrig_sample.so";
-#endif
+const std::string kModule = BinLibrary("sparkrig_sample");
 
 // A project whose locator names the sample module, with one effect source in it.
 struct CSampleProject
 {
     explicit CSampleProject(const char* pszEffect = kEffect)
-        : source(tree.Write("game/fx/smoke.Fx00a", pszEffect)), dest(tree.Path("game/fx/smoke.Fx00p"))
+        : source(WriteTemp("game/fx/smoke.Fx00a", pszEffect)), dest(TempPath("game/fx/smoke.Fx00p"))
     {
-        tree.Write("game/game.proj00", "[Project Binaries]\nSparkrig=" + kModule + "\n");
+        WriteTemp("game/game.proj00", "[Project Binaries]\nSparkrig=" + kModule + "\n");
     }
     // The calls of a run that gets past the locator and the module, then the given tail.
     std::vector<std::string> Calls(std::vector<std::string> tail) const
@@ -33,7 +27,6 @@ struct CSampleProject
         calls.insert(calls.end(), tail.begin(), tail.end());
         return calls;
     }
-    CTempTree tree;
     std::string source, dest;
 };
 } // namespace
@@ -48,20 +41,19 @@ TEST(PackDriver, SuccessfulRunReportsEveryStage)
     EXPECT_EQ(ReadFile(project.dest).substr(0, 4), "ZQFX");
 
     // A relative name gives a relative destination beside the source, always spelt Fx00p.
-    fs::current_path(project.tree.m_Root / "game");
+    fs::current_path(TempDir() / "game");
     CRecordingSink second;
-    project.tree.Write("game/fx/FIRE.FX00A", kEffect);
+    WriteTemp("game/fx/FIRE.FX00A", kEffect);
     EXPECT_TRUE(GetEffectPacker().PackFile("fx/FIRE.FX00A", 7, &second));
     EXPECT_EQ(second.m_Calls.at(second.m_Calls.size() - 2), "writable:fx/FIRE.Fx00p");
-    EXPECT_TRUE(fs::exists(project.tree.Path("game/fx/FIRE.Fx00p")));
+    EXPECT_TRUE(fs::exists(TempPath("game/fx/FIRE.Fx00p")));
 }
 
 TEST(PackDriver, EachFailingStageGivesOneErrorLine)
 {
-    CTempTree lonely;
-    if (!lonely.LocatorAbove())
+    if (!LocatorAbove())
     {
-        const std::string source = lonely.Write("fx/smoke.Fx00a", kEffect);
+        const std::string source = WriteTemp("lonely/smoke.Fx00a", kEffect);
         CRecordingSink sink;
         EXPECT_FALSE(GetEffectPacker().PackFile(source.c_str(), 0, &sink));
         EXPECT_EQ(sink.m_Calls,
@@ -77,8 +69,8 @@ TEST(PackDriver, EachFailingStageGivesOneErrorLine)
                                               "': Invalid file version"}));
 
     // Without a Sparkrig key the module path is the project folder itself.
-    project.tree.Write("game/game.proj00", "[General]\nGame=NoModule\n");
-    const std::string folder = project.tree.Path("game") + SEP;
+    WriteTemp("game/game.proj00", "[General]\nGame=NoModule\n");
+    const std::string folder = TempPath("game") + SEP;
     CRecordingSink noModule;
     EXPECT_FALSE(GetEffectPacker().PackFile(project.source.c_str(), 0, &noModule));
     EXPECT_EQ(noModule.m_Calls,
@@ -91,7 +83,7 @@ TEST(PackDriver, EachFailingStageGivesOneErrorLine)
 TEST(PackDriver, RefusedOrFailedDestinationKeepsTheOldFile)
 {
     CSampleProject project;
-    project.tree.Write("game/fx/smoke.Fx00p", "old");
+    WriteTemp("game/fx/smoke.Fx00p", "old");
     CRecordingSink refusing;
     refusing.m_bWritable = false;
     EXPECT_FALSE(GetEffectPacker().PackFile(project.source.c_str(), 0, &refusing));

@@ -1,8 +1,6 @@
 #include "EffectPacker.h"
 #include "plugin_test_support.h"
 
-#include <gtest/gtest.h>
-
 extern "C" IPacker* AssociatePacker(const char* pszFileName);
 
 TEST(Packer, ClaimsEffectSourcesByExtension)
@@ -26,15 +24,14 @@ TEST(Packer, GetNameCopiesBoundedAndReportsTruncationOnce)
     std::memset(szName, 'x', sizeof(szName));
     EXPECT_TRUE(GetEffectPacker().GetName(szName, sizeof(szName)));
     EXPECT_STREQ(szName, "Embervise");
-    EXPECT_TRUE(tripwire.m_Reports.empty());
+    EXPECT_TRUE(tripwire.Take().empty());
 
     EXPECT_TRUE(GetEffectPacker().GetName(szName, 5));
     EXPECT_STREQ(szName, "Embe");
     EXPECT_TRUE(GetEffectPacker().GetName(nullptr, 64));
-    EXPECT_EQ(tripwire.m_Reports,
-              (std::vector<std::string>{
-                  "nBufferChars > ZQStrLen(pSrc)|ZQStrCpy|ZQStrCpy : Copy source is truncated",
-                  " [Forced Assert]|ZQStrCpy|ZQStrCpy: Invalid destination buffer provided"}));
+    EXPECT_EQ(tripwire.Take(),
+              (Texts{"nBufferChars > ZQStrLen(pSrc)|ZQStrCpy|ZQStrCpy : Copy source is truncated",
+                     " [Forced Assert]|ZQStrCpy|ZQStrCpy: Invalid destination buffer provided"}));
 }
 
 TEST(Packer, DeclaresTwoDisplayEntries)

@@ -1,19 +1,16 @@
 #include "ProjectLocator.h"
 #include "plugin_test_support.h"
 
-#include <gtest/gtest.h>
-
 TEST(ProjectLocator, ReadsAndResolvesEveryField)
 {
-    CTempTree tree;
-    tree.Write("game/game.proj00",
-               "[General]\r\nGame = Smoke Test\r\n[Project Directories]\r\nResourceRoot=..\\res\r\n"
-               "ToolsRoot=../tools/\r\nPC=pc\r\n[Project Binaries]\r\nSparkrig=E:\\bin\\fx.dll\r\n"
-               "GameServer=bin\\server.exe\r\n[Tools Launch]\r\nPCBinary=/opt/game/run\r\n"
-               "PCWorking=.\\work\\..\\run\r\nXenonBinary=\\\\share\\x\r\n[Source Control]\r\n"
-               "Provider=svn\r\nDatabase=%PROJDIR%db;%PROJDIR%x\r\n");
-    const std::string source = tree.Write("game/fx/fire/smoke.Fx00a", "");
-    const std::string root = tree.m_Root.string(), game = root + SEP + "game" + SEP;
+    WriteTemp("game/game.proj00",
+              "[General]\r\nGame = Smoke Test\r\n[Project Directories]\r\nResourceRoot=..\\res\r\n"
+              "ToolsRoot=../tools/\r\nPC=pc\r\n[Project Binaries]\r\nSparkrig=E:\\bin\\fx.dll\r\n"
+              "GameServer=bin\\server.exe\r\n[Tools Launch]\r\nPCBinary=/opt/game/run\r\n"
+              "PCWorking=.\\work\\..\\run\r\nXenonBinary=\\\\share\\x\r\n[Source Control]\r\n"
+              "Provider=svn\r\nDatabase=%PROJDIR%db;%PROJDIR%x\r\n");
+    const std::string source = WriteTemp("game/fx/fire/smoke.Fx00a", "");
+    const std::string root = TempDir().string(), game = root + SEP + "game" + SEP;
 
     CProjectInfo info;
     ASSERT_TRUE(LocateProject(source.c_str(), info));
@@ -42,35 +39,33 @@ TEST(ProjectLocator, ReadsAndResolvesEveryField)
 
 TEST(ProjectLocator, NearestLocatorWinsAndRelativeNamesUseTheCurrentFolder)
 {
-    CTempTree tree;
-    tree.Write("game/game.proj00", "[Project Binaries]\nSparkrig=bin\\fx.dll\n");
-    tree.Write("game/fx/fire/smoke.Fx00a", "");
-    const std::string game = tree.Path("game") + SEP, fx = tree.Path("game/fx") + SEP;
+    WriteTemp("game/game.proj00", "[Project Binaries]\nSparkrig=bin\\fx.dll\n");
+    WriteTemp("game/fx/fire/smoke.Fx00a", "");
+    const std::string game = TempPath("game") + SEP, fx = TempPath("game/fx") + SEP;
 
-    fs::current_path(tree.m_Root / "game");
+    fs::current_path(TempDir() / "game");
     CProjectInfo info;
     ASSERT_TRUE(LocateProject("fx\\fire\\smoke.Fx00a", info));
     EXPECT_EQ(info.m_sProjectDir, game);
     EXPECT_EQ(info.m_sSparkrig, game + "bin" + SEP + "fx.dll");
 
-    tree.Write("game/fx/Sub.PROJ00", "[Project Binaries]\nSparkrig=E:\\sub.dll\n");
-    fs::current_path(tree.m_Root / "game" / "fx" / "fire");
+    WriteTemp("game/fx/Sub.PROJ00", "[Project Binaries]\nSparkrig=E:\\sub.dll\n");
+    fs::current_path(TempDir() / "game" / "fx" / "fire");
     ASSERT_TRUE(LocateProject("..\\fire/./smoke.Fx00a", info));
     EXPECT_EQ(info.m_sProjectDir, fx);
     EXPECT_EQ(info.m_sSparkrig, "E:\\sub.dll");
 
     // The search starts in the source's own folder; an empty locator resolves to its folder.
-    tree.Write("game/fx/fire/here.proj00", "");
+    WriteTemp("game/fx/fire/here.proj00", "");
     ASSERT_TRUE(LocateProject("smoke.Fx00a", info));
-    EXPECT_EQ(info.m_sSparkrig, tree.Path("game/fx/fire") + SEP);
+    EXPECT_EQ(info.m_sSparkrig, TempPath("game/fx/fire") + SEP);
 }
 
 TEST(ProjectLocator, NoLocatorLeavesTheRecordAlone)
 {
-    CTempTree tree;
-    if (tree.LocatorAbove())
+    if (LocatorAbove())
         GTEST_SKIP() << "a locator file lies above the temporary folder";
-    const std::string source = tree.Write("a/b/smoke.Fx00a", "");
+    const std::string source = WriteTemp("a/b/smoke.Fx00a", "");
     CProjectInfo info;
     info.m_sGame = "kept";
     EXPECT_FALSE(LocateProject(source.c_str(), info));

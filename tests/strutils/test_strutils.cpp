@@ -1,65 +1,29 @@
-#include "itripwiremgr.h"
+#include "test_support.h"
 #include "zqplatform.h"
 #include "zqstrutils.h"
 
-#include <gtest/gtest.h>
-
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace
 {
 const char* const kThisFile = "Engine/sdk/src/zqstrutils";
-const char* const kCpyTruncated = "ZQStrCpy : Copy source is truncated";
-const char* const kCatTruncated = "ZQStrCat : Copy source is truncated";
+const std::string kCpyTruncated =
+    "nBufferChars > ZQStrLen(pSrc)|ZQStrCpy|ZQStrCpy : Copy source is truncated";
+const std::string kCatTruncated = "catLen >= ZQStrLen(pSrc)|ZQStrCat|ZQStrCat : Copy source is truncated";
 
-struct Report
+std::string Invalid(const std::string& sFunction, const char* pszWhat)
 {
-    std::string sExpression;
-    std::string sFunction;
-    std::string sMessage;
-};
+    return ZQ_FORCED_ASSERT_TEXT "|" + sFunction + "|" + sFunction + ": Invalid " + pszWhat + " provided";
+}
 
-// Records every report and answers each with one code.
-class CRecordingMgr final : public ITripwireMgr
+// The reports since the last call; each must come from the string routines' own file.
+Texts Reports(CRecordingTripwire& tripwire)
 {
-public:
-    explicit CRecordingMgr(int nAnswer) : m_nAnswer(nAnswer) { ZQSetAssertManagerForTesting(this); }
-    ~CRecordingMgr() { ZQSetAssertManagerForTesting(nullptr); }
-
-    int GetVersion() override { return 1; }
-    void SetDefaultAnswer(int nResult) override { m_nAnswer = nResult; }
-    int GetDefaultAnswer() override { return m_nAnswer; }
-    void SetQuiet(bool) override {}
-    bool IsQuiet() override { return true; }
-    unsigned GetReportCount() override { return static_cast<unsigned>(m_reports.size()); }
-    void ResetReportCount() override { m_reports.clear(); }
-    int HandleAssert(const char* pszExpression, const char* pszFile, int, const char* pszFunction,
-                     const char* pszMessage, va_list*) override
-    {
-        EXPECT_STREQ(kThisFile, pszFile);
-        m_reports.push_back({pszExpression, pszFunction, pszMessage});
-        return m_nAnswer;
-    }
-
-    // Expects exactly one report since the last call, with these texts.
-    void ExpectOne(const char* pszExpression, const char* pszFunction, const char* pszMessage)
-    {
-        ASSERT_EQ(1u, m_reports.size()) << pszMessage;
-        EXPECT_EQ(pszExpression, m_reports[0].sExpression);
-        EXPECT_EQ(pszFunction, m_reports[0].sFunction);
-        EXPECT_EQ(pszMessage, m_reports[0].sMessage);
-        m_reports.clear();
-    }
-
-    std::vector<Report> m_reports;
-
-private:
-    int m_nAnswer;
-};
+    for (const Report& report : tripwire.m_Reports)
+        EXPECT_EQ(report.sFile, kThisFile);
+    return tripwire.Take();
+}
 
 // Goes through the variable argument list without the format check, so that a null format compiles.
 int CallVSNPrintF(char* pDest, size_t nSize, const char* pszFormat, ...)
@@ -70,96 +34,87 @@ int CallVSNPrintF(char* pDest, size_t nSize, const char* pszFormat, ...)
     va_end(args);
     return nCount;
 }
-
-void SetEnvironment(const char* pszName, const char* pszValue)
-{
-#if defined(_WIN32)
-    _putenv_s(pszName, pszValue);
-#else
-    setenv(pszName, pszValue, 1);
-#endif
-}
 } // namespace
 
 TEST(StrCpy, CopiesCutsAndReportsTruncationOncePerCall)
 {
-    CRecordingMgr mgr(0);
+    CRecordingTripwire tripwire;
     char szBuf[10];
     ZQStrCpy(szBuf, "abcdefghijkl", sizeof(szBuf));
     EXPECT_STREQ("abcdefghi", szBuf);
-    mgr.ExpectOne("nBufferChars > ZQStrLen(pSrc)", "ZQStrCpy", kCpyTruncated);
+    EXPECT_EQ(Reports(tripwire), Texts{kCpyTruncated});
     ZQStrCpy(szBuf, "abcdefghijkl", sizeof(szBuf));
-    mgr.ExpectOne("nBufferChars > ZQStrLen(pSrc)", "ZQStrCpy", kCpyTruncated);
+    EXPECT_EQ(Reports(tripwire), Texts{kCpyTruncated});
 
     ZQStrCpy(szBuf, "123456789", 10);
     EXPECT_STREQ("123456789", szBuf);
-    EXPECT_TRUE(mgr.m_reports.empty());
+    EXPECT_TRUE(Reports(tripwire).empty());
     ZQStrCpy(szBuf, "123456789", 9);
     EXPECT_STREQ("12345678", szBuf);
-    mgr.ExpectOne("nBufferChars > ZQStrLen(pSrc)", "ZQStrCpy", kCpyTruncated);
+    EXPECT_EQ(Reports(tripwire), Texts{kCpyTruncated});
 
     // The rest of the buffer is filled with NUL bytes.
     ZQStrCpy(szBuf, "ab", sizeof(szBuf));
     EXPECT_EQ(0, std::memcmp(szBuf, "ab\0\0\0\0\0\0\0\0", sizeof(szBuf)));
 
     ZQStrCpy(nullptr, "ab", 4);
-    mgr.ExpectOne(ZQ_FORCED_ASSERT_TEXT, "ZQStrCpy", "ZQStrCpy: Invalid destination buffer provided");
     ZQStrCpy(szBuf, "xy", 0);
-    mgr.ExpectOne(ZQ_FORCED_ASSERT_TEXT, "ZQStrCpy", "ZQStrCpy: Invalid destination buffer provided");
     EXPECT_STREQ("ab", szBuf);
     ZQStrCpy(szBuf, nullptr, sizeof(szBuf));
-    mgr.ExpectOne(ZQ_FORCED_ASSERT_TEXT, "ZQStrCpy", "ZQStrCpy: Invalid source string provided");
     EXPECT_STREQ("", szBuf);
+    EXPECT_EQ(Reports(tripwire),
+              (Texts{Invalid("ZQStrCpy", "destination buffer"), Invalid("ZQStrCpy", "destination buffer"),
+                     Invalid("ZQStrCpy", "source string")}));
 }
 
 TEST(StrCat, AppendsWithinTheBuffer)
 {
-    CRecordingMgr mgr(0);
+    CRecordingTripwire tripwire;
     char szBuf[8] = "abc";
     ZQStrCat(szBuf, "def", 6);
     EXPECT_STREQ("abcde", szBuf);
-    mgr.ExpectOne("catLen >= ZQStrLen(pSrc)", "ZQStrCat", kCatTruncated);
+    EXPECT_EQ(Reports(tripwire), Texts{kCatTruncated});
     std::strcpy(szBuf, "abc");
     ZQStrCat(szBuf, "def", 7);
     EXPECT_STREQ("abcdef", szBuf);
-    EXPECT_TRUE(mgr.m_reports.empty());
+    EXPECT_TRUE(Reports(tripwire).empty());
 
     ZQStrCat(nullptr, "def", 7);
-    mgr.ExpectOne(ZQ_FORCED_ASSERT_TEXT, "ZQStrCat", "ZQStrCat: Invalid destination buffer provided");
     ZQStrCat(szBuf, nullptr, 7);
-    mgr.ExpectOne(ZQ_FORCED_ASSERT_TEXT, "ZQStrCat", "ZQStrCat: Invalid source string provided");
     EXPECT_STREQ("abcdef", szBuf);
+    EXPECT_EQ(Reports(tripwire),
+              (Texts{Invalid("ZQStrCat", "destination buffer"), Invalid("ZQStrCat", "source string")}));
 }
 
 TEST(StrCmp, OrdersTextsAndNulls)
 {
-    CRecordingMgr mgr(0);
+    CRecordingTripwire tripwire;
     EXPECT_EQ(0, ZQStrICmp("Game.PROJ00", "gAME.proj00"));
     EXPECT_TRUE(ZQStrIEquals("Fx00a", "FX00A"));
     EXPECT_LT(ZQStrICmp("abc", "ABD"), 0);
-    EXPECT_TRUE(mgr.m_reports.empty());
+    EXPECT_TRUE(Reports(tripwire).empty());
     EXPECT_EQ(-1, ZQStrICmp(nullptr, "a"));
-    mgr.ExpectOne("pszStr1 && pszStr2", "ZQStrICmp", "Error: Invalid input to ZQStrICmp");
+    EXPECT_EQ(Reports(tripwire), Texts{"pszStr1 && pszStr2|ZQStrICmp|Error: Invalid input to ZQStrICmp"});
     EXPECT_EQ(1, ZQStrICmp("a", nullptr));
     EXPECT_EQ(0, ZQStrICmp(nullptr, nullptr));
     EXPECT_FALSE(ZQStrIEquals(nullptr, ""));
-    mgr.m_reports.clear();
+    tripwire.Take();
 
     EXPECT_EQ(-1, ZQStrCmp("a", "\xE9")); // unsigned bytes
     EXPECT_EQ(1, ZQStrCmp("abcd", "abc"));
     EXPECT_EQ(-1, ZQStrCmp("ABC", "abc"));
     EXPECT_EQ(1, ZQStrCmp("zz", "za"));
     EXPECT_EQ(0, ZQStrCmp("abc", "abc"));
-    EXPECT_TRUE(mgr.m_reports.empty());
+    EXPECT_TRUE(Reports(tripwire).empty());
     EXPECT_EQ(1, ZQStrCmp("a", nullptr));
-    mgr.ExpectOne("pszStr1 && pszStr2", "ZQStrCmp", "Error: Invalid input to ZQStrCmp");
+    EXPECT_EQ(Reports(tripwire), Texts{"pszStr1 && pszStr2|ZQStrCmp|Error: Invalid input to ZQStrCmp"});
     EXPECT_EQ(-1, ZQStrCmp(nullptr, "a"));
     EXPECT_EQ(0, ZQStrCmp(nullptr, nullptr));
 }
 
 TEST(VSNPrintF, CutsWithoutReportAndAnswersThePlatformCount)
 {
-    CRecordingMgr mgr(0);
+    CRecordingTripwire tripwire;
     char szBuf[8];
     EXPECT_EQ(3, ZQSNPrintF(szBuf, 5, "%d", 123));
     EXPECT_STREQ("123", szBuf);
@@ -167,33 +122,32 @@ TEST(VSNPrintF, CutsWithoutReportAndAnswersThePlatformCount)
     EXPECT_STREQ("abcd", szBuf);
     EXPECT_LT(ZQSNPrintF(szBuf, 5, "%s-%d", "abc", 42), 0);
     EXPECT_STREQ("abc-", szBuf);
-    EXPECT_TRUE(mgr.m_reports.empty());
+    EXPECT_TRUE(Reports(tripwire).empty());
 
     EXPECT_EQ(-1, CallVSNPrintF(nullptr, 5, "x"));
-    mgr.ExpectOne(ZQ_FORCED_ASSERT_TEXT, "ZQVSNPrintF", "ZQVSNPrintF: Invalid destination buffer provided");
     EXPECT_EQ(-1, CallVSNPrintF(szBuf, 0, "x"));
-    mgr.ExpectOne(ZQ_FORCED_ASSERT_TEXT, "ZQVSNPrintF", "ZQVSNPrintF: Invalid destination buffer provided");
     EXPECT_EQ(0, CallVSNPrintF(szBuf, sizeof(szBuf), nullptr));
-    mgr.ExpectOne(ZQ_FORCED_ASSERT_TEXT, "ZQVSNPrintF", "ZQVSNPrintF: Invalid source string provided");
     EXPECT_STREQ("", szBuf);
+    EXPECT_EQ(Reports(tripwire),
+              (Texts{Invalid("ZQVSNPrintF", "destination buffer"),
+                     Invalid("ZQVSNPrintF", "destination buffer"), Invalid("ZQVSNPrintF", "source string")}));
 }
 
 TEST(AssertReporting, IgnoreAlwaysSilencesOnlyThatSite)
 {
-    CRecordingMgr mgr(ZQASSERT_IGNORE_ALWAYS);
+    CRecordingTripwire tripwire(ZQASSERT_IGNORE_ALWAYS);
     char szBuf[4];
     ZQStrCpy(szBuf, "abcdef", sizeof(szBuf));
-    mgr.ExpectOne("nBufferChars > ZQStrLen(pSrc)", "ZQStrCpy", kCpyTruncated);
+    EXPECT_EQ(Reports(tripwire), Texts{kCpyTruncated});
     ZQStrCpy(szBuf, "ghijkl", sizeof(szBuf));
     EXPECT_STREQ("ghi", szBuf); // the fallback still applies
-    EXPECT_TRUE(mgr.m_reports.empty());
+    EXPECT_TRUE(Reports(tripwire).empty());
 
     std::strcpy(szBuf, "ab");
     ZQStrCat(szBuf, "cdef", sizeof(szBuf));
     EXPECT_STREQ("abc", szBuf);
-    mgr.ExpectOne("catLen >= ZQStrLen(pSrc)", "ZQStrCat", kCatTruncated);
     ZQStrCpy(szBuf, nullptr, sizeof(szBuf));
-    mgr.ExpectOne(ZQ_FORCED_ASSERT_TEXT, "ZQStrCpy", "ZQStrCpy: Invalid source string provided");
+    EXPECT_EQ(Reports(tripwire), (Texts{kCatTruncated, Invalid("ZQStrCpy", "source string")}));
 }
 
 TEST(AssertReporting, WithoutTheLibraryEveryReportAnswers1103)
@@ -211,7 +165,7 @@ TEST(AssertReporting, WithoutTheLibraryEveryReportAnswers1103)
 
 TEST(AssertReporting, RealLibraryAnswersFromTheEnvironmentAndLoadsOnce)
 {
-    SetEnvironment("TRIPWIRE_ANSWER", "continue");
+    SetEnv("TRIPWIRE_ANSWER", "continue");
     ZQSetAssertLibraryForTesting(nullptr);
     EXPECT_FALSE(PlatformIsLibraryLoaded("TripwireDLL.dll"));
     testing::internal::CaptureStderr();
@@ -226,7 +180,7 @@ TEST(AssertReporting, RealLibraryAnswersFromTheEnvironmentAndLoadsOnce)
     ASSERT_NE(nullptr, pMgr);
     EXPECT_EQ(pMgr, GetAssertManager());
     EXPECT_EQ(2u, pMgr->GetReportCount());
-    SetEnvironment("TRIPWIRE_ANSWER", "abort"); // read once: changes nothing now
+    SetEnv("TRIPWIRE_ANSWER", "abort"); // read once: changes nothing now
     pMgr->SetQuiet(true);
     EXPECT_EQ(0, ReportAssertion("x", kThisFile, 1, "F", "m"));
 
@@ -247,14 +201,14 @@ TEST(AssertReportingDeathTest, AbortAndBreakAnswersActAtTheSite)
     char szBuf[4];
     EXPECT_DEATH(
         {
-            SetEnvironment("TRIPWIRE_ANSWER", "abort");
+            SetEnv("TRIPWIRE_ANSWER", "abort");
             ZQStrCpy(szBuf, "abcdef", sizeof(szBuf));
         },
         "assertion failed in ZQStrCpy");
 #if !defined(_WIN32)
     EXPECT_EXIT(
         {
-            CRecordingMgr mgr(ZQASSERT_BREAK);
+            CRecordingTripwire tripwire(ZQASSERT_BREAK);
             ZQStrCpy(szBuf, "abcdef", sizeof(szBuf));
         },
         testing::KilledBySignal(SIGTRAP), "");

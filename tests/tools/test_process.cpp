@@ -1,45 +1,21 @@
 // The platform's process routines, with zqpack as the child program.
-#include "zqprocess.h"
-
-#include <gtest/gtest.h>
+#include "test_support.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-
-namespace fs = std::filesystem;
 
 namespace
 {
-#if defined(_WIN32)
-const std::string PROGRAM = std::string(EMBERVISE_BIN_DIR) + "/zqpack.exe";
-#else
-const std::string PROGRAM = std::string(EMBERVISE_BIN_DIR) + "/zqpack";
-#endif
+const std::string PROGRAM = BinProgram("zqpack");
 
-// A child's output as lines, whatever line ends its text streams write.
-std::string ReadLines(const fs::path& path)
+std::string ReadLines(const std::string& sPath)
 {
-    std::ifstream file(path, std::ios::binary);
-    const std::string sText((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::string sLines;
-    for (size_t i = 0; i < sText.size(); ++i)
-    {
-        if (!(sText[i] == '\r' && i + 1 < sText.size() && sText[i + 1] == '\n'))
-            sLines += sText[i];
-    }
-    return sLines;
+    return TextLines(ReadFile(sPath));
 }
 
 TEST(PlatformProcess, RedirectsPassesArgumentsAndReportsEachExitStatus)
 {
-    const fs::path dir =
-        fs::temp_directory_path() / ("zqprocess_test_" + std::to_string(PlatformGetProcessId()));
-    fs::create_directories(dir);
-    const std::string sOut[2] = {(dir / "0.out").string(), (dir / "1.out").string()};
-    const std::string sErr[2] = {(dir / "0.err").string(), (dir / "1.err").string()};
+    const std::string sOut[2] = {TempPath("0.out"), TempPath("1.out")};
+    const std::string sErr[2] = {TempPath("0.err"), TempPath("1.err")};
 
     // Blanks, quotes and backslashes must reach the child as they are.
     const char* apszJson[] = {"--json", "-q", "--", "odd \"name\"\\ \\\\.Fx00a"};
@@ -71,8 +47,7 @@ TEST(PlatformProcess, RedirectsPassesArgumentsAndReportsEachExitStatus)
     EXPECT_EQ(0u, ReadLines(sErr[1]).rfind("zqpack: The following argument was not expected: --bogus\n", 0));
 
     EXPECT_EQ(nullptr,
-              PlatformStartProcess((dir / "no-such-program").string().c_str(), nullptr, 0, nullptr, nullptr));
-    fs::remove_all(dir);
+              PlatformStartProcess(TempPath("no-such-program").c_str(), nullptr, 0, nullptr, nullptr));
 }
 
 TEST(PlatformProcess, ProgramPathAndTerminal)

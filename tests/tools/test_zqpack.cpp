@@ -1,30 +1,10 @@
 // zqpack run for real on a temporary project whose locator names the sample effect module.
-#include "zqprocess.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <regex>
-#include <string>
-#include <vector>
-
-namespace fs = std::filesystem;
+#include "test_support.h"
 
 namespace
 {
-#if defined(_WIN32)
-const std::string LIBRARY = ".dll";
-const std::string PROGRAM = ".exe";
-#else
-const std::string LIBRARY = ".so";
-const std::string PROGRAM = "";
-#endif
-const std::string BIN_DIR = EMBERVISE_BIN_DIR;
-const std::string MODULE = BIN_DIR + "/sparkrig_sample" + LIBRARY;
-const std::string PLUGIN = BIN_DIR + "/Embervise" + LIBRARY;
+const std::string MODULE = BinLibrary("sparkrig_sample");
+const std::string PLUGIN = BinLibrary("Embervise");
 
 const char* const FLASH =
     "(header (version 1))\n"
@@ -36,37 +16,6 @@ const char* const SMOKE =
     "(header (version 1))\n"
     "(effect-tree (container (name Smoke) (children (effect (name Puff) (length 2000)\n"
     "  (key-list (key (type ParticleEmitter) (id 1) (track 0) (start-time 0) (end-time 2000)))))))\n";
-
-struct RunResult
-{
-    int nExit = -1;
-    std::string sOut;
-    std::string sErr;
-};
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-// Output as lines, whatever line ends the platform's text streams write.
-std::string ReadLines(const fs::path& path)
-{
-    const std::string sText = ReadFile(path);
-    std::string sLines;
-    for (size_t i = 0; i < sText.size(); ++i)
-    {
-        if (!(sText[i] == '\r' && i + 1 < sText.size() && sText[i + 1] == '\n'))
-            sLines += sText[i];
-    }
-    return sLines;
-}
-
-void WriteFile(const fs::path& path, const std::string& sText)
-{
-    std::ofstream(path, std::ios::binary) << sText;
-}
 
 // The summary line without its time, which varies.
 std::string Summary(const std::string& sErr)
@@ -81,52 +30,20 @@ std::string WithoutSummary(const std::string& sErr)
     return sErr.substr(0, sErr.rfind("zqpack: ", sErr.size() - 2));
 }
 
+// A project whose locator names the sample module, with two effects and a stray file; the test
+// runs in its folder.
 class ZqpackTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        m_previous = fs::current_path();
-        m_root = fs::temp_directory_path() / ("zqpack_test_" + std::to_string(PlatformGetProcessId()));
-        fs::remove_all(m_root);
-        fs::create_directories(m_root / "fx" / "sub");
-        WriteFile(m_root / "game.proj00",
-                  "[General]\nGame=Test\n[Project Binaries]\nSparkrig=" + MODULE + "\n");
-        WriteFile(m_root / "fx" / "flash.Fx00a", FLASH);
-        WriteFile(m_root / "fx" / "sub" / "smoke.Fx00a", SMOKE);
-        WriteFile(m_root / "fx" / "readme.txt", "not an effect\n");
-        fs::current_path(m_root);
+        WriteTemp("game.proj00", "[General]\nGame=Test\n[Project Binaries]\nSparkrig=" + MODULE + "\n");
+        WriteTemp("fx/flash.Fx00a", FLASH);
+        WriteTemp("fx/sub/smoke.Fx00a", SMOKE);
+        WriteTemp("fx/readme.txt", "not an effect\n");
+        fs::current_path(TempDir());
     }
-
-    void TearDown() override
-    {
-        fs::current_path(m_previous);
-        fs::remove_all(m_root);
-    }
-
-    RunResult Run(const std::vector<std::string>& args)
-    {
-        std::vector<const char*> argv;
-        for (const std::string& sArg : args)
-            argv.push_back(sArg.c_str());
-        const std::string sOut = (m_root / "run.out").string();
-        const std::string sErr = (m_root / "run.err").string();
-        const std::string sProgram = BIN_DIR + "/zqpack" + PROGRAM;
-        PlatformProcess hProcess =
-            PlatformStartProcess(sProgram.c_str(), argv.data(), argv.size(), sOut.c_str(), sErr.c_str());
-        RunResult result;
-        if (!hProcess)
-            return result;
-        EXPECT_EQ(0, PlatformWaitAnyProcess(&hProcess, 1, &result.nExit));
-        result.sOut = ReadLines(sOut);
-        result.sErr = ReadLines(sErr);
-        fs::remove(sOut);
-        fs::remove(sErr);
-        return result;
-    }
-
-    fs::path m_previous;
-    fs::path m_root;
+    static RunResult Run(const std::vector<std::string>& args) { return RunProgram("zqpack", args); }
 };
 
 TEST_F(ZqpackTest, PacksTheSameBytesWhateverJobsAndArgumentOrder)
@@ -245,11 +162,10 @@ TEST_F(ZqpackTest, PluginReportsKeepTheirPlaceAndAWorkerCrashFailsOnlyItsFile)
 
     // Answering the report with "abort" ends the worker; the other files are still packed.
     fs::remove("fx/flash.Fx00p");
+    SetEnv("TRIPWIRE_ANSWER", "abort");
 #if defined(_WIN32)
-    _putenv_s("TRIPWIRE_ANSWER", "abort");
     const std::string sStatus = "3";
 #else
-    setenv("TRIPWIRE_ANSWER", "abort", 1);
     const std::string sStatus = "134"; // SIGABRT
 #endif
     const RunResult aborted = Run({"-j", "2", "fx"});
@@ -265,13 +181,8 @@ TEST_F(ZqpackTest, PluginReportsKeepTheirPlaceAndAWorkerCrashFailsOnlyItsFile)
 
 TEST_F(ZqpackTest, UsageErrorsExitWithTwoAndPackNothing)
 {
-    const std::vector<std::vector<std::string>> usageErrors = {{},
-                                                               {"--bogus", "fx"},
-                                                               {"-j", "-1", "fx"},
-                                                               {"-j", "two", "fx"},
-                                                               {"-v", "-q", "fx"},
-                                                               {"-v", "--json", "fx"}};
-    for (const std::vector<std::string>& args : usageErrors)
+    for (const Texts& args : {Texts{}, Texts{"--bogus", "fx"}, Texts{"-j", "-1", "fx"},
+                              Texts{"-j", "two", "fx"}, Texts{"-v", "-q", "fx"}, Texts{"-v", "--json", "fx"}})
     {
         const RunResult run = Run(args);
         EXPECT_EQ(2, run.nExit) << run.sErr;

@@ -1,11 +1,9 @@
 #include "FunctionCurveData.h"
-#include "effect_test_support.h"
+#include "test_support.h"
 
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <random>
-#include <vector>
 
 namespace
 {
@@ -78,7 +76,7 @@ EffectPropertyKey RandomKey(std::mt19937& random, uint32_t eType)
 
 TEST(FunctionCurveData, IndexedLookupMatchesLinearScan)
 {
-    effect_test::RecordingManager reports;
+    CRecordingTripwire tripwire;
     const uint32_t aTypes[] = {ePT_Float, ePT_Int, ePT_Color, ePT_Vector, ePT_String, ePT_NoValue};
     std::vector<EffectPropDesc> descs;
     for (uint32_t eType : aTypes)
@@ -125,15 +123,15 @@ TEST(FunctionCurveData, IndexedLookupMatchesLinearScan)
     EXPECT_GT(nShared, 1000u);
     EXPECT_EQ(curves.GetNumEntries(), entries.size());
     // Type 8 values were compared: reported, and counted as equal.
-    ASSERT_FALSE(reports.m_Reports.empty());
-    effect_test::ExpectReport(reports.m_Reports[0], " [Forced Assert]",
-                              "Engine/tools/Pyrix/PackedEffectWriter", 298,
-                              "CFunctionCurveData::FindProperty", "Error: Unexpected property type");
+    ASSERT_FALSE(tripwire.m_Reports.empty());
+    EXPECT_EQ(tripwire.m_Reports[0].Full(),
+              " [Forced Assert]|Engine/tools/Pyrix/PackedEffectWriter|298|"
+              "CFunctionCurveData::FindProperty|Error: Unexpected property type");
 }
 
 TEST(FunctionCurveData, EqualityRules)
 {
-    effect_test::RecordingManager reports;
+    CRecordingTripwire tripwire;
     const EffectPropDesc floatDesc = CurveDesc(ePT_Float), intDesc = CurveDesc(ePT_Int),
                          colorDesc = CurveDesc(ePT_Color), plainDesc = CurveDesc(ePT_Float, false);
     CEffectProperty zero(&floatDesc), minusZero(&floatDesc), nan(&floatDesc), nanCopy(&floatDesc),
@@ -156,12 +154,11 @@ TEST(FunctionCurveData, EqualityRules)
     EXPECT_EQ(curves.FindProperty(&nan), 1);       // only identity finds a NaN curve
     EXPECT_EQ(curves.FindProperty(&nanCopy), -1);
     EXPECT_EQ(curves.FindProperty(&asColor), -1); // same bits, other type
-    EXPECT_TRUE(reports.m_Reports.empty());
+    EXPECT_TRUE(tripwire.m_Reports.empty());
 
     EXPECT_EQ(curves.FindProperty(&plain), -1);
-    ASSERT_EQ(reports.m_Reports.size(), 1u);
-    effect_test::ExpectReport(reports.m_Reports[0], "pProp && pProp->GetDesc()->m_bFunctionCurve",
-                              "Engine/tools/Pyrix/PackedEffectWriter", 227,
-                              "CFunctionCurveData::FindProperty",
-                              "Error: Invalid property passed into the function curve data object");
+    EXPECT_EQ(tripwire.Take(&Report::Full),
+              Texts{"pProp && pProp->GetDesc()->m_bFunctionCurve|Engine/tools/Pyrix/PackedEffectWriter|227|"
+                    "CFunctionCurveData::FindProperty|Error: Invalid property passed into the function curve "
+                    "data object"});
 }

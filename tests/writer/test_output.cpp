@@ -1,11 +1,8 @@
 #include "PackedStringTable.h"
 #include "izqoutconverter.h"
-#include "writer_test_support.h"
+#include "test_support.h"
 
 #include <cstring>
-#include <string>
-
-using writer_test::Bytes;
 
 namespace
 {
@@ -13,14 +10,14 @@ namespace
 template <typename F>
 Bytes Converted(const char* pszPlatform, F pfnWrite)
 {
-    const std::string path = effect_test::TempPath(std::string(".") + pszPlatform);
+    const std::string path = TempPath(std::string("out.") + pszPlatform);
     IZQOutConverter* pConverter = CreateOutConverter(pszPlatform, OpenFileOutStream(path.c_str()));
     EXPECT_NE(pConverter, nullptr);
     if (!pConverter)
         return Bytes();
     pfnWrite(*pConverter);
     pConverter->Release(); // releases the stream, which closes the file
-    return writer_test::ReadAll(path);
+    return ReadBytes(path);
 }
 } // namespace
 
@@ -58,36 +55,27 @@ TEST(OutConverter, ByteOrderOfEachVariant)
     }
 }
 
-TEST(OutConverter, UnknownPlatformLeavesTheStreamToTheCaller)
-{
-    const std::string path = effect_test::TempPath(".out");
-    IZQOutStream* pStream = OpenFileOutStream(path.c_str());
-    ASSERT_NE(pStream, nullptr);
-    EXPECT_EQ(CreateOutConverter("", pStream), nullptr);
-    EXPECT_EQ(CreateOutConverter("PS3", pStream), nullptr);
-    EXPECT_EQ(pStream->Write("xy", 2), 0u);
-    pStream->Release();
-    EXPECT_EQ(writer_test::ReadAll(path), (Bytes{'x', 'y'}));
-    EXPECT_EQ(OpenFileOutStream((path + ".missing/x").c_str()), nullptr);
-}
-
 TEST(OutConverter, OverlongStringIsReportedAndCut)
 {
-    effect_test::RecordingManager reports;
+    CRecordingTripwire tripwire;
     const std::string text(0x10000, 'x');
     const Bytes bytes = Converted("PC", [&](IZQOutConverter& c) { c.WriteString(text.c_str()); });
-    ASSERT_EQ(reports.m_Reports.size(), 1u);
-    effect_test::ExpectReport(reports.m_Reports[0], "nStrLen <= 0xFFFF", "sdk/inc/izqoutconverter", 132,
-                              "IZQOutConverter::WriteString", "Error: Overflow in writing out a string");
+    EXPECT_EQ(tripwire.Take(&Report::Full),
+              Texts{"nStrLen <= 0xFFFF|sdk/inc/izqoutconverter|132|"
+                    "IZQOutConverter::WriteString|Error: Overflow in writing out a string"});
     ASSERT_EQ(bytes.size(), 2u + 0xFFFF);
     EXPECT_EQ(bytes[0] + bytes[1], 0xFF + 0xFF);
 }
 
-TEST(FileOutStream, WriteSeekTellAndStrings)
+TEST(FileOutStream, WriteSeekTellStringsAndRefusedConverters)
 {
-    const std::string path = effect_test::TempPath(".out");
+    const std::string path = TempPath("stream.out");
+    EXPECT_EQ(OpenFileOutStream((path + ".missing/x").c_str()), nullptr);
     IZQOutStream* pStream = OpenFileOutStream(path.c_str());
     ASSERT_NE(pStream, nullptr);
+    // An unknown platform gives no converter and leaves the stream to the caller.
+    EXPECT_EQ(CreateOutConverter("", pStream), nullptr);
+    EXPECT_EQ(CreateOutConverter("PS3", pStream), nullptr);
     EXPECT_EQ(pStream->Write("abcdef", 0), 0u);
     EXPECT_EQ(pStream->Tell(), 0u);
     EXPECT_EQ(pStream->Write("abcdef", 6), 0u);
@@ -99,7 +87,7 @@ TEST(FileOutStream, WriteSeekTellAndStrings)
     EXPECT_EQ(pStream->WriteString(nullptr), 0u);
     EXPECT_FALSE(pStream->HasError());
     pStream->Release();
-    EXPECT_EQ(writer_test::ReadAll(path), (Bytes{'X', 'Y', 'c', 'd', 'e', 'f', 2, 0, 'h', 'i', 0, 0}));
+    EXPECT_EQ(ReadBytes(path), (Bytes{'X', 'Y', 'c', 'd', 'e', 'f', 2, 0, 'h', 'i', 0, 0}));
 }
 
 TEST(PackStringTable, AlignedUniqueCaseSensitiveStrings)

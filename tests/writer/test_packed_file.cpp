@@ -1,16 +1,11 @@
-#include "writer_test_support.h"
-
-#include <filesystem>
-#include <string>
+#include "EffectFileLoader.h"
+#include "PackedEffectWriter.h"
+#include "effect_test_support.h"
 
 #if !defined(_WIN32)
 #include <csignal>
 #include <sys/resource.h>
 #endif
-
-using writer_test::Bytes;
-using writer_test::WordAt;
-using writer_test::Words;
 
 namespace
 {
@@ -23,6 +18,19 @@ void ExpectSkipChain(const Bytes& file, std::initializer_list<uint32_t> recordSt
     const std::vector<uint32_t> starts(recordStarts);
     for (size_t i = 0; i < starts.size(); ++i)
         EXPECT_EQ(WordAt(file, starts[i] + 4), i + 1 < starts.size() ? starts[i + 1] : nEnd) << starts[i];
+}
+
+// An effect source text loaded against a test module with these descriptions, packed.
+Bytes Pack(const char* pszModule, const char* pszSource)
+{
+    CTableModule module(pszModule);
+    CEffectCollection collection;
+    std::string sError;
+    EXPECT_TRUE(LoadEffectFile(WriteTemp("fx.Fx00a", pszSource).c_str(), collection, module.m_Module, sError))
+        << sError;
+    const std::string sDest = TempPath("fx.Fx00p");
+    EXPECT_TRUE(WritePackedEffectFile(sDest.c_str(), collection, module.m_Module));
+    return ReadBytes(sDest);
 }
 
 const char* const kSparkModule = "version|0x00010002\n"
@@ -43,18 +51,13 @@ const char* const kSparkSource =
 
 TEST(PackedEffectFile, EmptyCollectionWithTwoTypes)
 {
-    effect_test::TableModule module("version|0x00010002\ntype|A\ntype|B\n");
-    CEffectCollection collection;
-    const std::string dest = effect_test::TempPath(".Fx00p");
-    ASSERT_TRUE(WritePackedEffectFile(dest.c_str(), collection, module.m_Module));
-    EXPECT_EQ(writer_test::ReadAll(dest), Words({kMagic, 2, 0x00010002, 0, 0, 0, 0, 2, 48, 48, 0, 0}));
+    EXPECT_EQ(Pack("version|0x00010002\ntype|A\ntype|B\n", "(header (version 1)) (effect-tree)"),
+              Words({kMagic, 2, 0x00010002, 0, 0, 0, 0, 2, 48, 48, 0, 0}));
 }
 
 TEST(PackedEffectFile, CompleteSmallFile)
 {
-    effect_test::TableModule module(kSparkModule);
-    CEffectCollection collection;
-    const Bytes file = writer_test::Pack(module, kSparkSource, collection);
+    const Bytes file = Pack(kSparkModule, kSparkSource);
     EXPECT_EQ(file, Words({// header
                            kMagic, 2, 0x00010002, 40, 12, 1, 1, 2, 48, 172,
                            // key counts: Spark 1, Glow 0
@@ -76,26 +79,23 @@ TEST(PackedEffectFile, CompleteSmallFile)
 
 TEST(PackedEffectFile, TimesColorsEnumsAndFileNames)
 {
-    effect_test::TableModule module("type|Misc\n"
-                                    "prop|Mode|3||Low,High|High\n"
-                                    "prop|Mode2|3||Low,High|Nope\n"
-                                    "prop|Tint|6\n"
-                                    "prop|Snd|2\n");
-    CEffectCollection collection;
-    const Bytes file = writer_test::Pack(
-        module,
-        "(header (version 1))\n"
-        "(effect-tree (effect (name M) (length 5) (key-list\n"
-        " (key (type Misc) (id 3) (track 0) (start-time 1000) (end-time -1500) (properties\n"
-        "  (property (name Mode) (type Enum) (value-list (value (time 0) (data Bogus))))\n"
-        "  (property (name Mode2) (type Enum) (value-list (value (time 0) (data Bogus))))\n"
-        "  (property (name Tint) (type Color) (value-list (value (time 0) (data 255 128 0 64))))\n"
-        "  (property (name Snd) (type Filename) (value-list (value (time 0) (data \"c.xyz\"))))))\n"
-        " (key (type Misc) (id 4) (track 1) (start-time 1500) (end-time 1000) (motion-link (id 3)) "
-        "(properties\n"
-        "  (property (name Mode) (type Enum) (value-list (value (time 0) (data \" low\"))))))))\n"
-        " (effect (name M) (length 5)))\n",
-        collection);
+    const Bytes file =
+        Pack("type|Misc\n"
+             "prop|Mode|3||Low,High|High\n"
+             "prop|Mode2|3||Low,High|Nope\n"
+             "prop|Tint|6\n"
+             "prop|Snd|2\n",
+             "(header (version 1))\n"
+             "(effect-tree (effect (name M) (length 5) (key-list\n"
+             " (key (type Misc) (id 3) (track 0) (start-time 1000) (end-time -1500) (properties\n"
+             "  (property (name Mode) (type Enum) (value-list (value (time 0) (data Bogus))))\n"
+             "  (property (name Mode2) (type Enum) (value-list (value (time 0) (data Bogus))))\n"
+             "  (property (name Tint) (type Color) (value-list (value (time 0) (data 255 128 0 64))))\n"
+             "  (property (name Snd) (type Filename) (value-list (value (time 0) (data \"c.xyz\"))))))\n"
+             " (key (type Misc) (id 4) (track 1) (start-time 1500) (end-time 1000) (motion-link (id 3)) "
+             "(properties\n"
+             "  (property (name Mode) (type Enum) (value-list (value (time 0) (data \" low\"))))))))\n"
+             " (effect (name M) (length 5)))\n");
     EXPECT_EQ(file, Words({kMagic, 2, 0, 44, 0, 2, 2, 1, 44, 280,
                            // key counts
                            2,
@@ -124,26 +124,23 @@ TEST(PackedEffectFile, TimesColorsEnumsAndFileNames)
 
 TEST(PackedEffectFile, SharedAndInheritedCurves)
 {
-    effect_test::TableModule module("type|Beam\n"
-                                    "prop|A|5|c\n"
-                                    "prop|B|5|c\n"
-                                    "prop|Hue|6|c||0x00000001\n"
-                                    "prop|Cnt|4|c||1\n");
-    CEffectCollection collection;
-    const Bytes file = writer_test::Pack(
-        module,
-        "(header (version 1))\n"
-        "(prefab-tree (prefab (name P) (type Beam) (properties\n"
-        "  (property (name B) (type Float) (value-list (value (time 0) (data 5)))))))\n"
-        "(effect-tree (effect (name E) (length 100) (key-list\n"
-        " (key (type Beam) (id 1) (track 0) (start-time 0) (end-time 10) (properties\n"
-        "  (property (name A) (type Float) (value-list (value (time 0) (data 2)) (value (time 1) (data "
-        "3))))\n"
-        "  (property (name B) (type Float) (value-list (value (time 0) (data 2)) (value (time 1) (data "
-        "3))))))\n"
-        " (key (type Beam) (id 2) (track 1) (start-time 0) (end-time 10) (parent P) (properties\n"
-        "  (property (name A) (type Float) (value-list (value (time 0) (data 7)))))))))\n",
-        collection);
+    const Bytes file =
+        Pack("type|Beam\n"
+             "prop|A|5|c\n"
+             "prop|B|5|c\n"
+             "prop|Hue|6|c||0x00000001\n"
+             "prop|Cnt|4|c||1\n",
+             "(header (version 1))\n"
+             "(prefab-tree (prefab (name P) (type Beam) (properties\n"
+             "  (property (name B) (type Float) (value-list (value (time 0) (data 5)))))))\n"
+             "(effect-tree (effect (name E) (length 100) (key-list\n"
+             " (key (type Beam) (id 1) (track 0) (start-time 0) (end-time 10) (properties\n"
+             "  (property (name A) (type Float) (value-list (value (time 0) (data 2)) (value (time 1) (data "
+             "3))))\n"
+             "  (property (name B) (type Float) (value-list (value (time 0) (data 2)) (value (time 1) (data "
+             "3))))))\n"
+             " (key (type Beam) (id 2) (track 1) (start-time 0) (end-time 10) (parent P) (properties\n"
+             "  (property (name A) (type Float) (value-list (value (time 0) (data 7)))))))))\n");
     ASSERT_EQ(file.size(), 304u);
     // Strings "E" "A" "B" "Hue" "Cnt" (the prefab's name is not written); curves at 64.
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 40), Words({kMagic, 2, 0, 20, 80, 2, 1, 1, 44, 300}));
@@ -165,13 +162,9 @@ TEST(PackedEffectFile, SharedAndInheritedCurves)
 
 TEST(PackedEffectFile, NoValueCurveIsNamedAndStoredButNotWritten)
 {
-    effect_test::TableModule module("type|T\nprop|N|8|c\nprop|F|5|c||1\n");
-    CEffectCollection collection;
-    const Bytes file =
-        writer_test::Pack(module,
-                          "(header (version 1))(effect-tree (effect (name E) (length 1) (key-list"
-                          " (key (type T) (id 0) (track 0) (start-time 0) (end-time 0)))))",
-                          collection);
+    const Bytes file = Pack("type|T\nprop|N|8|c\nprop|F|5|c||1\n",
+                            "(header (version 1))(effect-tree (effect (name E) (length 1) (key-list"
+                            " (key (type T) (id 0) (track 0) (start-time 0) (end-time 0)))))");
     // Strings "E" "N" "F" at 44; curves at 56: N without keys, then F; the effect at 72; the key
     // at 84 with one property record at 108.
     EXPECT_EQ(file, Words({kMagic, 2,    0, 12, 16, 1, 1, 1, 44, 120, 1, 0x45, 0x4E, 0x46, 0, 1,
@@ -182,20 +175,17 @@ TEST(PackedEffectFile, CurveLookupFollowsTheKeysAsNormalisedAgain)
 {
     // Times beyond 1.0 with an end key: normalising again while writing moves the last key to
     // 1.0, after which both curves are equal, so the second record refers to the first curve.
-    effect_test::TableModule module("type|T\nprop|W|5|ce\n");
-    CEffectCollection collection;
     const Bytes file =
-        writer_test::Pack(module,
-                          "(header (version 1))(effect-tree (effect (name E) (length 100) (key-list\n"
-                          " (key (type T) (id 1) (track 0) (start-time 0) (end-time 1) (properties (property "
-                          "(name W) (type Float)"
-                          "  (value-list (value (time 0.5) (data 10)) (value (time 1.5) (data 20)) (value "
-                          "(time 2.5) (data 30))))))\n"
-                          " (key (type T) (id 2) (track 1) (start-time 0) (end-time 1) (properties (property "
-                          "(name W) (type Float)"
-                          "  (value-list (value (time 0.5) (data 10)) (value (time 1.2) (data 20)) (value "
-                          "(time 2.5) (data 30)))))))))",
-                          collection);
+        Pack("type|T\nprop|W|5|ce\n",
+             "(header (version 1))(effect-tree (effect (name E) (length 100) (key-list\n"
+             " (key (type T) (id 1) (track 0) (start-time 0) (end-time 1) (properties (property "
+             "(name W) (type Float)"
+             "  (value-list (value (time 0.5) (data 10)) (value (time 1.5) (data 20)) (value "
+             "(time 2.5) (data 30))))))\n"
+             " (key (type T) (id 2) (track 1) (start-time 0) (end-time 1) (properties (property "
+             "(name W) (type Float)"
+             "  (value-list (value (time 0.5) (data 10)) (value (time 1.2) (data 20)) (value "
+             "(time 2.5) (data 30)))))))))");
     // The curve section holds the keys as they were before writing.
     ASSERT_EQ(file.size(), 196u);
     EXPECT_EQ(Bytes(file.begin() + 52, file.begin() + 108),
@@ -208,25 +198,25 @@ TEST(PackedEffectFile, CurveLookupFollowsTheKeysAsNormalisedAgain)
 
 TEST(PackedEffectFile, FailureLeavesTheDestinationAsItWas)
 {
-    effect_test::TableModule module(kSparkModule);
+    CTableModule module(kSparkModule);
     CEffectCollection collection;
-    const std::string source = effect_test::WriteFile(".Fx00a", kSparkSource);
+    const std::string source = WriteTemp("fx.Fx00a", kSparkSource);
     std::string sError;
     ASSERT_TRUE(LoadEffectFile(source.c_str(), collection, module.m_Module, sError)) << sError;
 
-    const std::filesystem::path dir = effect_test::TempPath(".dir");
-    std::filesystem::create_directory(dir);
+    const fs::path dir = TempPath("out");
+    fs::create_directory(dir);
     const std::string dest = (dir / "fx.Fx00p").string();
     EXPECT_FALSE(
         WritePackedEffectFile((dir / "missing" / "fx.Fx00p").string().c_str(), collection, module.m_Module));
     EXPECT_FALSE(WritePackedEffectFile(nullptr, collection, module.m_Module));
     CEffectModule unloaded;
     EXPECT_FALSE(WritePackedEffectFile(dest.c_str(), collection, unloaded));
-    EXPECT_FALSE(std::filesystem::exists(dest));
+    EXPECT_FALSE(fs::exists(dest));
 
 #if !defined(_WIN32)
     // A write that fails part way: files may not grow beyond 100 bytes.
-    std::ofstream(dest, std::ios::binary) << "old";
+    WriteFile(dest, "old");
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old;
     getrlimit(RLIMIT_FSIZE, &old);
@@ -236,12 +226,11 @@ TEST(PackedEffectFile, FailureLeavesTheDestinationAsItWas)
     const bool bWritten = WritePackedEffectFile(dest.c_str(), collection, module.m_Module);
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(bWritten);
-    EXPECT_EQ(writer_test::ReadAll(dest), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(ReadFile(dest), "old");
 #endif
 
     // Success replaces the file; no temporary file stays behind either way.
     ASSERT_TRUE(WritePackedEffectFile(dest.c_str(), collection, module.m_Module));
-    EXPECT_EQ(writer_test::ReadAll(dest).size(), 176u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()),
-              1);
+    EXPECT_EQ(ReadBytes(dest).size(), 176u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }

@@ -1,14 +1,11 @@
 // The compressed ZQA format: documented streams byte for byte, decoding of cut and damaged
 // streams against a literal bit-by-bit reader, and the encoder against a plain tree encoder.
-#include "file_test_support.h"
-#include "zqafile.h"
+#include "zqa_test_support.h"
 
 #include <algorithm>
 
 namespace
 {
-using Trace = std::vector<int>; // the answers of successive ReadByte calls: a byte, or -1 for false
-
 Bytes Text(const std::string& s)
 {
     return Bytes(s.begin(), s.end());
@@ -21,83 +18,14 @@ Trace Expect(const Bytes& data, size_t nFalses)
     return t;
 }
 
-Bytes Compress(const CTempDir& dir, const Bytes& data)
+Bytes Compress(const Bytes& data)
 {
-    const std::string sPath = dir.File("packed.zqc");
-    CZQAFile file(sPath.c_str(), false, true, false);
-    for (uint8_t n : data)
-        EXPECT_TRUE(file.WriteByte(n));
-    EXPECT_TRUE(file.Close());
-    return ReadFile(sPath);
+    return ReadBytes(WriteZqa("packed.zqc", std::string(data.begin(), data.end()), true));
 }
 
-// nCalls reads of a compressed file holding `stream`; with bPeek, bytes come from PeekBuffered
-// spans in varying bites and ReadByte only when no span is offered. {-2} when the open fails.
-Trace Decode(const CTempDir& dir, const Bytes& stream, size_t nCalls, bool bPeek = false)
+Trace Decode(const Bytes& stream, size_t nCalls, bool bPeek = false)
 {
-    WriteFile(dir.File("in.zqc"), stream);
-    CZQAFile file;
-    if (!file.Open(dir.File("in.zqc").c_str(), true, true, false))
-        return {-2};
-    Trace t;
-    uint8_t n = 0;
-    uint32_t nAvailable = 0;
-    while (t.size() < nCalls)
-    {
-        const uint8_t* pSpan = bPeek ? file.PeekBuffered(nAvailable) : nullptr;
-        const size_t nTake = pSpan ? std::min<size_t>({nAvailable, nCalls - t.size(), 1 + t.size() % 23}) : 0;
-        if (nTake > 0)
-            t.insert(t.end(), pSpan, pSpan + nTake), file.SkipBuffered(uint32_t(nTake));
-        else
-            t.push_back(file.ReadByte(n) ? n : -1);
-    }
-    return t;
-}
-
-// The decoding rules taken literally, one bit at a time; a missing bit keeps the value of the
-// bit before it. Runs until the end of the file has answered false twice.
-Trace ReferenceDecode(const Bytes& s)
-{
-    size_t nBit = 0;
-    uint32_t b = 0;
-    auto Get = [&]()
-    { return nBit < s.size() * 8 ? (b = (s[nBit / 8] >> (nBit % 8)) & 1, ++nBit, true) : false; };
-    auto Field = [&](int nCount)
-    {
-        uint32_t v = 0;
-        for (; nCount > 0; --nCount)
-            Get(), v = v * 2 + b;
-        return v;
-    };
-    if (Field(32) != 0)
-        return {-2};
-    uint8_t w[4096] = {};
-    uint32_t nPos = 1, nLen = 0, nSrc = 0, nEnds = 0;
-    Trace t;
-    while (nEnds < 2)
-    {
-        if (nLen == 0)
-        {
-            if (!Get())
-            {
-                ++nEnds, t.push_back(-1);
-                continue;
-            }
-            const bool bLiteral = b != 0;
-            b = 0; // the first value bit counts from 0
-            const uint32_t v = Field(bLiteral ? 8 : 12);
-            if (bLiteral || v == 0)
-            {
-                t.push_back(bLiteral ? int(w[nPos] = uint8_t(v)) : -1);
-                nPos = (nPos + bLiteral) % 4096;
-                continue;
-            }
-            nSrc = v, nLen = Field(4) + 2;
-        }
-        t.push_back(w[nPos] = w[nSrc]);
-        nPos = (nPos + 1) % 4096, nSrc = (nSrc + 1) % 4096, --nLen;
-    }
-    return t;
+    return DecodeTrace(WriteFile(TempPath("in.zqc"), stream), nCalls, bPeek);
 }
 
 // Tokens as numbers: literal 0x1000000 | byte, copy position << 8 | length, end 0.
@@ -212,7 +140,6 @@ private:
 
 TEST(LzssFormat, DocumentedStreamsEncodeAndDecodeByteForByte)
 {
-    CTempDir dir;
     std::string sAbc8;
     for (int i = 0; i < 8; ++i)
         sAbc8 += "abc";
@@ -226,42 +153,40 @@ TEST(LzssFormat, DocumentedStreamsEncodeAndDecodeByteForByte)
     };
     for (const auto& [sText, stream] : aCases)
     {
-        EXPECT_EQ(Compress(dir, Text(sText)), stream) << sText;
-        EXPECT_EQ(Decode(dir, stream, sText.size() + 3), Expect(Text(sText), 3)) << sText; // false stays
+        EXPECT_EQ(Compress(Text(sText)), stream) << sText;
+        EXPECT_EQ(Decode(stream, sText.size() + 3), Expect(Text(sText), 3)) << sText; // false stays
     }
 }
 
 TEST(LzssDecode, ShortCutAndDamagedStreams)
 {
-    CTempDir dir;
     // The header must be zero bits; a file shorter than it is empty data.
-    EXPECT_EQ(Decode(dir, {0x01, 0, 0, 0, 0x0D, 0x1B, 0x35, 0x06, 0x00}, 1), Trace{-2});
-    EXPECT_EQ(Decode(dir, {0, 0, 0, 0x80}, 1), Trace{-2});
+    EXPECT_EQ(Decode({0x01, 0, 0, 0, 0x0D, 0x1B, 0x35, 0x06, 0x00}, 1), Trace{-2});
+    EXPECT_EQ(Decode({0, 0, 0, 0x80}, 1), Trace{-2});
     for (const Bytes& stream : {Bytes{}, Bytes{0, 0}, Bytes{0, 0, 0}})
-        EXPECT_EQ(Decode(dir, stream, 2), Trace({-1, -1}));
+        EXPECT_EQ(Decode(stream, 2), Trace({-1, -1}));
     // abc cut after the flag and six value bits of b: the two missing bits repeat the last 0.
-    EXPECT_EQ(Decode(dir, {0, 0, 0, 0, 0x0D, 0x1B}, 4), Trace({'a', 0x60, -1, -1}));
+    EXPECT_EQ(Decode({0, 0, 0, 0, 0x0D, 0x1B}, 4), Trace({'a', 0x60, -1, -1}));
     // 19 letters a cut inside the copy: position complete, missing length bits repeat 1 (17).
-    EXPECT_EQ(Decode(dir, {0, 0, 0, 0, 0x0D, 0x01, 0xE0}, 20), Expect(Bytes(18, 'a'), 2));
+    EXPECT_EQ(Decode({0, 0, 0, 0, 0x0D, 0x01, 0xE0}, 20), Expect(Bytes(18, 'a'), 2));
     // ... cut after six position bits: the missing ones read 0, an end token.
-    EXPECT_EQ(Decode(dir, {0, 0, 0, 0, 0x0D, 0x01}, 3), Trace({'a', -1, -1}));
+    EXPECT_EQ(Decode({0, 0, 0, 0, 0x0D, 0x01}, 3), Trace({'a', -1, -1}));
     // One byte of token: literal 1000000+0, literal 1000001+1; copies from 63 (length 17) and
     // from 2048 (length 2) of a window never written, which starts zeroed.
-    EXPECT_EQ(Decode(dir, {0, 0, 0, 0, 0x03}, 2), Trace({0x80, -1}));
-    EXPECT_EQ(Decode(dir, {0, 0, 0, 0, 0x83}, 2), Trace({0x83, -1}));
-    EXPECT_EQ(Decode(dir, {0, 0, 0, 0, 0x80}, 18), Expect(Bytes(17, 0), 1));
-    EXPECT_EQ(Decode(dir, {0, 0, 0, 0, 0x02}, 3), Trace({0, 0, -1}));
+    EXPECT_EQ(Decode({0, 0, 0, 0, 0x03}, 2), Trace({0x80, -1}));
+    EXPECT_EQ(Decode({0, 0, 0, 0, 0x83}, 2), Trace({0x83, -1}));
+    EXPECT_EQ(Decode({0, 0, 0, 0, 0x80}, 18), Expect(Bytes(17, 0), 1));
+    EXPECT_EQ(Decode({0, 0, 0, 0, 0x02}, 3), Trace({0, 0, -1}));
     // Literal a, then a copy from position 2, the one about to be written: 4096 bytes back.
-    EXPECT_EQ(Decode(dir, {0, 0, 0, 0, 0x0D, 0x01, 0x10, 0x00, 0x00}, 4), Trace({'a', 0, 0, -1}));
+    EXPECT_EQ(Decode({0, 0, 0, 0, 0x0D, 0x01, 0x10, 0x00, 0x00}, 4), Trace({'a', 0, 0, -1}));
     // Literal a, an end token without its length bits, literal b, an end token: no ended state.
     const Bytes early = {0, 0, 0, 0, 0x0D, 0x01, 0x40, 0x23, 0x00, 0x00};
-    EXPECT_EQ(Decode(dir, early, 5), Trace({'a', -1, 'b', -1, -1}));
-    EXPECT_EQ(Decode(dir, early, 5, true), Trace({'a', -1, 'b', -1, -1}));
+    EXPECT_EQ(Decode(early, 5), Trace({'a', -1, 'b', -1, -1}));
+    EXPECT_EQ(Decode(early, 5, true), Trace({'a', -1, 'b', -1, -1}));
 }
 
 TEST(LzssDecode, EveryPrefixOfValidStreamsReadsAsBitByBitDecoding)
 {
-    CTempDir dir;
     std::mt19937 rng(7);
     Bytes text, mixed(700);
     while (text.size() < 900)
@@ -271,13 +196,13 @@ TEST(LzssDecode, EveryPrefixOfValidStreamsReadsAsBitByBitDecoding)
         b = "abcd\n"[rng() % 5];
     for (const Bytes& data : {Text("abc"), Bytes(40, 'a'), text, mixed})
     {
-        const Bytes stream = Compress(dir, data);
+        const Bytes stream = Compress(data);
         for (size_t nLen = 0; nLen <= stream.size(); ++nLen)
         {
             const Bytes cut(stream.begin(), stream.begin() + nLen);
-            const Trace expected = ReferenceDecode(cut);
-            ASSERT_EQ(Decode(dir, cut, expected.size()), expected) << nLen;
-            ASSERT_EQ(Decode(dir, cut, expected.size(), true), expected) << nLen;
+            const Trace expected = ReferenceDecode(cut.data(), cut.size());
+            ASSERT_EQ(Decode(cut, expected.size()), expected) << nLen;
+            ASSERT_EQ(Decode(cut, expected.size(), true), expected) << nLen;
             // Before the first false comes the data, apart from the last token's bytes.
             const size_t nOut = std::find(expected.begin(), expected.end(), -1) - expected.begin();
             ASSERT_LE(nOut, data.size() + 17);
@@ -292,7 +217,6 @@ TEST(LzssDecode, EveryPrefixOfValidStreamsReadsAsBitByBitDecoding)
 
 TEST(LzssEncoder, TokensMatchThePlainTreeEncoderAndRoundTrip)
 {
-    CTempDir dir;
     std::mt19937 rng(12345);
     Bytes random(20000), binary(30000), words, runs, periodic(12000), fresh;
     for (uint8_t& b : random)
@@ -316,14 +240,14 @@ TEST(LzssEncoder, TokensMatchThePlainTreeEncoderAndRoundTrip)
     }
     for (const Bytes& data : {random, binary, words, runs, periodic, fresh, Bytes(10000, 'x')})
     {
-        const Bytes stream = Compress(dir, data);
+        const Bytes stream = Compress(data);
         CReferenceEncoder ref;
         for (uint8_t n : data)
             ref.Add(n);
         ref.Finish();
         EXPECT_EQ(ParseTokens(stream), ref.m_Tokens);
-        EXPECT_EQ(Compress(dir, data), stream);
-        EXPECT_EQ(Decode(dir, stream, data.size() + 2), Expect(data, 2));
-        EXPECT_EQ(Decode(dir, stream, data.size() + 2, true), Expect(data, 2));
+        EXPECT_EQ(Compress(data), stream);
+        EXPECT_EQ(Decode(stream, data.size() + 2), Expect(data, 2));
+        EXPECT_EQ(Decode(stream, data.size() + 2, true), Expect(data, 2));
     }
 }

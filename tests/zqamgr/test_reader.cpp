@@ -1,4 +1,4 @@
-#include "tree_test_support.h"
+#include "zqa_test_support.h"
 #include "zqaloadonlyalloc.h"
 #include "zqanodreader.h"
 #include "zqareader.h"
@@ -11,7 +11,7 @@ namespace
 std::string Tokens(const std::string& bytes, uint32_t nBufferLen = 1024, bool bCompressed = false)
 {
     CZQAReader reader;
-    EXPECT_TRUE(reader.Open(WriteTemp("tokens", bytes, bCompressed).c_str(), bCompressed));
+    EXPECT_TRUE(reader.Open(WriteZqa("tokens", bytes, bCompressed).c_str(), bCompressed));
     std::vector<char> buffer(nBufferLen);
     std::string s;
     for (uint32_t nKind = TOKEN_BEGIN_LIST; nKind != TOKEN_EOF;)
@@ -96,7 +96,7 @@ std::string LoadDump(const std::string& path, bool bCompressed, bool& bOk)
 std::string LoadText(const std::string& text, bool bCompressed = false)
 {
     bool bOk = false;
-    const std::string s = LoadDump(WriteTemp("load", text, bCompressed), bCompressed, bOk);
+    const std::string s = LoadDump(WriteZqa("load", text, bCompressed), bCompressed, bOk);
     return bOk ? s : "failed";
 }
 } // namespace
@@ -154,11 +154,10 @@ TEST(ZqaLoad, EveryPrefixLoads)
     {
         for (size_t n = 0; n <= text.size(); ++n)
             ASSERT_EQ(LoadText(text.substr(0, n)), RDump(RefTree(text.substr(0, n)))) << n;
-        std::ifstream in(WriteTemp("full", text, true), std::ios::binary);
-        const std::string packed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string packed = ReadFile(WriteZqa("full", text, true));
         for (size_t n = 0; n <= packed.size(); ++n)
         {
-            const std::string cut = WriteTemp("cut", packed.substr(0, n));
+            const std::string cut = WriteZqa("cut", packed.substr(0, n), false);
             std::string decoded;
             CZQAFile file(cut.c_str(), true, true, false);
             for (uint8_t b; file.IsOpen() && file.ReadByte(b);)

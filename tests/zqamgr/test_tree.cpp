@@ -1,11 +1,16 @@
-#include "tree_test_support.h"
+#include "zqa_test_support.h"
 #include "zqaloadonlyalloc.h"
 #include "zqanodreader.h"
 #include "zqautil.h"
 
 #include <cstring>
 
-TEST(ZqaNode, AtomFlagsAndChecks)
+namespace
+{
+const std::string kNode = "Engine/libs/zqamgr/zqanode|CZQANode::";
+} // namespace
+
+TEST(ZqaNode, AtomsElementsAndChecks)
 {
     CRecordingTripwire tripwire;
     CZQALoadOnlyAlloc alloc(4096);
@@ -18,41 +23,33 @@ TEST(ZqaNode, AtomFlagsAndChecks)
         ASSERT_TRUE(node.SetValue("de f", true, &alloc));
         EXPECT_EQ(node.GetFlags(), 0xC0000000u);
         EXPECT_STREQ(node.GetValue(), "de f");
-        EXPECT_TRUE(tripwire.m_aReports.empty());
+        EXPECT_TRUE(tripwire.m_Reports.empty());
         EXPECT_EQ(node.GetNumElements(), 0u); // an atom read as a list: reported, answered safely
         EXPECT_EQ(node.GetElement(0), nullptr);
     } // destroyed while holding its value
-    EXPECT_EQ(tripwire.m_aReports, std::vector<std::string>({
-                                       "IsList()|Engine/libs/zqamgr/zqanode|CZQANode::GetNumElements",
-                                       "IsList()|Engine/libs/zqamgr/zqanode|CZQANode::GetElement",
-                                       "m_pData == 0|Engine/libs/zqamgr/zqanode|CZQANode::~CZQANode",
-                                   }));
-}
+    EXPECT_EQ(tripwire.Take(&Report::Site),
+              (Texts{"IsList()|" + kNode + "GetNumElements", "IsList()|" + kNode + "GetElement",
+                     "m_pData == 0|" + kNode + "~CZQANode"}));
 
-TEST(ZqaNode, ElementsAppendAndFree)
-{
-    CRecordingTripwire tripwire;
-    CHeapTestAlloc alloc;
+    CHeapTestAlloc heap;
     CZQANode node;
-    ASSERT_TRUE(node.AllocateElements(0, &alloc));
+    ASSERT_TRUE(node.AllocateElements(0, &heap));
     EXPECT_EQ(node.GetNumElements(), 0u);
-    EXPECT_EQ(alloc.m_nLive, 1); // the zero-element array is a real block
+    EXPECT_EQ(heap.m_nLive, 1); // the zero-element array is a real block
     CZQANode* apChildren[3];
     for (auto*& pChild : apChildren)
     {
-        pChild = alloc.AllocateNode();
-        ASSERT_TRUE(pChild->SetValue("v", false, &alloc) && node.AppendElement(pChild, &alloc));
+        pChild = heap.AllocateNode();
+        ASSERT_TRUE(pChild->SetValue("v", false, &heap) && node.AppendElement(pChild, &heap));
     }
     ASSERT_EQ(node.GetNumElements(), 3u);
     for (uint32_t i = 0; i < 3; ++i)
         EXPECT_EQ(node.GetElement(i), apChildren[i]);
     EXPECT_EQ(node.GetElement(3), nullptr);
-    EXPECT_EQ(
-        tripwire.m_aReports,
-        std::vector<std::string>({"nIndex < m_nFlags|Engine/libs/zqamgr/zqanode|CZQANode::GetElement"}));
-    node.Free(&alloc);
+    EXPECT_EQ(tripwire.Take(&Report::Site), Texts{"nIndex < m_nFlags|" + kNode + "GetElement"});
+    node.Free(&heap);
     EXPECT_EQ(node.GetNumElements(), 0u);
-    EXPECT_EQ(alloc.m_nLive, 0);
+    EXPECT_EQ(heap.m_nLive, 0);
 }
 
 TEST(ZqaLoadOnlyAlloc, BlockArithmetic)
@@ -74,13 +71,13 @@ TEST(ZqaLoadOnlyAlloc, BlockArithmetic)
     EXPECT_TRUE(pNode->IsList() && pNode->GetNumElements() == 0);
     alloc.FreeAllBlocks();
     EXPECT_EQ(alloc.GetMemLeft(), 0u);
-    EXPECT_TRUE(tripwire.m_aReports.empty());
+    EXPECT_TRUE(tripwire.m_Reports.empty());
 
     CZQALoadOnlyAlloc small(1024);
     EXPECT_EQ(small.GetBlockSize(), 1024u);
-    EXPECT_EQ(tripwire.m_aReports,
-              std::vector<std::string>({"nBlockSize > 1024|Engine/libs/zqamgr/"
-                                        "zqaloadonlyalloc|CZQALoadOnlyAlloc::CZQALoadOnlyAlloc"}));
+    EXPECT_EQ(
+        tripwire.Take(&Report::Site),
+        Texts{"nBlockSize > 1024|Engine/libs/zqamgr/zqaloadonlyalloc|CZQALoadOnlyAlloc::CZQALoadOnlyAlloc"});
 }
 
 TEST(ZqaUtil, FindListAndIsFileCompressed)
@@ -102,9 +99,8 @@ TEST(ZqaUtil, FindListAndIsFileCompressed)
     EXPECT_FALSE(CZQAUtil::IsFileCompressed("fire.Fx00a"));
     EXPECT_FALSE(CZQAUtil::IsFileCompressed("fire.c "));
     EXPECT_FALSE(CZQAUtil::IsFileCompressed(""));
-    EXPECT_TRUE(tripwire.m_aReports.empty());
+    EXPECT_TRUE(tripwire.m_Reports.empty());
     EXPECT_FALSE(CZQAUtil::IsFileCompressed(nullptr));
-    EXPECT_EQ(
-        tripwire.m_aReports,
-        std::vector<std::string>({"pszFilename|Engine/libs/zqamgr/zqautil|CZQAUtil::IsFileCompressed"}));
+    EXPECT_EQ(tripwire.Take(&Report::Site),
+              Texts{"pszFilename|Engine/libs/zqamgr/zqautil|CZQAUtil::IsFileCompressed"});
 }
