@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <set>
+#include <tuple>
 
 namespace
 {
@@ -129,22 +130,17 @@ TEST(EffectModule, EveryFailedLoadLeavesTheHolderEmpty)
     EXPECT_FALSE(module.Load(BinLibrary("no_such_module").c_str()));
     ExpectEmpty(module);
 
-    struct Case
-    {
-        const char* pszModule;
-        int nGetInfoCalls;
-        int nReleaseCalls;
-        bool bReleasesGivenInfo; // else the one release call (if any) gives null back
-    };
-    const Case cases[] = {
+    // Module, PyrixGetInfo calls, PyrixReleaseInfo calls, whether the release gives back the info
+    // handed out (else the one release call, if any, gives back null).
+    const std::tuple<const char*, int, int, bool> cases[] = {
         {"testmodule_noget", 0, 1, false},    {"testmodule_norelease", 0, 0, false},
         {"testmodule_nullinfo", 1, 1, false}, {"testmodule_badid", 1, 1, true},
         {"testmodule_notable", 1, 1, true},
     };
-    for (const Case& c : cases)
+    for (const auto& [pszModule, nGetInfoCalls, nReleaseCalls, bReleasesGivenInfo] : cases)
     {
-        SCOPED_TRACE(c.pszModule);
-        const std::string path = BinLibrary(c.pszModule);
+        SCOPED_TRACE(pszModule);
+        const std::string path = BinLibrary(pszModule);
         {
             ModuleWatch watch(path);
             ASSERT_NE(watch.pLog, nullptr);
@@ -154,15 +150,15 @@ TEST(EffectModule, EveryFailedLoadLeavesTheHolderEmpty)
             module.Unload();
 
             const TestModuleLog& log = *watch.pLog;
-            EXPECT_EQ(log.nGetInfoCalls, c.nGetInfoCalls);
-            EXPECT_EQ(log.nReleaseCalls, c.nReleaseCalls);
-            if (c.bReleasesGivenInfo)
+            EXPECT_EQ(log.nGetInfoCalls, nGetInfoCalls);
+            EXPECT_EQ(log.nReleaseCalls, nReleaseCalls);
+            if (bReleasesGivenInfo)
             {
                 EXPECT_NE(log.pLastGiven, nullptr);
                 EXPECT_EQ(log.pLastReleased, log.pLastGiven);
             }
             else
-                EXPECT_EQ(log.nReleaseNullCalls, c.nReleaseCalls);
+                EXPECT_EQ(log.nReleaseNullCalls, nReleaseCalls);
         }
         EXPECT_FALSE(PlatformIsLibraryLoaded(path.c_str())) << "the holder kept the library";
     }

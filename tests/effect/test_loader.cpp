@@ -25,6 +25,12 @@ std::string Tree(const std::string& items, const std::string& prefabs = "")
     return kHeader + prefabs + "(effect-tree " + items + ")\n";
 }
 
+// An effect E with one key of the given fields.
+std::string KeyOfE(const std::string& fields)
+{
+    return Tree("(effect (name E) (length 1) (key-list (key " + fields + ")))");
+}
+
 // An effect E with one key of type Flare; `extra` goes inside the key.
 std::string OneKey(const std::string& extra, const std::string& prefabs = "")
 {
@@ -133,10 +139,9 @@ TEST(Loader, EveryFailureAndItsChainOfLines)
         {Tree("(container (name C) (children (effect (length 1))))"),
          "Error finding name and length of effect\r\nError loading effect\r\nFailed loading children of "
          "container C\r\nFailed loading effect tree"},
-        {Tree(
-             "(effect (name E) (length 1) (key-list (key (type Flare) (id 1) (start-time 0) (end-time 1))))"),
+        {KeyOfE("(type Flare) (id 1) (start-time 0) (end-time 1)"),
          "Unable to find a required parameter for key" + keyFailed},
-        {OneKey("", "").replace("(type Flare)", "(type Nope)"), keyFailed.substr(2)},
+        {KeyOfE("(type Nope) (id 1) (track 0) (start-time 0) (end-time 1)"), keyFailed.substr(2)},
         {OneKey("(name K) (parent Q)"), "Failed to find prefab Q for key K" + keyFailed},
         {OneKey("(properties (property (name Size)))"),
          "Error loading name or type for property\r\nError loading property of key " + keyFailed},
@@ -145,7 +150,8 @@ TEST(Loader, EveryFailureAndItsChainOfLines)
         {OneKey("", "(prefab-tree (prefab (name P) (type Nope)))"), prefabFailed.substr(2)},
         {OneKey("", "(prefab-tree (prefab (name P) (type Flare) (properties (property (type Int)))))"),
          "Error loading name or type for property\r\nError loading property of key P" + prefabFailed},
-        {OneKey("").replace("(track 0)", "(track 65536)"), "Unable to allocate track for effect E" + tail},
+        {KeyOfE("(type Flare) (id 1) (track 65536) (start-time 0) (end-time 1)"),
+         "Unable to allocate track for effect E" + tail},
         {Tree("(effect (name " + name200 + ") (length 1) (key-list (key (id 1))))"),
          "Unable to find a required parameter for key\r\nError loading key for effect " +
              name200.substr(0, 127) + tail},

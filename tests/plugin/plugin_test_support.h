@@ -29,7 +29,7 @@ public:
         m_Calls.push_back(sWhat + psz);
         return true;
     }
-    std::vector<std::string> m_Calls;
+    Texts m_Calls;
     bool m_bWritable = true;
 };
 

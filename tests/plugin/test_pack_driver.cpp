@@ -19,11 +19,10 @@ struct CSampleProject
         WriteTemp("game/game.proj00", "[Project Binaries]\nSparkrig=" + kModule + "\n");
     }
     // The calls of a run that gets past the locator and the module, then the given tail.
-    std::vector<std::string> Calls(std::vector<std::string> tail) const
+    Texts Calls(Texts tail) const
     {
-        std::vector<std::string> calls = {
-            "task:Packing Fx", "subtask:Packing Fx", "2:Processing Fx '" + source + "'",
-            "2:Loading Sparkrig module: " + kModule, "2:Loading Effect file: " + source};
+        Texts calls = {"task:Packing Fx", "subtask:Packing Fx", "2:Processing Fx '" + source + "'",
+                       "2:Loading Sparkrig module: " + kModule, "2:Loading Effect file: " + source};
         calls.insert(calls.end(), tail.begin(), tail.end());
         return calls;
     }
@@ -57,9 +56,8 @@ TEST(PackDriver, EachFailingStageGivesOneErrorLine)
         CRecordingSink sink;
         EXPECT_FALSE(GetEffectPacker().PackFile(source.c_str(), 0, &sink));
         EXPECT_EQ(sink.m_Calls,
-                  (std::vector<std::string>{
-                      "task:Packing Fx", "subtask:Packing Fx", "2:Processing Fx '" + source + "'",
-                      "0:Error: Unable to locate project locator file for '" + source + "'"}));
+                  (Texts{"task:Packing Fx", "subtask:Packing Fx", "2:Processing Fx '" + source + "'",
+                         "0:Error: Unable to locate project locator file for '" + source + "'"}));
     }
 
     CSampleProject project("(header (version 2))\n(effect-tree)\n");
@@ -74,10 +72,9 @@ TEST(PackDriver, EachFailingStageGivesOneErrorLine)
     CRecordingSink noModule;
     EXPECT_FALSE(GetEffectPacker().PackFile(project.source.c_str(), 0, &noModule));
     EXPECT_EQ(noModule.m_Calls,
-              (std::vector<std::string>{"task:Packing Fx", "subtask:Packing Fx",
-                                        "2:Processing Fx '" + project.source + "'",
-                                        "2:Loading Sparkrig module: " + folder,
-                                        "0:Error: Unable to load in Sparkrig file '" + folder + "'"}));
+              (Texts{"task:Packing Fx", "subtask:Packing Fx", "2:Processing Fx '" + project.source + "'",
+                     "2:Loading Sparkrig module: " + folder,
+                     "0:Error: Unable to load in Sparkrig file '" + folder + "'"}));
 }
 
 TEST(PackDriver, RefusedOrFailedDestinationKeepsTheOldFile)

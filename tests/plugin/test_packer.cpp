@@ -47,9 +47,8 @@ TEST(Packer, DeclaresTwoDisplayEntries)
                 (p->m_bEnabled && p->LoadValue(1, 2) && p->SaveValue(3, 4) ? "|ok" : "|fail"));
             return false;
         }
-        std::vector<std::string> m_Entries;
+        Texts m_Entries;
     } list;
     EXPECT_TRUE(GetEffectPacker().DeclareOptions(&list));
-    EXPECT_EQ(list.m_Entries,
-              (std::vector<std::string>{"Common|Fx Settings|1|4|ok", "Common|Separator|4|4|ok"}));
+    EXPECT_EQ(list.m_Entries, (Texts{"Common|Fx Settings|1|4|ok", "Common|Separator|4|4|ok"}));
 }

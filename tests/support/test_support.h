@@ -1,6 +1,6 @@
 // Helpers shared by the test programs: a recording assertion manager, a temporary folder of the
-// test process, whole-file reads and writes, little-endian words, and the programs and libraries of
-// the build's bin folder.
+// running test, whole-file reads and writes, little-endian words, and the programs and libraries of
+// the build's bin folder (EMBERVISE_BIN_DIR, which embervise_add_gtest defines).
 #pragma once
 
 #include "itripwiremgr.h"
