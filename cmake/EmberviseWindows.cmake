@@ -61,9 +61,9 @@ endif()
 
 # --- GoogleTest -------------------------------------------------------------------------------------
 
-# No distribution ships GoogleTest built for MinGW: build it here from its sources, before the
-# tests look for it. The package lookup of the tests then finds these targets.
-if(EMBERVISE_BUILD_TESTS AND MINGW AND NOT TARGET GTest::gtest)
+# No Linux distribution ships GoogleTest built for MinGW: a cross build compiles it here from its
+# sources, before the tests look for it. The package lookup of the tests then finds these targets.
+if(EMBERVISE_BUILD_TESTS AND MINGW AND CMAKE_CROSSCOMPILING AND NOT TARGET GTest::gtest)
   set(EMBERVISE_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources to build for Windows")
   if(NOT EXISTS ${EMBERVISE_GTEST_SOURCE_DIR}/CMakeLists.txt)
     message(FATAL_ERROR "GoogleTest sources not found in ${EMBERVISE_GTEST_SOURCE_DIR} "
