@@ -60,15 +60,18 @@ void AppendKey(std::string& s, CRandom& rng, uint32_t nId, uint32_t nTrack)
     s += "      (key (name K" + std::to_string(nId) + ") (id " + std::to_string(nId) + ") (track " +
          std::to_string(nTrack) + ") (start-time " + std::to_string(nStart) + ") (end-time " +
          std::to_string(nStart + 100 + rng.Below(3000)) + ")";
-    auto curve = [&](const char* pszName, const char* pszType, bool bColor) {
+    auto curve = [&](const char* pszName, const char* pszType, bool bColor)
+    {
         s += "\n          (property (name " + std::string(pszName) + ") (type " + pszType + ") (value-list";
         const uint32_t nValues = 2 + rng.Below(4);
         for (uint32_t v = 0; v < nValues; ++v)
             s += " (value (time " + std::to_string(v / double(nValues - 1)).substr(0, 4) + ") (data " +
-                 (bColor ? rng.Num(256) + " " + rng.Num(256) + " " + rng.Num(256) + " 255" : rng.Frac()) + "))";
+                 (bColor ? rng.Num(256) + " " + rng.Num(256) + " " + rng.Num(256) + " 255" : rng.Frac()) +
+                 "))";
         s += "))";
     };
-    auto value = [&](const char* pszName, const char* pszType, const std::string& sData) {
+    auto value = [&](const char* pszName, const char* pszType, const std::string& sData)
+    {
         s += "\n          (property (name " + std::string(pszName) + ") (type " + pszType +
              ") (value-list (value (time 0) (data " + sData + "))))";
     };
@@ -166,8 +169,8 @@ void BM_PackManySmallFiles(benchmark::State& state)
     const fs::path dir = MakeProject("small");
     for (uint32_t i = 0; i < nFiles; ++i)
         WriteFile(dir / ("fx_" + std::to_string(i) + ".Fx00a"), MakeEffectFile(1500, i));
-    const std::string sCommand = "\"" + BinDir() + "/zqpack\" -q -j " + std::to_string(state.range(0)) + " \"" +
-                                 dir.string() + "\" > /dev/null";
+    const std::string sCommand = "\"" + BinDir() + "/zqpack\" -q -j " + std::to_string(state.range(0)) +
+                                 " \"" + dir.string() + "\" > /dev/null";
     for (auto _ : state)
         if (std::system(sCommand.c_str()) != 0)
             state.SkipWithError("zqpack failed");

@@ -77,8 +77,9 @@ json ToJson(const PackedFile& file, const CModuleView& module)
             json props = json::array();
             for (const CPackedEffectReader::Property& prop : key.props)
                 props.push_back(PropertyJson(file, module, key.nTypeID, prop));
-            json keyJson = {{"offset", key.nOffset}, {"typeId", key.nTypeID},  {"start", key.fStartTime},
-                            {"end", key.fEndTime},   {"id", key.nID},          {"motionLinkId", key.nMotionLinkID},
+            json keyJson = {{"offset", key.nOffset},   {"typeId", key.nTypeID},
+                            {"start", key.fStartTime}, {"end", key.fEndTime},
+                            {"id", key.nID},           {"motionLinkId", key.nMotionLinkID},
                             {"properties", props}};
             if (module.IsLoaded())
                 keyJson["type"] = module.GetTypeName(key.nTypeID);

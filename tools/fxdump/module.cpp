@@ -34,7 +34,8 @@ std::string CModuleView::GetTypeName(uint32_t nTypeID) const
     return std::string();
 }
 
-bool CModuleView::Lookup(uint32_t nTypeID, const char* pszPropName, CPackedEffectReader::ValueInfo& info) const
+bool CModuleView::Lookup(uint32_t nTypeID, const char* pszPropName,
+                         CPackedEffectReader::ValueInfo& info) const
 {
     for (uint32_t i = 0; i < m_pModule->GetNumTypes(); ++i)
     {

@@ -52,7 +52,8 @@ std::string ValueText(const json& value)
         return s + ")";
     }
     if (value.is_object() && value.contains("choice"))
-        return std::to_string(value["index"].get<uint32_t>()) + " (" + value["choice"].get<std::string>() + ")";
+        return std::to_string(value["index"].get<uint32_t>()) + " (" + value["choice"].get<std::string>() +
+               ")";
     if (value.is_object() && value.contains("bad-string-offset"))
         return "<bad string offset " + Hex(value["bad-string-offset"].get<uint32_t>()) + ">";
     return value.dump();
@@ -101,7 +102,8 @@ void PrintText(const PackedFile& file, const CModuleView& module, std::string& s
             sOut += Format("  @%-6u %s, %zu keys:", curve["offset"].get<uint32_t>(),
                            curve["type"].get<std::string>().c_str(), curve["keys"].size());
             for (const json& key : curve["keys"])
-                sOut += " " + ValueText(key["time"]) + (key.contains("value") ? "=" + ValueText(key["value"]) : "");
+                sOut += " " + ValueText(key["time"]) +
+                        (key.contains("value") ? "=" + ValueText(key["value"]) : "");
             sOut += "\n";
         }
     }
@@ -115,7 +117,8 @@ void PrintText(const PackedFile& file, const CModuleView& module, std::string& s
                        effect["lengthMs"].get<int32_t>(), effect["keys"].size());
         for (const json& key : effect["keys"])
         {
-            const std::string sType = key.contains("type") ? " " + key["type"].get<std::string>() : std::string();
+            const std::string sType =
+                key.contains("type") ? " " + key["type"].get<std::string>() : std::string();
             sOut += Format("    key %u: type %u%s, %s s to %s s, motion link %u, %zu properties\n",
                            key["id"].get<uint32_t>(), key["typeId"].get<uint32_t>(), sType.c_str(),
                            ValueText(key["start"]).c_str(), ValueText(key["end"]).c_str(),
@@ -123,7 +126,7 @@ void PrintText(const PackedFile& file, const CModuleView& module, std::string& s
             for (const json& prop : key["properties"])
             {
                 std::string sLine = "      " + (prop["name"].is_string() ? prop["name"].get<std::string>()
-                                                                          : std::string("<bad name offset>"));
+                                                                         : std::string("<bad name offset>"));
                 if (prop.contains("type"))
                     sLine += " (" + prop["type"].get<std::string>() + ")";
                 if (prop.contains("curve"))

@@ -96,14 +96,15 @@ json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t n
         return json::array({Float(reader.ReadF32(nOffset)), Float(reader.ReadF32(nOffset + 4)),
                             Float(reader.ReadF32(nOffset + 8)), Float(reader.ReadF32(nOffset + 12))});
     case ePT_Vector:
-        return json::array(
-            {Float(reader.ReadF32(nOffset)), Float(reader.ReadF32(nOffset + 4)), Float(reader.ReadF32(nOffset + 8))});
+        return json::array({Float(reader.ReadF32(nOffset)), Float(reader.ReadF32(nOffset + 4)),
+                            Float(reader.ReadF32(nOffset + 8))});
     default:
         return json();
     }
 }
 
-json DecodeCurve(const CPackedEffectReader& reader, const CPackedEffectReader::Curve& curve, const CModuleView&)
+json DecodeCurve(const CPackedEffectReader& reader, const CPackedEffectReader::Curve& curve,
+                 const CModuleView&)
 {
     CPackedEffectReader::ValueInfo info;
     info.eType = curve.eType;

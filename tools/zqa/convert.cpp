@@ -61,8 +61,8 @@ int RunConvert(const std::string& sInput, const std::string& sOutputArg, bool bC
     std::string sOutput = sOutputArg.empty() ? DeriveOutputName(sInput, bCompress) : sOutputArg;
     if (sOutput.empty())
     {
-        PrintError(sInput + ": cannot derive the output name (it does not end in '" + (bCompress ? "a" : "c") +
-                   "'); give one with -o");
+        PrintError(sInput + ": cannot derive the output name (it does not end in '" +
+                   (bCompress ? "a" : "c") + "'); give one with -o");
         return 1;
     }
     if (sOutput == sInput)

@@ -35,8 +35,9 @@ struct InputFlags
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"Compress, decompress, print and check ZQA files (the parenthesised text format of the "
-                 "ZQ engine's sources).\nA name whose last character is 'c' or 'C' is read as LZSS-compressed."};
+    CLI::App app{
+        "Compress, decompress, print and check ZQA files (the parenthesised text format of the "
+        "ZQ engine's sources).\nA name whose last character is 'c' or 'C' is read as LZSS-compressed."};
     app.name("zqa");
     app.set_version_flag("-V,--version", "zqa " EMBERVISE_VERSION);
     app.require_subcommand(1);
@@ -50,23 +51,29 @@ int main(int argc, char** argv)
     InputFlags treeFlags;
     InputFlags checkFlags;
 
-    CLI::App* pCompress = app.add_subcommand("compress", "LZSS-compress a file (IN.Fx00a -> IN.Fx00c by default)");
+    CLI::App* pCompress =
+        app.add_subcommand("compress", "LZSS-compress a file (IN.Fx00a -> IN.Fx00c by default)");
     pCompress->add_option("IN", sInput, "file to compress (read as plain text)")->required();
-    pCompress->add_option("-o,--output", sOutput, "output file (default: IN with its last letter 'a' made 'c')");
-    compressFlags.AddTo(pCompress, "IN is itself compressed: recompress it", "IN is plain text (the default)");
+    pCompress->add_option("-o,--output", sOutput,
+                          "output file (default: IN with its last letter 'a' made 'c')");
+    compressFlags.AddTo(pCompress, "IN is itself compressed: recompress it",
+                        "IN is plain text (the default)");
 
     CLI::App* pDecompress =
         app.add_subcommand("decompress", "Decompress a file (IN.Fx00c -> IN.Fx00a by default)");
     pDecompress->add_option("IN", sInput, "compressed file")->required();
-    pDecompress->add_option("-o,--output", sOutput,
-                            "output file, or - for standard output (default: IN with its last letter 'c' made 'a')");
+    pDecompress->add_option(
+        "-o,--output", sOutput,
+        "output file, or - for standard output (default: IN with its last letter 'c' made 'a')");
     decompressFlags.AddTo(pDecompress, "IN is compressed (the default)", "IN is plain: copy it");
 
     CLI::App* pTree = app.add_subcommand("tree", "Print the loaded tree, one node per line");
     pTree->add_option("FILE", sInput, "ZQA file, plain or compressed")->required();
-    treeFlags.AddTo(pTree, "read FILE as compressed whatever its name", "read FILE as plain whatever its name");
+    treeFlags.AddTo(pTree, "read FILE as compressed whatever its name",
+                    "read FILE as plain whatever its name");
 
-    CLI::App* pCheck = app.add_subcommand("check", "Load each file and say what is wrong; exit 1 when any fails");
+    CLI::App* pCheck =
+        app.add_subcommand("check", "Load each file and say what is wrong; exit 1 when any fails");
     pCheck->add_option("FILE", files, "ZQA files, plain or compressed")->required();
     pCheck->add_flag("-q,--quiet", bQuiet, "print only problems");
     checkFlags.AddTo(pCheck, "read every FILE as compressed", "read every FILE as plain");

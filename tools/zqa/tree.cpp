@@ -76,8 +76,9 @@ int RunTree(const std::string& sPath, InputMode eMode)
     const bool bCompressed = ResolveCompressed(sPath, eMode);
     if (bCompressed && !CZQAFile(sPath.c_str(), true, true, false).IsOpen())
     {
-        PrintError(sPath + ": not a compressed ZQA file (its first four bytes are not zero); use --plain to read "
-                           "it as plain text");
+        PrintError(sPath +
+                   ": not a compressed ZQA file (its first four bytes are not zero); use --plain to read "
+                   "it as plain text");
         return 1;
     }
     CZQALoadOnlyAlloc allocator(0x40000);

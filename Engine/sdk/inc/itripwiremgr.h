@@ -10,16 +10,16 @@
 class ITripwireMgr
 {
 public:
-    virtual int GetVersion() = 0;                      // slot 0
-    virtual void SetDefaultAnswer(int nResult) = 0;    // slot 1: the answer given to every report
-    virtual int GetDefaultAnswer() = 0;                // slot 2
-    virtual void SetQuiet(bool bQuiet) = 0;            // slot 3: quiet means no printed report
-    virtual bool IsQuiet() = 0;                        // slot 4
-    virtual unsigned GetReportCount() = 0;             // slot 5: reports handled so far
-    virtual void ResetReportCount() = 0;               // slot 6
+    virtual int GetVersion() = 0;                   // slot 0
+    virtual void SetDefaultAnswer(int nResult) = 0; // slot 1: the answer given to every report
+    virtual int GetDefaultAnswer() = 0;             // slot 2
+    virtual void SetQuiet(bool bQuiet) = 0;         // slot 3: quiet means no printed report
+    virtual bool IsQuiet() = 0;                     // slot 4
+    virtual unsigned GetReportCount() = 0;          // slot 5: reports handled so far
+    virtual void ResetReportCount() = 0;            // slot 6
     // slot 7: one failed check; pArgs points at the arguments that follow the message.
-    virtual int HandleAssert(const char* pszExpression, const char* pszFile, int nLine, const char* pszFunction,
-                             const char* pszMessage, va_list* pArgs) = 0;
+    virtual int HandleAssert(const char* pszExpression, const char* pszFile, int nLine,
+                             const char* pszFunction, const char* pszMessage, va_list* pArgs) = 0;
 
 protected:
     ~ITripwireMgr() = default;

@@ -50,31 +50,36 @@ inline bool ZQCheckSite(bool bCondition, const char* pszExpression, const char* 
                         const char* pszFunction, const char* pszMessage, bool& bIgnoreAlways)
 {
     if (!bCondition && !bIgnoreAlways)
-        ZQHandleAssertResult(ReportAssertion(pszExpression, pszFile, nLine, pszFunction, pszMessage), bIgnoreAlways);
+        ZQHandleAssertResult(ReportAssertion(pszExpression, pszFile, nLine, pszFunction, pszMessage),
+                             bIgnoreAlways);
     return bCondition;
 }
 
 // Each expansion owns its own module-wide ignore flag (the lambda's static), so silencing one
 // site never silences another.
 #define ZQ_SITE_FLAG()                                                                                       \
-    ([]() -> bool& {                                                                                         \
-        static bool s_bIgnoreAlways = false;                                                                 \
-        return s_bIgnoreAlways;                                                                              \
-    }())
+    (                                                                                                        \
+        []() -> bool&                                                                                        \
+        {                                                                                                    \
+            static bool s_bIgnoreAlways = false;                                                             \
+            return s_bIgnoreAlways;                                                                          \
+        }())
 
 // Checks `expr`, reporting its own text; evaluates to the condition. The file is the including
 // source's ZQ_THIS_FILE, e.g. #define ZQ_THIS_FILE "Engine/libs/zqamgr/zqanode".
 #define ZQ_CHECK(expr, pszFunction, pszMessage)                                                              \
-    ZQCheckSite(static_cast<bool>(expr), #expr, ZQ_THIS_FILE, __LINE__, pszFunction, pszMessage, ZQ_SITE_FLAG())
+    ZQCheckSite(static_cast<bool>(expr), #expr, ZQ_THIS_FILE, __LINE__, pszFunction, pszMessage,             \
+                ZQ_SITE_FLAG())
 
 // As ZQ_CHECK, with the expression text given separately (where the code spells the condition
 // through named constants but the report must show the arithmetic).
-#define ZQ_CHECK_TEXT(expr, pszText, pszFunction, pszMessage)                                               \
-    ZQCheckSite(static_cast<bool>(expr), pszText, ZQ_THIS_FILE, __LINE__, pszFunction, pszMessage, ZQ_SITE_FLAG())
+#define ZQ_CHECK_TEXT(expr, pszText, pszFunction, pszMessage)                                                \
+    ZQCheckSite(static_cast<bool>(expr), pszText, ZQ_THIS_FILE, __LINE__, pszFunction, pszMessage,           \
+                ZQ_SITE_FLAG())
 
 // A site that reports without a condition.
 #define ZQ_FORCED_ASSERT(pszFunction, pszMessage)                                                            \
-    ((void)ZQCheckSite(false, ZQ_FORCED_ASSERT_TEXT, ZQ_THIS_FILE, __LINE__, pszFunction, pszMessage,       \
+    ((void)ZQCheckSite(false, ZQ_FORCED_ASSERT_TEXT, ZQ_THIS_FILE, __LINE__, pszFunction, pszMessage,        \
                        ZQ_SITE_FLAG()))
 
 // Test support: route reports to a manager of the test's own (null restores the normal lookup),
