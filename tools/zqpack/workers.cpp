@@ -212,7 +212,7 @@ void RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
 
     // Batches small enough that every worker gets several (so none idles long at the end), large
     // enough that process start-up is a small part of the time.
-    const size_t nBatch = std::clamp<size_t>(nToPack / (nJobs * 8), 1, 32);
+    const size_t nBatch = std::clamp<size_t>(nToPack / (nJobs * 4), 1, 256);
     std::deque<std::vector<size_t>> unfinished; // files of workers that ended early
     size_t nNextStart = 0;
     auto nextBatch = [&]()
