@@ -153,6 +153,16 @@ bool IsOverflow(const char* p, const char* pEnd, bool bHex)
         nIntDigits > 0 ? (nIntDigits - 1) * nDigitWeight + nExp : -(nFracZeros + 1) * nDigitWeight + nExp;
     return nOrder > 0;
 }
+// Skips C white space and an optional sign; answers whether the sign was '-'.
+bool SkipSpaceAndSign(const char*& p)
+{
+    while (IsCSpace(*p))
+        ++p;
+    bool bNegative = false;
+    if (*p == '+' || *p == '-')
+        bNegative = *p++ == '-';
+    return bNegative;
+}
 } // namespace
 
 int32_t ZQAtoI(const char* pszText)
@@ -160,11 +170,7 @@ int32_t ZQAtoI(const char* pszText)
     if (!pszText)
         return 0;
     const char* p = pszText;
-    while (IsCSpace(*p))
-        ++p;
-    bool bNegative = false;
-    if (*p == '+' || *p == '-')
-        bNegative = *p++ == '-';
+    const bool bNegative = SkipSpaceAndSign(p);
     uint32_t nValue = 0;
     for (; IsDigit(*p); ++p)
         nValue = nValue * 10u + static_cast<uint32_t>(*p - '0');
@@ -181,11 +187,7 @@ double ZQAtoF(const char* pszText)
     if (!pszText)
         return 0.0;
     const char* p = pszText;
-    while (IsCSpace(*p))
-        ++p;
-    bool bNegative = false;
-    if (*p == '+' || *p == '-')
-        bNegative = *p++ == '-';
+    const bool bNegative = SkipSpaceAndSign(p);
 
     if (StartsWithNoCase(p, "inf"))
         return Negate(std::numeric_limits<double>::infinity(), bNegative);
