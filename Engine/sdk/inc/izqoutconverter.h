@@ -140,12 +140,14 @@ private:
     IZQOutConverter& operator=(const IZQOutConverter&) = delete;
 };
 
-// Host byte order (little-endian): the "PC" platform.
-class CNativeOutConverter : public IZQOutConverter
+// The two converters differ only in byte order: bSwap reverses every multi-byte value. Floats are
+// moved as bit patterns, never through arithmetic.
+template <bool bSwap>
+class TByteOrderOutConverter : public IZQOutConverter
 {
 public:
-    explicit CNativeOutConverter(IZQOutStream* pStream) : IZQOutConverter(pStream) {}
-    ~CNativeOutConverter() override;
+    explicit TByteOrderOutConverter(IZQOutStream* pStream) : IZQOutConverter(pStream) {}
+    ~TByteOrderOutConverter() override; // releases the stream
 
     void Release() override;
     bool CanSeek() override;
@@ -164,33 +166,25 @@ public:
     IZQOutConverter& WriteInt16(int16_t n) override;
     IZQOutConverter& WriteUint8(uint8_t n) override;
     IZQOutConverter& WriteInt8(int8_t n) override;
+
+private:
+    template <typename T>
+    IZQOutConverter& Put(const T& value, bool bReverse);
+};
+
+// Host byte order (little-endian): the "PC" platform.
+class CNativeOutConverter final : public TByteOrderOutConverter<false>
+{
+public:
+    using TByteOrderOutConverter::TByteOrderOutConverter;
 };
 
 // Every multi-byte value with its bytes reversed (big-endian on a little-endian host): the "Xenon"
-// platform. Floats are moved as bit patterns, never through arithmetic.
-class CByteSwapOutConverter : public IZQOutConverter
+// platform.
+class CByteSwapOutConverter final : public TByteOrderOutConverter<true>
 {
 public:
-    explicit CByteSwapOutConverter(IZQOutStream* pStream) : IZQOutConverter(pStream) {}
-    ~CByteSwapOutConverter() override;
-
-    void Release() override;
-    bool CanSeek() override;
-    uint32_t Seek(uint64_t nPosition) override;
-    uint64_t Tell() override;
-    bool WriteData(const void* pData, uint32_t nBytes) override;
-
-    IZQOutConverter& WriteDouble(double d) override;
-    IZQOutConverter& WriteFloat(float f) override;
-    IZQOutConverter& WriteBool(bool b) override;
-    IZQOutConverter& WriteUint64(uint64_t n) override;
-    IZQOutConverter& WriteInt64(int64_t n) override;
-    IZQOutConverter& WriteUint32(uint32_t n) override;
-    IZQOutConverter& WriteInt32(int32_t n) override;
-    IZQOutConverter& WriteUint16(uint16_t n) override;
-    IZQOutConverter& WriteInt16(int16_t n) override;
-    IZQOutConverter& WriteUint8(uint8_t n) override;
-    IZQOutConverter& WriteInt8(int8_t n) override;
+    using TByteOrderOutConverter::TByteOrderOutConverter;
 };
 
 // The converter for a platform name, "PC" or "Xenon" (any letter case), holding pStream. Null for

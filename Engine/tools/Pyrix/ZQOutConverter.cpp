@@ -12,18 +12,6 @@ namespace
 {
 // The documented line of the string length check.
 const int kWriteStringCheckLine = 132;
-
-// One stream Write of the value's bytes as they lie in memory, optionally reversed.
-template <typename T>
-void WriteBytes(IZQOutStream* pStream, const T& value, bool bSwap)
-{
-    unsigned char aBytes[sizeof(T)];
-    std::memcpy(aBytes, &value, sizeof(T));
-    if (bSwap)
-        std::reverse(aBytes, aBytes + sizeof(T));
-    if (pStream)
-        pStream->Write(aBytes, static_cast<uint32_t>(sizeof(T)));
-}
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -228,95 +216,76 @@ void IZQOutConverter::WriteString(const char* pszStr)
 }
 
 // ---------------------------------------------------------------------------------------------
-// The two variants share everything but the byte order.
+// The two variants: everything but the byte order is shared.
 
-#define ZQ_DEFINE_CONVERTER(ClassName, bSwap)                                                                \
-    ClassName::~ClassName()                                                                                  \
-    {                                                                                                        \
-        if (m_pStream)                                                                                       \
-            m_pStream->Release();                                                                            \
-        m_pStream = nullptr;                                                                                 \
-    }                                                                                                        \
-    void ClassName::Release()                                                                                \
-    {                                                                                                        \
-        delete this;                                                                                         \
-    }                                                                                                        \
-    bool ClassName::CanSeek()                                                                                \
-    {                                                                                                        \
-        return m_pStream && m_pStream->CanSeek();                                                            \
-    }                                                                                                        \
-    uint32_t ClassName::Seek(uint64_t nPosition)                                                             \
-    {                                                                                                        \
-        return m_pStream ? m_pStream->Seek(nPosition) : 1;                                                   \
-    }                                                                                                        \
-    uint64_t ClassName::Tell()                                                                               \
-    {                                                                                                        \
-        return m_pStream ? m_pStream->Tell() : 0;                                                            \
-    }                                                                                                        \
-    bool ClassName::WriteData(const void* pData, uint32_t nBytes)                                            \
-    {                                                                                                        \
-        return m_pStream && m_pStream->Write(pData, nBytes) == 0;                                            \
-    }                                                                                                        \
-    IZQOutConverter& ClassName::WriteDouble(double d)                                                        \
-    {                                                                                                        \
-        WriteBytes(m_pStream, d, bSwap);                                                                     \
-        return *this;                                                                                        \
-    }                                                                                                        \
-    IZQOutConverter& ClassName::WriteFloat(float f)                                                          \
-    {                                                                                                        \
-        WriteBytes(m_pStream, f, bSwap);                                                                     \
-        return *this;                                                                                        \
-    }                                                                                                        \
-    IZQOutConverter& ClassName::WriteBool(bool b)                                                            \
-    {                                                                                                        \
-        WriteBytes(m_pStream, static_cast<uint8_t>(b ? 1 : 0), false);                                       \
-        return *this;                                                                                        \
-    }                                                                                                        \
-    IZQOutConverter& ClassName::WriteUint64(uint64_t n)                                                      \
-    {                                                                                                        \
-        WriteBytes(m_pStream, n, bSwap);                                                                     \
-        return *this;                                                                                        \
-    }                                                                                                        \
-    IZQOutConverter& ClassName::WriteInt64(int64_t n)                                                        \
-    {                                                                                                        \
-        WriteBytes(m_pStream, n, bSwap);                                                                     \
-        return *this;                                                                                        \
-    }                                                                                                        \
-    IZQOutConverter& ClassName::WriteUint32(uint32_t n)                                                      \
-    {                                                                                                        \
-        WriteBytes(m_pStream, n, bSwap);                                                                     \
-        return *this;                                                                                        \
-    }                                                                                                        \
-    IZQOutConverter& ClassName::WriteInt32(int32_t n)                                                        \
-    {                                                                                                        \
-        WriteBytes(m_pStream, n, bSwap);                                                                     \
-        return *this;                                                                                        \
-    }                                                                                                        \
-    IZQOutConverter& ClassName::WriteUint16(uint16_t n)                                                      \
-    {                                                                                                        \
-        WriteBytes(m_pStream, n, bSwap);                                                                     \
-        return *this;                                                                                        \
-    }                                                                                                        \
-    IZQOutConverter& ClassName::WriteInt16(int16_t n)                                                        \
-    {                                                                                                        \
-        WriteBytes(m_pStream, n, bSwap);                                                                     \
-        return *this;                                                                                        \
-    }                                                                                                        \
-    IZQOutConverter& ClassName::WriteUint8(uint8_t n)                                                        \
-    {                                                                                                        \
-        WriteBytes(m_pStream, n, false);                                                                     \
-        return *this;                                                                                        \
-    }                                                                                                        \
-    IZQOutConverter& ClassName::WriteInt8(int8_t n)                                                          \
-    {                                                                                                        \
-        WriteBytes(m_pStream, n, false);                                                                     \
-        return *this;                                                                                        \
-    }
+template <bool bSwap>
+TByteOrderOutConverter<bSwap>::~TByteOrderOutConverter()
+{
+    if (m_pStream)
+        m_pStream->Release();
+    m_pStream = nullptr;
+}
 
-ZQ_DEFINE_CONVERTER(CNativeOutConverter, false)
-ZQ_DEFINE_CONVERTER(CByteSwapOutConverter, true)
+template <bool bSwap>
+void TByteOrderOutConverter<bSwap>::Release()
+{
+    delete this;
+}
 
-#undef ZQ_DEFINE_CONVERTER
+template <bool bSwap>
+bool TByteOrderOutConverter<bSwap>::CanSeek()
+{
+    return m_pStream && m_pStream->CanSeek();
+}
+
+template <bool bSwap>
+uint32_t TByteOrderOutConverter<bSwap>::Seek(uint64_t nPosition)
+{
+    return m_pStream ? m_pStream->Seek(nPosition) : 1;
+}
+
+template <bool bSwap>
+uint64_t TByteOrderOutConverter<bSwap>::Tell()
+{
+    return m_pStream ? m_pStream->Tell() : 0;
+}
+
+template <bool bSwap>
+bool TByteOrderOutConverter<bSwap>::WriteData(const void* pData, uint32_t nBytes)
+{
+    return m_pStream && m_pStream->Write(pData, nBytes) == 0;
+}
+
+// One stream Write of the value's bytes as they lie in memory, reversed when asked.
+template <bool bSwap>
+template <typename T>
+IZQOutConverter& TByteOrderOutConverter<bSwap>::Put(const T& value, bool bReverse)
+{
+    unsigned char aBytes[sizeof(T)];
+    std::memcpy(aBytes, &value, sizeof(T));
+    if (bReverse)
+        std::reverse(aBytes, aBytes + sizeof(T));
+    if (m_pStream)
+        m_pStream->Write(aBytes, static_cast<uint32_t>(sizeof(T)));
+    return *this;
+}
+
+// clang-format off
+template <bool bSwap> IZQOutConverter& TByteOrderOutConverter<bSwap>::WriteDouble(double d) { return Put(d, bSwap); }
+template <bool bSwap> IZQOutConverter& TByteOrderOutConverter<bSwap>::WriteFloat(float f) { return Put(f, bSwap); }
+template <bool bSwap> IZQOutConverter& TByteOrderOutConverter<bSwap>::WriteBool(bool b) { return Put(uint8_t(b ? 1 : 0), false); }
+template <bool bSwap> IZQOutConverter& TByteOrderOutConverter<bSwap>::WriteUint64(uint64_t n) { return Put(n, bSwap); }
+template <bool bSwap> IZQOutConverter& TByteOrderOutConverter<bSwap>::WriteInt64(int64_t n) { return Put(n, bSwap); }
+template <bool bSwap> IZQOutConverter& TByteOrderOutConverter<bSwap>::WriteUint32(uint32_t n) { return Put(n, bSwap); }
+template <bool bSwap> IZQOutConverter& TByteOrderOutConverter<bSwap>::WriteInt32(int32_t n) { return Put(n, bSwap); }
+template <bool bSwap> IZQOutConverter& TByteOrderOutConverter<bSwap>::WriteUint16(uint16_t n) { return Put(n, bSwap); }
+template <bool bSwap> IZQOutConverter& TByteOrderOutConverter<bSwap>::WriteInt16(int16_t n) { return Put(n, bSwap); }
+template <bool bSwap> IZQOutConverter& TByteOrderOutConverter<bSwap>::WriteUint8(uint8_t n) { return Put(n, false); }
+template <bool bSwap> IZQOutConverter& TByteOrderOutConverter<bSwap>::WriteInt8(int8_t n) { return Put(n, false); }
+// clang-format on
+
+template class TByteOrderOutConverter<false>;
+template class TByteOrderOutConverter<true>;
 
 IZQOutConverter* CreateOutConverter(const char* pszPlatform, IZQOutStream* pStream)
 {
