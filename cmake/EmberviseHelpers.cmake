@@ -35,18 +35,3 @@ function(embervise_add_gtest name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST WORKING_DIRECTORY ${EMBERVISE_BIN_DIR}
                        DISCOVERY_TIMEOUT ${discovery_timeout} PROPERTIES TIMEOUT 120)
 endfunction()
-
-# Header-only dependencies of the programs. A cross build cannot search the host's include
-# folder as a whole, so it sees just these two folders through links in the build tree.
-function(embervise_use_host_headers target)
-  if(CMAKE_CROSSCOMPILING)
-    set(dir ${CMAKE_BINARY_DIR}/host-headers)
-    foreach(sub CLI nlohmann)
-      if(NOT EXISTS ${dir}/${sub})
-        file(MAKE_DIRECTORY ${dir})
-        file(CREATE_LINK /usr/include/${sub} ${dir}/${sub} SYMBOLIC)
-      endif()
-    endforeach()
-    target_include_directories(${target} SYSTEM PRIVATE ${dir})
-  endif()
-endfunction()
