@@ -1,4 +1,5 @@
 #include "platform_cases.h"
+#include "test_support.h"
 #include "zqplatform.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,6 @@
 
 namespace
 {
-namespace fs = std::filesystem;
-
 int FormatInto(char* pszOut, size_t nSize, const char* pszFormat, ...)
 {
     va_list args;
@@ -22,40 +21,17 @@ int FormatInto(char* pszOut, size_t nSize, const char* pszFormat, ...)
     return nCount;
 }
 
-// A fresh folder of the test's own, removed with everything in it at the end.
-struct ScratchFolder
-{
-    ScratchFolder()
-    {
-        char szName[PLATFORM_MAX_PATH];
-        EXPECT_TRUE(PlatformTempName(nullptr, "plt", szName, sizeof(szName)));
-        path = szName;
-        fs::create_directories(path);
-    }
-    ~ScratchFolder()
-    {
-        std::error_code error;
-        fs::remove_all(path, error);
-    }
-    void Write(const std::string& sName, const std::string& sText) const
-    {
-        fs::create_directories((path / sName).parent_path());
-        std::ofstream(path / sName, std::ios::binary) << sText;
-    }
-    fs::path path;
-};
 } // namespace
 
 TEST(PlatformProfile, AnswersEveryCaseWithCrLfAndLfLines)
 {
-    ScratchFolder folder;
     for (const char* pszLineEnd : {"\r\n", "\n"})
     {
         std::string sText;
         for (const char* pszLine : kProfileLines)
             sText += std::string(pszLine) + pszLineEnd;
-        folder.Write("game.proj00", sText);
-        const std::string sFile = (folder.path / "game.proj00").string();
+        WriteFile(TempPath("game.proj00"), sText);
+        const std::string sFile = TempPath("game.proj00");
         for (const ProfileCase& c : kProfileCases)
         {
             SCOPED_TRACE(std::string(c.pszSection) + "/" + c.pszKey + " size " + std::to_string(c.nSize));
@@ -69,7 +45,7 @@ TEST(PlatformProfile, AnswersEveryCaseWithCrLfAndLfLines)
     }
 
     char szOut[16];
-    const std::string sMissing = (folder.path / "missing.proj00").string();
+    const std::string sMissing = TempPath("missing.proj00");
     EXPECT_EQ(3u, PlatformGetProfileString("General", "Game", "def", szOut, sizeof(szOut), sMissing.c_str()));
     EXPECT_STREQ("def", szOut);
 }
@@ -96,20 +72,19 @@ TEST(PlatformCanonicalize, AnswersEveryCase)
 
 TEST(PlatformFind, AnswersEveryCase)
 {
-    ScratchFolder folder;
     for (const char* pszFile : kFindFiles)
-        folder.Write(pszFile, "x");
+        WriteFile(TempPath(pszFile), "x");
     for (const FindCase& c : kFindCases)
     {
         SCOPED_TRACE(c.pszPattern);
-        const std::string sPattern = folder.path.string() + c.pszPattern;
+        const std::string sPattern = TempDir().string() + c.pszPattern;
         char szName[PLATFORM_MAX_PATH] = "junk";
         EXPECT_EQ(c.pszExpected != nullptr, PlatformFindFirstFile(sPattern.c_str(), szName, sizeof(szName)));
         EXPECT_STREQ(c.pszExpected ? c.pszExpected : "", szName);
     }
     // A name that does not fit is no answer.
     char szSmall[8];
-    EXPECT_FALSE(PlatformFindFirstFile((folder.path.string() + "/*.txt").c_str(), szSmall, sizeof(szSmall)));
+    EXPECT_FALSE(PlatformFindFirstFile((TempDir().string() + "/*.txt").c_str(), szSmall, sizeof(szSmall)));
 }
 
 TEST(PlatformLibrary, LoadsByWindowsNameFindsExportsAndCountsReferences)
@@ -142,7 +117,6 @@ TEST(PlatformLibrary, LoadsByWindowsNameFindsExportsAndCountsReferences)
 
 TEST(PlatformTempName, NamesAFreshFileWithThePrefix)
 {
-    ScratchFolder folder;
     char szFirst[PLATFORM_MAX_PATH];
     char szSecond[PLATFORM_MAX_PATH];
     ASSERT_TRUE(PlatformTempName("c:\\no such folder", "zqa", szFirst, sizeof(szFirst)));
@@ -156,19 +130,18 @@ TEST(PlatformTempName, NamesAFreshFileWithThePrefix)
     }
 #if !defined(_WIN32)
     // _tempnam on Windows prefers the TMP folder to the one given.
-    ASSERT_TRUE(PlatformTempName(folder.path.string().c_str(), "zqa", szFirst, sizeof(szFirst)));
-    EXPECT_EQ(folder.path, fs::path(szFirst).parent_path());
+    ASSERT_TRUE(PlatformTempName(TempDir().string().c_str(), "zqa", szFirst, sizeof(szFirst)));
+    EXPECT_EQ(TempDir(), fs::path(szFirst).parent_path());
 #endif
     EXPECT_FALSE(PlatformTempName(nullptr, "zqa", szFirst, 4));
 }
 
 TEST(PlatformReplaceFile, ReplacesTheTargetInOneStep)
 {
-    ScratchFolder folder;
-    folder.Write("new.tmp", "new");
-    folder.Write("packed.Fx00p", "old");
-    const std::string sFrom = (folder.path / "new.tmp").string();
-    const std::string sTo = (folder.path / "packed.Fx00p").string();
+    WriteFile(TempPath("new.tmp"), "new");
+    WriteFile(TempPath("packed.Fx00p"), "old");
+    const std::string sFrom = TempPath("new.tmp");
+    const std::string sTo = TempPath("packed.Fx00p");
     ASSERT_TRUE(PlatformReplaceFile(sFrom.c_str(), sTo.c_str()));
     EXPECT_FALSE(fs::exists(sFrom));
     std::string sText;
