@@ -1,6 +1,7 @@
 // check: loads each file as the packer would and names what is wrong with it. The loader itself
 // tolerates unmatched parentheses and cuts over-long tokens silently; check reports them, because
-// in a hand-edited file they are almost always mistakes.
+// in a hand-edited file they are almost always mistakes. A binary file (a packed one, say) is named
+// as such instead of being read as a tree of garbage.
 #include "zqa.h"
 
 #include "zqaloadonlyalloc.h"
@@ -77,6 +78,12 @@ bool CheckOne(const std::string& sPath, InputMode eMode, bool bQuiet)
                                 : "cannot be opened");
         return false;
     }
+    uint64_t nNulOffset = 0;
+    if (FindNulByte(sPath, bCompressed, nNulOffset))
+    {
+        std::printf("%s: error: %s\n", sPath.c_str(), NotTextMessage(nNulOffset).c_str());
+        return false;
+    }
 
     bool bOk = true;
     if (stats.nMaxDepth > kMaxOpenLists)
@@ -124,6 +131,8 @@ bool CheckOne(const std::string& sPath, InputMode eMode, bool bQuiet)
 
 int RunCheck(const std::vector<std::string>& files, InputMode eMode, bool bQuiet)
 {
+    if (files.empty() && !bQuiet)
+        PrintError("no ZQA files to check (folders are searched for names ending in 00a or 00c)");
     bool bAllOk = true;
     for (const std::string& sPath : files)
         bAllOk = CheckOne(sPath, eMode, bQuiet) && bAllOk;

@@ -1,5 +1,6 @@
 #include "zqa.h"
 
+#include "zqafile.h"
 #include "zqautil.h"
 
 #include <cerrno>
@@ -47,5 +48,26 @@ bool CheckReadable(const std::string& sPath)
         return false;
     }
     return true;
+}
+
+bool FindNulByte(const std::string& sPath, bool bCompressed, uint64_t& nOffset)
+{
+    CZQAFile file;
+    if (!file.Open(sPath.c_str(), true, bCompressed, false))
+        return false;
+    nOffset = 0;
+    uint8_t nByte = 0;
+    for (; file.ReadByte(nByte); ++nOffset)
+    {
+        if (nByte == 0)
+            return true;
+    }
+    return false;
+}
+
+std::string NotTextMessage(uint64_t nOffset)
+{
+    return "not ZQA text (binary data: a NUL byte at offset " + std::to_string(nOffset) +
+           "); packed effect files are read with fxdump";
 }
 } // namespace zqa

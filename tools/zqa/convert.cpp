@@ -1,11 +1,18 @@
 // compress and decompress: copy every byte from the input, read plain or compressed, to the output,
-// written compressed or plain. The output appears only once it is complete.
+// written compressed or plain. The output is written to a temporary file beside it and renamed into
+// place only once it is complete; an existing output is replaced only when the user forces it.
 #include "zqa.h"
 
 #include "zqafile.h"
-#include "zqplatform.h"
+#include "zqprocess.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
 
 namespace zqa
 {
@@ -29,10 +36,25 @@ std::string DeriveOutputName(const std::string& sInput, bool bCompress)
     return sOutput;
 }
 
-std::string DirectoryOf(const std::string& sPath)
+// A name beside the output, in the same folder so that the rename never crosses file systems.
+std::string TempNameFor(const std::string& sOutput)
 {
-    const size_t nSep = sPath.find_last_of("/\\");
-    return nSep == std::string::npos ? std::string(".") : sPath.substr(0, nSep + 1);
+    const size_t nSep = sOutput.find_last_of("/\\");
+    const std::string sFolder = nSep == std::string::npos ? std::string() : sOutput.substr(0, nSep + 1);
+    const std::string sBase = "." + sOutput.substr(nSep == std::string::npos ? 0 : nSep + 1) + ".zqa-" +
+                              std::to_string(PlatformGetProcessId());
+    for (unsigned n = 0;; ++n)
+    {
+        const std::string sName = sFolder + sBase + (n ? "-" + std::to_string(n) : std::string()) + ".tmp";
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(sName, ec)))
+            return sName;
+    }
+}
+
+std::string Reason(int nError)
+{
+    return std::strerror(nError ? nError : EIO);
 }
 
 bool OpenInput(CZQAFile& input, const std::string& sPath, bool bCompressed)
@@ -54,57 +76,90 @@ int CopyToStdout(CZQAFile& input)
         std::putchar(nByte);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
+
+// Writes every byte of the input to sTemp; on failure the reason is in sError and sTemp is gone.
+bool WriteTemp(CZQAFile& input, const std::string& sTemp, bool bCompress, std::string& sError)
+{
+    errno = 0;
+    CZQAFile output;
+    if (!output.Open(sTemp.c_str(), false, bCompress, false))
+    {
+        sError = "cannot be written (temporary file " + sTemp + "): " + Reason(errno);
+        return false;
+    }
+    int nError = 0;
+    bool bOk = true;
+    uint8_t nByte = 0;
+    while (input.ReadByte(nByte))
+    {
+        if (!output.WriteByte(nByte) && bOk)
+        {
+            bOk = false;
+            nError = errno;
+        }
+    }
+    errno = 0;
+    if (!output.Close() && bOk)
+    {
+        bOk = false;
+        nError = errno;
+    }
+    if (!bOk)
+    {
+        std::remove(sTemp.c_str());
+        sError = "write failed: " + Reason(nError);
+    }
+    return bOk;
+}
 } // namespace
 
-int RunConvert(const std::string& sInput, const std::string& sOutputArg, bool bCompress, InputMode eMode)
+int RunConvert(const ConvertOptions& options, bool bCompress, InputMode eMode)
 {
-    std::string sOutput = sOutputArg.empty() ? DeriveOutputName(sInput, bCompress) : sOutputArg;
+    const std::string& sInput = options.sInput;
+    const std::string sOutput =
+        options.sOutput.empty() ? DeriveOutputName(sInput, bCompress) : options.sOutput;
     if (sOutput.empty())
     {
         PrintError(sInput + ": cannot derive the output name (it does not end in '" +
                    (bCompress ? "a" : "c") + "'); give one with -o");
         return 1;
     }
-    if (sOutput == sInput)
+    if (sOutput == "-" && bCompress)
+    {
+        PrintError("compressed output is binary and does not go to standard output; give a file with -o");
+        return 1;
+    }
+    CZQAFile input;
+    if (!OpenInput(input, sInput, ResolveCompressed(sInput, eMode)))
+        return 1;
+    if (sOutput == "-")
+        return CopyToStdout(input);
+    std::error_code ec;
+    if (sOutput == sInput || fs::equivalent(sInput, sOutput, ec))
     {
         PrintError(sInput + ": the output would overwrite the input; give another name with -o");
         return 1;
     }
-
-    CZQAFile input;
-    if (!OpenInput(input, sInput, ResolveCompressed(sInput, eMode)))
-        return 1;
-    if (sOutput == "-" && !bCompress)
-        return CopyToStdout(input);
-
-    char szTemp[PLATFORM_MAX_PATH] = {};
-    if (!PlatformTempName(DirectoryOf(sOutput).c_str(), "zqa", szTemp, sizeof(szTemp)))
+    if (!options.bForce && fs::exists(fs::symlink_status(sOutput, ec)))
     {
-        PrintError(sOutput + ": no temporary name for the output");
+        PrintError(sOutput + ": already exists; use -f to replace it");
         return 1;
     }
-    CZQAFile output;
-    if (!output.Open(szTemp, false, bCompress, false))
-    {
-        PrintError(sOutput + ": cannot be written (temporary file " + szTemp + ")");
-        return 1;
-    }
-    bool bOk = true;
-    uint8_t nByte = 0;
-    while (input.ReadByte(nByte))
-        bOk = output.WriteByte(nByte) && bOk;
-    bOk = output.Close() && bOk;
+
+    const std::string sTemp = TempNameFor(sOutput);
+    std::string sError;
+    const bool bWritten = WriteTemp(input, sTemp, bCompress, sError);
     input.Close();
-    if (!bOk)
+    if (!bWritten)
     {
-        std::remove(szTemp);
-        PrintError(sOutput + ": write failed");
+        PrintError(sOutput + ": " + sError);
         return 1;
     }
-    if (!PlatformReplaceFile(szTemp, sOutput.c_str()))
+    fs::rename(sTemp, sOutput, ec);
+    if (ec)
     {
-        std::remove(szTemp);
-        PrintError(sOutput + ": cannot be replaced");
+        std::remove(sTemp.c_str());
+        PrintError(sOutput + ": cannot be replaced: " + ec.message());
         return 1;
     }
     return 0;

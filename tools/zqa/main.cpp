@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <cstring>
 
 #ifndef EMBERVISE_VERSION
 #define EMBERVISE_VERSION "0.0.0"
@@ -43,7 +44,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
 
     std::string sInput;
-    std::string sOutput;
+    zqa::ConvertOptions convert;
     std::vector<std::string> files;
     bool bQuiet = false;
     InputFlags compressFlags;
@@ -53,18 +54,20 @@ int main(int argc, char** argv)
 
     CLI::App* pCompress =
         app.add_subcommand("compress", "LZSS-compress a file (IN.Fx00a -> IN.Fx00c by default)");
-    pCompress->add_option("IN", sInput, "file to compress (read as plain text)")->required();
-    pCompress->add_option("-o,--output", sOutput,
+    pCompress->add_option("IN", convert.sInput, "file to compress (read as plain text)")->required();
+    pCompress->add_option("-o,--output", convert.sOutput,
                           "output file (default: IN with its last letter 'a' made 'c')");
+    pCompress->add_flag("-f,--force", convert.bForce, "replace the output file when it exists");
     compressFlags.AddTo(pCompress, "IN is itself compressed: recompress it",
                         "IN is plain text (the default)");
 
     CLI::App* pDecompress =
         app.add_subcommand("decompress", "Decompress a file (IN.Fx00c -> IN.Fx00a by default)");
-    pDecompress->add_option("IN", sInput, "compressed file")->required();
+    pDecompress->add_option("IN", convert.sInput, "compressed file")->required();
     pDecompress->add_option(
-        "-o,--output", sOutput,
+        "-o,--output", convert.sOutput,
         "output file, or - for standard output (default: IN with its last letter 'c' made 'a')");
+    pDecompress->add_flag("-f,--force", convert.bForce, "replace the output file when it exists");
     decompressFlags.AddTo(pDecompress, "IN is compressed (the default)", "IN is plain: copy it");
 
     CLI::App* pTree = app.add_subcommand("tree", "Print the loaded tree, one node per line");
@@ -72,15 +75,31 @@ int main(int argc, char** argv)
     treeFlags.AddTo(pTree, "read FILE as compressed whatever its name",
                     "read FILE as plain whatever its name");
 
-    CLI::App* pCheck =
-        app.add_subcommand("check", "Load each file and say what is wrong; exit 1 when any fails");
-    pCheck->add_option("FILE", files, "ZQA files, plain or compressed")->required();
+    CLI::App* pCheck = app.add_subcommand(
+        "check", "Load each file and say what is wrong; exit 1 when any fails.\nA folder is searched "
+                 "recursively for ZQA sources (extensions ending in 00a or 00c); @LIST names further "
+                 "paths, one per line; every argument after -- is a path");
+    pCheck->add_option("PATH", files, "ZQA files, folders or @LIST files");
     pCheck->add_flag("-q,--quiet", bQuiet, "print only problems");
     checkFlags.AddTo(pCheck, "read every FILE as compressed", "read every FILE as plain");
 
+    // check takes every argument after the first "--" as a path, literally (even one starting with
+    // '-' or '@'); CLI11 would hand those back to the main command once PATH has a value.
+    int nParsed = argc;
+    for (int i = 1; i < argc; ++i)
+    {
+        if (std::strcmp(argv[i], "--") == 0)
+        {
+            for (int j = 1; j < i; ++j)
+                nParsed = std::strcmp(argv[j], "check") == 0 ? i : nParsed;
+            break;
+        }
+    }
     try
     {
-        app.parse(argc, argv);
+        app.parse(nParsed, argv);
+        if (pCheck->parsed() && files.empty() && nParsed + 1 >= argc)
+            throw CLI::RequiredError("PATH");
     }
     catch (const CLI::ParseError& e)
     {
@@ -90,10 +109,15 @@ int main(int argc, char** argv)
     }
 
     if (pCompress->parsed())
-        return zqa::RunConvert(sInput, sOutput, true, compressFlags.Mode(zqa::InputMode::Plain));
+        return zqa::RunConvert(convert, true, compressFlags.Mode(zqa::InputMode::Plain));
     if (pDecompress->parsed())
-        return zqa::RunConvert(sInput, sOutput, false, decompressFlags.Mode(zqa::InputMode::Compressed));
+        return zqa::RunConvert(convert, false, decompressFlags.Mode(zqa::InputMode::Compressed));
     if (pTree->parsed())
         return zqa::RunTree(sInput, treeFlags.Mode(zqa::InputMode::ByName));
-    return zqa::RunCheck(files, checkFlags.Mode(zqa::InputMode::ByName), bQuiet);
+    std::vector<zqa::CheckArg> checkArgs;
+    for (const std::string& sFile : files)
+        checkArgs.push_back({sFile, false});
+    for (int i = nParsed + 1; i < argc; ++i)
+        checkArgs.push_back({argv[i], true});
+    return zqa::RunCheck(zqa::GatherCheckFiles(checkArgs), checkFlags.Mode(zqa::InputMode::ByName), bQuiet);
 }

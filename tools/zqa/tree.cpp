@@ -81,6 +81,12 @@ int RunTree(const std::string& sPath, InputMode eMode)
                    "it as plain text");
         return 1;
     }
+    uint64_t nNulOffset = 0;
+    if (FindNulByte(sPath, bCompressed, nNulOffset))
+    {
+        PrintError(sPath + ": " + NotTextMessage(nNulOffset));
+        return 1;
+    }
     CZQALoadOnlyAlloc allocator(0x40000);
     CZQANode root;
     if (!CZQANodeReader::LoadEntireFile(sPath.c_str(), bCompressed, &root, &allocator))

@@ -2,6 +2,7 @@
 // command line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,34 @@ void PrintError(const std::string& sMessage);
 // Checks that a file can be opened for reading; otherwise prints why, naming the file.
 bool CheckReadable(const std::string& sPath);
 
+// Finds the first NUL byte of the file's contents (read plain or compressed): ZQA text never holds
+// one, packed and other binary files almost always do. False when there is none.
+bool FindNulByte(const std::string& sPath, bool bCompressed, uint64_t& nOffset);
+
+// Why such a file is refused, without its name.
+std::string NotTextMessage(uint64_t nOffset);
+
+struct ConvertOptions
+{
+    std::string sInput;
+    std::string sOutput; // empty: derived from the input; "-": standard output
+    bool bForce = false; // replace an existing output
+};
+
+// An argument of check: a file, a folder or (unless it followed "--") an @LIST.
+struct CheckArg
+{
+    std::string sText;
+    bool bLiteral = false;
+};
+
+// The files to check, in order: named files as they are, folders searched recursively for ZQA
+// sources (extensions ending in "00a" or "00c"), lists read line by line. Paths that cannot be
+// read are kept, so that checking them reports why.
+std::vector<std::string> GatherCheckFiles(const std::vector<CheckArg>& args);
+
 // Each command answers the process exit status: 0 success, 1 failure.
-int RunConvert(const std::string& sInput, const std::string& sOutput, bool bCompress, InputMode eMode);
+int RunConvert(const ConvertOptions& options, bool bCompress, InputMode eMode);
 int RunTree(const std::string& sPath, InputMode eMode);
 int RunCheck(const std::vector<std::string>& files, InputMode eMode, bool bQuiet);
 } // namespace zqa
