@@ -2,6 +2,7 @@
 #include "izqoutconverter.h"
 #include "test_support.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -88,6 +89,81 @@ TEST(FileOutStream, WriteSeekTellStringsAndRefusedConverters)
     EXPECT_FALSE(pStream->HasError());
     pStream->Release();
     EXPECT_EQ(ReadBytes(path), (Bytes{'X', 'Y', 'c', 'd', 'e', 'f', 2, 0, 'h', 'i', 0, 0}));
+}
+
+// The stream buffers writes in a window of 64 KiB. Random writes and seeks over several windows,
+// some writes larger than the window, must leave the same bytes and positions as a plain array.
+TEST(FileOutStream, RandomWritesAndSeeksMatchAPlainArray)
+{
+    const std::string path = TempPath("random.out");
+    IZQOutStream* pStream = OpenFileOutStream(path.c_str());
+    ASSERT_NE(pStream, nullptr);
+    std::mt19937 random(20261206);
+    auto below = [&](size_t n) { return static_cast<size_t>(random() % n); };
+    std::string reference;
+    size_t nPos = 0;
+    for (int nStep = 0; nStep < 3000; ++nStep)
+    {
+        const size_t nKind = below(100);
+        if (nKind < 30)
+        {
+            // Back by up to a little more than the window (mostly into it), or anywhere in the
+            // file, now and then a little past its end.
+            if (nKind < 15)
+                nPos -= std::min(nPos, below(80000));
+            else
+                nPos = below(reference.size() + 1 + (nKind < 18 ? 100 : 0));
+            ASSERT_EQ(pStream->Seek(nPos), 0u) << nStep;
+        }
+        else if (nKind < 32)
+        {
+            ASSERT_EQ(pStream->Flush(), 0u) << nStep;
+        }
+        else
+        {
+            const size_t nLength = nKind < 34   ? 65536 + below(70000)
+                                   : nKind < 50 ? 1 + below(20000)
+                                                : 1 + below(16);
+            std::string data(nLength, '\0');
+            for (char& c : data)
+                c = static_cast<char>(random());
+            ASSERT_EQ(pStream->Write(data.data(), static_cast<uint32_t>(nLength)), 0u) << nStep;
+            if (reference.size() < nPos + nLength)
+                reference.resize(nPos + nLength, '\0');
+            reference.replace(nPos, nLength, data);
+            nPos += nLength;
+        }
+        ASSERT_EQ(pStream->Tell(), nPos) << nStep;
+    }
+    EXPECT_GT(reference.size(), 4u * 65536);
+    EXPECT_FALSE(pStream->HasError());
+    pStream->Release();
+    EXPECT_TRUE(ReadFile(path) == reference);
+}
+
+// A device that refuses writes: a failure held in the window shows at Flush and stays in HasError;
+// a write larger than the window fails at once.
+TEST(FileOutStream, FailedWritesAreSeen)
+{
+    const std::string path = WriteTemp("readonly.out", "");
+    CFileOutStream readOnly(std::fopen(path.c_str(), "rb"));
+    EXPECT_EQ(readOnly.Write("abc", 3), 0u); // held in the window
+    EXPECT_FALSE(readOnly.HasError());
+    EXPECT_EQ(readOnly.Flush(), 1u);
+    EXPECT_TRUE(readOnly.HasError());
+    const std::string big(70000, 'b');
+    EXPECT_EQ(readOnly.Write(big.data(), static_cast<uint32_t>(big.size())), 1u);
+    EXPECT_TRUE(readOnly.HasError());
+
+#if !defined(_WIN32)
+    // A full disk: the bytes reach the standard I/O buffer and fail when it is pushed out.
+    IZQOutStream* pFull = OpenFileOutStream("/dev/full");
+    ASSERT_NE(pFull, nullptr);
+    EXPECT_EQ(pFull->Write("abc", 3), 0u);
+    EXPECT_EQ(pFull->Flush(), 1u);
+    EXPECT_TRUE(pFull->HasError());
+    pFull->Release();
+#endif
 }
 
 TEST(PackStringTable, AlignedUniqueCaseSensitiveStrings)
