@@ -55,6 +55,22 @@ CEffectKey* NewKey(const EffectTypeDesc* pType, int nTag, int32_t nStart, int32_
     return pKey;
 }
 
+// A key or prefab that notes its destruction with its letter.
+template <class TSet>
+class CLoggedSet : public TSet
+{
+public:
+    CLoggedSet(const EffectTypeDesc* pType, std::string& sLog, char cLetter)
+        : TSet(pType), m_sLog(sLog), m_cLetter(cLetter)
+    {
+    }
+    ~CLoggedSet() override { m_sLog += m_cLetter; }
+
+private:
+    std::string& m_sLog;
+    char m_cLetter;
+};
+
 void ExpectTrack(const CEffectTrack& track, const std::vector<RefKey>& expected)
 {
     ASSERT_EQ(track.GetCount(), expected.size());
@@ -200,12 +216,16 @@ TEST(Collection, EffectsPrefabsAndTheUntitledCounter)
     EXPECT_EQ(collection.FindPrefab("BURST"), pFirst);
     EXPECT_EQ(collection.FindPrefab("Bursts"), nullptr);
 
-    // Keys point at prefabs; clearing destroys effects first.
-    CEffectKey* pKey = NewKey(table.Type("Spark"), 1, 0, 10);
-    pKey->SetParent(pFirst);
+    // Keys point at prefabs; clearing destroys effects (with their keys) first, whatever the order
+    // in which they were made.
+    std::string sDestroyed;
+    collection.m_Prefabs.push_back(new CLoggedSet<CEffectPropertySet>(table.Type("Spark"), sDestroyed, 'P'));
+    CEffectKey* pKey = new CLoggedSet<CEffectKey>(table.Type("Spark"), sDestroyed, 'K');
+    pKey->SetParent(collection.m_Prefabs.back());
     ASSERT_NE(pEffect->NewTrack(), nullptr);
     pEffect->m_Tracks.GetAt(0)->AddKey(pKey);
     collection.Clear();
+    EXPECT_EQ(sDestroyed, "KP");
     EXPECT_EQ(collection.m_Effects.GetCount(), 0u);
     EXPECT_TRUE(collection.m_Prefabs.empty());
     EXPECT_STREQ(CEffectDef().szName, "Untitled FX 3");

@@ -131,7 +131,9 @@ TEST(Loader, EveryFailureAndItsChainOfLines)
         std::string text, error;
     } cases[] = {
         {"(effect-tree)", "Invalid file version"},
-        {"(header (version 2)) (effect-tree)", "Invalid file version"},
+        // The version is checked before any prefab is read: a broken prefab says nothing.
+        {"(prefab-tree (prefab (name P) (type Flare)) (prefab (name Q))) (header (version 2)) (effect-tree)",
+         "Invalid file version"},
         {"(header (version)) (effect-tree)", "Invalid file version"},
         {kHeader, "No effect list found in the file"},
         {Tree("(effect (name E))"), "Error finding name and length of effect" + tail},
@@ -161,6 +163,10 @@ TEST(Loader, EveryFailureAndItsChainOfLines)
         Loaded loaded(c.text);
         EXPECT_FALSE(loaded.bResult) << c.text;
         EXPECT_EQ(loaded.sError, c.error) << c.text;
+        if (c.error == "Invalid file version")
+        {
+            EXPECT_TRUE(loaded.collection.m_Prefabs.empty()) << c.text;
+        }
     }
 
     CTableModule table(kTable);
@@ -217,7 +223,7 @@ TEST(Loader, ValuesAndTolerance)
 TEST(Loader, DocumentShape)
 {
     Loaded loaded(
-        Tree("(effect (name X) (length 1)) (prefab (name Ignored) (type Flare))"
+        Tree("(effect (name X) (name W) (length 1)) (prefab (name Ignored) (type Flare))"
              " (container (name C) (children (effect (name Y) (length 2) (key-list (Key (type Flare))))))"
              " (effect (name Z) (length 3) (key-list (key (type Flare) (parent SOFT) (id 1) (track 3)"
              " (start-time 0) (end-time 1))))",
