@@ -81,19 +81,19 @@ int main(int argc, char** argv)
                  "paths, one per line; every argument after -- is a path");
     pCheck->add_option("PATH", files, "ZQA files, folders or @LIST files");
     pCheck->add_flag("-q,--quiet", bQuiet, "print only problems");
-    checkFlags.AddTo(pCheck, "read every FILE as compressed", "read every FILE as plain");
+    checkFlags.AddTo(pCheck, "read every file as compressed", "read every file as plain");
 
     // check takes every argument after the first "--" as a path, literally (even one starting with
     // '-' or '@'); CLI11 would hand those back to the main command once PATH has a value.
+    // The main command has options only, so the first other argument names the command.
     int nParsed = argc;
-    for (int i = 1; i < argc; ++i)
+    int nCommand = 1;
+    while (nCommand < argc && argv[nCommand][0] == '-')
+        ++nCommand;
+    if (nCommand < argc && std::strcmp(argv[nCommand], "check") == 0)
     {
-        if (std::strcmp(argv[i], "--") == 0)
-        {
-            for (int j = 1; j < i; ++j)
-                nParsed = std::strcmp(argv[j], "check") == 0 ? i : nParsed;
-            break;
-        }
+        for (int i = nCommand + 1; i < argc && nParsed == argc; ++i)
+            nParsed = std::strcmp(argv[i], "--") == 0 ? i : argc;
     }
     try
     {
