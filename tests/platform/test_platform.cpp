@@ -150,6 +150,13 @@ TEST(PlatformReplaceFile, ReplacesTheTargetInOneStep)
     // A missing source leaves the target as it was.
     EXPECT_FALSE(PlatformReplaceFile(sFrom.c_str(), sTo.c_str()));
     EXPECT_TRUE(fs::exists(sTo));
+#if !defined(_WIN32)
+    // A backslash is a character of a POSIX name.
+    const std::string sOddFrom = WriteTemp("fx\\new.tmp", "odd"), sOddTo = TempPath("fx\\odd.Fx00p");
+    ASSERT_TRUE(PlatformReplaceFile(sOddFrom.c_str(), sOddTo.c_str()));
+    EXPECT_EQ(ReadFile(sOddTo), "odd");
+    EXPECT_FALSE(fs::exists(sOddFrom));
+#endif
 }
 
 TEST(PlatformStrings, CompareFormatAndCurrentDirectory)

@@ -1,7 +1,8 @@
 // The only door to the operating system. Engine code calls these routines instead of the Windows
 // functions named beside each one; the Win32 build forwards to those functions and the POSIX build
-// behaves as they do for every input the engine gives them. Every routine accepts both '/' and '\\'
-// as path separators.
+// behaves as they do for every input the engine gives them. Every routine that takes a path the
+// engine built accepts both '/' and '\\' as path separators (PlatformReplaceFile takes file names
+// as the file system spells them).
 #pragma once
 
 #include <cstdarg>
@@ -65,7 +66,8 @@ bool PlatformGetCurrentDirectory(char* pszOut, size_t nSize);
 bool PlatformTempName(const char* pszDirectory, const char* pszPrefix, char* pszOut, size_t nSize);
 
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING: renames pszFrom to pszTo, replacing an existing pszTo
-// in one step. False when it cannot be done; pszTo is then unchanged.
+// in one step. False when it cannot be done; pszTo is then unchanged. The names are the file
+// system's own: on POSIX a backslash is a character of a name, not a separator.
 bool PlatformReplaceFile(const char* pszFrom, const char* pszTo);
 
 // _stricmp: compares after folding ASCII letters to lower case.

@@ -567,7 +567,9 @@ bool PlatformReplaceFile(const char* pszFrom, const char* pszTo)
 {
     if (!pszFrom || !pszTo)
         return false;
-    return std::rename(ToPosixPath(pszFrom).c_str(), ToPosixPath(pszTo).c_str()) == 0;
+    // Both names come from the file system's own spelling (a file written, a name given to the
+    // program), where a backslash is an ordinary character: they are taken as they are.
+    return std::rename(pszFrom, pszTo) == 0;
 }
 
 int PlatformStrICmp(const char* pszStr1, const char* pszStr2)
