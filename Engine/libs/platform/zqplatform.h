@@ -50,11 +50,12 @@ uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, co
 // holds PLATFORM_MAX_PATH bytes. False when the path does not fit in PLATFORM_MAX_PATH bytes.
 bool PlatformPathCanonicalize(char* pszOut, const char* pszPath);
 
-// _findfirst/_findclose: the name (without directory) of the first directory entry matching
-// pszPattern, a directory followed by a file pattern with '*' and '?' matched ignoring case. Dots
-// and spaces that end the pattern are dropped, and a final ".*" also matches a name without a dot.
-// False when nothing matches. Of several matches, the first in the order of an NTFS listing
-// (names compared after folding to upper case) is the answer on every platform.
+// _findfirst/_findnext/_findclose: the name (without directory) of the first directory entry that
+// is not a folder and matches pszPattern, a directory followed by a file pattern with '*' and '?'
+// matched ignoring case. Dots and spaces that end the pattern are dropped, and a final ".*" also
+// matches a name without a dot. False when nothing matches. Of several matches, the first in the
+// order of an NTFS listing (names compared after folding to upper case) is the answer on every
+// platform. Folders ("." and ".." among them) never match: the callers look for files.
 bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSize);
 
 // _getcwd. False when the directory does not fit.
