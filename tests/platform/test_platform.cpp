@@ -44,6 +44,20 @@ TEST(PlatformProfile, AnswersEveryCaseWithCrLfAndLfLines)
         }
     }
 
+    // Files around the sizes of read buffers, each ending in the last character of its value.
+    for (size_t nSize : {4095, 4096, 4097, 8193})
+    {
+        const std::string sTail = "\n[Project Binaries]\nSparkrig=bin/fx.dll";
+        const std::string sFile =
+            WriteTemp("big.proj00", ";" + std::string(nSize - 1 - sTail.size(), 'x') + sTail);
+        ASSERT_EQ(fs::file_size(sFile), nSize);
+        char szValue[64];
+        EXPECT_EQ(10u, PlatformGetProfileString("Project Binaries", "Sparkrig", "", szValue, sizeof(szValue),
+                                                sFile.c_str()))
+            << nSize;
+        EXPECT_STREQ("bin/fx.dll", szValue) << nSize;
+    }
+
     char szOut[16];
     const std::string sMissing = TempPath("missing.proj00");
     EXPECT_EQ(3u, PlatformGetProfileString("General", "Game", "def", szOut, sizeof(szOut), sMissing.c_str()));
