@@ -4,6 +4,7 @@
 #include "zqstrutils.h"
 
 #include <cstring>
+#include <string>
 
 #define ZQ_THIS_FILE "packer_plugin/ProjectLocator"
 
@@ -12,6 +13,7 @@ namespace
 constexpr size_t kPathSize = PLATFORM_MAX_PATH;
 constexpr char kSeparator[2] = {PLATFORM_PATH_SEP, '\0'};
 const char* const kProjectDirPlaceholder = "%PROJDIR%";
+const char* const kLocatorPattern = "*.proj00";
 
 bool IsSeparator(char c)
 {
@@ -47,6 +49,52 @@ void CutAtLastSeparator(char* pszPath)
             pCut = p;
     }
     *pCut = '\0';
+}
+
+void CutAtLastSeparator(std::string& sPath)
+{
+    size_t nCut = 0;
+    for (size_t i = 0; i < sPath.size(); ++i)
+    {
+        if (IsSeparator(sPath[i]))
+            nCut = i;
+    }
+    sPath.resize(nCut);
+}
+
+enum class ESearch
+{
+    FOUND,
+    NONE,
+    TOO_LONG, // the pattern or the locator's path does not fit the path buffers
+};
+
+// Looks for the first "*.proj00" file in pszDirectory. A cut pattern is never searched: it could
+// match another entry than a locator file.
+ESearch SearchDirectory(const char* pszDirectory, char* pszOut, size_t nOutSize)
+{
+    const size_t nDirectory = std::strlen(pszDirectory);
+    if (nDirectory + 1 + std::strlen(kLocatorPattern) >= kPathSize)
+        return ESearch::TOO_LONG;
+    char szPattern[kPathSize];
+    ZQStrCpy(szPattern, pszDirectory, sizeof(szPattern));
+    ZQStrCat(szPattern, kSeparator, sizeof(szPattern));
+    ZQStrCat(szPattern, kLocatorPattern, sizeof(szPattern));
+
+    char szName[kPathSize];
+    if (!PlatformFindFirstFile(szPattern, szName, sizeof(szName)))
+        return ESearch::NONE;
+    if (nDirectory + 1 + std::strlen(szName) >= nOutSize)
+        return ESearch::TOO_LONG;
+    ZQStrCpy(pszOut, pszDirectory, nOutSize);
+    ZQStrCat(pszOut, kSeparator, nOutSize);
+    ZQStrCat(pszOut, szName, nOutSize);
+    return ESearch::FOUND;
+}
+
+void ReportPathTooLong()
+{
+    ZQ_FORCED_ASSERT("LocateProject", "Error: Path too long to search for the project locator file");
 }
 
 // Canonicalizes pszPath into pszOut (kPathSize bytes); a path that does not canonicalize within
@@ -121,10 +169,11 @@ bool LocateProject(const char* pszSourceFile, CProjectInfo& info)
     if (!pszSourceFile)
         return false;
 
-    char szAbsolute[kPathSize];
+    // Absolute names are taken whole, so that cutting off a folder always gives a real folder.
+    std::string sDirectory;
     if (IsAbsolutePath(pszSourceFile))
     {
-        ZQStrCpy(szAbsolute, pszSourceFile, sizeof(szAbsolute));
+        sDirectory = pszSourceFile;
     }
     else
     {
@@ -133,39 +182,42 @@ bool LocateProject(const char* pszSourceFile, CProjectInfo& info)
             return false;
         if (!EndsInSeparator(szCombined))
             ZQStrCat(szCombined, kSeparator, sizeof(szCombined));
+        if (std::strlen(szCombined) + std::strlen(pszSourceFile) >= kPathSize)
+        {
+            ReportPathTooLong();
+            return false;
+        }
         ZQStrCat(szCombined, pszSourceFile, sizeof(szCombined));
+        char szAbsolute[kPathSize];
         Canonicalize(szAbsolute, szCombined);
+        sDirectory = szAbsolute;
     }
 
     // The first cut drops the file name, so the search starts in the file's own directory.
-    char szDirectory[kPathSize];
-    ZQStrCpy(szDirectory, szAbsolute, sizeof(szDirectory));
     for (;;)
     {
-        CutAtLastSeparator(szDirectory);
-        if (szDirectory[0] == '\0')
+        CutAtLastSeparator(sDirectory);
+        if (sDirectory.empty())
             return false;
         char szProjectFile[kPathSize];
-        if (FindProjectFile(szDirectory, szProjectFile, sizeof(szProjectFile)))
+        switch (SearchDirectory(sDirectory.c_str(), szProjectFile, sizeof(szProjectFile)))
+        {
+        case ESearch::FOUND:
             return info.Load(szProjectFile);
+        case ESearch::TOO_LONG:
+            // This directory may hold the locator that governs the file: a locator further up
+            // would be the wrong one.
+            ReportPathTooLong();
+            return false;
+        case ESearch::NONE:
+            break;
+        }
     }
 }
 
 bool FindProjectFile(const char* pszDirectory, char* pszOut, size_t nOutSize)
 {
-    char szPattern[kPathSize];
-    ZQStrCpy(szPattern, pszDirectory, sizeof(szPattern));
-    ZQStrCat(szPattern, kSeparator, sizeof(szPattern));
-    ZQStrCat(szPattern, "*.proj00", sizeof(szPattern));
-
-    char szName[kPathSize];
-    if (!PlatformFindFirstFile(szPattern, szName, sizeof(szName)))
-        return false;
-
-    ZQStrCpy(pszOut, pszDirectory, nOutSize);
-    ZQStrCat(pszOut, kSeparator, nOutSize);
-    ZQStrCat(pszOut, szName, nOutSize);
-    return true;
+    return pszDirectory && SearchDirectory(pszDirectory, pszOut, nOutSize) == ESearch::FOUND;
 }
 
 void ResolveProjectPath(const char* pszBase, const char* pszPath, bool bTrailingSeparator, std::string& sOut)

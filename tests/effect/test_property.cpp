@@ -76,6 +76,8 @@ TEST(Numbers, AtoFMatchesCLocaleStrtod)
     EXPECT_EQ(Bits(ZQAtoF("-0x")), Bits(-0.0)) << "\"-0\" is converted";
     EXPECT_EQ(ZQAtoF("InFiNiTy"), std::numeric_limits<double>::infinity());
     EXPECT_EQ(Bits(ZQAtoF("nan(0x7b)")), 0x7FF800000000007Bull);
+    for (const char* pszTwoSigns : {"--5", "+-5", "--inf", "-+5", " --nan", "+-0x1p3"})
+        EXPECT_EQ(Bits(ZQAtoF(pszTwoSigns)), Bits(0.0)) << pszTwoSigns << ": one sign only";
 
     // Nothing in the process calls setlocale, so strtod runs in the "C" locale here.
     std::istringstream texts("0|-0|1e400|-1e-400|1e-320|2.4703282292062328e-324|.5|5.|.|e5|1e|1e+|1e-5x|0x|"

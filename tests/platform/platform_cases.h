@@ -125,8 +125,9 @@ constexpr CanonicalizeCase kPosixCanonicalizeCases[] = {
 // Pattern search in a folder holding the files below. Patterns follow the folder's path; a null
 // expectation means nothing matches.
 constexpr const char* kFindFiles[] = {
-    "Zeta.proj00", "alpha.PROJ00", "_under.proj00",    "data.proj001",
-    "short.proj0", "readme.txt",   "Sub/inner.proj00", "noext",
+    "Zeta.proj00",      "alpha.PROJ00", "_under.proj00",
+    "data.proj001",     "short.proj0",  "readme.txt",
+    "Sub/inner.proj00", "noext",        "Aaa.proj00/folder named like a locator",
 };
 
 struct FindCase
@@ -136,7 +137,9 @@ struct FindCase
 };
 
 constexpr FindCase kFindCases[] = {
-    {"/*.proj00", "alpha.PROJ00"}, // the first of several in upper-case order
+    {"/*.proj00", "alpha.PROJ00"}, // the first of several in upper-case order; folders never match
+    {"\\*", "alpha.PROJ00"},       // neither "." nor ".."
+    {"\\Aaa.proj00", nullptr},
     {"\\*.PROJ00", "alpha.PROJ00"},
     {"\\?ETA.proj00", "Zeta.proj00"},
     {"/_*", "_under.proj00"},

@@ -44,6 +44,20 @@ TEST(PlatformProfile, AnswersEveryCaseWithCrLfAndLfLines)
         }
     }
 
+    // Files around the sizes of read buffers, each ending in the last character of its value.
+    for (size_t nSize : {4095, 4096, 4097, 8193})
+    {
+        const std::string sTail = "\n[Project Binaries]\nSparkrig=bin/fx.dll";
+        const std::string sFile =
+            WriteTemp("big.proj00", ";" + std::string(nSize - 1 - sTail.size(), 'x') + sTail);
+        ASSERT_EQ(fs::file_size(sFile), nSize);
+        char szValue[64];
+        EXPECT_EQ(10u, PlatformGetProfileString("Project Binaries", "Sparkrig", "", szValue, sizeof(szValue),
+                                                sFile.c_str()))
+            << nSize;
+        EXPECT_STREQ("bin/fx.dll", szValue) << nSize;
+    }
+
     char szOut[16];
     const std::string sMissing = TempPath("missing.proj00");
     EXPECT_EQ(3u, PlatformGetProfileString("General", "Game", "def", szOut, sizeof(szOut), sMissing.c_str()));
@@ -150,6 +164,13 @@ TEST(PlatformReplaceFile, ReplacesTheTargetInOneStep)
     // A missing source leaves the target as it was.
     EXPECT_FALSE(PlatformReplaceFile(sFrom.c_str(), sTo.c_str()));
     EXPECT_TRUE(fs::exists(sTo));
+#if !defined(_WIN32)
+    // A backslash is a character of a POSIX name.
+    const std::string sOddFrom = WriteTemp("fx\\new.tmp", "odd"), sOddTo = TempPath("fx\\odd.Fx00p");
+    ASSERT_TRUE(PlatformReplaceFile(sOddFrom.c_str(), sOddTo.c_str()));
+    EXPECT_EQ(ReadFile(sOddTo), "odd");
+    EXPECT_FALSE(fs::exists(sOddFrom));
+#endif
 }
 
 TEST(PlatformStrings, CompareFormatAndCurrentDirectory)

@@ -72,3 +72,41 @@ TEST(ProjectLocator, NoLocatorLeavesTheRecordAlone)
     EXPECT_EQ(info.m_sGame, "kept");
     EXPECT_EQ(info.m_sProjectDir, "");
 }
+
+TEST(ProjectLocator, NeverReadsAFolderOrACutPath)
+{
+    CRecordingTripwire tripwire;
+    WriteTemp("outer.proj00", "[Project Binaries]\nSparkrig=outer.dll\n");
+    const std::string root = TempDir().string();
+
+    // A folder named like a locator is no locator: the search goes on above it.
+    WriteTemp("fx/sub.proj00/keep", "");
+    CProjectInfo info;
+    ASSERT_TRUE(LocateProject(WriteTemp("fx/smoke.Fx00a", "").c_str(), info));
+    EXPECT_EQ(info.m_sProjectDir, root + SEP);
+
+    // Folders of nLength bytes, each with its own locator. The pattern "<folder>/*.proj00" and the
+    // locator's path must fit in 259 characters; otherwise the search stops: a locator further up
+    // would be the wrong one.
+    const auto folderOf = [&](size_t nLength) { return std::string(nLength - root.size() - 1, 'd'); };
+    for (size_t nLength : {251, 256, 257, 259})
+    {
+        SCOPED_TRACE(nLength);
+        WriteTemp(folderOf(nLength) + "/game.proj00", "[Project Binaries]\nSparkrig=inner.dll\n");
+        CProjectInfo cut;
+        cut.m_sGame = "kept";
+        EXPECT_FALSE(LocateProject(WriteTemp(folderOf(nLength) + "/smoke.Fx00a", "").c_str(), cut));
+        EXPECT_EQ(cut.m_sGame, "kept");
+        EXPECT_EQ(tripwire.Take(),
+                  Texts{" [Forced Assert]|LocateProject|Error: Path too long to search for the "
+                        "project locator file"});
+    }
+    // 250 bytes leave room for the pattern, and for a locator's path of up to 259 characters.
+    WriteTemp(folderOf(250) + "/a.proj00", "");
+    ASSERT_TRUE(LocateProject(WriteTemp(folderOf(250) + "/smoke.Fx00a", "").c_str(), info));
+    EXPECT_EQ(info.m_sProjectDir, root + SEP + folderOf(250) + SEP);
+    EXPECT_TRUE(tripwire.Take().empty());
+    WriteTemp(folderOf(250) + "/0000.proj00", ""); // comes first, and its path is too long
+    EXPECT_FALSE(LocateProject(WriteTemp(folderOf(250) + "/smoke.Fx00a", "").c_str(), info));
+    EXPECT_EQ(tripwire.Take().size(), 1u);
+}

@@ -160,6 +160,24 @@ TEST(PackedEffectFile, SharedAndInheritedCurves)
     ExpectSkipChain(file, {252, 264, 276, 288}, 300);
 }
 
+TEST(PackedEffectFile, KeyTimesAreTheExactProductRoundedOnce)
+{
+    // Beyond 2^24 ms the product with 0x83126F * 2^-33 needs 55 bits: 1400075121 ms is
+    // 0x49AAE859 exactly rounded, 0x49AAE85A when the product is first rounded to a double.
+    const Bytes file =
+        Pack("type|T\n", "(header (version 1))(effect-tree (effect (name E) (length 1) (key-list"
+                         " (key (type T) (id 0) (track 0) (start-time 1400075121)"
+                         "  (end-time -1400075121))"
+                         " (key (type T) (id 1) (track 1) (start-time 2147483647)"
+                         "  (end-time -2147483648)))))");
+    // The effect at 48, its first key at 60, the second at 84.
+    EXPECT_EQ(WordAt(file, 64), 0x49AAE859u);
+    EXPECT_EQ(WordAt(file, 68), 0xC9AAE859u);
+    EXPECT_EQ(WordAt(file, 88), 0x4A03126Fu);
+    EXPECT_EQ(WordAt(file, 92), 0xCA03126Fu);
+    EXPECT_EQ(file.size(), 112u);
+}
+
 TEST(PackedEffectFile, NoValueCurveIsNamedAndStoredButNotWritten)
 {
     const Bytes file = Pack("type|T\nprop|N|8|c\nprop|F|5|c||1\n",

@@ -164,6 +164,19 @@ TEST(ZQAFile, AppendingToCompressedFiles)
     EXPECT_TRUE(file.Close());
     CZQAFile in(sNew.c_str(), true, true, false);
     EXPECT_EQ(ReadAll(in), Bytes{'x'});
+
+#if !defined(_WIN32)
+    // A path of 260 characters or more is read and rewritten whole, never by a cut name.
+    const std::string sLong = TempPath(std::string(150, 'd') + "/" + std::string(100, 'f') + ".zqc");
+    WriteFile(sLong, Bytes{0, 0, 0, 0, 0x0D, 0x1B, 0x35, 0x06, 0x00});
+    ASSERT_GE(sLong.size(), 260u);
+    ASSERT_TRUE(file.Open(sLong.c_str(), false, true, true));
+    EXPECT_TRUE(file.WriteByte('d') && file.WriteByte('e'));
+    EXPECT_TRUE(file.Close());
+    EXPECT_EQ(ReadBytes(sLong), (Bytes{0, 0, 0, 0, 0x0D, 0x1B, 0x35, 0x6E, 0xD2, 0x14, 0x00}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(sLong).parent_path()), fs::directory_iterator()),
+              1);
+#endif
 }
 
 TEST(ZQAFile, WriteErrorsShowAtClose)

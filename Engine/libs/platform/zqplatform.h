@@ -1,7 +1,8 @@
 // The only door to the operating system. Engine code calls these routines instead of the Windows
 // functions named beside each one; the Win32 build forwards to those functions and the POSIX build
-// behaves as they do for every input the engine gives them. Every routine accepts both '/' and '\\'
-// as path separators.
+// behaves as they do for every input the engine gives them. Every routine that takes a path the
+// engine built accepts both '/' and '\\' as path separators (PlatformReplaceFile takes file names
+// as the file system spells them).
 #pragma once
 
 #include <cstdarg>
@@ -49,11 +50,12 @@ uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, co
 // holds PLATFORM_MAX_PATH bytes. False when the path does not fit in PLATFORM_MAX_PATH bytes.
 bool PlatformPathCanonicalize(char* pszOut, const char* pszPath);
 
-// _findfirst/_findclose: the name (without directory) of the first directory entry matching
-// pszPattern, a directory followed by a file pattern with '*' and '?' matched ignoring case. Dots
-// and spaces that end the pattern are dropped, and a final ".*" also matches a name without a dot.
-// False when nothing matches. Of several matches, the first in the order of an NTFS listing
-// (names compared after folding to upper case) is the answer on every platform.
+// _findfirst/_findnext/_findclose: the name (without directory) of the first directory entry that
+// is not a folder and matches pszPattern, a directory followed by a file pattern with '*' and '?'
+// matched ignoring case. Dots and spaces that end the pattern are dropped, and a final ".*" also
+// matches a name without a dot. False when nothing matches. Of several matches, the first in the
+// order of an NTFS listing (names compared after folding to upper case) is the answer on every
+// platform. Folders ("." and ".." among them) never match: the callers look for files.
 bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSize);
 
 // _getcwd. False when the directory does not fit.
@@ -65,7 +67,8 @@ bool PlatformGetCurrentDirectory(char* pszOut, size_t nSize);
 bool PlatformTempName(const char* pszDirectory, const char* pszPrefix, char* pszOut, size_t nSize);
 
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING: renames pszFrom to pszTo, replacing an existing pszTo
-// in one step. False when it cannot be done; pszTo is then unchanged.
+// in one step. False when it cannot be done; pszTo is then unchanged. The names are the file
+// system's own: on POSIX a backslash is a character of a name, not a separator.
 bool PlatformReplaceFile(const char* pszFrom, const char* pszTo);
 
 // _stricmp: compares after folding ASCII letters to lower case.

@@ -291,6 +291,19 @@ bool ListsBefore(const std::string& s1, const std::string& s2)
     return s1 < s2;
 }
 
+// A folder entry, or a link to one.
+bool IsFolder(const std::string& sFolder, const dirent& entry)
+{
+#if defined(_DIRENT_HAVE_D_TYPE)
+    if (entry.d_type == DT_DIR)
+        return true;
+    if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK)
+        return false;
+#endif
+    struct stat st;
+    return stat((sFolder + "/" + entry.d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 //----------------------------------------------------------------------------------------------------------
 // Temporary names
 
@@ -501,7 +514,7 @@ bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSi
     while (const dirent* pEntry = readdir(pDir))
     {
         if (MatchesFilePattern(sFilePattern, pEntry->d_name) &&
-            (!bFound || ListsBefore(pEntry->d_name, sBest)))
+            (!bFound || ListsBefore(pEntry->d_name, sBest)) && !IsFolder(sFolder, *pEntry))
         {
             sBest = pEntry->d_name;
             bFound = true;
@@ -567,7 +580,9 @@ bool PlatformReplaceFile(const char* pszFrom, const char* pszTo)
 {
     if (!pszFrom || !pszTo)
         return false;
-    return std::rename(ToPosixPath(pszFrom).c_str(), ToPosixPath(pszTo).c_str()) == 0;
+    // Both names come from the file system's own spelling (a file written, a name given to the
+    // program), where a backslash is an ordinary character: they are taken as they are.
+    return std::rename(pszFrom, pszTo) == 0;
 }
 
 int PlatformStrICmp(const char* pszStr1, const char* pszStr2)

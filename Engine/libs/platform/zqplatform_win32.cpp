@@ -74,7 +74,12 @@ bool PlatformFindFirstFile(const char* pszPattern, char* pszName, size_t nNameSi
     const intptr_t hFind = _findfirst(pszPattern, &data);
     if (hFind == -1)
         return false;
+    bool bFound = true;
+    while (bFound && (data.attrib & _A_SUBDIR))
+        bFound = _findnext(hFind, &data) == 0;
     _findclose(hFind);
+    if (!bFound)
+        return false;
     if (strlen(data.name) >= nNameSize)
         return false;
     strcpy(pszName, data.name);

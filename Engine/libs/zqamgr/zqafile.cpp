@@ -10,7 +10,6 @@
 CZQAFile::CZQAFile() : m_bCompressed(false), m_bUsingTempFile(false)
 {
     m_szTempFileName[0] = '\0';
-    m_szTargetFileName[0] = '\0';
 }
 
 CZQAFile::CZQAFile(const char* pszPath, bool bRead, bool bCompressed, bool bAppend) : CZQAFile()
@@ -72,8 +71,17 @@ bool CZQAFile::DecompressToTemp(const char* pszPath)
     char szTempName[MAX_PATH_CHARS];
     if (!PlatformTempName("c:\\temp", "zqa", szTempName, sizeof(szTempName)))
         return false;
+    if (!pszPath)
+        return false;
+    try
+    {
+        m_sTargetFileName = pszPath;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
     ZQStrCpy(m_szTempFileName, szTempName, MAX_PATH_CHARS);
-    ZQStrCpy(m_szTargetFileName, pszPath, MAX_PATH_CHARS);
 
     // Two more files of this kind are too large for a small stack.
     std::unique_ptr<CZQAFile> pSource(new (std::nothrow) CZQAFile);
@@ -81,7 +89,7 @@ bool CZQAFile::DecompressToTemp(const char* pszPath)
     if (!pSource || !pDest)
         return false;
     // A target that cannot be read (one that does not exist yet) counts as empty.
-    pSource->Open(m_szTargetFileName, true, true, false);
+    pSource->Open(m_sTargetFileName.c_str(), true, true, false);
     const bool bDestOpen = pDest->Open(m_szTempFileName, false, false, false);
     if (!bDestOpen)
         bResult = false;
@@ -99,7 +107,7 @@ bool CZQAFile::DecompressToTemp(const char* pszPath)
     {
         std::remove(m_szTempFileName); // a broken copy is of no use to anyone
         m_szTempFileName[0] = '\0';
-        m_szTargetFileName[0] = '\0';
+        m_sTargetFileName.clear();
     }
     return bResult;
 }
@@ -107,7 +115,7 @@ bool CZQAFile::DecompressToTemp(const char* pszPath)
 bool CZQAFile::RecompressTemp()
 {
     bool bResult = m_PlainFile.Close();
-    if (m_szTargetFileName[0] == '\0' || m_szTempFileName[0] == '\0')
+    if (m_sTargetFileName.empty() || m_szTempFileName[0] == '\0')
         return false;
 
     std::unique_ptr<CZQAFile> pSource(new (std::nothrow) CZQAFile);
@@ -117,7 +125,7 @@ bool CZQAFile::RecompressTemp()
     if (!pSource->Open(m_szTempFileName, true, false, false))
         return false;
     // Left in place on failure: the temporary copy, and the target with its old contents.
-    pDest->Open(m_szTargetFileName, false, true, false);
+    pDest->Open(m_sTargetFileName.c_str(), false, true, false);
     if (!pDest->IsOpen())
     {
         pSource->Close();
@@ -134,6 +142,6 @@ bool CZQAFile::RecompressTemp()
     pSource->Close();
     std::remove(m_szTempFileName);
     m_szTempFileName[0] = '\0';
-    m_szTargetFileName[0] = '\0';
+    m_sTargetFileName.clear();
     return bResult;
 }

@@ -7,6 +7,7 @@
 #include "zqafilebuffer.h"
 
 #include <cstdint>
+#include <string>
 
 class CZQAFile
 {
@@ -47,5 +48,7 @@ protected:
     CZQAFileBuffer m_PlainFile;
     bool m_bUsingTempFile; // a temporary plain copy must be compressed back at Close
     char m_szTempFileName[MAX_PATH_CHARS];
-    char m_szTargetFileName[MAX_PATH_CHARS]; // the compressed file the temporary copy stands for
+    // The compressed file the temporary copy stands for, whole: a cut name would read and rewrite
+    // another file.
+    std::string m_sTargetFileName;
 };

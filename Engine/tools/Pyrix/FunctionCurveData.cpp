@@ -24,6 +24,13 @@ bool IsStringType(uint32_t eType)
            eType == ePT_SparkrigRef;
 }
 
+// Types whose values the curve comparison looks at; the others are reported and count as equal.
+bool HasComparableValues(uint32_t eType)
+{
+    return IsStringType(eType) || eType == ePT_Int || eType == ePT_Color || eType == ePT_Float ||
+           eType == ePT_Vector;
+}
+
 // Byte-for-byte comparison of two NUL-terminated values, bounded by the value's size.
 bool StringValuesEqual(const EffectPropValue& a, const EffectPropValue& b)
 {
@@ -110,6 +117,15 @@ bool CFunctionCurveData::HashCurve(const CEffectProperty& prop, uint64_t& nHash)
     CCurveHasher hasher;
     hasher.Add(eType);
     hasher.Add(nKeys);
+    if (!HasComparableValues(eType))
+    {
+        // Comparing an entry of such a type reports as soon as a pair of times matches, whether or
+        // not the curves turn out equal, so every entry whose first time matches stays a candidate.
+        if (nKeys > 0 && !hasher.AddFloat(prop.GetKey(0)->fTime))
+            return false;
+        nHash = hasher.Get();
+        return true;
+    }
     for (uint32_t k = 0; k < nKeys; ++k)
     {
         const EffectPropertyKey* pKey = prop.GetKey(k);
@@ -142,7 +158,6 @@ bool CFunctionCurveData::HashCurve(const CEffectProperty& prop, uint64_t& nHash)
             }
             break;
         default:
-            // Values of other types count as equal: only the times take part.
             break;
         }
     }
@@ -157,9 +172,11 @@ bool CFunctionCurveData::HashCurve(const CEffectProperty& prop, uint64_t& nHash)
 // is among the candidates looked at here:
 // - the property itself is found through the identity index;
 // - an equal curve has equal times and values, hence the same hash: float equality makes +0.0 and
-//   -0.0 equal, so both hash as +0.0, and an unexpected type compares equal, so its values are
-//   left out of the hash. Each hash list holds the entries filed under it in ascending index
-//   order, so its first matching entry is its smallest.
+//   -0.0 equal, so both hash as +0.0. Each hash list holds the entries filed under it in ascending
+//   index order, so its first matching entry is its smallest.
+// - for a type without comparable values, the scan reports every pair of equal times it meets
+//   until the first unequal pair; so such curves hash by type, key count and first time only, and
+//   the candidates are exactly the entries whose comparison the scan would begin (and report).
 // - a curve holding a NaN time or float value equals no curve, not even an identical copy, so
 //   neither such a property nor such an entry is filed by content; only identity finds them.
 // Entries are filed under their current keys (UpdateProperty re-files a property whose keys have

@@ -8,6 +8,7 @@
 #include "zqstrutils.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -27,10 +28,16 @@ const uint32_t kNoOffset = 0xFFFFFFFFu;
 const size_t kPackedNameSize = 260;
 
 // Milliseconds to seconds: the exact product with the float constant 0.001, rounded once to float.
-// A double holds the product of a 32-bit integer and a float exactly.
+// 0.001f is 0x83126F * 2^-33, so the product is an integer of at most 55 bits times 2^-33: too wide
+// for a double, whose rounding would be a second one. The integer is rounded to float once (the
+// conversion rounds to nearest, ties to even) and the power of two scales it exactly.
 float MillisecondsToSeconds(int32_t nMilliseconds)
 {
-    return static_cast<float>(static_cast<double>(nMilliseconds) * static_cast<double>(0.001f));
+    const uint64_t kMantissa = 0x83126F;
+    const uint64_t nMagnitude =
+        nMilliseconds < 0 ? 0u - static_cast<uint64_t>(static_cast<int64_t>(nMilliseconds)) : nMilliseconds;
+    const float fProduct = std::ldexp(static_cast<float>(static_cast<int64_t>(nMagnitude * kMantissa)), -33);
+    return nMilliseconds < 0 ? -fProduct : fProduct;
 }
 
 // One 8-bit colour channel scaled to 0..1 by the float nearest 1/255.

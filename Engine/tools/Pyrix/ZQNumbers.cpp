@@ -188,6 +188,9 @@ double ZQAtoF(const char* pszText)
         return 0.0;
     const char* p = pszText;
     const bool bNegative = SkipSpaceAndSign(p);
+    // strtod takes one sign; std::from_chars would take a '-' after it ("--5" is no number).
+    if (*p == '-')
+        return 0.0;
 
     if (StartsWithNoCase(p, "inf"))
         return Negate(std::numeric_limits<double>::infinity(), bNegative);
