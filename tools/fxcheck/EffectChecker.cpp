@@ -43,6 +43,12 @@ const char* TypeName(uint32_t eType)
     return eType == ePT_NoValue ? "NoValue" : "None";
 }
 
+// "a Float", "an Int".
+std::string Article(const char* pszName)
+{
+    return (std::strchr("AEIOU", pszName[0]) ? "an " : "a ") + std::string(pszName);
+}
+
 std::string Quote(const std::string& sText)
 {
     return "'" + EscapeForDisplay(sText) + "'";
@@ -640,20 +646,18 @@ void CChecker::CheckKey(const SourceNode* pNode, const SourceNode*, int32_t nLen
             Report(DiagCode::UnknownPrefab, pParent,
                    "no prefab named " + Quote(pParent->sValue) + " for " + sKeyName +
                        DidYouMean(pParent->sValue, names));
-            m_shapes.pop_back();
-            return;
         }
-        if (pPrefab->pTypeDesc != pTypeDesc)
+        else if (pPrefab->pTypeDesc != pTypeDesc)
         {
             Diagnostic& diag =
                 Report(DiagCode::PrefabTypeMismatch, pParent,
-                       "prefab " + Quote(pPrefab->sName) + " is a " +
-                           Quote(FixedName(pPrefab->pTypeDesc->szName, 128)) + " but " + sKeyName + " is a " +
-                           Quote(FixedName(pTypeDesc->szName, 128)) +
+                       "prefab " + Quote(pPrefab->sName) + " is of type " +
+                           Quote(FixedName(pPrefab->pTypeDesc->szName, 128)) + " but " + sKeyName +
+                           " is of type " + Quote(FixedName(pTypeDesc->szName, 128)) +
                            "; the key does not inherit from it and takes the module's defaults");
             Note(diag, pPrefab->pNode, "the prefab is here");
         }
-        else
+        if (pPrefab && pPrefab->pTypeDesc == pTypeDesc)
             pPrefab->bUsed = true;
     }
 
@@ -903,8 +907,8 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
             {
                 bMismatchReported = true;
                 Report(DiagCode::TypeMismatch, pType,
-                       "property " + sProp + " is a " + TypeName(pDesc->eType) + ", not a " +
-                           TypeName(eFileType) + "; the value is read as " + TypeName(eFileType) +
+                       "property " + sProp + " is " + Article(TypeName(pDesc->eType)) + ", not " +
+                           Article(TypeName(eFileType)) + "; the value is read as " + TypeName(eFileType) +
                            " and its bytes packed as " + TypeName(pDesc->eType) + ": " +
                            FormatValue(key.Value, pDesc->eType));
             }
