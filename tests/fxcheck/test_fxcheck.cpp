@@ -109,6 +109,15 @@ std::vector<Case> Cases()
          h + Effect(Key("(properties (property (name FrameRate) (type Float) (value-list (value (time 0.5) "
                         "(data 1)) (value (time 0.2) (data 2)))))")),
          {{2, 194, "value-dropped"}}},
+        {"curve times",
+         h + Effect(
+                 Key("(properties (property (name Size) (type Float) (value-list (value (time 0.2) (data 1)) "
+                     "(value (time 0.8) (data 2)))))")),
+         {{2, 202, "curve-time-moved"}, {2, 230, "curve-time-moved"}}},
+        {"no value",
+         h + Effect("(key (type Marker) (id 1) (track 0) (start-time 0) (end-time 1000) (properties "
+                    "(property (name Comment) (type String) (value-list (value (time 0) (data x))))))"),
+         {{2, 165, "value-not-packed"}}},
         {"prefab type",
          h + "(prefab-tree (prefab (name P) (type Light)))\n" + Effect(Key("(parent P)")),
          {{3, 138, "prefab-type-mismatch"}, {2, 14, "unused-prefab"}}},

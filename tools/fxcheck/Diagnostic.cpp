@@ -65,6 +65,12 @@ const std::vector<DiagKindInfo>& DiagKinds()
          "skips the value"},
         {DiagCode::ValueDropped, "value-dropped", Severity::Warning,
          "a further value of a property that is not a function curve", "keeps only the earliest value"},
+        {DiagCode::CurveTimeMoved, "curve-time-moved", Severity::Warning,
+         "a function curve whose first value is not at time 0, or whose last is not at time 1 where the "
+         "module wants an end value",
+         "moves the first value to time 0 and the last to time 1"},
+        {DiagCode::ValueNotPacked, "value-not-packed", Severity::Warning,
+         "values for a property that the module describes as carrying none", "packs nothing for them"},
         {DiagCode::PrefabTypeMismatch, "prefab-type-mismatch", Severity::Warning,
          "a key's parent prefab is of another effect type", "does not inherit from the prefab"},
         {DiagCode::TimeOrder, "time-order", Severity::Warning, "a key's start time is after its end time",

@@ -45,6 +45,8 @@ enum class DiagCode
     DuplicateList,
     ValueSkipped,
     ValueDropped,
+    CurveTimeMoved,
+    ValueNotPacked,
     PrefabTypeMismatch,
     TimeOrder,
     KeyOutsideEffect,

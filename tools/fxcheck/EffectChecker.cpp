@@ -7,6 +7,7 @@
 #include "ZQNumbers.h"
 #include "zqstrutils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -860,7 +861,7 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
     const std::string sProp = Quote(FixedName(pDesc->szName, sizeof(pDesc->szName)));
     const bool bWritable = pDesc->eType != ePT_None && pDesc->eType != ePT_NoValue;
     if (!bWritable)
-        Report(DiagCode::TypeMismatch, pType,
+        Report(DiagCode::ValueNotPacked, pType,
                "property " + sProp + " carries no value; what is written for it is not packed");
     const bool bMismatch = bWritable && pDesc->eType != eFileType;
     bool bMismatchReported = false;
@@ -871,6 +872,7 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
     {
         float fTime;
         const SourceNode* pValue;
+        const SourceNode* pTime;
     };
     std::vector<Loaded> loaded;
     if (pValueList)
@@ -948,25 +950,38 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
                            "); the default " + FormatValue(pDesc->DefaultValue, ePT_Enum) + " is packed" +
                            DidYouMean(sText, choices));
             }
-            loaded.push_back({key.fTime, pValue});
+            loaded.push_back({key.fTime, pValue, pTime});
         }
     }
-    if (bWritable && !pDesc->m_bFunctionCurve && loaded.size() > 1)
+    // The order the property keeps its values in: by time, equal times in file order. NaN times
+    // make that order the insertion sort's own, which this does not follow: no finding then.
+    bool bOrdered = bWritable && !loaded.empty();
+    for (const Loaded& entry : loaded)
+        bOrdered = bOrdered && !std::isnan(entry.fTime);
+    if (bOrdered)
     {
-        // The earliest value stays; the insertion sort keeps the first of equal times first.
-        size_t nKept = 0;
-        for (size_t i = 1; i < loaded.size(); ++i)
+        std::stable_sort(loaded.begin(), loaded.end(),
+                         [](const Loaded& a, const Loaded& b) { return a.fTime < b.fTime; });
+        if (!pDesc->m_bFunctionCurve)
         {
-            if (loaded[i].fTime < loaded[nKept].fTime)
-                nKept = i;
+            for (size_t i = 1; i < loaded.size(); ++i)
+            {
+                Diagnostic& diag =
+                    Report(DiagCode::ValueDropped, loaded[i].pValue,
+                           sProp + " is not a function curve: only its earliest value is packed");
+                Note(diag, loaded[0].pValue, "the value packed is here");
+            }
         }
-        for (size_t i = 0; i < loaded.size(); ++i)
+        else
         {
-            if (i == nKept)
-                continue;
-            Diagnostic& diag = Report(DiagCode::ValueDropped, loaded[i].pValue,
-                                      sProp + " is not a function curve: only its earliest value is packed");
-            Note(diag, loaded[nKept].pValue, "the value packed is here");
+            if (loaded.front().fTime != 0.0f)
+                Report(DiagCode::CurveTimeMoved, loaded.front().pTime,
+                       "the first value of the curve " + sProp + " is at time " +
+                           FormatFloat(loaded.front().fTime) + "; it is packed at time 0");
+            if (pDesc->m_bCurveEndKey && loaded.size() > 1 && loaded.back().fTime != 1.0f)
+                Report(DiagCode::CurveTimeMoved, loaded.back().pTime,
+                       "the last value of the curve " + sProp + " is at time " +
+                           FormatFloat(loaded.back().fTime) + "; it is packed at time 1");
         }
     }
     m_shapes.pop_back();
