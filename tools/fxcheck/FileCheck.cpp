@@ -104,22 +104,22 @@ void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCach
     }
     CheckEffectSource(sPath, text, *pModule, diags);
 
-    // The packer's own loader has the last word on whether the file loads.
+    // The packer's own loader has the last word on whether the file loads. It runs only where the
+    // checker found no error, and not where a text is cut: the loader reports each cut through the
+    // assertion library, which would print it a second time.
+    const auto begin = diags.begin() + static_cast<std::ptrdiff_t>(nFirst);
+    const bool bErrorFound = std::any_of(
+        begin, diags.end(), [](const Diagnostic& d) { return d.GetSeverity() == Severity::Error; });
+    const bool bTextCut = std::any_of(begin, diags.end(),
+                                      [](const Diagnostic& d) { return d.eCode == DiagCode::TextTruncated; });
     CEffectCollection collection;
     std::string sError;
-    if (!LoadEffectFile(sPath.c_str(), collection, *pModule, sError))
+    if (!bErrorFound && !bTextCut && !LoadEffectFile(sPath.c_str(), collection, *pModule, sError))
     {
-        const bool bErrorFound =
-            std::any_of(diags.begin() + static_cast<std::ptrdiff_t>(nFirst), diags.end(),
-                        [](const Diagnostic& d) { return d.GetSeverity() == Severity::Error; });
-        if (!bErrorFound)
-        {
-            std::string sText = sError;
-            for (size_t nBreak; (nBreak = sText.find("\r\n")) != std::string::npos;)
-                sText.replace(nBreak, 2, "; ");
-            diags.push_back(
-                FileLevel(sPath, DiagCode::LoadFailed, "the packer cannot load the file: " + sText));
-        }
+        std::string sText = sError;
+        for (size_t nBreak; (nBreak = sText.find("\r\n")) != std::string::npos;)
+            sText.replace(nBreak, 2, "; ");
+        diags.push_back(FileLevel(sPath, DiagCode::LoadFailed, "the packer cannot load the file: " + sText));
     }
     // File order within the file; the reader's findings and the checker's interleave by position.
     std::stable_sort(diags.begin() + static_cast<std::ptrdiff_t>(nFirst), diags.end(),
