@@ -6,9 +6,11 @@ const std::vector<DiagKindInfo>& DiagKinds()
 {
     static const std::vector<DiagKindInfo> s_kinds = {
         {DiagCode::FileUnreadable, "file-unreadable", Severity::Error,
-         "the file cannot be read, or a compressed file's header is not four zero bytes", "fails"},
+         "the file cannot be read: missing, not named .Fx00a or .Fx00c, or compressed with a header that "
+         "is not four zero bytes",
+         "fails"},
         {DiagCode::NoProject, "no-project", Severity::Error,
-         "no project locator file (*.proj00) in the file's folder or any folder above it", "fails"},
+         "no project locator file (.proj00) in the file's folder or any folder above it", "fails"},
         {DiagCode::ModuleLoadFailed, "module-load-failed", Severity::Error,
          "the effect module named by the locator (or --module) cannot be loaded", "fails"},
         {DiagCode::NestingTooDeep, "nesting-too-deep", Severity::Error,

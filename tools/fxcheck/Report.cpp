@@ -11,9 +11,10 @@ const char* const kMagenta = "\x1b[1;35m";
 const char* const kGreen = "\x1b[1;32m";
 const char* const kCyan = "\x1b[1;36m";
 
-std::string Dump(const nlohmann::json& json, int nIndent = -1)
+template <class Json>
+std::string Dump(const Json& json, int nIndent = -1)
 {
-    return json.dump(nIndent, ' ', false, nlohmann::json::error_handler_t::replace);
+    return json.dump(nIndent, ' ', false, Json::error_handler_t::replace);
 }
 
 std::string Location(const std::string& sFile, uint32_t nLine, uint32_t nColumn)
@@ -87,14 +88,15 @@ void PrintText(std::ostream& out, const Diagnostic& diag, const TextStyle& style
 
 std::string ToJsonLine(const Diagnostic& diag)
 {
-    nlohmann::json json = {
+    // Fields in the documented order.
+    nlohmann::ordered_json json = {
         {"file", diag.sFile},     {"line", diag.nLine},
         {"column", diag.nColumn}, {"severity", SeverityName(diag.GetSeverity())},
         {"code", diag.GetCode()}, {"message", diag.sMessage},
     };
     if (!diag.notes.empty())
     {
-        nlohmann::json notes = nlohmann::json::array();
+        nlohmann::ordered_json notes = nlohmann::ordered_json::array();
         for (const DiagnosticNote& note : diag.notes)
             notes.push_back({{"line", note.nLine}, {"column", note.nColumn}, {"message", note.sMessage}});
         json["notes"] = notes;
