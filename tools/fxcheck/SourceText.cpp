@@ -90,9 +90,7 @@ bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags)
     m_Root.bList = true;
     std::vector<SourceNode*> open;
     char szBuffer[kTokenBuffer];
-    uint64_t nLastTokenEnd = 0;
-    bool bLastWasAtom = false;
-    const SourceNode* pLastAtom = nullptr;
+    const SourceNode* pCutAtom = nullptr;
     for (;;)
     {
         const uint32_t nToken = reader.NextToken(szBuffer, sizeof(szBuffer));
@@ -100,7 +98,6 @@ bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags)
         SourceNode* pParent = open.empty() ? &m_Root : open.back();
         if (nToken == TOKEN_EOF)
             break;
-        bLastWasAtom = false;
         if (nToken == TOKEN_BEGIN_LIST)
         {
             if (open.size() >= kMaxOpenLists)
@@ -116,7 +113,6 @@ bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags)
             pList->nOffset = nStart;
             pParent->elements.push_back(pList);
             open.push_back(pList);
-            nLastTokenEnd = nStart + 1;
         }
         else if (nToken == TOKEN_END_LIST)
         {
@@ -128,7 +124,6 @@ bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags)
                 open.back()->bClosed = true;
                 open.pop_back();
             }
-            nLastTokenEnd = nStart + 1;
         }
         else
         {
@@ -139,10 +134,12 @@ bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags)
             pAtom->nOffset = nStart;
             pAtom->nLength = TokenLength(nStart);
             pParent->elements.push_back(pAtom);
-            nLastTokenEnd = nStart + pAtom->nLength;
-            bLastWasAtom = true;
-            pLastAtom = pAtom;
-            const uint64_t nContent = pAtom->nLength - (pAtom->bQuoted ? (pAtom->nLength >= 2 ? 2 : 1) : 0);
+            // A string's quotes are not its text; one still open at the end has no closing quote.
+            // (A compressed stream read on past an early end token yields tokens beyond the text copy.)
+            const uint64_t nEnd = nStart + pAtom->nLength;
+            const bool bClosedString = pAtom->bQuoted && pAtom->nLength >= 2 && nEnd <= m_sText.size() &&
+                                       m_sText[static_cast<size_t>(nEnd - 1)] == '"';
+            const uint64_t nContent = pAtom->nLength - (pAtom->bQuoted ? (bClosedString ? 2 : 1) : 0);
             if (nContent > kTokenBuffer - 1)
             {
                 Diagnostic diag =
@@ -152,21 +149,22 @@ bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags)
                 diag.nLength = pAtom->nLength;
                 diags.push_back(std::move(diag));
             }
-            if (pAtom->bQuoted && nStart + pAtom->nLength == m_sText.size() &&
-                (pAtom->nLength < 2 || m_sText.back() != '"'))
+            if (m_bCompressed && !pCutAtom && nEnd == m_sText.size() && !bClosedString)
+                pCutAtom = pAtom;
+            if (pAtom->bQuoted && !bClosedString && nEnd >= m_sText.size())
             {
                 diags.push_back(Make(m_sName, DiagCode::UnclosedString, nStart,
                                      "string is still open at the end of the file; it ends there"));
             }
         }
     }
-    // A compressed file that stops inside a token: the data most likely lost its tail.
-    if (m_bCompressed && bLastWasAtom && pLastAtom && nLastTokenEnd == m_sText.size() &&
-        (!pLastAtom->bQuoted || m_sText.back() != '"' || pLastAtom->nLength < 2))
+    // A compressed file whose data stops inside a token: the data most likely lost its tail. (Where
+    // an end mark stands inside a token, the reader goes on with the bits after it.)
+    if (pCutAtom)
     {
-        diags.push_back(Make(m_sName, DiagCode::CompressedTruncated, pLastAtom->nOffset,
-                             "compressed data ends inside '" + EscapeForDisplay(pLastAtom->sValue) +
-                                 "'; the packer takes the end of the data as the end of the file"));
+        diags.push_back(Make(m_sName, DiagCode::CompressedTruncated, pCutAtom->nOffset,
+                             "compressed data ends inside '" + EscapeForDisplay(pCutAtom->sValue) +
+                                 "'; the packer takes the end of the data as the end of the token"));
     }
     for (const SourceNode* pList : open)
     {
