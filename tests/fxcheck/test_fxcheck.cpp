@@ -2,6 +2,7 @@
 // packer; the output formats and exit status of the program.
 #include "EffectModule.h"
 #include "FileCheck.h"
+#include "Spelling.h"
 #include "test_support.h"
 #include "zqafile.h"
 #include "zqareader.h"
@@ -311,4 +312,92 @@ TEST(FxCheck, ProgramFormatsAndExitStatus)
     }
     EXPECT_EQ(results[1].at("locations")[0]["physicalLocation"]["region"],
               nlohmann::json({{"startLine", 2}, {"startColumn", 14}}));
+}
+
+// PATHs as zqpack takes them: folders searched (effect sources only, sorted), @LIST files, "--",
+// each file once; the project locator found above each file when no module is named.
+TEST(FxCheck, ProgramGathersPathsAndFindsTheProject)
+{
+    const std::string sKey = Key(Property("Sise", "Float", "2"));
+    WriteTemp("proj/p.proj00", "[Project Binaries]\nSparkrig=" + BinLibrary("sparkrig_sample") + "\n");
+    const std::string sB = WriteTemp("proj/sub/b.Fx00a", kHeader + Effect(sKey));
+    const std::string sA = WriteTemp("proj/a.Fx00a", kHeader + Effect(sKey));
+    WriteTemp("proj/notes.txt", "not an effect source");
+    const std::string sDash = WriteTemp("proj/-d.Fx00a", kHeader + Effect(sKey));
+    const std::string sList = WriteTemp("list.txt", "# sources\n\n" + sB + "\n  " + sA + "  \n");
+
+    auto files = [](const std::string& sOut)
+    {
+        std::vector<std::string> names;
+        std::istringstream lines(sOut);
+        for (std::string s; std::getline(lines, s);)
+            names.push_back(fs::path(s.substr(0, s.find(".Fx00a:"))).filename().string());
+        return names;
+    };
+    RunResult run = RunProgram("fxcheck", {TempPath("proj"), sA});
+    EXPECT_EQ(run.nExit, 0) << run.sErr;
+    EXPECT_EQ(files(run.sOut), std::vector<std::string>({"-d", "a", "b"}));
+    run = RunProgram("fxcheck", {"@" + sList});
+    EXPECT_EQ(files(run.sOut), std::vector<std::string>({"b", "a"}));
+    run = RunProgram("fxcheck", {"--", sDash});
+    EXPECT_EQ(files(run.sOut), std::vector<std::string>({"-d"}));
+
+    run = RunProgram("fxcheck", {TempPath("proj/notes.txt"), TempPath("missing.Fx00a")});
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.sOut, TempPath("proj/notes.txt") +
+                            ": error: not an effect source: the name does not end in .Fx00a or .Fx00c "
+                            "[file-unreadable]\n" +
+                            TempPath("missing.Fx00a") +
+                            ": error: no such file or directory [file-unreadable]\n");
+}
+
+// Colour only when asked (or on a terminal), control bytes of the source never reach the terminal,
+// notes travel with their finding in every format, and CRLF lines count as lines.
+TEST(FxCheck, ProgramOutputIsSafeAndComplete)
+{
+    const std::string sModule = BinLibrary("sparkrig_sample");
+    const std::string sPath = WriteTemp(
+        "n.Fx00a", std::string(kHeader) + "(effect-tree (effect (name \"a\x01\xff\") (length 1))\r\n"
+                                          "(effect (name \"a\x01\xff\") (length 1)))\r\n");
+    RunResult run = RunProgram("fxcheck", {"--module", sModule, "--show-source", sPath});
+    EXPECT_EQ(run.sOut, sPath + ":3:15: warning: another effect is named 'a\\x01\xff' [duplicate-effect]\n" +
+                            "(effect (name \"a?\xff\") (length 1)))\n" + std::string(14, ' ') + "^~~~~\n" +
+                            sPath + ":2:28: note: the first effect of that name is here\n" +
+                            "(effect-tree (effect (name \"a?\xff\") (length 1))\n" + std::string(27, ' ') +
+                            "^\n");
+    EXPECT_EQ(run.sOut.find('\x1b'), std::string::npos);
+    run = RunProgram("fxcheck", {"--module", sModule, "--color", sPath});
+    EXPECT_NE(run.sOut.find("\x1b[1;35mwarning:"), std::string::npos) << run.sOut;
+
+    run = RunProgram("fxcheck", {"--module", sModule, "--format", "json", sPath});
+    const nlohmann::json line = nlohmann::json::parse(run.sOut);
+    EXPECT_EQ(line.at("notes"), nlohmann::json::parse(R"([{"line":2,"column":28,"message":)"
+                                                      R"("the first effect of that name is here"}])"));
+    run = RunProgram("fxcheck", {"--module", sModule, "--format", "sarif", sPath});
+    const nlohmann::json result = nlohmann::json::parse(run.sOut)["runs"][0]["results"][0];
+    EXPECT_EQ(result.at("relatedLocations")[0].at("physicalLocation").at("region"),
+              nlohmann::json({{"startLine", 2}, {"startColumn", 28}}));
+}
+
+// A compressed source whose data lost its tail: the packer reads to where the data stops.
+TEST(FxCheck, CompressedSourceCutShort)
+{
+    const std::string sPath = WriteCompressed(
+        TempPath("cut.Fx00c"), kHeader + Effect("") + "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN");
+    Bytes bytes = ReadBytes(sPath);
+    bytes.resize(bytes.size() - 4); // the end mark and the last letters
+    WriteFile(sPath, bytes);
+    EXPECT_EQ(Check(sPath), std::set<Finding>({{3, 1, "compressed-truncated"}, {3, 1, "ignored-list"}}));
+}
+
+TEST(FxCheck, SuggestsOnlyCloseNames)
+{
+    EXPECT_EQ(EditDistanceNoCase("Intensty", "Intensity"), 1u);
+    EXPECT_EQ(EditDistanceNoCase("Ligth", "LIGHT"), 1u); // a swap of neighbours is one edit
+    const std::vector<std::string> names = {"Intensity", "Radius", "key-list", "key"};
+    EXPECT_EQ(ClosestName("Raidus", names), "Radius");
+    EXPECT_EQ(ClosestName("Key", names), "key"); // list names differ in case only
+    EXPECT_EQ(ClosestName("Colour", names), "");
+    EXPECT_EQ(ClosestName("ke", {"key", "ky"}), "key"); // the first of equally close names
+    EXPECT_EQ(ClosestName("Radius", names), "");        // nothing to suggest for a known name
 }
