@@ -113,7 +113,7 @@ private:
 
     void CheckRecord(const SourceNode* pRecord, const RecordShape& shape);
     void CheckValueList(const SourceNode* pValueList, const char* pszWhere);
-    void ReportIgnored(const SourceNode* pElement, const char* pszWhere,
+    void ReportIgnored(const SourceNode* pElement, const SourceNode* pHolder, const char* pszWhere,
                        const std::vector<std::string>& expected, const char* pszWhy = nullptr);
 
     int32_t CheckInteger(const SourceNode* pAtom, const char* pszWhat);
@@ -121,16 +121,15 @@ private:
     void CheckString(const SourceNode* pAtom, size_t nMaxChars, const char* pszWhat);
 
     void CheckTree(const SourceNode* pTree, bool bPrefabs);
-    void CheckTreeNode(const SourceNode* pNode, bool bPrefabs, const char* pszWhere);
+    void CheckTreeNode(const SourceNode* pNode, const SourceNode* pHolder, bool bPrefabs,
+                       const char* pszWhere);
     void CheckPrefab(const SourceNode* pNode);
     void CheckEffect(const SourceNode* pNode);
-    void CheckKey(const SourceNode* pNode, const SourceNode* pEffectNode, int32_t nLength,
+    void CheckKey(const SourceNode* pNode, int32_t nLength,
                   std::map<uint32_t, std::unique_ptr<CEffectTrack>>& tracks);
-    void CheckProperties(const SourceNode* pProperties, const EffectTypeDesc* pTypeDesc,
-                         const std::string& sOwner);
+    void CheckProperties(const SourceNode* pProperties, const EffectTypeDesc* pTypeDesc);
     void CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTypeDesc);
-    bool LoadValue(const SourceNode* pData, uint32_t eFileType, EffectPropertyKey& key,
-                   const EffectPropDesc& desc);
+    bool LoadValue(const SourceNode* pData, uint32_t eFileType, EffectPropertyKey& key);
 
     const EffectTypeDesc* FindType(const SourceNode* pType, const char* pszFor);
 
@@ -157,7 +156,7 @@ const std::vector<std::string> kRootLists = {"header", "prefab-tree", "effect-tr
 // Names that only the collections hold: a stray one in a record means a ')' went missing above it.
 const std::vector<std::string> kItemNames = {"container", "prefab", "effect", "key", "property", "value"};
 
-void CChecker::ReportIgnored(const SourceNode* pElement, const char* pszWhere,
+void CChecker::ReportIgnored(const SourceNode* pElement, const SourceNode* pHolder, const char* pszWhere,
                              const std::vector<std::string>& expected, const char* pszWhy)
 {
     const char* pszName = pElement->Name();
@@ -192,7 +191,13 @@ void CChecker::ReportIgnored(const SourceNode* pElement, const char* pszWhere,
         if (!sHint.empty())
             sMessage += sHint;
         else if (bBelongsAbove)
+        {
             sMessage += "; is a ')' missing before it?";
+            Diagnostic& diag = Report(DiagCode::IgnoredList, pElement, sMessage);
+            if (pHolder && pHolder->bList)
+                Note(diag, pHolder, "the " + Quote(pszWhere) + " list that holds it opens here");
+            return;
+        }
     }
     Report(DiagCode::IgnoredList, pElement, sMessage);
 }
@@ -211,7 +216,7 @@ void CChecker::CheckRecord(const SourceNode* pRecord, const RecordShape& shape)
             bKnown = bKnown || (pszName && sList == pszName);
         if (!bKnown)
         {
-            ReportIgnored(pElement, shape.pszName, shape.lists);
+            ReportIgnored(pElement, pRecord, shape.pszName, shape.lists);
             continue;
         }
         const auto inserted = seen.emplace(pszName, pElement);
@@ -334,7 +339,7 @@ void CChecker::Run(const SourceNode& root)
         if (!bKnown)
         {
             if (pElement->bList)
-                ReportIgnored(pElement, "the file", kRootLists);
+                ReportIgnored(pElement, nullptr, "the file", kRootLists);
             else
                 Report(DiagCode::IgnoredList, pElement,
                        Quote(pElement->sValue) + " outside any list is ignored");
@@ -384,18 +389,18 @@ void CChecker::Run(const SourceNode& root)
     else
         CheckTree(pEffectTree, false);
 
-    for (size_t i = 0; i < m_prefabs.size(); ++i)
+    // Keys find the first prefab of a name (ignoring case): a later one of the same name is unreachable.
+    std::map<std::string, const Prefab*> first;
+    for (const Prefab& prefab : m_prefabs)
     {
-        const Prefab& prefab = m_prefabs[i];
+        std::string sKey = prefab.sName;
+        for (char& c : sKey)
+            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        const Prefab* pShadow = first.emplace(sKey, &prefab).first->second;
+        if (pShadow == &prefab)
+            pShadow = nullptr;
         if (prefab.bUsed)
             continue;
-        // A prefab whose name an earlier one already has can never be found.
-        const Prefab* pShadow = nullptr;
-        for (size_t j = 0; j < i && !pShadow; ++j)
-        {
-            if (ZQStrICmp(m_prefabs[j].sName.c_str(), prefab.sName.c_str()) == 0)
-                pShadow = &m_prefabs[j];
-        }
         Diagnostic& diag = Report(DiagCode::UnusedPrefab, prefab.pNode,
                                   "prefab " + Quote(prefab.sName) + " is not used by any key" +
                                       (pShadow ? "; keys find the earlier prefab of the same name" : ""));
@@ -408,10 +413,11 @@ void CChecker::CheckTree(const SourceNode* pTree, bool bPrefabs)
 {
     const char* pszTree = bPrefabs ? "prefab-tree" : "effect-tree";
     for (size_t i = 1; i < pTree->elements.size(); ++i)
-        CheckTreeNode(pTree->elements[i], bPrefabs, pszTree);
+        CheckTreeNode(pTree->elements[i], pTree, bPrefabs, pszTree);
 }
 
-void CChecker::CheckTreeNode(const SourceNode* pNode, bool bPrefabs, const char* pszWhere)
+void CChecker::CheckTreeNode(const SourceNode* pNode, const SourceNode* pHolder, bool bPrefabs,
+                             const char* pszWhere)
 {
     const char* pszLeaf = bPrefabs ? "prefab" : "effect";
     const std::vector<std::string> expected = {"container", pszLeaf};
@@ -427,7 +433,7 @@ void CChecker::CheckTreeNode(const SourceNode* pNode, bool bPrefabs, const char*
         if (const SourceNode* pChildren = FindList(pNode, "children"))
         {
             for (size_t i = 1; i < pChildren->elements.size(); ++i)
-                CheckTreeNode(pChildren->elements[i], bPrefabs, "children");
+                CheckTreeNode(pChildren->elements[i], pChildren, bPrefabs, "children");
         }
         m_shapes.pop_back();
         return;
@@ -442,12 +448,12 @@ void CChecker::CheckTreeNode(const SourceNode* pNode, bool bPrefabs, const char*
     }
     if (pNode->IsNamed(bPrefabs ? "effect" : "prefab"))
     {
-        ReportIgnored(pNode, pszWhere, expected,
+        ReportIgnored(pNode, pHolder, pszWhere, expected,
                       bPrefabs ? "; effects belong in the effect tree"
                                : "; prefabs belong in the prefab tree");
         return;
     }
-    ReportIgnored(pNode, pszWhere, expected);
+    ReportIgnored(pNode, pHolder, pszWhere, expected);
 }
 
 void CChecker::CheckPrefab(const SourceNode* pNode)
@@ -474,7 +480,7 @@ void CChecker::CheckPrefab(const SourceNode* pNode)
         prefab.pTypeDesc = pTypeDesc;
         prefab.pNode = pNode;
         m_prefabs.push_back(prefab);
-        CheckProperties(FindList(pNode, "properties"), pTypeDesc, pName->sValue);
+        CheckProperties(FindList(pNode, "properties"), pTypeDesc);
     }
     m_shapes.pop_back();
 }
@@ -513,15 +519,15 @@ void CChecker::CheckEffect(const SourceNode* pNode)
         {
             const SourceNode* pElement = pKeyList->elements[i];
             if (pElement->IsNamed("key"))
-                CheckKey(pElement, pNode, nLength, tracks);
+                CheckKey(pElement, nLength, tracks);
             else
-                ReportIgnored(pElement, "key-list", {"key"});
+                ReportIgnored(pElement, pKeyList, "key-list", {"key"});
         }
     }
     m_shapes.pop_back();
 }
 
-void CChecker::CheckKey(const SourceNode* pNode, const SourceNode*, int32_t nLength,
+void CChecker::CheckKey(const SourceNode* pNode, int32_t nLength,
                         std::map<uint32_t, std::unique_ptr<CEffectTrack>>& tracks)
 {
     m_shapes.push_back(&kKey);
@@ -606,7 +612,7 @@ void CChecker::CheckKey(const SourceNode* pNode, const SourceNode*, int32_t nLen
                    "motion-link has " + Missing(pMotionLink, "id") +
                        "; the key is packed without a motion link");
     }
-    CheckProperties(FindList(pNode, "properties"), pTypeDesc, pName ? pName->sValue : std::string());
+    CheckProperties(FindList(pNode, "properties"), pTypeDesc);
 
     if (pKey->m_nTrack >= kMaxTracks)
     {
@@ -648,8 +654,7 @@ void CChecker::CheckKey(const SourceNode* pNode, const SourceNode*, int32_t nLen
     m_shapes.pop_back();
 }
 
-void CChecker::CheckProperties(const SourceNode* pProperties, const EffectTypeDesc* pTypeDesc,
-                               const std::string&)
+void CChecker::CheckProperties(const SourceNode* pProperties, const EffectTypeDesc* pTypeDesc)
 {
     if (!pProperties)
         return;
@@ -659,12 +664,11 @@ void CChecker::CheckProperties(const SourceNode* pProperties, const EffectTypeDe
         if (pElement->IsNamed("property"))
             CheckProperty(pElement, pTypeDesc);
         else
-            ReportIgnored(pElement, "properties", {"property"});
+            ReportIgnored(pElement, pProperties, "properties", {"property"});
     }
 }
 
-bool CChecker::LoadValue(const SourceNode* pData, uint32_t eFileType, EffectPropertyKey& key,
-                         const EffectPropDesc& desc)
+bool CChecker::LoadValue(const SourceNode* pData, uint32_t eFileType, EffectPropertyKey& key)
 {
     const uint32_t nNeeded = AtomsNeeded(eFileType);
     uint32_t nAtoms = 0;
@@ -724,7 +728,6 @@ bool CChecker::LoadValue(const SourceNode* pData, uint32_t eFileType, EffectProp
                  sizeof(value.szValue));
         break;
     }
-    (void)desc;
     return true;
 }
 
@@ -803,7 +806,7 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
             const SourceNode* pValue = pValueList->elements[i];
             if (!pValue->IsNamed("value"))
             {
-                ReportIgnored(pValue, "value-list", {"value"});
+                ReportIgnored(pValue, pValueList, "value-list", {"value"});
                 continue;
             }
             m_shapes.push_back(&kValue);
@@ -822,7 +825,7 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
             EffectPropertyKey key;
             std::memset(&key, 0, sizeof(key));
             key.fTime = CheckFloat(pTime, "time");
-            if (!LoadValue(pData, eFileType, key, *pDesc))
+            if (!LoadValue(pData, eFileType, key))
                 continue;
             if (!bWritable)
                 continue;

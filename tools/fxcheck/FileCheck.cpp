@@ -4,6 +4,7 @@
 #include "EffectDocument.h"
 #include "EffectFileLoader.h"
 #include "EffectModule.h"
+#include "EffectPacker.h"
 #include "ProjectLocator.h"
 
 #include <algorithm>
@@ -28,12 +29,7 @@ const CEffectModule* CModuleCache::Get(const std::string& sPath)
 
 bool IsEffectSourceName(const std::string& sPath)
 {
-    if (sPath.size() < 5)
-        return false;
-    std::string sTail = sPath.substr(sPath.size() - 5);
-    std::transform(sTail.begin(), sTail.end(), sTail.begin(),
-                   [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-    return sTail == "fx00a" || sTail == "fx00c";
+    return AssociateEffectPacker(sPath.c_str()) != nullptr;
 }
 
 namespace

@@ -29,7 +29,7 @@ private:
     std::map<std::string, std::unique_ptr<CEffectModule>> m_modules;
 };
 
-// True when the file name ends in "Fx00a" or "Fx00c", ignoring case.
+// True for the names the packer claims: extension "Fx00a" or "Fx00c" in any letter case.
 bool IsEffectSourceName(const std::string& sPath);
 
 // Appends the findings for sPath, located; `text` keeps the file's text for the caret display.
