@@ -208,30 +208,46 @@ TEST(FxCheck, TokenStartsInTheText)
 TEST(FxCheck, AgreesWithThePacker)
 {
     WriteTemp("agree/a.proj00", "[Project Binaries]\nSparkrig=" + BinLibrary("sparkrig_sample") + "\n");
-    std::vector<std::string> texts;
+    struct Source
+    {
+        std::string sText;
+        bool bCompress; // write the text compressed, as a .Fx00c
+    };
+    std::vector<Source> sources;
     for (const Case& c : Cases())
-        texts.push_back(c.sText);
+    {
+        sources.push_back({c.sText, false});
+        sources.push_back({c.sText, true});
+    }
     const std::string sClean = kHeader + std::string("(prefab-tree (prefab (name P) (type Sprite)))\n") +
                                Effect(Key("(parent P)" + Property("Size", "Float", "2")));
     for (size_t i = sClean.find(')'); i != std::string::npos; i = sClean.find(')', i + 1))
-        texts.push_back(sClean.substr(0, i) + sClean.substr(i + 1));
+        sources.push_back({sClean.substr(0, i) + sClean.substr(i + 1), false});
     // And by dropping each word: names, values and list names in turn.
     for (size_t i = 1; i < sClean.size(); ++i)
     {
         const bool bWordStart =
             std::strchr("() \n", sClean[i]) == nullptr && std::strchr("( ", sClean[i - 1]);
         if (bWordStart)
-            texts.push_back(sClean.substr(0, i) + sClean.substr(sClean.find_first_of(") ", i)));
+            sources.push_back({sClean.substr(0, i) + sClean.substr(sClean.find_first_of(") ", i)), false});
+    }
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < sources.size(); ++i)
+    {
+        const std::string sBase = TempPath("agree/s" + std::to_string(i));
+        paths.push_back(sources[i].bCompress ? WriteCompressed(sBase + ".Fx00c", sources[i].sText)
+                                             : WriteFile(sBase + ".Fx00a", sources[i].sText));
     }
     for (const auto& entry : fs::recursive_directory_iterator(EMBERVISE_SOURCE_DIR "/demo"))
     {
-        if (IsEffectSourceName(entry.path().string()))
-            texts.push_back(ReadFile(entry.path().string()));
+        const std::string sDemo = entry.path().string();
+        if (IsEffectSourceName(sDemo))
+            paths.push_back(
+                WriteFile(TempPath("agree/demo/" + entry.path().filename().string()), ReadFile(sDemo)));
     }
     size_t nErrors = 0;
-    for (size_t i = 0; i < texts.size(); ++i)
+    for (const std::string& sPath : paths)
     {
-        const std::string sPath = WriteTemp("agree/s" + std::to_string(i) + ".Fx00a", texts[i]);
         std::vector<Diagnostic> diags;
         Check(sPath, &diags);
         bool bError = false;
@@ -239,10 +255,10 @@ TEST(FxCheck, AgreesWithThePacker)
             bError = bError || diag.GetSeverity() == Severity::Error;
         nErrors += bError;
         const RunResult run = RunProgram("zqpack", {"-q", sPath});
-        EXPECT_EQ(run.nExit, bError ? 1 : 0) << texts[i] << "\n" << run.sErr;
+        EXPECT_EQ(run.nExit, bError ? 1 : 0) << sPath << "\n" << run.sErr;
         // The packer's loader never has to speak for the checker.
         for (const Diagnostic& diag : diags)
-            EXPECT_NE(std::string(diag.GetCode()), "load-failed") << texts[i] << "\n" << diag.sMessage;
+            EXPECT_NE(std::string(diag.GetCode()), "load-failed") << sPath << "\n" << diag.sMessage;
     }
     EXPECT_GE(nErrors, 20u);
 }
