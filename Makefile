@@ -9,7 +9,7 @@ SMOKE_SECONDS ?= 15
 WINE64 ?= $(firstword $(wildcard /usr/lib/wine/wine64) $(shell command -v wine64 2>/dev/null))
 WINE_JOBS ?= 2
 
-.PHONY: all build test test-native test-asan fuzz fuzz-smoke bench windows test-windows demo format clean
+.PHONY: all build test test-native test-asan fuzz fuzz-smoke bench windows test-windows demo check-demo format clean
 
 all: build
 
@@ -71,6 +71,12 @@ demo: build
 	build/native/bin/zqpack demo
 	build/native/bin/fxdump $$(find demo -name '*.Fx00p' | sort)
 	build/native/bin/fxdump --verify $$(find demo -name '*.Fx00p' | sort)
+
+# Checks the demo project (clean apart from a few deliberate warnings) and the broken examples (which
+# show typical mistakes, so fxcheck exits 1 on them: that is expected here).
+check-demo: build
+	build/native/bin/fxcheck --summary demo
+	-build/native/bin/fxcheck --summary examples/broken
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -34,9 +34,10 @@ constexpr ByteTable kWordEnd = MakeWordEndTable();
 class CByteSource
 {
 public:
-    CByteSource(CZQAFile& file, const uint8_t*& rpStart, const uint8_t*& rpPos, const uint8_t*& rpEnd)
+    CByteSource(CZQAFile& file, const uint8_t*& rpStart, const uint8_t*& rpPos, const uint8_t*& rpEnd,
+                uint64_t& rnBase)
         : m_pPos(rpPos), m_pEnd(rpEnd), m_File(file), m_pStart(rpStart), m_rpStart(rpStart), m_rpPos(rpPos),
-          m_rpEnd(rpEnd)
+          m_rpEnd(rpEnd), m_rnBase(rnBase)
     {
     }
     ~CByteSource()
@@ -55,8 +56,14 @@ public:
             nByte = *m_pPos++;
             return true;
         }
-        return m_File.ReadByte(nByte);
+        if (!m_File.ReadByte(nByte))
+            return false;
+        ++m_rnBase;
+        return true;
     }
+
+    // Bytes read so far, the last one returned by Next included.
+    uint64_t Consumed() const { return m_rnBase + static_cast<uint64_t>(m_pPos - m_pStart); }
 
     const uint8_t* m_pPos; // next unread byte of the span
     const uint8_t* m_pEnd; // end of the span
@@ -65,7 +72,10 @@ private:
     bool Refill()
     {
         if (m_pPos != m_pStart)
+        {
             m_File.SkipBuffered(static_cast<uint32_t>(m_pPos - m_pStart));
+            m_rnBase += static_cast<uint64_t>(m_pPos - m_pStart);
+        }
         m_pStart = m_pPos = m_pEnd = nullptr;
         uint32_t nAvailable = 0;
         const uint8_t* pSpan = m_File.PeekBuffered(nAvailable);
@@ -81,6 +91,7 @@ private:
     const uint8_t*& m_rpStart;
     const uint8_t*& m_rpPos;
     const uint8_t*& m_rpEnd;
+    uint64_t& m_rnBase;
 };
 
 // Appends up to the free room of a token buffer; the rest is dropped.
@@ -119,6 +130,7 @@ void CZQAReader::Close()
     m_File.Close();
     m_cPushBack = ' ';
     m_pSpanStart = m_pSpanPos = m_pSpanEnd = nullptr;
+    m_nSpanBase = m_nTokenStart = 0;
 }
 
 bool CZQAReader::IsOpen() const
@@ -137,7 +149,7 @@ uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen)
         nBufferLen = 1;
     }
 
-    CByteSource src(m_File, m_pSpanStart, m_pSpanPos, m_pSpanEnd);
+    CByteSource src(m_File, m_pSpanStart, m_pSpanPos, m_pSpanEnd, m_nSpanBase);
     uint8_t c = static_cast<uint8_t>(m_cPushBack);
     m_cPushBack = ' ';
 
@@ -146,8 +158,13 @@ uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen)
         while (src.m_pPos != src.m_pEnd && s_aWhitespace[*src.m_pPos])
             ++src.m_pPos;
         if (!src.Next(c))
+        {
+            m_nTokenStart = src.Consumed();
             return TOKEN_EOF;
+        }
     }
+    // c, the pushed-back byte included, is the last byte consumed.
+    m_nTokenStart = src.Consumed() - 1;
 
     if (c == '(')
         return TOKEN_BEGIN_LIST;

@@ -32,6 +32,10 @@ public:
     // buffer is untouched for the other token kinds.
     uint32_t NextToken(char* pszValueBuffer, uint32_t nBufferLen);
 
+    // Offset, in the text as read (decompressed for a compressed file), of the first byte of the
+    // token NextToken returned last; for TOKEN_EOF the number of bytes read.
+    uint64_t GetTokenStart() const { return m_nTokenStart; }
+
 private:
     char m_cPushBack; // the byte that ended the previous word, not consumed yet; a space if none
     CZQAFile m_File;
@@ -42,6 +46,8 @@ private:
     const uint8_t* m_pSpanStart = nullptr;
     const uint8_t* m_pSpanPos = nullptr;
     const uint8_t* m_pSpanEnd = nullptr;
+    uint64_t m_nSpanBase = 0;   // text offset of m_pSpanStart, or of the next byte when no span
+    uint64_t m_nTokenStart = 0; // see GetTokenStart
 
     // Process-wide, rewritten with the same contents by every Open.
     static uint8_t s_aWhitespace[256];

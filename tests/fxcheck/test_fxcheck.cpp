@@ -1,0 +1,419 @@
+// fxcheck: each kind of finding at its place, in plain and compressed sources; agreement with the
+// packer; the output formats and exit status of the program.
+#include "EffectModule.h"
+#include "FileCheck.h"
+#include "Spelling.h"
+#include "test_support.h"
+#include "zqafile.h"
+#include "zqareader.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstring>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+namespace
+{
+const char* const kHeader = "(header (version 1))\n";
+
+// A key of the sample module's Sprite type on track 0, with the given extra lists.
+std::string Key(const std::string& sExtra)
+{
+    return "(key (name K) (type Sprite) (id 1) (track 0) (start-time 0) (end-time 1000)" + sExtra + ")";
+}
+
+std::string Effect(const std::string& sKeys)
+{
+    return "(effect-tree (effect (name E) (length 1000) (key-list " + sKeys + ")))\n";
+}
+
+std::string Property(const std::string& sName, const std::string& sType, const std::string& sData)
+{
+    return "(properties (property (name " + sName + ") (type " + sType +
+           ") (value-list (value (time 0) (data " + sData + ")))))";
+}
+
+std::string WriteCompressed(const std::string& sPath, const std::string& sText)
+{
+    CZQAFile file(sPath.c_str(), false, true, false);
+    for (char c : sText)
+        file.WriteByte(static_cast<uint8_t>(c));
+    EXPECT_TRUE(file.Close());
+    return sPath;
+}
+
+using Finding = std::tuple<uint32_t, uint32_t, std::string>; // line, column, code
+
+std::set<Finding> Check(const std::string& sPath, std::vector<Diagnostic>* pAll = nullptr)
+{
+    CModuleCache modules;
+    CSourceText text;
+    std::vector<Diagnostic> diags;
+    CheckFile(sPath, BinLibrary("sparkrig_sample"), modules, text, diags);
+    std::set<Finding> found;
+    for (const Diagnostic& diag : diags)
+    {
+        EXPECT_EQ(diag.sFile, sPath);
+        found.insert(Finding(diag.nLine, diag.nColumn, diag.GetCode()));
+    }
+    if (pAll)
+        *pAll = diags;
+    return found;
+}
+
+struct Case
+{
+    const char* pszName;
+    std::string sText;
+    std::set<Finding> expected;
+};
+
+std::vector<Case> Cases()
+{
+    const std::string h = kHeader;
+    return {
+        {"clean", h + Effect(Key(Property("Size", "Float", "2"))), {}},
+        {"missing track",
+         h + "(effect-tree (effect (name E) (length 1000) (key-list\n"
+             "  (key (type Sprite) (id 1) (start-time 0) (end-time 10)))))",
+         {{3, 3, "missing-value"}}},
+        {"unknown type",
+         h + Effect("(key (type Sprit) (id 1) (track 0) (start-time 0) (end-time 10))"),
+         {{2, 66, "unknown-type"}}},
+        {"unknown prefab", h + Effect(Key("(parent P)")), {{2, 138, "unknown-prefab"}}},
+        {"bad version", "(header (version 2))\n" + Effect(Key("")), {{1, 18, "bad-version"}}},
+        {"no effect tree", h, {{1, 1, "no-effect-tree"}}},
+        {"track too large",
+         h + Effect("(key (type Sprite) (id 1) (track -1) (start-time 0) (end-time 10))"),
+         {{2, 88, "track-too-large"}}},
+        {"unknown property", h + Effect(Key(Property("Sise", "Float", "2"))), {{2, 158, "unknown-property"}}},
+        {"unknown property type",
+         h + Effect(Key(Property("Size", "Flaot", "2"))),
+         {{2, 170, "unknown-property-type"}}},
+        {"type mismatch", h + Effect(Key(Property("Size", "Int", "2"))), {{2, 170, "type-mismatch"}}},
+        {"clamped and wrapped",
+         h + Effect(Key(Property("FrameCount", "Int", "99999999999"))),
+         {{2, 215, "int-wrapped"}, {2, 215, "value-clamped"}}},
+        {"colour", h + Effect(Key(Property("Color", "Color", "1 2 256 4"))), {{2, 216, "color-wrapped"}}},
+        {"numbers",
+         h + Effect(Key(Property("Size", "Float", "1e99x"))),
+         {{2, 211, "not-finite"}, {2, 211, "trailing-text"}}},
+        {"not a number", h + Effect(Key(Property("Size", "Float", "big"))), {{2, 211, "not-a-number"}}},
+        {"enum", h + Effect(Key(Property("BlendMode", "Enum", "Opaq"))), {{2, 215, "enum-invalid"}}},
+        {"ignored and duplicate lists",
+         h + "(effect-tree (effect (name E) (length 1000) (keylist) (name F)))",
+         {{2, 45, "ignored-list"}, {2, 55, "duplicate-list"}}},
+        {"extra element", h + Effect(Key(Property("Size", "Float", "1 2"))), {{2, 213, "extra-element"}}},
+        {"skipped value", h + Effect(Key(Property("Offset", "Vector", "1 2"))), {{2, 208, "value-skipped"}}},
+        {"dropped value",
+         h + Effect(Key("(properties (property (name FrameRate) (type Float) (value-list (value (time 0.5) "
+                        "(data 1)) (value (time 0.2) (data 2)))))")),
+         {{2, 194, "value-dropped"}}},
+        {"curve times",
+         h + Effect(
+                 Key("(properties (property (name Size) (type Float) (value-list (value (time 0.2) (data 1)) "
+                     "(value (time 0.8) (data 2)))))")),
+         {{2, 202, "curve-time-moved"}, {2, 230, "curve-time-moved"}}},
+        {"no value",
+         h + Effect("(key (type Marker) (id 1) (track 0) (start-time 0) (end-time 1000) (properties "
+                    "(property (name Comment) (type String) (value-list (value (time 0) (data x))))))"),
+         {{2, 165, "value-not-packed"}}},
+        {"prefab type",
+         h + "(prefab-tree (prefab (name P) (type Light)))\n" + Effect(Key("(parent P)")),
+         {{3, 138, "prefab-type-mismatch"}, {2, 14, "unused-prefab"}}},
+        {"times",
+         h + Effect("(key (type Sprite) (id 1) (track 0) (start-time 900) (end-time 1200))"),
+         {{2, 118, "key-outside-effect"}}},
+        {"order and fit",
+         h + Effect("(key (type Sprite) (id 1) (track 0) (start-time 0) (end-time 500))\n"
+                    "(key (type Sprite) (id 2) (track 0) (start-time 700) (end-time 300))\n"
+                    "(key (type Sprite) (id 3) (track 0) (start-time 200) (end-time 900))"),
+         {{3, 49, "time-order"}, {4, 49, "key-moved"}}},
+        {"long texts",
+         h + "(effect-tree (effect (name " + std::string(130, 'n') + ") (length 1000)))",
+         {{2, 28, "text-truncated"}}},
+        {"duplicate effects",
+         h + "(effect-tree (effect (name E) (length 1))\n(effect (name E) (length 1)))",
+         {{3, 15, "duplicate-effect"}}},
+        {"parentheses",
+         ")" + h + "(effect-tree (effect (name E) (length 1)",
+         {{1, 1, "unmatched-paren"}, {2, 1, "unclosed-list"}, {2, 14, "unclosed-list"}}},
+        {"long token",
+         h + Effect("") + std::string(1100, 'w') + "\n",
+         {{3, 1, "token-truncated"}, {3, 1, "ignored-list"}}},
+        {"open string", h + Effect("") + "\"open", {{3, 1, "unclosed-string"}, {3, 1, "ignored-list"}}},
+    };
+}
+} // namespace
+
+// Every kind of finding on a small source, at its line and column, from plain and compressed text.
+TEST(FxCheck, EveryKindAtItsPlace)
+{
+    for (const Case& c : Cases())
+    {
+        const std::string sPlain = WriteTemp("p.Fx00a", c.sText);
+        EXPECT_EQ(Check(sPlain), c.expected) << c.pszName;
+        const std::string sPacked = WriteCompressed(TempPath("c.Fx00c"), c.sText);
+        std::set<Finding> expected = c.expected;
+        std::set<Finding> found = Check(sPacked);
+        // A compressed source whose data stops inside a word says so as well.
+        found.erase(Finding(3, 1, "compressed-truncated"));
+        EXPECT_EQ(found, expected) << c.pszName << " (compressed)";
+    }
+}
+
+TEST(FxCheck, FileLevelFindings)
+{
+    const std::string sText = kHeader + Effect(Key(""));
+    WriteTemp("both/x.Fx00a", sText);
+    WriteCompressed(TempPath("both/x.Fx00c"), sText);
+    EXPECT_EQ(Check(TempPath("both/x.Fx00a")), std::set<Finding>({{1, 1, "both-forms"}}));
+    WriteTemp("bad.Fx00c", "\x01\x02");
+    EXPECT_EQ(Check(TempPath("bad.Fx00c")), std::set<Finding>({{0, 0, "file-unreadable"}}));
+    // Without --module and without a locator file above it.
+    CModuleCache modules;
+    CSourceText text;
+    std::vector<Diagnostic> diags;
+    CheckFile(WriteTemp("noproj/y.Fx00a", sText), "", modules, text, diags);
+    ASSERT_EQ(diags.size(), 1u);
+    EXPECT_EQ(std::string(diags[0].GetCode()), "no-project");
+}
+
+// The tokenizer's token starts, in the text as read: "(a \"b c\" (d))e" plain and compressed.
+TEST(FxCheck, TokenStartsInTheText)
+{
+    const std::string sText = "(a \"b c\" (d))e";
+    const std::vector<uint64_t> expected = {0, 1, 3, 9, 10, 11, 12, 13, 14};
+    for (const std::string& sPath :
+         {WriteTemp("t.Fx00a", sText), WriteCompressed(TempPath("t.Fx00c"), sText)})
+    {
+        CZQAReader reader;
+        ASSERT_TRUE(reader.Open(sPath.c_str(), sPath.back() == 'c'));
+        std::vector<uint64_t> starts;
+        char szBuffer[1024];
+        uint32_t nToken;
+        do
+        {
+            nToken = reader.NextToken(szBuffer, sizeof(szBuffer));
+            starts.push_back(reader.GetTokenStart());
+        } while (nToken != TOKEN_EOF);
+        EXPECT_EQ(starts, expected) << sPath;
+    }
+}
+
+// Whatever fxcheck calls error-free packs, and whatever it reports an error for fails to pack: over
+// the demo, the cases above and sources made by dropping each ')' or each word of a clean one.
+TEST(FxCheck, AgreesWithThePacker)
+{
+    WriteTemp("agree/a.proj00", "[Project Binaries]\nSparkrig=" + BinLibrary("sparkrig_sample") + "\n");
+    struct Source
+    {
+        std::string sText;
+        bool bCompress; // write the text compressed, as a .Fx00c
+    };
+    std::vector<Source> sources;
+    for (const Case& c : Cases())
+    {
+        sources.push_back({c.sText, false});
+        sources.push_back({c.sText, true});
+    }
+    const std::string sClean = kHeader + std::string("(prefab-tree (prefab (name P) (type Sprite)))\n") +
+                               Effect(Key("(parent P)" + Property("Size", "Float", "2")));
+    for (size_t i = sClean.find(')'); i != std::string::npos; i = sClean.find(')', i + 1))
+        sources.push_back({sClean.substr(0, i) + sClean.substr(i + 1), false});
+    // And by dropping each word: names, values and list names in turn.
+    for (size_t i = 1; i < sClean.size(); ++i)
+    {
+        const bool bWordStart =
+            std::strchr("() \n", sClean[i]) == nullptr && std::strchr("( ", sClean[i - 1]);
+        if (bWordStart)
+            sources.push_back({sClean.substr(0, i) + sClean.substr(sClean.find_first_of(") ", i)), false});
+    }
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < sources.size(); ++i)
+    {
+        const std::string sBase = TempPath("agree/s" + std::to_string(i));
+        paths.push_back(sources[i].bCompress ? WriteCompressed(sBase + ".Fx00c", sources[i].sText)
+                                             : WriteFile(sBase + ".Fx00a", sources[i].sText));
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(EMBERVISE_SOURCE_DIR "/demo"))
+    {
+        const std::string sDemo = entry.path().string();
+        if (IsEffectSourceName(sDemo))
+            paths.push_back(
+                WriteFile(TempPath("agree/demo/" + entry.path().filename().string()), ReadFile(sDemo)));
+    }
+    size_t nErrors = 0;
+    for (const std::string& sPath : paths)
+    {
+        std::vector<Diagnostic> diags;
+        Check(sPath, &diags);
+        bool bError = false;
+        for (const Diagnostic& diag : diags)
+            bError = bError || diag.GetSeverity() == Severity::Error;
+        nErrors += bError;
+        const RunResult run = RunProgram("zqpack", {"-q", sPath});
+        EXPECT_EQ(run.nExit, bError ? 1 : 0) << sPath << "\n" << run.sErr;
+        // The packer's loader never has to speak for the checker.
+        for (const Diagnostic& diag : diags)
+            EXPECT_NE(std::string(diag.GetCode()), "load-failed") << sPath << "\n" << diag.sMessage;
+    }
+    EXPECT_GE(nErrors, 20u);
+}
+
+TEST(FxCheck, ProgramFormatsAndExitStatus)
+{
+    const std::string sModule = BinLibrary("sparkrig_sample");
+    const std::string sWarn = WriteTemp("w.Fx00a", kHeader + Effect(Key(Property("Sise", "Float", "2"))));
+    const std::string sError = WriteTemp("e.Fx00a", kHeader + std::string("(effect-tree (effect (name E)))"));
+
+    RunResult run = RunProgram("fxcheck", {"--module", sModule, "--show-source", sWarn});
+    EXPECT_EQ(run.nExit, 0);
+    const std::string sLine = "(effect-tree (effect (name E) (length 1000) (key-list " +
+                              Key(Property("Sise", "Float", "2")) + ")))";
+    EXPECT_EQ(run.sOut, sWarn +
+                            ":2:158: warning: 'Sprite' has no property 'Sise'; it is skipped; did you mean "
+                            "'Size'? [unknown-property]\n" +
+                            sLine + "\n" + std::string(157, ' ') + "^~~~\n");
+    EXPECT_EQ(RunProgram("fxcheck", {"--module", sModule, "--strict", sWarn}).nExit, 1);
+    run = RunProgram("fxcheck", {"--module", sModule, "-q", "--summary", sWarn, sError});
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.sOut, sError + ":2:14: error: effect has no 'length' [missing-value]\n");
+    EXPECT_EQ(run.sErr, "1 error, 1 warning and 0 notes in 2 files.\n");
+    EXPECT_EQ(RunProgram("fxcheck", {"--format", "xml", sWarn}).nExit, 2);
+    EXPECT_EQ(RunProgram("fxcheck", {}).nExit, 2);
+
+    run = RunProgram("fxcheck", {"--module", sModule, "--format", "json", sWarn, sError});
+    std::istringstream lines(run.sOut);
+    std::vector<nlohmann::json> objects;
+    for (std::string s; std::getline(lines, s);)
+        objects.push_back(nlohmann::json::parse(s));
+    ASSERT_EQ(objects.size(), 2u);
+    EXPECT_EQ(objects[1], nlohmann::json({{"file", sError},
+                                          {"line", 2},
+                                          {"column", 14},
+                                          {"severity", "error"},
+                                          {"code", "missing-value"},
+                                          {"message", "effect has no 'length'"}}));
+
+    // SARIF: the structure code-review dashboards read.
+    run = RunProgram("fxcheck", {"--module", sModule, "--format", "sarif", sWarn, sError});
+    const nlohmann::json log = nlohmann::json::parse(run.sOut);
+    EXPECT_EQ(log.at("version"), "2.1.0");
+    ASSERT_EQ(log.at("runs").size(), 1u);
+    const nlohmann::json& driver = log["runs"][0].at("tool").at("driver");
+    EXPECT_EQ(driver.at("name"), "fxcheck");
+    std::vector<std::string> ruleIds;
+    for (const nlohmann::json& rule : driver.at("rules"))
+    {
+        ruleIds.push_back(rule.at("id"));
+        EXPECT_TRUE(rule.at("shortDescription").at("text").is_string());
+    }
+    EXPECT_EQ(std::set<std::string>(ruleIds.begin(), ruleIds.end()).size(), ruleIds.size());
+    const nlohmann::json& results = log["runs"][0].at("results");
+    ASSERT_EQ(results.size(), 2u);
+    for (const nlohmann::json& result : results)
+    {
+        const size_t nRule = result.at("ruleIndex");
+        ASSERT_LT(nRule, ruleIds.size());
+        EXPECT_EQ(result.at("ruleId"), ruleIds[nRule]);
+        EXPECT_TRUE(std::set<std::string>({"error", "warning", "note"}).count(result.at("level")));
+        EXPECT_TRUE(result.at("message").at("text").is_string());
+        const nlohmann::json& location = result.at("locations").at(0).at("physicalLocation");
+        EXPECT_TRUE(location.at("artifactLocation").at("uri").is_string());
+        EXPECT_GE(location.at("region").at("startLine").get<int>(), 1);
+        EXPECT_GE(location.at("region").at("startColumn").get<int>(), 1);
+    }
+    EXPECT_EQ(results[1].at("locations")[0]["physicalLocation"]["region"],
+              nlohmann::json({{"startLine", 2}, {"startColumn", 14}}));
+}
+
+// PATHs as zqpack takes them: folders searched (effect sources only, sorted), @LIST files, "--",
+// each file once; the project locator found above each file when no module is named.
+TEST(FxCheck, ProgramGathersPathsAndFindsTheProject)
+{
+    const std::string sKey = Key(Property("Sise", "Float", "2"));
+    WriteTemp("proj/p.proj00", "[Project Binaries]\nSparkrig=" + BinLibrary("sparkrig_sample") + "\n");
+    const std::string sB = WriteTemp("proj/sub/b.Fx00a", kHeader + Effect(sKey));
+    const std::string sA = WriteTemp("proj/a.Fx00a", kHeader + Effect(sKey));
+    WriteTemp("proj/notes.txt", "not an effect source");
+    const std::string sDash = WriteTemp("proj/-d.Fx00a", kHeader + Effect(sKey));
+    const std::string sList = WriteTemp("list.txt", "# sources\n\n" + sB + "\n  " + sA + "  \n");
+
+    auto files = [](const std::string& sOut)
+    {
+        std::vector<std::string> names;
+        std::istringstream lines(sOut);
+        for (std::string s; std::getline(lines, s);)
+            names.push_back(fs::path(s.substr(0, s.find(".Fx00a:"))).filename().string());
+        return names;
+    };
+    RunResult run = RunProgram("fxcheck", {TempPath("proj"), sA});
+    EXPECT_EQ(run.nExit, 0) << run.sErr;
+    EXPECT_EQ(files(run.sOut), std::vector<std::string>({"-d", "a", "b"}));
+    run = RunProgram("fxcheck", {"@" + sList});
+    EXPECT_EQ(files(run.sOut), std::vector<std::string>({"b", "a"}));
+    run = RunProgram("fxcheck", {"--", sDash});
+    EXPECT_EQ(files(run.sOut), std::vector<std::string>({"-d"}));
+
+    run = RunProgram("fxcheck", {TempPath("proj/notes.txt"), TempPath("missing.Fx00a")});
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.sOut, TempPath("proj/notes.txt") +
+                            ": error: not an effect source: the name does not end in .Fx00a or .Fx00c "
+                            "[file-unreadable]\n" +
+                            TempPath("missing.Fx00a") +
+                            ": error: no such file or directory [file-unreadable]\n");
+}
+
+// Colour only when asked (or on a terminal), control bytes of the source never reach the terminal,
+// notes travel with their finding in every format, and CRLF lines count as lines.
+TEST(FxCheck, ProgramOutputIsSafeAndComplete)
+{
+    const std::string sModule = BinLibrary("sparkrig_sample");
+    const std::string sPath = WriteTemp(
+        "n.Fx00a", std::string(kHeader) + "(effect-tree (effect (name \"a\x01\xff\") (length 1))\r\n"
+                                          "(effect (name \"a\x01\xff\") (length 1)))\r\n");
+    RunResult run = RunProgram("fxcheck", {"--module", sModule, "--show-source", sPath});
+    EXPECT_EQ(run.sOut, sPath + ":3:15: warning: another effect is named 'a\\x01\xff' [duplicate-effect]\n" +
+                            "(effect (name \"a?\xff\") (length 1)))\n" + std::string(14, ' ') + "^~~~~\n" +
+                            sPath + ":2:28: note: the first effect of that name is here\n" +
+                            "(effect-tree (effect (name \"a?\xff\") (length 1))\n" + std::string(27, ' ') +
+                            "^\n");
+    EXPECT_EQ(run.sOut.find('\x1b'), std::string::npos);
+    run = RunProgram("fxcheck", {"--module", sModule, "--color", sPath});
+    EXPECT_NE(run.sOut.find("\x1b[1;35mwarning:"), std::string::npos) << run.sOut;
+
+    run = RunProgram("fxcheck", {"--module", sModule, "--format", "json", sPath});
+    const nlohmann::json line = nlohmann::json::parse(run.sOut);
+    EXPECT_EQ(line.at("notes"), nlohmann::json::parse(R"([{"line":2,"column":28,"message":)"
+                                                      R"("the first effect of that name is here"}])"));
+    run = RunProgram("fxcheck", {"--module", sModule, "--format", "sarif", sPath});
+    const nlohmann::json result = nlohmann::json::parse(run.sOut)["runs"][0]["results"][0];
+    EXPECT_EQ(result.at("relatedLocations")[0].at("physicalLocation").at("region"),
+              nlohmann::json({{"startLine", 2}, {"startColumn", 28}}));
+}
+
+// A compressed source whose data lost its tail: the packer reads to where the data stops.
+TEST(FxCheck, CompressedSourceCutShort)
+{
+    const std::string sPath = WriteCompressed(
+        TempPath("cut.Fx00c"), kHeader + Effect("") + "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN");
+    Bytes bytes = ReadBytes(sPath);
+    bytes.resize(bytes.size() - 4); // the end mark and the last letters
+    WriteFile(sPath, bytes);
+    EXPECT_EQ(Check(sPath), std::set<Finding>({{3, 1, "compressed-truncated"}, {3, 1, "ignored-list"}}));
+}
+
+TEST(FxCheck, SuggestsOnlyCloseNames)
+{
+    EXPECT_EQ(EditDistanceNoCase("Intensty", "Intensity"), 1u);
+    EXPECT_EQ(EditDistanceNoCase("Ligth", "LIGHT"), 1u); // a swap of neighbours is one edit
+    const std::vector<std::string> names = {"Intensity", "Radius", "key-list", "key"};
+    EXPECT_EQ(ClosestName("Raidus", names), "Radius");
+    EXPECT_EQ(ClosestName("Key", names), "key"); // list names differ in case only
+    EXPECT_EQ(ClosestName("Colour", names), "");
+    EXPECT_EQ(ClosestName("ke", {"key", "ky"}), "key"); // the first of equally close names
+    EXPECT_EQ(ClosestName("Radius", names), "");        // nothing to suggest for a known name
+}

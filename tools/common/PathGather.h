@@ -1,0 +1,27 @@
+// Expands the PATH arguments of a program the way zqpack does: files as named, folders searched
+// recursively (entries sorted by name, links to folders not followed), "@LIST" files read line by
+// line (blank lines and '#' lines left out), each file once.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct PathArg
+{
+    std::string sText;
+    bool bLiteral = false; // after "--": never an @LIST
+};
+
+struct GatheredPath
+{
+    std::string sPath;
+    bool bNamed = false; // named on the command line or in a list, not found in a folder
+    std::string sError;  // why the path cannot be used; empty for a file to process
+};
+
+// bWanted decides which files found in folders are kept; named files are always kept. A file reached
+// a second time is left out and counted in *pnSkipped.
+std::vector<GatheredPath> GatherPaths(const std::vector<PathArg>& args,
+                                      const std::function<bool(const std::string&)>& bWanted,
+                                      size_t* pnSkipped);

@@ -1,0 +1,920 @@
+#include "EffectChecker.h"
+
+#include "EffectDocument.h"
+#include "EffectModule.h"
+#include "EffectProperty.h"
+#include "Spelling.h"
+#include "ValueText.h"
+#include "ZQNumbers.h"
+#include "zqstrutils.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace
+{
+// The loader's limits.
+constexpr uint32_t kMaxTracks = 65536;
+constexpr size_t kEffectNameChars = 127;
+constexpr size_t kStringValueChars = 255;
+
+uint32_t AtomsNeeded(uint32_t eType)
+{
+    return eType == ePT_Vector ? 3 : eType == ePT_Color ? 4 : 1;
+}
+
+bool IsCSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+struct Prefab
+{
+    std::string sName;
+    const EffectTypeDesc* pTypeDesc = nullptr;
+    const SourceNode* pNode = nullptr;
+    bool bUsed = false;
+};
+
+// Which list names a record looks for, so that a misspelt one gets a suggestion and one that belongs
+// to an enclosing record gets the hint about a missing ')'.
+struct RecordShape
+{
+    const char* pszName;
+    std::vector<std::string> lists;
+};
+
+class CChecker
+{
+public:
+    CChecker(const std::string& sFile, const CEffectModule& module, std::vector<Diagnostic>& diags)
+        : m_sFile(sFile), m_Module(module), m_diags(diags)
+    {
+        for (uint32_t i = 0; i < module.GetNumTypes(); ++i)
+        {
+            if (const EffectTypeDesc* pType = module.GetTypeDesc(i))
+                m_typeNames.push_back(FixedName(pType->szName, sizeof(pType->szName)));
+        }
+    }
+
+    void Run(const SourceNode& root);
+
+private:
+    Diagnostic& Report(DiagCode eCode, const SourceNode* pAt, std::string sMessage)
+    {
+        Diagnostic diag;
+        diag.sFile = m_sFile;
+        diag.eCode = eCode;
+        diag.nOffset = pAt ? pAt->nOffset : 0;
+        diag.nLength = pAt && !pAt->bList ? pAt->nLength : 1;
+        diag.sMessage = std::move(sMessage);
+        m_diags.push_back(std::move(diag));
+        return m_diags.back();
+    }
+    void Note(Diagnostic& diag, const SourceNode* pAt, std::string sMessage)
+    {
+        DiagnosticNote note;
+        note.nOffset = pAt->nOffset;
+        note.sMessage = std::move(sMessage);
+        diag.notes.push_back(std::move(note));
+    }
+
+    // FindList: the first list among the elements whose first element is the atom pszName.
+    static const SourceNode* FindList(const SourceNode* pList, const char* pszName)
+    {
+        if (!pList || !pList->bList)
+            return nullptr;
+        for (const SourceNode* pElement : pList->elements)
+        {
+            if (pElement->IsNamed(pszName))
+                return pElement;
+        }
+        return nullptr;
+    }
+    // FindValue: the atom after the name of the first pszName list, or null.
+    static const SourceNode* FindValue(const SourceNode* pList, const char* pszName)
+    {
+        const SourceNode* pFound = FindList(pList, pszName);
+        if (!pFound || pFound->elements.size() < 2 || pFound->elements[1]->bList)
+            return nullptr;
+        return pFound->elements[1];
+    }
+    // "no 'x'" or "'x' has no value", for a missing value.
+    static std::string Missing(const SourceNode* pList, const char* pszName)
+    {
+        return FindList(pList, pszName) ? Quote(pszName) + " has no value" : "no " + Quote(pszName);
+    }
+
+    void CheckRecord(const SourceNode* pRecord, const RecordShape& shape);
+    void CheckValueList(const SourceNode* pValueList, const char* pszWhere);
+    void ReportIgnored(const SourceNode* pElement, const SourceNode* pHolder, const char* pszWhere,
+                       const std::vector<std::string>& expected, const char* pszWhy = nullptr);
+
+    int32_t CheckInteger(const SourceNode* pAtom, const char* pszWhat);
+    float CheckFloat(const SourceNode* pAtom, const char* pszWhat);
+    void CheckString(const SourceNode* pAtom, size_t nMaxChars, const char* pszWhat);
+
+    void CheckTree(const SourceNode* pTree, bool bPrefabs);
+    void CheckTreeNode(const SourceNode* pNode, const SourceNode* pHolder, bool bPrefabs,
+                       const char* pszWhere);
+    void CheckPrefab(const SourceNode* pNode);
+    void CheckEffect(const SourceNode* pNode);
+    void CheckKey(const SourceNode* pNode, int32_t nLength,
+                  std::map<uint32_t, std::unique_ptr<CEffectTrack>>& tracks);
+    void CheckProperties(const SourceNode* pProperties, const EffectTypeDesc* pTypeDesc);
+    void CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTypeDesc);
+    bool LoadValue(const SourceNode* pData, uint32_t eFileType, EffectPropertyKey& key);
+
+    const EffectTypeDesc* FindType(const SourceNode* pType, const char* pszFor);
+
+    std::string m_sFile;
+    const CEffectModule& m_Module;
+    std::vector<Diagnostic>& m_diags;
+    std::vector<std::string> m_typeNames;
+    std::vector<Prefab> m_prefabs;
+    std::map<std::string, const SourceNode*> m_effectNames;
+    // The records being checked, outermost first: their list names tell where a stray list belongs.
+    std::vector<const RecordShape*> m_shapes;
+};
+
+const RecordShape kHeader = {"header", {"version"}};
+const RecordShape kContainer = {"container", {"name", "children"}};
+const RecordShape kPrefab = {"prefab", {"name", "type", "properties"}};
+const RecordShape kEffect = {"effect", {"name", "length", "key-list"}};
+const RecordShape kKey = {
+    "key", {"name", "type", "id", "start-time", "end-time", "track", "parent", "motion-link", "properties"}};
+const RecordShape kMotionLink = {"motion-link", {"id"}};
+const RecordShape kProperty = {"property", {"name", "type", "value-list"}};
+const RecordShape kValue = {"value", {"time", "data"}};
+const std::vector<std::string> kRootLists = {"header", "prefab-tree", "effect-tree"};
+// Names that only the collections hold: a stray one in a record means a ')' went missing above it.
+const std::vector<std::string> kItemNames = {"container", "prefab", "effect", "key", "property", "value"};
+
+void CChecker::ReportIgnored(const SourceNode* pElement, const SourceNode* pHolder, const char* pszWhere,
+                             const std::vector<std::string>& expected, const char* pszWhy)
+{
+    const char* pszName = pElement->Name();
+    if (!pElement->bList)
+    {
+        Report(DiagCode::IgnoredList, pElement,
+               Quote(pElement->sValue) + " is ignored inside " + Quote(pszWhere) + (pszWhy ? pszWhy : ""));
+        return;
+    }
+    if (!pszName)
+    {
+        Report(DiagCode::IgnoredList, pElement,
+               std::string(pElement->elements.empty() ? "empty list" : "list without a name") +
+                   " is ignored inside " + Quote(pszWhere));
+        return;
+    }
+    std::string sMessage = "list " + Quote(pszName) + " is ignored inside " + Quote(pszWhere);
+    if (pszWhy)
+        sMessage += pszWhy;
+    else
+    {
+        // A list that an enclosing record or collection expects: its own list was not closed.
+        bool bBelongsAbove = false;
+        for (const std::string& sItem : kItemNames)
+            bBelongsAbove = bBelongsAbove || sItem == pszName;
+        for (const RecordShape* pShape : m_shapes)
+        {
+            for (const std::string& sList : pShape->lists)
+                bBelongsAbove = bBelongsAbove || sList == pszName;
+        }
+        const std::string sHint = DidYouMean(pszName, expected);
+        if (!sHint.empty())
+            sMessage += sHint;
+        else if (bBelongsAbove)
+        {
+            sMessage += "; is a ')' missing before it?";
+            Diagnostic& diag = Report(DiagCode::IgnoredList, pElement, sMessage);
+            if (pHolder && pHolder->bList)
+                Note(diag, pHolder, "the " + Quote(pszWhere) + " list that holds it opens here");
+            return;
+        }
+    }
+    Report(DiagCode::IgnoredList, pElement, sMessage);
+}
+
+// The elements of a record after its name: lists the loader looks for (the first of each name
+// counts), everything else is ignored.
+void CChecker::CheckRecord(const SourceNode* pRecord, const RecordShape& shape)
+{
+    std::map<std::string, const SourceNode*> seen;
+    for (size_t i = 1; i < pRecord->elements.size(); ++i)
+    {
+        const SourceNode* pElement = pRecord->elements[i];
+        const char* pszName = pElement->Name();
+        bool bKnown = false;
+        for (const std::string& sList : shape.lists)
+            bKnown = bKnown || (pszName && sList == pszName);
+        if (!bKnown)
+        {
+            ReportIgnored(pElement, pRecord, shape.pszName, shape.lists);
+            continue;
+        }
+        const auto inserted = seen.emplace(pszName, pElement);
+        if (!inserted.second)
+        {
+            Diagnostic& diag = Report(DiagCode::DuplicateList, pElement,
+                                      "second " + Quote(pszName) + " in " + Quote(shape.pszName) +
+                                          " is ignored; only the first counts");
+            Note(diag, inserted.first->second, "the first " + Quote(pszName) + " is here");
+        }
+    }
+}
+
+// A value list such as (name X): one atom; more are ignored.
+void CChecker::CheckValueList(const SourceNode* pValueList, const char* pszWhere)
+{
+    if (pValueList && pValueList->elements.size() > 2 && !pValueList->elements[1]->bList)
+        Report(DiagCode::ExtraElement, pValueList->elements[2],
+               "extra element in " + Quote(std::string(pValueList->Name())) + " of " + Quote(pszWhere) +
+                   " is ignored; only the first value counts");
+}
+
+int32_t CChecker::CheckInteger(const SourceNode* pAtom, const char* pszWhat)
+{
+    const std::string& s = pAtom->sValue;
+    const int32_t nPacked = ZQAtoI(s.c_str());
+    size_t i = 0;
+    while (i < s.size() && IsCSpace(s[i]))
+        ++i;
+    bool bNegative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        bNegative = s[i++] == '-';
+    const size_t nDigitsStart = i;
+    bool bOverflow = false;
+    uint64_t nMagnitude = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+    {
+        nMagnitude = nMagnitude * 10 + static_cast<uint64_t>(s[i] - '0');
+        if (nMagnitude > (uint64_t(1) << 32))
+            bOverflow = true, nMagnitude = uint64_t(1) << 32;
+        ++i;
+    }
+    if (i == nDigitsStart)
+    {
+        Report(DiagCode::NotANumber, pAtom,
+               Quote(s) + " is not an integer; the " + pszWhat + " is packed as 0");
+        return nPacked;
+    }
+    const uint64_t nLimit = bNegative ? (uint64_t(1) << 31) : (uint64_t(1) << 31) - 1;
+    if (bOverflow || nMagnitude > nLimit)
+        Report(DiagCode::IntWrapped, pAtom,
+               Quote(s.substr(0, i)) + " does not fit 32 bits; the " + pszWhat + " wraps to " +
+                   std::to_string(nPacked));
+    size_t nRest = i;
+    while (nRest < s.size() && IsCSpace(s[nRest]))
+        ++nRest;
+    if (nRest < s.size())
+        Report(DiagCode::TrailingText, pAtom,
+               "text " + Quote(s.substr(i)) + " after the " + pszWhat + " " + std::to_string(nPacked) +
+                   " is ignored");
+    return nPacked;
+}
+
+float CChecker::CheckFloat(const SourceNode* pAtom, const char* pszWhat)
+{
+    const std::string& s = pAtom->sValue;
+    const float f = static_cast<float>(ZQAtoF(s.c_str()));
+    // Where the number ends: strtod in the "C" locale reads what ZQAtoF reads.
+    char* pEnd = nullptr;
+    std::strtod(s.c_str(), &pEnd);
+    const size_t nUsed = static_cast<size_t>(pEnd - s.c_str());
+    if (nUsed == 0)
+    {
+        Report(DiagCode::NotANumber, pAtom,
+               Quote(s) + " is not a number; the " + pszWhat + " is packed as 0");
+        return f;
+    }
+    if (!std::isfinite(f))
+        Report(DiagCode::NotFinite, pAtom,
+               Quote(s.substr(0, nUsed)) + " is not finite as a 32-bit float; the " + pszWhat +
+                   " is packed as " + FormatFloat(f));
+    size_t nRest = nUsed;
+    while (nRest < s.size() && IsCSpace(s[nRest]))
+        ++nRest;
+    if (nRest < s.size())
+        Report(DiagCode::TrailingText, pAtom,
+               "text " + Quote(s.substr(nUsed)) + " after the " + pszWhat + " " + FormatFloat(f) +
+                   " is ignored");
+    return f;
+}
+
+void CChecker::CheckString(const SourceNode* pAtom, size_t nMaxChars, const char* pszWhat)
+{
+    if (pAtom->sValue.size() > nMaxChars)
+        Report(DiagCode::TextTruncated, pAtom,
+               std::string(pszWhat) + " of " + std::to_string(pAtom->sValue.size()) + " bytes is cut to " +
+                   std::to_string(nMaxChars) + ": " + Quote(pAtom->sValue.substr(0, nMaxChars)));
+}
+
+const EffectTypeDesc* CChecker::FindType(const SourceNode* pType, const char* pszFor)
+{
+    const EffectTypeDesc* pTypeDesc = m_Module.FindTypeDesc(pType->sValue.c_str());
+    if (!pTypeDesc)
+        Report(DiagCode::UnknownType, pType,
+               "unknown effect type " + Quote(pType->sValue) + " for " + pszFor +
+                   DidYouMean(pType->sValue, m_typeNames));
+    return pTypeDesc;
+}
+
+void CChecker::Run(const SourceNode& root)
+{
+    // The root: the lists the loader looks up; other top-level items are ignored.
+    std::map<std::string, const SourceNode*> seen;
+    for (const SourceNode* pElement : root.elements)
+    {
+        const char* pszName = pElement->Name();
+        bool bKnown = false;
+        for (const std::string& sList : kRootLists)
+            bKnown = bKnown || (pszName && sList == pszName);
+        if (!bKnown)
+        {
+            if (pElement->bList)
+                ReportIgnored(pElement, nullptr, "the file", kRootLists);
+            else
+                Report(DiagCode::IgnoredList, pElement,
+                       Quote(pElement->sValue) + " outside any list is ignored");
+            continue;
+        }
+        const auto inserted = seen.emplace(pszName, pElement);
+        if (!inserted.second)
+        {
+            Diagnostic& diag = Report(DiagCode::DuplicateList, pElement,
+                                      "second " + Quote(pszName) + " list is ignored; only the first counts");
+            Note(diag, inserted.first->second, "the first " + Quote(pszName) + " is here");
+        }
+    }
+
+    const SourceNode* pHeader = FindList(&root, "header");
+    if (!pHeader)
+        Report(DiagCode::BadVersion, root.elements.empty() ? nullptr : root.elements[0],
+               "no 'header' list; the packer needs (header (version 1))");
+    else
+    {
+        m_shapes.push_back(&kHeader);
+        CheckRecord(pHeader, kHeader);
+        m_shapes.pop_back();
+        const SourceNode* pVersion = FindValue(pHeader, "version");
+        if (!pVersion)
+            Report(DiagCode::BadVersion, pHeader,
+                   "header has " + Missing(pHeader, "version") + "; it must be 1");
+        else
+        {
+            CheckValueList(FindList(pHeader, "version"), "header");
+            const int32_t nVersion = CheckInteger(pVersion, "version");
+            if (nVersion != 1)
+                Report(DiagCode::BadVersion, pVersion,
+                       "file version " + Quote(pVersion->sValue) + " is not supported; it must be 1");
+        }
+    }
+
+    if (const SourceNode* pPrefabTree = FindList(&root, "prefab-tree"))
+        CheckTree(pPrefabTree, true);
+    const SourceNode* pEffectTree = FindList(&root, "effect-tree");
+    if (!pEffectTree)
+    {
+        Diagnostic& diag = Report(DiagCode::NoEffectTree, root.elements.empty() ? nullptr : root.elements[0],
+                                  "no 'effect-tree' list in the file");
+        (void)diag;
+    }
+    else
+        CheckTree(pEffectTree, false);
+
+    // Keys find the first prefab of a name (ignoring case): a later one of the same name is unreachable.
+    std::map<std::string, const Prefab*> first;
+    for (const Prefab& prefab : m_prefabs)
+    {
+        std::string sKey = prefab.sName;
+        for (char& c : sKey)
+            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        const Prefab* pShadow = first.emplace(sKey, &prefab).first->second;
+        if (pShadow == &prefab)
+            pShadow = nullptr;
+        if (prefab.bUsed)
+            continue;
+        Diagnostic& diag = Report(DiagCode::UnusedPrefab, prefab.pNode,
+                                  "prefab " + Quote(prefab.sName) + " is not used by any key" +
+                                      (pShadow ? "; keys find the earlier prefab of the same name" : ""));
+        if (pShadow)
+            Note(diag, pShadow->pNode, "the earlier prefab is here");
+    }
+}
+
+void CChecker::CheckTree(const SourceNode* pTree, bool bPrefabs)
+{
+    const char* pszTree = bPrefabs ? "prefab-tree" : "effect-tree";
+    for (size_t i = 1; i < pTree->elements.size(); ++i)
+        CheckTreeNode(pTree->elements[i], pTree, bPrefabs, pszTree);
+}
+
+void CChecker::CheckTreeNode(const SourceNode* pNode, const SourceNode* pHolder, bool bPrefabs,
+                             const char* pszWhere)
+{
+    const char* pszLeaf = bPrefabs ? "prefab" : "effect";
+    const std::vector<std::string> expected = {"container", pszLeaf};
+    if (pNode->IsNamed("container"))
+    {
+        m_shapes.push_back(&kContainer);
+        CheckRecord(pNode, kContainer);
+        const SourceNode* pName = FindValue(pNode, "name");
+        if (!pName)
+            Report(DiagCode::ContainerNoName, pNode, "container has " + Missing(pNode, "name"));
+        else
+            CheckValueList(FindList(pNode, "name"), "container");
+        if (const SourceNode* pChildren = FindList(pNode, "children"))
+        {
+            for (size_t i = 1; i < pChildren->elements.size(); ++i)
+                CheckTreeNode(pChildren->elements[i], pChildren, bPrefabs, "children");
+        }
+        m_shapes.pop_back();
+        return;
+    }
+    if (pNode->IsNamed(pszLeaf))
+    {
+        if (bPrefabs)
+            CheckPrefab(pNode);
+        else
+            CheckEffect(pNode);
+        return;
+    }
+    if (pNode->IsNamed(bPrefabs ? "effect" : "prefab"))
+    {
+        ReportIgnored(pNode, pHolder, pszWhere, expected,
+                      bPrefabs ? "; effects belong in the effect tree"
+                               : "; prefabs belong in the prefab tree");
+        return;
+    }
+    ReportIgnored(pNode, pHolder, pszWhere, expected);
+}
+
+void CChecker::CheckPrefab(const SourceNode* pNode)
+{
+    m_shapes.push_back(&kPrefab);
+    CheckRecord(pNode, kPrefab);
+    const SourceNode* pName = FindValue(pNode, "name");
+    const SourceNode* pType = FindValue(pNode, "type");
+    if (!pName || !pType)
+    {
+        Report(DiagCode::MissingValue, pNode,
+               "prefab has " + (!pName ? Missing(pNode, "name") : Missing(pNode, "type")) +
+                   (!pName && !pType ? " and " + Missing(pNode, "type") : std::string()));
+        m_shapes.pop_back();
+        return;
+    }
+    CheckValueList(FindList(pNode, "name"), "prefab");
+    CheckValueList(FindList(pNode, "type"), "prefab");
+    const EffectTypeDesc* pTypeDesc = FindType(pType, ("prefab " + Quote(pName->sValue)).c_str());
+    if (pTypeDesc)
+    {
+        Prefab prefab;
+        prefab.sName = pName->sValue;
+        prefab.pTypeDesc = pTypeDesc;
+        prefab.pNode = pNode;
+        m_prefabs.push_back(prefab);
+        CheckProperties(FindList(pNode, "properties"), pTypeDesc);
+    }
+    m_shapes.pop_back();
+}
+
+void CChecker::CheckEffect(const SourceNode* pNode)
+{
+    m_shapes.push_back(&kEffect);
+    CheckRecord(pNode, kEffect);
+    const SourceNode* pName = FindValue(pNode, "name");
+    const SourceNode* pLength = FindValue(pNode, "length");
+    if (!pName || !pLength)
+    {
+        Report(DiagCode::MissingValue, pNode,
+               "effect has " + (!pName ? Missing(pNode, "name") : Missing(pNode, "length")) +
+                   (!pName && !pLength ? " and " + Missing(pNode, "length") : std::string()));
+        m_shapes.pop_back();
+        return;
+    }
+    CheckValueList(FindList(pNode, "name"), "effect");
+    CheckValueList(FindList(pNode, "length"), "effect");
+    CheckString(pName, kEffectNameChars, "effect name");
+    const std::string sStored = pName->sValue.substr(0, kEffectNameChars);
+    const auto inserted = m_effectNames.emplace(sStored, pName);
+    if (!inserted.second)
+    {
+        Diagnostic& diag =
+            Report(DiagCode::DuplicateEffect, pName, "another effect is named " + Quote(sStored));
+        Note(diag, inserted.first->second, "the first effect of that name is here");
+    }
+    const int32_t nLength = CheckInteger(pLength, "length");
+
+    std::map<uint32_t, std::unique_ptr<CEffectTrack>> tracks;
+    if (const SourceNode* pKeyList = FindList(pNode, "key-list"))
+    {
+        for (size_t i = 1; i < pKeyList->elements.size(); ++i)
+        {
+            const SourceNode* pElement = pKeyList->elements[i];
+            if (pElement->IsNamed("key"))
+                CheckKey(pElement, nLength, tracks);
+            else
+                ReportIgnored(pElement, pKeyList, "key-list", {"key"});
+        }
+    }
+    m_shapes.pop_back();
+}
+
+void CChecker::CheckKey(const SourceNode* pNode, int32_t nLength,
+                        std::map<uint32_t, std::unique_ptr<CEffectTrack>>& tracks)
+{
+    m_shapes.push_back(&kKey);
+    CheckRecord(pNode, kKey);
+    const char* const apszRequired[] = {"type", "id", "track", "start-time", "end-time"};
+    std::string sMissing;
+    for (const char* pszRequired : apszRequired)
+    {
+        if (!FindValue(pNode, pszRequired))
+            sMissing += (sMissing.empty() ? "" : ", ") + Missing(pNode, pszRequired);
+    }
+    const SourceNode* pName = FindValue(pNode, "name");
+    const std::string sKeyName = pName ? "key " + Quote(pName->sValue) : std::string("key");
+    for (const std::string& sValue : kKey.lists)
+    {
+        if (sValue != "motion-link" && sValue != "properties")
+            CheckValueList(FindList(pNode, sValue.c_str()), "key");
+    }
+    if (!sMissing.empty())
+    {
+        Report(DiagCode::MissingValue, pNode, sKeyName + " has " + sMissing);
+        m_shapes.pop_back();
+        return;
+    }
+    const EffectTypeDesc* pTypeDesc = FindType(FindValue(pNode, "type"), sKeyName.c_str());
+    if (!pTypeDesc)
+    {
+        m_shapes.pop_back();
+        return;
+    }
+    if (const SourceNode* pParent = FindValue(pNode, "parent"))
+    {
+        Prefab* pPrefab = nullptr;
+        for (Prefab& prefab : m_prefabs)
+        {
+            if (!pPrefab && ZQStrICmp(prefab.sName.c_str(), pParent->sValue.c_str()) == 0)
+                pPrefab = &prefab;
+        }
+        if (!pPrefab)
+        {
+            std::vector<std::string> names;
+            for (const Prefab& prefab : m_prefabs)
+                names.push_back(prefab.sName);
+            Report(DiagCode::UnknownPrefab, pParent,
+                   "no prefab named " + Quote(pParent->sValue) + " for " + sKeyName +
+                       DidYouMean(pParent->sValue, names));
+        }
+        else if (pPrefab->pTypeDesc != pTypeDesc)
+        {
+            Diagnostic& diag =
+                Report(DiagCode::PrefabTypeMismatch, pParent,
+                       "prefab " + Quote(pPrefab->sName) + " is of type " +
+                           Quote(FixedName(pPrefab->pTypeDesc->szName, 128)) + " but " + sKeyName +
+                           " is of type " + Quote(FixedName(pTypeDesc->szName, 128)) +
+                           "; the key does not inherit from it and takes the module's defaults");
+            Note(diag, pPrefab->pNode, "the prefab is here");
+        }
+        if (pPrefab && pPrefab->pTypeDesc == pTypeDesc)
+            pPrefab->bUsed = true;
+    }
+
+    CEffectKey* pKey = new CEffectKey(pTypeDesc);
+    pKey->m_nID = CheckInteger(FindValue(pNode, "id"), "id");
+    const SourceNode* pTrack = FindValue(pNode, "track");
+    pKey->m_nTrack = static_cast<uint32_t>(CheckInteger(pTrack, "track"));
+    const SourceNode* pStart = FindValue(pNode, "start-time");
+    const SourceNode* pEnd = FindValue(pNode, "end-time");
+    pKey->m_nStartTime = CheckInteger(pStart, "start time");
+    pKey->m_nEndTime = CheckInteger(pEnd, "end time");
+    if (const SourceNode* pMotionLink = FindList(pNode, "motion-link"))
+    {
+        m_shapes.push_back(&kMotionLink);
+        CheckRecord(pMotionLink, kMotionLink);
+        m_shapes.pop_back();
+        if (const SourceNode* pLinkID = FindValue(pMotionLink, "id"))
+        {
+            CheckValueList(FindList(pMotionLink, "id"), "motion-link");
+            CheckInteger(pLinkID, "motion link id");
+        }
+        else
+            Report(DiagCode::IgnoredList, pMotionLink,
+                   "motion-link has " + Missing(pMotionLink, "id") +
+                       "; the key is packed without a motion link");
+    }
+    CheckProperties(FindList(pNode, "properties"), pTypeDesc);
+
+    if (pKey->m_nTrack >= kMaxTracks)
+    {
+        Report(DiagCode::TrackTooLarge, pTrack,
+               "track " + Quote(pTrack->sValue) + " of " + sKeyName + " is beyond the last track (65535)");
+        delete pKey;
+        m_shapes.pop_back();
+        return;
+    }
+    if (pKey->m_nStartTime > pKey->m_nEndTime)
+        Report(DiagCode::TimeOrder, pStart,
+               sKeyName + " starts at " + std::to_string(pKey->m_nStartTime) + " ms, after its end at " +
+                   std::to_string(pKey->m_nEndTime) + " ms");
+    if (pKey->m_nStartTime < 0 || pKey->m_nEndTime > nLength)
+        Report(DiagCode::KeyOutsideEffect, pKey->m_nStartTime < 0 ? pStart : pEnd,
+               sKeyName + " (" + std::to_string(pKey->m_nStartTime) + " to " +
+                   std::to_string(pKey->m_nEndTime) + " ms) reaches outside the effect's length of " +
+                   std::to_string(nLength) + " ms");
+
+    // The track fit of the packer's own track, on a copy of the track's keys.
+    std::unique_ptr<CEffectTrack>& rpTrack = tracks[pKey->m_nTrack];
+    if (!rpTrack)
+        rpTrack.reset(new CEffectTrack());
+    const int32_t nStart = pKey->m_nStartTime, nEnd = pKey->m_nEndTime;
+    if (!rpTrack->AddKey(pKey))
+        delete pKey;
+    else if (pKey->m_nStartTime != nStart || pKey->m_nEndTime != nEnd)
+    {
+        std::string sMoved;
+        if (pKey->m_nStartTime != nStart)
+            sMoved = "start " + std::to_string(nStart) + " becomes " + std::to_string(pKey->m_nStartTime);
+        if (pKey->m_nEndTime != nEnd)
+            sMoved += (sMoved.empty() ? "end " : ", end ") + std::to_string(nEnd) + " becomes " +
+                      std::to_string(pKey->m_nEndTime);
+        Report(DiagCode::KeyMoved, pKey->m_nStartTime != nStart ? pStart : pEnd,
+               sKeyName + " overlaps its neighbours on track " + std::to_string(pKey->m_nTrack) + ": " +
+                   sMoved);
+    }
+    m_shapes.pop_back();
+}
+
+void CChecker::CheckProperties(const SourceNode* pProperties, const EffectTypeDesc* pTypeDesc)
+{
+    if (!pProperties)
+        return;
+    for (size_t i = 1; i < pProperties->elements.size(); ++i)
+    {
+        const SourceNode* pElement = pProperties->elements[i];
+        if (pElement->IsNamed("property"))
+            CheckProperty(pElement, pTypeDesc);
+        else
+            ReportIgnored(pElement, pProperties, "properties", {"property"});
+    }
+}
+
+bool CChecker::LoadValue(const SourceNode* pData, uint32_t eFileType, EffectPropertyKey& key)
+{
+    const uint32_t nNeeded = AtomsNeeded(eFileType);
+    uint32_t nAtoms = 0;
+    while (nAtoms < nNeeded && nAtoms + 1 < pData->elements.size() && !pData->elements[nAtoms + 1]->bList)
+        ++nAtoms;
+    if (nAtoms < nNeeded)
+    {
+        const char* pszKind = eFileType == ePT_Int      ? "integer"
+                              : eFileType == ePT_Color  ? "integers"
+                              : eFileType == ePT_Float  ? "number"
+                              : eFileType == ePT_Vector ? "numbers"
+                                                        : "text";
+        Report(DiagCode::ValueSkipped, pData,
+               "'data' of a " + std::string(TypeName(eFileType)) + " needs " + std::to_string(nNeeded) + " " +
+                   pszKind +
+                   (nAtoms + 1 < pData->elements.size() ? ", found a list"
+                                                        : ", found " + std::to_string(nAtoms)) +
+                   "; the value is skipped");
+        return false;
+    }
+    if (pData->elements.size() > nNeeded + 1)
+        Report(DiagCode::ExtraElement, pData->elements[nNeeded + 1],
+               "extra element in 'data' of a " + std::string(TypeName(eFileType)) + " is ignored");
+    const SourceNode* const* ppAtoms = &pData->elements[1];
+    EffectPropValue& value = key.Value;
+    switch (eFileType)
+    {
+    case ePT_Int:
+        value.nValue = CheckInteger(ppAtoms[0], "value");
+        break;
+    case ePT_Float:
+        value.fValue = CheckFloat(ppAtoms[0], "value");
+        break;
+    case ePT_Vector:
+        for (int i = 0; i < 3; ++i)
+            value.vValue[i] = CheckFloat(ppAtoms[i], "component");
+        break;
+    case ePT_Color:
+    {
+        static const char* const kChannels[] = {"red", "green", "blue", "alpha"};
+        uint32_t anChannels[4];
+        for (int i = 0; i < 4; ++i)
+        {
+            const int32_t n = CheckInteger(ppAtoms[i], "channel");
+            anChannels[i] = static_cast<uint32_t>(n) & 0xFFu;
+            if (n < 0 || n > 255)
+                Report(DiagCode::ColorWrapped, ppAtoms[i],
+                       std::string(kChannels[i]) + " channel " + std::to_string(n) +
+                           " is outside 0 to 255; it is packed as " + std::to_string(anChannels[i]));
+        }
+        value.nColor = (anChannels[3] << 24) | (anChannels[0] << 16) | (anChannels[1] << 8) | anChannels[2];
+        break;
+    }
+    default:
+        CheckString(ppAtoms[0], kStringValueChars, "string value");
+        ZQStrCpy(value.szValue, ppAtoms[0]->sValue.substr(0, kStringValueChars).c_str(),
+                 sizeof(value.szValue));
+        break;
+    }
+    return true;
+}
+
+void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTypeDesc)
+{
+    m_shapes.push_back(&kProperty);
+    CheckRecord(pNode, kProperty);
+    const SourceNode* pName = FindValue(pNode, "name");
+    const SourceNode* pType = FindValue(pNode, "type");
+    if (!pName || !pType)
+    {
+        Report(DiagCode::MissingValue, pNode,
+               "property has " + (!pName ? Missing(pNode, "name") : Missing(pNode, "type")) +
+                   (!pName && !pType ? " and " + Missing(pNode, "type") : std::string()));
+        m_shapes.pop_back();
+        return;
+    }
+    CheckValueList(FindList(pNode, "name"), "property");
+    CheckValueList(FindList(pNode, "type"), "property");
+    const std::string sTypeName = FixedName(pTypeDesc->szName, sizeof(pTypeDesc->szName));
+    uint32_t eFileType = ePT_None;
+    for (const NamedType& entry : kTypeNames)
+    {
+        if (eFileType == ePT_None && ZQStrICmp(entry.pszName, pType->sValue.c_str()) == 0)
+            eFileType = entry.eType;
+    }
+    if (eFileType == ePT_None)
+    {
+        std::vector<std::string> names;
+        for (const NamedType& entry : kTypeNames)
+            names.push_back(entry.pszName);
+        Report(DiagCode::UnknownPropertyType, pType,
+               "unknown property type " + Quote(pType->sValue) + "; the property " + Quote(pName->sValue) +
+                   " is skipped" + DidYouMean(pType->sValue, names));
+        m_shapes.pop_back();
+        return;
+    }
+    const EffectPropDesc* pDesc = nullptr;
+    std::vector<std::string> propNames;
+    for (uint32_t i = 0; pTypeDesc->pProps && i < pTypeDesc->nNumProps; ++i)
+    {
+        const EffectPropDesc& desc = pTypeDesc->pProps[i];
+        propNames.push_back(FixedName(desc.szName, sizeof(desc.szName)));
+        if (!pDesc && ZQStrICmp(propNames.back().c_str(), pName->sValue.c_str()) == 0)
+            pDesc = &desc;
+    }
+    if (!pDesc)
+    {
+        Report(DiagCode::UnknownProperty, pName,
+               Quote(sTypeName) + " has no property " + Quote(pName->sValue) + "; it is skipped" +
+                   DidYouMean(pName->sValue, propNames));
+        m_shapes.pop_back();
+        return;
+    }
+    const std::string sProp = Quote(FixedName(pDesc->szName, sizeof(pDesc->szName)));
+    const bool bWritable = pDesc->eType != ePT_None && pDesc->eType != ePT_NoValue;
+    if (!bWritable)
+        Report(DiagCode::ValueNotPacked, pType,
+               "property " + sProp + " carries no value; what is written for it is not packed");
+    const bool bMismatch = bWritable && pDesc->eType != eFileType;
+    bool bMismatchReported = false;
+
+    const SourceNode* pValueList = FindList(pNode, "value-list");
+    // The keys in the order the property keeps them, to tell which values a plain property drops.
+    struct Loaded
+    {
+        float fTime;
+        const SourceNode* pValue;
+        const SourceNode* pTime;
+    };
+    std::vector<Loaded> loaded;
+    if (pValueList)
+    {
+        for (size_t i = 1; i < pValueList->elements.size(); ++i)
+        {
+            const SourceNode* pValue = pValueList->elements[i];
+            if (!pValue->IsNamed("value"))
+            {
+                ReportIgnored(pValue, pValueList, "value-list", {"value"});
+                continue;
+            }
+            m_shapes.push_back(&kValue);
+            CheckRecord(pValue, kValue);
+            m_shapes.pop_back();
+            const SourceNode* pTime = FindValue(pValue, "time");
+            const SourceNode* pData = FindList(pValue, "data");
+            if (!pTime || !pData)
+            {
+                Report(DiagCode::ValueSkipped, pValue,
+                       "value has " + (!pTime ? Missing(pValue, "time") : std::string("no 'data'")) +
+                           (!pTime && !pData ? " and no 'data'" : "") + "; it is skipped");
+                continue;
+            }
+            CheckValueList(FindList(pValue, "time"), "value");
+            EffectPropertyKey key;
+            std::memset(&key, 0, sizeof(key));
+            key.fTime = CheckFloat(pTime, "time");
+            if (!LoadValue(pData, eFileType, key))
+                continue;
+            if (!bWritable)
+                continue;
+            if (bMismatch && !bMismatchReported)
+            {
+                bMismatchReported = true;
+                Report(DiagCode::TypeMismatch, pType,
+                       "property " + sProp + " is " + Article(TypeName(pDesc->eType)) + ", not " +
+                           Article(TypeName(eFileType)) + "; the value is read as " + TypeName(eFileType) +
+                           " and its bytes packed as " + TypeName(pDesc->eType) + ": " +
+                           FormatValue(key.Value, pDesc->eType));
+            }
+            // What normalisation does to the value: the packer's own property code decides.
+            CEffectProperty prop(pDesc);
+            prop.AddKey(key);
+            prop.ClampToRange();
+            const EffectPropertyKey* pAfter = prop.GetKey(0);
+            if (pAfter && std::memcmp(&pAfter->Value, &key.Value, sizeof(key.Value)) != 0)
+                Report(DiagCode::ValueClamped, pData->elements.size() > 1 ? pData->elements[1] : pData,
+                       FormatValue(key.Value, pDesc->eType) + " is outside the range " +
+                           Quote(FixedName(pDesc->szParams, sizeof(pDesc->szParams))) + " of " + sProp +
+                           "; it is packed as " + FormatValue(pAfter->Value, pDesc->eType));
+            if (pDesc->eType == ePT_Enum &&
+                FindEnumIndex(pDesc->szParams,
+                              FixedName(key.Value.szValue, sizeof(key.Value.szValue)).c_str()) < 0)
+            {
+                std::vector<std::string> choices;
+                const std::string sParams = FixedName(pDesc->szParams, sizeof(pDesc->szParams));
+                size_t nStart = 0;
+                while (nStart < sParams.size())
+                {
+                    size_t nComma = sParams.find(',', nStart);
+                    if (nComma == std::string::npos)
+                        nComma = sParams.size();
+                    std::string sChoice = sParams.substr(nStart, nComma - nStart);
+                    while (!sChoice.empty() && IsCSpace(sChoice.front()))
+                        sChoice.erase(0, 1);
+                    while (!sChoice.empty() && IsCSpace(sChoice.back()))
+                        sChoice.pop_back();
+                    choices.push_back(sChoice);
+                    nStart = nComma + 1;
+                }
+                const std::string sText = FixedName(key.Value.szValue, sizeof(key.Value.szValue));
+                Report(DiagCode::EnumInvalid, pData->elements[1],
+                       Quote(sText) + " is not a choice of " + sProp + " (" + EscapeForDisplay(sParams) +
+                           "); the default " + FormatValue(pDesc->DefaultValue, ePT_Enum) + " is packed" +
+                           DidYouMean(sText, choices));
+            }
+            loaded.push_back({key.fTime, pValue, pTime});
+        }
+    }
+    // The order the property keeps its values in: by time, equal times in file order. NaN times
+    // make that order the insertion sort's own, which this does not follow: no finding then.
+    bool bOrdered = bWritable && !loaded.empty();
+    for (const Loaded& entry : loaded)
+        bOrdered = bOrdered && !std::isnan(entry.fTime);
+    if (bOrdered)
+    {
+        std::stable_sort(loaded.begin(), loaded.end(),
+                         [](const Loaded& a, const Loaded& b) { return a.fTime < b.fTime; });
+        if (!pDesc->m_bFunctionCurve)
+        {
+            for (size_t i = 1; i < loaded.size(); ++i)
+            {
+                Diagnostic& diag =
+                    Report(DiagCode::ValueDropped, loaded[i].pValue,
+                           sProp + " is not a function curve: only its earliest value is packed");
+                Note(diag, loaded[0].pValue, "the value packed is here");
+            }
+        }
+        else
+        {
+            if (loaded.front().fTime != 0.0f)
+                Report(DiagCode::CurveTimeMoved, loaded.front().pTime,
+                       "the first value of the curve " + sProp + " is at time " +
+                           FormatFloat(loaded.front().fTime) + "; it is packed at time 0");
+            if (pDesc->m_bCurveEndKey && loaded.size() > 1 && loaded.back().fTime != 1.0f)
+                Report(DiagCode::CurveTimeMoved, loaded.back().pTime,
+                       "the last value of the curve " + sProp + " is at time " +
+                           FormatFloat(loaded.back().fTime) + "; it is packed at time 1");
+        }
+    }
+    m_shapes.pop_back();
+}
+} // namespace
+
+void CheckEffectSource(const std::string& sFile, const CSourceText& text, const CEffectModule& module,
+                       std::vector<Diagnostic>& diags)
+{
+    CChecker checker(sFile, module, diags);
+    checker.Run(text.Root());
+}

@@ -1,0 +1,124 @@
+#include "FileCheck.h"
+
+#include "EffectChecker.h"
+#include "EffectDocument.h"
+#include "EffectFileLoader.h"
+#include "EffectModule.h"
+#include "EffectPacker.h"
+#include "ProjectLocator.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+CModuleCache::CModuleCache() = default;
+CModuleCache::~CModuleCache() = default;
+
+const CEffectModule* CModuleCache::Get(const std::string& sPath)
+{
+    auto it = m_modules.find(sPath);
+    if (it == m_modules.end())
+    {
+        std::unique_ptr<CEffectModule> pModule(new CEffectModule());
+        if (!pModule->Load(sPath.c_str()))
+            pModule.reset();
+        it = m_modules.emplace(sPath, std::move(pModule)).first;
+    }
+    return it->second.get();
+}
+
+bool IsEffectSourceName(const std::string& sPath)
+{
+    return AssociateEffectPacker(sPath.c_str()) != nullptr;
+}
+
+namespace
+{
+Diagnostic FileLevel(const std::string& sPath, DiagCode eCode, const std::string& sMessage)
+{
+    Diagnostic diag;
+    diag.sFile = sPath;
+    diag.eCode = eCode;
+    diag.sMessage = sMessage;
+    return diag;
+}
+
+// The other form of the same source: "x.Fx00a" for "x.Fx00c" and the other way round.
+void CheckBothForms(const std::string& sPath, std::vector<Diagnostic>& diags)
+{
+    const char cLast = sPath.back();
+    const bool bCompressed = cLast == 'c' || cLast == 'C';
+    for (char cOther : bCompressed ? std::string("aA") : std::string("cC"))
+    {
+        std::string sOther = sPath;
+        sOther.back() = cOther;
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(sOther, ec))
+        {
+            diags.push_back(
+                FileLevel(sPath, DiagCode::BothForms,
+                          "'" + EscapeForDisplay(sOther) +
+                              "' is another form of this source; both pack to the same .Fx00p and "
+                              "the one packed last wins"));
+            diags.back().nLine = 1;
+            return;
+        }
+    }
+}
+} // namespace
+
+void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCache& modules, CSourceText& text,
+               std::vector<Diagnostic>& diags)
+{
+    const size_t nFirst = diags.size();
+    if (!text.Load(sPath, diags))
+        return;
+    CheckBothForms(sPath, diags);
+
+    std::string sModulePath = sModule;
+    if (sModulePath.empty())
+    {
+        CProjectInfo info;
+        if (!LocateProject(sPath.c_str(), info))
+        {
+            diags.push_back(
+                FileLevel(sPath, DiagCode::NoProject,
+                          "no project locator file (*.proj00) in the file's folder or above it; use "
+                          "--module to name the effect module"));
+            text.Locate(diags, nFirst);
+            return;
+        }
+        sModulePath = info.m_sSparkrig;
+    }
+    const CEffectModule* pModule = modules.Get(sModulePath);
+    if (!pModule)
+    {
+        diags.push_back(FileLevel(sPath, DiagCode::ModuleLoadFailed,
+                                  "cannot load the effect module '" + EscapeForDisplay(sModulePath) + "'"));
+        text.Locate(diags, nFirst);
+        return;
+    }
+    CheckEffectSource(sPath, text, *pModule, diags);
+
+    // The packer's own loader has the last word on whether the file loads. It runs only where the
+    // checker found no error, and not where a text is cut: the loader reports each cut through the
+    // assertion library, which would print it a second time.
+    const auto begin = diags.begin() + static_cast<std::ptrdiff_t>(nFirst);
+    const bool bErrorFound = std::any_of(
+        begin, diags.end(), [](const Diagnostic& d) { return d.GetSeverity() == Severity::Error; });
+    const bool bTextCut = std::any_of(begin, diags.end(),
+                                      [](const Diagnostic& d) { return d.eCode == DiagCode::TextTruncated; });
+    CEffectCollection collection;
+    std::string sError;
+    if (!bErrorFound && !bTextCut && !LoadEffectFile(sPath.c_str(), collection, *pModule, sError))
+    {
+        std::string sText = sError;
+        for (size_t nBreak; (nBreak = sText.find("\r\n")) != std::string::npos;)
+            sText.replace(nBreak, 2, "; ");
+        diags.push_back(FileLevel(sPath, DiagCode::LoadFailed, "the packer cannot load the file: " + sText));
+    }
+    // File order within the file; the reader's findings and the checker's interleave by position.
+    std::stable_sort(diags.begin() + static_cast<std::ptrdiff_t>(nFirst), diags.end(),
+                     [](const Diagnostic& a, const Diagnostic& b) { return a.nOffset < b.nOffset; });
+    text.Locate(diags, nFirst);
+}

@@ -1,0 +1,38 @@
+// Checks one effect source file as the packer would pack it: reads it, finds and loads its effect
+// module (the project's, or one named by the caller), checks it, and confirms the verdict with the
+// packer's own loader.
+#pragma once
+
+#include "Diagnostic.h"
+#include "SourceText.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CEffectModule;
+
+// Effect modules by path, each loaded once for a whole run and unloaded at the end.
+class CModuleCache
+{
+public:
+    CModuleCache();
+    ~CModuleCache();
+    CModuleCache(const CModuleCache&) = delete;
+    CModuleCache& operator=(const CModuleCache&) = delete;
+
+    // The loaded module, or null when it cannot be loaded.
+    const CEffectModule* Get(const std::string& sPath);
+
+private:
+    std::map<std::string, std::unique_ptr<CEffectModule>> m_modules;
+};
+
+// True for the names the packer claims: extension "Fx00a" or "Fx00c" in any letter case.
+bool IsEffectSourceName(const std::string& sPath);
+
+// Appends the findings for sPath, located; `text` keeps the file's text for the caret display.
+// sModule empty: the module named by the project locator above the file, as the packer finds it.
+void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCache& modules, CSourceText& text,
+               std::vector<Diagnostic>& diags);

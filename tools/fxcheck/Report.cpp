@@ -1,0 +1,199 @@
+#include "Report.h"
+
+#include <nlohmann/json.hpp>
+
+namespace
+{
+const char* const kBold = "\x1b[1m";
+const char* const kReset = "\x1b[0m";
+const char* const kRed = "\x1b[1;31m";
+const char* const kMagenta = "\x1b[1;35m";
+const char* const kGreen = "\x1b[1;32m";
+const char* const kCyan = "\x1b[1;36m";
+
+template <class Json>
+std::string Dump(const Json& json, int nIndent = -1)
+{
+    return json.dump(nIndent, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string Location(const std::string& sFile, uint32_t nLine, uint32_t nColumn)
+{
+    std::string s = EscapeForDisplay(sFile);
+    if (nLine)
+        s += ":" + std::to_string(nLine) + ":" + std::to_string(nColumn);
+    return s + ":";
+}
+
+// The line with tabs and control bytes shown one column wide, so that the caret lines up.
+std::string Printable(const std::string& sLine)
+{
+    std::string s = sLine;
+    for (char& c : s)
+    {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b == '\t')
+            c = ' ';
+        else if (b < 0x20 || b == 0x7F)
+            c = '?';
+    }
+    return s;
+}
+
+void PrintOne(std::ostream& out, const std::string& sFile, uint32_t nLine, uint32_t nColumn,
+              const char* pszLevel, const char* pszColor, const std::string& sMessage, const char* pszCode,
+              uint64_t nLength, const TextStyle& style, const std::string* pSourceLine)
+{
+    const char* pszBold = style.bColor ? kBold : "";
+    const char* pszReset = style.bColor ? kReset : "";
+    out << pszBold << Location(sFile, nLine, nColumn) << pszReset << " " << (style.bColor ? pszColor : "")
+        << pszLevel << ":" << pszReset << " " << pszBold << EscapeForDisplay(sMessage);
+    if (pszCode)
+        out << " [" << pszCode << "]";
+    out << pszReset << "\n";
+    if (!pSourceLine || !nLine)
+        return;
+    const std::string sShown = Printable(*pSourceLine);
+    out << sShown << "\n";
+    const size_t nCaret = nColumn ? nColumn - 1 : 0;
+    std::string sMarks(nCaret < sShown.size() ? nCaret : sShown.size(), ' ');
+    sMarks += '^';
+    const size_t nRoom = sShown.size() > nCaret + 1 ? sShown.size() - nCaret - 1 : 0;
+    const size_t nTilde = nLength > 1 ? static_cast<size_t>(nLength - 1) : 0;
+    sMarks.append(nTilde < nRoom ? nTilde : nRoom, '~');
+    out << (style.bColor ? kGreen : "") << sMarks << pszReset << "\n";
+}
+} // namespace
+
+void PrintText(std::ostream& out, const Diagnostic& diag, const TextStyle& style, const SourceLineFn& lineOf)
+{
+    const Severity eSeverity = diag.GetSeverity();
+    const char* pszColor = eSeverity == Severity::Error     ? kRed
+                           : eSeverity == Severity::Warning ? kMagenta
+                                                            : kCyan;
+    std::string sLine;
+    if (style.bShowSource && diag.nLine)
+        sLine = lineOf(diag, diag.nLine);
+    PrintOne(out, diag.sFile, diag.nLine, diag.nColumn, SeverityName(eSeverity), pszColor, diag.sMessage,
+             diag.GetCode(), diag.nLength, style, style.bShowSource && diag.nLine ? &sLine : nullptr);
+    for (const DiagnosticNote& note : diag.notes)
+    {
+        std::string sNoteLine;
+        if (style.bShowSource && note.nLine)
+            sNoteLine = lineOf(diag, note.nLine);
+        PrintOne(out, diag.sFile, note.nLine, note.nColumn, "note", kCyan, note.sMessage, nullptr, 1, style,
+                 style.bShowSource && note.nLine ? &sNoteLine : nullptr);
+    }
+}
+
+std::string ToJsonLine(const Diagnostic& diag)
+{
+    // Fields in the documented order.
+    nlohmann::ordered_json json = {
+        {"file", diag.sFile},     {"line", diag.nLine},
+        {"column", diag.nColumn}, {"severity", SeverityName(diag.GetSeverity())},
+        {"code", diag.GetCode()}, {"message", diag.sMessage},
+    };
+    if (!diag.notes.empty())
+    {
+        nlohmann::ordered_json notes = nlohmann::ordered_json::array();
+        for (const DiagnosticNote& note : diag.notes)
+            notes.push_back({{"line", note.nLine}, {"column", note.nColumn}, {"message", note.sMessage}});
+        json["notes"] = notes;
+    }
+    return Dump(json);
+}
+
+namespace
+{
+// A relative path as a URI reference: '/' separators, reserved and non-ASCII bytes percent-encoded.
+std::string PathToUri(const std::string& sPath)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string sUri;
+    for (char c : sPath)
+    {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (c == '\\')
+            sUri += '/';
+        else if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
+                 std::string("-._~/:").find(c) != std::string::npos)
+            sUri += c;
+        else
+        {
+            sUri += '%';
+            sUri += kHex[b >> 4];
+            sUri += kHex[b & 15];
+        }
+    }
+    return sUri;
+}
+
+nlohmann::json PhysicalLocation(const std::string& sFile, uint32_t nLine, uint32_t nColumn)
+{
+    nlohmann::json location = {{"artifactLocation", {{"uri", PathToUri(sFile)}}}};
+    if (nLine)
+        location["region"] = {{"startLine", nLine}, {"startColumn", nColumn}};
+    return location;
+}
+} // namespace
+
+std::string ToSarif(const std::vector<Diagnostic>& diags, const std::string& sVersion)
+{
+    nlohmann::json rules = nlohmann::json::array();
+    for (const DiagKindInfo& kind : DiagKinds())
+    {
+        const char* pszLevel = kind.eSeverity == Severity::Error     ? "error"
+                               : kind.eSeverity == Severity::Warning ? "warning"
+                                                                     : "note";
+        rules.push_back({{"id", kind.pszCode},
+                         {"shortDescription", {{"text", kind.pszMeaning}}},
+                         {"fullDescription",
+                          {{"text", std::string(kind.pszMeaning) + "; the packer " + kind.pszPacker + "."}}},
+                         {"defaultConfiguration", {{"level", pszLevel}}}});
+    }
+    nlohmann::json results = nlohmann::json::array();
+    for (const Diagnostic& diag : diags)
+    {
+        nlohmann::json result = {
+            {"ruleId", diag.GetCode()},
+            {"ruleIndex", static_cast<size_t>(diag.eCode)},
+            {"level", SeverityName(diag.GetSeverity())},
+            {"message", {{"text", diag.sMessage}}},
+            {"locations",
+             nlohmann::json::array(
+                 {{{"physicalLocation", PhysicalLocation(diag.sFile, diag.nLine, diag.nColumn)}}})},
+        };
+        if (!diag.notes.empty())
+        {
+            nlohmann::json related = nlohmann::json::array();
+            for (size_t i = 0; i < diag.notes.size(); ++i)
+            {
+                const DiagnosticNote& note = diag.notes[i];
+                related.push_back(
+                    {{"id", i},
+                     {"physicalLocation", PhysicalLocation(diag.sFile, note.nLine, note.nColumn)},
+                     {"message", {{"text", note.sMessage}}}});
+            }
+            result["relatedLocations"] = related;
+        }
+        results.push_back(result);
+    }
+    nlohmann::json log = {
+        {"$schema", "https://json.schemastore.org/sarif-2.1.0.json"},
+        {"version", "2.1.0"},
+        {"runs", nlohmann::json::array({{
+                     {"tool", {{"driver", {{"name", "fxcheck"}, {"version", sVersion}, {"rules", rules}}}}},
+                     {"results", results},
+                 }})},
+    };
+    return Dump(log, 2);
+}
+
+std::string SummaryLine(size_t nErrors, size_t nWarnings, size_t nNotes, size_t nFiles)
+{
+    auto count = [](size_t n, const char* pszWord)
+    { return std::to_string(n) + " " + pszWord + (n == 1 ? "" : "s"); };
+    return count(nErrors, "error") + ", " + count(nWarnings, "warning") + " and " + count(nNotes, "note") +
+           " in " + count(nFiles, "file") + ".";
+}

@@ -1,0 +1,27 @@
+// Printing fxcheck's findings: compiler-style text (with the source line and a caret on a
+// terminal), one JSON object per line, or one SARIF 2.1.0 log.
+#pragma once
+
+#include "Diagnostic.h"
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct TextStyle
+{
+    bool bColor = false;
+    bool bShowSource = false;
+};
+
+// The source line of a diagnostic (1-based line of its file), for the caret display.
+using SourceLineFn = std::function<std::string(const Diagnostic&, uint32_t nLine)>;
+
+void PrintText(std::ostream& out, const Diagnostic& diag, const TextStyle& style, const SourceLineFn& lineOf);
+// One line: {"file":..,"line":..,"column":..,"severity":..,"code":..,"message":..,"notes":[..]}.
+std::string ToJsonLine(const Diagnostic& diag);
+// The whole SARIF log for these diagnostics, every kind of finding as a rule.
+std::string ToSarif(const std::vector<Diagnostic>& diags, const std::string& sVersion);
+// "3 warnings and 1 error generated." style count; "" when there is nothing.
+std::string SummaryLine(size_t nErrors, size_t nWarnings, size_t nNotes, size_t nFiles);
