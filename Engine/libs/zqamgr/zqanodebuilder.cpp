@@ -1,12 +1,15 @@
 #include "zqanodebuilder.h"
 
+#include "zqaloadonlyalloc.h"
 #include "zqstrutils.h"
 
+#include <cstring>
 #include <new>
 
 #define ZQ_THIS_FILE "Engine/libs/zqamgr/zqanodebuilder"
 
-CZQANodeBuilder::CZQANodeBuilder(CZQAAllocator* pAllocator) : m_pAllocator(pAllocator)
+CZQANodeBuilder::CZQANodeBuilder(CZQAAllocator* pAllocator)
+    : m_pAllocator(pAllocator), m_pLoadOnly(dynamic_cast<CZQALoadOnlyAlloc*>(pAllocator))
 {
     ZQ_CHECK(m_pAllocator, "CZQANodeBuilder::CZQANodeBuilder", "Error: Invalid allocator");
 }
@@ -46,6 +49,21 @@ bool CZQANodeBuilder::AddToCache(CZQANode* pNode)
 
 bool CZQANodeBuilder::AddValue(const char* pszValue, bool bQuoted)
 {
+    if (m_pLoadOnly && pszValue)
+    {
+        // What AllocateNode and SetValue do, with the requests in the same order and sizes.
+        const size_t nLen = std::strlen(pszValue);
+        CZQANode* pNode = m_pLoadOnly->AllocateNode();
+        if (!pNode || nLen >= UINT32_MAX)
+            return false;
+        void* pText = m_pLoadOnly->AllocateBlock(static_cast<uint32_t>(nLen + 1));
+        if (!pText)
+            return false;
+        std::memcpy(pText, pszValue, nLen + 1);
+        pNode->m_pData = pText;
+        pNode->m_nFlags = bQuoted ? (CZQANode::ATOM_FLAG | CZQANode::QUOTED_FLAG) : CZQANode::ATOM_FLAG;
+        return AddToCache(pNode); // a node not taken costs nothing to give back here
+    }
     if (!m_pAllocator)
         return false;
     CZQANode* pNode = m_pAllocator->AllocateNode();
@@ -68,8 +86,27 @@ CZQANode* CZQANodeBuilder::PopList()
     const uint32_t nCount = m_aStack[m_nDepth].nCount;
     m_nCacheSize = nStart;
 
-    CZQANode* pNode = m_pAllocator->AllocateNode();
-    if (!pNode || !pNode->AllocateElements(nCount, m_pAllocator))
+    CZQANode* pNode = nullptr;
+    bool bBuilt = false;
+    if (m_pLoadOnly && nCount <= UINT32_MAX / sizeof(CZQANode*))
+    {
+        // What AllocateNode and AllocateElements do, with the requests in the same order and sizes.
+        pNode = m_pLoadOnly->AllocateNode();
+        void* pArray =
+            pNode ? m_pLoadOnly->AllocateBlock(static_cast<uint32_t>(nCount * sizeof(CZQANode*))) : nullptr;
+        if (pArray)
+        {
+            pNode->m_pData = pArray;
+            pNode->m_nFlags = nCount;
+            bBuilt = true;
+        }
+    }
+    else
+    {
+        pNode = m_pAllocator->AllocateNode();
+        bBuilt = pNode && pNode->AllocateElements(nCount, m_pAllocator);
+    }
+    if (!bBuilt)
     {
         // The list and everything in it are dropped.
         for (uint32_t i = 0; i < nCount; ++i)
@@ -83,11 +120,17 @@ CZQANode* CZQANodeBuilder::PopList()
         return nullptr;
     }
 
-    for (uint32_t i = 0; i < nCount; ++i)
+    // The items move row by row; their cache slots are cleared.
+    auto** ppElements = static_cast<CZQANode**>(pNode->m_pData);
+    for (uint32_t i = 0; i < nCount;)
     {
-        CZQANode*& rSlot = Slot(nStart + i);
-        pNode->SetElement(rSlot, i);
-        rSlot = nullptr;
+        const uint32_t nIndex = nStart + i;
+        const uint32_t nInRow = CACHE_ROW_SIZE - (nIndex & (CACHE_ROW_SIZE - 1));
+        const uint32_t nMove = nCount - i < nInRow ? nCount - i : nInRow;
+        CZQANode** pRow = &Slot(nIndex);
+        std::memcpy(ppElements + i, pRow, nMove * sizeof(CZQANode*));
+        std::memset(static_cast<void*>(pRow), 0, nMove * sizeof(CZQANode*));
+        i += nMove;
     }
 
     // The list takes its first item's cache position and counts as one item of its parent.
@@ -149,9 +192,12 @@ uint32_t CZQANodeBuilder::DetachHeadsInto(CZQANode* pParent)
         return 0;
     const uint32_t n = DetachHeads(ppHeads, static_cast<uint32_t>(nRoom));
 
-    // A head that cannot be appended goes back to the allocator with every head after it, so the
+    // One array for all heads keeps memory linear in their number. Failing that, one at a time: a
+    // head that cannot be appended goes back to the allocator with every head after it, so the
     // parent always holds a prefix of the items in file order.
     uint32_t nAppended = 0;
+    if (n > 0 && pParent->AppendElements(ppHeads, n, m_pAllocator))
+        nAppended = n;
     while (nAppended < n && pParent->AppendElement(ppHeads[nAppended], m_pAllocator))
         ++nAppended;
     for (uint32_t k = nAppended; k < n; ++k)

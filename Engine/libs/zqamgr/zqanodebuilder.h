@@ -4,6 +4,8 @@
 
 #include "zqanode.h"
 
+class CZQALoadOnlyAlloc;
+
 #include <cstdint>
 
 class CZQANodeBuilder
@@ -58,4 +60,6 @@ private:
     ListEntry m_aStack[MAX_DEPTH]; // entries below m_nDepth are in use
     uint32_t m_nDepth = 0;
     CZQAAllocator* m_pAllocator;
+    // m_pAllocator when it is the load-only allocator: its requests then run inline.
+    CZQALoadOnlyAlloc* m_pLoadOnly;
 };
