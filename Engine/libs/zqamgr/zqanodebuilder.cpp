@@ -8,6 +8,33 @@
 
 #define ZQ_THIS_FILE "Engine/libs/zqamgr/zqanodebuilder"
 
+namespace
+{
+// Copies n bytes; values are mostly a few bytes long, where a library call costs more than the copy.
+inline void CopyBytes(void* pTo, const void* pFrom, size_t n)
+{
+    auto* pDst = static_cast<uint8_t*>(pTo);
+    const auto* pSrc = static_cast<const uint8_t*>(pFrom);
+    if (n >= 8 && n <= 16)
+    {
+        uint64_t nHead, nTail; // two words that overlap when n < 16
+        std::memcpy(&nHead, pSrc, 8);
+        std::memcpy(&nTail, pSrc + n - 8, 8);
+        std::memcpy(pDst, &nHead, 8);
+        std::memcpy(pDst + n - 8, &nTail, 8);
+    }
+    else if (n < 8)
+    {
+        for (size_t i = 0; i < n; ++i)
+            pDst[i] = pSrc[i];
+    }
+    else
+    {
+        std::memcpy(pDst, pSrc, n);
+    }
+}
+} // namespace
+
 CZQANodeBuilder::CZQANodeBuilder(CZQAAllocator* pAllocator)
     : m_pAllocator(pAllocator), m_pLoadOnly(dynamic_cast<CZQALoadOnlyAlloc*>(pAllocator))
 {
@@ -49,17 +76,21 @@ bool CZQANodeBuilder::AddToCache(CZQANode* pNode)
 
 bool CZQANodeBuilder::AddValue(const char* pszValue, bool bQuoted)
 {
+    return AddValue(pszValue, pszValue ? std::strlen(pszValue) : 0, bQuoted);
+}
+
+bool CZQANodeBuilder::AddValue(const char* pszValue, size_t nLen, bool bQuoted)
+{
     if (m_pLoadOnly && pszValue)
     {
         // What AllocateNode and SetValue do, with the requests in the same order and sizes.
-        const size_t nLen = std::strlen(pszValue);
         CZQANode* pNode = m_pLoadOnly->AllocateNode();
         if (!pNode || nLen >= UINT32_MAX)
             return false;
         void* pText = m_pLoadOnly->AllocateBlock(static_cast<uint32_t>(nLen + 1));
         if (!pText)
             return false;
-        std::memcpy(pText, pszValue, nLen + 1);
+        CopyBytes(pText, pszValue, nLen + 1);
         pNode->m_pData = pText;
         pNode->m_nFlags = bQuoted ? (CZQANode::ATOM_FLAG | CZQANode::QUOTED_FLAG) : CZQANode::ATOM_FLAG;
         return AddToCache(pNode); // a node not taken costs nothing to give back here
@@ -128,8 +159,13 @@ CZQANode* CZQANodeBuilder::PopList()
         const uint32_t nInRow = CACHE_ROW_SIZE - (nIndex & (CACHE_ROW_SIZE - 1));
         const uint32_t nMove = nCount - i < nInRow ? nCount - i : nInRow;
         CZQANode** pRow = &Slot(nIndex);
-        std::memcpy(ppElements + i, pRow, nMove * sizeof(CZQANode*));
-        std::memset(static_cast<void*>(pRow), 0, nMove * sizeof(CZQANode*));
+        CZQANode** ppTo = ppElements + i;
+        // Lists are short: a plain loop beats the start-up cost of block moves.
+        for (uint32_t k = 0; k < nMove; ++k)
+        {
+            ppTo[k] = pRow[k];
+            pRow[k] = nullptr;
+        }
         i += nMove;
     }
 

@@ -6,6 +6,7 @@
 
 class CZQALoadOnlyAlloc;
 
+#include <cstddef>
 #include <cstdint>
 
 class CZQANodeBuilder
@@ -28,6 +29,8 @@ public:
     bool EndList() { return PopList() != nullptr; }
     bool PopAllLists();
     bool AddValue(const char* pszValue, bool bQuoted);
+    // The same for a value whose C string length is known (nLength is strlen(pszValue)).
+    bool AddValue(const char* pszValue, size_t nLength, bool bQuoted);
     bool AddToCache(CZQANode* pNode);
 
     uint32_t GetCacheSize() const { return m_nCacheSize; }
