@@ -48,7 +48,7 @@ const char* const kBlend[] = {"Additive", "AlphaBlend", "Modulate"};
 class CWriter
 {
 public:
-    CWriter(std::string& sOut, CRandom& rng) : m_sOut(sOut), m_Rng(rng) {}
+    CWriter(std::string& sOut, CRandom& rng, bool bVaried) : m_sOut(sOut), m_Rng(rng), m_bVaried(bVaried) {}
 
     void Line(int nDepth, const std::string& sText)
     {
@@ -60,22 +60,26 @@ public:
     std::string Float()
     {
         char sz[32];
-        std::snprintf(sz, sizeof(sz), "%.3f", static_cast<double>(m_Rng.Below(100000)) / 1000.0);
+        if (m_bVaried)
+            std::snprintf(sz, sizeof(sz), "%.6f", static_cast<double>(m_Rng.Below(1000000000)) / 1000000.0);
+        else
+            std::snprintf(sz, sizeof(sz), "%.3f", static_cast<double>(m_Rng.Below(100000)) / 1000.0);
         return sz;
     }
 
     void ValueList(int nDepth, const std::string& sType, uint32_t nLength)
     {
         Line(nDepth, "(value-list");
-        const uint32_t nValues = 1 + (m_Rng.Below(4) == 0 ? m_Rng.Below(6) : 0);
+        const uint32_t nValues = 1 + (m_bVaried || m_Rng.Below(4) == 0 ? m_Rng.Below(6) : 0);
         for (uint32_t v = 0; v < nValues; ++v)
         {
             const std::string sTime =
-                Num(nValues == 1 ? 0 : static_cast<int64_t>(nLength) * v / (nValues - 1));
+                m_bVaried ? Float()
+                          : Num(nValues == 1 ? 0 : static_cast<int64_t>(nLength) * v / (nValues - 1));
             std::string sData;
             if (sType == "Color")
                 sData = Num(m_Rng.Below(256)) + " " + Num(m_Rng.Below(256)) + " " + Num(m_Rng.Below(256)) +
-                        " " + Num(m_Rng.Below(2) ? 255 : m_Rng.Below(256));
+                        " " + Num(!m_bVaried && m_Rng.Below(2) ? 255 : m_Rng.Below(256));
             else if (sType == "Vector")
                 sData = Float() + " " + Float() + " " + Float();
             else if (sType == "Float")
@@ -140,6 +144,7 @@ public:
 private:
     std::string& m_sOut;
     CRandom& m_Rng;
+    bool m_bVaried; // measured values: more digits, more of them
 };
 class CLcgRandom
 {
@@ -230,12 +235,14 @@ std::string MakeSampleEffectFile(size_t nMinBytes, uint32_t nSeedEffects)
     return s + ")\n";
 }
 
-std::string MakeEffectCorpus(size_t nBytes)
+namespace
+{
+std::string WriteEffectCorpus(size_t nBytes, bool bVaried)
 {
     std::string sOut;
     sOut.reserve(nBytes + 4096);
     CRandom rng(0x5EEDF00Dull);
-    CWriter w(sOut, rng);
+    CWriter w(sOut, rng, bVaried);
     w.Line(0, "(header (version 1) (tool \"Embervise corpus\"))");
     w.Line(0, "(effect-tree");
     uint32_t nSerial = 0;
@@ -251,6 +258,17 @@ std::string MakeEffectCorpus(size_t nBytes)
     }
     w.Line(0, ")");
     return sOut;
+}
+} // namespace
+
+std::string MakeEffectCorpus(size_t nBytes)
+{
+    return WriteEffectCorpus(nBytes, false);
+}
+
+std::string MakeVariedEffectCorpus(size_t nBytes)
+{
+    return WriteEffectCorpus(nBytes, true);
 }
 
 std::string MakeKeysInReverseOrder(int64_t nKeys)
