@@ -124,17 +124,11 @@ void BM_PackLargeFile(benchmark::State& state)
 BENCHMARK(BM_PackLargeFile)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 #if defined(__linux__)
-// Runs a program of the bin folder to its end with its output discarded: the child's own processor
-// seconds (user and system: wall time on a shared machine says more about the neighbours) and peak
-// resident memory, or false when it cannot run or fails.
-bool RunMeasured(const char* pszProgram, const std::vector<std::string>& args, double& fSeconds,
-                 double& fPeakMB)
+// Starts argv[0] with its output discarded and waits for it: its own processor seconds (user and
+// system: wall time on a shared machine says more about the neighbours) and its peak resident
+// memory. False when it cannot run or fails.
+bool SpawnAndWait(char* const* argv, double& fSeconds, double& fPeakKB)
 {
-    const std::string sProgram = BinDir() + "/" + pszProgram;
-    std::vector<char*> argv{const_cast<char*>(sProgram.c_str())};
-    for (const std::string& sArg : args)
-        argv.push_back(const_cast<char*>(sArg.c_str()));
-    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid < 0)
         return false;
@@ -142,7 +136,7 @@ bool RunMeasured(const char* pszProgram, const std::vector<std::string>& args, d
     {
         if (!std::freopen("/dev/null", "w", stdout))
             _exit(127);
-        execv(argv[0], argv.data());
+        execv(argv[0], argv);
         _exit(127);
     }
     int nStatus = 0;
@@ -151,8 +145,53 @@ bool RunMeasured(const char* pszProgram, const std::vector<std::string>& args, d
         return false;
     fSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    fPeakMB = static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+    fPeakKB = static_cast<double>(usage.ru_maxrss); // kilobytes on Linux
     return WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0;
+}
+
+// A child forked from this large process would start with its peak memory as its own, so the
+// program is started by a fresh copy of this one (see main), which writes the figures to a file.
+const char* const kMeasureFlag = "--measure-child";
+
+bool RunMeasured(const char* pszProgram, const std::vector<std::string>& args, double& fSeconds,
+                 double& fPeakMB)
+{
+    char szSelf[4096] = {};
+    if (!PlatformGetProgramPath(szSelf, sizeof(szSelf)))
+        return false;
+    const std::string sResult = (Large().dir / "measured.txt").string();
+    const std::string sProgram = BinDir() + "/" + pszProgram;
+    std::vector<std::string> all{szSelf, kMeasureFlag, sResult, sProgram};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& sArg : all)
+        argv.push_back(&sArg[0]);
+    argv.push_back(nullptr);
+    double fOwnSeconds = 0, fOwnPeak = 0;
+    if (!SpawnAndWait(argv.data(), fOwnSeconds, fOwnPeak))
+        return false;
+    double fPeakKB = 0;
+    std::FILE* pFile = std::fopen(sResult.c_str(), "r");
+    const bool bRead = pFile && std::fscanf(pFile, "%lf %lf", &fSeconds, &fPeakKB) == 2;
+    if (pFile)
+        std::fclose(pFile);
+    fPeakMB = fPeakKB / 1024.0;
+    return bRead;
+}
+
+// The copy's work: argv is {self, flag, result file, program, arguments...}.
+int MeasureChild(int argc, char** argv)
+{
+    if (argc < 4)
+        return 2;
+    double fSeconds = 0, fPeakKB = 0;
+    if (!SpawnAndWait(argv + 3, fSeconds, fPeakKB))
+        return 1;
+    std::FILE* pFile = std::fopen(argv[2], "w");
+    if (!pFile)
+        return 1;
+    std::fprintf(pFile, "%.6f %.0f\n", fSeconds, fPeakKB);
+    return std::fclose(pFile) == 0 ? 0 : 1;
 }
 
 // One process per iteration; the counters give the last run's time and peak memory, and the peak
@@ -221,4 +260,16 @@ void BM_PackManySmallFiles(benchmark::State& state)
 BENCHMARK(BM_PackManySmallFiles)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+#if defined(__linux__)
+    if (argc > 1 && std::string(argv[1]) == kMeasureFlag)
+        return MeasureChild(argc, argv);
+#endif
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
