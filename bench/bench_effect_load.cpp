@@ -1,7 +1,8 @@
 // Effect file loading at scale: one effect whose track holds N keys written in reverse start
-// order, and one key whose curve holds N values in reverse time order. Both must stay close to
-// linear: the per-key time may not grow much from 10,000 to 100,000.
+// order, one key whose curve holds N values in reverse time order, and N prefabs each named by one
+// key. All must stay close to linear: the per-item time may not grow much with N.
 #include "EffectFileLoader.h"
+#include "corpus.h"
 
 #include <benchmark/benchmark.h>
 
@@ -31,38 +32,11 @@ std::string TempFile(const char* pszKind, int64_t nCount)
            "_" + pszKind + std::to_string(nCount) + ".Fx00a";
 }
 
-// Keys share one prefab, so that each key holds only its own times.
-std::string KeysInReverseOrder(int64_t nKeys)
-{
-    std::string text = "(header (version 1))\n(prefab-tree (prefab (name Tick) (type Marker)))\n"
-                       "(effect-tree (effect (name Long) (length 100000000) (key-list\n";
-    for (int64_t i = 0; i < nKeys; ++i)
-    {
-        const int64_t nStart = (nKeys - i) * 10;
-        text += "(key (type Marker) (parent Tick) (id " + std::to_string(i) + ") (track 0) (start-time " +
-                std::to_string(nStart) + ") (end-time " + std::to_string(nStart + 5) + "))\n";
-    }
-    return text + ")))\n";
-}
-
-std::string ValuesInReverseOrder(int64_t nValues)
-{
-    std::string text = "(header (version 1))\n(effect-tree (effect (name Curve) (length 1000) (key-list "
-                       "(key (type Sprite) (id 0) (track 0) (start-time 0) (end-time 1000) (properties "
-                       "(property (name Rotation) (type Float) (value-list\n";
-    for (int64_t i = 0; i < nValues; ++i)
-    {
-        const double fTime = static_cast<double>(nValues - i) / static_cast<double>(nValues);
-        text += "(value (time " + std::to_string(fTime) + ") (data " + std::to_string(i % 360) + "))\n";
-    }
-    return text + ")))))))\n";
-}
-
-void LoadGenerated(benchmark::State& state, const char* pszKind, std::string (*pfnMake)(int64_t))
+void LoadGenerated(benchmark::State& state, const char* pszKind, const std::string& sText)
 {
     const int64_t nCount = state.range(0);
     const std::string path = TempFile(pszKind, nCount);
-    std::ofstream(path, std::ios::binary) << pfnMake(nCount);
+    std::ofstream(path, std::ios::binary) << sText;
     CEffectModule module;
     if (!module.Load(g_sModulePath.c_str()))
     {
@@ -89,17 +63,24 @@ void LoadGenerated(benchmark::State& state, const char* pszKind, std::string (*p
 
 void BM_TrackKeysReverse(benchmark::State& state)
 {
-    LoadGenerated(state, "keys", KeysInReverseOrder);
+    LoadGenerated(state, "keys", MakeKeysInReverseOrder(state.range(0)));
 }
 
 void BM_CurveValuesReverse(benchmark::State& state)
 {
-    LoadGenerated(state, "values", ValuesInReverseOrder);
+    LoadGenerated(state, "values", MakeValuesInReverseOrder(state.range(0)));
+}
+
+// per_item is the time per prefab and key: flat from 10,000 to 40,000 when lookups are constant.
+void BM_PrefabLookup(benchmark::State& state)
+{
+    LoadGenerated(state, "prefabs", MakePrefabFile(static_cast<uint32_t>(state.range(0))));
 }
 } // namespace
 
 BENCHMARK(BM_TrackKeysReverse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CurveValuesReverse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrefabLookup)->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

@@ -1,8 +1,13 @@
-// Whole packing runs against the sample effect module: one large generated effect file through the
-// packer object (MB/s of source text), and a folder of small files through the zqpack program
-// with one and with two worker processes (files per second).
+// Whole packing runs against the sample effect module: one large generated effect file (49 MB)
+// through the packer object (MB/s of source text) beside loading its text tree alone, the same
+// file through the programs (zqa check, zqpack, then fxdump of the packed result: time and peak
+// memory of each process), and a folder of small files through zqpack with one and with two
+// worker processes (files per second).
 #include "EffectPacker.h"
 #include "IPacker.h"
+#include "corpus.h"
+#include "zqaloadonlyalloc.h"
+#include "zqanodreader.h"
 #include "zqplatform.h"
 #include "zqprocess.h"
 
@@ -13,6 +18,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace
 {
@@ -35,93 +47,6 @@ fs::path MakeProject(const char* pszName)
     std::fprintf(pFile, "[Project Binaries]\nSparkrig=%s/sparkrig_sample.dll\n", BinDir().c_str());
     std::fclose(pFile);
     return dir;
-}
-
-class CRandom
-{
-public:
-    uint32_t Below(uint32_t n)
-    {
-        m_nState = m_nState * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<uint32_t>(m_nState >> 33) % n;
-    }
-    std::string Num(uint32_t n) { return std::to_string(Below(n)); }
-    std::string Frac() { return std::to_string(Below(1000) / 100.0).substr(0, 4); }
-
-private:
-    uint64_t m_nState = 0x2545F4914F6CDD1Dull;
-};
-
-// Keys of the sample module's types with the properties an artist typically sets: constants,
-// curves of two to five values, file names and enums.
-void AppendKey(std::string& s, CRandom& rng, uint32_t nId, uint32_t nTrack)
-{
-    const uint32_t nStart = rng.Below(2000);
-    s += "      (key (name K" + std::to_string(nId) + ") (id " + std::to_string(nId) + ") (track " +
-         std::to_string(nTrack) + ") (start-time " + std::to_string(nStart) + ") (end-time " +
-         std::to_string(nStart + 100 + rng.Below(3000)) + ")";
-    auto curve = [&](const char* pszName, const char* pszType, bool bColor)
-    {
-        s += "\n          (property (name " + std::string(pszName) + ") (type " + pszType + ") (value-list";
-        const uint32_t nValues = 2 + rng.Below(4);
-        for (uint32_t v = 0; v < nValues; ++v)
-            s += " (value (time " + std::to_string(v / double(nValues - 1)).substr(0, 4) + ") (data " +
-                 (bColor ? rng.Num(256) + " " + rng.Num(256) + " " + rng.Num(256) + " 255" : rng.Frac()) +
-                 "))";
-        s += "))";
-    };
-    auto value = [&](const char* pszName, const char* pszType, const std::string& sData)
-    {
-        s += "\n          (property (name " + std::string(pszName) + ") (type " + pszType +
-             ") (value-list (value (time 0) (data " + sData + "))))";
-    };
-    switch (rng.Below(4))
-    {
-    case 0:
-        s += " (type Sprite)\n        (properties";
-        value("Texture", "Filename", "\"textures/fx_" + rng.Num(40) + ".Texture00a\"");
-        curve("Color", "Color", true);
-        curve("Size", "Float", false);
-        value("BlendMode", "Enum", rng.Below(2) ? "Additive" : "AlphaBlend");
-        break;
-    case 1:
-        s += " (type Light)\n        (properties";
-        curve("Color", "Color", true);
-        curve("Intensity", "Float", false);
-        value("Radius", "Float", rng.Frac());
-        break;
-    case 2:
-        s += " (type ParticleEmitter)\n        (properties";
-        value("Texture", "Filename", "\"textures/smoke_" + rng.Num(20) + ".dds\"");
-        curve("EmitRate", "Float", false);
-        value("Gravity", "Vector", "0 -" + rng.Frac() + " 0");
-        curve("ParticleColor", "Color", true);
-        break;
-    default:
-        s += " (type Sound)\n        (properties";
-        value("SoundFile", "Filename", "\"sounds/fx_" + rng.Num(30) + ".wav\"");
-        curve("Volume", "Float", false);
-        value("Priority", "Int", rng.Num(100));
-        break;
-    }
-    s += "))\n";
-}
-
-std::string MakeEffectFile(size_t nMinBytes, uint32_t nSeedEffects)
-{
-    CRandom rng;
-    for (uint32_t i = 0; i < nSeedEffects; ++i)
-        rng.Below(7);
-    std::string s = "(header (version 1))\n(effect-tree\n";
-    for (uint32_t nEffect = 0; s.size() < nMinBytes; ++nEffect)
-    {
-        s += "  (effect (name \"Effect_" + std::to_string(nEffect) + "\") (length 4000)\n    (key-list\n";
-        const uint32_t nKeys = 4 + rng.Below(12);
-        for (uint32_t k = 0; k < nKeys; ++k)
-            AppendKey(s, rng, k + 1, k % 4);
-        s += "))\n";
-    }
-    return s + ")\n";
 }
 
 void WriteFile(const fs::path& path, const std::string& sText)
@@ -147,21 +72,170 @@ public:
     }
 };
 
+constexpr size_t kLargeBytes = 49u << 20;
+
+// The large source, written once into its project folder.
+struct CLargeSource
+{
+    fs::path dir = MakeProject("large");
+    fs::path source = dir / "large.Fx00a";
+    size_t nBytes = 0;
+    CLargeSource()
+    {
+        const std::string sText = MakeSampleEffectFile(kLargeBytes, 0);
+        nBytes = sText.size();
+        WriteFile(source, sText);
+    }
+    ~CLargeSource() { fs::remove_all(dir); }
+};
+
+CLargeSource& Large()
+{
+    static CLargeSource s_Source;
+    return s_Source;
+}
+
+// The reference for the pack: what the loader's first step costs, the text tree alone.
+void BM_LoadLargeFile(benchmark::State& state)
+{
+    CLargeSource& large = Large();
+    for (auto _ : state)
+    {
+        CZQALoadOnlyAlloc alloc(262144);
+        CZQANode root;
+        if (!CZQANodeReader::LoadEntireFile(large.source.string().c_str(), false, &root, &alloc))
+            state.SkipWithError("load failed");
+        root.Free(&alloc);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * large.nBytes));
+}
+BENCHMARK(BM_LoadLargeFile)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
 void BM_PackLargeFile(benchmark::State& state)
 {
-    const fs::path dir = MakeProject("large");
-    const std::string sText = MakeEffectFile(20u << 20, 0);
-    const fs::path source = dir / "large.Fx00a";
-    WriteFile(source, sText);
+    CLargeSource& large = Large();
     CQuietSink sink;
     for (auto _ : state)
-        if (!GetEffectPacker().PackFile(source.string().c_str(), 0, &sink))
+        if (!GetEffectPacker().PackFile(large.source.string().c_str(), 0, &sink))
             state.SkipWithError("packing failed");
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * sText.size()));
-    state.counters["packed_bytes"] = static_cast<double>(fs::file_size(dir / "large.Fx00p"));
-    fs::remove_all(dir);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * large.nBytes));
+    state.counters["packed_bytes"] = static_cast<double>(fs::file_size(large.dir / "large.Fx00p"));
 }
 BENCHMARK(BM_PackLargeFile)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+#if defined(__linux__)
+// Starts argv[0] with its output discarded and waits for it: its own processor seconds (user and
+// system: wall time on a shared machine says more about the neighbours) and its peak resident
+// memory. False when it cannot run or fails.
+bool SpawnAndWait(char* const* argv, double& fSeconds, double& fPeakKB)
+{
+    const pid_t pid = fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0)
+    {
+        if (!std::freopen("/dev/null", "w", stdout))
+            _exit(127);
+        execv(argv[0], argv);
+        _exit(127);
+    }
+    int nStatus = 0;
+    rusage usage{};
+    if (wait4(pid, &nStatus, 0, &usage) != pid)
+        return false;
+    fSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    fPeakKB = static_cast<double>(usage.ru_maxrss); // kilobytes on Linux
+    return WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0;
+}
+
+// A child forked from this large process would start with its peak memory as its own, so the
+// program is started by a fresh copy of this one (see main), which writes the figures to a file.
+const char* const kMeasureFlag = "--measure-child";
+
+bool RunMeasured(const char* pszProgram, const std::vector<std::string>& args, double& fSeconds,
+                 double& fPeakMB)
+{
+    char szSelf[4096] = {};
+    if (!PlatformGetProgramPath(szSelf, sizeof(szSelf)))
+        return false;
+    const std::string sResult = (Large().dir / "measured.txt").string();
+    const std::string sProgram = BinDir() + "/" + pszProgram;
+    std::vector<std::string> all{szSelf, kMeasureFlag, sResult, sProgram};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& sArg : all)
+        argv.push_back(&sArg[0]);
+    argv.push_back(nullptr);
+    double fOwnSeconds = 0, fOwnPeak = 0;
+    if (!SpawnAndWait(argv.data(), fOwnSeconds, fOwnPeak))
+        return false;
+    double fPeakKB = 0;
+    std::FILE* pFile = std::fopen(sResult.c_str(), "r");
+    const bool bRead = pFile && std::fscanf(pFile, "%lf %lf", &fSeconds, &fPeakKB) == 2;
+    if (pFile)
+        std::fclose(pFile);
+    fPeakMB = fPeakKB / 1024.0;
+    return bRead;
+}
+
+// The copy's work: argv is {self, flag, result file, program, arguments...}.
+int MeasureChild(int argc, char** argv)
+{
+    if (argc < 4)
+        return 2;
+    double fSeconds = 0, fPeakKB = 0;
+    if (!SpawnAndWait(argv + 3, fSeconds, fPeakKB))
+        return 1;
+    std::FILE* pFile = std::fopen(argv[2], "w");
+    if (!pFile)
+        return 1;
+    std::fprintf(pFile, "%.6f %.0f\n", fSeconds, fPeakKB);
+    return std::fclose(pFile) == 0 ? 0 : 1;
+}
+
+// One process per iteration; the counters give the last run's time and peak memory, and the peak
+// as a multiple of the source's size.
+void MeasureProgram(benchmark::State& state, const char* pszProgram, const std::vector<std::string>& args)
+{
+    CLargeSource& large = Large();
+    double fSeconds = 0, fPeakMB = 0;
+    for (auto _ : state)
+    {
+        if (!RunMeasured(pszProgram, args, fSeconds, fPeakMB))
+        {
+            state.SkipWithError((std::string(pszProgram) + " failed").c_str());
+            return;
+        }
+        state.SetIterationTime(fSeconds);
+    }
+    state.counters["peak_MB"] = fPeakMB;
+    state.counters["peak_per_source"] = fPeakMB * (1 << 20) / static_cast<double>(large.nBytes);
+}
+
+void BM_ProcessCheck(benchmark::State& state)
+{
+    MeasureProgram(state, "zqa", {"check", Large().source.string()});
+}
+
+void BM_ProcessPack(benchmark::State& state)
+{
+    MeasureProgram(state, "zqpack", {"-q", Large().source.string()});
+}
+
+// fxdump of the packed output of BM_ProcessPack, as text and with --verify.
+void BM_ProcessFxdump(benchmark::State& state)
+{
+    const std::string sPacked = (Large().dir / "large.Fx00p").string();
+    if (state.range(0))
+        MeasureProgram(state, "fxdump", {"--verify", sPacked});
+    else
+        MeasureProgram(state, "fxdump", {sPacked});
+}
+BENCHMARK(BM_ProcessCheck)->Unit(benchmark::kMillisecond)->Iterations(2)->UseManualTime();
+BENCHMARK(BM_ProcessPack)->Unit(benchmark::kMillisecond)->Iterations(2)->UseManualTime();
+BENCHMARK(BM_ProcessFxdump)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
+#endif
 
 void BM_PackManySmallFiles(benchmark::State& state)
 {
@@ -172,7 +246,7 @@ void BM_PackManySmallFiles(benchmark::State& state)
     {
         const fs::path folder = dir / ("group_" + std::to_string(i / 50));
         fs::create_directories(folder);
-        WriteFile(folder / ("fx_" + std::to_string(i) + ".Fx00a"), MakeEffectFile(1500, i));
+        WriteFile(folder / ("fx_" + std::to_string(i) + ".Fx00a"), MakeSampleEffectFile(1500, i));
     }
     const std::string sCommand = "\"" + BinDir() + "/zqpack\" -q -j " + std::to_string(state.range(0)) +
                                  " \"" + dir.string() + "\" > /dev/null";
@@ -186,4 +260,16 @@ void BM_PackManySmallFiles(benchmark::State& state)
 BENCHMARK(BM_PackManySmallFiles)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+#if defined(__linux__)
+    if (argc > 1 && std::string(argv[1]) == kMeasureFlag)
+        return MeasureChild(argc, argv);
+#endif
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -5,6 +5,7 @@
 #include "FunctionCurveData.h"
 #include "PackedEffectWriter.h"
 #include "PackedStringTable.h"
+#include "corpus.h"
 #include "zqstrutils.h"
 
 #include <benchmark/benchmark.h>
@@ -19,8 +20,6 @@
 
 namespace
 {
-// One effect whose keys each hold a function curve of their own; every key's other properties
-// keep their defaults, so their curves are shared.
 struct CurveCollection
 {
     CEffectModule module;
@@ -29,44 +28,7 @@ struct CurveCollection
 
     explicit CurveCollection(uint32_t nCurves)
     {
-        if (!module.Load("sparkrig_sample.dll"))
-            return;
-        const EffectTypeDesc* pType = module.FindTypeDesc("Sprite");
-        const EffectPropDesc* pCurve = nullptr;
-        for (uint32_t i = 0; pType && i < pType->nNumProps; ++i)
-        {
-            if (std::strcmp(pType->pProps[i].szName, "Rotation") == 0)
-                pCurve = &pType->pProps[i];
-        }
-        CEffectDef* pEffect = collection.NewEffect();
-        CEffectTrack* pTrack = pEffect ? pEffect->NewTrack() : nullptr;
-        if (!pCurve || !pCurve->m_bFunctionCurve || !pTrack)
-            return;
-        ZQStrCpy(pEffect->szName, "Curves", sizeof(pEffect->szName));
-        for (uint32_t i = 0; i < nCurves; ++i)
-        {
-            auto pKey = std::make_unique<CEffectKey>(pType);
-            pKey->m_nID = static_cast<int32_t>(i);
-            pKey->m_nStartTime = static_cast<int32_t>(i) * 10;
-            pKey->m_nEndTime = pKey->m_nStartTime + 10;
-            auto pProp = std::make_unique<CEffectProperty>(pCurve);
-            // Distinct (first, second) value pairs, inside the property's range.
-            EffectPropertyKey key{};
-            key.Value.fValue = static_cast<float>(i % 700) - 350.0f;
-            pProp->AddKey(key);
-            key.fTime = 1.0f;
-            key.Value.fValue = static_cast<float>(i / 700) * 0.5f;
-            pProp->AddKey(key);
-            if (!pKey->SetProperty(pProp.get()))
-                return;
-            pProp.release();
-            pKey->FillMissingProperties();
-            pKey->NormalizeProperties();
-            if (!pTrack->AddTail(pKey.get()))
-                return;
-            pKey.release();
-        }
-        bReady = true;
+        bReady = module.Load("sparkrig_sample.dll") && BuildDistinctCurves(module, collection, nCurves);
     }
 };
 

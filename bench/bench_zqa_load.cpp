@@ -1,10 +1,13 @@
-// Loading effect-like ZQA text into a tree, plain and LZSS-compressed, in MB/s of uncompressed text.
+// Loading effect-like ZQA text into a tree, plain and LZSS-compressed, in MB/s of uncompressed text,
+// beside RapidJSON's DOM parser on the same tree written as JSON (MB/s of its own input); and the
+// tree memory of a file of many top-level items.
 #include "corpus.h"
 #include "zqafile.h"
 #include "zqaloadonlyalloc.h"
 #include "zqanodreader.h"
 
 #include <benchmark/benchmark.h>
+#include <rapidjson/document.h>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -12,6 +15,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <string>
 
 namespace
@@ -20,7 +24,7 @@ constexpr size_t kCorpusBytes = 8u << 20;
 
 struct LoadFiles
 {
-    std::string sPlain, sPacked;
+    std::string sPlain, sPacked, sJson;
     size_t nTextBytes = 0;
     bool bReady = false;
 
@@ -28,6 +32,7 @@ struct LoadFiles
     {
         const std::string text = MakeEffectCorpus(kCorpusBytes);
         nTextBytes = text.size();
+        sJson = ZqaToJson(text);
         const auto dir = std::filesystem::temp_directory_path();
         sPlain = (dir / "bench_zqa_load.Fx00a").string();
         sPacked = (dir / "bench_zqa_load.Fx00c").string();
@@ -102,9 +107,83 @@ void BM_LoadCompressed(benchmark::State& state)
 {
     LoadTree(state, true);
 }
+
+// The reference: a DOM of the same tree from memory (no file reads), arrays and strings copied.
+void BM_RapidJsonParse(benchmark::State& state)
+{
+    const LoadFiles& files = Files();
+    KeepFreedMemory();
+    for (auto _ : state)
+    {
+        rapidjson::Document document;
+        document.Parse(files.sJson.c_str(), files.sJson.size());
+        if (document.HasParseError() || !document.IsArray())
+        {
+            state.SkipWithError("RapidJSON cannot parse the corpus");
+            return;
+        }
+        benchmark::DoNotOptimize(document.Size());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(files.sJson.size()));
+}
+
+// Allocator bytes per top-level item: linear growth keeps this flat as the count grows.
+class CCountingAlloc : public CZQAAllocator
+{
+public:
+    CZQANode* AllocateNode() override
+    {
+        void* pMem = AllocateBlock(sizeof(CZQANode));
+        return pMem ? new (pMem) CZQANode() : nullptr;
+    }
+    void FreeNode(CZQANode*) override {}
+    void* AllocateBlock(uint32_t nSize) override
+    {
+        m_nBytes += nSize;
+        return m_Blocks.AllocateBlock(nSize);
+    }
+    void FreeBlock(void*) override {}
+
+    CZQALoadOnlyAlloc m_Blocks{262144};
+    uint64_t m_nBytes = 0;
+};
+
+void BM_TopLevelAtoms(benchmark::State& state)
+{
+    const uint32_t nAtoms = static_cast<uint32_t>(state.range(0));
+    const std::string sPath = (std::filesystem::temp_directory_path() / "bench_zqa_atoms.Fx00a").string();
+    FILE* pFile = std::fopen(sPath.c_str(), "wb");
+    const std::string sText = MakeTopLevelAtoms(nAtoms);
+    if (!pFile || std::fwrite(sText.data(), 1, sText.size(), pFile) != sText.size() ||
+        std::fclose(pFile) != 0)
+    {
+        state.SkipWithError("cannot write the file");
+        return;
+    }
+    uint64_t nBytes = 0;
+    for (auto _ : state)
+    {
+        CCountingAlloc alloc;
+        CZQANode root;
+        if (!CZQANodeReader::LoadEntireFile(sPath.c_str(), false, &root, &alloc) ||
+            root.GetNumElements() != nAtoms)
+        {
+            state.SkipWithError("load failed");
+            break;
+        }
+        nBytes = alloc.m_nBytes;
+        root.Free(&alloc);
+    }
+    std::remove(sPath.c_str());
+    state.counters["tree_MB"] = static_cast<double>(nBytes) / (1 << 20);
+    state.counters["bytes_per_item"] = static_cast<double>(nBytes) / nAtoms;
+}
 } // namespace
 
 BENCHMARK(BM_LoadPlain)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadCompressed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RapidJsonParse)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TopLevelAtoms)->Arg(20000)->Arg(80000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

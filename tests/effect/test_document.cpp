@@ -215,6 +215,8 @@ TEST(Collection, EffectsPrefabsAndTheUntitledCounter)
     EXPECT_EQ(collection.FindPrefab("burst"), pFirst);
     EXPECT_EQ(collection.FindPrefab("BURST"), pFirst);
     EXPECT_EQ(collection.FindPrefab("Bursts"), nullptr);
+    pSecond->m_sName = "Glow"; // renamed after a lookup: found under the new name
+    EXPECT_EQ(collection.FindPrefab("GLOW"), pSecond);
 
     // Keys point at prefabs; clearing destroys effects (with their keys) first, whatever the order
     // in which they were made.
@@ -229,4 +231,20 @@ TEST(Collection, EffectsPrefabsAndTheUntitledCounter)
     EXPECT_EQ(collection.m_Effects.GetCount(), 0u);
     EXPECT_TRUE(collection.m_Prefabs.empty());
     EXPECT_STREQ(CEffectDef().szName, "Untitled FX 3");
+}
+
+// Each lookup compares a constant number of names, whatever the number of prefabs; the first of
+// several prefabs whose names differ only in letter case wins.
+TEST(Collection, PrefabLookupComparesAConstantNumberOfNames)
+{
+    CTableModule table(kTable);
+    CEffectCollection collection;
+    const uint32_t nPrefabs = 10000;
+    for (uint32_t i = 0; i < nPrefabs; ++i)
+        collection.NewPrefab(table.Type("Spark"))->m_sName =
+            "Prefab_" + std::to_string(i / 2) + (i % 2 ? "X" : "x");
+    for (uint32_t i = 0; i < nPrefabs; ++i)
+        ASSERT_EQ(collection.FindPrefab(("PREFAB_" + std::to_string(i / 2) + "x").c_str()),
+                  collection.m_Prefabs[i & ~1u]);
+    EXPECT_LE(collection.GetPrefabNameCompares(), 2u * nPrefabs);
 }

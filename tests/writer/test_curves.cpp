@@ -3,7 +3,9 @@
 
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
+#include <random>
 
 namespace
 {
@@ -172,4 +174,35 @@ TEST(FunctionCurveData, EqualityRules)
               Texts{"pProp && pProp->GetDesc()->m_bFunctionCurve|Engine/tools/Pyrix/PackedEffectWriter|227|"
                     "CFunctionCurveData::FindProperty|Error: Invalid property passed into the function curve "
                     "data object"});
+}
+
+// The flat index behind the curve lookups, against a standard map: inserts, overwrites and
+// removals in a small key range, so that runs of probed slots form, wrap around and are broken.
+TEST(FlatIndex, AgreesWithAStandardMap)
+{
+    CFlatIndex index;
+    std::map<uint64_t, uint32_t> model;
+    std::mt19937 rng(7);
+    for (uint32_t nStep = 0; nStep < 40000; ++nStep)
+    {
+        const uint64_t nKey = rng() % 3000 * 0x10001ull; // spread over the table's home slots
+        if (rng() % 3 == 0)
+        {
+            index.Erase(nKey);
+            model.erase(nKey);
+        }
+        else
+        {
+            index.Set(nKey, nStep);
+            model[nKey] = nStep;
+        }
+        if (nStep % 4000 == 3999)
+        {
+            for (uint64_t k = 0; k < 3000; ++k)
+            {
+                const auto it = model.find(k * 0x10001ull);
+                ASSERT_EQ(index.Find(k * 0x10001ull), it == model.end() ? CFlatIndex::NONE : it->second) << k;
+            }
+        }
+    }
 }

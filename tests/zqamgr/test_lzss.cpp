@@ -1,5 +1,6 @@
 // The compressed ZQA format: documented streams byte for byte, decoding of cut and damaged
 // streams against a literal bit-by-bit reader, and the encoder against a plain tree encoder.
+#include "lzss_classic.h"
 #include "zqa_test_support.h"
 
 #include <algorithm>
@@ -28,114 +29,6 @@ Trace Decode(const Bytes& stream, size_t nCalls, bool bPeek = false)
     return DecodeTrace(WriteFile(TempPath("in.zqc"), stream), nCalls, bPeek);
 }
 
-// Tokens as numbers: literal 0x1000000 | byte, copy position << 8 | length, end 0.
-std::vector<uint32_t> ParseTokens(const Bytes& s)
-{
-    size_t nBit = 32;
-    auto Field = [&](int nCount)
-    {
-        uint32_t v = 0;
-        for (; nCount > 0; --nCount, ++nBit)
-            v = v * 2 + (nBit < s.size() * 8 ? (s[nBit / 8] >> (nBit % 8)) & 1 : 0);
-        return v;
-    };
-    std::vector<uint32_t> t;
-    for (uint32_t nPos = 1; nPos != 0;)
-        t.push_back(Field(1) ? 0x1000000 | Field(8) : (nPos = Field(12)) ? nPos << 8 | (Field(4) + 2) : 0);
-    return t;
-}
-
-// The documented tree encoder written plainly, with byte-by-byte compares; same token numbers.
-class CReferenceEncoder
-{
-public:
-    std::vector<uint32_t> m_Tokens;
-
-    CReferenceEncoder() { m_aParent[4096] = 4096, m_aLarger[4096] = 1, m_aParent[1] = 4096; }
-
-    void Add(uint8_t b)
-    {
-        if (!m_bPrimed)
-        {
-            m_aWin[m_nCur + m_nLook] = b;
-            m_bPrimed = ++m_nLook == 17;
-            return;
-        }
-        if (m_nLook >= 17)
-            Token();
-        Delete((m_nCur + 17) % 4096);
-        m_aWin[(m_nCur + 17) % 4096] = m_aWin[m_nCur + 17] = b;
-        m_nCur = (m_nCur + 1) % 4096;
-        Insert(m_nCur);
-        ++m_nLook;
-    }
-    void Finish()
-    {
-        m_nCur = m_bPrimed ? (m_nCur + 4096 - m_nLook + 17) % 4096 : m_nCur;
-        for (; m_nLook > 0; m_nCur = (m_nCur + 1) % 4096)
-            m_nMatchLen = 0, Token();
-        m_Tokens.push_back(0);
-    }
-
-private:
-    void Token()
-    {
-        const uint32_t n = std::min(m_nMatchLen, m_nLook);
-        m_Tokens.push_back(n < 2 ? 0x1000000 | m_aWin[m_nCur] : (m_nMatchPos << 8) | n);
-        m_nLook -= n < 2 ? 1 : n;
-    }
-    void Insert(uint32_t nNew)
-    {
-        m_nMatchLen = m_nMatchPos = 0;
-        for (uint32_t c = m_aLarger[4096]; nNew != 0;)
-        {
-            uint32_t i = 0;
-            while (i < 17 && m_aWin[nNew + i] == m_aWin[c + i])
-                ++i;
-            if (i > m_nMatchLen)
-                m_nMatchLen = i, m_nMatchPos = c;
-            if (i == 17)
-                return Replace(c, nNew);
-            uint32_t& rChild = m_aWin[nNew + i] > m_aWin[c + i] ? m_aLarger[c] : m_aSmaller[c];
-            if (!rChild)
-            {
-                rChild = nNew, m_aParent[nNew] = c, m_aSmaller[nNew] = m_aLarger[nNew] = 0;
-                return;
-            }
-            c = rChild;
-        }
-    }
-    void Unlink(uint32_t n, uint32_t nChild)
-    {
-        const uint32_t p = m_aParent[n];
-        (m_aSmaller[p] == n ? m_aSmaller[p] : m_aLarger[p]) = nChild;
-        m_aParent[nChild] = p, m_aParent[n] = 0;
-    }
-    void Replace(uint32_t nOld, uint32_t nNew)
-    {
-        const uint32_t p = m_aParent[nOld];
-        (m_aLarger[p] == nOld ? m_aLarger[p] : m_aSmaller[p]) = nNew;
-        m_aParent[nNew] = p, m_aSmaller[nNew] = m_aSmaller[nOld], m_aLarger[nNew] = m_aLarger[nOld];
-        m_aParent[m_aSmaller[nNew]] = m_aParent[m_aLarger[nNew]] = nNew, m_aParent[nOld] = 0;
-    }
-    void Delete(uint32_t p)
-    {
-        if (!p || !m_aParent[p])
-            return;
-        if (!m_aLarger[p] || !m_aSmaller[p])
-            return Unlink(p, m_aLarger[p] | m_aSmaller[p]);
-        uint32_t r = m_aSmaller[p];
-        while (m_aLarger[r])
-            r = m_aLarger[r];
-        Unlink(r, m_aSmaller[r]);
-        Replace(p, r);
-    }
-
-    uint8_t m_aWin[4113] = {};
-    uint32_t m_aParent[4097] = {}, m_aSmaller[4097] = {}, m_aLarger[4097] = {};
-    uint32_t m_nLook = 0, m_nCur = 1, m_nMatchLen = 0, m_nMatchPos = 0;
-    bool m_bPrimed = false;
-};
 } // namespace
 
 TEST(LzssFormat, DocumentedStreamsEncodeAndDecodeByteForByte)
@@ -241,11 +134,11 @@ TEST(LzssEncoder, TokensMatchThePlainTreeEncoderAndRoundTrip)
     for (const Bytes& data : {random, binary, words, runs, periodic, fresh, Bytes(10000, 'x')})
     {
         const Bytes stream = Compress(data);
-        CReferenceEncoder ref;
+        CClassicLzssEncoder ref;
         for (uint8_t n : data)
             ref.Add(n);
         ref.Finish();
-        EXPECT_EQ(ParseTokens(stream), ref.m_Tokens);
+        EXPECT_EQ(ParseLzssTokens(stream), ref.m_Tokens);
         EXPECT_EQ(Compress(data), stream);
         EXPECT_EQ(Decode(stream, data.size() + 2), Expect(data, 2));
         EXPECT_EQ(Decode(stream, data.size() + 2, true), Expect(data, 2));

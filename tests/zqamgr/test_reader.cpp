@@ -189,7 +189,9 @@ void AddDroppedLists(const RNode& root, RNode& node, std::set<std::string>& out)
 } // namespace
 
 // One failed request per load, for each request in turn: the load fails with the root unchanged,
-// or goes on without the list that could not be built, or appends only the first top-level items.
+// or goes on without the list that could not be built, or (the last request, one array for all
+// top-level items) appends them one at a time instead. When that fails too, only the first
+// top-level items are appended.
 TEST(ZqaLoad, EveryAllocationFailure)
 {
     const std::string path = WriteTemp("effect", EffectText(3) + "end"); // no dropped list looks cut off
@@ -199,29 +201,47 @@ TEST(ZqaLoad, EveryAllocationFailure)
     for (size_t k = 1; k < full.aKids.size(); ++k)
         aTruncated.insert(RDump(RNode{"", {full.aKids.begin(), full.aKids.begin() + long(k)}}));
 
-    int nFailed = 0, nDropped = 0, nTruncated = 0;
-    for (uint32_t n = 1;; ++n)
+    // Loads with the requests at nFailAt and nFailAlsoAt (counted after the root's own) failing.
+    auto Load = [&](uint32_t nFailAt, uint32_t nFailAlsoAt, bool& bOk, uint32_t& nRequests)
     {
         CHeapTestAlloc alloc;
         CZQANode root;
         CZQANode* pPre = alloc.AllocateNode();
-        ASSERT_TRUE(pPre->SetValue("pre", false, &alloc) && root.AppendElement(pPre, &alloc));
-        alloc.m_nFailAt = alloc.m_nRequests + n;
-        const bool bOk = CZQANodeReader::LoadEntireFile(path.c_str(), false, &root, &alloc);
+        EXPECT_TRUE(pPre->SetValue("pre", false, &alloc) && root.AppendElement(pPre, &alloc));
+        const uint32_t nBefore = alloc.m_nRequests;
+        alloc.m_nFailAt = nBefore + nFailAt;
+        alloc.m_nFailAlsoAt = nFailAlsoAt ? nBefore + nFailAlsoAt : 0;
+        bOk = CZQANodeReader::LoadEntireFile(path.c_str(), false, &root, &alloc);
+        nRequests = alloc.m_nRequests - nBefore;
         const std::string tree = Dump(&root);
         root.Free(&alloc);
-        ASSERT_EQ(alloc.m_nLive, 0) << n;
-        if (alloc.m_nRequests < alloc.m_nFailAt)
-        {
-            EXPECT_EQ(tree, RDump(full));
-            break;
-        }
+        EXPECT_EQ(alloc.m_nLive, 0) << nFailAt;
+        return tree;
+    };
+    bool bOk = false;
+    uint32_t nRequests = 0;
+    ASSERT_EQ(Load(0, 0, bOk, nRequests), RDump(full));
+    const uint32_t nAll = nRequests; // the last one is the array for the top-level items
+
+    int nFailed = 0, nDropped = 0;
+    for (uint32_t n = 1; n < nAll; ++n)
+    {
+        const std::string tree = Load(n, 0, bOk, nRequests);
         nFailed += !bOk && tree == "(pre)";
-        nTruncated += bOk && aTruncated.count(tree);
         nDropped += bOk && aDropped.count(tree);
-        ASSERT_EQ(nFailed + nTruncated + nDropped, int(n)) << tree;
+        ASSERT_EQ(nFailed + nDropped, int(n)) << tree;
     }
     EXPECT_GT(nFailed, 0);
     EXPECT_GT(nDropped, 0);
-    EXPECT_EQ(nTruncated, 4); // one for each top-level append
+    EXPECT_EQ(Load(nAll, 0, bOk, nRequests), RDump(full));
+    EXPECT_TRUE(bOk);
+
+    // Then one request per item, each copying the array: the k-th failing keeps k - 1 items.
+    int nTruncated = 0;
+    for (uint32_t k = 1; k < full.aKids.size(); ++k)
+    {
+        const std::string tree = Load(nAll, nAll + k, bOk, nRequests);
+        nTruncated += bOk && aTruncated.count(tree);
+    }
+    EXPECT_EQ(nTruncated, 4); // one for each top-level item
 }

@@ -4,6 +4,7 @@
 #include "zqautil.h"
 
 #include <cstring>
+#include <new>
 
 namespace
 {
@@ -103,4 +104,42 @@ TEST(ZqaUtil, FindListAndIsFileCompressed)
     EXPECT_FALSE(CZQAUtil::IsFileCompressed(nullptr));
     EXPECT_EQ(tripwire.Take(&Report::Site),
               Texts{"pszFilename|Engine/libs/zqamgr/zqautil|CZQAUtil::IsFileCompressed"});
+}
+
+// Every top-level item used to be appended with a copy of the whole array: quadratic block space.
+// The bytes asked of the allocator must stay linear in the number of items.
+TEST(ZqaLoad, TopLevelItemsTakeLinearSpace)
+{
+    class CCountingAlloc : public CZQAAllocator
+    {
+    public:
+        CZQANode* AllocateNode() override
+        {
+            void* pMem = AllocateBlock(sizeof(CZQANode));
+            return pMem ? new (pMem) CZQANode() : nullptr;
+        }
+        void FreeNode(CZQANode*) override {}
+        void* AllocateBlock(uint32_t nSize) override
+        {
+            m_nBytes += nSize;
+            return m_Blocks.AllocateBlock(nSize);
+        }
+        void FreeBlock(void*) override {}
+
+        CZQALoadOnlyAlloc m_Blocks{262144};
+        uint64_t m_nBytes = 0;
+    };
+    std::string sText;
+    for (int i = 0; i < 20000; ++i)
+        sText += i % 2 ? "b\n" : "(x)";
+    const std::string path = WriteTemp("atoms", sText);
+    CCountingAlloc alloc;
+    CZQANode root;
+    ASSERT_TRUE(CZQANodeReader::LoadEntireFile(path.c_str(), false, &root, &alloc));
+    ASSERT_EQ(root.GetNumElements(), 20000u);
+    EXPECT_STREQ(root.GetElement(19999)->GetValue(), "b");
+    EXPECT_STREQ(root.GetElement(19998)->GetElement(0)->GetValue(), "x");
+    // A node, its value or one-element array, and a slot in the root: under 64 bytes an item.
+    EXPECT_LT(alloc.m_nBytes, 20000u * 64);
+    root.Free(&alloc);
 }

@@ -40,10 +40,15 @@ public:
         std::free(pBlock);
     }
 
-    uint32_t m_nFailAt = 0; // the request (counting from 1) that fails; 0: none
+    uint32_t m_nFailAt = 0;     // the request (counting from 1) that fails; 0: none
+    uint32_t m_nFailAlsoAt = 0; // a second one
     uint32_t m_nRequests = 0;
     int m_nLive = 0;
 
 private:
-    bool Fail() { return ++m_nRequests == m_nFailAt; }
+    bool Fail()
+    {
+        ++m_nRequests;
+        return m_nRequests == m_nFailAt || m_nRequests == m_nFailAlsoAt;
+    }
 };

@@ -16,13 +16,7 @@ CZQALoadOnlyAlloc::~CZQALoadOnlyAlloc()
     FreeAllBlocks();
 }
 
-CZQANode* CZQALoadOnlyAlloc::AllocateNode()
-{
-    void* pMem = AllocateBlock(sizeof(CZQANode));
-    return pMem ? new (pMem) CZQANode() : nullptr;
-}
-
-void* CZQALoadOnlyAlloc::AllocateBlock(uint32_t nSize)
+void* CZQALoadOnlyAlloc::AllocateBlockSlow(uint32_t nSize)
 {
     if (nSize > UINT32_MAX - (ALIGNMENT - 1))
         return nullptr;

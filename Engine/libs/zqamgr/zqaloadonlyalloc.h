@@ -6,6 +6,7 @@
 #include "zqanode.h"
 
 #include <cstdint>
+#include <new>
 
 class CZQALoadOnlyAlloc final : public CZQAAllocator
 {
@@ -18,9 +19,26 @@ public:
     CZQALoadOnlyAlloc(const CZQALoadOnlyAlloc&) = delete;
     CZQALoadOnlyAlloc& operator=(const CZQALoadOnlyAlloc&) = delete;
 
-    CZQANode* AllocateNode() override;
+    CZQANode* AllocateNode() override
+    {
+        void* pMem = AllocateBlock(sizeof(CZQANode));
+        return pMem ? new (pMem) CZQANode() : nullptr;
+    }
     void FreeNode(CZQANode*) override {}
-    void* AllocateBlock(uint32_t nSize) override;
+    // Inline while the newest block has room (the class is final, so callers holding this type
+    // reach it without a virtual call); a new block is the out-of-line part.
+    void* AllocateBlock(uint32_t nSize) override
+    {
+        const uint32_t nRounded = (nSize + (ALIGNMENT - 1)) & ~(ALIGNMENT - 1);
+        if (nRounded >= nSize && nRounded <= m_nMemLeft && m_pHead)
+        {
+            uint8_t* pResult = m_pHead->pPos;
+            m_pHead->pPos += nRounded;
+            m_nMemLeft -= nRounded;
+            return pResult;
+        }
+        return AllocateBlockSlow(nSize);
+    }
     void FreeBlock(void*) override {}
 
     // Releases every block: every node, array and string handed out becomes invalid.
@@ -30,6 +48,8 @@ public:
     uint32_t GetBlockSize() const { return m_nBlockSize; }
 
 private:
+    void* AllocateBlockSlow(uint32_t nSize);
+
     struct BlockRecord
     {
         uint8_t* pStart;    // the block, owned

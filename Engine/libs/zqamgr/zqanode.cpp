@@ -60,19 +60,34 @@ bool CZQANode::AppendElement(CZQANode* pNode, CZQAAllocator* pAllocator)
         return false;
     if (!ZQ_CHECK(IsList(), "CZQANode::AppendElement", "Error: Node is not a list"))
         return false;
-    const uint32_t nCount = m_nFlags;
-    if (nCount >= UINT32_MAX / sizeof(CZQANode*))
+    return Grow(&pNode, 1, pAllocator);
+}
+
+bool CZQANode::AppendElements(CZQANode* const* ppNodes, uint32_t nCount, CZQAAllocator* pAllocator)
+{
+    if (!ZQ_CHECK(pAllocator, "CZQANode::AppendElements", "Error: Invalid allocator"))
         return false;
-    auto** ppNew = static_cast<CZQANode**>(
-        pAllocator->AllocateBlock(static_cast<uint32_t>((nCount + 1) * sizeof(CZQANode*))));
+    if (!ZQ_CHECK(IsList(), "CZQANode::AppendElements", "Error: Node is not a list"))
+        return false;
+    return Grow(ppNodes, nCount, pAllocator);
+}
+
+bool CZQANode::Grow(CZQANode* const* ppNodes, uint32_t nAdd, CZQAAllocator* pAllocator)
+{
+    const uint64_t nTotal = uint64_t(m_nFlags) + nAdd;
+    if (nTotal > UINT32_MAX / sizeof(CZQANode*))
+        return false;
+    auto** ppNew =
+        static_cast<CZQANode**>(pAllocator->AllocateBlock(static_cast<uint32_t>(nTotal * sizeof(CZQANode*))));
     if (!ppNew)
         return false;
-    if (nCount)
-        std::memcpy(ppNew, m_pData, nCount * sizeof(CZQANode*));
-    ppNew[nCount] = pNode;
+    if (m_nFlags)
+        std::memcpy(ppNew, m_pData, m_nFlags * sizeof(CZQANode*));
+    if (nAdd)
+        std::memcpy(ppNew + m_nFlags, ppNodes, nAdd * sizeof(CZQANode*));
     pAllocator->FreeBlock(m_pData);
     m_pData = ppNew;
-    m_nFlags = nCount + 1;
+    m_nFlags = static_cast<uint32_t>(nTotal);
     return true;
 }
 

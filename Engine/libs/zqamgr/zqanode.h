@@ -64,6 +64,8 @@ public:
     bool AllocateElements(uint32_t nCount, CZQAAllocator* pAllocator);
     // Appends one node, copying the whole array (meant for a handful of elements).
     bool AppendElement(CZQANode* pNode, CZQAAllocator* pAllocator);
+    // Appends nCount nodes in order with one new array; false leaves the node unchanged.
+    bool AppendElements(CZQANode* const* ppNodes, uint32_t nCount, CZQAAllocator* pAllocator);
     // Makes the node an atom holding a copy of pszValue.
     bool SetValue(const char* pszValue, bool bQuoted, CZQAAllocator* pAllocator);
     // Gives the node's data (direct children, array or value) back; the node is an empty list again.
@@ -83,11 +85,15 @@ public:
     uint32_t GetFlags() const { return m_nFlags; }
 
 private:
+    friend class CZQANodeBuilder; // fills fresh nodes directly when loading with CZQALoadOnlyAlloc
+
     void FreeData(CZQAAllocator* pAllocator);
     uint32_t ReportNotList() const;
     CZQANode* ReportBadElement(uint32_t nIndex) const;
     const char* ReportNotAtom() const;
     void ReportBadSetElement(uint32_t nIndex) const;
+    // One new array for the old elements and nAdd more; the old array goes back to the allocator.
+    bool Grow(CZQANode* const* ppNodes, uint32_t nAdd, CZQAAllocator* pAllocator);
 
     uint32_t m_nFlags = 0;   // atom: ATOM_FLAG [| QUOTED_FLAG]; list: element count
     void* m_pData = nullptr; // atom: the value; list: the element array

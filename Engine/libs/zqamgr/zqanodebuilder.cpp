@@ -1,12 +1,42 @@
 #include "zqanodebuilder.h"
 
+#include "zqaloadonlyalloc.h"
 #include "zqstrutils.h"
 
+#include <cstring>
 #include <new>
 
 #define ZQ_THIS_FILE "Engine/libs/zqamgr/zqanodebuilder"
 
-CZQANodeBuilder::CZQANodeBuilder(CZQAAllocator* pAllocator) : m_pAllocator(pAllocator)
+namespace
+{
+// Copies n bytes; values are mostly a few bytes long, where a library call costs more than the copy.
+inline void CopyBytes(void* pTo, const void* pFrom, size_t n)
+{
+    auto* pDst = static_cast<uint8_t*>(pTo);
+    const auto* pSrc = static_cast<const uint8_t*>(pFrom);
+    if (n >= 8 && n <= 16)
+    {
+        uint64_t nHead, nTail; // two words that overlap when n < 16
+        std::memcpy(&nHead, pSrc, 8);
+        std::memcpy(&nTail, pSrc + n - 8, 8);
+        std::memcpy(pDst, &nHead, 8);
+        std::memcpy(pDst + n - 8, &nTail, 8);
+    }
+    else if (n < 8)
+    {
+        for (size_t i = 0; i < n; ++i)
+            pDst[i] = pSrc[i];
+    }
+    else
+    {
+        std::memcpy(pDst, pSrc, n);
+    }
+}
+} // namespace
+
+CZQANodeBuilder::CZQANodeBuilder(CZQAAllocator* pAllocator)
+    : m_pAllocator(pAllocator), m_pLoadOnly(dynamic_cast<CZQALoadOnlyAlloc*>(pAllocator))
 {
     ZQ_CHECK(m_pAllocator, "CZQANodeBuilder::CZQANodeBuilder", "Error: Invalid allocator");
 }
@@ -46,6 +76,25 @@ bool CZQANodeBuilder::AddToCache(CZQANode* pNode)
 
 bool CZQANodeBuilder::AddValue(const char* pszValue, bool bQuoted)
 {
+    return AddValue(pszValue, pszValue ? std::strlen(pszValue) : 0, bQuoted);
+}
+
+bool CZQANodeBuilder::AddValue(const char* pszValue, size_t nLen, bool bQuoted)
+{
+    if (m_pLoadOnly && pszValue)
+    {
+        // What AllocateNode and SetValue do, with the requests in the same order and sizes.
+        CZQANode* pNode = m_pLoadOnly->AllocateNode();
+        if (!pNode || nLen >= UINT32_MAX)
+            return false;
+        void* pText = m_pLoadOnly->AllocateBlock(static_cast<uint32_t>(nLen + 1));
+        if (!pText)
+            return false;
+        CopyBytes(pText, pszValue, nLen + 1);
+        pNode->m_pData = pText;
+        pNode->m_nFlags = bQuoted ? (CZQANode::ATOM_FLAG | CZQANode::QUOTED_FLAG) : CZQANode::ATOM_FLAG;
+        return AddToCache(pNode); // a node not taken costs nothing to give back here
+    }
     if (!m_pAllocator)
         return false;
     CZQANode* pNode = m_pAllocator->AllocateNode();
@@ -68,8 +117,27 @@ CZQANode* CZQANodeBuilder::PopList()
     const uint32_t nCount = m_aStack[m_nDepth].nCount;
     m_nCacheSize = nStart;
 
-    CZQANode* pNode = m_pAllocator->AllocateNode();
-    if (!pNode || !pNode->AllocateElements(nCount, m_pAllocator))
+    CZQANode* pNode = nullptr;
+    bool bBuilt = false;
+    if (m_pLoadOnly && nCount <= UINT32_MAX / sizeof(CZQANode*))
+    {
+        // What AllocateNode and AllocateElements do, with the requests in the same order and sizes.
+        pNode = m_pLoadOnly->AllocateNode();
+        void* pArray =
+            pNode ? m_pLoadOnly->AllocateBlock(static_cast<uint32_t>(nCount * sizeof(CZQANode*))) : nullptr;
+        if (pArray)
+        {
+            pNode->m_pData = pArray;
+            pNode->m_nFlags = nCount;
+            bBuilt = true;
+        }
+    }
+    else
+    {
+        pNode = m_pAllocator->AllocateNode();
+        bBuilt = pNode && pNode->AllocateElements(nCount, m_pAllocator);
+    }
+    if (!bBuilt)
     {
         // The list and everything in it are dropped.
         for (uint32_t i = 0; i < nCount; ++i)
@@ -83,11 +151,22 @@ CZQANode* CZQANodeBuilder::PopList()
         return nullptr;
     }
 
-    for (uint32_t i = 0; i < nCount; ++i)
+    // The items move row by row; their cache slots are cleared.
+    auto** ppElements = static_cast<CZQANode**>(pNode->m_pData);
+    for (uint32_t i = 0; i < nCount;)
     {
-        CZQANode*& rSlot = Slot(nStart + i);
-        pNode->SetElement(rSlot, i);
-        rSlot = nullptr;
+        const uint32_t nIndex = nStart + i;
+        const uint32_t nInRow = CACHE_ROW_SIZE - (nIndex & (CACHE_ROW_SIZE - 1));
+        const uint32_t nMove = nCount - i < nInRow ? nCount - i : nInRow;
+        CZQANode** pRow = &Slot(nIndex);
+        CZQANode** ppTo = ppElements + i;
+        // Lists are short: a plain loop beats the start-up cost of block moves.
+        for (uint32_t k = 0; k < nMove; ++k)
+        {
+            ppTo[k] = pRow[k];
+            pRow[k] = nullptr;
+        }
+        i += nMove;
     }
 
     // The list takes its first item's cache position and counts as one item of its parent.
@@ -149,9 +228,12 @@ uint32_t CZQANodeBuilder::DetachHeadsInto(CZQANode* pParent)
         return 0;
     const uint32_t n = DetachHeads(ppHeads, static_cast<uint32_t>(nRoom));
 
-    // A head that cannot be appended goes back to the allocator with every head after it, so the
+    // One array for all heads keeps memory linear in their number. Failing that, one at a time: a
+    // head that cannot be appended goes back to the allocator with every head after it, so the
     // parent always holds a prefix of the items in file order.
     uint32_t nAppended = 0;
+    if (n > 0 && pParent->AppendElements(ppHeads, n, m_pAllocator))
+        nAppended = n;
     while (nAppended < n && pParent->AppendElement(ppHeads[nAppended], m_pAllocator))
         ++nAppended;
     for (uint32_t k = nAppended; k < n; ++k)

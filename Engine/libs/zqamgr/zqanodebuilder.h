@@ -4,6 +4,9 @@
 
 #include "zqanode.h"
 
+class CZQALoadOnlyAlloc;
+
+#include <cstddef>
 #include <cstdint>
 
 class CZQANodeBuilder
@@ -26,6 +29,8 @@ public:
     bool EndList() { return PopList() != nullptr; }
     bool PopAllLists();
     bool AddValue(const char* pszValue, bool bQuoted);
+    // The same for a value whose C string length is known (nLength is strlen(pszValue)).
+    bool AddValue(const char* pszValue, size_t nLength, bool bQuoted);
     bool AddToCache(CZQANode* pNode);
 
     uint32_t GetCacheSize() const { return m_nCacheSize; }
@@ -58,4 +63,6 @@ private:
     ListEntry m_aStack[MAX_DEPTH]; // entries below m_nDepth are in use
     uint32_t m_nDepth = 0;
     CZQAAllocator* m_pAllocator;
+    // m_pAllocator when it is the load-only allocator: its requests then run inline.
+    CZQALoadOnlyAlloc* m_pLoadOnly;
 };

@@ -42,10 +42,11 @@ bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAll
     pBuilder->Reset();
 
     char szToken[kTokenBufferLen];
+    uint32_t nLength = 0;
     for (;;)
     {
         bool bOk = true;
-        switch (reader.NextToken(szToken, kTokenBufferLen))
+        switch (reader.NextToken(szToken, kTokenBufferLen, nLength))
         {
         case TOKEN_BEGIN_LIST:
             bOk = pBuilder->PushList();
@@ -54,10 +55,10 @@ bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAll
             pBuilder->EndList(); // a list that cannot be built is dropped; the load goes on
             break;
         case TOKEN_VALUE:
-            bOk = pBuilder->AddValue(szToken, false);
+            bOk = pBuilder->AddValue(szToken, nLength, false);
             break;
         case TOKEN_STRING:
-            bOk = pBuilder->AddValue(szToken, true);
+            bOk = pBuilder->AddValue(szToken, nLength, true);
             break;
         case TOKEN_EOF:
         default:

@@ -27,6 +27,15 @@ constexpr ByteTable MakeWordEndTable()
 }
 constexpr ByteTable kWordEnd = MakeWordEndTable();
 
+// The bytes that end a bare word, and the zero byte, which the value's C string length must see.
+constexpr ByteTable MakeWordStopTable()
+{
+    ByteTable t = MakeWordEndTable();
+    t.a[0] = 1;
+    return t;
+}
+constexpr ByteTable kWordStop = MakeWordStopTable();
+
 // Reads through the bytes the file already holds in memory, skipping them in the file in one step
 // when the span is used up; falls back to ReadByte when nothing is buffered. The byte sequence
 // seen is exactly that of calling ReadByte each time. Works on local copies of the reader's span
@@ -140,6 +149,12 @@ bool CZQAReader::IsOpen() const
 
 uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen)
 {
+    uint32_t nLength;
+    return NextToken(pszValueBuffer, nBufferLen, nLength);
+}
+
+uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen, uint32_t& rnValueLength)
+{
     // Without a usable buffer the tokens are still consumed, their text dropped.
     char cDummy = 0;
     if (!ZQ_CHECK(pszValueBuffer, "CZQAReader::NextToken", "Error: Invalid value buffer") ||
@@ -197,19 +212,28 @@ uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen)
             Store(pszValueBuffer, nRoom, nStored, &b, 1);
         }
         pszValueBuffer[nStored] = '\0';
+        rnValueLength = static_cast<uint32_t>(std::strlen(pszValueBuffer));
         return TOKEN_STRING;
     }
 
+    bool bZero = c == 0; // a zero byte cuts the value's C string short
     Store(pszValueBuffer, nRoom, nStored, &c, 1);
     for (;;)
     {
         // Words are short: copying while scanning beats a scan followed by memcpy.
         const uint8_t* p = src.m_pPos;
         const uint8_t* const pEnd = src.m_pEnd;
-        for (; p != pEnd && !kWordEnd.a[*p]; ++p)
+        for (; p != pEnd && !kWordStop.a[*p]; ++p)
         {
             if (nStored < nRoom)
                 pszValueBuffer[nStored++] = static_cast<char>(*p);
+        }
+        if (p != pEnd && *p == 0)
+        {
+            bZero = true;
+            Store(pszValueBuffer, nRoom, nStored, p, 1);
+            src.m_pPos = p + 1;
+            continue;
         }
         src.m_pPos = p;
         if (p != pEnd)
@@ -226,8 +250,10 @@ uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen)
             m_cPushBack = static_cast<char>(b);
             break;
         }
+        bZero |= b == 0;
         Store(pszValueBuffer, nRoom, nStored, &b, 1);
     }
     pszValueBuffer[nStored] = '\0';
+    rnValueLength = bZero ? static_cast<uint32_t>(std::strlen(pszValueBuffer)) : nStored;
     return TOKEN_VALUE;
 }

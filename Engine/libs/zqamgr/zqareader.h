@@ -31,6 +31,9 @@ public:
     // Stores at most nBufferLen - 1 bytes of a word's or string's text, zero-terminated; the
     // buffer is untouched for the other token kinds.
     uint32_t NextToken(char* pszValueBuffer, uint32_t nBufferLen);
+    // The same, also giving for a word or string the length of the stored text as a C string
+    // (up to its first zero byte); rnValueLength is untouched for the other token kinds.
+    uint32_t NextToken(char* pszValueBuffer, uint32_t nBufferLen, uint32_t& rnValueLength);
 
     // Offset, in the text as read (decompressed for a compressed file), of the first byte of the
     // token NextToken returned last; for TOKEN_EOF the number of bytes read.

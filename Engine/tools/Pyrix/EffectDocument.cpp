@@ -218,16 +218,82 @@ CEffectPropertySet* CEffectCollection::NewPrefab(const EffectTypeDesc* pTypeDesc
     return pPrefab;
 }
 
-CEffectPropertySet* CEffectCollection::FindPrefab(const char* pszName) const
+namespace
 {
-    if (!pszName)
-        return nullptr;
+// The key under which names equal ignoring case meet: ASCII letters folded, as ZQStrICmp does, and
+// cut at the first zero byte, where the comparison ends.
+std::string FoldedName(const char* pszName)
+{
+    std::string sKey(pszName);
+    for (char& c : sKey)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return sKey;
+}
+} // namespace
+
+bool CEffectCollection::IndexNewPrefabs() const
+{
+    if (m_nPrefabsIndexed > m_Prefabs.size())
+    {
+        m_PrefabIndex.clear(); // prefabs were removed behind the index's back
+        m_nPrefabsIndexed = 0;
+    }
+    try
+    {
+        for (; m_nPrefabsIndexed < m_Prefabs.size(); ++m_nPrefabsIndexed)
+        {
+            CEffectPropertySet* pPrefab = m_Prefabs[m_nPrefabsIndexed];
+            m_PrefabIndex.emplace(FoldedName(pPrefab->m_sName.c_str()), pPrefab); // the first one stays
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        m_PrefabIndex.clear();
+        m_nPrefabsIndexed = 0;
+        return false;
+    }
+    return true;
+}
+
+CEffectPropertySet* CEffectCollection::FindPrefabLinear(const char* pszName) const
+{
     for (CEffectPropertySet* pPrefab : m_Prefabs)
     {
+        ++m_nPrefabNameCompares;
         if (ZQStrICmp(pPrefab->m_sName.c_str(), pszName) == 0)
             return pPrefab;
     }
     return nullptr;
+}
+
+CEffectPropertySet* CEffectCollection::FindPrefab(const char* pszName) const
+{
+    if (!pszName)
+        return nullptr;
+    if (!IndexNewPrefabs())
+        return FindPrefabLinear(pszName);
+    try
+    {
+        const auto it = m_PrefabIndex.find(FoldedName(pszName));
+        if (it != m_PrefabIndex.end())
+        {
+            ++m_nPrefabNameCompares;
+            if (ZQStrICmp(it->second->m_sName.c_str(), pszName) == 0)
+                return it->second;
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+    }
+    // A miss (which ends a load) or a stale entry: the scan has the answer, and when it finds a
+    // prefab the index missed, a prefab was renamed and the index starts afresh.
+    CEffectPropertySet* pFound = FindPrefabLinear(pszName);
+    if (pFound)
+    {
+        m_PrefabIndex.clear();
+        m_nPrefabsIndexed = 0;
+    }
+    return pFound;
 }
 
 void CEffectCollection::Clear()
@@ -238,4 +304,6 @@ void CEffectCollection::Clear()
     for (CEffectPropertySet* pPrefab : m_Prefabs)
         delete pPrefab;
     m_Prefabs.clear();
+    m_PrefabIndex.clear();
+    m_nPrefabsIndexed = 0;
 }

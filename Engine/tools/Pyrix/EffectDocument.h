@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <map>
 #include <new>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 // Doubly linked list of pointers. It owns its nodes, never the pointers. GetAt remembers the last
@@ -238,10 +240,23 @@ public:
     // A new prefab of that type appended to m_Prefabs; null when none can be had.
     CEffectPropertySet* NewPrefab(const EffectTypeDesc* pTypeDesc);
     // The first prefab, in load order, whose name equals pszName ignoring case; null when none.
+    // A name index beside the list takes in new prefabs at the next lookup; a name it does not
+    // hold is looked for in the list, so renamed prefabs are found too.
     CEffectPropertySet* FindPrefab(const char* pszName) const;
+    // Name comparisons made by FindPrefab so far (for tests that guard against linear lookups).
+    uint64_t GetPrefabNameCompares() const { return m_nPrefabNameCompares; }
     // Destroys every effect, then every prefab: keys go before the prefabs they point to.
     void Clear();
 
     CEffectList<CEffectDef> m_Effects;
     std::vector<CEffectPropertySet*> m_Prefabs;
+
+private:
+    bool IndexNewPrefabs() const;
+    CEffectPropertySet* FindPrefabLinear(const char* pszName) const;
+
+    // Lower-case name to the first prefab of that name, for m_Prefabs[0, m_nPrefabsIndexed).
+    mutable std::unordered_map<std::string, CEffectPropertySet*> m_PrefabIndex;
+    mutable size_t m_nPrefabsIndexed = 0;
+    mutable uint64_t m_nPrefabNameCompares = 0;
 };

@@ -60,6 +60,14 @@ const char* FindValue(const CZQANode* pList, const char* pszName)
     return pValue && pValue->IsAtom() ? pValue->GetValue() : nullptr;
 }
 
+// Room for nValues loaded keys and for the default keys that normalising may add: a key costs
+// some 260 bytes, so neither spare room nor a regrown array is cheap across a large file.
+uint32_t KeysAfterNormalizing(const EffectPropDesc& desc, uint32_t nValues)
+{
+    const uint32_t nLeast = desc.m_bFunctionCurve && desc.m_bCurveEndKey ? 2 : 1;
+    return nValues > nLeast ? nValues : nLeast;
+}
+
 bool TypeFromName(const char* pszType, uint32_t& eType)
 {
     static const struct
@@ -183,7 +191,7 @@ bool LoadProperty(const EffectTypeDesc* pTypeDesc, const CZQANode* pNode, CEffec
     const CZQANode* pValueList = FindList(pNode, "value-list");
     if (!pValueList)
         return true;
-    pProp->ReserveKeys(pValueList->GetNumElements());
+    pProp->ReserveKeys(KeysAfterNormalizing(*pDesc, pValueList->GetNumElements() - 1));
     // Values are appended and sorted once: the insertion sort is online, so the order is the one
     // that sorting after every append would give, without its quadratic cost.
     ForEachNamedChild(pValueList, "value",

@@ -218,7 +218,11 @@ void CEffectProperty::NormalizeKeys()
         return;
     SortKeys();
     if (m_Keys.empty())
+    {
+        if (m_pDesc->m_bFunctionCurve && m_pDesc->m_bCurveEndKey)
+            ReserveKeys(2); // the end key follows: one array instead of a regrown one
         AddDefaultKey(0.0f);
+    }
     if (m_pDesc->m_bFunctionCurve)
     {
         if (!m_Keys.empty())

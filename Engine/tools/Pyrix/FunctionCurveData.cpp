@@ -110,6 +110,11 @@ private:
 };
 } // namespace
 
+uint64_t CFunctionCurveData::IdentityKey(const CEffectProperty* pProp)
+{
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pProp));
+}
+
 bool CFunctionCurveData::HashCurve(const CEffectProperty& prop, uint64_t& nHash)
 {
     const uint32_t eType = prop.GetDesc()->eType;
@@ -192,25 +197,22 @@ int32_t CFunctionCurveData::FindProperty(const CEffectProperty* pProp) const
         return -1;
 
     int64_t nFound = -1;
-    const auto itSelf = m_ByIdentity.find(pProp);
-    if (itSelf != m_ByIdentity.end())
-        nFound = itSelf->second;
+    const uint32_t nSelf = m_ByIdentity.Find(IdentityKey(pProp));
+    if (nSelf != CFlatIndex::NONE)
+        nFound = nSelf;
 
     uint64_t nHash = 0;
     if (HashCurve(*pProp, nHash))
     {
-        const auto itList = m_ByContent.find(nHash);
-        if (itList != m_ByContent.end())
+        for (uint32_t nIndex = m_ByContent.Find(nHash); nIndex != CFlatIndex::NONE;
+             nIndex = m_Filing[nIndex].nNextSame)
         {
-            for (uint32_t nIndex : itList->second)
+            if (nFound >= 0 && nIndex >= nFound)
+                break;
+            if (CurveMatches(*pProp, *m_Entries[nIndex].pProperty))
             {
-                if (nFound >= 0 && nIndex >= nFound)
-                    break;
-                if (CurveMatches(*pProp, *m_Entries[nIndex].pProperty))
-                {
-                    nFound = nIndex;
-                    break;
-                }
+                nFound = nIndex;
+                break;
             }
         }
     }
@@ -223,17 +225,17 @@ void CFunctionCurveData::AddProperty(const CEffectProperty* pProp)
         return;
     const uint32_t nIndex = static_cast<uint32_t>(m_Entries.size());
     m_Entries.push_back(SCurveEntry{pProp, kNoOffset});
-    m_Filing.push_back(SFiling{false, 0});
-    m_ByIdentity.emplace(pProp, nIndex);
+    m_Filing.push_back(SFiling{false, 0, CFlatIndex::NONE});
+    if (m_ByIdentity.Find(IdentityKey(pProp)) == CFlatIndex::NONE) // the first entry of a property stays
+        m_ByIdentity.Set(IdentityKey(pProp), nIndex);
     FileEntry(nIndex);
 }
 
 void CFunctionCurveData::UpdateProperty(const CEffectProperty* pProp)
 {
-    const auto it = m_ByIdentity.find(pProp);
-    if (it == m_ByIdentity.end())
+    const uint32_t nIndex = m_ByIdentity.Find(IdentityKey(pProp));
+    if (nIndex == CFlatIndex::NONE)
         return;
-    const uint32_t nIndex = it->second;
     uint64_t nHash = 0;
     const bool bHashed = HashCurve(*pProp, nHash);
     const SFiling& filing = m_Filing[nIndex];
@@ -246,11 +248,23 @@ void CFunctionCurveData::UpdateProperty(const CEffectProperty* pProp)
 void CFunctionCurveData::FileEntry(uint32_t nIndex)
 {
     SFiling& filing = m_Filing[nIndex];
+    filing.nNextSame = CFlatIndex::NONE;
     filing.bHashed = HashCurve(*m_Entries[nIndex].pProperty, filing.nHash);
     if (!filing.bHashed)
         return;
-    std::vector<uint32_t>& list = m_ByContent[filing.nHash];
-    list.insert(std::lower_bound(list.begin(), list.end(), nIndex), nIndex);
+    // Into the ascending list of its hash: mostly a new list, or the end of a short one.
+    const uint32_t nHead = m_ByContent.Find(filing.nHash);
+    if (nHead == CFlatIndex::NONE || nIndex < nHead)
+    {
+        filing.nNextSame = nHead;
+        m_ByContent.Set(filing.nHash, nIndex);
+        return;
+    }
+    uint32_t nPrev = nHead;
+    while (m_Filing[nPrev].nNextSame != CFlatIndex::NONE && m_Filing[nPrev].nNextSame < nIndex)
+        nPrev = m_Filing[nPrev].nNextSame;
+    filing.nNextSame = m_Filing[nPrev].nNextSame;
+    m_Filing[nPrev].nNextSame = nIndex;
 }
 
 void CFunctionCurveData::UnfileEntry(uint32_t nIndex)
@@ -258,16 +272,26 @@ void CFunctionCurveData::UnfileEntry(uint32_t nIndex)
     SFiling& filing = m_Filing[nIndex];
     if (!filing.bHashed)
         return;
-    const auto itList = m_ByContent.find(filing.nHash);
-    if (itList != m_ByContent.end())
+    const uint32_t nHead = m_ByContent.Find(filing.nHash);
+    if (nHead == nIndex)
     {
-        std::vector<uint32_t>& list = itList->second;
-        const auto it = std::lower_bound(list.begin(), list.end(), nIndex);
-        if (it != list.end() && *it == nIndex)
-            list.erase(it);
-        if (list.empty())
-            m_ByContent.erase(itList);
+        if (filing.nNextSame == CFlatIndex::NONE)
+            m_ByContent.Erase(filing.nHash);
+        else
+            m_ByContent.Set(filing.nHash, filing.nNextSame);
     }
+    else
+    {
+        for (uint32_t nPrev = nHead; nPrev != CFlatIndex::NONE; nPrev = m_Filing[nPrev].nNextSame)
+        {
+            if (m_Filing[nPrev].nNextSame == nIndex)
+            {
+                m_Filing[nPrev].nNextSame = filing.nNextSame;
+                break;
+            }
+        }
+    }
+    filing.nNextSame = CFlatIndex::NONE;
     filing.bHashed = false;
 }
 

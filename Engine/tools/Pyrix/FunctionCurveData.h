@@ -5,9 +5,9 @@
 #pragma once
 
 #include "EffectProperty.h"
+#include "FlatIndex.h"
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 class CPackStringTable;
@@ -41,20 +41,22 @@ private:
     // Hash of a curve's content, consistent with curve equality; false when the curve holds a NaN
     // time or float value and so equals no other curve.
     static bool HashCurve(const CEffectProperty& prop, uint64_t& nHash);
+    static uint64_t IdentityKey(const CEffectProperty* pProp);
 
     void FileEntry(uint32_t nIndex);
     void UnfileEntry(uint32_t nIndex);
 
     std::vector<SCurveEntry> m_Entries;
 
-    // Lookup indexes over m_Entries: entry indices by content hash (each list ascending), and by
-    // property identity.
+    // Lookup indexes over m_Entries: entry indices by content hash (each hash leads to the
+    // smallest entry filed under it, nNextSame to the next larger one), and by property identity.
     struct SFiling
     {
         bool bHashed;
         uint64_t nHash;
+        uint32_t nNextSame; // CFlatIndex::NONE at the end of the list
     };
     std::vector<SFiling> m_Filing; // parallel to m_Entries
-    std::unordered_map<uint64_t, std::vector<uint32_t>> m_ByContent;
-    std::unordered_map<const CEffectProperty*, uint32_t> m_ByIdentity;
+    CFlatIndex m_ByContent;
+    CFlatIndex m_ByIdentity; // keyed by the property's address
 };
