@@ -116,7 +116,7 @@ bool CProjectInfo::Load(const char* pszPath)
     return true;
 }
 
-bool LocateProject(const char* pszSourceFile, CProjectInfo& info)
+bool LocateProject(const char* pszSourceFile, CProjectInfo& info, std::string* pLocatorFile)
 {
     if (!pszSourceFile)
         return false;
@@ -147,7 +147,11 @@ bool LocateProject(const char* pszSourceFile, CProjectInfo& info)
             return false;
         char szProjectFile[kPathSize];
         if (FindProjectFile(szDirectory, szProjectFile, sizeof(szProjectFile)))
+        {
+            if (pLocatorFile)
+                *pLocatorFile = szProjectFile;
             return info.Load(szProjectFile);
+        }
     }
 }
 

@@ -32,8 +32,9 @@ public:
 };
 
 // Searches the source file's directory, then each directory above it, for a locator file and loads
-// the first one found into info. False, with info untouched, when there is none.
-bool LocateProject(const char* pszSourceFile, CProjectInfo& info);
+// the first one found into info. False, with info untouched, when there is none. *pLocatorFile, when
+// given, receives the path of the locator file read.
+bool LocateProject(const char* pszSourceFile, CProjectInfo& info, std::string* pLocatorFile = nullptr);
 
 // The path of the first "*.proj00" file in pszDirectory (given without a trailing separator).
 bool FindProjectFile(const char* pszDirectory, char* pszOut, size_t nOutSize);

@@ -1,6 +1,7 @@
 #include "zqpack.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -26,7 +27,7 @@ public:
     }
 
     std::vector<WorkItem> m_work;
-    size_t m_nSkipped = 0;
+    std::vector<std::string> m_temporaries;
 
 private:
     void AddFailure(const std::string& sPath, const std::string& sText)
@@ -60,7 +61,12 @@ private:
         // The same file twice would be packed twice, by two workers at once with -j.
         if (!m_seen.insert(IdentityOf(sPath)).second)
         {
-            ++m_nSkipped;
+            WorkItem item;
+            item.sPath = sPath;
+            item.outcome.sSource = sPath;
+            item.outcome.eResult = Result::SKIPPED;
+            item.outcome.events.push_back({Event::MESSAGE, PACKER_MSG_PROGRESS, "already named in this run"});
+            m_work.push_back(std::move(item));
             return;
         }
         WorkItem item;
@@ -101,6 +107,8 @@ private:
         {
             if (entry.bFolder)
                 AddFolder(entry.path);
+            else if (LooksTemporary(entry.sName))
+                m_temporaries.push_back(entry.path.string());
             else
                 AddFile(entry.path.string(), false);
         }
@@ -127,6 +135,17 @@ private:
         }
     }
 
+    // NAME.~XXXXXXXX: what a pack that did not finish may leave beside its destination.
+    static bool LooksTemporary(const std::string& sName)
+    {
+        if (sName.size() < 11 || sName.compare(sName.size() - 10, 2, ".~") != 0)
+            return false;
+        for (size_t i = sName.size() - 8; i < sName.size(); ++i)
+            if (!std::isxdigit(static_cast<unsigned char>(sName[i])))
+                return false;
+        return true;
+    }
+
     static std::string IdentityOf(const std::string& sPath)
     {
         std::error_code ec;
@@ -142,13 +161,13 @@ private:
 } // namespace
 
 std::vector<WorkItem> GatherWork(const std::vector<InputArg>& inputs, const CPluginSet& plugins,
-                                 size_t* pnSkipped)
+                                 std::vector<std::string>* pTemporaries)
 {
     CGatherer gatherer(plugins);
     for (const InputArg& input : inputs)
         gatherer.AddArgument(input);
-    if (pnSkipped)
-        *pnSkipped = gatherer.m_nSkipped;
+    if (pTemporaries)
+        *pTemporaries = std::move(gatherer.m_temporaries);
     return std::move(gatherer.m_work);
 }
 } // namespace zqpack

@@ -3,6 +3,7 @@
 #include "zqprocess.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -28,6 +29,22 @@ std::string ReadWholeFile(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// How a worker that left no result for a file ended, in words.
+std::string DescribeEnd(const PlatformExit& end)
+{
+    if (end.bSignaled)
+    {
+        const char* pszName = PlatformSignalName(end.nCode);
+        return "killed by signal " + std::to_string(end.nCode) + (pszName ? std::string(" (") + pszName + ")" : "");
+    }
+    if (const char* pszName = PlatformSignalName(end.nCode))
+        return "ended by " + std::string(pszName) + " (exit status " + std::to_string(end.nCode) + ")";
+    return "exit status " + std::to_string(end.nCode);
+}
+
+// The exit status of a worker that could not keep its results (a full temporary folder).
+constexpr int WORKER_BOOKKEEPING_EXIT = 3;
+
 // Packs claimed files in worker processes, at most nJobs at once. A worker packs a batch of files
 // one after another: the plug-ins keep module-wide state, so a process never packs two files at the
 // same time, and starting one process per file would cost more than packing a small file.
@@ -41,15 +58,8 @@ public:
 
     ~CWorkerPool()
     {
-        // Workers still running write into the folder: wait for them first.
-        while (!m_processes.empty())
-        {
-            int nExit = 0;
-            const int nIndex = PlatformWaitAnyProcess(m_processes.data(), m_processes.size(), &nExit);
-            if (nIndex < 0)
-                break;
-            Forget(static_cast<size_t>(nIndex));
-        }
+        // Workers still running write into the folder: end them and wait for them first.
+        StopAll();
         if (!m_folder.empty())
         {
             std::error_code ec;
@@ -60,13 +70,15 @@ public:
     CWorkerPool(const CWorkerPool&) = delete;
     CWorkerPool& operator=(const CWorkerPool&) = delete;
 
-    // A private folder for the workers' result and output files.
-    bool Prepare()
+    // A private folder for the workers' result and output files. Folders that killed runs left
+    // behind (their process is gone) are removed first. An empty string or the reason it failed.
+    std::string Prepare()
     {
         std::error_code ec;
         const fs::path base = fs::temp_directory_path(ec);
         if (ec)
-            return false;
+            return "no temporary folder: " + ec.message();
+        RemoveLeftovers(base);
         const std::string sPrefix = "zqpack-" + std::to_string(PlatformGetProcessId()) + "-";
         for (int nTry = 0; nTry < 100; ++nTry)
         {
@@ -74,10 +86,12 @@ public:
             if (fs::create_directory(folder, ec))
             {
                 m_folder = folder;
-                return true;
+                return std::string();
             }
+            if (ec)
+                return "cannot create a folder in " + base.string() + ": " + ec.message();
         }
-        return false;
+        return "cannot create a folder in " + base.string();
     }
 
     size_t Running() const { return m_processes.size(); }
@@ -87,8 +101,10 @@ public:
         Job job;
         job.items = items;
         job.prefix = (m_folder / ("batch" + std::to_string(m_nBatches++))).string();
+        job.fileStart = Clock::now();
 
-        std::vector<const char*> args = {"--worker", job.prefix.c_str()};
+        const std::string sParent = std::to_string(PlatformGetProcessId());
+        std::vector<const char*> args = {"--worker", job.prefix.c_str(), "--worker-parent", sParent.c_str()};
         for (const Plugin& plugin : m_plugins.Plugins())
         {
             args.push_back("--plugin");
@@ -111,14 +127,22 @@ public:
         return true;
     }
 
-    // Waits for any worker. Answers the outcomes it left, in batch order; when it ended early, the
-    // file it was packing fails and the files after it come back in pUnfinished. False when no wait
-    // is possible.
+    // Waits for any worker, stopping one whose current file ran past the time limit. Answers the
+    // outcomes it left, in batch order; when it ended early, the file it was packing fails and the
+    // files after it come back in pUnfinished. False when no wait is possible or an interrupt came.
     bool WaitAny(const std::vector<WorkItem>& work, std::vector<std::pair<size_t, FileOutcome>>* pDone,
                  std::vector<size_t>* pUnfinished)
     {
-        int nExit = 0;
-        const int nIndex = PlatformWaitAnyProcess(m_processes.data(), m_processes.size(), &nExit);
+        PlatformExit end;
+        int nIndex = -2;
+        while (nIndex == -2)
+        {
+            nIndex = PlatformWaitAnyProcessFor(m_processes.data(), m_processes.size(), &end, MillisecondsToDeadline());
+            if (nIndex == -2 && PlatformCaughtInterrupt())
+                return false;
+            if (nIndex == -2)
+                StopOverdue();
+        }
         if (nIndex < 0)
             return false;
         const Job& job = m_jobs[static_cast<size_t>(nIndex)];
@@ -132,9 +156,17 @@ public:
             if (!OutcomeFromJson(sResult.substr(0, sResult.find('\n')), &outcome) || outcome.sSource != sFile)
             {
                 // The worker died on this file: it fails, the rest of the batch goes to a new worker.
-                outcome = HostFailure(sFile, Result::FAILED,
-                                      "the worker process ended without a result (exit status " +
-                                          std::to_string(nExit) + ")");
+                if (job.bTimedOut)
+                    outcome = HostFailure(sFile, Result::FAILED,
+                                          "the pack ran longer than the time limit of " +
+                                              FormatSeconds(m_options.fTimeout) + " s; its worker was stopped");
+                else if (!end.bSignaled && end.nCode == WORKER_BOOKKEEPING_EXIT)
+                    outcome = HostFailure(sFile, Result::UNFINISHED,
+                                          "zqpack could not keep the worker's results in " + m_folder.string() +
+                                              " (is the temporary folder full?); the file's state is not known");
+                else
+                    outcome = HostFailure(sFile, Result::FAILED,
+                                          "the worker process ended without a result (" + DescribeEnd(end) + ")");
                 outcome.sWorkerStdout = ReadWholeFile(sBase + ".out");
                 outcome.sWorkerStderr = ReadWholeFile(sBase + ".err") + ReadWholeFile(job.prefix + ".err");
                 pDone->emplace_back(nItem, std::move(outcome));
@@ -149,12 +181,111 @@ public:
         return true;
     }
 
+    // Ends every worker and waits for it; the files they were packing are answered by pInFlight.
+    void StopAll(std::vector<size_t>* pInFlight = nullptr)
+    {
+        for (size_t i = 0; i < m_processes.size(); ++i)
+        {
+            PlatformKillProcess(m_processes[i]);
+            if (pInFlight)
+                pInFlight->insert(pInFlight->end(), m_jobs[i].items.begin(), m_jobs[i].items.end());
+        }
+        while (!m_processes.empty())
+        {
+            PlatformExit end;
+            const int nIndex = PlatformWaitAnyProcessFor(m_processes.data(), m_processes.size(), &end, 10000);
+            if (nIndex < 0 && nIndex != -2)
+                break;
+            if (nIndex >= 0)
+                Forget(static_cast<size_t>(nIndex));
+        }
+    }
+
 private:
+    using Clock = std::chrono::steady_clock;
+
     struct Job
     {
         std::vector<size_t> items;
         std::string prefix; // PREFIX.K.json/.out/.err for the K-th file; PREFIX.out/.err for the rest
+        size_t nKnown = 0;  // results seen so far: the worker is packing file nKnown
+        Clock::time_point fileStart;
+        bool bTimedOut = false;
     };
+
+    static std::string FormatSeconds(double fSeconds)
+    {
+        char szText[32];
+        std::snprintf(szText, sizeof(szText), "%g", fSeconds);
+        return szText;
+    }
+
+    Clock::duration Limit() const
+    {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(m_options.fTimeout));
+    }
+
+    int MillisecondsToDeadline() const
+    {
+        Clock::time_point first = Clock::time_point::max();
+        for (const Job& job : m_jobs)
+            if (!job.bTimedOut)
+                first = std::min(first, job.fileStart + Limit());
+        if (first == Clock::time_point::max())
+            return -1;
+        const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(first - Clock::now()).count();
+        return static_cast<int>(std::clamp<long long>(nLeft + 1, 0, 1000 * 1000));
+    }
+
+    // A worker past its deadline may just have moved on to its next file: the result files say so.
+    // One still on the same file is stopped.
+    void StopOverdue()
+    {
+        const Clock::time_point now = Clock::now();
+        for (size_t i = 0; i < m_jobs.size(); ++i)
+        {
+            Job& job = m_jobs[i];
+            if (job.bTimedOut || now < job.fileStart + Limit())
+                continue;
+            bool bMoved = false;
+            std::error_code ec;
+            while (job.nKnown < job.items.size() &&
+                   fs::exists(job.prefix + "." + std::to_string(job.nKnown) + ".json", ec))
+            {
+                ++job.nKnown;
+                bMoved = true;
+            }
+            if (bMoved)
+            {
+                job.fileStart = now;
+                continue;
+            }
+            job.bTimedOut = true;
+            PlatformKillProcess(m_processes[i]);
+        }
+    }
+
+    // zqpack-PID-N folders of runs whose process no longer exists.
+    static void RemoveLeftovers(const fs::path& base)
+    {
+        std::error_code ec;
+        for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec))
+        {
+            const std::string sName = it->path().filename().string();
+            if (sName.compare(0, 7, "zqpack-") != 0)
+                continue;
+            const size_t nDash = sName.find('-', 7);
+            if (nDash == std::string::npos || nDash == 7)
+                continue;
+            const std::string sPid = sName.substr(7, nDash - 7);
+            if (sPid.find_first_not_of("0123456789") != std::string::npos || sPid.size() > 9)
+                continue;
+            const unsigned long nPid = std::stoul(sPid);
+            std::error_code ecType;
+            if (nPid != PlatformGetProcessId() && it->is_directory(ecType) && !PlatformProcessExists(nPid))
+                fs::remove_all(it->path(), ecType);
+        }
+    }
 
     // Drops a finished worker (its process is already released) and its files.
     void Forget(size_t nIndex)
@@ -162,7 +293,7 @@ private:
         const Job& job = m_jobs[nIndex];
         std::error_code ec;
         for (size_t k = 0; k < job.items.size(); ++k)
-            for (const char* pszExt : {".json", ".out", ".err"})
+            for (const char* pszExt : {".json", ".part", ".out", ".err"})
                 fs::remove(job.prefix + "." + std::to_string(k) + pszExt, ec);
         fs::remove(job.prefix + ".out", ec);
         fs::remove(job.prefix + ".err", ec);
@@ -179,35 +310,57 @@ private:
     std::vector<Job> m_jobs; // parallel to m_processes
 };
 
-void RunInProcess(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
-                  CReporter& reporter)
+// Removes the temporary files of packs that an interrupt cut short.
+void RemoveTemporariesOfItems(const std::vector<WorkItem>& work, const std::vector<size_t>& items)
+{
+    for (const size_t nItem : items)
+        for (const std::string& sDestination : work[nItem].destinations)
+            RemoveTemporariesOf(sDestination);
+}
+
+bool RunInProcess(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
+                  CReporter& reporter, FinishFn pfnFinish, void* pContext)
 {
     for (WorkItem& item : work)
     {
+        // A pack under way finishes (its writer cleans up after itself); no new one starts.
+        if (PlatformCaughtInterrupt())
+            return false;
         if (item.bToPack)
         {
             reporter.Starting(item.sPath);
             item.outcome = PackOne(plugins, item.sPath, options.bNoOverwriteReadOnly);
         }
+        pfnFinish(pContext, item);
         reporter.Emit(item.outcome);
     }
+    return true;
 }
 } // namespace
 
-void RunWork(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
-             const std::string& sProgramPath, CReporter& reporter)
+bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
+             const std::string& sProgramPath, CReporter& reporter, FinishFn pfnFinish, void* pContext)
 {
     const size_t nToPack = static_cast<size_t>(
         std::count_if(work.begin(), work.end(), [](const WorkItem& item) { return item.bToPack; }));
     size_t nJobs = options.nJobs ? options.nJobs : std::max(1u, std::thread::hardware_concurrency());
-    nJobs = std::min({nJobs, nToPack, PLATFORM_MAX_WAIT_PROCESSES});
+    nJobs = std::max<size_t>(1, std::min({nJobs, nToPack, PLATFORM_MAX_WAIT_PROCESSES}));
 
+    if (options.bNoWorkers || nToPack == 0)
+        return RunInProcess(options, plugins, work, reporter, pfnFinish, pContext);
     CWorkerPool pool(options, plugins, sProgramPath);
-    // Without a place for the workers' files the same packing happens here, one file at a time.
-    if (nJobs <= 1 || sProgramPath.empty() || !pool.Prepare())
+    const std::string sPoolError = sProgramPath.empty() ? "cannot find the program's own path" : pool.Prepare();
+    if (!sPoolError.empty())
     {
-        RunInProcess(options, plugins, work, reporter);
-        return;
+        // The host's own trouble, not the files': said as such, and nothing is packed.
+        reporter.HostError("cannot start worker processes: " + sPoolError + " (--no-workers packs without them)");
+        for (WorkItem& item : work)
+            if (item.bToPack)
+            {
+                item.bToPack = false;
+                item.outcome = HostFailure(item.sPath, Result::UNFINISHED, "not packed: no worker processes");
+            }
+        return RunInProcess(options, plugins, work, reporter, pfnFinish, pContext);
     }
 
     // Batches small enough that every worker gets several (so none idles long at the end), large
@@ -240,7 +393,7 @@ void RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
     size_t nNextEmit = 0;
     for (;;)
     {
-        while (pool.Running() < nJobs)
+        while (pool.Running() < nJobs && !PlatformCaughtInterrupt())
         {
             const std::vector<size_t> batch = nextBatch();
             if (batch.empty())
@@ -248,20 +401,32 @@ void RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
             if (!pool.Start(batch, work))
                 for (size_t nItem : batch)
                 {
-                    work[nItem].outcome =
-                        HostFailure(work[nItem].sPath, Result::FAILED, "cannot start a worker process");
+                    work[nItem].outcome = HostFailure(work[nItem].sPath, Result::UNFINISHED,
+                                                      "zqpack cannot start a worker process");
                     done[nItem] = true;
                 }
         }
         while (nNextEmit < work.size() && done[nNextEmit])
+        {
+            pfnFinish(pContext, work[nNextEmit]);
             reporter.Emit(work[nNextEmit++].outcome);
+        }
         if (pool.Running() == 0)
             break;
 
         std::vector<std::pair<size_t, FileOutcome>> finished;
         std::vector<size_t> rest;
         if (!pool.WaitAny(work, &finished, &rest))
+        {
+            if (PlatformCaughtInterrupt())
+            {
+                std::vector<size_t> inFlight;
+                pool.StopAll(&inFlight);
+                RemoveTemporariesOfItems(work, inFlight);
+                return false;
+            }
             break;
+        }
         for (auto& entry : finished)
         {
             work[entry.first].outcome = std::move(entry.second);
@@ -270,18 +435,24 @@ void RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
         if (!rest.empty())
             unfinished.push_back(std::move(rest));
     }
+    if (PlatformCaughtInterrupt())
+        return false;
     // Only when waiting failed: whatever is left has no outcome.
     for (; nNextEmit < work.size(); ++nNextEmit)
     {
         if (!done[nNextEmit])
             work[nNextEmit].outcome =
-                HostFailure(work[nNextEmit].sPath, Result::FAILED, "lost the worker process");
+                HostFailure(work[nNextEmit].sPath, Result::UNFINISHED, "zqpack lost the worker process");
+        pfnFinish(pContext, work[nNextEmit]);
         reporter.Emit(work[nNextEmit].outcome);
     }
+    return true;
 }
 
 int RunWorker(const Options& options)
 {
+    if (options.nParentId)
+        PlatformEndWithParent(options.nParentId);
     CPluginSet plugins;
     if (!plugins.LoadNamed(options.plugins))
         return 1;
@@ -292,25 +463,29 @@ int RunWorker(const Options& options)
         const std::string sBase = options.sWorkerResult + "." + std::to_string(k);
         if (!std::freopen((sBase + ".out").c_str(), "w", stdout) ||
             !std::freopen((sBase + ".err").c_str(), "w", stderr))
-            return 1;
+            return WORKER_BOOKKEEPING_EXIT;
         const FileOutcome outcome = PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly);
         std::fflush(stdout);
         std::fflush(stderr);
         const std::string sLine = OutcomeToJson(outcome, true) + "\n";
-        std::FILE* pResult = std::fopen((sBase + ".json").c_str(), "wb");
+        // Written under another name and renamed, so that the host never reads half a line.
+        std::FILE* pResult = std::fopen((sBase + ".part").c_str(), "wb");
         if (!pResult)
-            return 1;
+            return WORKER_BOOKKEEPING_EXIT;
         const bool bWritten = std::fwrite(sLine.data(), 1, sLine.size(), pResult) == sLine.size();
         if (std::fclose(pResult) != 0 || !bWritten)
-            return 1;
+            return WORKER_BOOKKEEPING_EXIT;
+        std::error_code ec;
+        fs::rename(sBase + ".part", sBase + ".json", ec);
+        if (ec)
+            return WORKER_BOOKKEEPING_EXIT;
     }
     return 0;
 }
 
 int ListPackers(const Options& options, const CPluginSet& plugins)
 {
-    size_t nSkipped = 0;
-    const std::vector<WorkItem> work = GatherWork(options.inputs, plugins, &nSkipped);
+    const std::vector<WorkItem> work = GatherWork(options.inputs, plugins);
 
     struct Claim
     {

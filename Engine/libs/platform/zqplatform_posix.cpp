@@ -610,3 +610,21 @@ void PlatformDebugBreak()
 {
     std::raise(SIGTRAP);
 }
+
+bool PlatformGetLibraryPath(PlatformLibrary hLibrary, char* pszOut, size_t nSize)
+{
+    if (!hLibrary || !pszOut || nSize == 0)
+        return false;
+#if defined(__GLIBC__)
+    link_map* pMap = nullptr;
+    if (dlinfo(hLibrary, RTLD_DI_LINKMAP, &pMap) != 0 || !pMap || !pMap->l_name || !pMap->l_name[0])
+        return false;
+    const size_t nLength = std::strlen(pMap->l_name);
+    if (nLength >= nSize)
+        return false;
+    std::memcpy(pszOut, pMap->l_name, nLength + 1);
+    return true;
+#else
+    return false;
+#endif
+}

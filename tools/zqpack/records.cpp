@@ -1,0 +1,287 @@
+#include "zqpack.h"
+
+#include "zqprocess.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace zqpack
+{
+namespace
+{
+constexpr const char* RECORD_HEADER = "zqpack-record 1";
+
+uint64_t Mix(uint64_t n)
+{
+    n ^= n >> 32;
+    n *= 0xD6E8FEB86659FD93ull;
+    n ^= n >> 32;
+    n *= 0xD6E8FEB86659FD93ull;
+    n ^= n >> 32;
+    return n;
+}
+
+std::string Hex(uint64_t n)
+{
+    char szText[17];
+    std::snprintf(szText, sizeof(szText), "%016llx", static_cast<unsigned long long>(n));
+    return szText;
+}
+
+// Depfile escaping as GCC writes it: spaces and '#' behind a backslash, '$' doubled.
+std::string EscapeForMake(const std::string& sPath)
+{
+    std::string sOut;
+    for (const char c : sPath)
+    {
+        if (c == ' ' || c == '#')
+            sOut += '\\';
+        else if (c == '$')
+            sOut += '$';
+        sOut += c;
+    }
+    return sOut;
+}
+
+bool ReadWhole(const std::string& sPath, std::string* pText)
+{
+    std::ifstream file(sPath, std::ios::binary);
+    if (!file)
+        return false;
+    std::ostringstream text;
+    text << file.rdbuf();
+    *pText = text.str();
+    return !file.bad();
+}
+
+// Writes sText to sPath through a temporary file renamed into place, so that a reader (another
+// zqpack run) sees the old or the new content, never a part. An empty string or the reason.
+std::string WriteAtomically(const std::string& sPath, const std::string& sText)
+{
+    const std::string sTemp = sPath + ".tmp" + std::to_string(PlatformGetProcessId());
+    std::FILE* pFile = std::fopen(sTemp.c_str(), "wb");
+    if (!pFile)
+        return std::strerror(errno);
+    const bool bWritten = std::fwrite(sText.data(), 1, sText.size(), pFile) == sText.size();
+    const int nWriteError = errno;
+    if (std::fclose(pFile) != 0 || !bWritten)
+    {
+        const int nError = bWritten ? errno : nWriteError;
+        std::remove(sTemp.c_str());
+        return std::strerror(nError);
+    }
+    std::error_code ec;
+    fs::rename(sTemp, sPath, ec);
+    if (ec)
+    {
+        std::remove(sTemp.c_str());
+        return ec.message();
+    }
+    return std::string();
+}
+
+std::string DigestText(const FileDigest& digest)
+{
+    return std::to_string(digest.nSize) + " " + Hex(digest.nDigest);
+}
+} // namespace
+
+std::string AbsolutePath(const std::string& sPath)
+{
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(sPath, ec);
+    return (ec ? fs::path(sPath) : absolute).lexically_normal().string();
+}
+
+uint64_t DigestBytes(const void* pData, size_t nSize)
+{
+    // Eight bytes at a time through a multiply-and-fold step; the length enters at the end.
+    const unsigned char* p = static_cast<const unsigned char*>(pData);
+    uint64_t nHash = 0x9E3779B97F4A7C15ull;
+    size_t i = 0;
+    for (; i + 8 <= nSize; i += 8)
+    {
+        uint64_t nWord = 0;
+        std::memcpy(&nWord, p + i, 8);
+        nHash = Mix(nHash ^ nWord) + 0x632BE59BD9B4E019ull;
+    }
+    uint64_t nTail = 0;
+    for (size_t k = 0; i + k < nSize; ++k)
+        nTail |= static_cast<uint64_t>(p[i + k]) << (8 * k);
+    return Mix(Mix(nHash ^ nTail) ^ static_cast<uint64_t>(nSize));
+}
+
+FileDigest DigestFile(const std::string& sPath)
+{
+    FileDigest digest;
+    std::string sBytes;
+    if (!ReadWhole(sPath, &sBytes))
+        return digest;
+    digest.bOk = true;
+    digest.nSize = sBytes.size();
+    digest.nDigest = DigestBytes(sBytes.data(), sBytes.size());
+    return digest;
+}
+
+std::string CRecordStore::DefaultFolder()
+{
+    if (const char* pszFolder = std::getenv("ZQPACK_CACHE_DIR"))
+        return pszFolder;
+#if defined(_WIN32)
+    if (const char* pszLocal = std::getenv("LOCALAPPDATA"))
+        return (fs::path(pszLocal) / "zqpack").string();
+#else
+    if (const char* pszCache = std::getenv("XDG_CACHE_HOME"); pszCache && pszCache[0] == '/')
+        return (fs::path(pszCache) / "zqpack").string();
+    if (const char* pszHome = std::getenv("HOME"); pszHome && pszHome[0])
+        return (fs::path(pszHome) / ".cache" / "zqpack").string();
+#endif
+    return std::string();
+}
+
+std::string CRecordStore::RecordPath(const std::string& sDestination) const
+{
+    const std::string sKey = AbsolutePath(sDestination);
+    return (fs::path(m_sFolder) / "records" / (Hex(DigestBytes(sKey.data(), sKey.size())) + ".rec")).string();
+}
+
+FileDigest CRecordStore::CachedDigest(const std::string& sPath)
+{
+    auto it = m_digests.find(sPath);
+    if (it == m_digests.end())
+        it = m_digests.emplace(sPath, DigestFile(sPath)).first;
+    return it->second;
+}
+
+// The record: a header line, then "destination", "source", "plugin" and "output" lines, then one
+// "input KIND SIZE DIGEST PATH" line per reported input. Paths are absolute.
+bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDestination,
+                              const std::string& sPlugin, std::vector<Input>* pInputs)
+{
+    if (m_sFolder.empty())
+        return false;
+    std::string sText;
+    if (!ReadWhole(RecordPath(sDestination), &sText))
+        return false;
+    std::istringstream lines(sText);
+    std::string sLine;
+    if (!std::getline(lines, sLine) || sLine != RECORD_HEADER)
+        return false;
+    auto expect = [&](const std::string& sExpected) { return std::getline(lines, sLine) && sLine == sExpected; };
+    const FileDigest pluginDigest = CachedDigest(sPlugin);
+    if (!pluginDigest.bOk || !expect("destination " + AbsolutePath(sDestination)) ||
+        !expect("source " + AbsolutePath(sSource)) ||
+        !expect("plugin " + DigestText(pluginDigest) + " " + AbsolutePath(sPlugin)))
+        return false;
+    const FileDigest outputDigest = DigestFile(sDestination);
+    if (!outputDigest.bOk || !expect("output " + DigestText(outputDigest)))
+        return false;
+    std::vector<Input> inputs;
+    while (std::getline(lines, sLine))
+    {
+        std::istringstream fields(sLine);
+        std::string sWord;
+        Input input;
+        FileDigest recorded;
+        std::string sDigest;
+        if (!(fields >> sWord >> input.nKind >> recorded.nSize >> sDigest) || sWord != "input" ||
+            fields.get() != ' ' || !std::getline(fields, input.sPath))
+            return false;
+        recorded.bOk = true;
+        recorded.nDigest = std::strtoull(sDigest.c_str(), nullptr, 16);
+        // The source changes from pack to pack; settings files and libraries are shared by many.
+        const FileDigest current =
+            input.nKind == PACKER_INPUT_SOURCE ? DigestFile(input.sPath) : CachedDigest(input.sPath);
+        if (!(current == recorded))
+            return false;
+        inputs.push_back(std::move(input));
+    }
+    if (pInputs)
+        *pInputs = std::move(inputs);
+    return true;
+}
+
+std::string CRecordStore::Record(const std::string& sSource, const std::string& sDestination,
+                                 const std::string& sPlugin, const std::vector<Input>& inputs,
+                                 const FileDigest& sourceDigest)
+{
+    if (m_sFolder.empty())
+        return std::string();
+    const FileDigest pluginDigest = CachedDigest(sPlugin);
+    const FileDigest outputDigest = DigestFile(sDestination);
+    if (!pluginDigest.bOk || !outputDigest.bOk)
+    {
+        Forget(sDestination);
+        return std::string();
+    }
+    std::string sText = std::string(RECORD_HEADER) + "\n";
+    sText += "destination " + AbsolutePath(sDestination) + "\n";
+    sText += "source " + AbsolutePath(sSource) + "\n";
+    sText += "plugin " + DigestText(pluginDigest) + " " + AbsolutePath(sPlugin) + "\n";
+    sText += "output " + DigestText(outputDigest) + "\n";
+    const std::string sAbsoluteSource = AbsolutePath(sSource);
+    for (const Input& input : inputs)
+    {
+        const std::string sPath = AbsolutePath(input.sPath);
+        if (sPath.find('\n') != std::string::npos)
+        {
+            Forget(sDestination);
+            return std::string();
+        }
+        // The source as it was before the pack began: an edit during the pack repacks next time.
+        FileDigest digest = input.nKind == PACKER_INPUT_SOURCE && sPath == sAbsoluteSource && sourceDigest.bOk
+                                ? sourceDigest
+                                : (input.nKind == PACKER_INPUT_SOURCE ? DigestFile(sPath) : CachedDigest(sPath));
+        if (!digest.bOk)
+        {
+            Forget(sDestination);
+            return std::string();
+        }
+        sText += "input " + std::to_string(input.nKind) + " " + DigestText(digest) + " " + sPath + "\n";
+    }
+    std::error_code ec;
+    const fs::path recordPath = RecordPath(sDestination);
+    fs::create_directories(recordPath.parent_path(), ec);
+    if (ec)
+        return "cannot create " + recordPath.parent_path().string() + ": " + ec.message();
+    const std::string sError = WriteAtomically(recordPath.string(), sText);
+    return sError.empty() ? sError : "cannot write " + recordPath.string() + ": " + sError;
+}
+
+void CRecordStore::Forget(const std::string& sDestination)
+{
+    if (m_sFolder.empty())
+        return;
+    std::error_code ec;
+    fs::remove(RecordPath(sDestination), ec);
+}
+
+std::string DepfileText(const std::string& sDestination, const std::vector<Input>& inputs)
+{
+    // The source first, then the files it was packed with, in the order reported.
+    std::string sText = EscapeForMake(sDestination) + ":";
+    for (const bool bSource : {true, false})
+        for (const Input& input : inputs)
+            if ((input.nKind == PACKER_INPUT_SOURCE) == bSource)
+                sText += " \\\n  " + EscapeForMake(input.sPath);
+    return sText + "\n";
+}
+
+std::string WriteDepfile(const std::string& sDestination, const std::vector<Input>& inputs)
+{
+    const std::string sPath = sDestination + ".d";
+    const std::string sText = DepfileText(sDestination, inputs);
+    std::string sOld;
+    if (ReadWhole(sPath, &sOld) && sOld == sText)
+        return std::string();
+    const std::string sError = WriteAtomically(sPath, sText);
+    return sError.empty() ? sError : "cannot write " + sPath + ": " + sError;
+}
+} // namespace zqpack
