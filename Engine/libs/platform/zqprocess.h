@@ -43,6 +43,10 @@ int PlatformWaitAnyProcessFor(PlatformProcess* aProcesses, size_t nCount, Platfo
 // Ends the process at once (SIGKILL, TerminateProcess); it must still be waited for.
 void PlatformKillProcess(PlatformProcess hProcess);
 
+// Sends the process the interrupt that Ctrl-C sends (SIGINT). False where that cannot be done for
+// one process alone (Windows).
+bool PlatformInterruptProcess(PlatformProcess hProcess);
+
 // Whether a process with this identifier is running (for removing what a dead one left behind).
 bool PlatformProcessExists(unsigned long nProcessId);
 

@@ -186,6 +186,11 @@ void PlatformKillProcess(PlatformProcess hProcess)
         kill(hProcess->nPid, SIGKILL);
 }
 
+bool PlatformInterruptProcess(PlatformProcess hProcess)
+{
+    return hProcess && kill(hProcess->nPid, SIGINT) == 0;
+}
+
 bool PlatformProcessExists(unsigned long nProcessId)
 {
     return kill(static_cast<pid_t>(nProcessId), 0) == 0 || errno == EPERM;

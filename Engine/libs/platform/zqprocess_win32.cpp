@@ -229,6 +229,11 @@ void PlatformKillProcess(PlatformProcess hProcess)
         TerminateProcess(hProcess->hProcess, 137);
 }
 
+bool PlatformInterruptProcess(PlatformProcess)
+{
+    return false; // console events go to every process of a console or a process group
+}
+
 bool PlatformProcessExists(unsigned long nProcessId)
 {
     HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(nProcessId));

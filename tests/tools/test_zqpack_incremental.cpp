@@ -1,0 +1,243 @@
+// zqpack over a content tree: up-to-date decisions, depfiles, collisions, isolation of misbehaving
+// modules, interrupts, and plug-ins without the host extension. Run for real in a temporary project.
+#include "test_support.h"
+
+#include "zqpack.h"
+#include "zqprocess.h"
+
+#include <chrono>
+#include <thread>
+
+namespace
+{
+const std::string PLUGIN = BinLibrary("Embervise");
+
+const char* const FLASH =
+    "(header (version 1))\n"
+    "(effect-tree (effect (name Flash) (length 1000) (key-list\n"
+    "  (key (type Light) (id 1) (track 0) (start-time 0) (end-time 500)))))\n";
+const char* const PUFF =
+    "(header (version 1))\n"
+    "(effect-tree (effect (name Puff) (length 2000) (key-list\n"
+    "  (key (type ParticleEmitter) (id 1) (track 0) (start-time 0) (end-time 2000)))))\n";
+
+// "P packed, U up to date, F failed, S skipped" of the summary line.
+std::string Counts(const RunResult& run)
+{
+    static const std::regex summary(
+        "zqpack: (\\d+ packed, \\d+ up to date, \\d+ failed, \\d+ skipped) in \\d+\\.\\d\\d s\n$");
+    std::smatch match;
+    return std::regex_search(run.sErr, match, summary) ? match[1].str() : "(no summary) " + run.sErr;
+}
+
+// A project with its own copy of the sample module, so that the test can change the module.
+class ZqpackTreeTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(TempPath("lib"));
+        fs::copy_file(BinLibrary("sparkrig_sample"), TempPath("lib/fxmodule" + std::string(kLibrarySuffix)),
+                      fs::copy_options::overwrite_existing);
+        WriteTemp("game.proj00", "[Project Binaries]\nSparkrig=lib/fxmodule.dll\n");
+        WriteTemp("fx/flash.Fx00a", FLASH);
+        WriteTemp("fx/sub/puff.Fx00a", PUFF);
+        fs::current_path(TempDir());
+        SetEnv("ZQPACK_CACHE_DIR", TempPath("cache").c_str());
+        SetEnv("ZQTEST_MISBEHAVE", "");
+    }
+    static RunResult Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--plugin", PLUGIN});
+        return RunProgram("zqpack", args);
+    }
+    static void Age(const std::string& sPath)
+    {
+        fs::last_write_time(sPath, fs::last_write_time(sPath) - std::chrono::hours(1));
+    }
+};
+
+TEST_F(ZqpackTreeTest, RepacksExactlyWhatAnInputChangeTouches)
+{
+    EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+    const std::string sFlash = ReadFile("fx/flash.Fx00p");
+    Age("fx/flash.Fx00p");
+    const auto packedTime = fs::last_write_time("fx/flash.Fx00p");
+
+    // Timestamps alone decide nothing; the packed file is not even touched.
+    fs::last_write_time("fx/flash.Fx00a", fs::file_time_type::clock::now());
+    fs::last_write_time("game.proj00", fs::file_time_type::clock::now());
+    const RunResult again = Run({"--json", "fx"});
+    EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(again));
+    EXPECT_NE(std::string::npos,
+              again.sOut.find("{\"source\":\"fx/flash.Fx00a\",\"destination\":\"fx/flash.Fx00p\",\"result\":"
+                              "\"up-to-date\",\"packer\":null,\"messages\":[]}\n"))
+        << again.sOut;
+
+    // --force packs again; equal bytes leave the file as it was, timestamp included.
+    EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"--force", "fx"})));
+    EXPECT_EQ(packedTime, fs::last_write_time("fx/flash.Fx00p"));
+
+    WriteFile("fx/flash.Fx00a", std::string(FLASH) + "; edited\n");
+    EXPECT_EQ("1 packed, 1 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+    EXPECT_EQ(sFlash, ReadFile("fx/flash.Fx00p")); // a comment changes no packed byte
+
+    WriteFile("fx/sub/puff.Fx00p", "damaged");
+    EXPECT_EQ("1 packed, 1 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+
+    WriteFile("game.proj00", "; comment\n[Project Binaries]\nSparkrig=lib/fxmodule.dll\n");
+    EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+
+    // A changed module (bytes appended to the library still load).
+    std::ofstream(TempPath("lib/fxmodule" + std::string(kLibrarySuffix)), std::ios::binary | std::ios::app)
+        << "changed";
+    EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+
+    // A copy of the tree has records of its own; the original stays up to date.
+    fs::create_directories("copy");
+    for (const char* pszPath : {"game.proj00", "lib", "fx"})
+        fs::copy(pszPath, fs::path("copy") / pszPath, fs::copy_options::recursive);
+    EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"copy/fx"})));
+    EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+}
+
+TEST_F(ZqpackTreeTest, DepfilesNameEverythingThePackRead)
+{
+    const std::string sRoot = fs::current_path().string();
+    const std::string sModule = (fs::current_path() / "lib" / ("fxmodule" + std::string(kLibrarySuffix))).string();
+    ASSERT_EQ(0, Run({"--depfiles", "fx/flash.Fx00a"}).nExit);
+    const std::string sExpected = "fx/flash.Fx00p: \\\n  fx/flash.Fx00a \\\n  " + sRoot +
+                                  std::string(1, PLATFORM_PATH_SEP) + "game.proj00 \\\n  " + sModule + "\n";
+    EXPECT_EQ(sExpected, ReadFile("fx/flash.Fx00p.d"));
+
+    // Up to date, a missing depfile is written again (Ninja removes it after reading it).
+    fs::remove("fx/flash.Fx00p.d");
+    EXPECT_EQ("0 packed, 1 up to date, 0 failed, 0 skipped", Counts(Run({"--depfiles", "fx/flash.Fx00a"})));
+    EXPECT_EQ(sExpected, ReadFile("fx/flash.Fx00p.d"));
+
+    // Spaces, '#' and '$' in names are escaped as GCC does.
+    EXPECT_EQ("a\\ b.Fx00p: \\\n  a\\ b.Fx00a \\\n  x\\#$$.proj00\n",
+              zqpack::DepfileText("a b.Fx00p", {{PACKER_INPUT_CONFIG, "x#$.proj00"}, {PACKER_INPUT_SOURCE, "a b.Fx00a"}}));
+}
+
+TEST_F(ZqpackTreeTest, TwoSourcesOfOneDestinationFailAlikeInEveryMode)
+{
+    fs::copy_file("fx/flash.Fx00a", "fx/flash.Fx00c"); // named .Fx00c, read as compressed: never packed
+    WriteFile("fx/flash.Fx00p", "old");
+    const std::string sLine = "fx/flash.Fx00a and fx/flash.Fx00c would both be packed into fx/flash.Fx00p; "
+                              "neither is packed\n";
+    for (const char* pszMode : {"--no-workers", "-j1", "-j2"})
+    {
+        SCOPED_TRACE(pszMode);
+        const RunResult run = Run({pszMode, "--force", "fx"});
+        EXPECT_EQ(1, run.nExit);
+        EXPECT_EQ("1 packed, 0 up to date, 2 failed, 0 skipped", Counts(run));
+        EXPECT_EQ("zqpack: fx/flash.Fx00a: " + sLine + "zqpack: fx/flash.Fx00c: " + sLine,
+                  run.sErr.substr(0, run.sErr.rfind("zqpack: 1 packed")));
+        EXPECT_EQ("old", ReadFile("fx/flash.Fx00p"));
+    }
+}
+
+TEST_F(ZqpackTreeTest, CrashingAndHangingModulesFailOnlyTheirFiles)
+{
+    // A second project under fx/bad whose module misbehaves; the rest of the tree packs.
+    WriteFile("fx/bad/bad.proj00", "[Project Binaries]\nSparkrig=" + BinLibrary("testmodule_misbehave") + "\n");
+    WriteFile("fx/bad/a.Fx00a", FLASH);
+    WriteFile("fx/bad/b.Fx00a", FLASH);
+    const std::string sSep(1, fs::path::preferred_separator);
+    for (const char* pszMode : {"crash", "hang"})
+        for (const char* pszJobs : {"1", "2"})
+        {
+            SCOPED_TRACE(std::string(pszMode) + " -j" + pszJobs);
+            SetEnv("ZQTEST_MISBEHAVE", pszMode);
+            const RunResult run = Run({"-j", pszJobs, "--timeout", "0.5", "--force", "fx"});
+            EXPECT_EQ(1, run.nExit);
+            EXPECT_EQ("2 packed, 0 up to date, 2 failed, 0 skipped", Counts(run));
+            const std::string sWhy = std::string(pszMode) == "hang"
+                                         ? "the pack ran longer than the time limit of 0.5 s; its worker was stopped"
+                                         : "the worker process ended without a result (";
+            for (const char* pszFile : {"a", "b"})
+                EXPECT_NE(std::string::npos,
+                          run.sErr.find("zqpack: fx" + sSep + "bad" + sSep + pszFile + ".Fx00a: " + sWhy))
+                    << run.sErr;
+        }
+    SetEnv("ZQTEST_MISBEHAVE", "");
+}
+
+TEST_F(ZqpackTreeTest, StaleTemporariesGoAndAnInterruptLeavesNothing)
+{
+    WriteFile("fx/flash.Fx00p.~0123abcd", "left by a killed run");
+    WriteFile("fx/flash.Fx00p.~89abcdef", "a pack under way in another run");
+    Age("fx/flash.Fx00p.~0123abcd");
+    const char* pszOldTmp = std::getenv("TMPDIR");
+    const std::string sOldTmp = pszOldTmp ? pszOldTmp : fs::temp_directory_path().string();
+    const fs::path tmp = TempPath("tmp");
+    fs::create_directories(tmp / "zqpack-999999999-0"); // a run whose process is gone
+    SetEnv("TMPDIR", tmp.string().c_str());
+    EXPECT_EQ(0, Run({"fx"}).nExit);
+    EXPECT_FALSE(fs::exists("fx/flash.Fx00p.~0123abcd"));
+    EXPECT_TRUE(fs::exists("fx/flash.Fx00p.~89abcdef"));
+    EXPECT_TRUE(fs::is_empty(tmp));
+
+#if !defined(_WIN32)
+    // Workers stuck in a module; Ctrl-C ends the run at once with 130 and nothing left behind.
+    WriteFile("fx/bad/bad.proj00", "[Project Binaries]\nSparkrig=" + BinLibrary("testmodule_misbehave") + "\n");
+    WriteFile("fx/bad/a.Fx00a", FLASH);
+    WriteFile("fx/bad/b.Fx00a", FLASH);
+    SetEnv("ZQTEST_MISBEHAVE", "hang");
+    std::vector<const char*> args = {"--plugin", PLUGIN.c_str(), "-j", "2", "--force", "fx"};
+    PlatformProcess hRun = PlatformStartProcess(BinProgram("zqpack").c_str(), args.data(), args.size(),
+                                                TempPath("int.out").c_str(), TempPath("int.err").c_str());
+    ASSERT_TRUE(hRun);
+    for (int i = 0; i < 200 && fs::is_empty(tmp); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(PlatformInterruptProcess(hRun));
+    PlatformExit end;
+    ASSERT_EQ(0, PlatformWaitAnyProcessFor(&hRun, 1, &end, 5000));
+    EXPECT_EQ(130, end.nCode) << ReadFile(TempPath("int.err"));
+    EXPECT_TRUE(fs::is_empty(tmp));
+    SetEnv("ZQTEST_MISBEHAVE", "");
+#endif
+    SetEnv("TMPDIR", sOldTmp.c_str());
+}
+
+TEST_F(ZqpackTreeTest, PluginWithoutTheExtensionPacksAsBefore)
+{
+    const std::string sPlain = EMBERVISE_BIN_DIR "/testplugins/testplugin_plain" + std::string(kLibrarySuffix);
+    WriteFile("data/a.plain", "alpha");
+    WriteFile("data/b.plain", "beta");
+    for (int nRun = 0; nRun < 2; ++nRun)
+    {
+        // Nothing is known of its inputs: always packed, never up to date, no depfile.
+        const RunResult run = RunProgram("zqpack", {"--plugin", sPlain, "--depfiles", "data"});
+        EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(run));
+        EXPECT_EQ("beta", ReadFile("data/b.packed"));
+        EXPECT_FALSE(fs::exists("data/b.packed.d"));
+    }
+}
+
+TEST(ZqpackWorkerProtocol, ResultLinesOfTheWrongShapeAreRejected)
+{
+    const std::string sGood =
+        "{\"source\":\"a.Fx00a\",\"destination\":null,\"result\":\"failed\",\"packer\":null,\"events\":[{\"kind\":"
+        "\"message\",\"level\":LEVEL,\"text\":\"x\"}],\"inputs\":[{\"kind\":KIND,\"path\":\"p\"}],\"reason\":\"\"}";
+    auto line = [&](const std::string& sLevel, const std::string& sKind)
+    {
+        return std::regex_replace(std::regex_replace(sGood, std::regex("LEVEL"), sLevel), std::regex("KIND"), sKind);
+    };
+    zqpack::FileOutcome outcome;
+    ASSERT_TRUE(zqpack::OutcomeFromJson(line("0", "1"), &outcome));
+    EXPECT_EQ(1u, outcome.inputs.at(0).nKind);
+    for (const std::string& sBad : {line("\"0\"", "1"), line("0.5", "1"), line("4294967296", "1"), line("0", "-1"),
+                                    line("0", "\"1\""), line("[]", "1"), line("null", "1")})
+        EXPECT_FALSE(zqpack::OutcomeFromJson(sBad, &outcome)) << sBad;
+    for (const char* pszKey : {"\"source\"", "\"result\"", "\"events\"", "\"inputs\"", "\"reason\""})
+        EXPECT_FALSE(zqpack::OutcomeFromJson(std::regex_replace(sGood, std::regex(pszKey), "\"other\""), &outcome));
+}
+
+TEST(ZqpackPrintable, ControlBytesAreEscapedForPeople)
+{
+    EXPECT_EQ("a\\x1B]0;title\\x07b\\x7F\xC3\xA9", zqpack::Printable("a\x1B]0;title\x07" "b\x7F\xC3\xA9"));
+}
+} // namespace
