@@ -6,6 +6,7 @@
 #include "EffectPacker.h"
 #include "FileExtension.h"
 #include "MessageLog.h"
+#include "ModuleCache.h"
 #include "PackedEffectWriter.h"
 #include "ProjectLocator.h"
 
@@ -91,6 +92,9 @@ bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink, 
     }
     if (pHost)
     {
+        // A host with the extension packs many files per process (its workers): keeping the module
+        // mapped spares a library load per file. Hosts without it see each run load it afresh.
+        KeepModuleLoaded(pszModulePath);
         const std::string sLibrary = module.GetLibraryPath();
         pHost->ReportInput(PACKER_INPUT_LIBRARY, sLibrary.empty() ? pszModulePath : sLibrary.c_str());
         pHost->ReportInput(PACKER_INPUT_SOURCE, pszSource);

@@ -124,15 +124,17 @@ TEST_F(ZqpackTreeTest, TwoSourcesOfOneDestinationFailAlikeInEveryMode)
 {
     fs::copy_file("fx/flash.Fx00a", "fx/flash.Fx00c"); // named .Fx00c, read as compressed: never packed
     WriteFile("fx/flash.Fx00p", "old");
-    const std::string sLine = "fx/flash.Fx00a and fx/flash.Fx00c would both be packed into fx/flash.Fx00p; "
-                              "neither is packed\n";
+    const std::string sSep(1, fs::path::preferred_separator);
+    const std::string sA = "fx" + sSep + "flash.Fx00a", sC = "fx" + sSep + "flash.Fx00c";
+    const std::string sLine = sA + " and " + sC + " would both be packed into fx" + sSep +
+                              "flash.Fx00p; neither is packed\n";
     for (const char* pszMode : {"--no-workers", "-j1", "-j2"})
     {
         SCOPED_TRACE(pszMode);
         const RunResult run = Run({pszMode, "--force", "fx"});
         EXPECT_EQ(1, run.nExit);
         EXPECT_EQ("1 packed, 0 up to date, 2 failed, 0 skipped", Counts(run));
-        EXPECT_EQ("zqpack: fx/flash.Fx00a: " + sLine + "zqpack: fx/flash.Fx00c: " + sLine,
+        EXPECT_EQ("zqpack: " + sA + ": " + sLine + "zqpack: " + sC + ": " + sLine,
                   run.sErr.substr(0, run.sErr.rfind("zqpack: 1 packed")));
         EXPECT_EQ("old", ReadFile("fx/flash.Fx00p"));
     }
@@ -221,7 +223,8 @@ TEST(ZqpackWorkerProtocol, ResultLinesOfTheWrongShapeAreRejected)
 {
     const std::string sGood =
         "{\"source\":\"a.Fx00a\",\"destination\":null,\"result\":\"failed\",\"packer\":null,\"events\":[{\"kind\":"
-        "\"message\",\"level\":LEVEL,\"text\":\"x\"}],\"inputs\":[{\"kind\":KIND,\"path\":\"p\"}],\"reason\":\"\"}";
+        "\"message\",\"level\":LEVEL,\"text\":\"x\"}],\"inputs\":[{\"kind\":KIND,\"path\":\"p\"}],\"reason\":\"\","
+        "\"out\":[0,4],\"err\":[2,2]}";
     auto line = [&](const std::string& sLevel, const std::string& sKind)
     {
         return std::regex_replace(std::regex_replace(sGood, std::regex("LEVEL"), sLevel), std::regex("KIND"), sKind);
@@ -232,7 +235,8 @@ TEST(ZqpackWorkerProtocol, ResultLinesOfTheWrongShapeAreRejected)
     for (const std::string& sBad : {line("\"0\"", "1"), line("0.5", "1"), line("4294967296", "1"), line("0", "-1"),
                                     line("0", "\"1\""), line("[]", "1"), line("null", "1")})
         EXPECT_FALSE(zqpack::OutcomeFromJson(sBad, &outcome)) << sBad;
-    for (const char* pszKey : {"\"source\"", "\"result\"", "\"events\"", "\"inputs\"", "\"reason\""})
+    EXPECT_FALSE(zqpack::OutcomeFromJson(std::regex_replace(sGood, std::regex("\\[2,2\\]"), "[3,2]"), &outcome));
+    for (const char* pszKey : {"\"source\"", "\"result\"", "\"events\"", "\"inputs\"", "\"reason\"", "\"out\""})
         EXPECT_FALSE(zqpack::OutcomeFromJson(std::regex_replace(sGood, std::regex(pszKey), "\"other\""), &outcome));
 }
 

@@ -209,6 +209,11 @@ std::string OutcomeToJson(const FileOutcome& outcome, bool bInternal)
     }
     if (bInternal || !outcome.sReason.empty())
         line["reason"] = bInternal ? EncodeBytes(outcome.sReason) : outcome.sReason;
+    if (bInternal)
+    {
+        line["out"] = {outcome.anOutRange[0], outcome.anOutRange[1]};
+        line["err"] = {outcome.anErrRange[0], outcome.anErrRange[1]};
+    }
     return line.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -217,7 +222,7 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
     const Json line = Json::parse(sLine, nullptr, false);
     if (line.is_discarded() || !line.is_object())
         return false;
-    const char* apszKeys[] = {"source", "destination", "result", "packer", "events", "inputs", "reason"};
+    const char* apszKeys[] = {"source", "destination", "result", "packer", "events", "inputs", "reason", "out", "err"};
     for (const char* pszKey : apszKeys)
     {
         if (!line.contains(pszKey))
@@ -265,6 +270,17 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
             return false;
         outcome.events.push_back(std::move(event));
     }
+    // Byte ranges: two unsigned numbers, the first not after the second.
+    auto readRange = [](const Json& range, uint64_t* anRange)
+    {
+        if (!range.is_array() || range.size() != 2 || !range[0].is_number_unsigned() || !range[1].is_number_unsigned())
+            return false;
+        anRange[0] = range[0].get<uint64_t>();
+        anRange[1] = range[1].get<uint64_t>();
+        return anRange[0] <= anRange[1];
+    };
+    if (!readRange(line["out"], outcome.anOutRange) || !readRange(line["err"], outcome.anErrRange))
+        return false;
     for (const Json& entry : line["inputs"])
     {
         if (!entry.is_object() || !entry.contains("kind") || !entry.contains("path") ||

@@ -29,6 +29,23 @@ std::string ReadWholeFile(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// The lines of sText that end in a newline (a worker that died may leave half a line).
+std::vector<std::string> CompleteLines(const std::string& sText)
+{
+    std::vector<std::string> lines;
+    size_t nStart = 0;
+    for (size_t nEnd; (nEnd = sText.find('\n', nStart)) != std::string::npos; nStart = nEnd + 1)
+        lines.push_back(sText.substr(nStart, nEnd - nStart));
+    return lines;
+}
+
+std::string Slice(const std::string& sText, uint64_t nBegin, uint64_t nEnd)
+{
+    if (nBegin >= sText.size() || nEnd <= nBegin)
+        return std::string();
+    return sText.substr(static_cast<size_t>(nBegin), static_cast<size_t>(std::min<uint64_t>(nEnd, sText.size()) - nBegin));
+}
+
 // How a worker that left no result for a file ended, in words.
 std::string DescribeEnd(const PlatformExit& end)
 {
@@ -146,14 +163,17 @@ public:
         if (nIndex < 0)
             return false;
         const Job& job = m_jobs[static_cast<size_t>(nIndex)];
+        const std::vector<std::string> lines = CompleteLines(ReadWholeFile(job.prefix + ".results"));
+        const std::string sOut = ReadWholeFile(job.prefix + ".out");
+        const std::string sErr = ReadWholeFile(job.prefix + ".err");
+        uint64_t nOutEnd = 0;
+        uint64_t nErrEnd = 0;
         for (size_t k = 0; k < job.items.size(); ++k)
         {
             const size_t nItem = job.items[k];
             const std::string& sFile = work[nItem].sPath;
-            const std::string sBase = job.prefix + "." + std::to_string(k);
-            const std::string sResult = ReadWholeFile(sBase + ".json");
             FileOutcome outcome;
-            if (!OutcomeFromJson(sResult.substr(0, sResult.find('\n')), &outcome) || outcome.sSource != sFile)
+            if (k >= lines.size() || !OutcomeFromJson(lines[k], &outcome) || outcome.sSource != sFile)
             {
                 // The worker died on this file: it fails, the rest of the batch goes to a new worker.
                 if (job.bTimedOut)
@@ -167,14 +187,16 @@ public:
                 else
                     outcome = HostFailure(sFile, Result::FAILED,
                                           "the worker process ended without a result (" + DescribeEnd(end) + ")");
-                outcome.sWorkerStdout = ReadWholeFile(sBase + ".out");
-                outcome.sWorkerStderr = ReadWholeFile(sBase + ".err") + ReadWholeFile(job.prefix + ".err");
+                outcome.sWorkerStdout = Slice(sOut, nOutEnd, sOut.size());
+                outcome.sWorkerStderr = Slice(sErr, nErrEnd, sErr.size());
                 pDone->emplace_back(nItem, std::move(outcome));
                 pUnfinished->assign(job.items.begin() + static_cast<std::ptrdiff_t>(k) + 1, job.items.end());
                 break;
             }
-            outcome.sWorkerStdout = ReadWholeFile(sBase + ".out");
-            outcome.sWorkerStderr = ReadWholeFile(sBase + ".err");
+            outcome.sWorkerStdout = Slice(sOut, outcome.anOutRange[0], outcome.anOutRange[1]);
+            outcome.sWorkerStderr = Slice(sErr, outcome.anErrRange[0], outcome.anErrRange[1]);
+            nOutEnd = outcome.anOutRange[1];
+            nErrEnd = outcome.anErrRange[1];
             pDone->emplace_back(nItem, std::move(outcome));
         }
         Forget(static_cast<size_t>(nIndex));
@@ -207,7 +229,7 @@ private:
     struct Job
     {
         std::vector<size_t> items;
-        std::string prefix; // PREFIX.K.json/.out/.err for the K-th file; PREFIX.out/.err for the rest
+        std::string prefix; // PREFIX.results (a line per file), PREFIX.out and PREFIX.err
         size_t nKnown = 0;  // results seen so far: the worker is packing file nKnown
         Clock::time_point fileStart;
         bool bTimedOut = false;
@@ -247,16 +269,10 @@ private:
             Job& job = m_jobs[i];
             if (job.bTimedOut || now < job.fileStart + Limit())
                 continue;
-            bool bMoved = false;
-            std::error_code ec;
-            while (job.nKnown < job.items.size() &&
-                   fs::exists(job.prefix + "." + std::to_string(job.nKnown) + ".json", ec))
+            const size_t nKnown = CompleteLines(ReadWholeFile(job.prefix + ".results")).size();
+            if (nKnown > job.nKnown)
             {
-                ++job.nKnown;
-                bMoved = true;
-            }
-            if (bMoved)
-            {
+                job.nKnown = nKnown;
                 job.fileStart = now;
                 continue;
             }
@@ -292,11 +308,8 @@ private:
     {
         const Job& job = m_jobs[nIndex];
         std::error_code ec;
-        for (size_t k = 0; k < job.items.size(); ++k)
-            for (const char* pszExt : {".json", ".part", ".out", ".err"})
-                fs::remove(job.prefix + "." + std::to_string(k) + pszExt, ec);
-        fs::remove(job.prefix + ".out", ec);
-        fs::remove(job.prefix + ".err", ec);
+        for (const char* pszExt : {".results", ".out", ".err"})
+            fs::remove(job.prefix + pszExt, ec);
         m_processes.erase(m_processes.begin() + static_cast<std::ptrdiff_t>(nIndex));
         m_jobs.erase(m_jobs.begin() + static_cast<std::ptrdiff_t>(nIndex));
     }
@@ -456,31 +469,35 @@ int RunWorker(const Options& options)
     CPluginSet plugins;
     if (!plugins.LoadNamed(options.plugins))
         return 1;
-    // Each file gets its own result and output files, so that the parent can place what the
-    // plug-in printed beside that file's outcome, and a crash loses only the file being packed.
+    // One result line per file, written as soon as the file is done, so that a crash loses only the
+    // file being packed. Standard output and error go to the batch's files (the host opened them);
+    // each line says which part of them the file's pack wrote.
+    std::FILE* pResults = std::fopen((options.sWorkerResult + ".results").c_str(), "wb");
+    if (!pResults)
+        return WORKER_BOOKKEEPING_EXIT;
+    auto position = [](std::FILE* pStream)
+    {
+        std::fflush(pStream);
+        const long nAt = std::ftell(pStream);
+        return nAt < 0 ? uint64_t(0) : static_cast<uint64_t>(nAt);
+    };
     for (size_t k = 0; k < options.inputs.size(); ++k)
     {
-        const std::string sBase = options.sWorkerResult + "." + std::to_string(k);
-        if (!std::freopen((sBase + ".out").c_str(), "w", stdout) ||
-            !std::freopen((sBase + ".err").c_str(), "w", stderr))
-            return WORKER_BOOKKEEPING_EXIT;
-        const FileOutcome outcome = PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly);
-        std::fflush(stdout);
-        std::fflush(stderr);
+        const uint64_t nOut = position(stdout);
+        const uint64_t nErr = position(stderr);
+        FileOutcome outcome = PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly);
+        outcome.anOutRange[0] = nOut;
+        outcome.anOutRange[1] = std::max(nOut, position(stdout));
+        outcome.anErrRange[0] = nErr;
+        outcome.anErrRange[1] = std::max(nErr, position(stderr));
         const std::string sLine = OutcomeToJson(outcome, true) + "\n";
-        // Written under another name and renamed, so that the host never reads half a line.
-        std::FILE* pResult = std::fopen((sBase + ".part").c_str(), "wb");
-        if (!pResult)
+        if (std::fwrite(sLine.data(), 1, sLine.size(), pResults) != sLine.size() || std::fflush(pResults) != 0)
+        {
+            std::fclose(pResults);
             return WORKER_BOOKKEEPING_EXIT;
-        const bool bWritten = std::fwrite(sLine.data(), 1, sLine.size(), pResult) == sLine.size();
-        if (std::fclose(pResult) != 0 || !bWritten)
-            return WORKER_BOOKKEEPING_EXIT;
-        std::error_code ec;
-        fs::rename(sBase + ".part", sBase + ".json", ec);
-        if (ec)
-            return WORKER_BOOKKEEPING_EXIT;
+        }
     }
-    return 0;
+    return std::fclose(pResults) == 0 ? 0 : WORKER_BOOKKEEPING_EXIT;
 }
 
 int ListPackers(const Options& options, const CPluginSet& plugins)

@@ -222,6 +222,9 @@ struct FileOutcome
     // What a worker process wrote on its own standard streams while packing the file.
     std::string sWorkerStdout;
     std::string sWorkerStderr;
+    // Internal: where, in the worker's standard output and error files, this file's part lies.
+    uint64_t anOutRange[2] = {0, 0};
+    uint64_t anErrRange[2] = {0, 0};
 };
 
 // An outcome that the host decides alone: an error of its own, level 0.
