@@ -95,9 +95,14 @@ std::string DigestText(const FileDigest& digest)
 
 std::string AbsolutePath(const std::string& sPath)
 {
-    std::error_code ec;
-    const fs::path absolute = fs::absolute(sPath, ec);
-    return (ec ? fs::path(sPath) : absolute).lexically_normal().string();
+    // zqpack never changes its current folder: ask for it once.
+    static const fs::path s_current = []
+    {
+        std::error_code ec;
+        return fs::current_path(ec);
+    }();
+    const fs::path path(sPath);
+    return (path.is_absolute() || s_current.empty() ? path : s_current / path).lexically_normal().string();
 }
 
 uint64_t DigestBytes(const void* pData, size_t nSize)
