@@ -188,7 +188,8 @@ fs::path MakeDemoTree(const char* pszName, uint32_t nFolders)
                 fs::copy_file(source, folder / (source.stem().string() + "_" + std::to_string(nCopy) +
                                                 source.extension().string()));
     }
-    fs::last_write_time(dir / "bench.proj00", fs::last_write_time(dir / "bench.proj00") - std::chrono::hours(1));
+    fs::last_write_time(dir / "bench.proj00",
+                        fs::last_write_time(dir / "bench.proj00") - std::chrono::hours(1));
     return dir;
 }
 
@@ -213,7 +214,13 @@ void BM_PackDemoTree(benchmark::State& state)
         benchmark::Counter(1920.0, benchmark::Counter::kIsIterationInvariantRate);
     fs::remove_all(dir);
 }
-BENCHMARK(BM_PackDemoTree)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_PackDemoTree)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 // A second run over the unchanged tree: nothing is packed.
 void BM_PackDemoTreeNoOp(benchmark::State& state)
@@ -252,8 +259,9 @@ void BM_PackLargeTreeOneChanged(benchmark::State& state)
     std::fputs("; edited\n", pFile);
     std::fclose(pFile);
     const std::string sCount = (dir / "count.txt").string();
-    std::system(("ZQPACK_CACHE_DIR=\"" + (dir / ".cache").string() + "\" \"" + BinDir() + "/zqpack\" --json \"" +
-                 dir.string() + "\" 2>/dev/null | grep -c '\"result\":\"packed\"' > \"" + sCount + "\"")
+    std::system(("ZQPACK_CACHE_DIR=\"" + (dir / ".cache").string() + "\" \"" + BinDir() +
+                 "/zqpack\" --json \"" + dir.string() +
+                 "\" 2>/dev/null | grep -c '\"result\":\"packed\"' > \"" + sCount + "\"")
                     .c_str());
     std::FILE* pCount = std::fopen(sCount.c_str(), "rb");
     int nPacked = -1;

@@ -99,8 +99,8 @@ TEST_F(ZqpackTest, JsonLinesInInputOrderAlikeInProcessAndInWorkers)
     for (const char* pszMode : {"--no-workers", "-j1", "-j2"})
     {
         SCOPED_TRACE(pszMode);
-        const RunResult run = Run({"--json", "--force", pszMode, "fx/flash.Fx00a", "fx/readme.txt", "missing.Fx00a",
-                                   "fx/bad.Fx00a"});
+        const RunResult run = Run({"--json", "--force", pszMode, "fx/flash.Fx00a", "fx/readme.txt",
+                                   "missing.Fx00a", "fx/bad.Fx00a"});
         EXPECT_EQ(1, run.nExit);
         EXPECT_EQ(sExpected, run.sOut);
         EXPECT_EQ(sErrors, WithoutSummary(run.sErr));

@@ -12,10 +12,9 @@ namespace
 {
 const std::string PLUGIN = BinLibrary("Embervise");
 
-const char* const FLASH =
-    "(header (version 1))\n"
-    "(effect-tree (effect (name Flash) (length 1000) (key-list\n"
-    "  (key (type Light) (id 1) (track 0) (start-time 0) (end-time 500)))))\n";
+const char* const FLASH = "(header (version 1))\n"
+                          "(effect-tree (effect (name Flash) (length 1000) (key-list\n"
+                          "  (key (type Light) (id 1) (track 0) (start-time 0) (end-time 500)))))\n";
 const char* const PUFF =
     "(header (version 1))\n"
     "(effect-tree (effect (name Puff) (length 2000) (key-list\n"
@@ -104,7 +103,8 @@ TEST_F(ZqpackTreeTest, RepacksExactlyWhatAnInputChangeTouches)
 TEST_F(ZqpackTreeTest, DepfilesNameEverythingThePackRead)
 {
     const std::string sRoot = fs::current_path().string();
-    const std::string sModule = (fs::current_path() / "lib" / ("fxmodule" + std::string(kLibrarySuffix))).string();
+    const std::string sModule =
+        (fs::current_path() / "lib" / ("fxmodule" + std::string(kLibrarySuffix))).string();
     ASSERT_EQ(0, Run({"--depfiles", "fx/flash.Fx00a"}).nExit);
     const std::string sExpected = "fx/flash.Fx00p: \\\n  fx/flash.Fx00a \\\n  " + sRoot +
                                   std::string(1, PLATFORM_PATH_SEP) + "game.proj00 \\\n  " + sModule + "\n";
@@ -117,7 +117,8 @@ TEST_F(ZqpackTreeTest, DepfilesNameEverythingThePackRead)
 
     // Spaces, '#' and '$' in names are escaped as GCC does.
     EXPECT_EQ("a\\ b.Fx00p: \\\n  a\\ b.Fx00a \\\n  x\\#$$.proj00\n",
-              zqpack::DepfileText("a b.Fx00p", {{PACKER_INPUT_CONFIG, "x#$.proj00"}, {PACKER_INPUT_SOURCE, "a b.Fx00a"}}));
+              zqpack::DepfileText("a b.Fx00p",
+                                  {{PACKER_INPUT_CONFIG, "x#$.proj00"}, {PACKER_INPUT_SOURCE, "a b.Fx00a"}}));
 }
 
 TEST_F(ZqpackTreeTest, TwoSourcesOfOneDestinationFailAlikeInEveryMode)
@@ -126,8 +127,8 @@ TEST_F(ZqpackTreeTest, TwoSourcesOfOneDestinationFailAlikeInEveryMode)
     WriteFile("fx/flash.Fx00p", "old");
     const std::string sSep(1, fs::path::preferred_separator);
     const std::string sA = "fx" + sSep + "flash.Fx00a", sC = "fx" + sSep + "flash.Fx00c";
-    const std::string sLine = sA + " and " + sC + " would both be packed into fx" + sSep +
-                              "flash.Fx00p; neither is packed\n";
+    const std::string sLine =
+        sA + " and " + sC + " would both be packed into fx" + sSep + "flash.Fx00p; neither is packed\n";
     for (const char* pszMode : {"--no-workers", "-j1", "-j2"})
     {
         SCOPED_TRACE(pszMode);
@@ -143,7 +144,8 @@ TEST_F(ZqpackTreeTest, TwoSourcesOfOneDestinationFailAlikeInEveryMode)
 TEST_F(ZqpackTreeTest, CrashingAndHangingModulesFailOnlyTheirFiles)
 {
     // A second project under fx/bad whose module misbehaves; the rest of the tree packs.
-    WriteFile("fx/bad/bad.proj00", "[Project Binaries]\nSparkrig=" + BinLibrary("testmodule_misbehave") + "\n");
+    WriteFile("fx/bad/bad.proj00",
+              "[Project Binaries]\nSparkrig=" + BinLibrary("testmodule_misbehave") + "\n");
     WriteFile("fx/bad/a.Fx00a", FLASH);
     WriteFile("fx/bad/b.Fx00a", FLASH);
     const std::string sSep(1, fs::path::preferred_separator);
@@ -155,9 +157,10 @@ TEST_F(ZqpackTreeTest, CrashingAndHangingModulesFailOnlyTheirFiles)
             const RunResult run = Run({"-j", pszJobs, "--timeout", "0.5", "--force", "fx"});
             EXPECT_EQ(1, run.nExit);
             EXPECT_EQ("2 packed, 0 up to date, 2 failed, 0 skipped", Counts(run));
-            const std::string sWhy = std::string(pszMode) == "hang"
-                                         ? "the pack ran longer than the time limit of 0.5 s; its worker was stopped"
-                                         : "the worker process ended without a result (";
+            const std::string sWhy =
+                std::string(pszMode) == "hang"
+                    ? "the pack ran longer than the time limit of 0.5 s; its worker was stopped"
+                    : "the worker process ended without a result (";
             for (const char* pszFile : {"a", "b"})
                 EXPECT_NE(std::string::npos,
                           run.sErr.find("zqpack: fx" + sSep + "bad" + sSep + pszFile + ".Fx00a: " + sWhy))
@@ -183,7 +186,8 @@ TEST_F(ZqpackTreeTest, StaleTemporariesGoAndAnInterruptLeavesNothing)
 
 #if !defined(_WIN32)
     // Workers stuck in a module; Ctrl-C ends the run at once with 130 and nothing left behind.
-    WriteFile("fx/bad/bad.proj00", "[Project Binaries]\nSparkrig=" + BinLibrary("testmodule_misbehave") + "\n");
+    WriteFile("fx/bad/bad.proj00",
+              "[Project Binaries]\nSparkrig=" + BinLibrary("testmodule_misbehave") + "\n");
     WriteFile("fx/bad/a.Fx00a", FLASH);
     WriteFile("fx/bad/b.Fx00a", FLASH);
     SetEnv("ZQTEST_MISBEHAVE", "hang");
@@ -206,7 +210,8 @@ TEST_F(ZqpackTreeTest, StaleTemporariesGoAndAnInterruptLeavesNothing)
 
 TEST_F(ZqpackTreeTest, PluginWithoutTheExtensionPacksAsBefore)
 {
-    const std::string sPlain = EMBERVISE_BIN_DIR "/testplugins/testplugin_plain" + std::string(kLibrarySuffix);
+    const std::string sPlain =
+        EMBERVISE_BIN_DIR "/testplugins/testplugin_plain" + std::string(kLibrarySuffix);
     WriteFile("data/a.plain", "alpha");
     WriteFile("data/b.plain", "beta");
     for (int nRun = 0; nRun < 2; ++nRun)
@@ -219,30 +224,73 @@ TEST_F(ZqpackTreeTest, PluginWithoutTheExtensionPacksAsBefore)
     }
 }
 
+TEST_F(ZqpackTreeTest, LinksDuplicatesAndReasons)
+{
+#if !defined(_WIN32)
+    // A destination that is a link is replaced by the packed file; the file it points to, outside
+    // the tree and read-only, is left exactly as it was.
+    WriteFile("outside/target.bin", "keep me");
+    fs::permissions("outside/target.bin", fs::perms::owner_read);
+    fs::create_symlink(fs::absolute("outside/target.bin"), "fx/flash.Fx00p");
+    EXPECT_EQ(0, Run({"fx/flash.Fx00a"}).nExit);
+    EXPECT_FALSE(fs::is_symlink("fx/flash.Fx00p"));
+    EXPECT_EQ("ZQFX", ReadFile("fx/flash.Fx00p").substr(0, 4));
+    EXPECT_EQ("keep me", ReadFile("outside/target.bin"));
+    EXPECT_EQ(fs::perms::owner_read, fs::status("outside/target.bin").permissions() & fs::perms::all);
+#endif
+
+    // A file named twice has a JSON line of its own the second time.
+    const RunResult twice = Run({"--json", "fx/flash.Fx00a", "fx/flash.Fx00a"});
+    EXPECT_EQ(0, twice.nExit);
+    EXPECT_NE(std::string::npos,
+              twice.sOut.find("\n{\"source\":\"fx/flash.Fx00a\",\"destination\":null,\"result\":\"skipped\","
+                              "\"packer\":null,\"messages\":[{\"level\":2,\"text\":\"already named in this "
+                              "run\"}]}\n"))
+        << twice.sOut;
+    EXPECT_EQ("0 packed, 1 up to date, 0 failed, 1 skipped", Counts(twice));
+
+    // A destination the host cannot make writable: the packer's message, then the host's reason.
+    // Control bytes of the name are escaped.
+    const std::string sOdd = "fx/odd\x1B[31m";
+    WriteFile(sOdd + ".Fx00a", FLASH);
+    fs::create_directories(sOdd + ".Fx00p");
+    const RunResult refused = Run({sOdd + ".Fx00a"});
+    EXPECT_EQ(1, refused.nExit);
+    EXPECT_EQ(0u, refused.sErr.find("zqpack: fx/odd\\x1B[31m.Fx00a: Error: Unable to open file "
+                                    "fx/odd\\x1B[31m.Fx00p for writing (it is a folder)\n"))
+        << refused.sErr;
+}
+
 TEST(ZqpackWorkerProtocol, ResultLinesOfTheWrongShapeAreRejected)
 {
-    const std::string sGood =
-        "{\"source\":\"a.Fx00a\",\"destination\":null,\"result\":\"failed\",\"packer\":null,\"events\":[{\"kind\":"
-        "\"message\",\"level\":LEVEL,\"text\":\"x\"}],\"inputs\":[{\"kind\":KIND,\"path\":\"p\"}],\"reason\":\"\","
-        "\"out\":[0,4],\"err\":[2,2]}";
+    const std::string sGood = "{\"source\":\"a.Fx00a\",\"destination\":null,\"result\":\"failed\",\"packer\":"
+                              "null,\"events\":[{\"kind\":"
+                              "\"message\",\"level\":LEVEL,\"text\":\"x\"}],\"inputs\":[{\"kind\":KIND,"
+                              "\"path\":\"p\"}],\"reason\":\"\","
+                              "\"out\":[0,4],\"err\":[2,2]}";
     auto line = [&](const std::string& sLevel, const std::string& sKind)
     {
-        return std::regex_replace(std::regex_replace(sGood, std::regex("LEVEL"), sLevel), std::regex("KIND"), sKind);
+        return std::regex_replace(std::regex_replace(sGood, std::regex("LEVEL"), sLevel), std::regex("KIND"),
+                                  sKind);
     };
     zqpack::FileOutcome outcome;
     ASSERT_TRUE(zqpack::OutcomeFromJson(line("0", "1"), &outcome));
     EXPECT_EQ(1u, outcome.inputs.at(0).nKind);
-    for (const std::string& sBad : {line("\"0\"", "1"), line("0.5", "1"), line("4294967296", "1"), line("0", "-1"),
-                                    line("0", "\"1\""), line("[]", "1"), line("null", "1")})
+    for (const std::string& sBad : {line("\"0\"", "1"), line("0.5", "1"), line("4294967296", "1"),
+                                    line("0", "-1"), line("0", "\"1\""), line("[]", "1"), line("null", "1")})
         EXPECT_FALSE(zqpack::OutcomeFromJson(sBad, &outcome)) << sBad;
-    EXPECT_FALSE(zqpack::OutcomeFromJson(std::regex_replace(sGood, std::regex("\\[2,2\\]"), "[3,2]"), &outcome));
-    for (const char* pszKey : {"\"source\"", "\"result\"", "\"events\"", "\"inputs\"", "\"reason\"", "\"out\""})
-        EXPECT_FALSE(zqpack::OutcomeFromJson(std::regex_replace(sGood, std::regex(pszKey), "\"other\""), &outcome));
+    EXPECT_FALSE(
+        zqpack::OutcomeFromJson(std::regex_replace(sGood, std::regex("\\[2,2\\]"), "[3,2]"), &outcome));
+    for (const char* pszKey :
+         {"\"source\"", "\"result\"", "\"events\"", "\"inputs\"", "\"reason\"", "\"out\""})
+        EXPECT_FALSE(
+            zqpack::OutcomeFromJson(std::regex_replace(sGood, std::regex(pszKey), "\"other\""), &outcome));
 }
 
 TEST(ZqpackPrintable, ControlBytesAreEscapedForPeople)
 {
-    EXPECT_EQ("a\\x1B]0;title\\x07b\\x7F\xC3\xA9", zqpack::Printable("a\x1B]0;title\x07" "b\x7F\xC3\xA9"));
+    EXPECT_EQ("a\\x1B]0;title\\x07b\\x7F\xC3\xA9", zqpack::Printable("a\x1B]0;title\x07"
+                                                                     "b\x7F\xC3\xA9"));
 }
 } // namespace
 
@@ -256,8 +304,9 @@ RunResult RunTool(const std::string& sProgram, const std::vector<std::string>& a
     for (const std::string& sArg : args)
         argv.push_back(sArg.c_str());
     RunResult result;
-    PlatformProcess hProcess = PlatformStartProcess(sProgram.c_str(), argv.data(), argv.size(),
-                                                    TempPath("tool.out").c_str(), TempPath("tool.err").c_str());
+    PlatformProcess hProcess =
+        PlatformStartProcess(sProgram.c_str(), argv.data(), argv.size(), TempPath("tool.out").c_str(),
+                             TempPath("tool.err").c_str());
     if (hProcess && PlatformWaitAnyProcess(&hProcess, 1, &result.nExit) == 0)
     {
         result.sOut = ReadFile(TempPath("tool.out"));
@@ -293,11 +342,11 @@ TEST_F(ZqpackTreeTest, NinjaAndCMakeRepackOnlyWhatChanged)
     fs::remove("fx/sub/puff.Fx00p");
     WriteFile("CMakeLists.txt", "cmake_minimum_required(VERSION 3.20)\nproject(fxpack NONE)\n"
                                 "set(EMBERVISE_ZQPACK \"" +
-                                    BinProgram("zqpack") + "\")\ninclude(\"" EMBERVISE_SOURCE_DIR
-                                                           "/cmake/Embervise.cmake\")\n"
-                                                           "embervise_pack_effects(effects fx)\n");
-    const RunResult configured = RunTool(EMBERVISE_CMAKE, {"-S", ".", "-B", "out", "-G", "Ninja",
-                                                           "-DCMAKE_MAKE_PROGRAM=" EMBERVISE_NINJA});
+                                    BinProgram("zqpack") +
+                                    "\")\ninclude(\"" EMBERVISE_SOURCE_DIR "/cmake/Embervise.cmake\")\n"
+                                    "embervise_pack_effects(effects fx)\n");
+    const RunResult configured = RunTool(
+        EMBERVISE_CMAKE, {"-S", ".", "-B", "out", "-G", "Ninja", "-DCMAKE_MAKE_PROGRAM=" EMBERVISE_NINJA});
     ASSERT_EQ(0, configured.nExit) << configured.sOut << configured.sErr;
     const RunResult built = RunTool(EMBERVISE_CMAKE, {"--build", "out"});
     EXPECT_EQ(0, built.nExit) << built.sOut << built.sErr;

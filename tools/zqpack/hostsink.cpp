@@ -77,7 +77,8 @@ bool CHostMessageSink::MakeFileWritable(const char* pszPath)
     }
     if (status.type() != fs::file_type::regular)
     {
-        m_sWritableReason = status.type() == fs::file_type::directory ? "it is a folder" : "it is not a regular file";
+        m_sWritableReason =
+            status.type() == fs::file_type::directory ? "it is a folder" : "it is not a regular file";
         return false;
     }
     if ((status.permissions() & fs::perms::owner_write) != fs::perms::none)

@@ -73,11 +73,13 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
         }
         if (item.destinations.size() != 1)
         {
-            PrintError(Printable(item.sPath + ": its packer does not say where it packs it; pack it with zqpack"));
+            PrintError(
+                Printable(item.sPath + ": its packer does not say where it packs it; pack it with zqpack"));
             nExit = 1;
             continue;
         }
-        sEdges += "build " + EscapeNinjaPath(item.destinations.front()) + ": pack " + EscapeNinjaPath(item.sPath) + "\n";
+        sEdges += "build " + EscapeNinjaPath(item.destinations.front()) + ": pack " +
+                  EscapeNinjaPath(item.sPath) + "\n";
     }
 
     std::string sCommand = ShellWord(AbsolutePath(sProgramPath)) + " -q --no-workers --depfiles";

@@ -108,8 +108,9 @@ void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<Wor
             if (!item.bToPack)
                 continue;
             item.bToPack = false;
-            item.outcome = HostFailure(item.sPath, Result::FAILED,
-                                       sNames + " would all be packed into " + sShown + "; none of them is packed");
+            item.outcome =
+                HostFailure(item.sPath, Result::FAILED,
+                            sNames + " would all be packed into " + sShown + "; none of them is packed");
             if (entry.second.size() == 2)
                 item.outcome.events.back().sText =
                     sNames + " would both be packed into " + sShown + "; neither is packed";

@@ -179,7 +179,8 @@ bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDe
     std::string sLine;
     if (!std::getline(lines, sLine) || sLine != RECORD_HEADER)
         return false;
-    auto expect = [&](const std::string& sExpected) { return std::getline(lines, sLine) && sLine == sExpected; };
+    auto expect = [&](const std::string& sExpected)
+    { return std::getline(lines, sLine) && sLine == sExpected; };
     const FileDigest pluginDigest = CachedDigest(sPlugin);
     if (!pluginDigest.bOk || !expect("destination " + AbsolutePath(sDestination)) ||
         !expect("source " + AbsolutePath(sSource)) ||
@@ -241,9 +242,10 @@ std::string CRecordStore::Record(const std::string& sSource, const std::string& 
             return std::string();
         }
         // The source as it was before the pack began: an edit during the pack repacks next time.
-        FileDigest digest = input.nKind == PACKER_INPUT_SOURCE && sPath == sAbsoluteSource && sourceDigest.bOk
-                                ? sourceDigest
-                                : (input.nKind == PACKER_INPUT_SOURCE ? DigestFile(sPath) : CachedDigest(sPath));
+        FileDigest digest =
+            input.nKind == PACKER_INPUT_SOURCE && sPath == sAbsoluteSource && sourceDigest.bOk
+                ? sourceDigest
+                : (input.nKind == PACKER_INPUT_SOURCE ? DigestFile(sPath) : CachedDigest(sPath));
         if (!digest.bOk)
         {
             Forget(sDestination);

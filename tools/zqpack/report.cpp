@@ -204,7 +204,8 @@ std::string OutcomeToJson(const FileOutcome& outcome, bool bInternal)
     {
         Json inputs = Json::array();
         for (const Input& input : outcome.inputs)
-            inputs.push_back({{"kind", input.nKind}, {"path", bInternal ? EncodeBytes(input.sPath) : input.sPath}});
+            inputs.push_back(
+                {{"kind", input.nKind}, {"path", bInternal ? EncodeBytes(input.sPath) : input.sPath}});
         line["inputs"] = std::move(inputs);
     }
     if (bInternal || !outcome.sReason.empty())
@@ -222,7 +223,8 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
     const Json line = Json::parse(sLine, nullptr, false);
     if (line.is_discarded() || !line.is_object())
         return false;
-    const char* apszKeys[] = {"source", "destination", "result", "packer", "events", "inputs", "reason", "out", "err"};
+    const char* apszKeys[] = {"source", "destination", "result", "packer", "events",
+                              "inputs", "reason",      "out",    "err"};
     for (const char* pszKey : apszKeys)
     {
         if (!line.contains(pszKey))
@@ -232,7 +234,8 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
     if (!ReadText(line["source"], &outcome.sSource) ||
         !ReadOptionalText(line["destination"], &outcome.sDestination) ||
         !ReadOptionalText(line["packer"], &outcome.sPacker) || !line["result"].is_string() ||
-        !line["events"].is_array() || !line["inputs"].is_array() || !ReadText(line["reason"], &outcome.sReason))
+        !line["events"].is_array() || !line["inputs"].is_array() ||
+        !ReadText(line["reason"], &outcome.sReason))
         return false;
 
     const std::string sResult = line["result"].get<std::string>();
@@ -262,8 +265,9 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
             return false;
         // Read as the widest integer and range-checked: a narrowing read would accept 2^32 + 2.
         const Json& level = entry["level"];
-        if (level.is_number_unsigned() ? level.get<uint64_t>() > 0x7FFFFFFFull
-                                       : (level.get<int64_t>() < INT32_MIN || level.get<int64_t>() > INT32_MAX))
+        if (level.is_number_unsigned()
+                ? level.get<uint64_t>() > 0x7FFFFFFFull
+                : (level.get<int64_t>() < INT32_MIN || level.get<int64_t>() > INT32_MAX))
             return false;
         event.nLevel = static_cast<int32_t>(level.get<int64_t>());
         if (!ReadText(entry["text"], &event.sText))
@@ -273,7 +277,8 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
     // Byte ranges: two unsigned numbers, the first not after the second.
     auto readRange = [](const Json& range, uint64_t* anRange)
     {
-        if (!range.is_array() || range.size() != 2 || !range[0].is_number_unsigned() || !range[1].is_number_unsigned())
+        if (!range.is_array() || range.size() != 2 || !range[0].is_number_unsigned() ||
+            !range[1].is_number_unsigned())
             return false;
         anRange[0] = range[0].get<uint64_t>();
         anRange[1] = range[1].get<uint64_t>();
@@ -387,8 +392,9 @@ void CReporter::Emit(const FileOutcome& outcome)
             {
                 // The system's reason, when the host knows it, follows the packer's own words.
                 const bool bLast = i + 1 == lines.size();
-                PrintError(sFile + ": " + Printable(lines[i]) +
-                           (bLast && !outcome.sReason.empty() ? " (" + Printable(outcome.sReason) + ")" : ""));
+                PrintError(
+                    sFile + ": " + Printable(lines[i]) +
+                    (bLast && !outcome.sReason.empty() ? " (" + Printable(outcome.sReason) + ")" : ""));
             }
             bErrorShown = true;
             continue;
@@ -440,7 +446,7 @@ void CReporter::Summary(double fSeconds)
     std::string sUnfinished;
     if (m_nUnfinished)
         sUnfinished = ", " + std::to_string(m_nUnfinished) + " unfinished";
-    std::fprintf(stderr, "zqpack: %zu packed, %zu up to date, %zu failed%s, %zu skipped in %.2f s\n", m_nPacked,
-                 m_nUpToDate, m_nFailed, sUnfinished.c_str(), m_nSkipped, fSeconds);
+    std::fprintf(stderr, "zqpack: %zu packed, %zu up to date, %zu failed%s, %zu skipped in %.2f s\n",
+                 m_nPacked, m_nUpToDate, m_nFailed, sUnfinished.c_str(), m_nSkipped, fSeconds);
 }
 } // namespace zqpack

@@ -43,7 +43,8 @@ std::string Slice(const std::string& sText, uint64_t nBegin, uint64_t nEnd)
 {
     if (nBegin >= sText.size() || nEnd <= nBegin)
         return std::string();
-    return sText.substr(static_cast<size_t>(nBegin), static_cast<size_t>(std::min<uint64_t>(nEnd, sText.size()) - nBegin));
+    return sText.substr(static_cast<size_t>(nBegin),
+                        static_cast<size_t>(std::min<uint64_t>(nEnd, sText.size()) - nBegin));
 }
 
 // How a worker that left no result for a file ended, in words.
@@ -52,7 +53,8 @@ std::string DescribeEnd(const PlatformExit& end)
     if (end.bSignaled)
     {
         const char* pszName = PlatformSignalName(end.nCode);
-        return "killed by signal " + std::to_string(end.nCode) + (pszName ? std::string(" (") + pszName + ")" : "");
+        return "killed by signal " + std::to_string(end.nCode) +
+               (pszName ? std::string(" (") + pszName + ")" : "");
     }
     if (const char* pszName = PlatformSignalName(end.nCode))
         return "ended by " + std::string(pszName) + " (exit status " + std::to_string(end.nCode) + ")";
@@ -154,7 +156,8 @@ public:
         int nIndex = -2;
         while (nIndex == -2)
         {
-            nIndex = PlatformWaitAnyProcessFor(m_processes.data(), m_processes.size(), &end, MillisecondsToDeadline());
+            nIndex = PlatformWaitAnyProcessFor(m_processes.data(), m_processes.size(), &end,
+                                               MillisecondsToDeadline());
             if (nIndex == -2 && PlatformCaughtInterrupt())
                 return false;
             if (nIndex == -2)
@@ -177,16 +180,19 @@ public:
             {
                 // The worker died on this file: it fails, the rest of the batch goes to a new worker.
                 if (job.bTimedOut)
-                    outcome = HostFailure(sFile, Result::FAILED,
-                                          "the pack ran longer than the time limit of " +
-                                              FormatSeconds(m_options.fTimeout) + " s; its worker was stopped");
+                    outcome =
+                        HostFailure(sFile, Result::FAILED,
+                                    "the pack ran longer than the time limit of " +
+                                        FormatSeconds(m_options.fTimeout) + " s; its worker was stopped");
                 else if (!end.bSignaled && end.nCode == WORKER_BOOKKEEPING_EXIT)
-                    outcome = HostFailure(sFile, Result::UNFINISHED,
-                                          "zqpack could not keep the worker's results in " + m_folder.string() +
-                                              " (is the temporary folder full?); the file's state is not known");
+                    outcome =
+                        HostFailure(sFile, Result::UNFINISHED,
+                                    "zqpack could not keep the worker's results in " + m_folder.string() +
+                                        " (is the temporary folder full?); the file's state is not known");
                 else
-                    outcome = HostFailure(sFile, Result::FAILED,
-                                          "the worker process ended without a result (" + DescribeEnd(end) + ")");
+                    outcome =
+                        HostFailure(sFile, Result::FAILED,
+                                    "the worker process ended without a result (" + DescribeEnd(end) + ")");
                 outcome.sWorkerStdout = Slice(sOut, nOutEnd, sOut.size());
                 outcome.sWorkerStderr = Slice(sErr, nErrEnd, sErr.size());
                 pDone->emplace_back(nItem, std::move(outcome));
@@ -255,7 +261,8 @@ private:
                 first = std::min(first, job.fileStart + Limit());
         if (first == Clock::time_point::max())
             return -1;
-        const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(first - Clock::now()).count();
+        const auto nLeft =
+            std::chrono::duration_cast<std::chrono::milliseconds>(first - Clock::now()).count();
         return static_cast<int>(std::clamp<long long>(nLeft + 1, 0, 1000 * 1000));
     }
 
@@ -362,11 +369,13 @@ bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
     if (options.bNoWorkers || nToPack == 0)
         return RunInProcess(options, plugins, work, reporter, pfnFinish, pContext);
     CWorkerPool pool(options, plugins, sProgramPath);
-    const std::string sPoolError = sProgramPath.empty() ? "cannot find the program's own path" : pool.Prepare();
+    const std::string sPoolError =
+        sProgramPath.empty() ? "cannot find the program's own path" : pool.Prepare();
     if (!sPoolError.empty())
     {
         // The host's own trouble, not the files': said as such, and nothing is packed.
-        reporter.HostError("cannot start worker processes: " + sPoolError + " (--no-workers packs without them)");
+        reporter.HostError("cannot start worker processes: " + sPoolError +
+                           " (--no-workers packs without them)");
         for (WorkItem& item : work)
             if (item.bToPack)
             {
@@ -491,7 +500,8 @@ int RunWorker(const Options& options)
         outcome.anErrRange[0] = nErr;
         outcome.anErrRange[1] = std::max(nErr, position(stderr));
         const std::string sLine = OutcomeToJson(outcome, true) + "\n";
-        if (std::fwrite(sLine.data(), 1, sLine.size(), pResults) != sLine.size() || std::fflush(pResults) != 0)
+        if (std::fwrite(sLine.data(), 1, sLine.size(), pResults) != sLine.size() ||
+            std::fflush(pResults) != 0)
         {
             std::fclose(pResults);
             return WORKER_BOOKKEEPING_EXIT;
@@ -518,7 +528,7 @@ int ListPackers(const Options& options, const CPluginSet& plugins)
             // Unclaimed files belong to no packer; other failures are real errors.
             if (item.outcome.eResult == Result::FAILED)
             {
-                PrintError(item.sPath + ": " + item.outcome.events.front().sText);
+                PrintError(Printable(item.sPath + ": " + item.outcome.events.front().sText));
                 nExit = 1;
             }
             continue;
@@ -535,7 +545,7 @@ int ListPackers(const Options& options, const CPluginSet& plugins)
 
     for (size_t i = 0; i < plugins.Plugins().size(); ++i)
     {
-        std::printf("%s\n", plugins.Plugins()[i].sPath.c_str());
+        std::printf("%s\n", Printable(plugins.Plugins()[i].sPath).c_str());
         for (const Claim& claim : claims[i])
         {
             std::string sExtensions;

@@ -43,13 +43,13 @@ struct Options
     bool bJson = false;
     bool bListPackers = false;
     bool bNoOverwriteReadOnly = false;
-    bool bForce = false;       // repack files that are up to date
-    bool bDepfiles = false;    // write DESTINATION.d beside each packed file
-    bool bEmitNinja = false;   // print a build.ninja instead of packing
-    bool bNoWorkers = false;   // pack in this process (debugging)
-    double fTimeout = 600;     // seconds one file may take in a worker
-    unsigned nJobs = 1;        // 0: one per core
-    std::string sWorkerResult; // --worker PREFIX: PREFIX.K.json/.out/.err for the K-th file
+    bool bForce = false;         // repack files that are up to date
+    bool bDepfiles = false;      // write DESTINATION.d beside each packed file
+    bool bEmitNinja = false;     // print a build.ninja instead of packing
+    bool bNoWorkers = false;     // pack in this process (debugging)
+    double fTimeout = 600;       // seconds one file may take in a worker
+    unsigned nJobs = 1;          // 0: one per core
+    std::string sWorkerResult;   // --worker PREFIX: PREFIX.K.json/.out/.err for the K-th file
     unsigned long nParentId = 0; // --worker-parent: the host that started this worker
 };
 
@@ -242,7 +242,7 @@ struct WorkItem
 {
     std::string sPath;
     bool bToPack = false;
-    FileOutcome outcome; // set at once when bToPack is false
+    FileOutcome outcome;                   // set at once when bToPack is false
     std::vector<std::string> destinations; // where its packer will write, when the packer says
     std::string sPlugin;                   // the plug-in that packs it, when it reports its inputs
     FileDigest sourceDigest;               // the source as the up-to-date check saw it
@@ -261,8 +261,6 @@ std::vector<WorkItem> GatherWork(const std::vector<InputArg>& inputs, const CPlu
 // The absolute, normalized form of a path, the key under which outputs are compared.
 std::string AbsolutePath(const std::string& sPath);
 
-
-
 // The records of past packs: one file per destination in the cache folder, named by the digest of
 // the destination's absolute path. Each holds the digests of the inputs and of the output that the
 // last successful pack saw and wrote.
@@ -280,8 +278,9 @@ public:
     bool IsUpToDate(const std::string& sSource, const std::string& sDestination, const std::string& sPlugin,
                     std::vector<Input>* pInputs);
     // Records a successful pack. An empty string, or the reason it could not be kept.
-    std::string Record(const std::string& sSource, const std::string& sDestination, const std::string& sPlugin,
-                       const std::vector<Input>& inputs, const FileDigest& sourceDigest);
+    std::string Record(const std::string& sSource, const std::string& sDestination,
+                       const std::string& sPlugin, const std::vector<Input>& inputs,
+                       const FileDigest& sourceDigest);
     // Forgets sDestination's record (after a failed pack).
     void Forget(const std::string& sDestination);
 

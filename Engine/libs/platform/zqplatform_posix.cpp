@@ -179,10 +179,10 @@ bool ReadProfileText(const std::string& sPath, std::string& sText)
         return ReadWholeFile(sPath, sText);
     std::lock_guard<std::mutex> lock(s_mutex);
     const struct stat& old = s_cached.info;
-    if (s_cached.bSettled && s_cached.sPath == sPath && old.st_dev == info.st_dev && old.st_ino == info.st_ino &&
-        old.st_size == info.st_size && old.st_mtim.tv_sec == info.st_mtim.tv_sec &&
-        old.st_mtim.tv_nsec == info.st_mtim.tv_nsec && old.st_ctim.tv_sec == info.st_ctim.tv_sec &&
-        old.st_ctim.tv_nsec == info.st_ctim.tv_nsec)
+    if (s_cached.bSettled && s_cached.sPath == sPath && old.st_dev == info.st_dev &&
+        old.st_ino == info.st_ino && old.st_size == info.st_size &&
+        old.st_mtim.tv_sec == info.st_mtim.tv_sec && old.st_mtim.tv_nsec == info.st_mtim.tv_nsec &&
+        old.st_ctim.tv_sec == info.st_ctim.tv_sec && old.st_ctim.tv_nsec == info.st_ctim.tv_nsec)
     {
         sText = s_cached.sText;
         return true;

@@ -38,7 +38,8 @@ struct PlatformExit
 // Like PlatformWaitAnyProcess, but waits at most nTimeoutMs milliseconds (negative: no limit) and
 // returns early, with -2, when an interrupt was caught (PlatformCatchInterrupts). -2 also when the
 // time ran out. *pExit receives how the process ended.
-int PlatformWaitAnyProcessFor(PlatformProcess* aProcesses, size_t nCount, PlatformExit* pExit, int nTimeoutMs);
+int PlatformWaitAnyProcessFor(PlatformProcess* aProcesses, size_t nCount, PlatformExit* pExit,
+                              int nTimeoutMs);
 
 // Ends the process at once (SIGKILL, TerminateProcess); it must still be waited for.
 void PlatformKillProcess(PlatformProcess hProcess);

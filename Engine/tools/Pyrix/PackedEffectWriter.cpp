@@ -12,8 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <system_error>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #define ZQ_THIS_FILE "Engine/tools/Pyrix/PackedEffectWriter"
