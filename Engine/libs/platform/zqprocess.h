@@ -58,7 +58,8 @@ bool PlatformProcessExists(unsigned long nProcessId);
 void PlatformEndWithParent(unsigned long nParentId);
 
 // Catches SIGINT and SIGTERM (Ctrl-C, Ctrl-Break and closing the console on Windows) from now on:
-// instead of ending the process they are recorded for PlatformCaughtInterrupt.
+// instead of ending the process they are recorded for PlatformCaughtInterrupt. A second SIGINT or
+// SIGTERM ends the process as usual.
 void PlatformCatchInterrupts();
 
 // The exit status the process should end with for the first caught interrupt (130 for SIGINT or

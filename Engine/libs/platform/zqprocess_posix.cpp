@@ -117,10 +117,13 @@ namespace
 // The first interrupt caught; a signal handler can only leave a flag. Process-wide by nature.
 volatile sig_atomic_t s_nCaughtSignal = 0;
 
+// Records the first interrupt; a second one of the same kind ends the process as usual (for a
+// pack that does not return, as in the in-process mode).
 extern "C" void OnInterrupt(int nSignal)
 {
     if (s_nCaughtSignal == 0)
         s_nCaughtSignal = nSignal;
+    signal(nSignal, SIG_DFL);
 }
 
 // Sleeps up to nMs milliseconds; a caught signal ends the sleep early.
