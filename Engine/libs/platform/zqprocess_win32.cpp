@@ -67,8 +67,8 @@ volatile LONG s_nCaughtExit = 0;
 BOOL WINAPI OnConsoleEvent(DWORD nEvent)
 {
     const LONG nExit = nEvent == CTRL_C_EVENT ? 130 : 143;
-    InterlockedCompareExchange(&s_nCaughtExit, nExit, 0);
-    return TRUE;
+    // The first event is handled by the program; a second one ends the process as usual.
+    return InterlockedCompareExchange(&s_nCaughtExit, nExit, 0) == 0 ? TRUE : FALSE;
 }
 
 // An inheritable handle writing to pszFile (created or truncated), or the parent's handle.
