@@ -61,8 +61,9 @@ std::string DescribeEnd(const PlatformExit& end)
     return "exit status " + std::to_string(end.nCode);
 }
 
-// The exit status of a worker that could not keep its results (a full temporary folder).
-constexpr int WORKER_BOOKKEEPING_EXIT = 3;
+// The exit status of a worker that could not keep its results (a full temporary folder): EX_TEMPFAIL,
+// which neither a crash nor abort() gives on any platform.
+constexpr int WORKER_BOOKKEEPING_EXIT = 75;
 
 // Packs claimed files in worker processes, at most nJobs at once. A worker packs a batch of files
 // one after another: the plug-ins keep module-wide state, so a process never packs two files at the
