@@ -188,6 +188,19 @@ TEST_F(ZqpackTreeTest, StaleTemporariesGoAndAnInterruptLeavesNothing)
     EXPECT_TRUE(fs::exists("fx/flash.Fx00p.~89abcdef"));
     EXPECT_TRUE(fs::is_empty(tmp));
 
+    // No usable temporary folder: zqpack's own trouble, said as such; no pack counts as failed.
+    WriteFile("not-a-folder", "");
+    for (const char* pszVar : apszTmpVars)
+        SetEnv(pszVar, TempPath("not-a-folder").c_str());
+    const RunResult noTmp = Run({"--force", "fx"});
+    EXPECT_EQ(1, noTmp.nExit);
+    EXPECT_EQ(0u, noTmp.sErr.find("zqpack: cannot start worker processes: ")) << noTmp.sErr;
+    EXPECT_NE(std::string::npos,
+              noTmp.sErr.find("zqpack: 0 packed, 0 up to date, 0 failed, 2 unfinished, 0 skipped"))
+        << noTmp.sErr;
+    for (const char* pszVar : apszTmpVars)
+        SetEnv(pszVar, tmp.string().c_str());
+
 #if !defined(_WIN32)
     // Workers stuck in a module; Ctrl-C ends the run at once with 130 and nothing left behind.
     WriteFile("fx/bad/bad.proj00",
