@@ -53,13 +53,14 @@ private:
             AddFile(sPath, true);
     }
 
-    void AddFile(const std::string& sPath, bool bNamed)
+    // sIdentity: the file's resolved path when the caller knows it already.
+    void AddFile(const std::string& sPath, bool bNamed, const std::string& sIdentity = std::string())
     {
         const bool bClaimed = m_plugins.Associate(sPath) != nullptr;
         if (!bClaimed && !bNamed)
             return;
         // The same file twice would be packed twice, by two workers at once with -j.
-        if (!m_seen.insert(IdentityOf(sPath)).second)
+        if (!m_seen.insert(sIdentity.empty() ? IdentityOf(sPath) : sIdentity).second)
         {
             WorkItem item;
             item.sPath = sPath;
@@ -86,15 +87,19 @@ private:
             std::string sName;
             fs::path path;
             bool bFolder;
+            bool bLink;
         };
+        // The folder is resolved once; an entry that is no link is the resolved folder and its name.
+        const fs::path identity(IdentityOf(folder.string()));
         std::vector<Entry> entries;
         std::error_code ec;
         fs::directory_iterator it(folder, ec);
         for (const fs::directory_iterator end; !ec && it != end; it.increment(ec))
         {
             std::error_code ecType;
-            const bool bFolder = !it->is_symlink(ecType) && it->is_directory(ecType);
-            entries.push_back({it->path().filename().string(), it->path(), bFolder});
+            const bool bLink = it->is_symlink(ecType);
+            const bool bFolder = !bLink && it->is_directory(ecType);
+            entries.push_back({it->path().filename().string(), it->path(), bFolder, bLink});
         }
         if (ec)
         {
@@ -110,7 +115,8 @@ private:
             else if (LooksTemporary(entry.sName))
                 m_temporaries.push_back(entry.path.string());
             else
-                AddFile(entry.path.string(), false);
+                AddFile(entry.path.string(), false,
+                        entry.bLink ? std::string() : (identity / entry.sName).string());
         }
     }
 

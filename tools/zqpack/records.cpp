@@ -253,8 +253,12 @@ std::string CRecordStore::Record(const std::string& sSource, const std::string& 
         }
         sText += "input " + std::to_string(input.nKind) + " " + DigestText(digest) + " " + sPath + "\n";
     }
-    std::error_code ec;
+    // A record that says the same already is left alone (a forced pack of an unchanged file).
     const fs::path recordPath = RecordPath(sDestination);
+    std::string sOld;
+    if (ReadWhole(recordPath.string(), &sOld) && sOld == sText)
+        return std::string();
+    std::error_code ec;
     fs::create_directories(recordPath.parent_path(), ec);
     if (ec)
         return "cannot create " + recordPath.parent_path().string() + ": " + ec.message();
