@@ -9,6 +9,7 @@
 #include "ModuleCache.h"
 #include "PackedEffectWriter.h"
 #include "ProjectLocator.h"
+#include "zqplatform.h"
 
 #include <string>
 
@@ -72,14 +73,19 @@ bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink, 
     ReportProgress("Processing Fx '%s'", pszSource);
 
     CProjectInfo projectInfo;
-    std::string sLocatorFile;
-    if (!LocateProject(pszFileName, projectInfo, &sLocatorFile))
+    CLocatorTrace trace;
+    if (!LocateProject(pszFileName, projectInfo, pHost ? &trace : nullptr))
     {
         ReportError("Unable to locate project locator file for '%s'", pszSource);
         return false;
     }
     if (pHost)
-        pHost->ReportInput(PACKER_INPUT_CONFIG, sLocatorFile.c_str());
+    {
+        // A locator file that appears nearer the source would govern it instead.
+        for (const std::string& sDirectory : trace.emptyDirectories)
+            pHost->ReportInput(PACKER_INPUT_ABSENT, (sDirectory + PLATFORM_PATH_SEP + "*.proj00").c_str());
+        pHost->ReportInput(PACKER_INPUT_CONFIG, trace.sLocatorFile.c_str());
+    }
 
     const char* pszModulePath = projectInfo.m_sSparkrig.c_str();
     ReportProgress("Loading Sparkrig module: %s", pszModulePath);

@@ -116,7 +116,7 @@ bool CProjectInfo::Load(const char* pszPath)
     return true;
 }
 
-bool LocateProject(const char* pszSourceFile, CProjectInfo& info, std::string* pLocatorFile)
+bool LocateProject(const char* pszSourceFile, CProjectInfo& info, CLocatorTrace* pTrace)
 {
     if (!pszSourceFile)
         return false;
@@ -148,10 +148,12 @@ bool LocateProject(const char* pszSourceFile, CProjectInfo& info, std::string* p
         char szProjectFile[kPathSize];
         if (FindProjectFile(szDirectory, szProjectFile, sizeof(szProjectFile)))
         {
-            if (pLocatorFile)
-                *pLocatorFile = szProjectFile;
+            if (pTrace)
+                pTrace->sLocatorFile = szProjectFile;
             return info.Load(szProjectFile);
         }
+        if (pTrace)
+            pTrace->emptyDirectories.push_back(szDirectory);
     }
 }
 

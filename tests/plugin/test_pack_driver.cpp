@@ -145,7 +145,8 @@ TEST(PackDriver, HostExtensionLearnsInputsAndLeavesMessagesAlone)
     ASSERT_TRUE(GetEffectPacker().PackFile(project.source.c_str(), PackerHostExtensionArg(), &sink));
     EXPECT_EQ(plain.m_Calls, sink.m_base.m_Calls);
     EXPECT_EQ(sPacked, ReadFile(project.dest));
-    EXPECT_EQ(sink.m_Reports, (Texts{"input1:" + TempPath("game") + SEP + "game.proj00", "input2:" + kModule,
+    EXPECT_EQ(sink.m_Reports, (Texts{"input4:" + TempPath("game/fx") + SEP + "*.proj00",
+                                     "input1:" + TempPath("game") + SEP + "game.proj00", "input2:" + kModule,
                                      "input0:" + project.source, "output:" + project.dest}));
 
     // Planning names the destination and does nothing else, even for a file that does not exist.

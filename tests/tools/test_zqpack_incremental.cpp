@@ -91,6 +91,11 @@ TEST_F(ZqpackTreeTest, RepacksExactlyWhatAnInputChangeTouches)
         << "changed";
     EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
 
+    // A locator file appearing nearer a source governs it from now on.
+    WriteFile("fx/sub/near.proj00", "[Project Binaries]\nSparkrig=../../lib/fxmodule.dll\n");
+    EXPECT_EQ("1 packed, 1 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+    EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+
     // A copy of the tree has records of its own; the original stays up to date.
     fs::create_directories("copy");
     for (const char* pszPath : {"game.proj00", "lib", "fx"})

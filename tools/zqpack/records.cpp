@@ -87,6 +87,25 @@ std::string WriteAtomically(const std::string& sPath, const std::string& sText)
     return std::string();
 }
 
+// '*' and '?' matching of lower-case texts.
+bool Matches(const char* pszPattern, const char* pszName)
+{
+    if (*pszPattern == '\0')
+        return *pszName == '\0';
+    if (*pszPattern == '*')
+        return Matches(pszPattern + 1, pszName) || (*pszName && Matches(pszPattern, pszName + 1));
+    return *pszName && (*pszPattern == '?' || *pszPattern == *pszName) &&
+           Matches(pszPattern + 1, pszName + 1);
+}
+
+std::string Lower(std::string sText)
+{
+    for (char& c : sText)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return sText;
+}
+
 std::string DigestText(const FileDigest& digest)
 {
     return std::to_string(digest.nSize) + " " + Hex(digest.nDigest);
@@ -133,6 +152,26 @@ FileDigest DigestFile(const std::string& sPath)
     digest.nSize = sBytes.size();
     digest.nDigest = DigestBytes(sBytes.data(), sBytes.size());
     return digest;
+}
+
+bool CRecordStore::MatchesAny(const std::string& sPattern)
+{
+    const size_t nCut = sPattern.find_last_of("/\\");
+    const std::string sFolder = nCut == std::string::npos ? std::string(".") : sPattern.substr(0, nCut + 1);
+    const std::string sName = Lower(nCut == std::string::npos ? sPattern : sPattern.substr(nCut + 1));
+    auto it = m_listings.find(sFolder);
+    if (it == m_listings.end())
+    {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (fs::directory_iterator entry(sFolder, ec), end; !ec && entry != end; entry.increment(ec))
+            names.push_back(Lower(entry->path().filename().string()));
+        it = m_listings.emplace(sFolder, std::move(names)).first;
+    }
+    for (const std::string& sEntry : it->second)
+        if (Matches(sName.c_str(), sEntry.c_str()))
+            return true;
+    return false;
 }
 
 std::string CRecordStore::DefaultFolder()
@@ -200,6 +239,13 @@ bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDe
         if (!(fields >> sWord >> input.nKind >> recorded.nSize >> sDigest) || sWord != "input" ||
             fields.get() != ' ' || !std::getline(fields, input.sPath))
             return false;
+        if (input.nKind == PACKER_INPUT_ABSENT)
+        {
+            if (MatchesAny(input.sPath))
+                return false;
+            inputs.push_back(std::move(input));
+            continue;
+        }
         recorded.bOk = true;
         recorded.nDigest = std::strtoull(sDigest.c_str(), nullptr, 16);
         // The source changes from pack to pack; settings files and libraries are shared by many.
@@ -241,6 +287,11 @@ std::string CRecordStore::Record(const std::string& sSource, const std::string& 
             Forget(sDestination);
             return std::string();
         }
+        if (input.nKind == PACKER_INPUT_ABSENT)
+        {
+            sText += "input " + std::to_string(input.nKind) + " 0 0 " + input.sPath + "\n";
+            continue;
+        }
         // The source as it was before the pack began: an edit during the pack repacks next time.
         FileDigest digest =
             input.nKind == PACKER_INPUT_SOURCE && sPath == sAbsoluteSource && sourceDigest.bOk
@@ -280,7 +331,7 @@ std::string DepfileText(const std::string& sDestination, const std::vector<Input
     std::string sText = EscapeForMake(sDestination) + ":";
     for (const bool bSource : {true, false})
         for (const Input& input : inputs)
-            if ((input.nKind == PACKER_INPUT_SOURCE) == bSource)
+            if ((input.nKind == PACKER_INPUT_SOURCE) == bSource && input.nKind != PACKER_INPUT_ABSENT)
                 sText += " \\\n  " + EscapeForMake(input.sPath);
     return sText + "\n";
 }

@@ -286,12 +286,16 @@ public:
 
     // The digest of a file that does not change during a run (plug-ins, locators, modules).
     FileDigest CachedDigest(const std::string& sPath);
+    // Whether a pattern (a folder, a separator and a name with '*' and '?', matched ignoring case)
+    // matches a file now; each folder is listed once per run.
+    bool MatchesAny(const std::string& sPattern);
 
 private:
     std::string RecordPath(const std::string& sDestination) const;
 
     std::string m_sFolder;
     std::map<std::string, FileDigest> m_digests;
+    std::map<std::string, std::vector<std::string>> m_listings; // folder -> lower-case names
 };
 
 // The text of a Make-syntax depfile: the destination depends on the source and the other inputs.
