@@ -388,7 +388,10 @@ bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
 
     // Batches small enough that every worker gets several (so none idles long at the end), large
     // enough that process start-up is a small part of the time.
-    const size_t nBatch = std::clamp<size_t>(nToPack / (nJobs * 4), 1, 256);
+    // One worker needs no balancing: two batches let the host keep its records of the first while
+    // the second packs.
+    const size_t nBatch = nJobs == 1 ? std::clamp<size_t>((nToPack + 1) / 2, 1, 4096)
+                                     : std::clamp<size_t>(nToPack / (nJobs * 4), 1, 1024);
     std::deque<std::vector<size_t>> unfinished; // files of workers that ended early
     size_t nNextStart = 0;
     auto nextBatch = [&]()

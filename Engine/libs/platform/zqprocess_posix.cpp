@@ -179,7 +179,7 @@ int PlatformWaitAnyProcessFor(PlatformProcess* aProcesses, size_t nCount, Platfo
             return -2;
         SleepMs(nSleep);
         nWaited += nSleep;
-        nSleep = nSleep < 8 ? nSleep * 2 : 8;
+        nSleep = nSleep < 4 ? nSleep * 2 : 4;
     }
 }
 
