@@ -193,7 +193,12 @@ int Run(const zqpack::Options& options)
 
     zqpack::CReporter reporter(options, nToPack);
     FinishContext context{options, records, reporter};
-    if (!zqpack::RunWork(options, plugins, work, sProgramPath, reporter, Finish, &context))
+    const bool bFinished = zqpack::RunWork(options, plugins, work, sProgramPath, reporter, Finish, &context);
+    // The records of what was packed are kept even after an interrupt.
+    const std::string sRecordError = records.Flush();
+    if (!sRecordError.empty())
+        reporter.HostError(sRecordError);
+    if (!bFinished)
     {
         reporter.HostError("interrupted");
         return PlatformCaughtInterrupt();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -190,10 +191,72 @@ std::string CRecordStore::DefaultFolder()
     return std::string();
 }
 
-std::string CRecordStore::RecordPath(const std::string& sDestination) const
+std::string CRecordStore::ManifestPath(const std::string& sAbsoluteFolder) const
 {
-    const std::string sKey = AbsolutePath(sDestination);
-    return (fs::path(m_sFolder) / "records" / (Hex(DigestBytes(sKey.data(), sKey.size())) + ".rec")).string();
+    return (fs::path(m_sFolder) / "records" /
+            (Hex(DigestBytes(sAbsoluteFolder.data(), sAbsoluteFolder.size())) + ".rec"))
+        .string();
+}
+
+// A manifest: the records of the packed files of one folder, each ending in an empty line.
+std::map<std::string, std::string> CRecordStore::ReadManifest(const std::string& sAbsoluteFolder) const
+{
+    std::map<std::string, std::string> records;
+    std::string sText;
+    if (!ReadWhole(ManifestPath(sAbsoluteFolder), &sText))
+        return records;
+    const std::string sDestinationTag = std::string(RECORD_HEADER) + "\ndestination ";
+    for (size_t nStart = 0, nEnd; (nEnd = sText.find("\n\n", nStart)) != std::string::npos; nStart = nEnd + 2)
+    {
+        const std::string sRecord = sText.substr(nStart, nEnd - nStart + 1);
+        if (sRecord.compare(0, sDestinationTag.size(), sDestinationTag) != 0)
+            continue;
+        const size_t nLineEnd = sRecord.find('\n', sDestinationTag.size());
+        records[sRecord.substr(sDestinationTag.size(), nLineEnd - sDestinationTag.size())] = sRecord;
+    }
+    return records;
+}
+
+const std::string* CRecordStore::FindRecord(const std::string& sAbsoluteDestination)
+{
+    const std::string sFolder = fs::path(sAbsoluteDestination).parent_path().string();
+    auto it = m_manifests.find(sFolder);
+    if (it == m_manifests.end())
+        it = m_manifests.emplace(sFolder, ReadManifest(sFolder)).first;
+    const auto record = it->second.find(sAbsoluteDestination);
+    return record == it->second.end() ? nullptr : &record->second;
+}
+
+std::string CRecordStore::Flush()
+{
+    std::string sErrors;
+    std::map<std::string, std::map<std::string, std::optional<std::string>>> byFolder;
+    for (auto& change : m_changes)
+        byFolder[fs::path(change.first).parent_path().string()].emplace(change.first,
+                                                                        std::move(change.second));
+    m_changes.clear();
+    for (const auto& folder : byFolder)
+    {
+        // What is on disk now (another run may have written since), with this run's changes on top.
+        std::map<std::string, std::string> records = ReadManifest(folder.first);
+        for (const auto& change : folder.second)
+        {
+            if (change.second)
+                records[change.first] = *change.second;
+            else
+                records.erase(change.first);
+        }
+        std::string sText;
+        for (const auto& record : records)
+            sText += record.second + "\n";
+        const fs::path manifest = ManifestPath(folder.first);
+        std::error_code ec;
+        fs::create_directories(manifest.parent_path(), ec);
+        std::string sError = ec ? ec.message() : WriteAtomically(manifest.string(), sText);
+        if (!sError.empty() && sErrors.empty())
+            sErrors = "cannot keep the records of packed files in " + manifest.string() + ": " + sError;
+    }
+    return sErrors;
 }
 
 FileDigest CRecordStore::CachedDigest(const std::string& sPath)
@@ -211,10 +274,10 @@ bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDe
 {
     if (m_sFolder.empty())
         return false;
-    std::string sText;
-    if (!ReadWhole(RecordPath(sDestination), &sText))
+    const std::string* pRecord = FindRecord(AbsolutePath(sDestination));
+    if (!pRecord)
         return false;
-    std::istringstream lines(sText);
+    std::istringstream lines(*pRecord);
     std::string sLine;
     if (!std::getline(lines, sLine) || sLine != RECORD_HEADER)
         return false;
@@ -305,24 +368,24 @@ std::string CRecordStore::Record(const std::string& sSource, const std::string& 
         sText += "input " + std::to_string(input.nKind) + " " + DigestText(digest) + " " + sPath + "\n";
     }
     // A record that says the same already is left alone (a forced pack of an unchanged file).
-    const fs::path recordPath = RecordPath(sDestination);
-    std::string sOld;
-    if (ReadWhole(recordPath.string(), &sOld) && sOld == sText)
-        return std::string();
-    std::error_code ec;
-    fs::create_directories(recordPath.parent_path(), ec);
-    if (ec)
-        return "cannot create " + recordPath.parent_path().string() + ": " + ec.message();
-    const std::string sError = WriteAtomically(recordPath.string(), sText);
-    return sError.empty() ? sError : "cannot write " + recordPath.string() + ": " + sError;
+    const std::string sAbsolute = AbsolutePath(sDestination);
+    const std::string* pOld = FindRecord(sAbsolute);
+    if (pOld && *pOld == sText)
+        m_changes.erase(sAbsolute);
+    else
+        m_changes[sAbsolute] = sText;
+    return std::string();
 }
 
 void CRecordStore::Forget(const std::string& sDestination)
 {
     if (m_sFolder.empty())
         return;
-    std::error_code ec;
-    fs::remove(RecordPath(sDestination), ec);
+    const std::string sAbsolute = AbsolutePath(sDestination);
+    if (FindRecord(sAbsolute))
+        m_changes[sAbsolute] = std::nullopt;
+    else
+        m_changes.erase(sAbsolute);
 }
 
 std::string DepfileText(const std::string& sDestination, const std::vector<Input>& inputs)

@@ -261,9 +261,11 @@ std::vector<WorkItem> GatherWork(const std::vector<InputArg>& inputs, const CPlu
 // The absolute, normalized form of a path, the key under which outputs are compared.
 std::string AbsolutePath(const std::string& sPath);
 
-// The records of past packs: one file per destination in the cache folder, named by the digest of
-// the destination's absolute path. Each holds the digests of the inputs and of the output that the
-// last successful pack saw and wrote.
+// The records of past packs, in the cache folder: one manifest per folder of packed files, named by
+// the digest of the folder's absolute path, with one record per packed file. A record holds the
+// digests of the inputs and of the output that the last successful pack saw and wrote. Changes are
+// kept in memory and written by Flush, each manifest replaced in one step over what is on disk then:
+// two runs at once at worst lose a record, which only means a pack more next time.
 class CRecordStore
 {
 public:
@@ -277,12 +279,14 @@ public:
     // source and this plug-in. *pInputs receives the recorded inputs.
     bool IsUpToDate(const std::string& sSource, const std::string& sDestination, const std::string& sPlugin,
                     std::vector<Input>* pInputs);
-    // Records a successful pack. An empty string, or the reason it could not be kept.
+    // Records a successful pack (kept until Flush). An empty string, or the reason it cannot be kept.
     std::string Record(const std::string& sSource, const std::string& sDestination,
                        const std::string& sPlugin, const std::vector<Input>& inputs,
                        const FileDigest& sourceDigest);
     // Forgets sDestination's record (after a failed pack).
     void Forget(const std::string& sDestination);
+    // Writes the manifests that changed. An empty string or the reason one could not be written.
+    std::string Flush();
 
     // The digest of a file that does not change during a run (plug-ins, locators, modules).
     FileDigest CachedDigest(const std::string& sPath);
@@ -291,9 +295,13 @@ public:
     bool MatchesAny(const std::string& sPattern);
 
 private:
-    std::string RecordPath(const std::string& sDestination) const;
+    std::string ManifestPath(const std::string& sAbsoluteFolder) const;
+    std::map<std::string, std::string> ReadManifest(const std::string& sAbsoluteFolder) const;
+    const std::string* FindRecord(const std::string& sAbsoluteDestination);
 
     std::string m_sFolder;
+    std::map<std::string, std::map<std::string, std::string>> m_manifests; // folder -> destination -> record
+    std::map<std::string, std::optional<std::string>> m_changes;           // destination -> record, or none
     std::map<std::string, FileDigest> m_digests;
     std::map<std::string, std::vector<std::string>> m_listings; // folder -> lower-case names
 };
