@@ -1,8 +1,9 @@
 // Whole packing runs against the sample effect module: one large generated effect file (49 MB)
 // through the packer object (MB/s of source text) beside loading its text tree alone, the same
 // file through the programs (zqa check, zqpack, then fxdump of the packed result: time and peak
-// memory of each process), and a folder of small files through zqpack with one and with two
-// worker processes (files per second).
+// memory of each process), and the demo sources copied into a content tree through zqpack: a full
+// pack with one and two workers and in-process, a no-op run, and a large tree with one changed
+// source (files per second, files packed).
 #include "EffectPacker.h"
 #include "IPacker.h"
 #include "corpus.h"
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -237,27 +239,113 @@ BENCHMARK(BM_ProcessPack)->Unit(benchmark::kMillisecond)->Iterations(2)->UseManu
 BENCHMARK(BM_ProcessFxdump)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 #endif
 
-void BM_PackManySmallFiles(benchmark::State& state)
+// The demo's effect sources copied into nFolders folders of 48 (each source four times), as content
+// is laid out; the locator file dated an hour back, as in a checked-out tree.
+fs::path MakeDemoTree(const char* pszName, uint32_t nFolders)
 {
-    const uint32_t nFiles = 2000;
-    const fs::path dir = MakeProject("small");
-    // Forty folders of fifty, as content is laid out: every file's locator search lists its folder.
-    for (uint32_t i = 0; i < nFiles; ++i)
+    const fs::path dir = MakeProject(pszName);
+    const fs::path demo = fs::path(EMBERVISE_SOURCE_DIR) / "demo";
+    std::vector<fs::path> sources;
+    for (const auto& entry : fs::recursive_directory_iterator(demo))
     {
-        const fs::path folder = dir / ("group_" + std::to_string(i / 50));
-        fs::create_directories(folder);
-        WriteFile(folder / ("fx_" + std::to_string(i) + ".Fx00a"), MakeSampleEffectFile(1500, i));
+        const std::string sExtension = entry.path().extension().string();
+        if (sExtension == ".Fx00a" || sExtension == ".Fx00c")
+            sources.push_back(entry.path());
     }
-    const std::string sCommand = "\"" + BinDir() + "/zqpack\" -q -j " + std::to_string(state.range(0)) +
-                                 " \"" + dir.string() + "\" > /dev/null";
+    for (uint32_t nFolder = 0; nFolder < nFolders; ++nFolder)
+    {
+        const fs::path folder = dir / ("group_" + std::to_string(nFolder));
+        fs::create_directories(folder);
+        for (uint32_t nCopy = 0; nCopy < 48 / sources.size(); ++nCopy)
+            for (const fs::path& source : sources)
+                fs::copy_file(source, folder / (source.stem().string() + "_" + std::to_string(nCopy) +
+                                                source.extension().string()));
+    }
+    fs::last_write_time(dir / "bench.proj00",
+                        fs::last_write_time(dir / "bench.proj00") - std::chrono::hours(1));
+    return dir;
+}
+
+// Runs zqpack with the records of past packs in the tree's own cache folder.
+bool RunZqpack(const fs::path& dir, const std::string& sOptions)
+{
+    const std::string sCommand = "ZQPACK_CACHE_DIR=\"" + (dir / ".cache").string() + "\" \"" + BinDir() +
+                                 "/zqpack\" -q " + sOptions + " \"" + dir.string() + "\" > /dev/null";
+    return std::system(sCommand.c_str()) == 0;
+}
+
+// Whole-process packing of the 1,920-file demo tree: -j 1 (one worker), -j 2, in-process, the
+// pre-worker way (arg 0 = --no-workers), every file packed (--force).
+void BM_PackDemoTree(benchmark::State& state)
+{
+    const fs::path dir = MakeDemoTree("tree", 40);
+    const std::string sMode = state.range(0) == 0 ? "--no-workers" : "-j " + std::to_string(state.range(0));
     for (auto _ : state)
-        if (std::system(sCommand.c_str()) != 0)
+        if (!RunZqpack(dir, "--force " + sMode))
             state.SkipWithError("zqpack failed");
     state.counters["files_per_second"] =
-        benchmark::Counter(static_cast<double>(nFiles), benchmark::Counter::kIsIterationInvariantRate);
+        benchmark::Counter(1920.0, benchmark::Counter::kIsIterationInvariantRate);
     fs::remove_all(dir);
 }
-BENCHMARK(BM_PackManySmallFiles)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_PackDemoTree)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+
+// A second run over the unchanged tree: nothing is packed.
+void BM_PackDemoTreeNoOp(benchmark::State& state)
+{
+    const fs::path dir = MakeDemoTree("noop", 40);
+    if (!RunZqpack(dir, ""))
+        state.SkipWithError("zqpack failed");
+    for (auto _ : state)
+        if (!RunZqpack(dir, ""))
+            state.SkipWithError("zqpack failed");
+    state.counters["files_per_second"] =
+        benchmark::Counter(1920.0, benchmark::Counter::kIsIterationInvariantRate);
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_PackDemoTreeNoOp)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// 10,080 sources of which one changed: the run packs one file (counted from --json).
+void BM_PackLargeTreeOneChanged(benchmark::State& state)
+{
+    const fs::path dir = MakeDemoTree("large_tree", 210);
+    if (!RunZqpack(dir, "-j 2"))
+        state.SkipWithError("zqpack failed");
+    const fs::path changed = dir / "group_7" / "campfire_0.Fx00a";
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        std::FILE* pFile = std::fopen(changed.string().c_str(), "ab");
+        std::fputs("; edited\n", pFile);
+        std::fclose(pFile);
+        state.ResumeTiming();
+        if (!RunZqpack(dir, "-j 2"))
+            state.SkipWithError("zqpack failed");
+    }
+    // The count itself, once more: the packed lines of --json.
+    std::FILE* pFile = std::fopen(changed.string().c_str(), "ab");
+    std::fputs("; edited\n", pFile);
+    std::fclose(pFile);
+    const std::string sCount = (dir / "count.txt").string();
+    std::system(("ZQPACK_CACHE_DIR=\"" + (dir / ".cache").string() + "\" \"" + BinDir() +
+                 "/zqpack\" --json \"" + dir.string() +
+                 "\" 2>/dev/null | grep -c '\"result\":\"packed\"' > \"" + sCount + "\"")
+                    .c_str());
+    std::FILE* pCount = std::fopen(sCount.c_str(), "rb");
+    int nPacked = -1;
+    if (pCount && std::fscanf(pCount, "%d", &nPacked) != 1)
+        nPacked = -1;
+    if (pCount)
+        std::fclose(pCount);
+    state.counters["files_packed"] = nPacked;
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_PackLargeTreeOneChanged)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 } // namespace
 
 int main(int argc, char** argv)

@@ -14,7 +14,8 @@ public:
 
 private:
     // The stages of one run; exceptions from them end the run but never leave PackFile.
-    bool RunPack(const char* pszFileName, IPackerMessageSink* pSink);
+    // pHost is the host's extension sink, or null when the host offers none.
+    bool RunPack(const char* pszFileName, IPackerMessageSink* pSink, IPackerHostSink* pHost);
 };
 
 // The one packer instance, constructed when the library loads and destroyed when it unloads.

@@ -123,6 +123,49 @@ public:
     virtual bool LogMessage(int32_t nLevel, const char* pszText) = 0;
 };
 
+// ---------------------------------------------------------------------------------------------------
+// Host extension, optional and versioned. A host that offers it passes PackerHostExtensionArg() as
+// PackFile's second argument, and its sink is then an IPackerHostSink of at least that version. A
+// packer that knows the extension uses the slots beyond 6 only when PackerHostExtensionVersion of
+// the argument says so; an older packer ignores the argument, and an older host passes 0, so either
+// side without the extension works as before.
+constexpr uint32_t PACKER_HOST_EXTENSION_TAG = 0x5A500000u; // "ZP" in the high half
+constexpr uint32_t PACKER_HOST_EXTENSION_VERSION = 1;
+
+inline uint32_t PackerHostExtensionArg(uint32_t nVersion = PACKER_HOST_EXTENSION_VERSION)
+{
+    return PACKER_HOST_EXTENSION_TAG | (nVersion & 0xFFFFu);
+}
+
+// The extension version that PackFile's second argument offers; 0 for none.
+inline uint32_t PackerHostExtensionVersion(uint32_t nArg)
+{
+    return (nArg & 0xFFFF0000u) == PACKER_HOST_EXTENSION_TAG ? (nArg & 0xFFFFu) : 0;
+}
+
+// What a reported input file is to the pack.
+enum PackerInputKind : uint32_t
+{
+    PACKER_INPUT_SOURCE = 0,  // the file being packed
+    PACKER_INPUT_CONFIG = 1,  // a settings file the packer read (the project locator file)
+    PACKER_INPUT_LIBRARY = 2, // a library whose code shaped the output (the effect module)
+    PACKER_INPUT_OTHER = 3,
+    PACKER_INPUT_ABSENT = 4, // a pattern ("DIR/*.proj00") that matched no file: one appearing would matter
+};
+
+// Version 1 of the host extension: the slots that follow IPackerMessageSink's.
+class IPackerHostSink : public IPackerMessageSink
+{
+public:
+    // slot 7: the host asks only where the file would be packed. The packer then reports each file
+    // it would write with ReportOutput, reads and writes nothing, sends no message and returns true.
+    virtual bool IsPlanOnly() = 0;
+    // slot 8: a file the pack read, by its full path; called before PackFile returns.
+    virtual bool ReportInput(uint32_t nKind, const char* pszPath) = 0;
+    // slot 9: a file the pack writes (or, when planning, would write).
+    virtual bool ReportOutput(const char* pszPath) = 0;
+};
+
 // Message levels the packer uses.
 enum PackerMessageLevel : int32_t
 {

@@ -6,20 +6,54 @@
 #include "EffectPacker.h"
 #include "FileExtension.h"
 #include "MessageLog.h"
+#include "ModuleCache.h"
 #include "PackedEffectWriter.h"
 #include "ProjectLocator.h"
+#include "zqplatform.h"
 
 #include <string>
 
 #define ZQ_THIS_FILE "packer_plugin/PackDriver"
 
-bool CEffectPacker::PackFile(const char* pszFileName, uint32_t, IPackerMessageSink* pSink)
+namespace
 {
+// The host's extension sink, when PackFile's second argument offers one; null otherwise.
+IPackerHostSink* HostExtension(uint32_t nArg, IPackerMessageSink* pSink)
+{
+    if (!pSink || PackerHostExtensionVersion(nArg) < 1)
+        return nullptr;
+    return static_cast<IPackerHostSink*>(pSink);
+}
+
+std::string DestinationOf(const char* pszSource)
+{
+    std::string sDestination = pszSource;
+    SetExtension(sDestination, "Fx00p");
+    return sDestination;
+}
+} // namespace
+
+bool CEffectPacker::PackFile(const char* pszFileName, uint32_t nArg, IPackerMessageSink* pSink)
+{
+    IPackerHostSink* pHost = HostExtension(nArg, pSink);
+    if (pHost && pHost->IsPlanOnly())
+    {
+        // Only where the file would go: no stage runs and the stored sink stays as it was.
+        try
+        {
+            pHost->ReportOutput(DestinationOf(pszFileName ? pszFileName : "").c_str());
+            return true;
+        }
+        catch (...)
+        {
+            return false;
+        }
+    }
     // Nothing may unwind into the host: a stage that throws (memory exhausted) fails the run, after
     // the run's objects have been destroyed in reverse order of creation.
     try
     {
-        return RunPack(pszFileName, pSink);
+        return RunPack(pszFileName, pSink, pHost);
     }
     catch (...)
     {
@@ -30,7 +64,7 @@ bool CEffectPacker::PackFile(const char* pszFileName, uint32_t, IPackerMessageSi
 
 // The run's objects are locals declared in order of creation, so every early return frees them in
 // reverse order; on success the module is released explicitly before the document is destroyed.
-bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink)
+bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink, IPackerHostSink* pHost)
 {
     const char* pszSource = pszFileName ? pszFileName : "";
 
@@ -39,10 +73,18 @@ bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink)
     ReportProgress("Processing Fx '%s'", pszSource);
 
     CProjectInfo projectInfo;
-    if (!LocateProject(pszFileName, projectInfo))
+    CLocatorTrace trace;
+    if (!LocateProject(pszFileName, projectInfo, pHost ? &trace : nullptr))
     {
         ReportError("Unable to locate project locator file for '%s'", pszSource);
         return false;
+    }
+    if (pHost)
+    {
+        // A locator file that appears nearer the source would govern it instead.
+        for (const std::string& sDirectory : trace.emptyDirectories)
+            pHost->ReportInput(PACKER_INPUT_ABSENT, (sDirectory + PLATFORM_PATH_SEP + "*.proj00").c_str());
+        pHost->ReportInput(PACKER_INPUT_CONFIG, trace.sLocatorFile.c_str());
     }
 
     const char* pszModulePath = projectInfo.m_sSparkrig.c_str();
@@ -54,6 +96,15 @@ bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink)
         ReportError("Unable to load in Sparkrig file '%s'", pszModulePath);
         return false;
     }
+    if (pHost)
+    {
+        // A host with the extension packs many files per process (its workers): keeping the module
+        // mapped spares a library load per file. Hosts without it see each run load it afresh.
+        KeepModuleLoaded(pszModulePath);
+        const std::string sLibrary = module.GetLibraryPath();
+        pHost->ReportInput(PACKER_INPUT_LIBRARY, sLibrary.empty() ? pszModulePath : sLibrary.c_str());
+        pHost->ReportInput(PACKER_INPUT_SOURCE, pszSource);
+    }
 
     CEffectCollection collection;
     ReportProgress("Loading Effect file: %s", pszSource);
@@ -64,8 +115,7 @@ bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink)
         return false;
     }
 
-    std::string sDestination = pszSource;
-    SetExtension(sDestination, "Fx00p");
+    const std::string sDestination = DestinationOf(pszSource);
     if (!EnsureWritable(sDestination.c_str()))
     {
         ReportError("Unable to open file %s for writing", sDestination.c_str());
@@ -73,6 +123,8 @@ bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink)
     }
 
     ReportProgress("Packing Effect file: %s", sDestination.c_str());
+    if (pHost)
+        pHost->ReportOutput(sDestination.c_str());
     if (!WritePackedEffectFile(sDestination.c_str(), collection, module))
     {
         ReportError("Error packing file '%s' to destination file '%s'", pszSource, sDestination.c_str());

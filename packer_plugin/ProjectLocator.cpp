@@ -164,7 +164,7 @@ bool CProjectInfo::Load(const char* pszPath)
     return true;
 }
 
-bool LocateProject(const char* pszSourceFile, CProjectInfo& info)
+bool LocateProject(const char* pszSourceFile, CProjectInfo& info, CLocatorTrace* pTrace)
 {
     if (!pszSourceFile)
         return false;
@@ -203,6 +203,8 @@ bool LocateProject(const char* pszSourceFile, CProjectInfo& info)
         switch (SearchDirectory(sDirectory.c_str(), szProjectFile, sizeof(szProjectFile)))
         {
         case ESearch::FOUND:
+            if (pTrace)
+                pTrace->sLocatorFile = szProjectFile;
             return info.Load(szProjectFile);
         case ESearch::TOO_LONG:
             // This directory may hold the locator that governs the file: a locator further up
@@ -210,6 +212,8 @@ bool LocateProject(const char* pszSourceFile, CProjectInfo& info)
             ReportPathTooLong();
             return false;
         case ESearch::NONE:
+            if (pTrace)
+                pTrace->emptyDirectories.push_back(sDirectory);
             break;
         }
     }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // The paths and names of one project locator file. Directories end in a separator; paths are
 // absolute, resolved against the project directory.
@@ -31,9 +32,17 @@ public:
     std::string m_sXenonWorking;
 };
 
+// What a search looked at, for a host that tracks the files a pack depends on.
+struct CLocatorTrace
+{
+    std::vector<std::string> emptyDirectories; // searched in this order, holding no locator file
+    std::string sLocatorFile;                  // the locator file read
+};
+
 // Searches the source file's directory, then each directory above it, for a locator file and loads
-// the first one found into info. False, with info untouched, when there is none.
-bool LocateProject(const char* pszSourceFile, CProjectInfo& info);
+// the first one found into info. False, with info untouched, when there is none. *pTrace, when
+// given, receives what the search looked at.
+bool LocateProject(const char* pszSourceFile, CProjectInfo& info, CLocatorTrace* pTrace = nullptr);
 
 // The path of the first "*.proj00" file in pszDirectory (given without a trailing separator).
 bool FindProjectFile(const char* pszDirectory, char* pszOut, size_t nOutSize);

@@ -99,3 +99,64 @@ TEST(PackDriver, RefusedOrFailedDestinationKeepsTheOldFile)
                                           "' to destination file '" + project.dest + "'");
     EXPECT_TRUE(fs::is_directory(project.dest));
 }
+
+namespace
+{
+// A host sink of the extension: records the inputs and outputs beside the messages.
+class CExtensionSink : public IPackerHostSink
+{
+public:
+    explicit CExtensionSink(bool bPlanOnly) : m_bPlanOnly(bPlanOnly) {}
+    ~CExtensionSink() { SetMessageSink(nullptr); }
+    bool SetTask(const char* psz) override { return m_base.SetTask(psz); }
+    bool SetSubTask(const char* psz) override { return m_base.SetSubTask(psz); }
+    bool SetProgress(uint32_t n, uint32_t m) override { return m_base.SetProgress(n, m); }
+    bool ClearMessages() override { return m_base.ClearMessages(); }
+    bool MakeFileWritable(const char* psz) override { return m_base.MakeFileWritable(psz); }
+    bool LogMessage(int32_t nLevel, const char* psz) override { return m_base.LogMessage(nLevel, psz); }
+    bool IsPlanOnly() override { return m_bPlanOnly; }
+    bool ReportInput(uint32_t nKind, const char* psz) override
+    {
+        m_Reports.push_back("input" + std::to_string(nKind) + ":" + psz);
+        return true;
+    }
+    bool ReportOutput(const char* psz) override
+    {
+        m_Reports.push_back(std::string("output:") + psz);
+        return true;
+    }
+    CRecordingSink m_base;
+    Texts m_Reports;
+
+private:
+    bool m_bPlanOnly;
+};
+} // namespace
+
+TEST(PackDriver, HostExtensionLearnsInputsAndLeavesMessagesAlone)
+{
+    CSampleProject project;
+    CRecordingSink plain;
+    ASSERT_TRUE(GetEffectPacker().PackFile(project.source.c_str(), 0, &plain));
+    const std::string sPacked = ReadFile(project.dest);
+
+    // The same messages and bytes; the inputs and the output besides.
+    CExtensionSink sink(false);
+    ASSERT_TRUE(GetEffectPacker().PackFile(project.source.c_str(), PackerHostExtensionArg(), &sink));
+    EXPECT_EQ(plain.m_Calls, sink.m_base.m_Calls);
+    EXPECT_EQ(sPacked, ReadFile(project.dest));
+    EXPECT_EQ(sink.m_Reports, (Texts{"input4:" + TempPath("game/fx") + SEP + "*.proj00",
+                                     "input1:" + TempPath("game") + SEP + "game.proj00", "input2:" + kModule,
+                                     "input0:" + project.source, "output:" + project.dest}));
+
+    // Planning names the destination and does nothing else, even for a file that does not exist.
+    CExtensionSink plan(true);
+    EXPECT_TRUE(GetEffectPacker().PackFile("nowhere/x.fx00c", PackerHostExtensionArg(), &plan));
+    EXPECT_EQ(plan.m_Reports, Texts{"output:nowhere/x.Fx00p"});
+    EXPECT_TRUE(plan.m_base.m_Calls.empty());
+
+    // A second argument without the tag, or of another version, offers nothing.
+    EXPECT_EQ(0u, PackerHostExtensionVersion(7));
+    EXPECT_EQ(0u, PackerHostExtensionVersion(0x5A510001u));
+    EXPECT_EQ(1u, PackerHostExtensionVersion(PackerHostExtensionArg()));
+}

@@ -1,6 +1,7 @@
 #include "zqpack.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -26,7 +27,7 @@ public:
     }
 
     std::vector<WorkItem> m_work;
-    size_t m_nSkipped = 0;
+    std::vector<std::string> m_temporaries;
 
 private:
     void AddFailure(const std::string& sPath, const std::string& sText)
@@ -52,15 +53,21 @@ private:
             AddFile(sPath, true);
     }
 
-    void AddFile(const std::string& sPath, bool bNamed)
+    // sIdentity: the file's resolved path when the caller knows it already.
+    void AddFile(const std::string& sPath, bool bNamed, const std::string& sIdentity = std::string())
     {
         const bool bClaimed = m_plugins.Associate(sPath) != nullptr;
         if (!bClaimed && !bNamed)
             return;
         // The same file twice would be packed twice, by two workers at once with -j.
-        if (!m_seen.insert(IdentityOf(sPath)).second)
+        if (!m_seen.insert(sIdentity.empty() ? IdentityOf(sPath) : sIdentity).second)
         {
-            ++m_nSkipped;
+            WorkItem item;
+            item.sPath = sPath;
+            item.outcome.sSource = sPath;
+            item.outcome.eResult = Result::SKIPPED;
+            item.outcome.events.push_back({Event::MESSAGE, PACKER_MSG_PROGRESS, "already named in this run"});
+            m_work.push_back(std::move(item));
             return;
         }
         WorkItem item;
@@ -80,15 +87,19 @@ private:
             std::string sName;
             fs::path path;
             bool bFolder;
+            bool bLink;
         };
+        // The folder is resolved once; an entry that is no link is the resolved folder and its name.
+        const fs::path identity(IdentityOf(folder.string()));
         std::vector<Entry> entries;
         std::error_code ec;
         fs::directory_iterator it(folder, ec);
         for (const fs::directory_iterator end; !ec && it != end; it.increment(ec))
         {
             std::error_code ecType;
-            const bool bFolder = !it->is_symlink(ecType) && it->is_directory(ecType);
-            entries.push_back({it->path().filename().string(), it->path(), bFolder});
+            const bool bLink = it->is_symlink(ecType);
+            const bool bFolder = !bLink && it->is_directory(ecType);
+            entries.push_back({it->path().filename().string(), it->path(), bFolder, bLink});
         }
         if (ec)
         {
@@ -101,8 +112,11 @@ private:
         {
             if (entry.bFolder)
                 AddFolder(entry.path);
+            else if (LooksTemporary(entry.sName))
+                m_temporaries.push_back(entry.path.string());
             else
-                AddFile(entry.path.string(), false);
+                AddFile(entry.path.string(), false,
+                        entry.bLink ? std::string() : (identity / entry.sName).string());
         }
     }
 
@@ -127,6 +141,17 @@ private:
         }
     }
 
+    // NAME.~XXXXXXXX: what a pack that did not finish may leave beside its destination.
+    static bool LooksTemporary(const std::string& sName)
+    {
+        if (sName.size() < 11 || sName.compare(sName.size() - 10, 2, ".~") != 0)
+            return false;
+        for (size_t i = sName.size() - 8; i < sName.size(); ++i)
+            if (!std::isxdigit(static_cast<unsigned char>(sName[i])))
+                return false;
+        return true;
+    }
+
     static std::string IdentityOf(const std::string& sPath)
     {
         std::error_code ec;
@@ -142,13 +167,13 @@ private:
 } // namespace
 
 std::vector<WorkItem> GatherWork(const std::vector<InputArg>& inputs, const CPluginSet& plugins,
-                                 size_t* pnSkipped)
+                                 std::vector<std::string>* pTemporaries)
 {
     CGatherer gatherer(plugins);
     for (const InputArg& input : inputs)
         gatherer.AddArgument(input);
-    if (pnSkipped)
-        *pnSkipped = gatherer.m_nSkipped;
+    if (pTemporaries)
+        *pTemporaries = std::move(gatherer.m_temporaries);
     return std::move(gatherer.m_work);
 }
 } // namespace zqpack

@@ -1,5 +1,10 @@
 #include "zqpack.h"
 
+#include "zqprocess.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -49,25 +54,69 @@ bool CHostMessageSink::MakeFileWritable(const char* pszPath)
     if (!pszPath)
         return false;
     m_sDestination = pszPath;
+    if (m_bPlanOnly)
+    {
+        // A packer without the extension, asked to plan: it must not write anything.
+        m_sWritableReason = "planning only";
+        return false;
+    }
 
     // Read-only means what it means on Windows: the owner may not write. Whether this process
-    // could write anyway (as a superuser can) does not matter.
+    // could write anyway (as a superuser can) does not matter. A link is never followed: the
+    // packed file replaces the link itself, and the file it points to stays as it is.
     std::error_code ec;
-    const fs::file_status status = fs::status(pszPath, ec);
+    const fs::file_status status = fs::symlink_status(pszPath, ec);
     if (status.type() == fs::file_type::not_found)
         return true;
-    if (ec || status.type() != fs::file_type::regular)
+    if (status.type() == fs::file_type::symlink)
+        return true;
+    if (ec)
+    {
+        m_sWritableReason = ec.message();
         return false;
+    }
+    if (status.type() != fs::file_type::regular)
+    {
+        m_sWritableReason =
+            status.type() == fs::file_type::directory ? "it is a folder" : "it is not a regular file";
+        return false;
+    }
     if ((status.permissions() & fs::perms::owner_write) != fs::perms::none)
         return true;
     if (m_bNoOverwriteReadOnly)
+    {
+        m_sWritableReason = "it is read-only and --no-overwrite-readonly was given";
         return false;
-    fs::permissions(pszPath, fs::perms::owner_write, fs::perm_options::add, ec);
+    }
+    fs::permissions(pszPath, fs::perms::owner_write, fs::perm_options::add | fs::perm_options::nofollow, ec);
+    if (ec)
+        m_sWritableReason = "cannot make it writable: " + ec.message();
     return !ec;
+}
+
+bool CHostMessageSink::IsPlanOnly()
+{
+    return m_bPlanOnly;
+}
+
+bool CHostMessageSink::ReportInput(uint32_t nKind, const char* pszPath)
+{
+    if (pszPath)
+        m_inputs.push_back({nKind, pszPath});
+    return true;
+}
+
+bool CHostMessageSink::ReportOutput(const char* pszPath)
+{
+    if (pszPath)
+        m_outputs.push_back(pszPath);
+    return true;
 }
 
 bool CHostMessageSink::LogMessage(int32_t nLevel, const char* pszText)
 {
+    if (m_bPlanOnly)
+        return true;
     m_events.push_back({Event::MESSAGE, nLevel, TextOrEmpty(pszText)});
     return true;
 }
@@ -116,10 +165,48 @@ FileOutcome PackOne(const CPluginSet& plugins, const std::string& sFile, bool bN
     }
 
     CHostMessageSink sink(bNoOverwriteReadOnly);
-    const bool bPacked = pPacker->PackFile(sFile.c_str(), 0, &sink);
+    const bool bPacked = pPacker->PackFile(sFile.c_str(), PackerHostExtensionArg(), &sink);
     outcome.eResult = bPacked ? Result::PACKED : Result::FAILED;
     outcome.sDestination = std::move(sink.m_sDestination);
     outcome.events = std::move(sink.m_events);
+    outcome.inputs = std::move(sink.m_inputs);
+    if (!bPacked)
+    {
+        outcome.sReason = sink.m_sWritableReason;
+        if (outcome.sReason.empty())
+            outcome.sReason = DiagnoseFailure(outcome);
+    }
     return outcome;
+}
+
+std::string DiagnoseFailure(const FileOutcome& outcome)
+{
+    std::error_code ec;
+    const fs::file_status status = fs::status(outcome.sSource, ec);
+    if (ec && status.type() != fs::file_type::not_found)
+        return "cannot read " + outcome.sSource + ": " + ec.message();
+    if (status.type() == fs::file_type::regular)
+    {
+        std::FILE* pSource = std::fopen(outcome.sSource.c_str(), "rb");
+        if (!pSource)
+            return "cannot read " + outcome.sSource + ": " + std::strerror(errno);
+        std::fclose(pSource);
+    }
+    if (!outcome.sDestination)
+        return std::string();
+    // The pack got as far as writing: look at the destination's folder.
+    fs::path folder = fs::path(*outcome.sDestination).parent_path();
+    if (folder.empty())
+        folder = ".";
+    const fs::space_info space = fs::space(folder, ec);
+    if (!ec && space.available == 0)
+        return "no space left on the device of " + folder.string();
+    const fs::path probe = folder / (".zqpack-probe-" + std::to_string(PlatformGetProcessId()));
+    std::FILE* pProbe = std::fopen(probe.string().c_str(), "wb");
+    if (!pProbe)
+        return "cannot write in " + folder.string() + ": " + std::strerror(errno);
+    std::fclose(pProbe);
+    fs::remove(probe, ec);
+    return std::string();
 }
 } // namespace zqpack

@@ -32,7 +32,11 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
         "Pack resource files with the packer plug-ins found beside zqpack.\n"
         "Every file that a packer claims is packed; a folder is searched recursively, and @FILE reads\n"
         "further paths from FILE, one per line ('#' starts a comment line); after '--' every argument is\n"
-        "a path. Exit status: 0 when every claimed file was packed, 1 when any failed, 2 for wrong usage."};
+        "a path. A file whose packed form is up to date (same source, locator file, module and plug-in as\n"
+        "when it was last packed, and the packed file unchanged) is not packed again; records of past packs\n"
+        "are kept in $ZQPACK_CACHE_DIR, else in the user's cache folder.\n"
+        "Exit status: 0 when every claimed file was packed or up to date, 1 when any failed, 2 for wrong\n"
+        "usage, 130/143 when interrupted."};
     app.name("zqpack");
     app.set_version_flag("-V,--version", "zqpack " EMBERVISE_VERSION);
 
@@ -54,8 +58,19 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
                  "fail instead of making a read-only destination writable");
     app.add_flag("--list-packers", pOptions->bListPackers,
                  "list the plug-ins, and the packers that claim the given PATHs with their options");
-    // Internal: one process of a -j run.
+    app.add_flag("-f,--force", pOptions->bForce, "pack files even when their packed form is up to date");
+    app.add_flag("--depfiles", pOptions->bDepfiles,
+                 "write DESTINATION.d beside each packed file: its inputs in Make syntax");
+    app.add_flag("--emit-ninja", pOptions->bEmitNinja,
+                 "print a build.ninja that packs the given PATHs, one edge per file, instead of packing");
+    app.add_flag("--no-workers", pOptions->bNoWorkers,
+                 "pack in this process, one file at a time (for debugging: a crash ends the run)");
+    app.add_option("--timeout", pOptions->fTimeout,
+                   "fail a file whose pack takes longer than SECONDS (default 600; workers only)")
+        ->check(CLI::PositiveNumber);
+    // Internal: one process of a worker run.
     app.add_option("--worker", pOptions->sWorkerResult)->group("");
+    app.add_option("--worker-parent", pOptions->nParentId)->group("");
 
     // Everything after the first "--" is a path taken literally, even one starting with '-' or '@'.
     int nOptionArgs = argc;
@@ -95,6 +110,42 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
     return -1;
 }
 
+struct FinishContext
+{
+    const zqpack::Options& options;
+    zqpack::CRecordStore& records;
+    zqpack::CReporter& reporter;
+};
+
+// Keeps the record of each pack and writes its depfile, before the outcome is shown.
+void Finish(void* pContext, zqpack::WorkItem& item)
+{
+    FinishContext& context = *static_cast<FinishContext*>(pContext);
+    zqpack::FileOutcome& outcome = item.outcome;
+    if (item.destinations.size() != 1 || item.sPlugin.empty())
+        return;
+    const std::string& sDestination = item.destinations.front();
+    if (outcome.eResult == zqpack::Result::PACKED)
+    {
+        const std::string sError =
+            context.records.Record(item.sPath, sDestination, item.sPlugin, outcome.inputs, item.sourceDigest);
+        if (!sError.empty())
+            context.reporter.HostError("cannot keep the record of " + sDestination + ": " + sError);
+    }
+    else if (outcome.eResult == zqpack::Result::FAILED)
+    {
+        context.records.Forget(sDestination);
+    }
+    if (context.options.bDepfiles &&
+        (outcome.eResult == zqpack::Result::PACKED || outcome.eResult == zqpack::Result::UP_TO_DATE) &&
+        !outcome.inputs.empty())
+    {
+        const std::string sError = zqpack::WriteDepfile(sDestination, outcome.inputs);
+        if (!sError.empty())
+            context.reporter.HostError(sError);
+    }
+}
+
 std::string ProgramPath()
 {
     char szPath[4096];
@@ -105,6 +156,7 @@ int Run(const zqpack::Options& options)
 {
     if (!options.sWorkerResult.empty())
         return zqpack::RunWorker(options);
+    PlatformCatchInterrupts();
 
     const auto start = std::chrono::steady_clock::now();
     const std::string sProgramPath = ProgramPath();
@@ -128,17 +180,31 @@ int Run(const zqpack::Options& options)
 
     if (options.bListPackers)
         return zqpack::ListPackers(options, plugins);
+    if (options.bEmitNinja)
+        return zqpack::EmitNinja(options, plugins, sProgramPath);
 
-    size_t nSkipped = 0;
-    std::vector<zqpack::WorkItem> work = zqpack::GatherWork(options.inputs, plugins, &nSkipped);
+    std::vector<std::string> temporaries;
+    std::vector<zqpack::WorkItem> work = zqpack::GatherWork(options.inputs, plugins, &temporaries);
+    zqpack::CRecordStore records(zqpack::CRecordStore::DefaultFolder());
+    zqpack::PlanWork(options, plugins, work, records, temporaries);
     size_t nToPack = 0;
     for (const zqpack::WorkItem& item : work)
         nToPack += item.bToPack ? 1 : 0;
 
     zqpack::CReporter reporter(options, nToPack);
-    zqpack::RunWork(options, plugins, work, sProgramPath, reporter);
+    FinishContext context{options, records, reporter};
+    const bool bFinished = zqpack::RunWork(options, plugins, work, sProgramPath, reporter, Finish, &context);
+    // The records of what was packed are kept even after an interrupt.
+    const std::string sRecordError = records.Flush();
+    if (!sRecordError.empty())
+        reporter.HostError(sRecordError);
+    if (!bFinished)
+    {
+        reporter.HostError("interrupted");
+        return PlatformCaughtInterrupt();
+    }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    reporter.Summary(nSkipped, elapsed.count());
+    reporter.Summary(elapsed.count());
     return reporter.ExitStatus();
 }
 } // namespace

@@ -23,6 +23,12 @@ const char* ResultName(Result eResult)
         return "packed";
     case Result::UNCLAIMED:
         return "unclaimed";
+    case Result::UP_TO_DATE:
+        return "up-to-date";
+    case Result::SKIPPED:
+        return "skipped";
+    case Result::UNFINISHED:
+        return "unfinished";
     case Result::FAILED:
         break;
     }
@@ -147,6 +153,25 @@ void WriteRaw(std::FILE* pStream, const std::string& sBytes)
 }
 } // namespace
 
+std::string Printable(const std::string& sText)
+{
+    std::string sOut;
+    sOut.reserve(sText.size());
+    for (const char c : sText)
+    {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F)
+        {
+            char szEscape[8];
+            std::snprintf(szEscape, sizeof(szEscape), "\\x%02X", b);
+            sOut += szEscape;
+        }
+        else
+            sOut += c;
+    }
+    return sOut;
+}
+
 void PrintError(const std::string& sMessage)
 {
     std::fflush(stdout);
@@ -175,6 +200,21 @@ std::string OutcomeToJson(const FileOutcome& outcome, bool bInternal)
         }
     }
     line[bInternal ? "events" : "messages"] = std::move(messages);
+    if (bInternal)
+    {
+        Json inputs = Json::array();
+        for (const Input& input : outcome.inputs)
+            inputs.push_back(
+                {{"kind", input.nKind}, {"path", bInternal ? EncodeBytes(input.sPath) : input.sPath}});
+        line["inputs"] = std::move(inputs);
+    }
+    if (bInternal || !outcome.sReason.empty())
+        line["reason"] = bInternal ? EncodeBytes(outcome.sReason) : outcome.sReason;
+    if (bInternal)
+    {
+        line["out"] = {outcome.anOutRange[0], outcome.anOutRange[1]};
+        line["err"] = {outcome.anErrRange[0], outcome.anErrRange[1]};
+    }
     return line.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -183,7 +223,8 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
     const Json line = Json::parse(sLine, nullptr, false);
     if (line.is_discarded() || !line.is_object())
         return false;
-    const char* apszKeys[] = {"source", "destination", "result", "packer", "events"};
+    const char* apszKeys[] = {"source", "destination", "result", "packer", "events",
+                              "inputs", "reason",      "out",    "err"};
     for (const char* pszKey : apszKeys)
     {
         if (!line.contains(pszKey))
@@ -193,7 +234,8 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
     if (!ReadText(line["source"], &outcome.sSource) ||
         !ReadOptionalText(line["destination"], &outcome.sDestination) ||
         !ReadOptionalText(line["packer"], &outcome.sPacker) || !line["result"].is_string() ||
-        !line["events"].is_array())
+        !line["events"].is_array() || !line["inputs"].is_array() ||
+        !ReadText(line["reason"], &outcome.sReason))
         return false;
 
     const std::string sResult = line["result"].get<std::string>();
@@ -221,10 +263,39 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
             event.eKind = Event::MESSAGE;
         else
             return false;
-        event.nLevel = entry["level"].get<int32_t>();
+        // Read as the widest integer and range-checked: a narrowing read would accept 2^32 + 2.
+        const Json& level = entry["level"];
+        if (level.is_number_unsigned()
+                ? level.get<uint64_t>() > 0x7FFFFFFFull
+                : (level.get<int64_t>() < INT32_MIN || level.get<int64_t>() > INT32_MAX))
+            return false;
+        event.nLevel = static_cast<int32_t>(level.get<int64_t>());
         if (!ReadText(entry["text"], &event.sText))
             return false;
         outcome.events.push_back(std::move(event));
+    }
+    // Byte ranges: two unsigned numbers, the first not after the second.
+    auto readRange = [](const Json& range, uint64_t* anRange)
+    {
+        if (!range.is_array() || range.size() != 2 || !range[0].is_number_unsigned() ||
+            !range[1].is_number_unsigned())
+            return false;
+        anRange[0] = range[0].get<uint64_t>();
+        anRange[1] = range[1].get<uint64_t>();
+        return anRange[0] <= anRange[1];
+    };
+    if (!readRange(line["out"], outcome.anOutRange) || !readRange(line["err"], outcome.anErrRange))
+        return false;
+    for (const Json& entry : line["inputs"])
+    {
+        if (!entry.is_object() || !entry.contains("kind") || !entry.contains("path") ||
+            !entry["kind"].is_number_unsigned() || entry["kind"].get<uint64_t>() > 0xFFFFFFFFull)
+            return false;
+        Input input;
+        input.nKind = static_cast<uint32_t>(entry["kind"].get<uint64_t>());
+        if (!ReadText(entry["path"], &input.sPath))
+            return false;
+        outcome.inputs.push_back(std::move(input));
     }
     *pOutcome = std::move(outcome);
     return true;
@@ -277,14 +348,37 @@ void CReporter::Emit(const FileOutcome& outcome)
     std::fflush(stdout);
     WriteRaw(stderr, outcome.sWorkerStderr);
 
-    if (outcome.eResult == Result::PACKED)
+    switch (outcome.eResult)
+    {
+    case Result::PACKED:
         ++m_nPacked;
-    else
+        break;
+    case Result::UP_TO_DATE:
+        ++m_nUpToDate;
+        break;
+    case Result::SKIPPED:
+        ++m_nSkipped;
+        break;
+    case Result::UNFINISHED:
+        ++m_nUnfinished;
+        break;
+    case Result::FAILED:
+    case Result::UNCLAIMED:
         ++m_nFailed;
+        break;
+    }
 
-    const std::string& sFile = outcome.sSource;
+    const std::string sFile = Printable(outcome.sSource);
     if (m_options.bJson)
         std::printf("%s\n", OutcomeToJson(outcome, false).c_str());
+    if (outcome.eResult == Result::UP_TO_DATE || outcome.eResult == Result::SKIPPED)
+    {
+        if (m_options.eVerbosity == Verbosity::Verbose && !m_options.bJson)
+            std::printf("%s: %s\n", sFile.c_str(),
+                        outcome.eResult == Result::SKIPPED ? "skipped: already named" : "up to date");
+        std::fflush(stdout);
+        return;
+    }
 
     const bool bVerbose = m_options.eVerbosity == Verbosity::Verbose && !m_options.bJson;
     bool bErrorShown = false;
@@ -293,8 +387,15 @@ void CReporter::Emit(const FileOutcome& outcome)
     {
         if (event.eKind == Event::MESSAGE && event.nLevel == PACKER_MSG_ERROR)
         {
-            for (const std::string& sLine : SplitLines(event.sText))
-                PrintError(sFile + ": " + sLine);
+            const std::vector<std::string> lines = SplitLines(event.sText);
+            for (size_t i = 0; i < lines.size(); ++i)
+            {
+                // The system's reason, when the host knows it, follows the packer's own words.
+                const bool bLast = i + 1 == lines.size();
+                PrintError(
+                    sFile + ": " + Printable(lines[i]) +
+                    (bLast && !outcome.sReason.empty() ? " (" + Printable(outcome.sReason) + ")" : ""));
+            }
             bErrorShown = true;
             continue;
         }
@@ -302,19 +403,19 @@ void CReporter::Emit(const FileOutcome& outcome)
             continue;
         if (event.eKind == Event::TASK)
         {
-            std::printf("%s: task: %s\n", sFile.c_str(), event.sText.c_str());
+            std::printf("%s: task: %s\n", sFile.c_str(), Printable(event.sText).c_str());
             pTask = &event.sText;
         }
         else if (event.eKind == Event::SUB_TASK)
         {
             // A subtask that only repeats the task says nothing new.
             if (!pTask || *pTask != event.sText)
-                std::printf("%s: subtask: %s\n", sFile.c_str(), event.sText.c_str());
+                std::printf("%s: subtask: %s\n", sFile.c_str(), Printable(event.sText).c_str());
         }
         else
         {
             for (const std::string& sLine : SplitLines(event.sText))
-                std::printf("%s: %s\n", sFile.c_str(), sLine.c_str());
+                std::printf("%s: %s\n", sFile.c_str(), Printable(sLine).c_str());
         }
     }
     if (outcome.eResult != Result::PACKED && !bErrorShown)
@@ -322,20 +423,30 @@ void CReporter::Emit(const FileOutcome& outcome)
     if (bVerbose && outcome.eResult == Result::PACKED)
     {
         if (outcome.sDestination)
-            std::printf("%s: packed into %s\n", sFile.c_str(), outcome.sDestination->c_str());
+            std::printf("%s: packed into %s\n", sFile.c_str(), Printable(*outcome.sDestination).c_str());
         else
             std::printf("%s: packed\n", sFile.c_str());
     }
     std::fflush(stdout);
 }
 
-void CReporter::Summary(size_t nSkipped, double fSeconds)
+void CReporter::HostError(const std::string& sMessage)
+{
+    ClearProgress();
+    PrintError(Printable(sMessage));
+    m_bHostError = true;
+}
+
+void CReporter::Summary(double fSeconds)
 {
     ClearProgress();
     if (m_options.eVerbosity == Verbosity::Quiet)
         return;
     std::fflush(stdout);
-    std::fprintf(stderr, "zqpack: %zu packed, %zu failed, %zu skipped in %.2f s\n", m_nPacked, m_nFailed,
-                 nSkipped, fSeconds);
+    std::string sUnfinished;
+    if (m_nUnfinished)
+        sUnfinished = ", " + std::to_string(m_nUnfinished) + " unfinished";
+    std::fprintf(stderr, "zqpack: %zu packed, %zu up to date, %zu failed%s, %zu skipped in %.2f s\n",
+                 m_nPacked, m_nUpToDate, m_nFailed, sUnfinished.c_str(), m_nSkipped, fSeconds);
 }
 } // namespace zqpack

@@ -3,6 +3,7 @@
 #include "zqprocess.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -28,6 +29,42 @@ std::string ReadWholeFile(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// The lines of sText that end in a newline (a worker that died may leave half a line).
+std::vector<std::string> CompleteLines(const std::string& sText)
+{
+    std::vector<std::string> lines;
+    size_t nStart = 0;
+    for (size_t nEnd; (nEnd = sText.find('\n', nStart)) != std::string::npos; nStart = nEnd + 1)
+        lines.push_back(sText.substr(nStart, nEnd - nStart));
+    return lines;
+}
+
+std::string Slice(const std::string& sText, uint64_t nBegin, uint64_t nEnd)
+{
+    if (nBegin >= sText.size() || nEnd <= nBegin)
+        return std::string();
+    return sText.substr(static_cast<size_t>(nBegin),
+                        static_cast<size_t>(std::min<uint64_t>(nEnd, sText.size()) - nBegin));
+}
+
+// How a worker that left no result for a file ended, in words.
+std::string DescribeEnd(const PlatformExit& end)
+{
+    if (end.bSignaled)
+    {
+        const char* pszName = PlatformSignalName(end.nCode);
+        return "killed by signal " + std::to_string(end.nCode) +
+               (pszName ? std::string(" (") + pszName + ")" : "");
+    }
+    if (const char* pszName = PlatformSignalName(end.nCode))
+        return "ended by " + std::string(pszName) + " (exit status " + std::to_string(end.nCode) + ")";
+    return "exit status " + std::to_string(end.nCode);
+}
+
+// The exit status of a worker that could not keep its results (a full temporary folder): EX_TEMPFAIL,
+// which neither a crash nor abort() gives on any platform.
+constexpr int WORKER_BOOKKEEPING_EXIT = 75;
+
 // Packs claimed files in worker processes, at most nJobs at once. A worker packs a batch of files
 // one after another: the plug-ins keep module-wide state, so a process never packs two files at the
 // same time, and starting one process per file would cost more than packing a small file.
@@ -41,15 +78,8 @@ public:
 
     ~CWorkerPool()
     {
-        // Workers still running write into the folder: wait for them first.
-        while (!m_processes.empty())
-        {
-            int nExit = 0;
-            const int nIndex = PlatformWaitAnyProcess(m_processes.data(), m_processes.size(), &nExit);
-            if (nIndex < 0)
-                break;
-            Forget(static_cast<size_t>(nIndex));
-        }
+        // Workers still running write into the folder: end them and wait for them first.
+        StopAll();
         if (!m_folder.empty())
         {
             std::error_code ec;
@@ -60,13 +90,15 @@ public:
     CWorkerPool(const CWorkerPool&) = delete;
     CWorkerPool& operator=(const CWorkerPool&) = delete;
 
-    // A private folder for the workers' result and output files.
-    bool Prepare()
+    // A private folder for the workers' result and output files. Folders that killed runs left
+    // behind (their process is gone) are removed first. An empty string or the reason it failed.
+    std::string Prepare()
     {
         std::error_code ec;
         const fs::path base = fs::temp_directory_path(ec);
         if (ec)
-            return false;
+            return "no temporary folder: " + ec.message();
+        RemoveLeftovers(base);
         const std::string sPrefix = "zqpack-" + std::to_string(PlatformGetProcessId()) + "-";
         for (int nTry = 0; nTry < 100; ++nTry)
         {
@@ -74,10 +106,12 @@ public:
             if (fs::create_directory(folder, ec))
             {
                 m_folder = folder;
-                return true;
+                return std::string();
             }
+            if (ec)
+                return "cannot create a folder in " + base.string() + ": " + ec.message();
         }
-        return false;
+        return "cannot create a folder in " + base.string();
     }
 
     size_t Running() const { return m_processes.size(); }
@@ -87,8 +121,10 @@ public:
         Job job;
         job.items = items;
         job.prefix = (m_folder / ("batch" + std::to_string(m_nBatches++))).string();
+        job.fileStart = Clock::now();
 
-        std::vector<const char*> args = {"--worker", job.prefix.c_str()};
+        const std::string sParent = std::to_string(PlatformGetProcessId());
+        std::vector<const char*> args = {"--worker", job.prefix.c_str(), "--worker-parent", sParent.c_str()};
         for (const Plugin& plugin : m_plugins.Plugins())
         {
             args.push_back("--plugin");
@@ -111,61 +147,177 @@ public:
         return true;
     }
 
-    // Waits for any worker. Answers the outcomes it left, in batch order; when it ended early, the
-    // file it was packing fails and the files after it come back in pUnfinished. False when no wait
-    // is possible.
+    // Waits for any worker, stopping one whose current file ran past the time limit. Answers the
+    // outcomes it left, in batch order; when it ended early, the file it was packing fails and the
+    // files after it come back in pUnfinished. False when no wait is possible or an interrupt came.
     bool WaitAny(const std::vector<WorkItem>& work, std::vector<std::pair<size_t, FileOutcome>>* pDone,
                  std::vector<size_t>* pUnfinished)
     {
-        int nExit = 0;
-        const int nIndex = PlatformWaitAnyProcess(m_processes.data(), m_processes.size(), &nExit);
+        PlatformExit end;
+        int nIndex = -2;
+        while (nIndex == -2)
+        {
+            nIndex = PlatformWaitAnyProcessFor(m_processes.data(), m_processes.size(), &end,
+                                               MillisecondsToDeadline());
+            if (nIndex == -2 && PlatformCaughtInterrupt())
+                return false;
+            if (nIndex == -2)
+                StopOverdue();
+        }
         if (nIndex < 0)
             return false;
         const Job& job = m_jobs[static_cast<size_t>(nIndex)];
+        const std::vector<std::string> lines = CompleteLines(ReadWholeFile(job.prefix + ".results"));
+        const std::string sOut = ReadWholeFile(job.prefix + ".out");
+        const std::string sErr = ReadWholeFile(job.prefix + ".err");
+        uint64_t nOutEnd = 0;
+        uint64_t nErrEnd = 0;
         for (size_t k = 0; k < job.items.size(); ++k)
         {
             const size_t nItem = job.items[k];
             const std::string& sFile = work[nItem].sPath;
-            const std::string sBase = job.prefix + "." + std::to_string(k);
-            const std::string sResult = ReadWholeFile(sBase + ".json");
             FileOutcome outcome;
-            if (!OutcomeFromJson(sResult.substr(0, sResult.find('\n')), &outcome) || outcome.sSource != sFile)
+            if (k >= lines.size() || !OutcomeFromJson(lines[k], &outcome) || outcome.sSource != sFile)
             {
                 // The worker died on this file: it fails, the rest of the batch goes to a new worker.
-                outcome = HostFailure(sFile, Result::FAILED,
-                                      "the worker process ended without a result (exit status " +
-                                          std::to_string(nExit) + ")");
-                outcome.sWorkerStdout = ReadWholeFile(sBase + ".out");
-                outcome.sWorkerStderr = ReadWholeFile(sBase + ".err") + ReadWholeFile(job.prefix + ".err");
+                if (job.bTimedOut)
+                    outcome =
+                        HostFailure(sFile, Result::FAILED,
+                                    "the pack ran longer than the time limit of " +
+                                        FormatSeconds(m_options.fTimeout) + " s; its worker was stopped");
+                else if (!end.bSignaled && end.nCode == WORKER_BOOKKEEPING_EXIT)
+                    outcome =
+                        HostFailure(sFile, Result::UNFINISHED,
+                                    "zqpack could not keep the worker's results in " + m_folder.string() +
+                                        " (is the temporary folder full?); the file's state is not known");
+                else
+                    outcome =
+                        HostFailure(sFile, Result::FAILED,
+                                    "the worker process ended without a result (" + DescribeEnd(end) + ")");
+                outcome.sWorkerStdout = Slice(sOut, nOutEnd, sOut.size());
+                outcome.sWorkerStderr = Slice(sErr, nErrEnd, sErr.size());
                 pDone->emplace_back(nItem, std::move(outcome));
                 pUnfinished->assign(job.items.begin() + static_cast<std::ptrdiff_t>(k) + 1, job.items.end());
                 break;
             }
-            outcome.sWorkerStdout = ReadWholeFile(sBase + ".out");
-            outcome.sWorkerStderr = ReadWholeFile(sBase + ".err");
+            outcome.sWorkerStdout = Slice(sOut, outcome.anOutRange[0], outcome.anOutRange[1]);
+            outcome.sWorkerStderr = Slice(sErr, outcome.anErrRange[0], outcome.anErrRange[1]);
+            nOutEnd = outcome.anOutRange[1];
+            nErrEnd = outcome.anErrRange[1];
             pDone->emplace_back(nItem, std::move(outcome));
         }
         Forget(static_cast<size_t>(nIndex));
         return true;
     }
 
+    // Ends every worker and waits for it; the files they were packing are answered by pInFlight.
+    void StopAll(std::vector<size_t>* pInFlight = nullptr)
+    {
+        for (size_t i = 0; i < m_processes.size(); ++i)
+        {
+            PlatformKillProcess(m_processes[i]);
+            if (pInFlight)
+                pInFlight->insert(pInFlight->end(), m_jobs[i].items.begin(), m_jobs[i].items.end());
+        }
+        while (!m_processes.empty())
+        {
+            PlatformExit end;
+            const int nIndex = PlatformWaitAnyProcessFor(m_processes.data(), m_processes.size(), &end, 10000);
+            if (nIndex < 0 && nIndex != -2)
+                break;
+            if (nIndex >= 0)
+                Forget(static_cast<size_t>(nIndex));
+        }
+    }
+
 private:
+    using Clock = std::chrono::steady_clock;
+
     struct Job
     {
         std::vector<size_t> items;
-        std::string prefix; // PREFIX.K.json/.out/.err for the K-th file; PREFIX.out/.err for the rest
+        std::string prefix; // PREFIX.results (a line per file), PREFIX.out and PREFIX.err
+        size_t nKnown = 0;  // results seen so far: the worker is packing file nKnown
+        Clock::time_point fileStart;
+        bool bTimedOut = false;
     };
+
+    static std::string FormatSeconds(double fSeconds)
+    {
+        char szText[32];
+        std::snprintf(szText, sizeof(szText), "%g", fSeconds);
+        return szText;
+    }
+
+    Clock::duration Limit() const
+    {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(m_options.fTimeout));
+    }
+
+    int MillisecondsToDeadline() const
+    {
+        Clock::time_point first = Clock::time_point::max();
+        for (const Job& job : m_jobs)
+            if (!job.bTimedOut)
+                first = std::min(first, job.fileStart + Limit());
+        if (first == Clock::time_point::max())
+            return -1;
+        const auto nLeft =
+            std::chrono::duration_cast<std::chrono::milliseconds>(first - Clock::now()).count();
+        return static_cast<int>(std::clamp<long long>(nLeft + 1, 0, 1000 * 1000));
+    }
+
+    // A worker past its deadline may just have moved on to its next file: the result files say so.
+    // One still on the same file is stopped.
+    void StopOverdue()
+    {
+        const Clock::time_point now = Clock::now();
+        for (size_t i = 0; i < m_jobs.size(); ++i)
+        {
+            Job& job = m_jobs[i];
+            if (job.bTimedOut || now < job.fileStart + Limit())
+                continue;
+            const size_t nKnown = CompleteLines(ReadWholeFile(job.prefix + ".results")).size();
+            if (nKnown > job.nKnown)
+            {
+                job.nKnown = nKnown;
+                job.fileStart = now;
+                continue;
+            }
+            job.bTimedOut = true;
+            PlatformKillProcess(m_processes[i]);
+        }
+    }
+
+    // zqpack-PID-N folders of runs whose process no longer exists.
+    static void RemoveLeftovers(const fs::path& base)
+    {
+        std::error_code ec;
+        for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec))
+        {
+            const std::string sName = it->path().filename().string();
+            if (sName.compare(0, 7, "zqpack-") != 0)
+                continue;
+            const size_t nDash = sName.find('-', 7);
+            if (nDash == std::string::npos || nDash == 7)
+                continue;
+            const std::string sPid = sName.substr(7, nDash - 7);
+            if (sPid.find_first_not_of("0123456789") != std::string::npos || sPid.size() > 9)
+                continue;
+            const unsigned long nPid = std::stoul(sPid);
+            std::error_code ecType;
+            if (nPid != PlatformGetProcessId() && it->is_directory(ecType) && !PlatformProcessExists(nPid))
+                fs::remove_all(it->path(), ecType);
+        }
+    }
 
     // Drops a finished worker (its process is already released) and its files.
     void Forget(size_t nIndex)
     {
         const Job& job = m_jobs[nIndex];
         std::error_code ec;
-        for (size_t k = 0; k < job.items.size(); ++k)
-            for (const char* pszExt : {".json", ".out", ".err"})
-                fs::remove(job.prefix + "." + std::to_string(k) + pszExt, ec);
-        fs::remove(job.prefix + ".out", ec);
-        fs::remove(job.prefix + ".err", ec);
+        for (const char* pszExt : {".results", ".out", ".err"})
+            fs::remove(job.prefix + pszExt, ec);
         m_processes.erase(m_processes.begin() + static_cast<std::ptrdiff_t>(nIndex));
         m_jobs.erase(m_jobs.begin() + static_cast<std::ptrdiff_t>(nIndex));
     }
@@ -179,40 +331,67 @@ private:
     std::vector<Job> m_jobs; // parallel to m_processes
 };
 
-void RunInProcess(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
-                  CReporter& reporter)
+// Removes the temporary files of packs that an interrupt cut short.
+void RemoveTemporariesOfItems(const std::vector<WorkItem>& work, const std::vector<size_t>& items)
+{
+    for (const size_t nItem : items)
+        for (const std::string& sDestination : work[nItem].destinations)
+            RemoveTemporariesOf(sDestination);
+}
+
+bool RunInProcess(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
+                  CReporter& reporter, FinishFn pfnFinish, void* pContext)
 {
     for (WorkItem& item : work)
     {
+        // A pack under way finishes (its writer cleans up after itself); no new one starts.
+        if (PlatformCaughtInterrupt())
+            return false;
         if (item.bToPack)
         {
             reporter.Starting(item.sPath);
             item.outcome = PackOne(plugins, item.sPath, options.bNoOverwriteReadOnly);
         }
+        pfnFinish(pContext, item);
         reporter.Emit(item.outcome);
     }
+    return true;
 }
 } // namespace
 
-void RunWork(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
-             const std::string& sProgramPath, CReporter& reporter)
+bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
+             const std::string& sProgramPath, CReporter& reporter, FinishFn pfnFinish, void* pContext)
 {
     const size_t nToPack = static_cast<size_t>(
         std::count_if(work.begin(), work.end(), [](const WorkItem& item) { return item.bToPack; }));
     size_t nJobs = options.nJobs ? options.nJobs : std::max(1u, std::thread::hardware_concurrency());
-    nJobs = std::min({nJobs, nToPack, PLATFORM_MAX_WAIT_PROCESSES});
+    nJobs = std::max<size_t>(1, std::min({nJobs, nToPack, PLATFORM_MAX_WAIT_PROCESSES}));
 
+    if (options.bNoWorkers || nToPack == 0)
+        return RunInProcess(options, plugins, work, reporter, pfnFinish, pContext);
     CWorkerPool pool(options, plugins, sProgramPath);
-    // Without a place for the workers' files the same packing happens here, one file at a time.
-    if (nJobs <= 1 || sProgramPath.empty() || !pool.Prepare())
+    const std::string sPoolError =
+        sProgramPath.empty() ? "cannot find the program's own path" : pool.Prepare();
+    if (!sPoolError.empty())
     {
-        RunInProcess(options, plugins, work, reporter);
-        return;
+        // The host's own trouble, not the files': said as such, and nothing is packed.
+        reporter.HostError("cannot start worker processes: " + sPoolError +
+                           " (--no-workers packs without them)");
+        for (WorkItem& item : work)
+            if (item.bToPack)
+            {
+                item.bToPack = false;
+                item.outcome = HostFailure(item.sPath, Result::UNFINISHED, "not packed: no worker processes");
+            }
+        return RunInProcess(options, plugins, work, reporter, pfnFinish, pContext);
     }
 
     // Batches small enough that every worker gets several (so none idles long at the end), large
     // enough that process start-up is a small part of the time.
-    const size_t nBatch = std::clamp<size_t>(nToPack / (nJobs * 4), 1, 256);
+    // One worker needs no balancing: two batches let the host keep its records of the first while
+    // the second packs.
+    const size_t nBatch = nJobs == 1 ? std::clamp<size_t>((nToPack + 1) / 2, 1, 4096)
+                                     : std::clamp<size_t>(nToPack / (nJobs * 4), 1, 1024);
     std::deque<std::vector<size_t>> unfinished; // files of workers that ended early
     size_t nNextStart = 0;
     auto nextBatch = [&]()
@@ -240,7 +419,7 @@ void RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
     size_t nNextEmit = 0;
     for (;;)
     {
-        while (pool.Running() < nJobs)
+        while (pool.Running() < nJobs && !PlatformCaughtInterrupt())
         {
             const std::vector<size_t> batch = nextBatch();
             if (batch.empty())
@@ -248,20 +427,32 @@ void RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
             if (!pool.Start(batch, work))
                 for (size_t nItem : batch)
                 {
-                    work[nItem].outcome =
-                        HostFailure(work[nItem].sPath, Result::FAILED, "cannot start a worker process");
+                    work[nItem].outcome = HostFailure(work[nItem].sPath, Result::UNFINISHED,
+                                                      "zqpack cannot start a worker process");
                     done[nItem] = true;
                 }
         }
         while (nNextEmit < work.size() && done[nNextEmit])
+        {
+            pfnFinish(pContext, work[nNextEmit]);
             reporter.Emit(work[nNextEmit++].outcome);
+        }
         if (pool.Running() == 0)
             break;
 
         std::vector<std::pair<size_t, FileOutcome>> finished;
         std::vector<size_t> rest;
         if (!pool.WaitAny(work, &finished, &rest))
+        {
+            if (PlatformCaughtInterrupt())
+            {
+                std::vector<size_t> inFlight;
+                pool.StopAll(&inFlight);
+                RemoveTemporariesOfItems(work, inFlight);
+                return false;
+            }
             break;
+        }
         for (auto& entry : finished)
         {
             work[entry.first].outcome = std::move(entry.second);
@@ -270,47 +461,62 @@ void RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
         if (!rest.empty())
             unfinished.push_back(std::move(rest));
     }
+    if (PlatformCaughtInterrupt())
+        return false;
     // Only when waiting failed: whatever is left has no outcome.
     for (; nNextEmit < work.size(); ++nNextEmit)
     {
         if (!done[nNextEmit])
             work[nNextEmit].outcome =
-                HostFailure(work[nNextEmit].sPath, Result::FAILED, "lost the worker process");
+                HostFailure(work[nNextEmit].sPath, Result::UNFINISHED, "zqpack lost the worker process");
+        pfnFinish(pContext, work[nNextEmit]);
         reporter.Emit(work[nNextEmit].outcome);
     }
+    return true;
 }
 
 int RunWorker(const Options& options)
 {
+    if (options.nParentId)
+        PlatformEndWithParent(options.nParentId);
     CPluginSet plugins;
     if (!plugins.LoadNamed(options.plugins))
         return 1;
-    // Each file gets its own result and output files, so that the parent can place what the
-    // plug-in printed beside that file's outcome, and a crash loses only the file being packed.
+    // One result line per file, written as soon as the file is done, so that a crash loses only the
+    // file being packed. Standard output and error go to the batch's files (the host opened them);
+    // each line says which part of them the file's pack wrote.
+    std::FILE* pResults = std::fopen((options.sWorkerResult + ".results").c_str(), "wb");
+    if (!pResults)
+        return WORKER_BOOKKEEPING_EXIT;
+    auto position = [](std::FILE* pStream)
+    {
+        std::fflush(pStream);
+        const long nAt = std::ftell(pStream);
+        return nAt < 0 ? uint64_t(0) : static_cast<uint64_t>(nAt);
+    };
     for (size_t k = 0; k < options.inputs.size(); ++k)
     {
-        const std::string sBase = options.sWorkerResult + "." + std::to_string(k);
-        if (!std::freopen((sBase + ".out").c_str(), "w", stdout) ||
-            !std::freopen((sBase + ".err").c_str(), "w", stderr))
-            return 1;
-        const FileOutcome outcome = PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly);
-        std::fflush(stdout);
-        std::fflush(stderr);
+        const uint64_t nOut = position(stdout);
+        const uint64_t nErr = position(stderr);
+        FileOutcome outcome = PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly);
+        outcome.anOutRange[0] = nOut;
+        outcome.anOutRange[1] = std::max(nOut, position(stdout));
+        outcome.anErrRange[0] = nErr;
+        outcome.anErrRange[1] = std::max(nErr, position(stderr));
         const std::string sLine = OutcomeToJson(outcome, true) + "\n";
-        std::FILE* pResult = std::fopen((sBase + ".json").c_str(), "wb");
-        if (!pResult)
-            return 1;
-        const bool bWritten = std::fwrite(sLine.data(), 1, sLine.size(), pResult) == sLine.size();
-        if (std::fclose(pResult) != 0 || !bWritten)
-            return 1;
+        if (std::fwrite(sLine.data(), 1, sLine.size(), pResults) != sLine.size() ||
+            std::fflush(pResults) != 0)
+        {
+            std::fclose(pResults);
+            return WORKER_BOOKKEEPING_EXIT;
+        }
     }
-    return 0;
+    return std::fclose(pResults) == 0 ? 0 : WORKER_BOOKKEEPING_EXIT;
 }
 
 int ListPackers(const Options& options, const CPluginSet& plugins)
 {
-    size_t nSkipped = 0;
-    const std::vector<WorkItem> work = GatherWork(options.inputs, plugins, &nSkipped);
+    const std::vector<WorkItem> work = GatherWork(options.inputs, plugins);
 
     struct Claim
     {
@@ -326,7 +532,7 @@ int ListPackers(const Options& options, const CPluginSet& plugins)
             // Unclaimed files belong to no packer; other failures are real errors.
             if (item.outcome.eResult == Result::FAILED)
             {
-                PrintError(item.sPath + ": " + item.outcome.events.front().sText);
+                PrintError(Printable(item.sPath + ": " + item.outcome.events.front().sText));
                 nExit = 1;
             }
             continue;
@@ -343,7 +549,7 @@ int ListPackers(const Options& options, const CPluginSet& plugins)
 
     for (size_t i = 0; i < plugins.Plugins().size(); ++i)
     {
-        std::printf("%s\n", plugins.Plugins()[i].sPath.c_str());
+        std::printf("%s\n", Printable(plugins.Plugins()[i].sPath).c_str());
         for (const Claim& claim : claims[i])
         {
             std::string sExtensions;

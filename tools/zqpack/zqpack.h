@@ -1,7 +1,9 @@
 // zqpack: the resource-packing host. It loads packer plug-ins, offers them files and drives the
 // packer that claims each one. One file per job: main.cpp (command line), plugins.cpp (plug-in
 // loading), hostsink.cpp (message sink and option list), gather.cpp (file gathering), workers.cpp
-// (packing in-process or in worker processes), report.cpp (output, JSON and summary).
+// (packing in-process or in worker processes), report.cpp (output, JSON and summary), plan.cpp
+// (where each file goes, collisions, up-to-date decisions), records.cpp (content digests, the
+// records of past packs, depfiles), ninja.cpp (--emit-ninja).
 #pragma once
 
 #include "IPacker.h"
@@ -9,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,8 +43,14 @@ struct Options
     bool bJson = false;
     bool bListPackers = false;
     bool bNoOverwriteReadOnly = false;
-    unsigned nJobs = 1;        // 0: one per core
-    std::string sWorkerResult; // --worker PREFIX: PREFIX.K.json/.out/.err for the K-th file
+    bool bForce = false;         // repack files that are up to date
+    bool bDepfiles = false;      // write DESTINATION.d beside each packed file
+    bool bEmitNinja = false;     // print a build.ninja instead of packing
+    bool bNoWorkers = false;     // pack in this process (debugging)
+    double fTimeout = 600;       // seconds one file may take in a worker
+    unsigned nJobs = 1;          // 0: one per core
+    std::string sWorkerResult;   // --worker PREFIX: PREFIX.K.json/.out/.err for the K-th file
+    unsigned long nParentId = 0; // --worker-parent: the host that started this worker
 };
 
 // Prints "zqpack: MESSAGE" to stderr.
@@ -55,6 +64,17 @@ struct Plugin
     std::string sPath;
     PlatformLibrary hLibrary = nullptr;
     PFN_AssociatePacker pfnAssociate = nullptr;
+};
+
+// Whether a packer offers the host extension: asked once per packer, by a plan request for a file
+// that cannot exist (a packer without the extension fails on it without touching anything).
+class CExtensionProbe
+{
+public:
+    bool Knows(IPacker* pPacker, const std::string& sSampleFile);
+
+private:
+    std::map<IPacker*, bool> m_answers;
 };
 
 // The loaded plug-ins, in the order they are offered files. Unloads them in reverse order.
@@ -104,10 +124,20 @@ struct Event
     std::string sText;
 };
 
-class CHostMessageSink : public IPackerMessageSink
+// A file a pack read, as the packer reported it.
+struct Input
+{
+    uint32_t nKind = PACKER_INPUT_OTHER;
+    std::string sPath;
+};
+
+class CHostMessageSink : public IPackerHostSink
 {
 public:
-    explicit CHostMessageSink(bool bNoOverwriteReadOnly) : m_bNoOverwriteReadOnly(bNoOverwriteReadOnly) {}
+    explicit CHostMessageSink(bool bNoOverwriteReadOnly, bool bPlanOnly = false)
+        : m_bNoOverwriteReadOnly(bNoOverwriteReadOnly), m_bPlanOnly(bPlanOnly)
+    {
+    }
 
     bool SetTask(const char* pszTask) override;
     bool SetSubTask(const char* pszSubTask) override;
@@ -115,12 +145,19 @@ public:
     bool ClearMessages() override;
     bool MakeFileWritable(const char* pszPath) override;
     bool LogMessage(int32_t nLevel, const char* pszText) override;
+    bool IsPlanOnly() override;
+    bool ReportInput(uint32_t nKind, const char* pszPath) override;
+    bool ReportOutput(const char* pszPath) override;
 
     std::vector<Event> m_events;
     std::optional<std::string> m_sDestination; // the path of the last make-writable request
+    std::string m_sWritableReason;             // why the last make-writable request was refused
+    std::vector<Input> m_inputs;
+    std::vector<std::string> m_outputs;
 
 private:
     bool m_bNoOverwriteReadOnly;
+    bool m_bPlanOnly;
 };
 
 struct OptionEntry
@@ -143,6 +180,24 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------------
+// Digests
+
+// A 64-bit digest of some bytes, and of a file's content.
+uint64_t DigestBytes(const void* pData, size_t nSize);
+
+struct FileDigest
+{
+    bool bOk = false;
+    uint64_t nSize = 0;
+    uint64_t nDigest = 0;
+    bool operator==(const FileDigest& other) const
+    {
+        return bOk && other.bOk && nSize == other.nSize && nDigest == other.nDigest;
+    }
+};
+FileDigest DigestFile(const std::string& sPath);
+
+// ---------------------------------------------------------------------------------------------------
 // Files and their outcomes
 
 enum class Result
@@ -150,6 +205,9 @@ enum class Result
     PACKED,
     FAILED,
     UNCLAIMED,
+    UP_TO_DATE, // not packed: the packed file matches what its last pack recorded
+    SKIPPED,    // named again: packed (or not) once already in this run
+    UNFINISHED, // the host's own bookkeeping failed: the file's state is not known
 };
 
 struct FileOutcome
@@ -159,9 +217,14 @@ struct FileOutcome
     Result eResult = Result::FAILED;
     std::optional<std::string> sPacker;
     std::vector<Event> events;
+    std::vector<Input> inputs; // what the pack read, when the packer reports it
+    std::string sReason;       // the system's reason for a failure, when the host knows it
     // What a worker process wrote on its own standard streams while packing the file.
     std::string sWorkerStdout;
     std::string sWorkerStderr;
+    // Internal: where, in the worker's standard output and error files, this file's part lies.
+    uint64_t anOutRange[2] = {0, 0};
+    uint64_t anErrRange[2] = {0, 0};
 };
 
 // An outcome that the host decides alone: an error of its own, level 0.
@@ -170,18 +233,95 @@ FileOutcome HostFailure(const std::string& sSource, Result eResult, const std::s
 // Offers the file to the plug-ins and packs it with the first packer that claims it.
 FileOutcome PackOne(const CPluginSet& plugins, const std::string& sFile, bool bNoOverwriteReadOnly);
 
+// Why packing sFile may have failed, as far as the system tells: an unreadable source, a full or
+// unwritable destination folder. Empty when nothing is found.
+std::string DiagnoseFailure(const FileOutcome& outcome);
+
 // One entry of the work list: a file to pack, or an outcome known before packing.
 struct WorkItem
 {
     std::string sPath;
     bool bToPack = false;
-    FileOutcome outcome; // set at once when bToPack is false
+    FileOutcome outcome;                   // set at once when bToPack is false
+    std::vector<std::string> destinations; // where its packer will write, when the packer says
+    std::string sPlugin;                   // the plug-in that packs it, when it reports its inputs
+    FileDigest sourceDigest;               // the source as the up-to-date check saw it
 };
 
 // Expands the PATH arguments in order: files as given, folders recursively (entries sorted by name,
-// unclaimed files left out), @lists line by line. A file reached again is counted in *pnSkipped.
+// unclaimed files left out), @lists line by line. A file reached again becomes a SKIPPED item.
+// *pTemporaries receives the files seen in folders whose names end like an unfinished pack's
+// temporary file (".~" and eight hex digits).
 std::vector<WorkItem> GatherWork(const std::vector<InputArg>& inputs, const CPluginSet& plugins,
-                                 size_t* pnSkipped);
+                                 std::vector<std::string>* pTemporaries = nullptr);
+
+// ---------------------------------------------------------------------------------------------------
+// Plans and records
+
+// The absolute, normalized form of a path, the key under which outputs are compared.
+std::string AbsolutePath(const std::string& sPath);
+
+// The records of past packs, in the cache folder: one manifest per folder of packed files, named by
+// the digest of the folder's absolute path, with one record per packed file. A record holds the
+// digests of the inputs and of the output that the last successful pack saw and wrote. Changes are
+// kept in memory and written by Flush, each manifest replaced in one step over what is on disk then:
+// two runs at once at worst lose a record, which only means a pack more next time.
+class CRecordStore
+{
+public:
+    // sFolder empty: no records are kept, and nothing is ever up to date.
+    explicit CRecordStore(std::string sFolder) : m_sFolder(std::move(sFolder)) {}
+
+    // The folder from ZQPACK_CACHE_DIR, else the user's cache folder; empty when there is none.
+    static std::string DefaultFolder();
+
+    // Whether sDestination's record matches the inputs and the output as they are now, for this
+    // source and this plug-in. *pInputs receives the recorded inputs.
+    bool IsUpToDate(const std::string& sSource, const std::string& sDestination, const std::string& sPlugin,
+                    std::vector<Input>* pInputs);
+    // Records a successful pack (kept until Flush). An empty string, or the reason it cannot be kept.
+    std::string Record(const std::string& sSource, const std::string& sDestination,
+                       const std::string& sPlugin, const std::vector<Input>& inputs,
+                       const FileDigest& sourceDigest);
+    // Forgets sDestination's record (after a failed pack).
+    void Forget(const std::string& sDestination);
+    // Writes the manifests that changed. An empty string or the reason one could not be written.
+    std::string Flush();
+
+    // The digest of a file that does not change during a run (plug-ins, locators, modules).
+    FileDigest CachedDigest(const std::string& sPath);
+    // Whether a pattern (a folder, a separator and a name with '*' and '?', matched ignoring case)
+    // matches a file now; each folder is listed once per run.
+    bool MatchesAny(const std::string& sPattern);
+
+private:
+    std::string ManifestPath(const std::string& sAbsoluteFolder) const;
+    std::map<std::string, std::string> ReadManifest(const std::string& sAbsoluteFolder) const;
+    const std::string* FindRecord(const std::string& sAbsoluteDestination);
+
+    std::string m_sFolder;
+    std::map<std::string, std::map<std::string, std::string>> m_manifests; // folder -> destination -> record
+    std::map<std::string, std::optional<std::string>> m_changes;           // destination -> record, or none
+    std::map<std::string, FileDigest> m_digests;
+    std::map<std::string, std::vector<std::string>> m_listings; // folder -> lower-case names
+};
+
+// The text of a Make-syntax depfile: the destination depends on the source and the other inputs.
+std::string DepfileText(const std::string& sDestination, const std::vector<Input>& inputs);
+// Writes DESTINATION.d when its content differs; an empty string or the reason it failed.
+std::string WriteDepfile(const std::string& sDestination, const std::vector<Input>& inputs);
+
+// Asks each claimed file's packer where it goes, fails every file of a collision (two sources, one
+// destination), marks up-to-date files (unless bForce) and removes stale temporary files beside
+// destinations.
+void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
+              CRecordStore& records, const std::vector<std::string>& temporaries);
+
+// --emit-ninja: prints a build.ninja for the claimed files. Exit status.
+int EmitNinja(const Options& options, const CPluginSet& plugins, const std::string& sProgramPath);
+
+// Control bytes (below 0x20 and 0x7F) of data shown to people, written as \xNN.
+std::string Printable(const std::string& sText);
 
 // ---------------------------------------------------------------------------------------------------
 // Output
@@ -204,9 +344,11 @@ public:
     // A file starts packing: shown on the progress line.
     void Starting(const std::string& sFile);
     void Emit(const FileOutcome& outcome);
-    void Summary(size_t nSkipped, double fSeconds);
-    // 0 when every outcome was packed, else 1.
-    int ExitStatus() const { return m_nFailed ? 1 : 0; }
+    void Summary(double fSeconds);
+    // A failure of the host's own bookkeeping: shown, and the exit status becomes 1.
+    void HostError(const std::string& sMessage);
+    // 0 when every outcome was packed or up to date, else 1.
+    int ExitStatus() const { return (m_nFailed || m_nUnfinished || m_bHostError) ? 1 : 0; }
 
 private:
     void ClearProgress();
@@ -218,14 +360,25 @@ private:
     size_t m_nProgressWidth = 0;
     size_t m_nPacked = 0;
     size_t m_nFailed = 0;
+    size_t m_nUpToDate = 0;
+    size_t m_nSkipped = 0;
+    size_t m_nUnfinished = 0;
+    bool m_bHostError = false;
 };
 
 // ---------------------------------------------------------------------------------------------------
 // Running
 
-// Packs the work list in-process or with worker processes and emits every outcome in order.
-void RunWork(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
-             const std::string& sProgramPath, CReporter& reporter);
+// Called for every outcome in order, before it is emitted.
+typedef void (*FinishFn)(void* pContext, WorkItem& item);
+
+// Packs the work list in-process or with worker processes and emits every outcome in order. False
+// when an interrupt stopped it (workers ended, their temporary files removed).
+bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
+             const std::string& sProgramPath, CReporter& reporter, FinishFn pfnFinish, void* pContext);
+
+// Removes what an unfinished pack into sDestination left beside it (DESTINATION.~XXXXXXXX).
+void RemoveTemporariesOf(const std::string& sDestination);
 
 // The hidden --worker mode: packs the given files one by one, one result line each.
 int RunWorker(const Options& options);

@@ -25,6 +25,10 @@ typedef void* PlatformLibrary;
 // for beside the module that contains this code first, then where the system looks. Null on failure.
 PlatformLibrary PlatformLoadLibrary(const char* pszName);
 
+// GetModuleFileNameA: the path of the file a loaded library was loaded from. False when it is not
+// known or does not fit in nSize bytes.
+bool PlatformGetLibraryPath(PlatformLibrary hLibrary, char* pszOut, size_t nSize);
+
 // GetProcAddress: the address of an exported symbol, or null.
 void* PlatformGetProcAddress(PlatformLibrary hLibrary, const char* pszSymbol);
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,45 @@ bool ReadWholeFile(const std::string& sPath, std::string& sText)
     const bool bOk = !std::ferror(pFile);
     std::fclose(pFile);
     return bOk;
+}
+
+// The text of a profile file. Like the Windows profile API, which keeps the file it read last, the
+// last file read is kept (module-wide) and read again only when its identity, size or times
+// changed: a pack reads fourteen keys of one locator file, and a worker packs many files of one
+// project. Checked on every call, so an edited file is always seen; a file changed in the last two
+// seconds is never trusted (an edit within one tick of the file system's clock keeps its times).
+bool ReadProfileText(const std::string& sPath, std::string& sText)
+{
+    struct Cached
+    {
+        std::string sPath;
+        struct stat info;
+        std::string sText;
+        bool bSettled = false;
+    };
+    static std::mutex s_mutex;
+    static Cached s_cached;
+
+    struct stat info;
+    if (stat(sPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return ReadWholeFile(sPath, sText);
+    std::lock_guard<std::mutex> lock(s_mutex);
+    const struct stat& old = s_cached.info;
+    if (s_cached.bSettled && s_cached.sPath == sPath && old.st_dev == info.st_dev &&
+        old.st_ino == info.st_ino && old.st_size == info.st_size &&
+        old.st_mtim.tv_sec == info.st_mtim.tv_sec && old.st_mtim.tv_nsec == info.st_mtim.tv_nsec &&
+        old.st_ctim.tv_sec == info.st_ctim.tv_sec && old.st_ctim.tv_nsec == info.st_ctim.tv_nsec)
+    {
+        sText = s_cached.sText;
+        return true;
+    }
+    if (!ReadWholeFile(sPath, sText))
+        return false;
+    s_cached.sPath = sPath;
+    s_cached.info = info;
+    s_cached.sText = sText;
+    s_cached.bSettled = std::time(nullptr) - std::max(info.st_mtim.tv_sec, info.st_ctim.tv_sec) > 2;
+    return true;
 }
 
 // The value of the first matching key in the first matching section, as written (trimmed).
@@ -373,7 +413,7 @@ uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, co
         return 0;
     std::string sText;
     std::string sValue;
-    if (pszSection && pszKey && pszFile && ReadWholeFile(ToPosixPath(pszFile), sText) &&
+    if (pszSection && pszKey && pszFile && ReadProfileText(ToPosixPath(pszFile), sText) &&
         FindProfileValue(sText, Trim(std::string(pszSection)), Trim(std::string(pszKey)), sValue))
     {
         // One pair of matching quotes goes; what they enclose stays as written. As on Windows, the
@@ -624,4 +664,22 @@ int PlatformVSNPrintF(char* pszOut, size_t nSize, const char* pszFormat, va_list
 void PlatformDebugBreak()
 {
     std::raise(SIGTRAP);
+}
+
+bool PlatformGetLibraryPath(PlatformLibrary hLibrary, char* pszOut, size_t nSize)
+{
+    if (!hLibrary || !pszOut || nSize == 0)
+        return false;
+#if defined(__GLIBC__)
+    link_map* pMap = nullptr;
+    if (dlinfo(hLibrary, RTLD_DI_LINKMAP, &pMap) != 0 || !pMap || !pMap->l_name || !pMap->l_name[0])
+        return false;
+    const size_t nLength = std::strlen(pMap->l_name);
+    if (nLength >= nSize)
+        return false;
+    std::memcpy(pszOut, pMap->l_name, nLength + 1);
+    return true;
+#else
+    return false;
+#endif
 }

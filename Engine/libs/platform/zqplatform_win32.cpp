@@ -125,3 +125,12 @@ void PlatformDebugBreak()
 {
     DebugBreak();
 }
+
+bool PlatformGetLibraryPath(PlatformLibrary hLibrary, char* pszOut, size_t nSize)
+{
+    if (!hLibrary || !pszOut || nSize == 0 || nSize > MAXDWORD)
+        return false;
+    const DWORD nLength =
+        GetModuleFileNameA(static_cast<HMODULE>(hLibrary), pszOut, static_cast<DWORD>(nSize));
+    return nLength > 0 && nLength < nSize;
+}

@@ -28,6 +28,47 @@ PlatformProcess PlatformStartProcess(const char* pszProgram, const char* const* 
 // -1 when there is nothing to wait for or the wait fails; the processes then stay owned.
 int PlatformWaitAnyProcess(PlatformProcess* aProcesses, size_t nCount, int* pnExitStatus);
 
+// How a process ended.
+struct PlatformExit
+{
+    bool bSignaled = false; // POSIX: ended by a signal (nCode holds its number)
+    int nCode = 0;          // the exit status, the signal number, or a Windows exception code
+};
+
+// Like PlatformWaitAnyProcess, but waits at most nTimeoutMs milliseconds (negative: no limit) and
+// returns early, with -2, when an interrupt was caught (PlatformCatchInterrupts). -2 also when the
+// time ran out. *pExit receives how the process ended.
+int PlatformWaitAnyProcessFor(PlatformProcess* aProcesses, size_t nCount, PlatformExit* pExit,
+                              int nTimeoutMs);
+
+// Ends the process at once (SIGKILL, TerminateProcess); it must still be waited for.
+void PlatformKillProcess(PlatformProcess hProcess);
+
+// Sends the process the interrupt that Ctrl-C sends (SIGINT). False where that cannot be done for
+// one process alone (Windows).
+bool PlatformInterruptProcess(PlatformProcess hProcess);
+
+// Whether a process with this identifier is running (for removing what a dead one left behind).
+bool PlatformProcessExists(unsigned long nProcessId);
+
+// Makes the calling process end when its parent ends: the parent-death signal on Linux. Started
+// processes also end with their parent on Windows (a job object that closes with the parent) and
+// where the parent ends them itself. nParentId is the parent's identifier as the parent saw it:
+// when the parent is already gone, the caller ends at once.
+void PlatformEndWithParent(unsigned long nParentId);
+
+// Catches SIGINT and SIGTERM (Ctrl-C, Ctrl-Break and closing the console on Windows) from now on:
+// instead of ending the process they are recorded for PlatformCaughtInterrupt. A second SIGINT or
+// SIGTERM ends the process as usual.
+void PlatformCatchInterrupts();
+
+// The exit status the process should end with for the first caught interrupt (130 for SIGINT or
+// Ctrl-C, 143 for SIGTERM, Ctrl-Break or closing); 0 when none was caught.
+int PlatformCaughtInterrupt();
+
+// The name of a signal ("SIGSEGV") or, on Windows, of an exception code; null when unknown.
+const char* PlatformSignalName(int nCode);
+
 // The full path of the running program's executable file. False when it does not fit or cannot be
 // found.
 bool PlatformGetProgramPath(char* pszOut, size_t nSize);

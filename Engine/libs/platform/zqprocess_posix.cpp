@@ -8,8 +8,13 @@
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 
 #if defined(__APPLE__)
 #include <mach-o/dyld.h>
@@ -104,6 +109,147 @@ int PlatformWaitAnyProcess(PlatformProcess* aProcesses, size_t nCount, int* pnEx
             return static_cast<int>(i);
         }
         // A child that is not among ours: already reaped, nothing more to do for it.
+    }
+}
+
+namespace
+{
+// The first interrupt caught; a signal handler can only leave a flag. Process-wide by nature.
+volatile sig_atomic_t s_nCaughtSignal = 0;
+
+// Records the first interrupt; a second one of the same kind ends the process as usual (for a
+// pack that does not return, as in the in-process mode).
+extern "C" void OnInterrupt(int nSignal)
+{
+    if (s_nCaughtSignal == 0)
+        s_nCaughtSignal = nSignal;
+    signal(nSignal, SIG_DFL);
+}
+
+// Sleeps up to nMs milliseconds; a caught signal ends the sleep early.
+void SleepMs(long nMs)
+{
+    timespec delay = {nMs / 1000, (nMs % 1000) * 1000000L};
+    nanosleep(&delay, nullptr);
+}
+} // namespace
+
+int PlatformWaitAnyProcessFor(PlatformProcess* aProcesses, size_t nCount, PlatformExit* pExit, int nTimeoutMs)
+{
+    if (!aProcesses || nCount == 0 || nCount > PLATFORM_MAX_WAIT_PROCESSES)
+        return -1;
+    bool bAny = false;
+    for (size_t i = 0; i < nCount; ++i)
+        bAny = bAny || aProcesses[i];
+    if (!bAny)
+        return -1;
+    // Polls each child without blocking: only our own children are reaped, and a caught signal or
+    // the time limit ends the wait within a few milliseconds.
+    long nWaited = 0;
+    long nSleep = 1;
+    for (;;)
+    {
+        for (size_t i = 0; i < nCount; ++i)
+        {
+            if (!aProcesses[i])
+                continue;
+            int nStatus = 0;
+            const pid_t nPid = waitpid(aProcesses[i]->nPid, &nStatus, WNOHANG);
+            if (nPid == 0 || (nPid < 0 && errno == EINTR))
+                continue;
+            PlatformExit end;
+            if (nPid > 0 && WIFSIGNALED(nStatus))
+            {
+                end.bSignaled = true;
+                end.nCode = WTERMSIG(nStatus);
+            }
+            else if (nPid > 0 && WIFEXITED(nStatus))
+                end.nCode = WEXITSTATUS(nStatus);
+            else if (nPid > 0)
+                continue; // stopped or continued: not an end
+            else
+                end.nCode = 1; // lost: it can never be waited for again
+            if (pExit)
+                *pExit = end;
+            delete aProcesses[i];
+            aProcesses[i] = nullptr;
+            return static_cast<int>(i);
+        }
+        if (s_nCaughtSignal != 0 || (nTimeoutMs >= 0 && nWaited >= nTimeoutMs))
+            return -2;
+        SleepMs(nSleep);
+        nWaited += nSleep;
+        nSleep = nSleep < 4 ? nSleep * 2 : 4;
+    }
+}
+
+void PlatformKillProcess(PlatformProcess hProcess)
+{
+    if (hProcess)
+        kill(hProcess->nPid, SIGKILL);
+}
+
+bool PlatformInterruptProcess(PlatformProcess hProcess)
+{
+    return hProcess && kill(hProcess->nPid, SIGINT) == 0;
+}
+
+bool PlatformProcessExists(unsigned long nProcessId)
+{
+    return kill(static_cast<pid_t>(nProcessId), 0) == 0 || errno == EPERM;
+}
+
+void PlatformEndWithParent(unsigned long nParentId)
+{
+#if defined(__linux__)
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+    if (static_cast<unsigned long>(getppid()) != nParentId)
+        _exit(128 + SIGKILL);
+}
+
+void PlatformCatchInterrupts()
+{
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a blocking call returns so the program can look
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int PlatformCaughtInterrupt()
+{
+    const int nSignal = s_nCaughtSignal;
+    return nSignal == 0 ? 0 : 128 + nSignal;
+}
+
+const char* PlatformSignalName(int nCode)
+{
+    switch (nCode)
+    {
+    case SIGABRT:
+        return "SIGABRT";
+    case SIGBUS:
+        return "SIGBUS";
+    case SIGFPE:
+        return "SIGFPE";
+    case SIGILL:
+        return "SIGILL";
+    case SIGINT:
+        return "SIGINT";
+    case SIGKILL:
+        return "SIGKILL";
+    case SIGSEGV:
+        return "SIGSEGV";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGTRAP:
+        return "SIGTRAP";
+    case SIGPIPE:
+        return "SIGPIPE";
+    default:
+        return nullptr;
     }
 }
 

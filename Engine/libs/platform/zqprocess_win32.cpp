@@ -43,6 +43,34 @@ void AppendQuoted(std::string& sLine, const char* pszArg)
     sLine += '"';
 }
 
+// The job that every started process joins: closing its last handle, which happens when this
+// process ends however it ends, ends them all. Created at the first start; process-wide by nature.
+HANDLE s_hJob = nullptr;
+
+void JoinJob(HANDLE hProcess)
+{
+    if (!s_hJob)
+    {
+        s_hJob = CreateJobObjectA(nullptr, nullptr);
+        if (!s_hJob)
+            return;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(s_hJob, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    }
+    AssignProcessToJobObject(s_hJob, hProcess);
+}
+
+// The first console event caught, as the exit status it asks for.
+volatile LONG s_nCaughtExit = 0;
+
+BOOL WINAPI OnConsoleEvent(DWORD nEvent)
+{
+    const LONG nExit = nEvent == CTRL_C_EVENT ? 130 : 143;
+    // The first event is handled by the program; a second one ends the process as usual.
+    return InterlockedCompareExchange(&s_nCaughtExit, nExit, 0) == 0 ? TRUE : FALSE;
+}
+
 // An inheritable handle writing to pszFile (created or truncated), or the parent's handle.
 HANDLE OpenRedirection(const char* pszFile, DWORD nStdHandle, bool* pbOwned)
 {
@@ -87,8 +115,13 @@ PlatformProcess PlatformStartProcess(const char* pszProgram, const char* const* 
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
         startup.hStdOutput = hOut;
         startup.hStdError = hErr;
-        bStarted = CreateProcessA(pszProgram, &sLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                  &startup, &info);
+        bStarted = CreateProcessA(pszProgram, &sLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                                  nullptr, &startup, &info);
+        if (bStarted)
+        {
+            JoinJob(info.hProcess);
+            ResumeThread(info.hThread);
+        }
     }
     // The child holds its own copies; the parent's must go before the next child inherits them.
     if (bOwnsOut)
@@ -138,6 +171,113 @@ int PlatformWaitAnyProcess(PlatformProcess* aProcesses, size_t nCount, int* pnEx
     delete aProcesses[nIndex];
     aProcesses[nIndex] = nullptr;
     return static_cast<int>(nIndex);
+}
+
+int PlatformWaitAnyProcessFor(PlatformProcess* aProcesses, size_t nCount, PlatformExit* pExit, int nTimeoutMs)
+{
+    if (!aProcesses || nCount == 0 || nCount > PLATFORM_MAX_WAIT_PROCESSES)
+        return -1;
+    HANDLE aHandles[PLATFORM_MAX_WAIT_PROCESSES];
+    size_t aIndex[PLATFORM_MAX_WAIT_PROCESSES];
+    DWORD nHandles = 0;
+    for (size_t i = 0; i < nCount; ++i)
+    {
+        if (!aProcesses[i])
+            continue;
+        aHandles[nHandles] = aProcesses[i]->hProcess;
+        aIndex[nHandles] = i;
+        ++nHandles;
+    }
+    if (nHandles == 0)
+        return -1;
+    // Short slices, so that a caught console event ends the wait promptly.
+    DWORD nWaited = 0;
+    for (;;)
+    {
+        if (s_nCaughtExit != 0)
+            return -2;
+        const DWORD nSlice = 20;
+        const DWORD nWait = WaitForMultipleObjects(nHandles, aHandles, FALSE, nSlice);
+        if (nWait == WAIT_TIMEOUT)
+        {
+            nWaited += nSlice;
+            if (nTimeoutMs >= 0 && nWaited >= static_cast<DWORD>(nTimeoutMs))
+                return -2;
+            continue;
+        }
+        if (nWait >= WAIT_OBJECT_0 + nHandles)
+            return -1;
+        const size_t nIndex = aIndex[nWait - WAIT_OBJECT_0];
+        DWORD nExit = 0;
+        if (!GetExitCodeProcess(aProcesses[nIndex]->hProcess, &nExit))
+            nExit = 1;
+        if (pExit)
+        {
+            pExit->bSignaled = false;
+            pExit->nCode = static_cast<int>(nExit);
+        }
+        CloseHandle(aProcesses[nIndex]->hProcess);
+        delete aProcesses[nIndex];
+        aProcesses[nIndex] = nullptr;
+        return static_cast<int>(nIndex);
+    }
+}
+
+void PlatformKillProcess(PlatformProcess hProcess)
+{
+    if (hProcess)
+        TerminateProcess(hProcess->hProcess, 137);
+}
+
+bool PlatformInterruptProcess(PlatformProcess)
+{
+    return false; // console events go to every process of a console or a process group
+}
+
+bool PlatformProcessExists(unsigned long nProcessId)
+{
+    HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(nProcessId));
+    if (!hProcess)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    const bool bRunning = WaitForSingleObject(hProcess, 0) == WAIT_TIMEOUT;
+    CloseHandle(hProcess);
+    return bRunning;
+}
+
+void PlatformEndWithParent(unsigned long)
+{
+    // The parent's job object ends this process with it.
+}
+
+void PlatformCatchInterrupts()
+{
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+int PlatformCaughtInterrupt()
+{
+    return static_cast<int>(s_nCaughtExit);
+}
+
+const char* PlatformSignalName(int nCode)
+{
+    switch (static_cast<DWORD>(nCode))
+    {
+    case 0xC0000005u:
+        return "access violation";
+    case 0xC00000FDu:
+        return "stack overflow";
+    case 0xC0000094u:
+        return "integer division by zero";
+    case 0xC000001Du:
+        return "illegal instruction";
+    case 0xC0000409u:
+        return "stack buffer overrun";
+    case 0x80000003u:
+        return "breakpoint";
+    default:
+        return nullptr;
+    }
 }
 
 bool PlatformGetProgramPath(char* pszOut, size_t nSize)

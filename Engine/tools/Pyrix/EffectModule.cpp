@@ -26,6 +26,14 @@ CEffectModule::~CEffectModule()
     Unload();
 }
 
+std::string CEffectModule::GetLibraryPath() const
+{
+    char szPath[4096];
+    if (!m_hModule || !PlatformGetLibraryPath(m_hModule, szPath, sizeof(szPath)))
+        return std::string();
+    return szPath;
+}
+
 bool CEffectModule::Load(const char* pszPath)
 {
     Unload();

@@ -6,6 +6,7 @@
 #include "zqplatform.h"
 
 #include <cstdint>
+#include <string>
 
 class CEffectModule
 {
@@ -25,6 +26,8 @@ public:
     void Unload();
 
     bool IsLoaded() const { return m_hModule != nullptr; }
+    // The path of the library file that was loaded; empty when nothing is held or it is unknown.
+    std::string GetLibraryPath() const;
     uint32_t GetModuleVersion() const;
     uint32_t GetNumTypes() const;
 

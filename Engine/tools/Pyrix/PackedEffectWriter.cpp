@@ -11,8 +11,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #define ZQ_THIS_FILE "Engine/tools/Pyrix/PackedEffectWriter"
@@ -98,6 +100,37 @@ bool FileExists(const std::string& sPath)
         return false;
     std::fclose(pFile);
     return true;
+}
+
+// Whether the regular file sPath (not a link) holds exactly the bytes of sOther. An output whose
+// bytes did not change is left alone, timestamps included, so build tools stop there.
+bool SameRegularFile(const std::string& sPath, const std::string& sOther)
+{
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(sPath, ec);
+    if (ec || status.type() != std::filesystem::file_type::regular)
+        return false;
+    const uintmax_t nSize = std::filesystem::file_size(sPath, ec);
+    if (ec || nSize != std::filesystem::file_size(sOther, ec) || ec)
+        return false;
+    FILE* pA = std::fopen(sPath.c_str(), "rb");
+    FILE* pB = pA ? std::fopen(sOther.c_str(), "rb") : nullptr;
+    bool bSame = pA && pB;
+    char aBufA[8192];
+    char aBufB[8192];
+    while (bSame)
+    {
+        const size_t nA = std::fread(aBufA, 1, sizeof(aBufA), pA);
+        const size_t nB = std::fread(aBufB, 1, sizeof(aBufB), pB);
+        bSame = nA == nB && std::memcmp(aBufA, aBufB, nA) == 0 && !std::ferror(pA) && !std::ferror(pB);
+        if (nA < sizeof(aBufA))
+            break;
+    }
+    if (pB)
+        std::fclose(pB);
+    if (pA)
+        std::fclose(pA);
+    return bSame;
 }
 
 // A name beside pszDest that names no file yet: the destination plus ".~" and eight hex digits
@@ -405,6 +438,8 @@ bool WritePackedEffectFile(const char* pszDest, CEffectCollection& collection, C
         CTempFileGuard tempFile(sTemp);
         if (!WritePackedFile(sTemp, collection, module))
             return false;
+        if (SameRegularFile(pszDest, sTemp))
+            return true;
         if (!PlatformReplaceFile(sTemp.c_str(), pszDest))
             return false;
         tempFile.Keep();

@@ -1,0 +1,388 @@
+// zqpack over a content tree: up-to-date decisions, depfiles, collisions, isolation of misbehaving
+// modules, interrupts, and plug-ins without the host extension. Run for real in a temporary project.
+#include "test_support.h"
+
+#include "zqpack.h"
+#include "zqprocess.h"
+
+#include <chrono>
+#include <thread>
+
+namespace
+{
+const std::string PLUGIN = BinLibrary("Embervise");
+
+const char* const FLASH = "(header (version 1))\n"
+                          "(effect-tree (effect (name Flash) (length 1000) (key-list\n"
+                          "  (key (type Light) (id 1) (track 0) (start-time 0) (end-time 500)))))\n";
+const char* const PUFF =
+    "(header (version 1))\n"
+    "(effect-tree (effect (name Puff) (length 2000) (key-list\n"
+    "  (key (type ParticleEmitter) (id 1) (track 0) (start-time 0) (end-time 2000)))))\n";
+
+// "P packed, U up to date, F failed, S skipped" of the summary line.
+std::string Counts(const RunResult& run)
+{
+    static const std::regex summary(
+        "zqpack: (\\d+ packed, \\d+ up to date, \\d+ failed, \\d+ skipped) in \\d+\\.\\d\\d s\n$");
+    std::smatch match;
+    return std::regex_search(run.sErr, match, summary) ? match[1].str() : "(no summary) " + run.sErr;
+}
+
+// A project with its own copy of the sample module, so that the test can change the module.
+class ZqpackTreeTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(TempPath("lib"));
+        fs::copy_file(BinLibrary("sparkrig_sample"), TempPath("lib/fxmodule" + std::string(kLibrarySuffix)),
+                      fs::copy_options::overwrite_existing);
+        WriteTemp("game.proj00", "[Project Binaries]\nSparkrig=lib/fxmodule.dll\n");
+        WriteTemp("fx/flash.Fx00a", FLASH);
+        WriteTemp("fx/sub/puff.Fx00a", PUFF);
+        fs::current_path(TempDir());
+        SetEnv("ZQPACK_CACHE_DIR", TempPath("cache").c_str());
+        SetEnv("ZQTEST_MISBEHAVE", "");
+    }
+    static RunResult Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--plugin", PLUGIN});
+        return RunProgram("zqpack", args);
+    }
+    static void Age(const std::string& sPath)
+    {
+        fs::last_write_time(sPath, fs::last_write_time(sPath) - std::chrono::hours(1));
+    }
+};
+
+TEST_F(ZqpackTreeTest, RepacksExactlyWhatAnInputChangeTouches)
+{
+    EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+    const std::string sFlash = ReadFile("fx/flash.Fx00p");
+    Age("fx/flash.Fx00p");
+    const auto packedTime = fs::last_write_time("fx/flash.Fx00p");
+
+    // Timestamps alone decide nothing; the packed file is not even touched.
+    fs::last_write_time("fx/flash.Fx00a", fs::file_time_type::clock::now());
+    fs::last_write_time("game.proj00", fs::file_time_type::clock::now());
+    const RunResult again = Run({"--json", "fx"});
+    EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(again));
+    EXPECT_NE(std::string::npos,
+              again.sOut.find("\"result\":\"up-to-date\",\"packer\":null,\"messages\":[]}\n"))
+        << again.sOut;
+
+    // --force packs again; equal bytes leave the file as it was, timestamp included.
+    EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"--force", "fx"})));
+    EXPECT_EQ(packedTime, fs::last_write_time("fx/flash.Fx00p"));
+
+    WriteFile("fx/flash.Fx00a", std::string(FLASH) + "; edited\n");
+    EXPECT_EQ("1 packed, 1 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+    EXPECT_EQ(sFlash, ReadFile("fx/flash.Fx00p")); // a comment changes no packed byte
+
+    WriteFile("fx/sub/puff.Fx00p", "damaged");
+    EXPECT_EQ("1 packed, 1 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+
+    WriteFile("game.proj00", "; comment\n[Project Binaries]\nSparkrig=lib/fxmodule.dll\n");
+    EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+
+    // A changed module (bytes appended to the library still load).
+    std::ofstream(TempPath("lib/fxmodule" + std::string(kLibrarySuffix)), std::ios::binary | std::ios::app)
+        << "changed";
+    EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+
+    // A locator file appearing nearer a source governs it from now on.
+    WriteFile("fx/sub/near.proj00", "[Project Binaries]\nSparkrig=../../lib/fxmodule.dll\n");
+    EXPECT_EQ("1 packed, 1 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+    EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+
+    // A copy of the tree has records of its own; the original stays up to date.
+    fs::create_directories("copy");
+    for (const char* pszPath : {"game.proj00", "lib", "fx"})
+        fs::copy(pszPath, fs::path("copy") / pszPath, fs::copy_options::recursive);
+    EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"copy/fx"})));
+    EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+}
+
+TEST_F(ZqpackTreeTest, DepfilesNameEverythingThePackRead)
+{
+    const std::string sRoot = fs::current_path().string();
+    const std::string sModule =
+        (fs::current_path() / "lib" / ("fxmodule" + std::string(kLibrarySuffix))).string();
+    ASSERT_EQ(0, Run({"--depfiles", "fx/flash.Fx00a"}).nExit);
+    const std::string sExpected = "fx/flash.Fx00p: \\\n  fx/flash.Fx00a \\\n  " + sRoot +
+                                  std::string(1, PLATFORM_PATH_SEP) + "game.proj00 \\\n  " + sModule + "\n";
+    EXPECT_EQ(sExpected, ReadFile("fx/flash.Fx00p.d"));
+
+    // Up to date, a missing depfile is written again (Ninja removes it after reading it).
+    fs::remove("fx/flash.Fx00p.d");
+    EXPECT_EQ("0 packed, 1 up to date, 0 failed, 0 skipped", Counts(Run({"--depfiles", "fx/flash.Fx00a"})));
+    EXPECT_EQ(sExpected, ReadFile("fx/flash.Fx00p.d"));
+
+    // Spaces, '#' and '$' in names are escaped as GCC does.
+    EXPECT_EQ("a\\ b.Fx00p: \\\n  a\\ b.Fx00a \\\n  x\\#$$.proj00\n",
+              zqpack::DepfileText("a b.Fx00p",
+                                  {{PACKER_INPUT_CONFIG, "x#$.proj00"}, {PACKER_INPUT_SOURCE, "a b.Fx00a"}}));
+}
+
+TEST_F(ZqpackTreeTest, TwoSourcesOfOneDestinationFailAlikeInEveryMode)
+{
+    fs::copy_file("fx/flash.Fx00a", "fx/flash.Fx00c"); // named .Fx00c, read as compressed: never packed
+    WriteFile("fx/flash.Fx00p", "old");
+    const std::string sSep(1, fs::path::preferred_separator);
+    const std::string sA = "fx" + sSep + "flash.Fx00a", sC = "fx" + sSep + "flash.Fx00c";
+    const std::string sLine =
+        sA + " and " + sC + " would both be packed into fx" + sSep + "flash.Fx00p; neither is packed\n";
+    for (const char* pszMode : {"--no-workers", "-j1", "-j2"})
+    {
+        SCOPED_TRACE(pszMode);
+        const RunResult run = Run({pszMode, "--force", "fx"});
+        EXPECT_EQ(1, run.nExit);
+        EXPECT_EQ("1 packed, 0 up to date, 2 failed, 0 skipped", Counts(run));
+        EXPECT_EQ("zqpack: " + sA + ": " + sLine + "zqpack: " + sC + ": " + sLine,
+                  run.sErr.substr(0, run.sErr.rfind("zqpack: 1 packed")));
+        EXPECT_EQ("old", ReadFile("fx/flash.Fx00p"));
+    }
+}
+
+TEST_F(ZqpackTreeTest, CrashingAndHangingModulesFailOnlyTheirFiles)
+{
+    // A second project under fx/bad whose module misbehaves; the rest of the tree packs.
+    WriteFile("fx/bad/bad.proj00",
+              "[Project Binaries]\nSparkrig=" + BinLibrary("testmodule_misbehave") + "\n");
+    WriteFile("fx/bad/a.Fx00a", FLASH);
+    WriteFile("fx/bad/b.Fx00a", FLASH);
+    const std::string sSep(1, fs::path::preferred_separator);
+    for (const char* pszMode : {"crash", "hang"})
+        for (const char* pszJobs : {"1", "2"})
+        {
+            SCOPED_TRACE(std::string(pszMode) + " -j" + pszJobs);
+            SetEnv("ZQTEST_MISBEHAVE", pszMode);
+            const RunResult run = Run({"-j", pszJobs, "--timeout", "0.5", "--force", "fx"});
+            EXPECT_EQ(1, run.nExit);
+            EXPECT_EQ("2 packed, 0 up to date, 2 failed, 0 skipped", Counts(run));
+            const std::string sWhy =
+                std::string(pszMode) == "hang"
+                    ? "the pack ran longer than the time limit of 0.5 s; its worker was stopped"
+                    : "the worker process ended without a result (";
+            for (const char* pszFile : {"a", "b"})
+                EXPECT_NE(std::string::npos,
+                          run.sErr.find("zqpack: fx" + sSep + "bad" + sSep + pszFile + ".Fx00a: " + sWhy))
+                    << run.sErr;
+        }
+    SetEnv("ZQTEST_MISBEHAVE", "");
+}
+
+TEST_F(ZqpackTreeTest, StaleTemporariesGoAndAnInterruptLeavesNothing)
+{
+    WriteFile("fx/flash.Fx00p.~0123abcd", "left by a killed run");
+    WriteFile("fx/flash.Fx00p.~89abcdef", "a pack under way in another run");
+    Age("fx/flash.Fx00p.~0123abcd");
+    const fs::path tmp = TempPath("tmp");
+    fs::create_directories(tmp / "zqpack-999999999-0"); // a run whose process is gone
+    // The temporary folder as the standard library finds it, on every platform.
+    const char* const apszTmpVars[] = {"TMPDIR", "TMP", "TEMP"};
+    std::vector<std::string> oldTmp;
+    for (const char* pszVar : apszTmpVars)
+    {
+        oldTmp.push_back(std::getenv(pszVar) ? std::getenv(pszVar) : fs::temp_directory_path().string());
+        SetEnv(pszVar, tmp.string().c_str());
+    }
+    EXPECT_EQ(0, Run({"fx"}).nExit);
+    EXPECT_FALSE(fs::exists("fx/flash.Fx00p.~0123abcd"));
+    EXPECT_TRUE(fs::exists("fx/flash.Fx00p.~89abcdef"));
+    EXPECT_TRUE(fs::is_empty(tmp));
+
+    // No usable temporary folder: zqpack's own trouble, said as such; no pack counts as failed.
+    WriteFile("not-a-folder", "");
+    for (const char* pszVar : apszTmpVars)
+        SetEnv(pszVar, TempPath("not-a-folder").c_str());
+    const RunResult noTmp = Run({"--force", "fx"});
+    EXPECT_EQ(1, noTmp.nExit);
+    EXPECT_EQ(0u, noTmp.sErr.find("zqpack: cannot start worker processes: ")) << noTmp.sErr;
+    EXPECT_NE(std::string::npos,
+              noTmp.sErr.find("zqpack: 0 packed, 0 up to date, 0 failed, 2 unfinished, 0 skipped"))
+        << noTmp.sErr;
+    for (const char* pszVar : apszTmpVars)
+        SetEnv(pszVar, tmp.string().c_str());
+
+#if !defined(_WIN32)
+    // Workers stuck in a module; Ctrl-C ends the run at once with 130 and nothing left behind.
+    WriteFile("fx/bad/bad.proj00",
+              "[Project Binaries]\nSparkrig=" + BinLibrary("testmodule_misbehave") + "\n");
+    WriteFile("fx/bad/a.Fx00a", FLASH);
+    WriteFile("fx/bad/b.Fx00a", FLASH);
+    SetEnv("ZQTEST_MISBEHAVE", "hang");
+    std::vector<const char*> args = {"--plugin", PLUGIN.c_str(), "-j", "2", "--force", "fx"};
+    PlatformProcess hRun = PlatformStartProcess(BinProgram("zqpack").c_str(), args.data(), args.size(),
+                                                TempPath("int.out").c_str(), TempPath("int.err").c_str());
+    ASSERT_TRUE(hRun);
+    for (int i = 0; i < 200 && fs::is_empty(tmp); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(PlatformInterruptProcess(hRun));
+    PlatformExit end;
+    ASSERT_EQ(0, PlatformWaitAnyProcessFor(&hRun, 1, &end, 5000));
+    EXPECT_EQ(130, end.nCode) << ReadFile(TempPath("int.err"));
+    EXPECT_TRUE(fs::is_empty(tmp));
+    SetEnv("ZQTEST_MISBEHAVE", "");
+#endif
+    for (size_t i = 0; i < oldTmp.size(); ++i)
+        SetEnv(apszTmpVars[i], oldTmp[i].c_str());
+}
+
+TEST_F(ZqpackTreeTest, PluginWithoutTheExtensionPacksAsBefore)
+{
+    const std::string sPlain =
+        EMBERVISE_BIN_DIR "/testplugins/testplugin_plain" + std::string(kLibrarySuffix);
+    WriteFile("data/a.plain", "alpha");
+    WriteFile("data/b.plain", "beta");
+    for (int nRun = 0; nRun < 2; ++nRun)
+    {
+        // Nothing is known of its inputs: always packed, never up to date, no depfile.
+        const RunResult run = RunProgram("zqpack", {"--plugin", sPlain, "--depfiles", "data"});
+        EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(run));
+        EXPECT_EQ("beta", ReadFile("data/b.packed"));
+        EXPECT_FALSE(fs::exists("data/b.packed.d"));
+    }
+}
+
+TEST_F(ZqpackTreeTest, LinksDuplicatesAndReasons)
+{
+#if !defined(_WIN32)
+    // A destination that is a link is replaced by the packed file; the file it points to, outside
+    // the tree and read-only, is left exactly as it was.
+    WriteFile("outside/target.bin", "keep me");
+    fs::permissions("outside/target.bin", fs::perms::owner_read);
+    fs::create_symlink(fs::absolute("outside/target.bin"), "fx/flash.Fx00p");
+    EXPECT_EQ(0, Run({"fx/flash.Fx00a"}).nExit);
+    EXPECT_FALSE(fs::is_symlink("fx/flash.Fx00p"));
+    EXPECT_EQ("ZQFX", ReadFile("fx/flash.Fx00p").substr(0, 4));
+    EXPECT_EQ("keep me", ReadFile("outside/target.bin"));
+    EXPECT_EQ(fs::perms::owner_read, fs::status("outside/target.bin").permissions() & fs::perms::all);
+#endif
+
+    // A file named twice has a JSON line of its own the second time.
+    const RunResult twice = Run({"--json", "--force", "fx/flash.Fx00a", "fx/flash.Fx00a"});
+    EXPECT_EQ(0, twice.nExit);
+    EXPECT_NE(std::string::npos,
+              twice.sOut.find("\n{\"source\":\"fx/flash.Fx00a\",\"destination\":null,\"result\":\"skipped\","
+                              "\"packer\":null,\"messages\":[{\"level\":2,\"text\":\"already named in this "
+                              "run\"}]}\n"))
+        << twice.sOut;
+    EXPECT_EQ("1 packed, 0 up to date, 0 failed, 1 skipped", Counts(twice));
+
+    // A destination the host cannot make writable: the packer's message, then the host's reason.
+    // Control bytes of the name (where names may hold them) are escaped.
+#if defined(_WIN32)
+    const std::string sOdd = "fx/odd", sShown = "fx/odd";
+#else
+    const std::string sOdd = "fx/odd\x1B[31m", sShown = "fx/odd\\x1B[31m";
+#endif
+    WriteFile(sOdd + ".Fx00a", FLASH);
+    fs::create_directories(sOdd + ".Fx00p");
+    const RunResult refused = Run({sOdd + ".Fx00a"});
+    EXPECT_EQ(1, refused.nExit);
+    EXPECT_EQ(0u, refused.sErr.find("zqpack: " + sShown + ".Fx00a: Error: Unable to open file " + sShown +
+                                    ".Fx00p for writing (it is a folder)\n"))
+        << refused.sErr;
+}
+
+TEST(ZqpackWorkerProtocol, ResultLinesOfTheWrongShapeAreRejected)
+{
+    const std::string sGood = "{\"source\":\"a.Fx00a\",\"destination\":null,\"result\":\"failed\",\"packer\":"
+                              "null,\"events\":[{\"kind\":"
+                              "\"message\",\"level\":LEVEL,\"text\":\"x\"}],\"inputs\":[{\"kind\":KIND,"
+                              "\"path\":\"p\"}],\"reason\":\"\","
+                              "\"out\":[0,4],\"err\":[2,2]}";
+    auto line = [&](const std::string& sLevel, const std::string& sKind)
+    {
+        return std::regex_replace(std::regex_replace(sGood, std::regex("LEVEL"), sLevel), std::regex("KIND"),
+                                  sKind);
+    };
+    zqpack::FileOutcome outcome;
+    ASSERT_TRUE(zqpack::OutcomeFromJson(line("0", "1"), &outcome));
+    EXPECT_EQ(1u, outcome.inputs.at(0).nKind);
+    for (const std::string& sBad : {line("\"0\"", "1"), line("0.5", "1"), line("4294967296", "1"),
+                                    line("0", "-1"), line("0", "\"1\""), line("[]", "1"), line("null", "1")})
+        EXPECT_FALSE(zqpack::OutcomeFromJson(sBad, &outcome)) << sBad;
+    EXPECT_FALSE(
+        zqpack::OutcomeFromJson(std::regex_replace(sGood, std::regex("\\[2,2\\]"), "[3,2]"), &outcome));
+    for (const char* pszKey :
+         {"\"source\"", "\"result\"", "\"events\"", "\"inputs\"", "\"reason\"", "\"out\""})
+        EXPECT_FALSE(
+            zqpack::OutcomeFromJson(std::regex_replace(sGood, std::regex(pszKey), "\"other\""), &outcome));
+}
+
+TEST(ZqpackPrintable, ControlBytesAreEscapedForPeople)
+{
+    EXPECT_EQ("a\\x1B]0;title\\x07b\\x7F\xC3\xA9", zqpack::Printable("a\x1B]0;title\x07"
+                                                                     "b\x7F\xC3\xA9"));
+}
+} // namespace
+
+#if !defined(_WIN32)
+namespace
+{
+// Runs a program by its path in the current folder; its output in sOut, its errors in sErr.
+RunResult RunTool(const std::string& sProgram, const std::vector<std::string>& args)
+{
+    std::vector<const char*> argv;
+    for (const std::string& sArg : args)
+        argv.push_back(sArg.c_str());
+    RunResult result;
+    PlatformProcess hProcess =
+        PlatformStartProcess(sProgram.c_str(), argv.data(), argv.size(), TempPath("tool.out").c_str(),
+                             TempPath("tool.err").c_str());
+    if (hProcess && PlatformWaitAnyProcess(&hProcess, 1, &result.nExit) == 0)
+    {
+        result.sOut = ReadFile(TempPath("tool.out"));
+        result.sErr = ReadFile(TempPath("tool.err"));
+    }
+    return result;
+}
+
+TEST_F(ZqpackTreeTest, NinjaAndCMakeRepackOnlyWhatChanged)
+{
+    if (std::string(EMBERVISE_NINJA).empty())
+        GTEST_SKIP() << "ninja is not installed";
+    const RunResult emitted = Run({"--emit-ninja", "fx"});
+    ASSERT_EQ(0, emitted.nExit) << emitted.sErr;
+    EXPECT_NE(std::string::npos, emitted.sOut.find("build fx/flash.Fx00p: pack fx/flash.Fx00a\n"));
+    WriteFile("build.ninja", emitted.sOut);
+
+    auto ninja = [](const char* pszFolder) { return RunTool(EMBERVISE_NINJA, {"-C", pszFolder}); };
+    EXPECT_NE(std::string::npos, ninja(".").sOut.find("[2/2] PACK"));
+    const std::string sPacked = ReadFile("fx/flash.Fx00p");
+    EXPECT_NE(std::string::npos, ninja(".").sOut.find("no work to do"));
+    // The locator is an input of every edge; a comment in it changes no byte, and restat stops there.
+    Age("fx/flash.Fx00p");
+    const auto packedTime = fs::last_write_time("fx/flash.Fx00p");
+    std::ofstream("game.proj00", std::ios::app) << "; comment\n";
+    EXPECT_NE(std::string::npos, ninja(".").sOut.find("[2/2] PACK"));
+    EXPECT_EQ(packedTime, fs::last_write_time("fx/flash.Fx00p"));
+    EXPECT_EQ(sPacked, ReadFile("fx/flash.Fx00p"));
+    EXPECT_NE(std::string::npos, ninja(".").sOut.find("no work to do"));
+
+    // The same through CMake, in a project of its own that includes cmake/Embervise.cmake.
+    fs::remove("fx/flash.Fx00p");
+    fs::remove("fx/sub/puff.Fx00p");
+    WriteFile("CMakeLists.txt", "cmake_minimum_required(VERSION 3.20)\nproject(fxpack NONE)\n"
+                                "set(EMBERVISE_ZQPACK \"" +
+                                    BinProgram("zqpack") +
+                                    "\")\ninclude(\"" EMBERVISE_SOURCE_DIR "/cmake/Embervise.cmake\")\n"
+                                    "embervise_pack_effects(effects fx)\n");
+    const RunResult configured = RunTool(
+        EMBERVISE_CMAKE, {"-S", ".", "-B", "out", "-G", "Ninja", "-DCMAKE_MAKE_PROGRAM=" EMBERVISE_NINJA});
+    ASSERT_EQ(0, configured.nExit) << configured.sOut << configured.sErr;
+    const RunResult built = RunTool(EMBERVISE_CMAKE, {"--build", "out"});
+    EXPECT_EQ(0, built.nExit) << built.sOut << built.sErr;
+    EXPECT_EQ(sPacked, ReadFile("fx/flash.Fx00p"));
+    EXPECT_TRUE(fs::exists("fx/sub/puff.Fx00p"));
+    EXPECT_NE(std::string::npos, ninja("out").sOut.find("no work to do"));
+    WriteFile("fx/sub/puff.Fx00a", std::string(PUFF) + "; edited\n");
+    const RunResult rebuilt = ninja("out");
+    EXPECT_NE(std::string::npos, rebuilt.sOut.find("[1/1] Packing")) << rebuilt.sOut;
+}
+} // namespace
+#endif

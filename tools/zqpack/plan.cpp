@@ -1,0 +1,157 @@
+#include "zqpack.h"
+
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace zqpack
+{
+namespace
+{
+// A temporary file untouched for this long belongs to a pack that no longer runs: a writer that is
+// still at work keeps touching it.
+constexpr auto STALE_TEMPORARY_AGE = std::chrono::seconds(30);
+
+// The destinations that a packer with the extension reports for sFile; empty without it.
+std::vector<std::string> AskDestinations(IPacker* pPacker, const std::string& sFile)
+{
+    CHostMessageSink sink(false, true);
+    pPacker->PackFile(sFile.c_str(), PackerHostExtensionArg(), &sink);
+    return sink.m_outputs;
+}
+
+// Whether sName is sBase followed by ".~" and eight hex digits.
+bool IsTemporaryOf(const std::string& sName, const std::string& sBase)
+{
+    if (sName.size() != sBase.size() + 10 || sName.compare(0, sBase.size(), sBase) != 0 ||
+        sName.compare(sBase.size(), 2, ".~") != 0)
+        return false;
+    for (size_t i = sBase.size() + 2; i < sName.size(); ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(sName[i])))
+            return false;
+    return true;
+}
+} // namespace
+
+bool CExtensionProbe::Knows(IPacker* pPacker, const std::string& sSampleFile)
+{
+    auto it = m_answers.find(pPacker);
+    if (it != m_answers.end())
+        return it->second;
+    // A file in a folder that cannot exist, with the sample's name: a packer without the extension
+    // fails to find it (and is refused the destination); one with it answers where it would go.
+    const std::string sProbe =
+        (fs::path("/.zqpack-probe-does-not-exist") / fs::path(sSampleFile).filename()).string();
+    const bool bKnows = !AskDestinations(pPacker, sProbe).empty();
+    m_answers.emplace(pPacker, bKnows);
+    return bKnows;
+}
+
+void RemoveTemporariesOf(const std::string& sDestination)
+{
+    const fs::path destination(sDestination);
+    fs::path folder = destination.parent_path();
+    if (folder.empty())
+        folder = ".";
+    const std::string sBase = destination.filename().string();
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    {
+        if (IsTemporaryOf(it->path().filename().string(), sBase))
+        {
+            std::error_code ecRemove;
+            fs::remove(it->path(), ecRemove);
+        }
+    }
+}
+
+void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
+              CRecordStore& records, const std::vector<std::string>& temporaries)
+{
+    CExtensionProbe probe;
+    std::map<std::string, std::vector<size_t>> byDestination; // absolute destination -> items
+    for (size_t i = 0; i < work.size(); ++i)
+    {
+        WorkItem& item = work[i];
+        if (!item.bToPack)
+            continue;
+        size_t nPlugin = 0;
+        IPacker* pPacker = plugins.Associate(item.sPath, &nPlugin);
+        if (!pPacker || !probe.Knows(pPacker, item.sPath))
+            continue;
+        item.sPlugin = plugins.Plugins()[nPlugin].sPath;
+        item.destinations = AskDestinations(pPacker, item.sPath);
+        for (const std::string& sDestination : item.destinations)
+            byDestination[AbsolutePath(sDestination)].push_back(i);
+    }
+
+    // Two sources, one destination: neither is packed, whatever the order of packing would be.
+    for (const auto& entry : byDestination)
+    {
+        if (entry.second.size() < 2)
+            continue;
+        std::string sNames;
+        for (size_t k = 0; k < entry.second.size(); ++k)
+        {
+            if (k > 0)
+                sNames += k + 1 == entry.second.size() ? " and " : ", ";
+            sNames += work[entry.second[k]].sPath;
+        }
+        const std::string& sShown = work[entry.second.front()].destinations.front();
+        for (const size_t nItem : entry.second)
+        {
+            WorkItem& item = work[nItem];
+            if (!item.bToPack)
+                continue;
+            item.bToPack = false;
+            item.outcome =
+                HostFailure(item.sPath, Result::FAILED,
+                            sNames + " would all be packed into " + sShown + "; none of them is packed");
+            if (entry.second.size() == 2)
+                item.outcome.events.back().sText =
+                    sNames + " would both be packed into " + sShown + "; neither is packed";
+        }
+    }
+
+    // What a killed run left beside a destination of this run.
+    std::map<std::string, bool> destinations;
+    for (const auto& entry : byDestination)
+        destinations.emplace(entry.first, true);
+    const auto now = fs::file_time_type::clock::now();
+    for (const std::string& sTemporary : temporaries)
+    {
+        const std::string sAbsolute = AbsolutePath(sTemporary);
+        const std::string sBase = sAbsolute.substr(0, sAbsolute.size() - 10);
+        std::error_code ec;
+        const auto written = fs::last_write_time(sTemporary, ec);
+        if (!ec && destinations.count(sBase) && now - written > STALE_TEMPORARY_AGE &&
+            IsTemporaryOf(sAbsolute, sBase))
+            fs::remove(sTemporary, ec);
+    }
+
+    if (options.bForce)
+        return;
+    for (WorkItem& item : work)
+    {
+        if (!item.bToPack || item.destinations.size() != 1)
+            continue;
+        item.sourceDigest = DigestFile(item.sPath);
+        std::vector<Input> inputs;
+        if (!records.IsUpToDate(item.sPath, item.destinations.front(), item.sPlugin, &inputs))
+            continue;
+        item.bToPack = false;
+        item.outcome = FileOutcome();
+        item.outcome.sSource = item.sPath;
+        item.outcome.sDestination = item.destinations.front();
+        item.outcome.eResult = Result::UP_TO_DATE;
+        for (Input& input : inputs)
+            if (input.nKind == PACKER_INPUT_SOURCE)
+                input.sPath = item.sPath; // named as the user named it, as after a pack
+        item.outcome.inputs = std::move(inputs);
+    }
+}
+} // namespace zqpack
