@@ -1,16 +1,20 @@
-// fxdump: prints and verifies packed effect files. main.cpp parses the command line; module.cpp
-// finds and queries the effect module; values.cpp decodes values; text.cpp and json.cpp print.
+// fxdump: prints, verifies, compares and converts packed effect files. main.cpp parses the command
+// line; module.cpp queries the effect module; values.cpp and json.cpp decode the file into JSON,
+// effect by effect; text.cpp, csv.cpp, html.cpp, diff.cpp and zqa.cpp format that for people,
+// spreadsheets, browsers, reviews and authors.
 #pragma once
 
 #include "PackedEffectReader.h"
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 class CEffectModule;
+struct EffectTypeDesc;
 
 namespace fxdump
 {
@@ -25,12 +29,18 @@ public:
     bool Load(const std::string& sPath, std::string& sError);
     bool IsLoaded() const;
     const std::string& GetPath() const { return m_sPath; }
+    uint32_t GetModuleVersion() const;
+    uint32_t GetNumTypes() const;
 
+    // The description of the type with this id, or null.
+    const EffectTypeDesc* GetType(uint32_t nTypeID) const;
     // The name of the type with this id, or empty.
     std::string GetTypeName(uint32_t nTypeID) const;
     bool Lookup(uint32_t nTypeID, const char* pszPropName, CPackedEffectReader::ValueInfo& info) const;
     // Whether any type has a function-curve property of a type that writes no value.
     bool HasNoValueCurves() const;
+    // The first type whose name equals sName ignoring case, as the loader finds it; or null.
+    const EffectTypeDesc* FindType(const std::string& sName) const;
 
 private:
     std::unique_ptr<CEffectModule> m_pModule;
@@ -50,14 +60,63 @@ struct PackedFile
 };
 
 bool LoadPackedFile(const std::string& sPath, PackedFile& file, std::string& sError);
+// With a loaded module: checks values and finds the curve records.
+void CheckWithModule(PackedFile& file, const CModuleView& module);
 
 // The value at a file offset, decoded by its type; a raw word list without type information.
 nlohmann::json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
                            const CPackedEffectReader::ValueInfo* pInfo);
-nlohmann::json DecodeCurve(const CPackedEffectReader& reader, const CPackedEffectReader::Curve& curve,
-                           const CModuleView& module);
+// A curve record: offset, type and its keys, each a time and (for types with one) a value.
+nlohmann::json DecodeCurve(const CPackedEffectReader& reader, const CPackedEffectReader::Curve& curve);
 std::string TypeName(uint32_t eType);
 
-nlohmann::json ToJson(const PackedFile& file, const CModuleView& module);
-void PrintText(const PackedFile& file, const CModuleView& module, std::string& sOut);
+// Which effects to show: all, or those with one of the names.
+struct EffectFilter
+{
+    std::vector<std::string> names;
+    bool Passes(const nlohmann::json& effect) const;
+};
+
+// The parts of the JSON document: the file's facts (everything but effects) and one effect each.
+nlohmann::json FileJson(const PackedFile& file, const CModuleView& module);
+nlohmann::json EffectJson(const PackedFile& file, const CModuleView& module, size_t nEffect);
+nlohmann::json ProblemsJson(const PackedFile& file);
+// The whole document on one line, written effect by effect.
+void WriteJson(const PackedFile& file, const CModuleView& module, const EffectFilter& filter,
+               std::FILE* pOut);
+std::string JsonLine(const nlohmann::json& value);
+
+// The listing for people, written effect by effect.
+void WriteText(const PackedFile& file, const CModuleView& module, const EffectFilter& filter,
+               std::FILE* pOut);
+// One value in the listing's words: colours as 0-255 channels, curves as time: value pairs.
+std::string ValueText(const nlohmann::json& value, const std::string& sType);
+std::string PropertyText(const nlohmann::json& prop);
+
+// Curve points, one row each, for spreadsheets.
+void WriteCsvHeader(std::FILE* pOut);
+void WriteCsv(const PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);
+
+// One self-contained page for all files.
+void WriteHtml(const std::vector<const PackedFile*>& files, const CModuleView& module,
+               const EffectFilter& filter, std::FILE* pOut);
+
+// What changed between two files; true when they hold the same effects.
+bool WriteDiff(const PackedFile& oldFile, const PackedFile& newFile, const CModuleView& module, bool bJson,
+               std::FILE* pOut);
+
+// Effect source text that packs to the same bytes; the cases it cannot invert are noted in it.
+// False (sError says why) when the file cannot be converted at all.
+bool WriteZqa(const PackedFile& file, const CModuleView& module, std::FILE* pOut, std::string& sError);
+
+// Text from files, safe for a terminal: control bytes, C1 controls and malformed UTF-8 as \xHH.
+std::string Printable(const std::string& sText);
+
+// Numbers as the loader reads them back: the shortest text that ZQAtoF turns into the same float.
+std::string ShortFloat(float f);
+bool ReadsBack(const std::string& sText, float f);
+// The millisecond time a packer writes as these seconds, when there is one.
+bool SecondsToMs(float fSeconds, int32_t& nMs);
+// The 8-bit channel a packer writes as this float, when there is one.
+bool FloatToChannel(float f, uint32_t& nChannel);
 } // namespace fxdump

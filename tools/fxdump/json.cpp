@@ -1,3 +1,5 @@
+// The JSON document of a packed file. It is made in parts, the file's facts and then one effect at
+// a time, so that every output can be written while the effects are walked.
 #include "fxdump.h"
 
 namespace fxdump
@@ -21,14 +23,19 @@ json PropertyJson(const PackedFile& file, const CModuleView& module, uint32_t nT
     }
     out["type"] = TypeName(info.eType);
     if (info.bFunctionCurve)
-        out["curve"] = reader.ReadU32(prop.nValueOffset);
+    {
+        const uint32_t nCurve = reader.ReadU32(prop.nValueOffset);
+        out["curve"] = nCurve;
+        if (const CPackedEffectReader::Curve* pCurve = reader.FindCurve(nCurve))
+            out["points"] = DecodeCurve(reader, *pCurve)["keys"];
+    }
     else
         out["value"] = DecodeValue(reader, prop.nValueOffset, prop.nValueSize, &info);
     return out;
 }
 } // namespace
 
-json ToJson(const PackedFile& file, const CModuleView& module)
+json FileJson(const PackedFile& file, const CModuleView& module)
 {
     const CPackedEffectReader& reader = file.reader;
     const CPackedEffectReader::Header& h = reader.GetHeader();
@@ -64,38 +71,66 @@ json ToJson(const PackedFile& file, const CModuleView& module)
 
     json curves = json::array();
     for (const CPackedEffectReader::Curve& curve : reader.GetCurves())
-        curves.push_back(DecodeCurve(reader, curve, module));
+        curves.push_back(DecodeCurve(reader, curve));
     out["curves"] = curves;
-
-    json effects = json::array();
-    for (const CPackedEffectReader::Effect& effect : reader.GetEffects())
-    {
-        const char* pszName = reader.GetString(effect.nNameOffset);
-        json keys = json::array();
-        for (const CPackedEffectReader::Key& key : effect.keys)
-        {
-            json props = json::array();
-            for (const CPackedEffectReader::Property& prop : key.props)
-                props.push_back(PropertyJson(file, module, key.nTypeID, prop));
-            json keyJson = {{"offset", key.nOffset},   {"typeId", key.nTypeID},
-                            {"start", key.fStartTime}, {"end", key.fEndTime},
-                            {"id", key.nID},           {"motionLinkId", key.nMotionLinkID},
-                            {"properties", props}};
-            if (module.IsLoaded())
-                keyJson["type"] = module.GetTypeName(key.nTypeID);
-            keys.push_back(keyJson);
-        }
-        effects.push_back({{"offset", effect.nOffset},
-                           {"name", pszName ? json(pszName) : json(nullptr)},
-                           {"lengthMs", static_cast<int32_t>(effect.nLength)},
-                           {"keys", keys}});
-    }
-    out["effects"] = effects;
-
-    json problems = json::array();
-    for (const CPackedEffectReader::Problem& problem : reader.GetProblems())
-        problems.push_back({{"offset", problem.nOffset}, {"text", problem.sText}});
-    out["problems"] = problems;
     return out;
+}
+
+json EffectJson(const PackedFile& file, const CModuleView& module, size_t nEffect)
+{
+    const CPackedEffectReader& reader = file.reader;
+    const CPackedEffectReader::Effect& effect = reader.GetEffects()[nEffect];
+    const char* pszName = reader.GetString(effect.nNameOffset);
+    json keys = json::array();
+    for (const CPackedEffectReader::Key& key : effect.keys)
+    {
+        json props = json::array();
+        for (const CPackedEffectReader::Property& prop : key.props)
+            props.push_back(PropertyJson(file, module, key.nTypeID, prop));
+        json keyJson = {{"offset", key.nOffset}, {"typeId", key.nTypeID}, {"start", key.fStartTime},
+                        {"end", key.fEndTime},   {"id", key.nID},         {"motionLinkId", key.nMotionLinkID},
+                        {"properties", props}};
+        if (module.IsLoaded())
+            keyJson["type"] = module.GetTypeName(key.nTypeID);
+        keys.push_back(keyJson);
+    }
+    return json{{"offset", effect.nOffset},
+                {"name", pszName ? json(pszName) : json(nullptr)},
+                {"lengthMs", static_cast<int32_t>(effect.nLength)},
+                {"keys", keys}};
+}
+
+json ProblemsJson(const PackedFile& file)
+{
+    json problems = json::array();
+    for (const CPackedEffectReader::Problem& problem : file.reader.GetProblems())
+        problems.push_back({{"offset", problem.nOffset}, {"text", problem.sText}});
+    return problems;
+}
+
+std::string JsonLine(const json& value)
+{
+    // Strings of a damaged or non-UTF-8 file must not stop the listing.
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+void WriteJson(const PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
+{
+    std::string sHead = JsonLine(FileJson(file, module));
+    sHead.back() = ','; // the object goes on
+    sHead += "\"effects\":[";
+    std::fputs(sHead.c_str(), pOut);
+    bool bFirst = true;
+    for (size_t i = 0; i < file.reader.GetEffects().size(); ++i)
+    {
+        const json effect = EffectJson(file, module, i);
+        if (!filter.Passes(effect))
+            continue;
+        if (!bFirst)
+            std::fputc(',', pOut);
+        bFirst = false;
+        std::fputs(JsonLine(effect).c_str(), pOut);
+    }
+    std::fputs(("],\"problems\":" + JsonLine(ProblemsJson(file)) + "}\n").c_str(), pOut);
 }
 } // namespace fxdump

@@ -103,8 +103,7 @@ json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t n
     }
 }
 
-json DecodeCurve(const CPackedEffectReader& reader, const CPackedEffectReader::Curve& curve,
-                 const CModuleView&)
+json DecodeCurve(const CPackedEffectReader& reader, const CPackedEffectReader::Curve& curve)
 {
     CPackedEffectReader::ValueInfo info;
     info.eType = curve.eType;
@@ -144,5 +143,28 @@ bool LoadPackedFile(const std::string& sPath, PackedFile& file, std::string& sEr
     }
     file.bWalked = file.reader.Read(file.bytes.data(), file.bytes.size());
     return true;
+}
+
+void CheckWithModule(PackedFile& file, const CModuleView& module)
+{
+    if (file.bWalked && module.IsLoaded())
+        file.reader.CheckValues(
+            [&module](uint32_t nTypeID, const char* pszName, CPackedEffectReader::ValueInfo& info)
+            { return module.Lookup(nTypeID, pszName, info); },
+            module.HasNoValueCurves());
+}
+
+bool EffectFilter::Passes(const json& effect) const
+{
+    if (names.empty())
+        return true;
+    const json& name = effect["name"];
+    if (!name.is_string())
+        return false;
+    const std::string sName = name.get<std::string>();
+    for (const std::string& s : names)
+        if (s == sName)
+            return true;
+    return false;
 }
 } // namespace fxdump

@@ -328,10 +328,12 @@ void CPackedEffectReader::CheckCounts()
                                                 std::to_string(counted[i]) + " keys of it");
 }
 
-bool CPackedEffectReader::IsCurveStart(uint32_t nCurveOffset) const
+const CPackedEffectReader::Curve* CPackedEffectReader::FindCurve(uint32_t nCurveOffset) const
 {
-    return std::any_of(m_Curves.begin(), m_Curves.end(),
-                       [nCurveOffset](const Curve& curve) { return curve.nOffset == nCurveOffset; });
+    const auto it =
+        std::lower_bound(m_Curves.begin(), m_Curves.end(), nCurveOffset,
+                         [](const Curve& curve, uint32_t nOffset) { return curve.nOffset < nOffset; });
+    return it != m_Curves.end() && it->nOffset == nCurveOffset ? &*it : nullptr;
 }
 
 void CPackedEffectReader::CheckValue(uint32_t nFileOffset, const ValueInfo& info, const char* pszName)

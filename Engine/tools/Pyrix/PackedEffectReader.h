@@ -103,7 +103,10 @@ public:
 
     // The string at a string-table offset, or null when no string starts there.
     const char* GetString(uint32_t nTableOffset) const;
-    bool IsCurveStart(uint32_t nCurveOffset) const;
+    bool IsCurveStart(uint32_t nCurveOffset) const { return FindCurve(nCurveOffset) != nullptr; }
+    // The curve record that starts at a curve-section offset, or null (a binary search: the
+    // records are found in offset order).
+    const Curve* FindCurve(uint32_t nCurveOffset) const;
 
     uint32_t ReadU32(uint32_t nFileOffset) const;
     float ReadF32(uint32_t nFileOffset) const;
