@@ -157,6 +157,23 @@ TEST(PackedEffectReader, EachCorruptionNamesItsOffset)
     };
     EXPECT_TRUE(ProblemOffsets(GlowFile(0xA8, 1), enumLookup).empty());
     EXPECT_EQ(ProblemOffsets(GlowFile(0xA8, 2), enumLookup), Offsets{0xA8});
+
+    // Every key of a curve is checked, the first included: Fade as an enum curve of two choices
+    // holds 0x3F800000 in its first key (value at 0x64) and 0 in its second (at 0x6C).
+    const auto enumCurveLookup = [](uint32_t nTypeID, const char* pszName, Reader::ValueInfo& info)
+    {
+        if (!GlowLookup(nTypeID, pszName, info))
+            return false;
+        if (std::strcmp(pszName, "Fade") == 0)
+        {
+            info.eType = ePT_Enum;
+            info.sParams = "a,b";
+        }
+        return true;
+    };
+    EXPECT_EQ(ProblemOffsets(GlowFile(), enumCurveLookup), Offsets{0x64});
+    EXPECT_EQ(ProblemOffsets(GlowFile(0x64, 1), enumCurveLookup), Offsets{});
+    EXPECT_EQ(ProblemOffsets(GlowFile(0x6C, 2), enumCurveLookup), (Offsets{0x64, 0x6C}));
 }
 
 TEST(FxdumpProgram, VerifyJsonListingAndUsage)
@@ -185,15 +202,67 @@ TEST(FxdumpProgram, VerifyJsonListingAndUsage)
     EXPECT_TRUE(lines[1]["effects"].empty());
     EXPECT_EQ(48, lines[1]["header"]["effectIndexOffset"]);
 
-    // Text listing: values stay raw words without a module.
-    result = RunProgram("fxdump", {"--no-module", sGood});
+    // The whole text listing, worked out from the layout above: without a module values stay raw words.
+    result = RunProgram("fxdump", {sGood});
     EXPECT_EQ(0, result.nExit);
-    EXPECT_NE(std::string::npos, result.sOut.find("  effect \"Glow\", 1000 ms, 1 keys\n")) << result.sOut;
-    EXPECT_NE(std::string::npos, result.sOut.find("      Size = (0x40200000)\n")) << result.sOut;
+    EXPECT_EQ("", result.sErr);
+    const std::string sNoName(20, ' ');
+    EXPECT_EQ(sGood +
+                  ": packed effect file, 200 bytes\n"
+                  "module: none (values shown as raw words; use --module PATH or --project)\n"
+                  "header: magic ZQFX, version 2, module version 0x10000\n"
+                  "  1 effects, 1 keys, 2 effect types\n"
+                  "  string table at 0x30, 44 bytes; curves 20 bytes; effect index at 0xC4\n"
+                  "key counts per type:\n"
+                  "    0 " +
+                  sNoName +
+                  " 0\n"
+                  "    1 " +
+                  sNoName +
+                  " 1\n"
+                  "strings (6):\n"
+                  "  @0      \"Glow\"\n"
+                  "  @8      \"Size\"\n"
+                  "  @16     \"Count\"\n"
+                  "  @24     \"Label\"\n"
+                  "  @32     \"hi\"\n"
+                  "  @36     \"Fade\"\n"
+                  "curves: not decoded without the effect module\n"
+                  "effects:\n"
+                  "  effect \"Glow\", 1000 ms, 1 keys\n"
+                  "    key 7: type 1, 0 s to 1 s, motion link 7, 4 properties\n"
+                  "      Size = (0x40200000)\n"
+                  "      Count = (0xFFFFFFFD)\n"
+                  "      Label = (0x00000020)\n"
+                  "      Fade = (0x00000000)\n",
+              result.sOut);
+
+    // A file shorter than its header: the header line stands alone, the problem is named.
+    Bytes shortFile = GlowFile();
+    shortFile.resize(20);
+    const std::string sShort = WriteFile(TempPath("short.Fx00p"), shortFile);
+    result = RunProgram("fxdump", {sShort});
+    EXPECT_EQ(1, result.nExit);
+    EXPECT_NE(std::string::npos, result.sOut.find("\nheader: cut short\nstrings (0):\n")) << result.sOut;
+    EXPECT_NE(std::string::npos,
+              result.sOut.find("problem at 0x0: the file is 20 bytes, shorter than the 40-byte header\n"));
+
+    // A module is loaded only when asked for; one asked for and not loadable is an error.
+    result = RunProgram("fxdump", {"--module", TempPath("missing.so"), sGood});
+    EXPECT_EQ(1, result.nExit);
+    EXPECT_EQ("", result.sOut);
+    EXPECT_NE(std::string::npos, result.sErr.find("cannot load the effect module")) << result.sErr;
+    result = RunProgram("fxdump", {"--project", sGood});
+    EXPECT_EQ(1, result.nExit);
+    EXPECT_NE(std::string::npos, result.sErr.find(sGood + ": no effect module: no project locator file"))
+        << result.sErr;
 
     EXPECT_EQ(2, RunProgram("fxdump", {}).nExit);
     EXPECT_EQ(2, RunProgram("fxdump", {"--no-such-option", "x.Fx00p"}).nExit);
     EXPECT_EQ(2, RunProgram("fxdump", {"--module", MODULE, "--no-module", "x.Fx00p"}).nExit);
+    EXPECT_EQ(2, RunProgram("fxdump", {"--module", MODULE, "--project", "x.Fx00p"}).nExit);
+    EXPECT_EQ(2, RunProgram("fxdump", {"--diff", sGood}).nExit);
+    EXPECT_EQ(2, RunProgram("fxdump", {"--zqa", sGood}).nExit); // no module to name the types
     result = RunProgram("fxdump", {"--help"});
     EXPECT_EQ(0, result.nExit);
     EXPECT_NE(std::string::npos, result.sOut.find("Usage: fxdump")) << result.sOut;
@@ -232,8 +301,11 @@ TEST(FxdumpProgram, DemoPacksAndVerifies)
     EXPECT_EQ(0, verify.nExit) << verify.sErr;
     EXPECT_EQ("", verify.sErr);
 
-    // Without --module the locator file above each packed file names the module.
-    args = {"--json"};
+    // A locator file above each packed file names the module, but only --project uses it.
+    EXPECT_EQ("", RunProgram("fxdump", {"--json", packed[0]}).sOut.find("\"module\"") == std::string::npos
+                      ? ""
+                      : "a module was loaded without being asked for");
+    args = {"--json", "--project"};
     args.insert(args.end(), packed.begin(), packed.end());
     const RunResult listing = RunProgram("fxdump", args);
     EXPECT_EQ(0, listing.nExit) << listing.sErr;

@@ -159,6 +159,9 @@ std::string PointText(const json& point, const std::string& sType)
 
 std::string ChangeText(const json& change)
 {
+    if (change["what"] == "curves")
+        return "~ the curve sections differ (" + change["old"].dump() + " and " + change["new"].dump() +
+               " bytes); decode with --module or --project to see which curves";
     std::string sWhere = "effect \"" + Printable(change["effect"].get<std::string>()) + "\"";
     if (change.contains("key"))
         sWhere += " key " + Printable(change["key"].get<std::string>());
@@ -181,13 +184,21 @@ std::string ChangeText(const json& change)
         sNew = ValueText(change["new"], sWhat == "start" || sWhat == "end" ? "Float" : sType) + pszUnit;
     }
     const std::string sLabel = sWhat == "motionLinkId" ? "motion link" : sWhat;
-    return "~ " + sWhere + ": " + sLabel + " " + sOld + " -> " + sNew;
+    return "~ " + sWhere + ": " + sLabel + (sWhat.rfind("point ", 0) == 0 ? ": " : " ") + sOld + " -> " +
+           sNew;
 }
 } // namespace
 
 bool WriteDiff(const PackedFile& oldFile, const PackedFile& newFile, const CModuleView& module, bool bJson,
                std::FILE* pOut)
 {
+    const auto curveSection = [](const PackedFile& file)
+    {
+        const CPackedEffectReader& reader = file.reader;
+        const size_t nStart = reader.GetCurveSectionOffset();
+        return std::string(file.bytes.begin() + nStart,
+                           file.bytes.begin() + nStart + reader.GetHeader().nCurveDataSize);
+    };
     const auto effects = [&module](const PackedFile& file)
     {
         json all = json::array();
@@ -197,6 +208,12 @@ bool WriteDiff(const PackedFile& oldFile, const PackedFile& newFile, const CModu
     };
     json changes = json::array();
     CDiff(changes).Effects(effects(oldFile), effects(newFile));
+    // Without the module curves are not decoded: their bytes stand for them.
+    if (!module.IsLoaded() && curveSection(oldFile) != curveSection(newFile))
+        changes.push_back({{"effect", ""},
+                           {"what", "curves"},
+                           {"old", oldFile.reader.GetHeader().nCurveDataSize},
+                           {"new", newFile.reader.GetHeader().nCurveDataSize}});
     if (bJson)
     {
         const json out = {

@@ -63,7 +63,12 @@ public:
             it = m_modules.emplace(sPath, std::make_unique<fxdump::CModuleView>()).first;
             std::string sError;
             if (!it->second->Load(sPath, sError))
-                Error(sFile, sError);
+            {
+                if (m_Options.bProject)
+                    Error(sFile, sError);
+                else
+                    std::fprintf(stderr, "fxdump: %s\n", fxdump::Printable(sError).c_str());
+            }
         }
         return it->second->IsLoaded() ? it->second.get() : nullptr;
     }
