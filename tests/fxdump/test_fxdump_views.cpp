@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 
 namespace
@@ -23,6 +24,96 @@ fs::path Project(const std::string& sName)
 RunResult Pack(const fs::path& path)
 {
     return RunProgram("zqpack", {"--plugin", BinLibrary("Embervise"), path.string()});
+}
+
+// The demo project copied and packed with the sample module; its packed files, sorted.
+std::vector<std::string> PackedDemo(fs::path& demo)
+{
+    demo = TempPath("demo");
+    fs::copy(fs::path(EMBERVISE_SOURCE_DIR) / "demo", demo, fs::copy_options::recursive);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(demo))
+        if (entry.path().extension() == ".Fx00p")
+            fs::remove(entry.path()); // left over from a "make demo" in the checkout
+    WriteFile((demo / "demo.proj00").string(),
+              "[General]\nGame=Demo\n[Project Binaries]\nSparkrig=" + MODULE + "\n");
+    const RunResult pack = Pack(demo);
+    EXPECT_EQ(0, pack.nExit) << pack.sErr;
+    std::vector<std::string> packed;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(demo))
+        if (entry.path().extension() == ".Fx00p")
+            packed.push_back(entry.path().string());
+    std::sort(packed.begin(), packed.end());
+    return packed;
+}
+
+size_t Count(const std::string& sText, const std::string& sWhat)
+{
+    size_t n = 0;
+    for (size_t nAt = sText.find(sWhat); nAt != std::string::npos; nAt = sText.find(sWhat, nAt + 1))
+        ++n;
+    return n;
+}
+
+// The headless browser, when one is installed (EMBERVISE_CHROMIUM names another).
+std::string FindChromium()
+{
+#if defined(_WIN32)
+    return std::string();
+#else
+    if (const char* psz = std::getenv("EMBERVISE_CHROMIUM"))
+        return psz;
+    const char* pszPath = std::getenv("PATH");
+    std::string sPath = pszPath ? pszPath : "";
+    for (size_t nStart = 0; nStart <= sPath.size();)
+    {
+        const size_t nEnd = std::min(sPath.find(':', nStart), sPath.size());
+        for (const char* pszName : {"chromium", "chromium-browser"})
+        {
+            const fs::path candidate = fs::path(sPath.substr(nStart, nEnd - nStart)) / pszName;
+            if (!candidate.parent_path().empty() && fs::is_regular_file(candidate))
+                return candidate.string();
+        }
+        nStart = nEnd + 1;
+    }
+    return std::string();
+#endif
+}
+
+// Runs the browser headless on a page with one more option (--dump-dom, --screenshot=...), in a
+// fresh profile, bounded by timeout(1); its standard output.
+std::string Browse(const std::string& sChromium, const std::string& sPage, const std::string& sOption)
+{
+    static int s_nRun = 0;
+    const std::string sProfile = TempPath("profile-" + std::to_string(++s_nRun));
+    std::vector<std::string> args = {"120",
+                                     sChromium,
+                                     "--headless",
+                                     "--no-sandbox",
+                                     "--disable-gpu",
+                                     "--disable-quic",
+                                     "--no-first-run",
+                                     "--disable-background-networking",
+                                     "--disable-component-update",
+                                     "--disable-sync",
+                                     "--hide-scrollbars",
+                                     "--user-data-dir=" + sProfile,
+                                     "--window-size=1000,1200",
+                                     sOption,
+                                     "file://" + sPage};
+    std::vector<const char*> argv;
+    for (const std::string& sArg : args)
+        argv.push_back(sArg.c_str());
+    const std::string sOut = TempPath("browser.out"), sErr = TempPath("browser.err");
+    PlatformProcess hProcess =
+        PlatformStartProcess("/usr/bin/timeout", argv.data(), argv.size(), sOut.c_str(), sErr.c_str());
+    int nExit = -1;
+    EXPECT_TRUE(hProcess);
+    if (hProcess)
+    {
+        EXPECT_EQ(0, PlatformWaitAnyProcess(&hProcess, 1, &nExit));
+    }
+    EXPECT_EQ(0, nExit) << ReadFile(sErr);
+    return ReadFile(sOut);
 }
 
 fs::path PackedName(fs::path source)
@@ -254,4 +345,49 @@ TEST(FxdumpViews, DiffNamesTheOneChange)
     result = RunProgram("fxdump", {"--diff", sA, (dir / "renamed.Fx00p").string()});
     EXPECT_EQ(1, result.nExit);
     EXPECT_EQ("- effect \"Torch_Flicker\"\n+ effect \"Torch_2\"\n", result.sOut);
+}
+
+TEST(FxdumpViews, PageIsSelfContainedAndRendersInChromium)
+{
+    fs::path demo;
+    const std::vector<std::string> packed = PackedDemo(demo);
+    std::vector<std::string> args = {"--html", "--module", MODULE};
+    args.insert(args.end(), packed.begin(), packed.end());
+    const RunResult page = RunProgram("fxdump", args);
+    ASSERT_EQ(0, page.nExit) << page.sErr;
+    size_t nKeys = 0, nEffects = 0;
+    for (const std::string& sFile : packed)
+    {
+        const nlohmann::json listing = nlohmann::json::parse(RunProgram("fxdump", {"--json", sFile}).sOut);
+        nKeys += listing["header"]["numKeys"].get<size_t>();
+        nEffects += listing["header"]["numEffects"].get<size_t>();
+    }
+    ASSERT_LT(20u, nKeys);
+    // Nothing is fetched; effects start collapsed, each in the index.
+    for (const char* pszOutside : {"http:", "https:", "src=", "<script", "<link", "@import", "url(http"})
+        EXPECT_EQ(std::string::npos, page.sOut.find(pszOutside)) << pszOutside;
+    EXPECT_EQ(nEffects, Count(page.sOut, "<details class=\"effect\""));
+    EXPECT_EQ(0u, Count(page.sOut, " open>"));
+    EXPECT_EQ(nEffects, Count(page.sOut, "<li><a href=\"#e"));
+    const std::string sPage = WriteFile(TempPath("demo.html"), page.sOut);
+
+    const std::string sChromium = FindChromium();
+    if (sChromium.empty() || !fs::is_regular_file("/usr/bin/timeout"))
+        GTEST_SKIP() << "chromium is not installed: the page is not checked in a browser";
+    // The browser's DOM holds one bar per key.
+    const std::string sDom = Browse(sChromium, sPage, "--dump-dom");
+    EXPECT_EQ(nKeys, Count(sDom, "class=\"bar\"")) << sDom.substr(0, 2000);
+
+    // One effect, open, is drawn: its picture is far richer than a blank page's of the same size.
+    const RunResult one = RunProgram("fxdump", {"--html", "--module", MODULE, "--effect", "Torch_Flicker",
+                                                (demo / "fx/ambient/torch_flicker.Fx00p").string()});
+    const std::string sOne = WriteFile(TempPath("one.html"), one.sOut);
+    EXPECT_EQ(1u, Count(one.sOut, " open>"));
+    const std::string sBlank = WriteFile(TempPath("blank.html"), "<!DOCTYPE html><html><body></body></html>");
+    Browse(sChromium, sOne, "--screenshot=" + TempPath("one.png"));
+    Browse(sChromium, sBlank, "--screenshot=" + TempPath("blank.png"));
+    const Bytes shot = ReadBytes(TempPath("one.png")), blank = ReadBytes(TempPath("blank.png"));
+    ASSERT_LT(8u, shot.size());
+    EXPECT_EQ(0, std::memcmp(shot.data() + 1, "PNG", 3));
+    EXPECT_LT(10 * blank.size(), shot.size()) << blank.size() << " " << shot.size();
 }
