@@ -101,7 +101,8 @@ private:
 
     void WriteEffect(const Reader::Effect& effect)
     {
-        const std::string sName = m_Reader.GetString(effect.nNameOffset);
+        const char* pszName = m_Reader.GetString(effect.nNameOffset);
+        const std::string sName = pszName ? pszName : "";
         bool bExact;
         m_sOut += "  (effect (name " + Atom(sName, bExact) + ") (length " +
                   std::to_string(static_cast<int32_t>(effect.nLength)) + ")\n";
@@ -166,7 +167,8 @@ private:
 
     void WriteProperty(const EffectTypeDesc& type, const Reader::Key& key, const Reader::Property& prop)
     {
-        const std::string sName = m_Reader.GetString(prop.nNameOffset);
+        const char* pszName = m_Reader.GetString(prop.nNameOffset);
+        const std::string sName = pszName ? pszName : "";
         const EffectPropDesc* pDesc = nullptr;
         const EffectPropDesc* pFound = nullptr; // what the loader finds by this name
         for (uint32_t i = 0; i < type.nNumProps; ++i)
