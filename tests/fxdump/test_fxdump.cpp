@@ -68,6 +68,23 @@ Offsets ProblemOffsets(const Bytes& bytes, const Reader::ValueLookup& lookup = n
     return offsets;
 }
 
+std::vector<Reader::Effect> Effects(const Reader& reader)
+{
+    std::vector<Reader::Effect> effects;
+    Reader::Effect effect;
+    for (uint32_t nPos = reader.GetEffectsStart(); reader.NextEffect(nPos, effect);)
+        effects.push_back(effect);
+    return effects;
+}
+
+Offsets StringStarts(const Reader& reader)
+{
+    Offsets starts;
+    for (uint32_t nPos = 0, nStart = 0; reader.NextString(nPos, nStart);)
+        starts.push_back(nStart);
+    return starts;
+}
+
 std::vector<nlohmann::json> JsonLines(const std::string& sOut)
 {
     std::vector<nlohmann::json> lines;
@@ -86,8 +103,9 @@ TEST(PackedEffectReader, DocumentedFilesReadCleanAndDecode)
     empty.CheckValues(GlowLookup, false);
     EXPECT_TRUE(empty.GetProblems().empty());
     EXPECT_EQ(0x10000u, empty.GetHeader().nModuleVersion);
-    EXPECT_EQ((Offsets{0, 0}), empty.GetKeyCounts());
-    EXPECT_TRUE(empty.GetEffects().empty() && empty.GetIndex().empty() && empty.GetStringStarts().empty());
+    EXPECT_EQ(0u, empty.GetKeyCount(0) + empty.GetKeyCount(1));
+    EXPECT_TRUE(Effects(empty).empty());
+    EXPECT_TRUE(StringStarts(empty).empty());
 
     const Bytes bytes = GlowFile();
     ASSERT_EQ(200u, bytes.size());
@@ -95,13 +113,19 @@ TEST(PackedEffectReader, DocumentedFilesReadCleanAndDecode)
     ASSERT_TRUE(reader.Read(bytes.data(), bytes.size()));
     reader.CheckValues(GlowLookup, false);
     EXPECT_TRUE(reader.GetProblems().empty()) << reader.GetProblems()[0].sText;
-    EXPECT_EQ((Offsets{0, 8, 16, 24, 32, 36}), reader.GetStringStarts());
-    EXPECT_STREQ("hi", reader.GetString(32));
-    EXPECT_EQ(nullptr, reader.GetString(33));
-    ASSERT_EQ(1u, reader.GetEffects().size());
-    const Reader::Effect& effect = reader.GetEffects()[0];
+    EXPECT_EQ((Offsets{0, 8, 16, 24, 32, 36}), StringStarts(reader));
+    EXPECT_EQ(6u, reader.GetNumStrings());
+    std::string sText;
+    EXPECT_TRUE(reader.GetString(32, sText));
+    EXPECT_EQ("hi", sText);
+    EXPECT_FALSE(reader.GetString(33, sText));
+    EXPECT_FALSE(reader.GetString(44, sText)); // the end of the table
+    const std::vector<Reader::Effect> effects = Effects(reader);
+    ASSERT_EQ(1u, effects.size());
+    const Reader::Effect& effect = effects[0];
     EXPECT_EQ(0x70u, effect.nOffset);
-    EXPECT_STREQ("Glow", reader.GetString(effect.nNameOffset));
+    EXPECT_TRUE(reader.GetString(effect.nNameOffset, sText));
+    EXPECT_EQ("Glow", sText);
     EXPECT_EQ(1000u, effect.nLength);
     ASSERT_EQ(1u, effect.keys.size());
     const Reader::Key& key = effect.keys[0];
@@ -118,7 +142,7 @@ TEST(PackedEffectReader, DocumentedFilesReadCleanAndDecode)
     EXPECT_EQ(2u, reader.GetCurves()[0].nNumKeys);
     EXPECT_EQ(uint32_t(ePT_Float), reader.GetCurves()[0].eType);
     EXPECT_TRUE(reader.IsCurveStart(0));
-    EXPECT_EQ((Offsets{0}), reader.GetIndex());
+    EXPECT_FALSE(reader.IsCurveStart(4));
 }
 
 TEST(PackedEffectReader, EachCorruptionNamesItsOffset)

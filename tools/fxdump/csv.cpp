@@ -50,36 +50,38 @@ void WriteCsvHeader(std::FILE* pOut)
     std::fputs("file,effect,key,type,property,time,value,value2,value3,value4\n", pOut);
 }
 
-void WriteCsv(const PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
+void WriteCsv(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
 {
-    for (size_t i = 0; i < file.reader.GetEffects().size(); ++i)
-    {
-        const json effect = EffectJson(file, module, i);
-        if (!filter.Passes(effect))
-            continue;
-        const std::string sEffect =
-            Field(effect["name"].is_string() ? effect["name"].get<std::string>() : "");
-        std::string sOut;
-        for (const json& key : effect["keys"])
-            for (const json& prop : key["properties"])
-            {
-                if (!prop.contains("points"))
-                    continue;
-                const std::string sType = prop.value("type", "");
-                const std::string sRow =
-                    Field(file.sPath) + "," + sEffect + "," + std::to_string(key["id"].get<uint32_t>()) +
-                    "," + Field(key.value("type", "")) + "," +
-                    Field(prop["name"].is_string() ? prop["name"].get<std::string>() : "");
-                for (const json& point : prop["points"])
-                {
-                    sOut += sRow + "," + Number(point["time"]);
-                    if (point.contains("value"))
-                        for (const std::string& s : Components(point["value"], sType))
-                            sOut += "," + Field(s);
-                    sOut += "\n";
-                }
-            }
-        std::fputs(sOut.c_str(), pOut);
-    }
+    ForEachEffect(file, module,
+                  [&](const CPackedEffectReader::Effect& record)
+                  {
+                      const json effect = EffectJson(file, module, record);
+                      if (!filter.Passes(effect))
+                          return;
+                      const std::string sEffect =
+                          Field(effect["name"].is_string() ? effect["name"].get<std::string>() : "");
+                      std::string sOut;
+                      for (const json& key : effect["keys"])
+                          for (const json& prop : key["properties"])
+                          {
+                              if (!prop.contains("points"))
+                                  continue;
+                              const std::string sType = prop.value("type", "");
+                              const std::string sRow =
+                                  Field(file.sPath) + "," + sEffect + "," +
+                                  std::to_string(key["id"].get<uint32_t>()) + "," +
+                                  Field(key.value("type", "")) + "," +
+                                  Field(prop["name"].is_string() ? prop["name"].get<std::string>() : "");
+                              for (const json& point : prop["points"])
+                              {
+                                  sOut += sRow + "," + Number(point["time"]);
+                                  if (point.contains("value"))
+                                      for (const std::string& s : Components(point["value"], sType))
+                                          sOut += "," + Field(s);
+                                  sOut += "\n";
+                              }
+                          }
+                      std::fputs(sOut.c_str(), pOut);
+                  });
 }
 } // namespace fxdump

@@ -2,6 +2,7 @@
 // Offsets are not compared: a file whose content moved but did not change holds the same effects.
 #include "fxdump.h"
 
+#include <cstring>
 #include <map>
 
 namespace fxdump
@@ -189,21 +190,27 @@ std::string ChangeText(const json& change)
 }
 } // namespace
 
-bool WriteDiff(const PackedFile& oldFile, const PackedFile& newFile, const CModuleView& module, bool bJson,
+bool WriteDiff(PackedFile& oldFile, PackedFile& newFile, const CModuleView& module, bool bJson,
                std::FILE* pOut)
 {
     const auto curveSection = [](const PackedFile& file)
     {
         const CPackedEffectReader& reader = file.reader;
-        const size_t nStart = reader.GetCurveSectionOffset();
-        return std::string(file.bytes.begin() + nStart,
-                           file.bytes.begin() + nStart + reader.GetHeader().nCurveDataSize);
+        std::string sBytes(reader.GetHeader().nCurveDataSize, '\0');
+        for (uint32_t i = 0; i + 4 <= sBytes.size(); i += 4)
+        {
+            const uint32_t nWord = reader.ReadU32(uint64_t(reader.GetCurveSectionOffset()) + i);
+            std::memcpy(&sBytes[i], &nWord, 4);
+        }
+        return sBytes;
     };
-    const auto effects = [&module](const PackedFile& file)
+    // A diff holds the decoded effects of both files.
+    const auto effects = [&module](PackedFile& file)
     {
         json all = json::array();
-        for (size_t i = 0; i < file.reader.GetEffects().size(); ++i)
-            all.push_back(EffectJson(file, module, i));
+        ForEachEffect(file, module,
+                      [&](const CPackedEffectReader::Effect& effect)
+                      { all.push_back(EffectJson(file, module, effect)); });
         return all;
     };
     json changes = json::array();

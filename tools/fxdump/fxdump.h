@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,24 +51,58 @@ private:
 // The module path the project locator file above sFile names, or empty (sWhy says why).
 std::string FindModuleForFile(const std::string& sFile, std::string& sWhy);
 
-// One packed file read into memory and parsed.
+// A file read at offsets through a small cache of pages, so that no file is held in memory.
+class CFileSource : public IPackedSource
+{
+public:
+    CFileSource();
+    ~CFileSource() override;
+    bool Open(const std::string& sPath, std::string& sError);
+    uint64_t GetSize() const override { return m_nSize; }
+    bool ReadAt(uint64_t nOffset, void* p, size_t nBytes) override;
+
+private:
+    static constexpr size_t PAGE_SIZE = 1 << 16;
+    static constexpr size_t NUM_PAGES = 64;
+    struct Page
+    {
+        uint64_t nNumber = ~uint64_t(0);
+        std::vector<char> bytes;
+    };
+    std::FILE* m_pFile = nullptr;
+    uint64_t m_nSize = 0;
+    std::vector<Page> m_Pages;
+};
+
+// One packed file, walked once; its effects are then read one at a time.
 struct PackedFile
 {
     std::string sPath;
-    std::vector<uint8_t> bytes;
+    CFileSource source;
     CPackedEffectReader reader;
     bool bWalked = false;
+    bool bValuesChecked = false; // problems of the values are in the reader's list
+    uint64_t GetSize() const { return reader.GetSize(); }
 };
 
 bool LoadPackedFile(const std::string& sPath, PackedFile& file, std::string& sError);
-// With a loaded module: checks values and finds the curve records.
+// With a loaded module, the whole check: values and the curve records.
 void CheckWithModule(PackedFile& file, const CModuleView& module);
+
+// Calls visit with each effect in file order. With a module, the first walk checks every value
+// on the way (the listing then ends with those problems).
+void ForEachEffect(PackedFile& file, const CModuleView& module,
+                   const std::function<void(const CPackedEffectReader::Effect&)>& visit);
+// The string at a table offset, or null JSON when none starts there.
+nlohmann::json StringJson(const CPackedEffectReader& reader, uint32_t nTableOffset);
 
 // The value at a file offset, decoded by its type; a raw word list without type information.
 nlohmann::json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
                            const CPackedEffectReader::ValueInfo* pInfo);
 // A curve record: offset, type and its keys, each a time and (for types with one) a value.
-nlohmann::json DecodeCurve(const CPackedEffectReader& reader, const CPackedEffectReader::Curve& curve);
+// The curve record at a curve-section offset read as a type: its keys, each a time and (for types
+// with one) a value; null JSON when no record of that type fits there.
+nlohmann::json DecodeCurveAt(const CPackedEffectReader& reader, uint32_t nCurveOffset, uint32_t eType);
 std::string TypeName(uint32_t eType);
 
 // Which effects to show: all, or those with one of the names.
@@ -79,35 +114,34 @@ struct EffectFilter
 
 // The parts of the JSON document: the file's facts (everything but effects) and one effect each.
 nlohmann::json FileJson(const PackedFile& file, const CModuleView& module);
-nlohmann::json EffectJson(const PackedFile& file, const CModuleView& module, size_t nEffect);
+nlohmann::json EffectJson(const PackedFile& file, const CModuleView& module,
+                          const CPackedEffectReader::Effect& effect);
 nlohmann::json ProblemsJson(const PackedFile& file);
 // The whole document on one line, written effect by effect.
-void WriteJson(const PackedFile& file, const CModuleView& module, const EffectFilter& filter,
-               std::FILE* pOut);
+void WriteJson(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);
 std::string JsonLine(const nlohmann::json& value);
 
 // The listing for people, written effect by effect.
-void WriteText(const PackedFile& file, const CModuleView& module, const EffectFilter& filter,
-               std::FILE* pOut);
+void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);
 // One value in the listing's words: colours as 0-255 channels, curves as time: value pairs.
 std::string ValueText(const nlohmann::json& value, const std::string& sType);
 std::string PropertyText(const nlohmann::json& prop);
 
 // Curve points, one row each, for spreadsheets.
 void WriteCsvHeader(std::FILE* pOut);
-void WriteCsv(const PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);
+void WriteCsv(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);
 
 // One self-contained page for all files.
-void WriteHtml(const std::vector<const PackedFile*>& files, const CModuleView& module,
-               const EffectFilter& filter, std::FILE* pOut);
+void WriteHtml(const std::vector<PackedFile*>& files, const CModuleView& module, const EffectFilter& filter,
+               std::FILE* pOut);
 
 // What changed between two files; true when they hold the same effects.
-bool WriteDiff(const PackedFile& oldFile, const PackedFile& newFile, const CModuleView& module, bool bJson,
+bool WriteDiff(PackedFile& oldFile, PackedFile& newFile, const CModuleView& module, bool bJson,
                std::FILE* pOut);
 
 // Effect source text that packs to the same bytes; the cases it cannot invert are noted in it.
 // False (sError says why) when the file cannot be converted at all.
-bool WriteZqa(const PackedFile& file, const CModuleView& module, std::FILE* pOut, std::string& sError);
+bool WriteZqa(PackedFile& file, const CModuleView& module, std::FILE* pOut, std::string& sError);
 
 // Text from files, safe for a terminal: control bytes, C1 controls and malformed UTF-8 as \xHH.
 std::string Printable(const std::string& sText);

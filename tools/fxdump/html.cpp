@@ -278,22 +278,24 @@ private:
 };
 } // namespace
 
-void WriteHtml(const std::vector<const PackedFile*>& files, const CModuleView& module,
-               const EffectFilter& filter, std::FILE* pOut)
+void WriteHtml(const std::vector<PackedFile*>& files, const CModuleView& module, const EffectFilter& filter,
+               std::FILE* pOut)
 {
     // The index first: names are read from the file without decoding any value.
     size_t nShown = 0;
     std::string sIndex = "<nav><h2>Index</h2><ol>\n";
     for (const PackedFile* pFile : files)
-        for (const CPackedEffectReader::Effect& effect : pFile->reader.GetEffects())
+    {
+        CPackedEffectReader::Effect effect;
+        for (uint32_t nPos = pFile->reader.GetEffectsStart();
+             pFile->bWalked && pFile->reader.NextEffect(nPos, effect);)
         {
-            const char* pszName = pFile->reader.GetString(effect.nNameOffset);
-            const json name = {{"name", pszName ? json(pszName) : json(nullptr)}};
+            const json name = {{"name", StringJson(pFile->reader, effect.nNameOffset)}};
             if (!filter.Passes(name))
                 continue;
-            sIndex += Format("<li><a href=\"#e%zu\">", nShown++) +
-                      Html(pszName ? pszName : "<bad name offset>") + "</a></li>\n";
+            sIndex += Format("<li><a href=\"#e%zu\">", nShown++) + Html(CPage::NameOf(name)) + "</a></li>\n";
         }
+    }
     sIndex += "</ol></nav>\n";
     std::fputs(
         ("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Packed effects</title>\n"
@@ -308,20 +310,21 @@ void WriteHtml(const std::vector<const PackedFile*>& files, const CModuleView& m
 
     CPage page(pOut);
     size_t nId = 0;
-    for (const PackedFile* pFile : files)
+    for (PackedFile* pFile : files)
     {
         std::fputs(("<section class=\"file\"><h2>" + Html(pFile->sPath) + "</h2>\n").c_str(), pOut);
+        ForEachEffect(*pFile, module,
+                      [&](const CPackedEffectReader::Effect& record)
+                      {
+                          const json effect = EffectJson(*pFile, module, record);
+                          if (filter.Passes(effect))
+                              page.Effect(effect, nId++, nShown == 1);
+                      });
         for (const CPackedEffectReader::Problem& problem : pFile->reader.GetProblems())
             std::fputs((Format("<p class=\"problem\">problem at 0x%X: ", problem.nOffset) +
                         Html(problem.sText) + "</p>\n")
                            .c_str(),
                        pOut);
-        for (size_t i = 0; i < pFile->reader.GetEffects().size(); ++i)
-        {
-            const json effect = EffectJson(*pFile, module, i);
-            if (filter.Passes(effect))
-                page.Effect(effect, nId++, nShown == 1);
-        }
         std::fputs("</section>\n", pOut);
     }
     std::fputs("</body></html>\n", pOut);

@@ -12,10 +12,11 @@ json PropertyJson(const PackedFile& file, const CModuleView& module, uint32_t nT
                   const CPackedEffectReader::Property& prop)
 {
     const CPackedEffectReader& reader = file.reader;
-    const char* pszName = reader.GetString(prop.nNameOffset);
-    json out = {{"offset", prop.nOffset}, {"name", pszName ? json(pszName) : json(nullptr)}};
+    const json name = StringJson(reader, prop.nNameOffset);
+    json out = {{"offset", prop.nOffset}, {"name", name}};
     CPackedEffectReader::ValueInfo info;
-    const bool bKnown = module.IsLoaded() && pszName && module.Lookup(nTypeID, pszName, info);
+    const bool bKnown = module.IsLoaded() && name.is_string() &&
+                        module.Lookup(nTypeID, name.get<std::string>().c_str(), info);
     if (!bKnown)
     {
         out["raw"] = DecodeValue(reader, prop.nValueOffset, prop.nValueSize, nullptr);
@@ -26,8 +27,9 @@ json PropertyJson(const PackedFile& file, const CModuleView& module, uint32_t nT
     {
         const uint32_t nCurve = reader.ReadU32(prop.nValueOffset);
         out["curve"] = nCurve;
-        if (const CPackedEffectReader::Curve* pCurve = reader.FindCurve(nCurve))
-            out["points"] = DecodeCurve(reader, *pCurve)["keys"];
+        json points = DecodeCurveAt(reader, nCurve, info.eType);
+        if (!points.is_null())
+            out["points"] = std::move(points);
     }
     else
         out["value"] = DecodeValue(reader, prop.nValueOffset, prop.nValueSize, &info);
@@ -39,7 +41,7 @@ json FileJson(const PackedFile& file, const CModuleView& module)
 {
     const CPackedEffectReader& reader = file.reader;
     const CPackedEffectReader::Header& h = reader.GetHeader();
-    json out = {{"file", file.sPath}, {"size", file.bytes.size()}};
+    json out = {{"file", file.sPath}, {"size", file.GetSize()}};
     if (module.IsLoaded())
         out["module"] = module.GetPath();
     out["header"] = {{"magic", h.nMagic},
@@ -54,10 +56,10 @@ json FileJson(const PackedFile& file, const CModuleView& module)
                      {"effectIndexOffset", h.nEffectIndexOffset}};
 
     json counts = json::array();
-    const std::vector<uint32_t>& keyCounts = reader.GetKeyCounts();
-    for (uint32_t i = 0; i < keyCounts.size(); ++i)
+    const uint32_t nNumTypes = file.bWalked ? h.nNumEffectTypes : 0;
+    for (uint32_t i = 0; i < nNumTypes; ++i)
     {
-        json entry = {{"typeId", i}, {"keys", keyCounts[i]}};
+        json entry = {{"typeId", i}, {"keys", reader.GetKeyCount(i)}};
         if (module.IsLoaded())
             entry["type"] = module.GetTypeName(i);
         counts.push_back(entry);
@@ -65,22 +67,15 @@ json FileJson(const PackedFile& file, const CModuleView& module)
     out["keyCounts"] = counts;
 
     json strings = json::array();
-    for (uint32_t nOffset : reader.GetStringStarts())
-        strings.push_back({{"offset", nOffset}, {"text", reader.GetString(nOffset)}});
+    for (uint32_t nPos = 0, nStart = 0; reader.NextString(nPos, nStart);)
+        strings.push_back({{"offset", nStart}, {"text", StringJson(reader, nStart)}});
     out["strings"] = strings;
-
-    json curves = json::array();
-    for (const CPackedEffectReader::Curve& curve : reader.GetCurves())
-        curves.push_back(DecodeCurve(reader, curve));
-    out["curves"] = curves;
     return out;
 }
 
-json EffectJson(const PackedFile& file, const CModuleView& module, size_t nEffect)
+json EffectJson(const PackedFile& file, const CModuleView& module, const CPackedEffectReader::Effect& effect)
 {
     const CPackedEffectReader& reader = file.reader;
-    const CPackedEffectReader::Effect& effect = reader.GetEffects()[nEffect];
-    const char* pszName = reader.GetString(effect.nNameOffset);
     json keys = json::array();
     for (const CPackedEffectReader::Key& key : effect.keys)
     {
@@ -95,7 +90,7 @@ json EffectJson(const PackedFile& file, const CModuleView& module, size_t nEffec
         keys.push_back(keyJson);
     }
     return json{{"offset", effect.nOffset},
-                {"name", pszName ? json(pszName) : json(nullptr)},
+                {"name", StringJson(reader, effect.nNameOffset)},
                 {"lengthMs", static_cast<int32_t>(effect.nLength)},
                 {"keys", keys}};
 }
@@ -105,6 +100,9 @@ json ProblemsJson(const PackedFile& file)
     json problems = json::array();
     for (const CPackedEffectReader::Problem& problem : file.reader.GetProblems())
         problems.push_back({{"offset", problem.nOffset}, {"text", problem.sText}});
+    if (file.reader.GetMoreProblems())
+        problems.push_back({{"offset", nullptr},
+                            {"text", std::to_string(file.reader.GetMoreProblems()) + " more problems"}});
     return problems;
 }
 
@@ -114,23 +112,24 @@ std::string JsonLine(const json& value)
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-void WriteJson(const PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
+void WriteJson(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
 {
     std::string sHead = JsonLine(FileJson(file, module));
     sHead.back() = ','; // the object goes on
     sHead += "\"effects\":[";
     std::fputs(sHead.c_str(), pOut);
     bool bFirst = true;
-    for (size_t i = 0; i < file.reader.GetEffects().size(); ++i)
-    {
-        const json effect = EffectJson(file, module, i);
-        if (!filter.Passes(effect))
-            continue;
-        if (!bFirst)
-            std::fputc(',', pOut);
-        bFirst = false;
-        std::fputs(JsonLine(effect).c_str(), pOut);
-    }
+    ForEachEffect(file, module,
+                  [&](const CPackedEffectReader::Effect& record)
+                  {
+                      const json effect = EffectJson(file, module, record);
+                      if (!filter.Passes(effect))
+                          return;
+                      if (!bFirst)
+                          std::fputc(',', pOut);
+                      bFirst = false;
+                      std::fputs(JsonLine(effect).c_str(), pOut);
+                  });
     std::fputs(("],\"problems\":" + JsonLine(ProblemsJson(file)) + "}\n").c_str(), pOut);
 }
 } // namespace fxdump

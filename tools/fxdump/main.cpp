@@ -91,7 +91,6 @@ bool Open(CModuleCache& modules, const std::string& sPath, fxdump::PackedFile& f
         Error(sPath, sError);
         return false;
     }
-    fxdump::CheckWithModule(file, *pModule);
     return true;
 }
 
@@ -102,6 +101,8 @@ bool ProcessFile(const Options& options, CModuleCache& modules, const std::strin
     const fxdump::CModuleView* pModule = nullptr;
     if (!Open(modules, sPath, file, pModule))
         return false;
+    if (options.bVerify)
+        fxdump::CheckWithModule(file, *pModule);
     const auto& problems = file.reader.GetProblems();
     if (options.bVerify && !options.bJson)
     {
@@ -111,6 +112,8 @@ bool ProcessFile(const Options& options, CModuleCache& modules, const std::strin
             std::snprintf(szOffset, sizeof(szOffset), "offset 0x%X: ", problem.nOffset);
             Error(sPath, szOffset + problem.sText);
         }
+        if (file.reader.GetMoreProblems())
+            Error(sPath, std::to_string(file.reader.GetMoreProblems()) + " more problems");
         if (problems.empty() && !options.bQuiet)
             std::printf("%s: ok\n", fxdump::Printable(sPath).c_str());
         return problems.empty();
@@ -136,6 +139,7 @@ int RunZqa(const Options& options, CModuleCache& modules)
     const fxdump::CModuleView* pModule = nullptr;
     if (!Open(modules, sPath, file, pModule))
         return 1;
+    fxdump::CheckWithModule(file, *pModule);
     if (!file.reader.GetProblems().empty())
     {
         Error(sPath, "the file is damaged (fxdump --verify says where); it cannot be turned back into text");
@@ -171,7 +175,7 @@ int RunDiff(const Options& options, CModuleCache& modules)
 int RunHtml(const Options& options, CModuleCache& modules)
 {
     std::vector<std::unique_ptr<fxdump::PackedFile>> files;
-    std::vector<const fxdump::PackedFile*> pointers;
+    std::vector<fxdump::PackedFile*> pointers;
     const fxdump::CModuleView* pShown = nullptr;
     bool bAllOk = true;
     for (const std::string& sPath : options.files)

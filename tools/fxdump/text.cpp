@@ -59,6 +59,16 @@ bool ColorText(const json& value, std::string& sText)
     return true;
 }
 
+// Writes out what has gathered once it is large.
+void Flush(std::string& sOut, std::FILE* pOut)
+{
+    if (sOut.size() >= (1 << 16))
+    {
+        std::fputs(sOut.c_str(), pOut);
+        sOut.clear();
+    }
+}
+
 std::string NameText(const json& name)
 {
     return name.is_string() ? "\"" + Printable(name.get<std::string>()) + "\""
@@ -121,12 +131,12 @@ std::string PropertyText(const json& prop)
     return sLine + " = " + ValueText(prop.contains("value") ? prop["value"] : prop["raw"], sType);
 }
 
-void WriteText(const PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
+void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
 {
-    std::string sOut =
-        Format("%s: packed effect file, %zu bytes\n", Printable(file.sPath).c_str(), file.bytes.size());
+    std::string sOut = Format("%s: packed effect file, %zu bytes\n", Printable(file.sPath).c_str(),
+                              static_cast<size_t>(file.GetSize()));
     const CPackedEffectReader::Header& h = file.reader.GetHeader();
-    const size_t nSize = file.bytes.size();
+    const uint64_t nSize = file.GetSize();
     if (filter.names.empty())
     {
         if (module.IsLoaded())
@@ -148,47 +158,59 @@ void WriteText(const PackedFile& file, const CModuleView& module, const EffectFi
                            Hex(h.nStringTableOffset).c_str(), h.nStringTableSize, h.nCurveDataSize,
                            Hex(h.nEffectIndexOffset).c_str());
         }
-        const std::vector<uint32_t>& counts = file.reader.GetKeyCounts();
-        if (!counts.empty())
+        const uint32_t nNumTypes = file.bWalked ? h.nNumEffectTypes : 0;
+        if (nNumTypes != 0)
             sOut += "key counts per type:\n";
-        for (uint32_t i = 0; i < counts.size(); ++i)
+        for (uint32_t i = 0; i < nNumTypes; ++i)
+        {
             sOut += Format("  %3u %-20s %u\n", i,
-                           module.IsLoaded() ? Printable(module.GetTypeName(i)).c_str() : "", counts[i]);
-        const std::vector<uint32_t>& strings = file.reader.GetStringStarts();
-        sOut += Format("strings (%zu):\n", strings.size());
-        for (uint32_t nOffset : strings)
-            sOut += Format("  @%-6u \"%s\"\n", nOffset, Printable(file.reader.GetString(nOffset)).c_str());
-        if (h.nCurveDataSize != 0 && file.reader.GetCurves().empty())
+                           module.IsLoaded() ? Printable(module.GetTypeName(i)).c_str() : "",
+                           file.reader.GetKeyCount(i));
+            Flush(sOut, pOut);
+        }
+        sOut += Format("strings (%u):\n", file.reader.GetNumStrings());
+        std::string sText;
+        for (uint32_t nPos = 0, nStart = 0; file.reader.NextString(nPos, nStart);)
+        {
+            file.reader.GetString(nStart, sText);
+            sOut += Format("  @%-6u ", nStart) + "\"" + Printable(sText) + "\"\n";
+            Flush(sOut, pOut);
+        }
+        if (h.nCurveDataSize != 0 && !module.IsLoaded())
             sOut += "curves: not decoded without the effect module\n";
-        else if (h.nCurveDataSize != 0)
-            sOut += Format("curves: %zu records\n", file.reader.GetCurves().size());
         sOut += "effects:\n";
     }
     std::fputs(sOut.c_str(), pOut);
 
-    for (size_t i = 0; i < file.reader.GetEffects().size(); ++i)
-    {
-        const json effect = EffectJson(file, module, i);
-        if (!filter.Passes(effect))
-            continue;
-        sOut = Format("  effect %s, %d ms, %zu keys\n", NameText(effect["name"]).c_str(),
-                      effect["lengthMs"].get<int32_t>(), effect["keys"].size());
-        for (const json& key : effect["keys"])
-        {
-            const std::string sType =
-                key.contains("type") ? " " + Printable(key["type"].get<std::string>()) : "";
-            sOut += Format("    key %u: type %u%s, %s s to %s s, motion link %u, %zu properties\n",
-                           key["id"].get<uint32_t>(), key["typeId"].get<uint32_t>(), sType.c_str(),
-                           NumberText(key["start"]).c_str(), NumberText(key["end"]).c_str(),
-                           key["motionLinkId"].get<uint32_t>(), key["properties"].size());
-            for (const json& prop : key["properties"])
-                sOut += "      " + PropertyText(prop) + "\n";
-        }
-        std::fputs(sOut.c_str(), pOut);
-    }
+    ForEachEffect(file, module,
+                  [&](const CPackedEffectReader::Effect& record)
+                  {
+                      const json effect = EffectJson(file, module, record);
+                      if (!filter.Passes(effect))
+                          return;
+                      sOut = Format("  effect %s, %d ms, %zu keys\n", NameText(effect["name"]).c_str(),
+                                    effect["lengthMs"].get<int32_t>(), effect["keys"].size());
+                      for (const json& key : effect["keys"])
+                      {
+                          const std::string sType =
+                              key.contains("type") ? " " + Printable(key["type"].get<std::string>()) : "";
+                          sOut +=
+                              Format("    key %u: type %u%s, %s s to %s s, motion link %u, %zu properties\n",
+                                     key["id"].get<uint32_t>(), key["typeId"].get<uint32_t>(), sType.c_str(),
+                                     NumberText(key["start"]).c_str(), NumberText(key["end"]).c_str(),
+                                     key["motionLinkId"].get<uint32_t>(), key["properties"].size());
+                          for (const json& prop : key["properties"])
+                              sOut += "      " + PropertyText(prop) + "\n";
+                          Flush(sOut, pOut);
+                      }
+                      std::fputs(sOut.c_str(), pOut);
+                  });
     for (const CPackedEffectReader::Problem& problem : file.reader.GetProblems())
         std::fputs((Format("problem at %s: ", Hex(problem.nOffset).c_str()) + Printable(problem.sText) + "\n")
                        .c_str(),
                    pOut);
+    if (file.reader.GetMoreProblems())
+        std::fprintf(pOut, "and %llu more problems\n",
+                     static_cast<unsigned long long>(file.reader.GetMoreProblems()));
 }
 } // namespace fxdump

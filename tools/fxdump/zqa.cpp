@@ -80,7 +80,8 @@ public:
                              " belongs to a property that carries no value; its " +
                              std::to_string(curve.nNumKeys) + " key times are not given back");
         std::fputs("(effect-tree\n", m_pOut);
-        for (const Reader::Effect& effect : m_Reader.GetEffects())
+        Reader::Effect effect;
+        for (uint32_t nPos = m_Reader.GetEffectsStart(); m_Reader.NextEffect(nPos, effect);)
             WriteEffect(effect);
         std::fputs(")\n", m_pOut);
     }
@@ -101,8 +102,8 @@ private:
 
     void WriteEffect(const Reader::Effect& effect)
     {
-        const char* pszName = m_Reader.GetString(effect.nNameOffset);
-        const std::string sName = pszName ? pszName : "";
+        std::string sName;
+        m_Reader.GetString(effect.nNameOffset, sName);
         bool bExact;
         m_sOut += "  (effect (name " + Atom(sName, bExact) + ") (length " +
                   std::to_string(static_cast<int32_t>(effect.nLength)) + ")\n";
@@ -167,8 +168,8 @@ private:
 
     void WriteProperty(const EffectTypeDesc& type, const Reader::Key& key, const Reader::Property& prop)
     {
-        const char* pszName = m_Reader.GetString(prop.nNameOffset);
-        const std::string sName = pszName ? pszName : "";
+        std::string sName;
+        m_Reader.GetString(prop.nNameOffset, sName);
         const EffectPropDesc* pDesc = nullptr;
         const EffectPropDesc* pFound = nullptr; // what the loader finds by this name
         for (uint32_t i = 0; i < type.nNumProps; ++i)
@@ -230,8 +231,8 @@ private:
     std::string StringValue(const EffectPropDesc& desc, uint32_t nOffset, const Reader::Key& key,
                             const std::string& sProp)
     {
-        const char* psz = m_Reader.GetString(m_Reader.ReadU32(nOffset));
-        const std::string s = psz ? psz : "";
+        std::string s;
+        m_Reader.GetString(m_Reader.ReadU32(nOffset), s);
         bool bExact;
         const std::string sAtom = Atom(s, bExact);
         bool bSame = bExact && s.size() <= kMaxValue;
@@ -328,7 +329,7 @@ private:
 };
 } // namespace
 
-bool WriteZqa(const PackedFile& file, const CModuleView& module, std::FILE* pOut, std::string& sError)
+bool WriteZqa(PackedFile& file, const CModuleView& module, std::FILE* pOut, std::string& sError)
 {
     if (!file.bWalked)
     {
