@@ -6,7 +6,7 @@ namespace fxdump
 {
 namespace
 {
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;
 
 std::string Field(const std::string& s)
 {

@@ -9,7 +9,7 @@ namespace fxdump
 {
 namespace
 {
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;
 
 // Items matched by a name: the n-th item of a name in one list pairs with the n-th in the other.
 template <typename NameOf>

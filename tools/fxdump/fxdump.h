@@ -63,15 +63,18 @@ public:
 
 private:
     static constexpr size_t PAGE_SIZE = 1 << 16;
-    static constexpr size_t NUM_PAGES = 64;
+    static constexpr size_t NUM_PAGES = 32;
     struct Page
     {
         uint64_t nNumber = ~uint64_t(0);
+        uint64_t nUsed = 0; // when last read
         std::vector<char> bytes;
     };
     std::FILE* m_pFile = nullptr;
     uint64_t m_nSize = 0;
     std::vector<Page> m_Pages;
+    size_t m_nLast = 0;
+    uint64_t m_nClock = 0;
 };
 
 // One packed file, walked once; its effects are then read one at a time.
@@ -94,38 +97,39 @@ void CheckWithModule(PackedFile& file, const CModuleView& module);
 void ForEachEffect(PackedFile& file, const CModuleView& module,
                    const std::function<void(const CPackedEffectReader::Effect&)>& visit);
 // The string at a table offset, or null JSON when none starts there.
-nlohmann::json StringJson(const CPackedEffectReader& reader, uint32_t nTableOffset);
+nlohmann::ordered_json StringJson(const CPackedEffectReader& reader, uint32_t nTableOffset);
 
 // The value at a file offset, decoded by its type; a raw word list without type information.
-nlohmann::json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
-                           const CPackedEffectReader::ValueInfo* pInfo);
+nlohmann::ordered_json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
+                                   const CPackedEffectReader::ValueInfo* pInfo);
 // A curve record: offset, type and its keys, each a time and (for types with one) a value.
 // The curve record at a curve-section offset read as a type: its keys, each a time and (for types
 // with one) a value; null JSON when no record of that type fits there.
-nlohmann::json DecodeCurveAt(const CPackedEffectReader& reader, uint32_t nCurveOffset, uint32_t eType);
+nlohmann::ordered_json DecodeCurveAt(const CPackedEffectReader& reader, uint32_t nCurveOffset,
+                                     uint32_t eType);
 std::string TypeName(uint32_t eType);
 
 // Which effects to show: all, or those with one of the names.
 struct EffectFilter
 {
     std::vector<std::string> names;
-    bool Passes(const nlohmann::json& effect) const;
+    bool Passes(const nlohmann::ordered_json& effect) const;
 };
 
 // The parts of the JSON document: the file's facts (everything but effects) and one effect each.
-nlohmann::json FileJson(const PackedFile& file, const CModuleView& module);
-nlohmann::json EffectJson(const PackedFile& file, const CModuleView& module,
-                          const CPackedEffectReader::Effect& effect);
-nlohmann::json ProblemsJson(const PackedFile& file);
+nlohmann::ordered_json FileJson(const PackedFile& file, const CModuleView& module);
+nlohmann::ordered_json EffectJson(const PackedFile& file, const CModuleView& module,
+                                  const CPackedEffectReader::Effect& effect);
+nlohmann::ordered_json ProblemsJson(const PackedFile& file);
 // The whole document on one line, written effect by effect.
 void WriteJson(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);
-std::string JsonLine(const nlohmann::json& value);
+std::string JsonLine(const nlohmann::ordered_json& value);
 
 // The listing for people, written effect by effect.
 void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);
 // One value in the listing's words: colours as 0-255 channels, curves as time: value pairs.
-std::string ValueText(const nlohmann::json& value, const std::string& sType);
-std::string PropertyText(const nlohmann::json& prop);
+std::string ValueText(const nlohmann::ordered_json& value, const std::string& sType);
+std::string PropertyText(const nlohmann::ordered_json& prop);
 
 // Curve points, one row each, for spreadsheets.
 void WriteCsvHeader(std::FILE* pOut);

@@ -11,7 +11,7 @@ namespace fxdump
 {
 namespace
 {
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;
 
 constexpr double kAxisWidth = 640.0; // timeline width in pixels
 constexpr double kRowHeight = 20.0;

@@ -6,7 +6,7 @@ namespace fxdump
 {
 namespace
 {
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;
 
 json PropertyJson(const PackedFile& file, const CModuleView& module, uint32_t nTypeID,
                   const CPackedEffectReader::Property& prop)
@@ -82,17 +82,19 @@ json EffectJson(const PackedFile& file, const CModuleView& module, const CPacked
         json props = json::array();
         for (const CPackedEffectReader::Property& prop : key.props)
             props.push_back(PropertyJson(file, module, key.nTypeID, prop));
-        json keyJson = {{"offset", key.nOffset}, {"typeId", key.nTypeID}, {"start", key.fStartTime},
-                        {"end", key.fEndTime},   {"id", key.nID},         {"motionLinkId", key.nMotionLinkID},
-                        {"properties", props}};
+        json keyJson = {{"offset", key.nOffset},   {"typeId", key.nTypeID},
+                        {"start", key.fStartTime}, {"end", key.fEndTime},
+                        {"id", key.nID},           {"motionLinkId", key.nMotionLinkID}};
+        keyJson["properties"] = std::move(props);
         if (module.IsLoaded())
             keyJson["type"] = module.GetTypeName(key.nTypeID);
-        keys.push_back(keyJson);
+        keys.push_back(std::move(keyJson));
     }
-    return json{{"offset", effect.nOffset},
+    json out = {{"offset", effect.nOffset},
                 {"name", StringJson(reader, effect.nNameOffset)},
-                {"lengthMs", static_cast<int32_t>(effect.nLength)},
-                {"keys", keys}};
+                {"lengthMs", static_cast<int32_t>(effect.nLength)}};
+    out["keys"] = std::move(keys);
+    return out;
 }
 
 json ProblemsJson(const PackedFile& file)

@@ -256,6 +256,8 @@ int main(int argc, char** argv)
         return nExit == 0 ? 0 : 2;
     }
 
+    static char s_OutBuffer[1 << 16];
+    std::setvbuf(stdout, s_OutBuffer, _IOFBF, sizeof(s_OutBuffer));
     CModuleCache modules(options);
     if (!options.sModule.empty() && !modules.ForFile(options.sModule))
         return options.bDiff ? 2 : 1;

@@ -9,7 +9,7 @@ namespace fxdump
 {
 namespace
 {
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;
 
 std::string Format(const char* pszFormat, ...)
 #if defined(__MINGW32__)

@@ -11,7 +11,7 @@ namespace fxdump
 {
 namespace
 {
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;
 
 std::string Trim(const std::string& s)
 {
@@ -123,7 +123,7 @@ json DecodeCurveAt(const CPackedEffectReader& reader, uint32_t nCurveOffset, uin
         json key = {{"time", Float(reader.ReadF32(nPos))}};
         if (nValueSize)
             key["value"] = DecodeValue(reader, static_cast<uint32_t>(nPos + 4), nValueSize, &info);
-        keys.push_back(key);
+        keys.push_back(std::move(key));
         nPos += 4 + nValueSize;
     }
     return keys;
@@ -146,11 +146,24 @@ bool CFileSource::Open(const std::string& sPath, std::string& sError)
         sError = std::strerror(errno);
         return false;
     }
-    // The size, by reading to the end: also right for files that cannot seek to their end.
-    char buffer[1 << 16];
-    size_t nRead = 0;
-    while ((nRead = std::fread(buffer, 1, sizeof(buffer), m_pFile)) > 0)
-        m_nSize += nRead;
+    // The size: by seeking to the end, or by reading there where the file cannot seek.
+#if defined(_WIN32)
+    const bool bSeek = _fseeki64(m_pFile, 0, SEEK_END) == 0;
+    const long long nEnd = bSeek ? _ftelli64(m_pFile) : -1;
+#else
+    const bool bSeek = fseeko(m_pFile, 0, SEEK_END) == 0;
+    const long long nEnd = bSeek ? static_cast<long long>(ftello(m_pFile)) : -1;
+#endif
+    if (nEnd >= 0)
+        m_nSize = static_cast<uint64_t>(nEnd);
+    else
+    {
+        std::clearerr(m_pFile);
+        char buffer[1 << 16];
+        size_t nRead = 0;
+        while ((nRead = std::fread(buffer, 1, sizeof(buffer), m_pFile)) > 0)
+            m_nSize += nRead;
+    }
     if (std::ferror(m_pFile))
     {
         sError = "read error";
@@ -166,7 +179,27 @@ bool CFileSource::ReadAt(uint64_t nOffset, void* p, size_t nBytes)
     while (nBytes > 0)
     {
         const uint64_t nNumber = nOffset / PAGE_SIZE;
-        Page& page = m_Pages[nNumber % NUM_PAGES];
+        // The least recently used page makes room; the walks touch a few regions at a time.
+        Page* pPage = &m_Pages[m_nLast];
+        if (pPage->nNumber != nNumber)
+        {
+            Page* pOldest = pPage;
+            for (Page& page : m_Pages)
+            {
+                if (page.nNumber == nNumber)
+                {
+                    pPage = &page;
+                    break;
+                }
+                if (page.nUsed < pOldest->nUsed)
+                    pOldest = &page;
+            }
+            if (pPage->nNumber != nNumber)
+                pPage = pOldest;
+        }
+        m_nLast = static_cast<size_t>(pPage - m_Pages.data());
+        pPage->nUsed = ++m_nClock;
+        Page& page = *pPage;
         if (page.nNumber != nNumber)
         {
             page.nNumber = ~uint64_t(0);
