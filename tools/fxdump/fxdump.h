@@ -113,6 +113,7 @@ std::string TypeName(uint32_t eType);
 struct EffectFilter
 {
     std::vector<std::string> names;
+    mutable uint64_t nMatched = 0; // effects that passed by name
     bool Passes(const nlohmann::ordered_json& effect) const;
 };
 

@@ -237,7 +237,9 @@ int main(int argc, char** argv)
                      "the same effects, 1 when they differ, 2 when one cannot be read");
     CLI::Option* pCsv =
         app.add_flag("--csv", options.bCsv, "print the curve points of the shown effects as CSV");
-    app.add_option("--effect", options.filter.names, "show only the effect with this name (repeatable)");
+    CLI::Option* pEffect =
+        app.add_option("--effect", options.filter.names, "show only the effect with this name (repeatable)");
+    pEffect->excludes(pZqa)->excludes(pDiff)->excludes(pVerify);
     pZqa->excludes(pHtml)->excludes(pDiff)->excludes(pCsv)->excludes(pJson)->excludes(pVerify);
     pHtml->excludes(pDiff)->excludes(pCsv)->excludes(pJson)->excludes(pVerify);
     pDiff->excludes(pCsv)->excludes(pVerify);
@@ -276,6 +278,12 @@ int main(int argc, char** argv)
         for (const std::string& sPath : options.files)
             bAllOk = ProcessFile(options, modules, sPath) && bAllOk;
         nExit = bAllOk ? 0 : 1;
+    }
+    if (!options.filter.names.empty() && options.filter.nMatched == 0)
+    {
+        std::fprintf(stderr, "fxdump: no effect is named '%s'\n",
+                     fxdump::Printable(options.filter.names[0]).c_str());
+        nExit = nExit ? nExit : 1;
     }
     std::fflush(stdout);
     return std::ferror(stdout) ? 1 : nExit;

@@ -273,7 +273,10 @@ bool EffectFilter::Passes(const json& effect) const
     const std::string sName = name.get<std::string>();
     for (const std::string& s : names)
         if (s == sName)
+        {
+            ++nMatched;
             return true;
+        }
     return false;
 }
 } // namespace fxdump
