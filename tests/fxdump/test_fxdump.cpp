@@ -324,6 +324,12 @@ TEST(FxdumpProgram, DemoPacksAndVerifies)
     const RunResult verify = RunProgram("fxdump", args);
     EXPECT_EQ(0, verify.nExit) << verify.sErr;
     EXPECT_EQ("", verify.sErr);
+    // Without a module --verify checks the structure, and says nothing about the module.
+    args = {"--verify", "-q"};
+    args.insert(args.end(), packed.begin(), packed.end());
+    const RunResult structure = RunProgram("fxdump", args);
+    EXPECT_EQ(0, structure.nExit) << structure.sErr;
+    EXPECT_EQ("", structure.sErr + structure.sOut);
 
     // A locator file above each packed file names the module, but only --project uses it.
     EXPECT_EQ("", RunProgram("fxdump", {"--json", packed[0]}).sOut.find("\"module\"") == std::string::npos
