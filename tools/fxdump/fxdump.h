@@ -117,10 +117,12 @@ struct EffectFilter
     bool Passes(const nlohmann::ordered_json& effect) const;
 };
 
-// The parts of the JSON document: the file's facts (everything but effects) and one effect each.
+// The parts of the JSON document: the file's facts (file, size, module, header), the key count of
+// a type, one effect each, and the problems.
 nlohmann::ordered_json FileJson(const PackedFile& file, const CModuleView& module);
 nlohmann::ordered_json EffectJson(const PackedFile& file, const CModuleView& module,
                                   const CPackedEffectReader::Effect& effect);
+nlohmann::ordered_json KeyCountJson(const PackedFile& file, const CModuleView& module, uint32_t nTypeID);
 nlohmann::ordered_json ProblemsJson(const PackedFile& file);
 // The whole document on one line, written effect by effect.
 void WriteJson(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);

@@ -55,21 +55,6 @@ json FileJson(const PackedFile& file, const CModuleView& module)
                      {"stringTableOffset", h.nStringTableOffset},
                      {"effectIndexOffset", h.nEffectIndexOffset}};
 
-    json counts = json::array();
-    const uint32_t nNumTypes = file.bWalked ? h.nNumEffectTypes : 0;
-    for (uint32_t i = 0; i < nNumTypes; ++i)
-    {
-        json entry = {{"typeId", i}, {"keys", reader.GetKeyCount(i)}};
-        if (module.IsLoaded())
-            entry["type"] = module.GetTypeName(i);
-        counts.push_back(entry);
-    }
-    out["keyCounts"] = counts;
-
-    json strings = json::array();
-    for (uint32_t nPos = 0, nStart = 0; reader.NextString(nPos, nStart);)
-        strings.push_back({{"offset", nStart}, {"text", StringJson(reader, nStart)}});
-    out["strings"] = strings;
     return out;
 }
 
@@ -97,6 +82,14 @@ json EffectJson(const PackedFile& file, const CModuleView& module, const CPacked
     return out;
 }
 
+json KeyCountJson(const PackedFile& file, const CModuleView& module, uint32_t nTypeID)
+{
+    json entry = {{"typeId", nTypeID}, {"keys", file.reader.GetKeyCount(nTypeID)}};
+    if (module.IsLoaded())
+        entry["type"] = module.GetTypeName(nTypeID);
+    return entry;
+}
+
 json ProblemsJson(const PackedFile& file)
 {
     json problems = json::array();
@@ -116,10 +109,21 @@ std::string JsonLine(const json& value)
 
 void WriteJson(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
 {
+    // Every list is written item by item: none of them is held whole.
     std::string sHead = JsonLine(FileJson(file, module));
     sHead.back() = ','; // the object goes on
-    sHead += "\"effects\":[";
-    std::fputs(sHead.c_str(), pOut);
+    std::fputs((sHead + "\"keyCounts\":[").c_str(), pOut);
+    const uint32_t nNumTypes = file.bWalked ? file.reader.GetHeader().nNumEffectTypes : 0;
+    for (uint32_t i = 0; i < nNumTypes; ++i)
+        std::fputs(((i ? "," : "") + JsonLine(KeyCountJson(file, module, i))).c_str(), pOut);
+    std::fputs("],\"strings\":[", pOut);
+    const CPackedEffectReader& reader = file.reader;
+    for (uint32_t nPos = 0, nStart = 0; reader.NextString(nPos, nStart);)
+        std::fputs(
+            ((nStart ? "," : "") + JsonLine(json{{"offset", nStart}, {"text", StringJson(reader, nStart)}}))
+                .c_str(),
+            pOut);
+    std::fputs("],\"effects\":[", pOut);
     bool bFirst = true;
     ForEachEffect(file, module,
                   [&](const CPackedEffectReader::Effect& record)
