@@ -11,29 +11,33 @@ using json = nlohmann::ordered_json;
 json PropertyJson(const PackedFile& file, const CModuleView& module, uint32_t nTypeID,
                   const CPackedEffectReader::Property& prop)
 {
+    // Each object is made with all its members at once: this runs for every property of a file.
     const CPackedEffectReader& reader = file.reader;
-    const json name = StringJson(reader, prop.nNameOffset);
-    json out = {{"offset", prop.nOffset}, {"name", name}};
+    json name = StringJson(reader, prop.nNameOffset);
     CPackedEffectReader::ValueInfo info;
     const bool bKnown = module.IsLoaded() && name.is_string() &&
-                        module.Lookup(nTypeID, name.get<std::string>().c_str(), info);
+                        module.Lookup(nTypeID, name.get_ref<const std::string&>().c_str(), info);
     if (!bKnown)
-    {
-        out["raw"] = DecodeValue(reader, prop.nValueOffset, prop.nValueSize, nullptr);
-        return out;
-    }
-    out["type"] = TypeName(info.eType);
-    if (info.bFunctionCurve)
-    {
-        const uint32_t nCurve = reader.ReadU32(prop.nValueOffset);
-        out["curve"] = nCurve;
-        json points = DecodeCurveAt(reader, nCurve, info.eType);
-        if (!points.is_null())
-            out["points"] = std::move(points);
-    }
-    else
-        out["value"] = DecodeValue(reader, prop.nValueOffset, prop.nValueSize, &info);
-    return out;
+        return json{{"offset", prop.nOffset},
+                    {"name", std::move(name)},
+                    {"raw", DecodeValue(reader, prop.nValueOffset, prop.nValueSize, nullptr)}};
+    if (!info.bFunctionCurve)
+        return json{{"offset", prop.nOffset},
+                    {"name", std::move(name)},
+                    {"type", TypeName(info.eType)},
+                    {"value", DecodeValue(reader, prop.nValueOffset, prop.nValueSize, &info)}};
+    const uint32_t nCurve = reader.ReadU32(prop.nValueOffset);
+    json points = DecodeCurveAt(reader, nCurve, info.eType);
+    if (points.is_null())
+        return json{{"offset", prop.nOffset},
+                    {"name", std::move(name)},
+                    {"type", TypeName(info.eType)},
+                    {"curve", nCurve}};
+    return json{{"offset", prop.nOffset},
+                {"name", std::move(name)},
+                {"type", TypeName(info.eType)},
+                {"curve", nCurve},
+                {"points", std::move(points)}};
 }
 } // namespace
 

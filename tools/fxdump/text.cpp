@@ -2,6 +2,7 @@
 // disagree. Every text from the file goes through Printable.
 #include "fxdump.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -39,7 +40,13 @@ std::string Hex(uint64_t n)
 std::string NumberText(const json& value)
 {
     if (value.is_number_float())
-        return Format("%g", value.get<double>());
+    {
+        // As printf's %g (six significant digits), which the listing runs for every number.
+        char sz[32];
+        const std::to_chars_result result =
+            std::to_chars(sz, sz + sizeof(sz), value.get<double>(), std::chars_format::general, 6);
+        return std::string(sz, result.ptr);
+    }
     if (value.is_number())
         return value.dump();
     if (value.is_string())

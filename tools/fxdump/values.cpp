@@ -176,6 +176,14 @@ bool CFileSource::Open(const std::string& sPath, std::string& sError)
 bool CFileSource::ReadAt(uint64_t nOffset, void* p, size_t nBytes)
 {
     char* pOut = static_cast<char*>(p);
+    // Most reads fall into the page read last.
+    const Page& last = m_Pages[m_nLast];
+    const uint64_t nLastStart = last.nNumber * PAGE_SIZE;
+    if (last.nNumber != ~uint64_t(0) && nOffset >= nLastStart && nOffset - nLastStart + nBytes <= PAGE_SIZE)
+    {
+        std::memcpy(pOut, last.bytes.data() + (nOffset - nLastStart), nBytes);
+        return true;
+    }
     while (nBytes > 0)
     {
         const uint64_t nNumber = nOffset / PAGE_SIZE;

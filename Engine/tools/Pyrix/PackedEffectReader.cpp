@@ -268,7 +268,7 @@ bool CPackedEffectReader::GetString(uint32_t nTableOffset, std::string& sText) c
     sText.clear();
     if (!IsString(nTableOffset))
         return false;
-    char chunk[256];
+    char chunk[64]; // names are short: most fit in one read
     for (uint32_t nPos = nTableOffset; nPos < m_Header.nStringTableSize;)
     {
         const uint32_t nBytes = std::min<uint32_t>(sizeof(chunk), m_Header.nStringTableSize - nPos);
