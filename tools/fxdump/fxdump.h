@@ -73,7 +73,7 @@ private:
     std::FILE* m_pFile = nullptr;
     uint64_t m_nSize = 0;
     std::vector<Page> m_Pages;
-    size_t m_nLast = 0;
+    size_t m_nLast = 0, m_nPrev = 0;
     uint64_t m_nClock = 0;
 };
 

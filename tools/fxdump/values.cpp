@@ -176,13 +176,16 @@ bool CFileSource::Open(const std::string& sPath, std::string& sError)
 bool CFileSource::ReadAt(uint64_t nOffset, void* p, size_t nBytes)
 {
     char* pOut = static_cast<char*>(p);
-    // Most reads fall into the page read last.
-    const Page& last = m_Pages[m_nLast];
-    const uint64_t nLastStart = last.nNumber * PAGE_SIZE;
-    if (last.nNumber != ~uint64_t(0) && nOffset >= nLastStart && nOffset - nLastStart + nBytes <= PAGE_SIZE)
+    // Most reads fall into one of the two pages read last (names and records lie apart).
+    for (size_t nSlot : {m_nLast, m_nPrev})
     {
-        std::memcpy(pOut, last.bytes.data() + (nOffset - nLastStart), nBytes);
-        return true;
+        const Page& page = m_Pages[nSlot];
+        const uint64_t nStart = page.nNumber * PAGE_SIZE;
+        if (page.nNumber != ~uint64_t(0) && nOffset >= nStart && nOffset - nStart + nBytes <= PAGE_SIZE)
+        {
+            std::memcpy(pOut, page.bytes.data() + (nOffset - nStart), nBytes);
+            return true;
+        }
     }
     while (nBytes > 0)
     {
@@ -205,6 +208,8 @@ bool CFileSource::ReadAt(uint64_t nOffset, void* p, size_t nBytes)
             if (pPage->nNumber != nNumber)
                 pPage = pOldest;
         }
+        if (static_cast<size_t>(pPage - m_Pages.data()) != m_nLast)
+            m_nPrev = m_nLast;
         m_nLast = static_cast<size_t>(pPage - m_Pages.data());
         pPage->nUsed = ++m_nClock;
         Page& page = *pPage;
