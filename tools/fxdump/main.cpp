@@ -238,7 +238,8 @@ int main(int argc, char** argv)
     CLI::Option* pCsv =
         app.add_flag("--csv", options.bCsv, "print the curve points of the shown effects as CSV");
     CLI::Option* pEffect =
-        app.add_option("--effect", options.filter.names, "show only the effect with this name (repeatable)");
+        app.add_option("--effect", options.filter.names, "show only the effect with this name (repeatable)")
+            ->allow_extra_args(false);
     pEffect->excludes(pZqa)->excludes(pDiff)->excludes(pVerify);
     pZqa->excludes(pHtml)->excludes(pDiff)->excludes(pCsv)->excludes(pJson)->excludes(pVerify);
     pHtml->excludes(pDiff)->excludes(pCsv)->excludes(pJson)->excludes(pVerify);
