@@ -9,7 +9,7 @@ SMOKE_SECONDS ?= 15
 WINE64 ?= $(firstword $(wildcard /usr/lib/wine/wine64) $(shell command -v wine64 2>/dev/null))
 WINE_JOBS ?= 2
 
-.PHONY: all build test test-native test-asan fuzz fuzz-smoke bench windows test-windows demo check-demo format clean
+.PHONY: all build test test-native test-asan fuzz fuzz-smoke bench windows test-windows demo check-demo screenshot format clean
 
 all: build
 
@@ -69,7 +69,7 @@ test-windows: build windows
 # Packs the demo project in place (packed files land beside their sources) and lists them.
 demo: build
 	build/native/bin/zqpack demo
-	build/native/bin/fxdump $$(find demo -name '*.Fx00p' | sort)
+	build/native/bin/fxdump --project $$(find demo -name '*.Fx00p' | sort)
 	build/native/bin/fxdump --verify $$(find demo -name '*.Fx00p' | sort)
 
 # Checks the demo project (clean apart from a few deliberate warnings) and the broken examples (which
@@ -77,6 +77,20 @@ demo: build
 check-demo: build
 	build/native/bin/fxcheck --summary demo
 	-build/native/bin/fxcheck --summary examples/broken
+
+# The README's picture of fxdump's page: one demo effect, rendered by headless Chromium from the
+# current build into docs/fxdump-page.png (commit it when it changes).
+CHROMIUM ?= chromium
+screenshot: demo
+	build/native/bin/fxdump --html --module build/native/bin/sparkrig_sample.dll --effect Lightning_Strike \
+	    demo/fx/magic/lightning.Fx00p > build/fxdump-page.html
+	rm -rf build/chromium-profile
+	mkdir -p docs
+	$(CHROMIUM) --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+	    --disable-background-networking --disable-component-update --disable-sync --hide-scrollbars \
+	    --user-data-dir=$(CURDIR)/build/chromium-profile --window-size=900,1000 \
+	    --screenshot=$(CURDIR)/docs/fxdump-page.png file://$(CURDIR)/build/fxdump-page.html
+	rm -rf build/chromium-profile
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
@@ -23,9 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     volatile size_t nSink = 0;
     for (const auto& curve : reader.GetCurves())
         nSink += curve.nNumKeys;
-    for (const auto& effect : reader.GetEffects())
+    CPackedEffectReader::Effect effect;
+    for (uint32_t nPos = reader.GetEffectsStart(); reader.NextEffect(nPos, effect);)
         for (const auto& key : effect.keys)
             nSink += key.props.size();
+    std::string sText;
+    for (uint32_t nPos = 0, nStart = 0; reader.NextString(nPos, nStart);)
+        nSink += reader.GetString(nStart, sText) ? sText.size() : 0;
     (void)nSink;
     return 0;
 }

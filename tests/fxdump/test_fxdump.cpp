@@ -68,6 +68,23 @@ Offsets ProblemOffsets(const Bytes& bytes, const Reader::ValueLookup& lookup = n
     return offsets;
 }
 
+std::vector<Reader::Effect> Effects(const Reader& reader)
+{
+    std::vector<Reader::Effect> effects;
+    Reader::Effect effect;
+    for (uint32_t nPos = reader.GetEffectsStart(); reader.NextEffect(nPos, effect);)
+        effects.push_back(effect);
+    return effects;
+}
+
+Offsets StringStarts(const Reader& reader)
+{
+    Offsets starts;
+    for (uint32_t nPos = 0, nStart = 0; reader.NextString(nPos, nStart);)
+        starts.push_back(nStart);
+    return starts;
+}
+
 std::vector<nlohmann::json> JsonLines(const std::string& sOut)
 {
     std::vector<nlohmann::json> lines;
@@ -86,8 +103,9 @@ TEST(PackedEffectReader, DocumentedFilesReadCleanAndDecode)
     empty.CheckValues(GlowLookup, false);
     EXPECT_TRUE(empty.GetProblems().empty());
     EXPECT_EQ(0x10000u, empty.GetHeader().nModuleVersion);
-    EXPECT_EQ((Offsets{0, 0}), empty.GetKeyCounts());
-    EXPECT_TRUE(empty.GetEffects().empty() && empty.GetIndex().empty() && empty.GetStringStarts().empty());
+    EXPECT_EQ(0u, empty.GetKeyCount(0) + empty.GetKeyCount(1));
+    EXPECT_TRUE(Effects(empty).empty());
+    EXPECT_TRUE(StringStarts(empty).empty());
 
     const Bytes bytes = GlowFile();
     ASSERT_EQ(200u, bytes.size());
@@ -95,13 +113,19 @@ TEST(PackedEffectReader, DocumentedFilesReadCleanAndDecode)
     ASSERT_TRUE(reader.Read(bytes.data(), bytes.size()));
     reader.CheckValues(GlowLookup, false);
     EXPECT_TRUE(reader.GetProblems().empty()) << reader.GetProblems()[0].sText;
-    EXPECT_EQ((Offsets{0, 8, 16, 24, 32, 36}), reader.GetStringStarts());
-    EXPECT_STREQ("hi", reader.GetString(32));
-    EXPECT_EQ(nullptr, reader.GetString(33));
-    ASSERT_EQ(1u, reader.GetEffects().size());
-    const Reader::Effect& effect = reader.GetEffects()[0];
+    EXPECT_EQ((Offsets{0, 8, 16, 24, 32, 36}), StringStarts(reader));
+    EXPECT_EQ(6u, reader.GetNumStrings());
+    std::string sText;
+    EXPECT_TRUE(reader.GetString(32, sText));
+    EXPECT_EQ("hi", sText);
+    EXPECT_FALSE(reader.GetString(33, sText));
+    EXPECT_FALSE(reader.GetString(44, sText)); // the end of the table
+    const std::vector<Reader::Effect> effects = Effects(reader);
+    ASSERT_EQ(1u, effects.size());
+    const Reader::Effect& effect = effects[0];
     EXPECT_EQ(0x70u, effect.nOffset);
-    EXPECT_STREQ("Glow", reader.GetString(effect.nNameOffset));
+    EXPECT_TRUE(reader.GetString(effect.nNameOffset, sText));
+    EXPECT_EQ("Glow", sText);
     EXPECT_EQ(1000u, effect.nLength);
     ASSERT_EQ(1u, effect.keys.size());
     const Reader::Key& key = effect.keys[0];
@@ -118,7 +142,7 @@ TEST(PackedEffectReader, DocumentedFilesReadCleanAndDecode)
     EXPECT_EQ(2u, reader.GetCurves()[0].nNumKeys);
     EXPECT_EQ(uint32_t(ePT_Float), reader.GetCurves()[0].eType);
     EXPECT_TRUE(reader.IsCurveStart(0));
-    EXPECT_EQ((Offsets{0}), reader.GetIndex());
+    EXPECT_FALSE(reader.IsCurveStart(4));
 }
 
 TEST(PackedEffectReader, EachCorruptionNamesItsOffset)
@@ -157,6 +181,23 @@ TEST(PackedEffectReader, EachCorruptionNamesItsOffset)
     };
     EXPECT_TRUE(ProblemOffsets(GlowFile(0xA8, 1), enumLookup).empty());
     EXPECT_EQ(ProblemOffsets(GlowFile(0xA8, 2), enumLookup), Offsets{0xA8});
+
+    // Every key of a curve is checked, the first included: Fade as an enum curve of two choices
+    // holds 0x3F800000 in its first key (value at 0x64) and 0 in its second (at 0x6C).
+    const auto enumCurveLookup = [](uint32_t nTypeID, const char* pszName, Reader::ValueInfo& info)
+    {
+        if (!GlowLookup(nTypeID, pszName, info))
+            return false;
+        if (std::strcmp(pszName, "Fade") == 0)
+        {
+            info.eType = ePT_Enum;
+            info.sParams = "a,b";
+        }
+        return true;
+    };
+    EXPECT_EQ(ProblemOffsets(GlowFile(), enumCurveLookup), Offsets{0x64});
+    EXPECT_EQ(ProblemOffsets(GlowFile(0x64, 1), enumCurveLookup), Offsets{});
+    EXPECT_EQ(ProblemOffsets(GlowFile(0x6C, 2), enumCurveLookup), (Offsets{0x64, 0x6C}));
 }
 
 TEST(FxdumpProgram, VerifyJsonListingAndUsage)
@@ -185,15 +226,67 @@ TEST(FxdumpProgram, VerifyJsonListingAndUsage)
     EXPECT_TRUE(lines[1]["effects"].empty());
     EXPECT_EQ(48, lines[1]["header"]["effectIndexOffset"]);
 
-    // Text listing: values stay raw words without a module.
-    result = RunProgram("fxdump", {"--no-module", sGood});
+    // The whole text listing, worked out from the layout above: without a module values stay raw words.
+    result = RunProgram("fxdump", {sGood});
     EXPECT_EQ(0, result.nExit);
-    EXPECT_NE(std::string::npos, result.sOut.find("  effect \"Glow\", 1000 ms, 1 keys\n")) << result.sOut;
-    EXPECT_NE(std::string::npos, result.sOut.find("      Size = (0x40200000)\n")) << result.sOut;
+    EXPECT_EQ("", result.sErr);
+    const std::string sNoName(20, ' ');
+    EXPECT_EQ(sGood +
+                  ": packed effect file, 200 bytes\n"
+                  "module: none (values shown as raw words; use --module PATH or --project)\n"
+                  "header: magic ZQFX, version 2, module version 0x10000\n"
+                  "  1 effects, 1 keys, 2 effect types\n"
+                  "  string table at 0x30, 44 bytes; curves 20 bytes; effect index at 0xC4\n"
+                  "key counts per type:\n"
+                  "    0 " +
+                  sNoName +
+                  " 0\n"
+                  "    1 " +
+                  sNoName +
+                  " 1\n"
+                  "strings (6):\n"
+                  "  @0      \"Glow\"\n"
+                  "  @8      \"Size\"\n"
+                  "  @16     \"Count\"\n"
+                  "  @24     \"Label\"\n"
+                  "  @32     \"hi\"\n"
+                  "  @36     \"Fade\"\n"
+                  "curves: not decoded without the effect module\n"
+                  "effects:\n"
+                  "  effect \"Glow\", 1000 ms, 1 keys\n"
+                  "    key 7: type 1, 0 s to 1 s, motion link 7, 4 properties\n"
+                  "      Size = (0x40200000)\n"
+                  "      Count = (0xFFFFFFFD)\n"
+                  "      Label = (0x00000020)\n"
+                  "      Fade = (0x00000000)\n",
+              result.sOut);
+
+    // A file shorter than its header: the header line stands alone, the problem is named.
+    Bytes shortFile = GlowFile();
+    shortFile.resize(20);
+    const std::string sShort = WriteFile(TempPath("short.Fx00p"), shortFile);
+    result = RunProgram("fxdump", {sShort});
+    EXPECT_EQ(1, result.nExit);
+    EXPECT_NE(std::string::npos, result.sOut.find("\nheader: cut short\nstrings (0):\n")) << result.sOut;
+    EXPECT_NE(std::string::npos,
+              result.sOut.find("problem at 0x0: the file is 20 bytes, shorter than the 40-byte header\n"));
+
+    // A module is loaded only when asked for; one asked for and not loadable is an error.
+    result = RunProgram("fxdump", {"--module", TempPath("missing.so"), sGood});
+    EXPECT_EQ(1, result.nExit);
+    EXPECT_EQ("", result.sOut);
+    EXPECT_NE(std::string::npos, result.sErr.find("cannot load the effect module")) << result.sErr;
+    result = RunProgram("fxdump", {"--project", sGood});
+    EXPECT_EQ(1, result.nExit);
+    EXPECT_NE(std::string::npos, result.sErr.find(sGood + ": no effect module: no project locator file"))
+        << result.sErr;
 
     EXPECT_EQ(2, RunProgram("fxdump", {}).nExit);
     EXPECT_EQ(2, RunProgram("fxdump", {"--no-such-option", "x.Fx00p"}).nExit);
     EXPECT_EQ(2, RunProgram("fxdump", {"--module", MODULE, "--no-module", "x.Fx00p"}).nExit);
+    EXPECT_EQ(2, RunProgram("fxdump", {"--module", MODULE, "--project", "x.Fx00p"}).nExit);
+    EXPECT_EQ(2, RunProgram("fxdump", {"--diff", sGood}).nExit);
+    EXPECT_EQ(2, RunProgram("fxdump", {"--zqa", sGood}).nExit); // no module to name the types
     result = RunProgram("fxdump", {"--help"});
     EXPECT_EQ(0, result.nExit);
     EXPECT_NE(std::string::npos, result.sOut.find("Usage: fxdump")) << result.sOut;
@@ -231,9 +324,18 @@ TEST(FxdumpProgram, DemoPacksAndVerifies)
     const RunResult verify = RunProgram("fxdump", args);
     EXPECT_EQ(0, verify.nExit) << verify.sErr;
     EXPECT_EQ("", verify.sErr);
+    // Without a module --verify checks the structure, and says nothing about the module.
+    args = {"--verify", "-q"};
+    args.insert(args.end(), packed.begin(), packed.end());
+    const RunResult structure = RunProgram("fxdump", args);
+    EXPECT_EQ(0, structure.nExit) << structure.sErr;
+    EXPECT_EQ("", structure.sErr + structure.sOut);
 
-    // Without --module the locator file above each packed file names the module.
-    args = {"--json"};
+    // A locator file above each packed file names the module, but only --project uses it.
+    EXPECT_EQ("", RunProgram("fxdump", {"--json", packed[0]}).sOut.find("\"module\"") == std::string::npos
+                      ? ""
+                      : "a module was loaded without being asked for");
+    args = {"--json", "--project"};
     args.insert(args.end(), packed.begin(), packed.end());
     const RunResult listing = RunProgram("fxdump", args);
     EXPECT_EQ(0, listing.nExit) << listing.sErr;

@@ -1,16 +1,21 @@
-// fxdump: prints and verifies packed effect files. main.cpp parses the command line; module.cpp
-// finds and queries the effect module; values.cpp decodes values; text.cpp and json.cpp print.
+// fxdump: prints, verifies, compares and converts packed effect files. main.cpp parses the command
+// line; module.cpp queries the effect module; values.cpp and json.cpp decode the file into JSON,
+// effect by effect; text.cpp, csv.cpp, html.cpp, diff.cpp and zqa.cpp format that for people,
+// spreadsheets, browsers, reviews and authors.
 #pragma once
 
 #include "PackedEffectReader.h"
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 class CEffectModule;
+struct EffectTypeDesc;
 
 namespace fxdump
 {
@@ -25,12 +30,18 @@ public:
     bool Load(const std::string& sPath, std::string& sError);
     bool IsLoaded() const;
     const std::string& GetPath() const { return m_sPath; }
+    uint32_t GetModuleVersion() const;
+    uint32_t GetNumTypes() const;
 
+    // The description of the type with this id, or null.
+    const EffectTypeDesc* GetType(uint32_t nTypeID) const;
     // The name of the type with this id, or empty.
     std::string GetTypeName(uint32_t nTypeID) const;
     bool Lookup(uint32_t nTypeID, const char* pszPropName, CPackedEffectReader::ValueInfo& info) const;
     // Whether any type has a function-curve property of a type that writes no value.
     bool HasNoValueCurves() const;
+    // The first type whose name equals sName ignoring case, as the loader finds it; or null.
+    const EffectTypeDesc* FindType(const std::string& sName) const;
 
 private:
     std::unique_ptr<CEffectModule> m_pModule;
@@ -40,24 +51,113 @@ private:
 // The module path the project locator file above sFile names, or empty (sWhy says why).
 std::string FindModuleForFile(const std::string& sFile, std::string& sWhy);
 
-// One packed file read into memory and parsed.
+// A file read at offsets through a small cache of pages, so that no file is held in memory.
+class CFileSource : public IPackedSource
+{
+public:
+    CFileSource();
+    ~CFileSource() override;
+    bool Open(const std::string& sPath, std::string& sError);
+    uint64_t GetSize() const override { return m_nSize; }
+    bool ReadAt(uint64_t nOffset, void* p, size_t nBytes) override;
+
+private:
+    static constexpr size_t PAGE_SIZE = 1 << 16;
+    static constexpr size_t NUM_PAGES = 32;
+    struct Page
+    {
+        uint64_t nNumber = ~uint64_t(0);
+        uint64_t nUsed = 0; // when last read
+        std::vector<char> bytes;
+    };
+    std::FILE* m_pFile = nullptr;
+    uint64_t m_nSize = 0;
+    std::vector<Page> m_Pages;
+    size_t m_nLast = 0, m_nPrev = 0;
+    uint64_t m_nClock = 0;
+};
+
+// One packed file, walked once; its effects are then read one at a time.
 struct PackedFile
 {
     std::string sPath;
-    std::vector<uint8_t> bytes;
+    CFileSource source;
     CPackedEffectReader reader;
     bool bWalked = false;
+    bool bValuesChecked = false; // problems of the values are in the reader's list
+    uint64_t GetSize() const { return reader.GetSize(); }
 };
 
 bool LoadPackedFile(const std::string& sPath, PackedFile& file, std::string& sError);
+// With a loaded module, the whole check: values and the curve records.
+void CheckWithModule(PackedFile& file, const CModuleView& module);
+
+// Calls visit with each effect in file order. With a module, the first walk checks every value
+// on the way (the listing then ends with those problems).
+void ForEachEffect(PackedFile& file, const CModuleView& module,
+                   const std::function<void(const CPackedEffectReader::Effect&)>& visit);
+// The string at a table offset, or null JSON when none starts there.
+nlohmann::ordered_json StringJson(const CPackedEffectReader& reader, uint32_t nTableOffset);
 
 // The value at a file offset, decoded by its type; a raw word list without type information.
-nlohmann::json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
-                           const CPackedEffectReader::ValueInfo* pInfo);
-nlohmann::json DecodeCurve(const CPackedEffectReader& reader, const CPackedEffectReader::Curve& curve,
-                           const CModuleView& module);
+nlohmann::ordered_json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
+                                   const CPackedEffectReader::ValueInfo* pInfo);
+// A curve record: offset, type and its keys, each a time and (for types with one) a value.
+// The curve record at a curve-section offset read as a type: its keys, each a time and (for types
+// with one) a value; null JSON when no record of that type fits there.
+nlohmann::ordered_json DecodeCurveAt(const CPackedEffectReader& reader, uint32_t nCurveOffset,
+                                     uint32_t eType);
 std::string TypeName(uint32_t eType);
 
-nlohmann::json ToJson(const PackedFile& file, const CModuleView& module);
-void PrintText(const PackedFile& file, const CModuleView& module, std::string& sOut);
+// Which effects to show: all, or those with one of the names.
+struct EffectFilter
+{
+    std::vector<std::string> names;
+    mutable uint64_t nMatched = 0; // effects that passed by name
+    bool Passes(const nlohmann::ordered_json& effect) const;
+};
+
+// The parts of the JSON document: the file's facts (file, size, module, header), the key count of
+// a type, one effect each, and the problems.
+nlohmann::ordered_json FileJson(const PackedFile& file, const CModuleView& module);
+nlohmann::ordered_json EffectJson(const PackedFile& file, const CModuleView& module,
+                                  const CPackedEffectReader::Effect& effect);
+nlohmann::ordered_json KeyCountJson(const PackedFile& file, const CModuleView& module, uint32_t nTypeID);
+nlohmann::ordered_json ProblemsJson(const PackedFile& file);
+// The whole document on one line, written effect by effect.
+void WriteJson(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);
+std::string JsonLine(const nlohmann::ordered_json& value);
+
+// The listing for people, written effect by effect.
+void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);
+// One value in the listing's words: colours as 0-255 channels, curves as time: value pairs.
+std::string ValueText(const nlohmann::ordered_json& value, const std::string& sType);
+std::string PropertyText(const nlohmann::ordered_json& prop);
+
+// Curve points, one row each, for spreadsheets.
+void WriteCsvHeader(std::FILE* pOut);
+void WriteCsv(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);
+
+// One self-contained page for all files.
+void WriteHtml(const std::vector<PackedFile*>& files, const CModuleView& module, const EffectFilter& filter,
+               std::FILE* pOut);
+
+// What changed between two files; true when they hold the same effects.
+bool WriteDiff(PackedFile& oldFile, PackedFile& newFile, const CModuleView& module, bool bJson,
+               std::FILE* pOut);
+
+// Effect source text that packs to the same bytes; the cases it cannot invert are noted in it.
+// False (sError says why) when the file cannot be converted at all.
+bool WriteZqa(PackedFile& file, const CModuleView& module, std::FILE* pOut, std::string& sError);
+
+// Text from files, safe for a terminal: control bytes, C1 controls and malformed UTF-8 as \xHH.
+std::string Printable(const std::string& sText);
+
+// Numbers as the loader reads them back: the shortest text that ZQAtoF turns into the same float.
+std::string ShortFloat(float f);
+bool ReadsBack(const std::string& sText, float f);
+// The millisecond time a packer writes as these seconds, when there is one.
+bool SecondsToMs(float fSeconds, int32_t& nMs);
+// The 8-bit channel a packer writes as this float, when there is one.
+bool FloatToChannel(float f, uint32_t& nChannel);
 } // namespace fxdump

@@ -15,67 +15,94 @@ struct Options
 {
     std::vector<std::string> files;
     std::string sModule;
+    bool bProject = false;
     bool bNoModule = false;
     bool bJson = false;
     bool bVerify = false;
     bool bQuiet = false;
+    bool bZqa = false;
+    bool bHtml = false;
+    bool bDiff = false;
+    bool bCsv = false;
+    fxdump::EffectFilter filter;
 };
 
 void Error(const std::string& sFile, const std::string& sText)
 {
-    std::fprintf(stderr, "fxdump: %s: %s\n", sFile.c_str(), sText.c_str());
+    std::fprintf(stderr, "fxdump: %s: %s\n", fxdump::Printable(sFile).c_str(),
+                 fxdump::Printable(sText).c_str());
 }
 
-// Modules by path: a folder of packed files usually shares one project, so its module loads once.
+// The module each file is decoded with: none unless asked for. With --project each file's
+// locator names it; a folder of packed files usually shares one project, so it loads once.
 class CModuleCache
 {
 public:
-    const fxdump::CModuleView& ForFile(const Options& options, const std::string& sFile)
+    explicit CModuleCache(const Options& options) : m_Options(options) {}
+
+    // Null when a module was asked for and cannot be had (the error is printed).
+    const fxdump::CModuleView* ForFile(const std::string& sFile)
     {
         static const fxdump::CModuleView s_none;
-        if (options.bNoModule)
-            return s_none;
-        std::string sWhy;
-        const std::string sPath =
-            options.sModule.empty() ? fxdump::FindModuleForFile(sFile, sWhy) : options.sModule;
-        if (sPath.empty())
+        std::string sPath = m_Options.sModule;
+        if (m_Options.bProject)
         {
-            if (!options.bQuiet)
-                Error(sFile, "no effect module (" + sWhy + "); values are not decoded");
-            return s_none;
+            std::string sWhy;
+            sPath = fxdump::FindModuleForFile(sFile, sWhy);
+            if (sPath.empty())
+            {
+                Error(sFile, "no effect module: " + sWhy);
+                return nullptr;
+            }
         }
+        if (sPath.empty())
+            return &s_none;
         auto it = m_modules.find(sPath);
         if (it == m_modules.end())
         {
             it = m_modules.emplace(sPath, std::make_unique<fxdump::CModuleView>()).first;
             std::string sError;
             if (!it->second->Load(sPath, sError))
-                Error(sFile, sError + "; values are not decoded");
+            {
+                if (m_Options.bProject)
+                    Error(sFile, sError);
+                else
+                    std::fprintf(stderr, "fxdump: %s\n", fxdump::Printable(sError).c_str());
+            }
         }
-        return *it->second;
+        return it->second->IsLoaded() ? it->second.get() : nullptr;
     }
 
 private:
+    const Options& m_Options;
     std::map<std::string, std::unique_ptr<fxdump::CModuleView>> m_modules;
 };
 
-// Reads, checks and prints one file; false when it is unreadable or, with --verify, broken.
-bool ProcessFile(const Options& options, CModuleCache& modules, const std::string& sPath)
+// Reads a file and checks it with its module; false (the error printed) when it cannot be read.
+bool Open(CModuleCache& modules, const std::string& sPath, fxdump::PackedFile& file,
+          const fxdump::CModuleView*& pModule)
 {
-    fxdump::PackedFile file;
+    pModule = modules.ForFile(sPath);
+    if (!pModule)
+        return false;
     std::string sError;
     if (!fxdump::LoadPackedFile(sPath, file, sError))
     {
         Error(sPath, sError);
         return false;
     }
-    const fxdump::CModuleView& module = modules.ForFile(options, sPath);
-    if (file.bWalked && module.IsLoaded())
-        file.reader.CheckValues(
-            [&module](uint32_t nTypeID, const char* pszName, CPackedEffectReader::ValueInfo& info)
-            { return module.Lookup(nTypeID, pszName, info); },
-            module.HasNoValueCurves());
+    return true;
+}
 
+// Reads, checks and prints one file; false when it is unreadable or, with --verify, broken.
+bool ProcessFile(const Options& options, CModuleCache& modules, const std::string& sPath)
+{
+    fxdump::PackedFile file;
+    const fxdump::CModuleView* pModule = nullptr;
+    if (!Open(modules, sPath, file, pModule))
+        return false;
+    if (options.bVerify)
+        fxdump::CheckWithModule(file, *pModule);
     const auto& problems = file.reader.GetProblems();
     if (options.bVerify && !options.bJson)
     {
@@ -85,46 +112,146 @@ bool ProcessFile(const Options& options, CModuleCache& modules, const std::strin
             std::snprintf(szOffset, sizeof(szOffset), "offset 0x%X: ", problem.nOffset);
             Error(sPath, szOffset + problem.sText);
         }
+        if (file.reader.GetMoreProblems())
+            Error(sPath, std::to_string(file.reader.GetMoreProblems()) + " more problems");
         if (problems.empty() && !options.bQuiet)
-            std::printf("%s: ok\n", sPath.c_str());
+            std::printf("%s: ok\n", fxdump::Printable(sPath).c_str());
         return problems.empty();
     }
     if (options.bJson)
-    {
-        // Strings of a damaged or non-UTF-8 file must not stop the listing.
-        const std::string sLine =
-            fxdump::ToJson(file, module).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-        std::printf("%s\n", sLine.c_str());
-    }
+        fxdump::WriteJson(file, *pModule, options.filter, stdout);
+    else if (options.bCsv)
+        fxdump::WriteCsv(file, *pModule, options.filter, stdout);
     else
-    {
-        std::string sOut;
-        fxdump::PrintText(file, module, sOut);
-        std::fwrite(sOut.data(), 1, sOut.size(), stdout);
-    }
+        fxdump::WriteText(file, *pModule, options.filter, stdout);
     return options.bVerify ? problems.empty() : file.bWalked;
+}
+
+int RunZqa(const Options& options, CModuleCache& modules)
+{
+    if (options.sModule.empty() && !options.bProject)
+    {
+        std::fprintf(stderr, "fxdump: --zqa needs the effect module: --module PATH or --project\n");
+        return 2;
+    }
+    const std::string& sPath = options.files[0];
+    fxdump::PackedFile file;
+    const fxdump::CModuleView* pModule = nullptr;
+    if (!Open(modules, sPath, file, pModule))
+        return 1;
+    fxdump::CheckWithModule(file, *pModule);
+    if (!file.reader.GetProblems().empty())
+    {
+        Error(sPath, "the file is damaged (fxdump --verify says where); it cannot be turned back into text");
+        return 1;
+    }
+    std::string sError;
+    if (!fxdump::WriteZqa(file, *pModule, stdout, sError))
+    {
+        Error(sPath, sError);
+        return 1;
+    }
+    return 0;
+}
+
+int RunDiff(const Options& options, CModuleCache& modules)
+{
+    fxdump::PackedFile files[2];
+    const fxdump::CModuleView* pModules[2] = {nullptr, nullptr};
+    for (int i = 0; i < 2; ++i)
+    {
+        if (!Open(modules, options.files[i], files[i], pModules[i]))
+            return 2;
+        if (!files[i].bWalked)
+        {
+            Error(options.files[i],
+                  "the file is too damaged to compare: " + files[i].reader.GetProblems()[0].sText);
+            return 2;
+        }
+    }
+    return fxdump::WriteDiff(files[0], files[1], *pModules[1], options.bJson, stdout) ? 0 : 1;
+}
+
+int RunHtml(const Options& options, CModuleCache& modules)
+{
+    std::vector<std::unique_ptr<fxdump::PackedFile>> files;
+    std::vector<fxdump::PackedFile*> pointers;
+    const fxdump::CModuleView* pShown = nullptr;
+    bool bAllOk = true;
+    for (const std::string& sPath : options.files)
+    {
+        auto pFile = std::make_unique<fxdump::PackedFile>();
+        const fxdump::CModuleView* pModule = nullptr;
+        if (!Open(modules, sPath, *pFile, pModule))
+        {
+            bAllOk = false;
+            continue;
+        }
+        if (!pShown || pModule->IsLoaded())
+            pShown = pModule;
+        pointers.push_back(pFile.get());
+        files.push_back(std::move(pFile));
+    }
+    static const fxdump::CModuleView s_none;
+    fxdump::WriteHtml(pointers, pShown ? *pShown : s_none, options.filter, stdout);
+    return bAllOk ? 0 : 1;
 }
 } // namespace
 
 int main(int argc, char** argv)
 {
     Options options;
-    CLI::App app{"Print and verify packed effect files (.Fx00p).\nWith the effect module (found through the "
-                 "project locator file above each file, or named with --module) every value is decoded by "
-                 "its type; without it values are shown as raw words."};
+    CLI::App app{
+        "Print, verify, compare and convert packed effect files (.Fx00p).\n"
+        "Values are decoded by their types only with the effect module, named with --module or found "
+        "through the project locator file above each file with --project; without it values are shown "
+        "as raw words. No module is loaded unless asked for."};
     app.name("fxdump");
     app.set_version_flag("-V,--version", "fxdump " EMBERVISE_VERSION);
     app.add_option("FILE", options.files, "packed effect files")->required();
     CLI::Option* pModule =
         app.add_option("-m,--module", options.sModule, "effect module library to decode with");
-    app.add_flag("--no-module", options.bNoModule, "do not look for an effect module")->excludes(pModule);
-    app.add_flag("--json", options.bJson, "print one JSON object per file, one per line");
-    app.add_flag("--verify", options.bVerify,
-                 "check every structural invariant; exit 1 and name the offset of each violation");
+    CLI::Option* pProject =
+        app.add_flag("--project", options.bProject,
+                     "use the module named by the project locator file (*.proj00) in each "
+                     "file's folder or above, as the packer does");
+    pProject->excludes(pModule);
+    app.add_flag("--no-module", options.bNoModule, "decode without a module (the default)")
+        ->excludes(pModule)
+        ->excludes(pProject);
+    CLI::Option* pJson =
+        app.add_flag("--json", options.bJson, "print one JSON object per file, one per line");
+    CLI::Option* pVerify = app.add_flag(
+        "--verify", options.bVerify,
+        "check every structural invariant (and, with a module, every value); exit 1 and name the "
+        "offset of each violation");
     app.add_flag("-q,--quiet", options.bQuiet, "with --verify, print only violations");
+    CLI::Option* pZqa =
+        app.add_flag("--zqa", options.bZqa,
+                     "write effect source text (ZQA) that packs to the same bytes; needs the module");
+    CLI::Option* pHtml =
+        app.add_flag("--html", options.bHtml, "write one self-contained HTML page for all files");
+    CLI::Option* pDiff =
+        app.add_flag("--diff", options.bDiff,
+                     "compare two files (OLD NEW) by effect, key and property; exit 0 when they hold "
+                     "the same effects, 1 when they differ, 2 when one cannot be read");
+    CLI::Option* pCsv =
+        app.add_flag("--csv", options.bCsv, "print the curve points of the shown effects as CSV");
+    CLI::Option* pEffect =
+        app.add_option("--effect", options.filter.names, "show only the effect with this name (repeatable)")
+            ->allow_extra_args(false);
+    pEffect->excludes(pZqa)->excludes(pDiff)->excludes(pVerify);
+    pZqa->excludes(pHtml)->excludes(pDiff)->excludes(pCsv)->excludes(pJson)->excludes(pVerify);
+    pHtml->excludes(pDiff)->excludes(pCsv)->excludes(pJson)->excludes(pVerify);
+    pDiff->excludes(pCsv)->excludes(pVerify);
+    pCsv->excludes(pJson)->excludes(pVerify);
     try
     {
         app.parse(argc, argv);
+        if (options.bDiff && options.files.size() != 2)
+            throw CLI::ValidationError("--diff", "needs two files, OLD and NEW");
+        if (options.bZqa && options.files.size() != 1)
+            throw CLI::ValidationError("--zqa", "converts one file");
     }
     catch (const CLI::ParseError& e)
     {
@@ -132,10 +259,33 @@ int main(int argc, char** argv)
         return nExit == 0 ? 0 : 2;
     }
 
-    CModuleCache modules;
-    bool bAllOk = true;
-    for (const std::string& sPath : options.files)
-        bAllOk = ProcessFile(options, modules, sPath) && bAllOk;
+    static char s_OutBuffer[1 << 16];
+    std::setvbuf(stdout, s_OutBuffer, _IOFBF, sizeof(s_OutBuffer));
+    CModuleCache modules(options);
+    if (!options.sModule.empty() && !modules.ForFile(options.sModule))
+        return options.bDiff ? 2 : 1;
+    int nExit = 0;
+    if (options.bZqa)
+        nExit = RunZqa(options, modules);
+    else if (options.bDiff)
+        nExit = RunDiff(options, modules);
+    else if (options.bHtml)
+        nExit = RunHtml(options, modules);
+    else
+    {
+        if (options.bCsv)
+            fxdump::WriteCsvHeader(stdout);
+        bool bAllOk = true;
+        for (const std::string& sPath : options.files)
+            bAllOk = ProcessFile(options, modules, sPath) && bAllOk;
+        nExit = bAllOk ? 0 : 1;
+    }
+    if (!options.filter.names.empty() && options.filter.nMatched == 0)
+    {
+        std::fprintf(stderr, "fxdump: no effect is named '%s'\n",
+                     fxdump::Printable(options.filter.names[0]).c_str());
+        nExit = nExit ? nExit : 1;
+    }
     std::fflush(stdout);
-    return bAllOk ? 0 : 1;
+    return std::ferror(stdout) ? 1 : nExit;
 }

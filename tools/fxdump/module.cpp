@@ -23,15 +23,36 @@ bool CModuleView::IsLoaded() const
     return m_pModule->IsLoaded();
 }
 
-std::string CModuleView::GetTypeName(uint32_t nTypeID) const
+uint32_t CModuleView::GetModuleVersion() const
+{
+    return m_pModule->GetModuleVersion();
+}
+
+uint32_t CModuleView::GetNumTypes() const
+{
+    return m_pModule->GetNumTypes();
+}
+
+const EffectTypeDesc* CModuleView::GetType(uint32_t nTypeID) const
 {
     for (uint32_t i = 0; i < m_pModule->GetNumTypes(); ++i)
     {
         const EffectTypeDesc* pType = m_pModule->GetTypeDesc(i);
         if (pType && pType->nTypeID == nTypeID)
-            return std::string(pType->szName, strnlen(pType->szName, sizeof(pType->szName)));
+            return pType;
     }
-    return std::string();
+    return nullptr;
+}
+
+std::string CModuleView::GetTypeName(uint32_t nTypeID) const
+{
+    const EffectTypeDesc* pType = GetType(nTypeID);
+    return pType ? std::string(pType->szName, strnlen(pType->szName, sizeof(pType->szName))) : std::string();
+}
+
+const EffectTypeDesc* CModuleView::FindType(const std::string& sName) const
+{
+    return m_pModule->IsLoaded() ? m_pModule->FindTypeDesc(sName.c_str()) : nullptr;
 }
 
 bool CModuleView::Lookup(uint32_t nTypeID, const char* pszPropName,

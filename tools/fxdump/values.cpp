@@ -11,7 +11,7 @@ namespace fxdump
 {
 namespace
 {
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;
 
 std::string Trim(const std::string& s)
 {
@@ -46,13 +46,6 @@ json Float(float f)
     return json(std::isnan(f) ? "nan" : (f > 0 ? "inf" : "-inf"));
 }
 
-json StringAt(const CPackedEffectReader& reader, uint32_t nTableOffset)
-{
-    const char* psz = reader.GetString(nTableOffset);
-    if (!psz)
-        return json{{"bad-string-offset", nTableOffset}};
-    return json(std::string(psz));
-}
 } // namespace
 
 std::string TypeName(uint32_t eType)
@@ -82,7 +75,10 @@ json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t n
     case ePT_Filename:
     case ePT_Animation:
     case ePT_SparkrigRef:
-        return StringAt(reader, reader.ReadU32(nOffset));
+    {
+        const json text = StringJson(reader, reader.ReadU32(nOffset));
+        return text.is_null() ? json{{"bad-string-offset", reader.ReadU32(nOffset)}} : text;
+    }
     case ePT_Enum:
     {
         const uint32_t nIndex = reader.ReadU32(nOffset);
@@ -103,46 +99,197 @@ json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t n
     }
 }
 
-json DecodeCurve(const CPackedEffectReader& reader, const CPackedEffectReader::Curve& curve,
-                 const CModuleView&)
+json StringJson(const CPackedEffectReader& reader, uint32_t nTableOffset)
 {
+    std::string sText;
+    return reader.GetString(nTableOffset, sText) ? json(sText) : json();
+}
+
+json DecodeCurveAt(const CPackedEffectReader& reader, uint32_t nCurveOffset, uint32_t eType)
+{
+    const uint32_t nSection = reader.GetHeader().nCurveDataSize;
+    if (nCurveOffset >= nSection || nSection - nCurveOffset < 4)
+        return json();
     CPackedEffectReader::ValueInfo info;
-    info.eType = curve.eType;
+    info.eType = eType;
+    const uint32_t nValueSize = PackedValueSize(eType);
+    const uint32_t nNumKeys = reader.ReadU32(uint64_t(reader.GetCurveSectionOffset()) + nCurveOffset);
+    if (uint64_t(nNumKeys) * (4 + nValueSize) > nSection - nCurveOffset - 4)
+        return json();
     json keys = json::array();
-    uint32_t nPos = reader.GetCurveSectionOffset() + curve.nOffset + 4;
-    for (uint32_t k = 0; k < curve.nNumKeys; ++k)
+    uint64_t nPos = uint64_t(reader.GetCurveSectionOffset()) + nCurveOffset + 4;
+    for (uint32_t k = 0; k < nNumKeys; ++k)
     {
         json key = {{"time", Float(reader.ReadF32(nPos))}};
-        if (curve.nValueSize)
-            key["value"] = DecodeValue(reader, nPos + 4, curve.nValueSize, &info);
-        keys.push_back(key);
-        nPos += 4 + curve.nValueSize;
+        if (nValueSize)
+            key["value"] = DecodeValue(reader, static_cast<uint32_t>(nPos + 4), nValueSize, &info);
+        keys.push_back(std::move(key));
+        nPos += 4 + nValueSize;
     }
-    return json{{"offset", curve.nOffset}, {"type", TypeName(curve.eType)}, {"keys", keys}};
+    return keys;
+}
+
+CFileSource::CFileSource() = default;
+
+CFileSource::~CFileSource()
+{
+    if (m_pFile)
+        std::fclose(m_pFile);
+}
+
+bool CFileSource::Open(const std::string& sPath, std::string& sError)
+{
+    errno = 0;
+    m_pFile = std::fopen(sPath.c_str(), "rb");
+    if (!m_pFile)
+    {
+        sError = std::strerror(errno);
+        return false;
+    }
+    // The size: by seeking to the end, or by reading there where the file cannot seek.
+#if defined(_WIN32)
+    const bool bSeek = _fseeki64(m_pFile, 0, SEEK_END) == 0;
+    const long long nEnd = bSeek ? _ftelli64(m_pFile) : -1;
+#else
+    const bool bSeek = fseeko(m_pFile, 0, SEEK_END) == 0;
+    const long long nEnd = bSeek ? static_cast<long long>(ftello(m_pFile)) : -1;
+#endif
+    if (nEnd >= 0)
+        m_nSize = static_cast<uint64_t>(nEnd);
+    else
+    {
+        std::clearerr(m_pFile);
+        char buffer[1 << 16];
+        size_t nRead = 0;
+        while ((nRead = std::fread(buffer, 1, sizeof(buffer), m_pFile)) > 0)
+            m_nSize += nRead;
+    }
+    if (std::ferror(m_pFile))
+    {
+        sError = "read error";
+        return false;
+    }
+    m_Pages.resize(NUM_PAGES);
+    return true;
+}
+
+bool CFileSource::ReadAt(uint64_t nOffset, void* p, size_t nBytes)
+{
+    char* pOut = static_cast<char*>(p);
+    // Most reads fall into one of the two pages read last (names and records lie apart).
+    for (size_t nSlot : {m_nLast, m_nPrev})
+    {
+        const Page& page = m_Pages[nSlot];
+        const uint64_t nStart = page.nNumber * PAGE_SIZE;
+        if (page.nNumber != ~uint64_t(0) && nOffset >= nStart && nOffset - nStart + nBytes <= PAGE_SIZE)
+        {
+            std::memcpy(pOut, page.bytes.data() + (nOffset - nStart), nBytes);
+            return true;
+        }
+    }
+    while (nBytes > 0)
+    {
+        const uint64_t nNumber = nOffset / PAGE_SIZE;
+        // The least recently used page makes room; the walks touch a few regions at a time.
+        Page* pPage = &m_Pages[m_nLast];
+        if (pPage->nNumber != nNumber)
+        {
+            Page* pOldest = pPage;
+            for (Page& page : m_Pages)
+            {
+                if (page.nNumber == nNumber)
+                {
+                    pPage = &page;
+                    break;
+                }
+                if (page.nUsed < pOldest->nUsed)
+                    pOldest = &page;
+            }
+            if (pPage->nNumber != nNumber)
+                pPage = pOldest;
+        }
+        if (static_cast<size_t>(pPage - m_Pages.data()) != m_nLast)
+            m_nPrev = m_nLast;
+        m_nLast = static_cast<size_t>(pPage - m_Pages.data());
+        pPage->nUsed = ++m_nClock;
+        Page& page = *pPage;
+        if (page.nNumber != nNumber)
+        {
+            page.nNumber = ~uint64_t(0);
+            page.bytes.resize(PAGE_SIZE);
+            const uint64_t nStart = nNumber * PAGE_SIZE;
+            const size_t nWant = static_cast<size_t>(std::min<uint64_t>(PAGE_SIZE, m_nSize - nStart));
+            std::clearerr(m_pFile);
+#if defined(_WIN32)
+            const bool bSeek = _fseeki64(m_pFile, static_cast<long long>(nStart), SEEK_SET) == 0;
+#else
+            const bool bSeek = fseeko(m_pFile, static_cast<off_t>(nStart), SEEK_SET) == 0;
+#endif
+            if (!bSeek || std::fread(page.bytes.data(), 1, nWant, m_pFile) != nWant)
+                return false;
+            page.nNumber = nNumber;
+        }
+        const size_t nIn = static_cast<size_t>(nOffset % PAGE_SIZE);
+        const size_t nTake = std::min(nBytes, PAGE_SIZE - nIn);
+        std::memcpy(pOut, page.bytes.data() + nIn, nTake);
+        pOut += nTake;
+        nOffset += nTake;
+        nBytes -= nTake;
+    }
+    return true;
 }
 
 bool LoadPackedFile(const std::string& sPath, PackedFile& file, std::string& sError)
 {
     file.sPath = sPath;
-    errno = 0;
-    std::FILE* pFile = std::fopen(sPath.c_str(), "rb");
-    if (!pFile)
-    {
-        sError = std::strerror(errno);
+    if (!file.source.Open(sPath, sError))
         return false;
-    }
-    uint8_t buffer[1 << 16];
-    size_t nRead = 0;
-    while ((nRead = std::fread(buffer, 1, sizeof(buffer), pFile)) > 0)
-        file.bytes.insert(file.bytes.end(), buffer, buffer + nRead);
-    const bool bError = std::ferror(pFile) != 0;
-    std::fclose(pFile);
-    if (bError)
-    {
-        sError = "read error";
-        return false;
-    }
-    file.bWalked = file.reader.Read(file.bytes.data(), file.bytes.size());
+    file.bWalked = file.reader.Read(file.source);
     return true;
+}
+
+void CheckWithModule(PackedFile& file, const CModuleView& module)
+{
+    if (file.bWalked && module.IsLoaded() && !file.bValuesChecked)
+        file.reader.CheckValues(
+            [&module](uint32_t nTypeID, const char* pszName, CPackedEffectReader::ValueInfo& info)
+            { return module.Lookup(nTypeID, pszName, info); },
+            module.HasNoValueCurves());
+    file.bValuesChecked = true;
+}
+
+void ForEachEffect(PackedFile& file, const CModuleView& module,
+                   const std::function<void(const CPackedEffectReader::Effect&)>& visit)
+{
+    if (!file.bWalked)
+        return;
+    const bool bCheck = module.IsLoaded() && !file.bValuesChecked;
+    const auto lookup = [&module](uint32_t nTypeID, const char* pszName, CPackedEffectReader::ValueInfo& info)
+    { return module.Lookup(nTypeID, pszName, info); };
+    CPackedEffectReader::Effect effect;
+    for (uint32_t nPos = file.reader.GetEffectsStart(); file.reader.NextEffect(nPos, effect);)
+    {
+        if (bCheck)
+            file.reader.CheckEffectValues(effect, lookup);
+        visit(effect);
+    }
+    file.bValuesChecked = true;
+}
+
+bool EffectFilter::Passes(const json& effect) const
+{
+    if (names.empty())
+        return true;
+    const json& name = effect["name"];
+    if (!name.is_string())
+        return false;
+    const std::string sName = name.get<std::string>();
+    for (const std::string& s : names)
+        if (s == sName)
+        {
+            ++nMatched;
+            return true;
+        }
+    return false;
 }
 } // namespace fxdump

@@ -5,15 +5,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <map>
+#include <unordered_map>
 
 namespace
 {
 constexpr uint32_t kMagic = 0x5846515Au; // "ZQFX" as it lies in the file, read little-endian
 constexpr uint32_t kVersion = 2;
-constexpr uint32_t kEffectRecordSize = 12; // name, length, key count
-constexpr uint32_t kKeyRecordSize = 24;    // type, start, end, id, link id, property count
-constexpr uint32_t kPropertyHeadSize = 8;  // name, skip offset
+constexpr uint32_t kEffectRecordSize = 12;   // name, length, key count
+constexpr uint32_t kKeyRecordSize = 24;      // type, start, end, id, link id, property count
+constexpr uint32_t kPropertyHeadSize = 8;    // name, skip offset
+constexpr uint32_t kTypesPerPass = 1u << 22; // key counters held at once (16 MB)
+constexpr uint32_t kChunk = 4096;            // bytes scanned at once for a string's end
 
 std::string Hex(uint64_t n)
 {
@@ -44,15 +46,36 @@ uint32_t PackedValueSize(uint32_t eType)
     }
 }
 
-uint32_t CPackedEffectReader::ReadU32(uint32_t nFileOffset) const
+bool CPackedEffectReader::CMemorySource::ReadAt(uint64_t nOffset, void* p, size_t nBytes)
 {
-    if (!Fits(nFileOffset, 4))
-        return 0;
-    const uint8_t* p = m_pData + nFileOffset;
+    std::memcpy(p, m_pData + nOffset, nBytes);
+    return true;
+}
+
+bool CPackedEffectReader::ReadBytes(uint64_t nOffset, void* p, size_t nBytes) const
+{
+    if (!Fits(nOffset, nBytes) || !m_pSource)
+    {
+        std::memset(p, 0, nBytes);
+        return false;
+    }
+    if (nBytes && !m_pSource->ReadAt(nOffset, p, nBytes))
+    {
+        std::memset(p, 0, nBytes);
+        m_bReadError = true;
+        return false;
+    }
+    return true;
+}
+
+uint32_t CPackedEffectReader::ReadU32(uint64_t nFileOffset) const
+{
+    uint8_t p[4];
+    ReadBytes(nFileOffset, p, 4);
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-float CPackedEffectReader::ReadF32(uint32_t nFileOffset) const
+float CPackedEffectReader::ReadF32(uint64_t nFileOffset) const
 {
     const uint32_t nBits = ReadU32(nFileOffset);
     float f;
@@ -62,20 +85,50 @@ float CPackedEffectReader::ReadF32(uint32_t nFileOffset) const
 
 void CPackedEffectReader::AddProblem(uint64_t nOffset, std::string sText)
 {
-    m_Problems.push_back({static_cast<uint32_t>(nOffset), std::move(sText)});
+    if (m_Problems.size() < MAX_PROBLEMS)
+        m_Problems.push_back({static_cast<uint32_t>(nOffset), std::move(sText)});
+    else
+        ++m_nMoreProblems;
+}
+
+void CPackedEffectReader::Report(bool bReport, uint64_t nOffset, std::string sText) const
+{
+    // Only the walks that own the problem list report; NextEffect reads quietly.
+    if (bReport)
+        const_cast<CPackedEffectReader*>(this)->AddProblem(nOffset, std::move(sText));
+}
+
+void CPackedEffectReader::Reset()
+{
+    m_pSource = nullptr;
+    m_nSize = 0;
+    m_Header = Header();
+    m_nNumStrings = 0;
+    m_nStringsEnd = 0;
+    m_bReadError = false;
+    m_Curves.clear();
+    m_Problems.clear();
+    m_nMoreProblems = 0;
 }
 
 bool CPackedEffectReader::Read(const uint8_t* pData, size_t nSize)
 {
-    *this = CPackedEffectReader();
-    m_pData = pData;
-    m_nSize = nSize;
-    if (nSize < HEADER_SIZE)
+    m_Memory.m_pData = pData;
+    m_Memory.m_nSize = nSize;
+    return Read(m_Memory);
+}
+
+bool CPackedEffectReader::Read(IPackedSource& source)
+{
+    Reset();
+    m_pSource = &source;
+    m_nSize = source.GetSize();
+    if (m_nSize < HEADER_SIZE)
     {
-        AddProblem(0, "the file is " + std::to_string(nSize) + " bytes, shorter than the 40-byte header");
+        AddProblem(0, "the file is " + std::to_string(m_nSize) + " bytes, shorter than the 40-byte header");
         return false;
     }
-    if (nSize > 0xFFFFFFFFu)
+    if (m_nSize > 0xFFFFFFFFu)
     {
         AddProblem(0, "the file is larger than 32-bit offsets can address");
         return false;
@@ -98,13 +151,17 @@ bool CPackedEffectReader::Read(const uint8_t* pData, size_t nSize)
         AddProblem(0, "the magic is " + Hex(m_Header.nMagic) + ", not \"ZQFX\"");
     if (m_Header.nVersion != kVersion)
         AddProblem(4, "version " + std::to_string(m_Header.nVersion) + ", expected 2");
-    if (!ReadSections())
-        return false;
-    ReadStringTable();
-    const bool bWalked = ReadEffects();
-    ReadIndex();
+    bool bWalked = ReadSections();
     if (bWalked)
-        CheckCounts();
+    {
+        ReadStringTable();
+        bWalked = WalkEffects();
+    }
+    if (m_bReadError)
+    {
+        AddProblem(0, "the file could not be read to its end");
+        bWalked = false;
+    }
     return bWalked;
 }
 
@@ -118,10 +175,6 @@ bool CPackedEffectReader::ReadSections()
                    std::to_string(h.nNumEffectTypes) + " effect types: their key counts run past the end");
         return false;
     }
-    m_KeyCounts.resize(h.nNumEffectTypes);
-    for (uint32_t i = 0; i < h.nNumEffectTypes; ++i)
-        m_KeyCounts[i] = ReadU32(HEADER_SIZE + 4 * i);
-
     if (h.nStringTableOffset != nCountsEnd)
         AddProblem(32, "the string table is said to start at " + Hex(h.nStringTableOffset) +
                            "; it must follow the key counts at " + Hex(nCountsEnd));
@@ -165,80 +218,123 @@ void CPackedEffectReader::ReadStringTable()
 {
     const uint32_t nBase = m_Header.nStringTableOffset;
     const uint32_t nSize = m_Header.nStringTableSize;
-    const uint8_t* pTable = m_pData + nBase;
+    uint8_t chunk[kChunk];
     uint32_t nPos = 0;
     while (nPos < nSize)
     {
-        const void* pNul = std::memchr(pTable + nPos, 0, nSize - nPos);
-        if (!pNul)
+        // The terminator of the string at nPos.
+        uint32_t nNul = nPos;
+        bool bFound = false;
+        while (!bFound && nNul < nSize)
+        {
+            const uint32_t nBytes = std::min(kChunk, nSize - nNul);
+            ReadBytes(uint64_t(nBase) + nNul, chunk, nBytes);
+            const void* pNul = std::memchr(chunk, 0, nBytes);
+            bFound = pNul != nullptr;
+            nNul += bFound ? static_cast<uint32_t>(static_cast<const uint8_t*>(pNul) - chunk) : nBytes;
+        }
+        if (!bFound)
         {
             AddProblem(nBase + nPos, "the last string of the table has no terminator");
+            m_nStringsEnd = nPos;
             return;
         }
-        m_StringStarts.push_back(nPos);
-        const uint32_t nEnd = static_cast<uint32_t>(static_cast<const uint8_t*>(pNul) - pTable) + 1;
+        ++m_nNumStrings;
+        const uint32_t nEnd = nNul + 1;
         const uint32_t nNext = std::min<uint32_t>((nEnd + 3) & ~3u, nSize);
-        for (uint32_t i = nEnd; i < nNext; ++i)
-            if (pTable[i] != 0)
+        uint8_t padding[4] = {};
+        ReadBytes(uint64_t(nBase) + nEnd, padding, nNext - nEnd);
+        for (uint32_t i = 0; i < nNext - nEnd; ++i)
+            if (padding[i] != 0)
             {
-                AddProblem(nBase + i, "a padding byte of the string table is not zero");
+                AddProblem(nBase + nEnd + i, "a padding byte of the string table is not zero");
                 break;
             }
         nPos = nNext;
     }
+    m_nStringsEnd = nSize;
 }
 
-const char* CPackedEffectReader::GetString(uint32_t nTableOffset) const
+bool CPackedEffectReader::IsString(uint32_t nTableOffset) const
 {
-    if (!std::binary_search(m_StringStarts.begin(), m_StringStarts.end(), nTableOffset))
-        return nullptr;
-    return reinterpret_cast<const char*>(m_pData + m_Header.nStringTableOffset + nTableOffset);
+    // Strings start 4-byte aligned, right after the zero bytes that end the one before.
+    if (nTableOffset >= m_nStringsEnd || nTableOffset % 4 != 0)
+        return false;
+    return nTableOffset == 0 || ReadU32(uint64_t(m_Header.nStringTableOffset) + nTableOffset - 4) >> 24 == 0;
 }
 
-void CPackedEffectReader::CheckStringOffset(uint32_t nFileOffset, uint32_t nTableOffset, const char* pszWhat)
+bool CPackedEffectReader::GetString(uint32_t nTableOffset, std::string& sText) const
 {
-    if (!GetString(nTableOffset))
-        AddProblem(nFileOffset, std::string(pszWhat) + " " + Hex(nTableOffset) +
-                                    " does not point at the start of a string in the table");
-}
-
-bool CPackedEffectReader::ReadEffects()
-{
-    const uint32_t nEnd = m_Header.nEffectIndexOffset;
-    uint32_t nPos = GetCurveSectionOffset() + m_Header.nCurveDataSize;
-    while (nPos < nEnd)
+    sText.clear();
+    if (!IsString(nTableOffset))
+        return false;
+    char chunk[64]; // names are short: most fit in one read
+    for (uint32_t nPos = nTableOffset; nPos < m_Header.nStringTableSize;)
     {
-        if (nEnd - nPos < kEffectRecordSize)
-        {
-            AddProblem(nPos, "an effect record is cut short by the effect index");
-            return false;
-        }
-        Effect effect;
-        effect.nOffset = nPos;
-        effect.nNameOffset = ReadU32(nPos);
-        effect.nLength = ReadU32(nPos + 4);
-        const uint32_t nNumKeys = ReadU32(nPos + 8);
-        CheckStringOffset(nPos, effect.nNameOffset, "the effect name offset");
-        nPos += kEffectRecordSize;
-        if (uint64_t(nNumKeys) * kKeyRecordSize > nEnd - nPos)
-        {
-            AddProblem(nPos - 4, std::to_string(nNumKeys) + " keys cannot fit before the effect index");
-            return false;
-        }
-        effect.keys.resize(nNumKeys);
-        for (Key& key : effect.keys)
-            if (!ReadKey(nPos, nEnd, key))
-                return false;
-        m_Effects.push_back(std::move(effect));
+        const uint32_t nBytes = std::min<uint32_t>(sizeof(chunk), m_Header.nStringTableSize - nPos);
+        ReadBytes(uint64_t(m_Header.nStringTableOffset) + nPos, chunk, nBytes);
+        const size_t nLen = strnlen(chunk, nBytes);
+        sText.append(chunk, nLen);
+        if (nLen < nBytes)
+            break;
+        nPos += nBytes;
     }
     return true;
 }
 
-bool CPackedEffectReader::ReadKey(uint32_t& nPos, uint32_t nEnd, Key& key)
+bool CPackedEffectReader::NextString(uint32_t& nPos, uint32_t& nStart) const
+{
+    if (nPos >= m_nStringsEnd)
+        return false;
+    nStart = nPos;
+    std::string sText;
+    GetString(nPos, sText);
+    nPos =
+        std::min<uint32_t>((nPos + static_cast<uint32_t>(sText.size()) + 4) & ~3u, m_Header.nStringTableSize);
+    return true;
+}
+
+void CPackedEffectReader::CheckStringOffset(uint32_t nFileOffset, uint32_t nTableOffset, const char* pszWhat)
+{
+    if (!IsString(nTableOffset))
+        AddProblem(nFileOffset, std::string(pszWhat) + " " + Hex(nTableOffset) +
+                                    " does not point at the start of a string in the table");
+}
+
+bool CPackedEffectReader::ParseEffect(uint32_t& nPos, Effect& effect, bool bReport) const
+{
+    const uint32_t nEnd = m_Header.nEffectIndexOffset;
+    if (nEnd - nPos < kEffectRecordSize)
+    {
+        Report(bReport, nPos, "an effect record is cut short by the effect index");
+        return false;
+    }
+    effect.nOffset = nPos;
+    effect.nNameOffset = ReadU32(nPos);
+    effect.nLength = ReadU32(nPos + 4);
+    const uint32_t nNumKeys = ReadU32(nPos + 8);
+    if (bReport && !IsString(effect.nNameOffset))
+        Report(true, nPos,
+               "the effect name offset " + Hex(effect.nNameOffset) +
+                   " does not point at the start of a string in the table");
+    nPos += kEffectRecordSize;
+    if (uint64_t(nNumKeys) * kKeyRecordSize > nEnd - nPos)
+    {
+        Report(bReport, nPos - 4, std::to_string(nNumKeys) + " keys cannot fit before the effect index");
+        return false;
+    }
+    effect.keys.resize(nNumKeys);
+    for (Key& key : effect.keys)
+        if (!ParseKey(nPos, nEnd, key, bReport))
+            return false;
+    return true;
+}
+
+bool CPackedEffectReader::ParseKey(uint32_t& nPos, uint32_t nEnd, Key& key, bool bReport) const
 {
     if (nEnd - nPos < kKeyRecordSize)
     {
-        AddProblem(nPos, "a key record is cut short by the effect index");
+        Report(bReport, nPos, "a key record is cut short by the effect index");
         return false;
     }
     key.nOffset = nPos;
@@ -249,12 +345,14 @@ bool CPackedEffectReader::ReadKey(uint32_t& nPos, uint32_t nEnd, Key& key)
     key.nMotionLinkID = ReadU32(nPos + 16);
     const uint32_t nNumProps = ReadU32(nPos + 20);
     if (key.nTypeID >= m_Header.nNumEffectTypes)
-        AddProblem(nPos, "type id " + std::to_string(key.nTypeID) + " is not below the type count " +
-                             std::to_string(m_Header.nNumEffectTypes));
+        Report(bReport, nPos,
+               "type id " + std::to_string(key.nTypeID) + " is not below the type count " +
+                   std::to_string(m_Header.nNumEffectTypes));
     nPos += kKeyRecordSize;
     if (uint64_t(nNumProps) * (kPropertyHeadSize + 4) > nEnd - nPos)
     {
-        AddProblem(nPos - 4, std::to_string(nNumProps) + " properties cannot fit before the effect index");
+        Report(bReport, nPos - 4,
+               std::to_string(nNumProps) + " properties cannot fit before the effect index");
         return false;
     }
     key.props.resize(nNumProps);
@@ -262,76 +360,122 @@ bool CPackedEffectReader::ReadKey(uint32_t& nPos, uint32_t nEnd, Key& key)
     {
         if (nEnd - nPos < kPropertyHeadSize)
         {
-            AddProblem(nPos, "a property record is cut short by the effect index");
+            Report(bReport, nPos, "a property record is cut short by the effect index");
             return false;
         }
         prop.nOffset = nPos;
         prop.nNameOffset = ReadU32(nPos);
         prop.nSkipOffset = ReadU32(nPos + 4);
         prop.nValueOffset = nPos + kPropertyHeadSize;
-        CheckStringOffset(nPos, prop.nNameOffset, "the property name offset");
+        if (bReport && !IsString(prop.nNameOffset))
+            Report(true, nPos,
+                   "the property name offset " + Hex(prop.nNameOffset) +
+                       " does not point at the start of a string in the table");
         if (prop.nSkipOffset <= prop.nValueOffset || prop.nSkipOffset > nEnd || prop.nSkipOffset % 4 != 0)
         {
-            AddProblem(nPos + 4, "the skip offset " + Hex(prop.nSkipOffset) +
-                                     " does not lead to the next record (it must be 4-byte aligned, after " +
-                                     Hex(prop.nValueOffset) + " and not past the effect index at " +
-                                     Hex(nEnd) + ")");
+            Report(bReport, nPos + 4,
+                   "the skip offset " + Hex(prop.nSkipOffset) +
+                       " does not lead to the next record (it must be 4-byte aligned, after " +
+                       Hex(prop.nValueOffset) + " and not past the effect index at " + Hex(nEnd) + ")");
             return false;
         }
         prop.nValueSize = prop.nSkipOffset - prop.nValueOffset;
         if (prop.nValueSize != 4 && prop.nValueSize != 12 && prop.nValueSize != 16)
-            AddProblem(nPos + 4, "the skip offset leaves " + std::to_string(prop.nValueSize) +
-                                     " value bytes; values take 4, 12 or 16");
+            Report(bReport, nPos + 4,
+                   "the skip offset leaves " + std::to_string(prop.nValueSize) +
+                       " value bytes; values take 4, 12 or 16");
         nPos = prop.nSkipOffset;
     }
     return true;
 }
 
-void CPackedEffectReader::ReadIndex()
+bool CPackedEffectReader::NextEffect(uint32_t& nPos, Effect& effect) const
 {
-    const uint32_t nBase = m_Header.nEffectIndexOffset;
-    if (!Fits(nBase, 4ull * m_Header.nNumEffects))
-        return;
-    m_Index.resize(m_Header.nNumEffects);
-    for (uint32_t i = 0; i < m_Header.nNumEffects; ++i)
+    if (nPos < GetEffectsStart() || nPos >= m_Header.nEffectIndexOffset)
+        return false;
+    const uint32_t nIndex = nPos == GetEffectsStart() ? 0 : effect.nIndex + 1;
+    if (!ParseEffect(nPos, effect, false))
     {
-        m_Index[i] = ReadU32(nBase + 4 * i);
-        CheckStringOffset(nBase + 4 * i, m_Index[i], "the index entry");
-        if (i < m_Effects.size() && m_Index[i] != m_Effects[i].nNameOffset)
-            AddProblem(nBase + 4 * i, "index entry " + std::to_string(i) + " is " + Hex(m_Index[i]) +
-                                          " but effect " + std::to_string(i) + " is named at " +
-                                          Hex(m_Effects[i].nNameOffset));
+        nPos = m_Header.nEffectIndexOffset;
+        return false;
     }
+    effect.nIndex = nIndex;
+    return true;
 }
 
-void CPackedEffectReader::CheckCounts()
+bool CPackedEffectReader::WalkEffects()
 {
-    if (m_Effects.size() != m_Header.nNumEffects)
-        AddProblem(24, "the header counts " + std::to_string(m_Header.nNumEffects) +
-                           " effects; the records hold " + std::to_string(m_Effects.size()));
-    std::vector<uint64_t> counted(m_Header.nNumEffectTypes, 0);
-    uint64_t nKeys = 0;
-    for (const Effect& effect : m_Effects)
-        for (const Key& key : effect.keys)
+    const Header& h = m_Header;
+    const uint32_t nIndexBase = h.nEffectIndexOffset;
+    // Key counts of the first types are gathered in this walk, those of any further types in
+    // walks of their own, so that a file of millions of types needs no more memory.
+    std::vector<uint32_t> counted(std::min(h.nNumEffectTypes, kTypesPerPass), 0);
+    uint64_t nEffects = 0, nKeys = 0;
+    Effect effect;
+    uint32_t nPos = GetEffectsStart();
+    bool bWalked = true;
+    while (nPos < h.nEffectIndexOffset)
+    {
+        if (!ParseEffect(nPos, effect, true))
         {
-            ++nKeys;
+            bWalked = false;
+            break;
+        }
+        if (nEffects < h.nNumEffects)
+        {
+            const uint32_t nEntry = ReadU32(nIndexBase + 4 * nEffects);
+            CheckStringOffset(static_cast<uint32_t>(nIndexBase + 4 * nEffects), nEntry, "the index entry");
+            if (nEntry != effect.nNameOffset)
+                AddProblem(nIndexBase + 4 * nEffects,
+                           "index entry " + std::to_string(nEffects) + " is " + Hex(nEntry) + " but effect " +
+                               std::to_string(nEffects) + " is named at " + Hex(effect.nNameOffset));
+        }
+        for (const Key& key : effect.keys)
             if (key.nTypeID < counted.size())
                 ++counted[key.nTypeID];
-        }
-    if (nKeys != m_Header.nNumKeys)
-        AddProblem(20, "the header counts " + std::to_string(m_Header.nNumKeys) + " keys; the records hold " +
+        nKeys += effect.keys.size();
+        ++nEffects;
+    }
+    for (uint64_t i = nEffects; i < h.nNumEffects; ++i)
+        CheckStringOffset(static_cast<uint32_t>(nIndexBase + 4 * i), ReadU32(nIndexBase + 4 * i),
+                          "the index entry");
+    if (!bWalked)
+        return false;
+
+    if (nEffects != h.nNumEffects)
+        AddProblem(24, "the header counts " + std::to_string(h.nNumEffects) + " effects; the records hold " +
+                           std::to_string(nEffects));
+    if (nKeys != h.nNumKeys)
+        AddProblem(20, "the header counts " + std::to_string(h.nNumKeys) + " keys; the records hold " +
                            std::to_string(nKeys));
-    for (uint32_t i = 0; i < m_KeyCounts.size(); ++i)
-        if (m_KeyCounts[i] != counted[i])
-            AddProblem(HEADER_SIZE + 4 * i, "type " + std::to_string(i) + " is counted " +
-                                                std::to_string(m_KeyCounts[i]) + " times; the records hold " +
-                                                std::to_string(counted[i]) + " keys of it");
+    for (uint32_t nFirst = 0; nFirst < h.nNumEffectTypes; nFirst += kTypesPerPass)
+    {
+        if (nFirst != 0)
+        {
+            counted.assign(std::min(h.nNumEffectTypes - nFirst, kTypesPerPass), 0);
+            for (uint32_t nAt = GetEffectsStart(); NextEffect(nAt, effect);)
+                for (const Key& key : effect.keys)
+                    if (key.nTypeID >= nFirst && key.nTypeID - nFirst < counted.size())
+                        ++counted[key.nTypeID - nFirst];
+        }
+        for (uint32_t i = 0; i < counted.size(); ++i)
+        {
+            const uint32_t nCount = GetKeyCount(nFirst + i);
+            if (nCount != counted[i])
+                AddProblem(HEADER_SIZE + 4ull * (nFirst + i),
+                           "type " + std::to_string(nFirst + i) + " is counted " + std::to_string(nCount) +
+                               " times; the records hold " + std::to_string(counted[i]) + " keys of it");
+        }
+    }
+    return true;
 }
 
-bool CPackedEffectReader::IsCurveStart(uint32_t nCurveOffset) const
+const CPackedEffectReader::Curve* CPackedEffectReader::FindCurve(uint32_t nCurveOffset) const
 {
-    return std::any_of(m_Curves.begin(), m_Curves.end(),
-                       [nCurveOffset](const Curve& curve) { return curve.nOffset == nCurveOffset; });
+    const auto it =
+        std::lower_bound(m_Curves.begin(), m_Curves.end(), nCurveOffset,
+                         [](const Curve& curve, uint32_t nOffset) { return curve.nOffset < nOffset; });
+    return it != m_Curves.end() && it->nOffset == nCurveOffset ? &*it : nullptr;
 }
 
 void CPackedEffectReader::CheckValue(uint32_t nFileOffset, const ValueInfo& info, const char* pszName)
@@ -371,78 +515,105 @@ void CPackedEffectReader::CheckValue(uint32_t nFileOffset, const ValueInfo& info
     }
 }
 
-void CPackedEffectReader::CheckValues(const ValueLookup& lookup, bool bHasNoValueCurves)
+void CPackedEffectReader::CheckEffectValues(const Effect& effect, const ValueLookup& lookup)
 {
-    std::vector<CurveRef> curveRefs;
-    for (const Effect& effect : m_Effects)
-        for (const Key& key : effect.keys)
-            for (const Property& prop : key.props)
+    std::string sName;
+    for (const Key& key : effect.keys)
+        for (const Property& prop : key.props)
+        {
+            const bool bNamed = GetString(prop.nNameOffset, sName);
+            ValueInfo info;
+            if (!bNamed || !lookup(key.nTypeID, sName.c_str(), info))
             {
-                const char* pszName = GetString(prop.nNameOffset);
-                ValueInfo info;
-                if (!pszName || !lookup(key.nTypeID, pszName, info))
-                {
-                    AddProblem(prop.nOffset, std::string("the module has no property \"") +
-                                                 (pszName ? pszName : "?") + "\" for type " +
-                                                 std::to_string(key.nTypeID));
-                    continue;
-                }
-                const uint32_t nExpected = info.bFunctionCurve ? 4 : PackedValueSize(info.eType);
-                if (nExpected == 0)
-                {
-                    AddProblem(prop.nOffset,
-                               std::string("property \"") + pszName + "\" has a type that writes no value");
-                    continue;
-                }
-                if (prop.nValueSize != nExpected)
-                {
-                    AddProblem(prop.nOffset + 4, std::string("property \"") + pszName + "\" holds " +
-                                                     std::to_string(prop.nValueSize) +
-                                                     " value bytes; its type takes " +
-                                                     std::to_string(nExpected));
-                    continue;
-                }
-                if (info.bFunctionCurve)
-                    curveRefs.push_back({ReadU32(prop.nValueOffset), prop.nValueOffset, pszName, info});
-                else
-                    CheckValue(prop.nValueOffset, info, pszName);
+                AddProblem(prop.nOffset, "the module has no property \"" +
+                                             (bNamed ? sName : std::string("?")) + "\" for type " +
+                                             std::to_string(key.nTypeID));
+                continue;
             }
-
-    FindCurves(curveRefs, bHasNoValueCurves);
-    for (const CurveRef& ref : curveRefs)
-        if (!IsCurveStart(ref.nCurveOffset))
-            AddProblem(ref.nFileOffset, "property \"" + ref.sName + "\" refers to curve offset " +
-                                            Hex(ref.nCurveOffset) + ", where no curve record starts");
+            const uint32_t nExpected = info.bFunctionCurve ? 4 : PackedValueSize(info.eType);
+            if (nExpected == 0)
+                AddProblem(prop.nOffset, "property \"" + sName + "\" has a type that writes no value");
+            else if (prop.nValueSize != nExpected)
+                AddProblem(prop.nOffset + 4, "property \"" + sName + "\" holds " +
+                                                 std::to_string(prop.nValueSize) +
+                                                 " value bytes; its type takes " + std::to_string(nExpected));
+            else if (!info.bFunctionCurve)
+                CheckValue(prop.nValueOffset, info, sName.c_str());
+        }
 }
 
-void CPackedEffectReader::FindCurves(const std::vector<CurveRef>& references, bool bHasNoValueCurves)
+void CPackedEffectReader::CheckValues(const ValueLookup& lookup, bool bHasNoValueCurves)
 {
-    // The section does not record each curve's value type: the properties that refer to a curve
-    // tell it, and the writer never shares a record between two types. A record nobody refers to
-    // can only be a curve of a type that writes no value.
-    std::map<uint32_t, const CurveRef*> refAt;
-    for (const CurveRef& ref : references)
+    // The first property that refers to each curve record: the section does not record each
+    // curve's value type, the properties that refer to a curve tell it, and the writer never
+    // shares a record between two types.
+    std::unordered_map<uint32_t, CurveRef> refs;
+    std::string sName;
+    Effect effect;
+    const auto eachCurveProperty = [&](const std::function<void(const Property&, const ValueInfo&)>& visit)
     {
-        const auto inserted = refAt.emplace(ref.nCurveOffset, &ref);
-        const CurveRef& first = *inserted.first->second;
-        if (!inserted.second && first.info.eType != ref.info.eType)
-            AddProblem(ref.nFileOffset, "property \"" + ref.sName + "\" refers to the curve at " +
-                                            Hex(ref.nCurveOffset) + " as type " +
-                                            std::to_string(ref.info.eType) + "; property \"" + first.sName +
-                                            "\" at " + Hex(first.nFileOffset) + " refers to it as type " +
-                                            std::to_string(first.info.eType));
-    }
+        for (uint32_t nPos = GetEffectsStart(); NextEffect(nPos, effect);)
+            for (const Key& key : effect.keys)
+                for (const Property& prop : key.props)
+                {
+                    ValueInfo info;
+                    if (GetString(prop.nNameOffset, sName) && lookup(key.nTypeID, sName.c_str(), info) &&
+                        info.bFunctionCurve && prop.nValueSize == 4)
+                        visit(prop, info);
+                }
+    };
+    for (uint32_t nPos = GetEffectsStart(); NextEffect(nPos, effect);)
+        CheckEffectValues(effect, lookup);
+    eachCurveProperty(
+        [&](const Property& prop, const ValueInfo& info)
+        {
+            const uint32_t nCurve = ReadU32(prop.nValueOffset);
+            const auto inserted = refs.emplace(nCurve, CurveRef{prop.nValueOffset, prop.nNameOffset, info});
+            const CurveRef& first = inserted.first->second;
+            if (!inserted.second && first.info.eType != info.eType)
+            {
+                std::string sFirst;
+                GetString(first.nNameOffset, sFirst);
+                AddProblem(prop.nValueOffset, "property \"" + sName + "\" refers to the curve at " +
+                                                  Hex(nCurve) + " as type " + std::to_string(info.eType) +
+                                                  "; property \"" + sFirst + "\" at " +
+                                                  Hex(first.nFileOffset) + " refers to it as type " +
+                                                  std::to_string(first.info.eType));
+            }
+        });
+    FindCurves(
+        [&refs](uint32_t nOffset)
+        {
+            const auto it = refs.find(nOffset);
+            return it == refs.end() ? nullptr : &it->second;
+        },
+        bHasNoValueCurves);
+    refs.clear();
+    eachCurveProperty(
+        [&](const Property& prop, const ValueInfo&)
+        {
+            const uint32_t nCurve = ReadU32(prop.nValueOffset);
+            if (!IsCurveStart(nCurve))
+                AddProblem(prop.nValueOffset, "property \"" + sName + "\" refers to curve offset " +
+                                                  Hex(nCurve) + ", where no curve record starts");
+        });
+}
 
+void CPackedEffectReader::FindCurves(const std::function<const CurveRef*(uint32_t)>& refAt,
+                                     bool bHasNoValueCurves)
+{
+    // A record nobody refers to can only be a curve of a type that writes no value.
     const uint32_t nBase = GetCurveSectionOffset();
     const uint32_t nSize = m_Header.nCurveDataSize;
+    std::string sName;
     uint32_t nPos = 0;
     while (nPos < nSize)
     {
         Curve curve;
         curve.nOffset = nPos;
-        const auto it = refAt.find(nPos);
-        curve.bReferenced = it != refAt.end();
-        curve.eType = curve.bReferenced ? it->second->info.eType : uint32_t(ePT_NoValue);
+        const CurveRef* pRef = refAt(nPos);
+        curve.bReferenced = pRef != nullptr;
+        curve.eType = pRef ? pRef->info.eType : uint32_t(ePT_NoValue);
         if (!curve.bReferenced && !bHasNoValueCurves)
         {
             AddProblem(nBase + nPos, "no property refers to the curve record at " + Hex(nPos));
@@ -463,10 +634,12 @@ void CPackedEffectReader::FindCurves(const std::vector<CurveRef>& references, bo
                                          " keys runs past the end of the section");
             return;
         }
-        if (curve.bReferenced && curve.nValueSize != 0)
+        if (pRef && curve.nValueSize != 0)
+        {
+            GetString(pRef->nNameOffset, sName);
             for (uint32_t k = 0; k < curve.nNumKeys; ++k)
-                CheckValue(nBase + nPos + 8 + k * (4 + curve.nValueSize), it->second->info,
-                           it->second->sName.c_str());
+                CheckValue(nBase + nPos + 8 + k * (4 + curve.nValueSize), pRef->info, sName.c_str());
+        }
         m_Curves.push_back(curve);
         nPos += static_cast<uint32_t>(nRecord);
     }

@@ -1,8 +1,13 @@
-// Reads a packed effect file from memory for inspection: the header, the key counts, the string
-// table, the effect, key and property records and the effect index. Reading never trusts the
-// file: every offset and count is checked against the bytes that are there, and whatever does not
-// hold is recorded as a problem naming its file offset. Values are decoded only with the help of
-// the effect module's descriptions, because the file does not say which type a value has.
+// Reads a packed effect file for inspection: the header, the key counts, the string table, the
+// effect, key and property records and the effect index. Reading never trusts the file: every
+// offset and count is checked against the bytes that are there, and whatever does not hold is
+// recorded as a problem naming its file offset. Values are decoded only with the help of the
+// effect module's descriptions, because the file does not say which type a value has.
+//
+// The bytes come from a source that is read at offsets, so a file need not be held in memory:
+// Read walks the file once, keeping only the header and counters, and the effects are then walked
+// one at a time with NextEffect. Only the value check of a whole file (CheckValues) keeps one
+// entry per distinct curve record.
 #pragma once
 
 #include <cstddef>
@@ -11,10 +16,26 @@
 #include <string>
 #include <vector>
 
+// Bytes at offsets: a file or a block of memory.
+class IPackedSource
+{
+public:
+    virtual ~IPackedSource() = default;
+    virtual uint64_t GetSize() const = 0;
+    // Copies nBytes at nOffset (which lie within the size) to p; false on a read error.
+    virtual bool ReadAt(uint64_t nOffset, void* p, size_t nBytes) = 0;
+};
+
 class CPackedEffectReader
 {
 public:
     static constexpr uint32_t HEADER_SIZE = 40;
+    // Problems kept in full; beyond it they are only counted.
+    static constexpr size_t MAX_PROBLEMS = 10000;
+
+    CPackedEffectReader() = default;
+    CPackedEffectReader(const CPackedEffectReader&) = delete;
+    CPackedEffectReader& operator=(const CPackedEffectReader&) = delete;
 
     struct Header
     {
@@ -61,6 +82,7 @@ public:
         uint32_t nOffset = 0;
         uint32_t nNameOffset = 0;
         uint32_t nLength = 0;
+        uint32_t nIndex = 0; // position among the effects
         std::vector<Key> keys;
     };
 
@@ -82,67 +104,98 @@ public:
         bool bReferenced = false;
     };
 
-    // Parses the whole file; false when it is too damaged to walk (problems say why). The bytes
-    // must outlive the reader.
+    // Walks the whole file; false when it is too damaged to walk (problems say why). The source
+    // (or the bytes) must outlive the reader.
+    bool Read(IPackedSource& source);
     bool Read(const uint8_t* pData, size_t nSize);
 
-    // With the module's descriptions: checks every value's size, string offsets, enum indexes and
-    // curve offsets, and finds the curve records. bHasNoValueCurves: the module has function-curve
+    // The effects, one at a time: start with nPos = GetEffectsStart() and call until false. Only
+    // after a successful Read; the records are not checked again.
+    uint32_t GetEffectsStart() const { return GetCurveSectionOffset() + m_Header.nCurveDataSize; }
+    bool NextEffect(uint32_t& nPos, Effect& effect) const;
+
+    // With the module's descriptions, for one effect: every value's size, string offsets and enum
+    // indexes (curve records are not looked at).
+    void CheckEffectValues(const Effect& effect, const ValueLookup& lookup);
+    // The same for every effect, and the curve records: every curve offset must be a record's
+    // start, and the records are found. bHasNoValueCurves: the module has function-curve
     // properties of a type that writes no value, whose curve records no property refers to.
     // Needs a successful Read.
     void CheckValues(const ValueLookup& lookup, bool bHasNoValueCurves);
 
     const Header& GetHeader() const { return m_Header; }
-    const std::vector<uint32_t>& GetKeyCounts() const { return m_KeyCounts; }
-    const std::vector<Effect>& GetEffects() const { return m_Effects; }
-    const std::vector<uint32_t>& GetIndex() const { return m_Index; }
+    uint32_t GetKeyCount(uint32_t nTypeID) const { return ReadU32(HEADER_SIZE + 4 * nTypeID); }
     const std::vector<Problem>& GetProblems() const { return m_Problems; }
-    const std::vector<uint32_t>& GetStringStarts() const { return m_StringStarts; }
+    // Problems found beyond MAX_PROBLEMS.
+    uint64_t GetMoreProblems() const { return m_nMoreProblems; }
+    bool HasProblems() const { return !m_Problems.empty(); }
+    uint32_t GetNumStrings() const { return m_nNumStrings; }
+    // The strings in table order: start with nPos = 0, each call gives the next string's offset.
+    bool NextString(uint32_t& nPos, uint32_t& nStart) const;
+    // Found by CheckValues, in offset order.
     const std::vector<Curve>& GetCurves() const { return m_Curves; }
-    size_t GetSize() const { return m_nSize; }
+    uint64_t GetSize() const { return m_nSize; }
 
-    // The string at a string-table offset, or null when no string starts there.
-    const char* GetString(uint32_t nTableOffset) const;
-    bool IsCurveStart(uint32_t nCurveOffset) const;
+    // The string at a string-table offset; false when no string starts there.
+    bool GetString(uint32_t nTableOffset, std::string& sText) const;
+    bool IsString(uint32_t nTableOffset) const;
+    // The curve record that CheckValues found at a curve-section offset, or null.
+    const Curve* FindCurve(uint32_t nCurveOffset) const;
+    bool IsCurveStart(uint32_t nCurveOffset) const { return FindCurve(nCurveOffset) != nullptr; }
 
-    uint32_t ReadU32(uint32_t nFileOffset) const;
-    float ReadF32(uint32_t nFileOffset) const;
+    uint32_t ReadU32(uint64_t nFileOffset) const;
+    float ReadF32(uint64_t nFileOffset) const;
     uint32_t GetCurveSectionOffset() const { return m_Header.nStringTableOffset + m_Header.nStringTableSize; }
 
 private:
+    // A block of memory as a source.
+    class CMemorySource : public IPackedSource
+    {
+    public:
+        const uint8_t* m_pData = nullptr;
+        size_t m_nSize = 0;
+        uint64_t GetSize() const override { return m_nSize; }
+        bool ReadAt(uint64_t nOffset, void* p, size_t nBytes) override;
+    };
+
+    void Reset();
     void AddProblem(uint64_t nOffset, std::string sText);
     bool Fits(uint64_t nOffset, uint64_t nBytes) const
     {
         return nOffset <= m_nSize && nBytes <= m_nSize - nOffset;
     }
+    bool ReadBytes(uint64_t nOffset, void* p, size_t nBytes) const;
     bool ReadSections();
     void ReadStringTable();
-    bool ReadEffects();
-    bool ReadKey(uint32_t& nPos, uint32_t nEnd, Key& key);
-    void ReadIndex();
-    void CheckCounts();
-    // A property value that refers to a curve record.
-    struct CurveRef
-    {
-        uint32_t nCurveOffset; // within the curve section
-        uint32_t nFileOffset;  // of the value holding it
-        std::string sName;     // of the property
-        ValueInfo info;
-    };
-
+    bool WalkEffects();
+    // One effect record at nPos: problems are recorded only with bReport.
+    bool ParseEffect(uint32_t& nPos, Effect& effect, bool bReport) const;
+    bool ParseKey(uint32_t& nPos, uint32_t nEnd, Key& key, bool bReport) const;
+    void CheckCounts(uint64_t nEffects, uint64_t nKeys);
     void CheckStringOffset(uint32_t nFileOffset, uint32_t nTableOffset, const char* pszWhat);
     void CheckValue(uint32_t nFileOffset, const ValueInfo& info, const char* pszName);
-    void FindCurves(const std::vector<CurveRef>& references, bool bHasNoValueCurves);
+    // Problems of a parse without bReport go nowhere.
+    void Report(bool bReport, uint64_t nOffset, std::string sText) const;
 
-    const uint8_t* m_pData = nullptr;
-    size_t m_nSize = 0;
+    // A property value that refers to a curve record: the first property that refers to it.
+    struct CurveRef
+    {
+        uint32_t nFileOffset; // of the value holding it
+        uint32_t nNameOffset; // of the property's name
+        ValueInfo info;
+    };
+    void FindCurves(const std::function<const CurveRef*(uint32_t)>& refAt, bool bHasNoValueCurves);
+
+    CMemorySource m_Memory;
+    IPackedSource* m_pSource = nullptr;
+    uint64_t m_nSize = 0;
     Header m_Header;
-    std::vector<uint32_t> m_KeyCounts;
-    std::vector<uint32_t> m_StringStarts; // sorted
-    std::vector<Effect> m_Effects;
-    std::vector<uint32_t> m_Index;
+    uint32_t m_nNumStrings = 0;
+    uint32_t m_nStringsEnd = 0; // strings start before this table offset
+    mutable bool m_bReadError = false;
     std::vector<Curve> m_Curves;
     std::vector<Problem> m_Problems;
+    uint64_t m_nMoreProblems = 0;
 };
 
 // Size in bytes of one value of a type in a packed file; 0 for the types that write nothing.
