@@ -304,6 +304,7 @@ private:
     std::map<std::string, std::optional<std::string>> m_changes;           // destination -> record, or none
     std::map<std::string, FileDigest> m_digests;
     std::map<std::string, std::vector<std::string>> m_listings; // folder -> lower-case names
+    std::map<std::string, bool> m_patterns;                     // pattern -> whether it matches
 };
 
 // The text of a Make-syntax depfile: the destination depends on the source and the other inputs.
