@@ -49,7 +49,7 @@ struct Options
     bool bNoWorkers = false;     // pack in this process (debugging)
     double fTimeout = 600;       // seconds one file may take in a worker
     unsigned nJobs = 1;          // 0: one per core
-    std::string sWorkerResult;   // --worker PREFIX: PREFIX.K.json/.out/.err for the K-th file
+    std::string sWorkerResult;   // --worker PREFIX: PREFIX.results, one line per file
     unsigned long nParentId = 0; // --worker-parent: the host that started this worker
 };
 
