@@ -53,13 +53,17 @@ std::string EscapeForMake(const std::string& sPath)
 
 bool ReadWhole(const std::string& sPath, std::string* pText)
 {
-    std::ifstream file(sPath, std::ios::binary);
-    if (!file)
+    std::FILE* pFile = std::fopen(sPath.c_str(), "rb");
+    if (!pFile)
         return false;
-    std::ostringstream text;
-    text << file.rdbuf();
-    *pText = text.str();
-    return !file.bad();
+    pText->clear();
+    char aBuffer[16384];
+    size_t nRead;
+    while ((nRead = std::fread(aBuffer, 1, sizeof(aBuffer), pFile)) > 0)
+        pText->append(aBuffer, nRead);
+    const bool bOk = !std::ferror(pFile);
+    std::fclose(pFile);
+    return bOk;
 }
 
 // Writes sText to sPath through a temporary file renamed into place, so that a reader (another
@@ -157,6 +161,9 @@ FileDigest DigestFile(const std::string& sPath)
 
 bool CRecordStore::MatchesAny(const std::string& sPattern)
 {
+    const auto known = m_patterns.find(sPattern);
+    if (known != m_patterns.end())
+        return known->second;
     const size_t nCut = sPattern.find_last_of("/\\");
     const std::string sFolder = nCut == std::string::npos ? std::string(".") : sPattern.substr(0, nCut + 1);
     const std::string sName = Lower(nCut == std::string::npos ? sPattern : sPattern.substr(nCut + 1));
@@ -169,10 +176,11 @@ bool CRecordStore::MatchesAny(const std::string& sPattern)
             names.push_back(Lower(entry->path().filename().string()));
         it = m_listings.emplace(sFolder, std::move(names)).first;
     }
+    bool bMatches = false;
     for (const std::string& sEntry : it->second)
-        if (Matches(sName.c_str(), sEntry.c_str()))
-            return true;
-    return false;
+        bMatches = bMatches || Matches(sName.c_str(), sEntry.c_str());
+    m_patterns.emplace(sPattern, bMatches);
+    return bMatches;
 }
 
 std::string CRecordStore::DefaultFolder()

@@ -49,7 +49,7 @@ struct Options
     bool bNoWorkers = false;     // pack in this process (debugging)
     double fTimeout = 600;       // seconds one file may take in a worker
     unsigned nJobs = 1;          // 0: one per core
-    std::string sWorkerResult;   // --worker PREFIX: PREFIX.K.json/.out/.err for the K-th file
+    std::string sWorkerResult;   // --worker PREFIX: PREFIX.results, one line per file
     unsigned long nParentId = 0; // --worker-parent: the host that started this worker
 };
 
@@ -304,6 +304,7 @@ private:
     std::map<std::string, std::optional<std::string>> m_changes;           // destination -> record, or none
     std::map<std::string, FileDigest> m_digests;
     std::map<std::string, std::vector<std::string>> m_listings; // folder -> lower-case names
+    std::map<std::string, bool> m_patterns;                     // pattern -> whether it matches
 };
 
 // The text of a Make-syntax depfile: the destination depends on the source and the other inputs.
