@@ -24,12 +24,11 @@ public:
     }
 
     std::vector<GatheredPath> m_paths;
-    size_t m_nSkipped = 0;
 
 private:
     void AddFailure(const std::string& sPath, const std::string& sError)
     {
-        m_paths.push_back({sPath, true, sError});
+        m_paths.push_back({sPath, true, false, sError});
     }
 
     void AddPath(const std::string& sPath)
@@ -46,16 +45,13 @@ private:
             AddFile(sPath, true);
     }
 
-    void AddFile(const std::string& sPath, bool bNamed)
+    // sIdentity: the file's resolved path when the caller knows it already.
+    void AddFile(const std::string& sPath, bool bNamed, const std::string& sIdentity = std::string())
     {
         if (!bNamed && !m_wanted(sPath))
             return;
-        if (!m_seen.insert(IdentityOf(sPath)).second)
-        {
-            ++m_nSkipped;
-            return;
-        }
-        m_paths.push_back({sPath, bNamed, std::string()});
+        const bool bFirst = m_seen.insert(sIdentity.empty() ? IdentityOf(sPath) : sIdentity).second;
+        m_paths.push_back({sPath, bNamed, !bFirst, std::string()});
     }
 
     void AddFolder(const fs::path& folder)
@@ -65,15 +61,19 @@ private:
             std::string sName;
             fs::path path;
             bool bFolder;
+            bool bLink;
         };
+        // The folder is resolved once; an entry that is no link is the resolved folder and its name.
+        const fs::path identity(IdentityOf(folder.string()));
         std::vector<Entry> entries;
         std::error_code ec;
         fs::directory_iterator it(folder, ec);
         for (const fs::directory_iterator end; !ec && it != end; it.increment(ec))
         {
             std::error_code ecType;
-            const bool bFolder = !it->is_symlink(ecType) && it->is_directory(ecType);
-            entries.push_back({it->path().filename().string(), it->path(), bFolder});
+            const bool bLink = it->is_symlink(ecType);
+            const bool bFolder = !bLink && it->is_directory(ecType);
+            entries.push_back({it->path().filename().string(), it->path(), bFolder, bLink});
         }
         if (ec)
         {
@@ -87,10 +87,13 @@ private:
             if (entry.bFolder)
                 AddFolder(entry.path);
             else
-                AddFile(entry.path.string(), false);
+                AddFile(entry.path.string(), false,
+                        entry.bLink ? std::string() : (identity / entry.sName).string());
         }
     }
 
+    // Paths are taken as written (relative ones against the current directory); they are never
+    // lists themselves.
     void AddList(const std::string& sListPath)
     {
         std::ifstream list(sListPath, std::ios::binary);
@@ -125,13 +128,10 @@ private:
 } // namespace
 
 std::vector<GatheredPath> GatherPaths(const std::vector<PathArg>& args,
-                                      const std::function<bool(const std::string&)>& bWanted,
-                                      size_t* pnSkipped)
+                                      const std::function<bool(const std::string&)>& bWanted)
 {
     CPathGatherer gatherer(bWanted);
     for (const PathArg& arg : args)
         gatherer.AddArgument(arg);
-    if (pnSkipped)
-        *pnSkipped = gatherer.m_nSkipped;
     return std::move(gatherer.m_paths);
 }

@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -99,8 +100,11 @@ int main(int argc, char** argv)
     if (nParsed >= 0)
         return nParsed;
 
-    size_t nSkipped = 0;
-    const std::vector<GatheredPath> paths = GatherPaths(options.inputs, IsEffectSourceName, &nSkipped);
+    std::vector<GatheredPath> paths = GatherPaths(options.inputs, IsEffectSourceName);
+    // A file reached twice is checked once.
+    paths.erase(
+        std::remove_if(paths.begin(), paths.end(), [](const GatheredPath& path) { return path.bDuplicate; }),
+        paths.end());
 
     TextStyle style;
     const bool bTerminal = PlatformIsTerminal(stdout);

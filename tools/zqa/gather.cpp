@@ -30,8 +30,9 @@ std::vector<std::string> GatherCheckFiles(const std::vector<CheckArg>& args)
         pathArgs.push_back({arg.sText, arg.bLiteral});
     // A path that cannot be used stays in the list: checking it reports why.
     std::vector<std::string> files;
-    for (const GatheredPath& path : GatherPaths(pathArgs, IsZqaSourceName, nullptr))
-        files.push_back(path.sPath);
+    for (const GatheredPath& path : GatherPaths(pathArgs, IsZqaSourceName))
+        if (!path.bDuplicate)
+            files.push_back(path.sPath);
     return files;
 }
 } // namespace zqa
