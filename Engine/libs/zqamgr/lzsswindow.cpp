@@ -263,8 +263,10 @@ ZQ_LZSS_INLINE uint32_t CLZSSWindow::SearchStep(Search& search, uint32_t nNode) 
     search.nBestLen = bBetter ? i : search.nBestLen;
     search.nNode = nNode;
     search.bLarger = bLarger;
+    // Selected by arithmetic: a branch on the direction would be mispredicted half the time.
     const TreeNode& rNode = m_Tree[nNode];
-    return bLarger ? rNode.m_nLarger : rNode.m_nSmaller;
+    const uint32_t nLargerMask = 0u - static_cast<uint32_t>(bLarger);
+    return rNode.m_nSmaller ^ ((rNode.m_nSmaller ^ rNode.m_nLarger) & nLargerMask);
 }
 
 void CLZSSWindow::FinishAdd(uint32_t nNewNode, const Search& search, uint32_t& nMatchPos, uint32_t& nMatchLen)
@@ -394,18 +396,16 @@ void CLZSSWindow::DeleteNode(uint32_t nNode)
 {
     if (nNode == UNUSED || m_Tree[nNode].m_nParent == UNUSED)
         return;
-    if (m_Tree[nNode].m_nLarger == UNUSED)
+    const uint32_t nSmaller = m_Tree[nNode].m_nSmaller;
+    const uint32_t nLarger = m_Tree[nNode].m_nLarger;
+    if ((nSmaller == UNUSED) | (nLarger == UNUSED))
     {
-        CollapseNode(nNode, m_Tree[nNode].m_nSmaller);
-    }
-    else if (m_Tree[nNode].m_nSmaller == UNUSED)
-    {
-        CollapseNode(nNode, m_Tree[nNode].m_nLarger);
+        CollapseNode(nNode, nSmaller | nLarger); // the one child, or none
     }
     else
     {
         // Both children: the greatest node on the smaller side takes its place.
-        uint32_t nReplacement = m_Tree[nNode].m_nSmaller;
+        uint32_t nReplacement = nSmaller;
         while (m_Tree[nReplacement].m_nLarger != UNUSED)
             nReplacement = m_Tree[nReplacement].m_nLarger;
         CollapseNode(nReplacement, m_Tree[nReplacement].m_nSmaller);
@@ -415,25 +415,25 @@ void CLZSSWindow::DeleteNode(uint32_t nNode)
 
 void CLZSSWindow::CollapseNode(uint32_t nNode, uint32_t nChild)
 {
-    ZQ_CHECK_TEXT((m_Tree[m_Tree[nNode].m_nParent].m_nSmaller == nNode) ||
+    // The conditions are joined with | so that checking them costs no branch on the data.
+    ZQ_CHECK_TEXT((m_Tree[m_Tree[nNode].m_nParent].m_nSmaller == nNode) |
                       (m_Tree[m_Tree[nNode].m_nParent].m_nLarger == nNode),
                   "(m_Tree[m_Tree[nNode].m_nParent].m_nSmaller == nNode) || "
                   "(m_Tree[m_Tree[nNode].m_nParent].m_nLarger == nNode)",
                   "CLZSSWindow::CollapseNode", "Error: Node is not a child of its parent");
-    ZQ_CHECK_TEXT((m_Tree[nNode].m_nSmaller == nChild) || (m_Tree[nNode].m_nLarger == nChild),
+    ZQ_CHECK_TEXT((m_Tree[nNode].m_nSmaller == nChild) | (m_Tree[nNode].m_nLarger == nChild),
                   "(m_Tree[nNode].m_nSmaller == nChild) || (m_Tree[nNode].m_nLarger == nChild)",
                   "CLZSSWindow::CollapseNode", "Error: Child is not a child of the node");
-    ZQ_CHECK_TEXT((m_Tree[nNode].m_nSmaller == 0) || (m_Tree[nNode].m_nLarger == 0),
+    ZQ_CHECK_TEXT((m_Tree[nNode].m_nSmaller == 0) | (m_Tree[nNode].m_nLarger == 0),
                   "(m_Tree[nNode].m_nSmaller == 0) || (m_Tree[nNode].m_nLarger == 0)",
                   "CLZSSWindow::CollapseNode", "Error: Node has two children");
-    ZQ_CHECK_TEXT((nNode != 0) && (nNode < WINDOW_SIZE), "(nNode != 0) && (nNode < (1 << 12))",
+    ZQ_CHECK_TEXT((nNode != 0) & (nNode < WINDOW_SIZE), "(nNode != 0) && (nNode < (1 << 12))",
                   "CLZSSWindow::CollapseNode", "Error: Invalid node");
 
     const uint32_t nParent = m_Tree[nNode].m_nParent;
-    if (m_Tree[nParent].m_nSmaller == nNode)
-        m_Tree[nParent].m_nSmaller = nChild;
-    else
-        m_Tree[nParent].m_nLarger = nChild;
+    TreeNode& rParent = m_Tree[nParent];
+    uint32_t& rLink = rParent.m_nSmaller == nNode ? rParent.m_nSmaller : rParent.m_nLarger;
+    rLink = nChild;
     m_Tree[nChild].m_nParent = nParent;
     m_Tree[nNode].m_nParent = UNUSED;
 }
