@@ -144,3 +144,31 @@ TEST(LzssEncoder, TokensMatchThePlainTreeEncoderAndRoundTrip)
         EXPECT_EQ(Decode(stream, data.size() + 2, true), Expect(data, 2));
     }
 }
+
+TEST(LzssEncoder, TokensMatchThePlainTreeEncoderAtEveryLengthNearTheStartAndTheWindowEnd)
+{
+    // The encoder holds bytes back and searches ahead, so the last bytes before the end of the
+    // data and the positions next to the window's end (where searches ahead stop) are where its
+    // bookkeeping can slip. Text with ties (two letters) and runs (one letter) reaches both.
+    std::mt19937 rng(99);
+    Bytes text;
+    while (text.size() < 4200)
+    {
+        const uint8_t n = uint8_t("ab\n"[rng() % 3]);
+        text.insert(text.end(), rng() % 4 ? 1 : 1 + rng() % 20, n);
+    }
+    std::vector<size_t> lengths;
+    for (size_t n = 0; n <= 40; ++n)
+        lengths.push_back(n);
+    for (size_t n = 4090; n <= 4120; ++n)
+        lengths.push_back(n);
+    for (size_t nLen : lengths)
+    {
+        const Bytes data(text.begin(), text.begin() + nLen);
+        CClassicLzssEncoder ref;
+        for (uint8_t n : data)
+            ref.Add(n);
+        ref.Finish();
+        ASSERT_EQ(ParseLzssTokens(Compress(data)), ref.m_Tokens) << nLen;
+    }
+}

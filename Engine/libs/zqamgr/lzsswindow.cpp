@@ -61,6 +61,33 @@ inline uint32_t FirstDifferentByte(uint64_t nDiffBits)
 constexpr uint32_t kPosMask = CLZSSWindow::WINDOW_SIZE - 1;
 } // namespace
 
+// The tree walk's step is kept inline in its loops: a call per step costs as much as the step.
+#if defined(_MSC_VER)
+#define ZQ_LZSS_INLINE __forceinline
+#else
+#define ZQ_LZSS_INLINE inline __attribute__((always_inline))
+#endif
+
+namespace
+{
+// nLarger when nKeyPart > nNodePart, else nSmaller. The walk's time is a chain of these choices,
+// each waiting for the comparison before it; on x86-64 one compare and conditional move make the
+// shortest link (compilers emit a branch, mispredicted half the time, or a longer sequence).
+inline uint32_t SelectChild(uint64_t nKeyPart, uint64_t nNodePart, uint32_t nSmaller, uint32_t nLarger)
+{
+#if defined(__GNUC__) && defined(__x86_64__)
+    __asm__("cmpq %[node], %[key]\n\tcmova %[larger], %[child]"
+            : [child] "+r"(nSmaller)
+            : [node] "r"(nNodePart), [key] "r"(nKeyPart), [larger] "r"(nLarger)
+            : "cc");
+    return nSmaller;
+#else
+    const uint32_t nLargerMask = 0u - static_cast<uint32_t>(nKeyPart > nNodePart);
+    return nSmaller ^ ((nSmaller ^ nLarger) & nLargerMask);
+#endif
+}
+} // namespace
+
 CLZSSWindow::CLZSSWindow()
 {
     // Never read before written; cleared once so that the object's bytes are all defined.
@@ -213,82 +240,75 @@ void CLZSSWindow::StartSearch(Search& search, const uint8_t* pFirst, uint8_t nLa
     search.nKey0 = LoadBigEndian64(pFirst);
     search.nKey1 = LoadBigEndian64(pFirst + 8);
     search.nKey2 = nLast;
-    search.nCurr = m_Tree[TREE_ROOT].m_nLarger;
 }
 
 // Compares the string with one node: the number of equal leading bytes and the sign of the first
 // difference, from at most two big-endian words and a byte. Among equally long matches the first
-// one met on the way down wins. False when the walk has ended.
-bool CLZSSWindow::SearchStep(Search& search, uint32_t nWatched) const
+// one met on the way down wins. Returns the child to compare next, or 0 when the walk ends here.
+ZQ_LZSS_INLINE uint32_t CLZSSWindow::SearchStep(Search& search, uint32_t nNode) const
 {
-    const uint32_t nNode = search.nCurr;
     const uint8_t* pNode = m_aWindow + nNode;
     const uint64_t nNode0 = LoadBigEndian64(pNode);
-    search.bMetWatched |= nNode == nWatched;
+    uint64_t nKeyPart; // the parts of the two strings that decide the direction
+    uint64_t nNodePart;
     uint32_t i;
-    bool bLarger;
     if (search.nKey0 != nNode0)
     {
+        nKeyPart = search.nKey0;
+        nNodePart = nNode0;
         i = FirstDifferentByte(search.nKey0 ^ nNode0);
-        bLarger = search.nKey0 > nNode0;
     }
     else
     {
         const uint64_t nNode1 = LoadBigEndian64(pNode + 8);
-        const uint32_t nNode2 = pNode[16];
         if (search.nKey1 != nNode1)
         {
+            nKeyPart = search.nKey1;
+            nNodePart = nNode1;
             i = 8 + FirstDifferentByte(search.nKey1 ^ nNode1);
-            bLarger = search.nKey1 > nNode1;
-        }
-        else if (search.nKey2 != nNode2)
-        {
-            i = 16;
-            bLarger = search.nKey2 > nNode2;
         }
         else
         {
-            search.nEqual = nNode;
-            return false;
+            const uint32_t nNode2 = pNode[16];
+            if (search.nKey2 == nNode2)
+            {
+                search.nNode = nNode;
+                search.nBestLen = LOOK_AHEAD_SIZE;
+                search.nBestNode = nNode;
+                return UNUSED;
+            }
+            nKeyPart = search.nKey2;
+            nNodePart = nNode2;
+            i = 16;
         }
     }
     const bool bBetter = i > search.nBestLen;
     search.nBestNode = bBetter ? nNode : search.nBestNode;
     search.nBestLen = bBetter ? i : search.nBestLen;
-    const uint32_t nSmaller = m_Tree[nNode].m_nSmaller;
-    const uint32_t nLarger = m_Tree[nNode].m_nLarger;
-    const uint32_t nChild = bLarger ? nLarger : nSmaller;
-    if (nChild == UNUSED)
-    {
-        search.nParent = nNode;
-        search.bLarger = bLarger;
-        return false;
-    }
-    search.nCurr = nChild;
-    return true;
+    search.nNode = nNode;
+    search.bLarger = nKeyPart > nNodePart;
+    return SelectChild(nKeyPart, nNodePart, m_Tree[nNode].m_nSmaller, m_Tree[nNode].m_nLarger);
 }
 
 void CLZSSWindow::FinishAdd(uint32_t nNewNode, const Search& search, uint32_t& nMatchPos, uint32_t& nMatchLen)
 {
-    if (search.nEqual != UNUSED)
+    nMatchPos = search.nBestNode;
+    nMatchLen = search.nBestLen;
+    if (search.nBestLen == LOOK_AHEAD_SIZE)
     {
         // Equal strings: the newer position takes the node's place.
-        nMatchPos = search.nEqual;
-        nMatchLen = LOOK_AHEAD_SIZE;
-        m_nPrevEqual = search.nEqual;
-        ReplaceNode(search.nEqual, nNewNode);
+        m_nPrevEqual = search.nBestNode;
+        ReplaceNode(search.nBestNode, nNewNode);
         return;
     }
-    TreeNode& rParent = m_Tree[search.nParent];
+    TreeNode& rParent = m_Tree[search.nNode];
     if (search.bLarger)
         rParent.m_nLarger = nNewNode;
     else
         rParent.m_nSmaller = nNewNode;
-    m_Tree[nNewNode].m_nParent = search.nParent;
+    m_Tree[nNewNode].m_nParent = search.nNode;
     m_Tree[nNewNode].m_nSmaller = UNUSED;
     m_Tree[nNewNode].m_nLarger = UNUSED;
-    nMatchPos = search.nBestNode;
-    nMatchLen = search.nBestLen;
     m_nPrevEqual = UNUSED;
 }
 
@@ -301,8 +321,8 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
     if (nNewNode == UNUSED)
         return;
 
-    const uint32_t nCurrNode = m_Tree[TREE_ROOT].m_nLarger;
-    if (!ZQ_CHECK(nCurrNode != 0, "CLZSSWindow::AddNode", "Error: The search tree is empty"))
+    const uint32_t nRoot = m_Tree[TREE_ROOT].m_nLarger;
+    if (!ZQ_CHECK(nRoot != 0, "CLZSSWindow::AddNode", "Error: The search tree is empty"))
     {
         m_Tree[TREE_ROOT].m_nLarger = nNewNode;
         m_Tree[nNewNode].m_nParent = TREE_ROOT;
@@ -312,14 +332,15 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
     }
 
     // The walk done ahead for this position, if its end is still there.
-    const uint32_t nAheadEnd = m_Ahead.nEqual != UNUSED ? m_Ahead.nEqual : m_Ahead.nParent;
-    const TreeNode& rAheadEnd = m_Tree[nAheadEnd];
-    if (bAheadValid && rAheadEnd.m_nParent != UNUSED &&
-        (m_Ahead.nEqual != UNUSED ||
-         (m_Ahead.bLarger ? rAheadEnd.m_nLarger : rAheadEnd.m_nSmaller) == UNUSED))
+    if (bAheadValid)
     {
-        FinishAdd(nNewNode, m_Ahead, nMatchPos, nMatchLen);
-        return;
+        const TreeNode& rEnd = m_Tree[m_Ahead.nNode];
+        if (rEnd.m_nParent != UNUSED && (m_Ahead.nBestLen == LOOK_AHEAD_SIZE ||
+                                         (m_Ahead.bLarger ? rEnd.m_nLarger : rEnd.m_nSmaller) == UNUSED))
+        {
+            FinishAdd(nNewNode, m_Ahead, nMatchPos, nMatchLen);
+            return;
+        }
     }
 
     // An equal string in the tree is where the walk would end and replace it. In repeated text
@@ -329,7 +350,9 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
         SameString(nGuess, nNewNode))
     {
         Search search = Search();
-        search.nEqual = nGuess;
+        search.nBestLen = LOOK_AHEAD_SIZE;
+        search.nBestNode = nGuess;
+        search.nNode = nGuess;
         FinishAdd(nNewNode, search, nMatchPos, nMatchLen);
         return;
     }
@@ -339,9 +362,8 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
     const uint32_t nNext = (nNewNode + 1) & kPosMask;
     if (!m_bNextKnown || nNext == UNUSED)
     {
-        while (SearchStep(search, UNUSED))
-        {
-        }
+        for (uint32_t nNode = nRoot; nNode != UNUSED;)
+            nNode = SearchStep(search, nNode);
         FinishAdd(nNewNode, search, nMatchPos, nMatchLen);
         return;
     }
@@ -352,33 +374,40 @@ void CLZSSWindow::AddNode(uint32_t nNewNode, uint32_t& nMatchPos, uint32_t& nMat
     Search ahead;
     StartSearch(ahead, m_aWindow + nNewNode + 1, m_nNextByte);
     const uint32_t nWatched = (nNewNode + LOOK_AHEAD_SIZE) & kPosMask;
-    bool bThis = true;
-    bool bNext = true;
-    while (bThis && bNext)
+    bool bMetWatched = nRoot == nWatched;
+    uint32_t nThis = nRoot;
+    uint32_t nAhead = nRoot;
+    for (;;)
     {
-        bThis = SearchStep(search, UNUSED);
-        bNext = SearchStep(ahead, nWatched);
+        nThis = SearchStep(search, nThis);
+        nAhead = SearchStep(ahead, nAhead);
+        if (nThis == UNUSED || nAhead == UNUSED)
+            break;
+        bMetWatched |= nAhead == nWatched;
     }
-    while (bThis)
-        bThis = SearchStep(search, UNUSED);
-    while (bNext)
-        bNext = SearchStep(ahead, nWatched);
+    while (nThis != UNUSED)
+        nThis = SearchStep(search, nThis);
+    while (nAhead != UNUSED)
+    {
+        bMetWatched |= nAhead == nWatched;
+        nAhead = SearchStep(ahead, nAhead);
+    }
     FinishAdd(nNewNode, search, nMatchPos, nMatchLen);
 
-    if (search.nEqual != UNUSED)
+    if (search.nBestLen == LOOK_AHEAD_SIZE)
     {
         // This position took the equal node's place, with the same string.
-        const uint32_t nOld = search.nEqual;
-        ahead.nEqual = ahead.nEqual == nOld ? nNewNode : ahead.nEqual;
+        const uint32_t nOld = search.nBestNode;
         ahead.nBestNode = ahead.nBestNode == nOld ? nNewNode : ahead.nBestNode;
-        ahead.nParent = ahead.nParent == nOld ? nNewNode : ahead.nParent;
+        ahead.nNode = ahead.nNode == nOld ? nNewNode : ahead.nNode;
     }
-    else if (ahead.nEqual == UNUSED && ahead.nParent == search.nParent && ahead.bLarger == search.bLarger)
+    else if (ahead.nBestLen != LOOK_AHEAD_SIZE && ahead.nNode == search.nNode &&
+             ahead.bLarger == search.bLarger)
     {
         // The next walk ended where this position went in: it goes on to this node.
-        ahead.nCurr = nNewNode;
-        SearchStep(ahead, nWatched);
+        SearchStep(ahead, nNewNode);
     }
+    ahead.bMetWatched = bMetWatched;
     m_Ahead = ahead;
     m_nAheadPos = nNext;
     m_bAheadValid = true;
@@ -388,18 +417,16 @@ void CLZSSWindow::DeleteNode(uint32_t nNode)
 {
     if (nNode == UNUSED || m_Tree[nNode].m_nParent == UNUSED)
         return;
-    if (m_Tree[nNode].m_nLarger == UNUSED)
+    const uint32_t nSmaller = m_Tree[nNode].m_nSmaller;
+    const uint32_t nLarger = m_Tree[nNode].m_nLarger;
+    if ((nSmaller == UNUSED) | (nLarger == UNUSED))
     {
-        CollapseNode(nNode, m_Tree[nNode].m_nSmaller);
-    }
-    else if (m_Tree[nNode].m_nSmaller == UNUSED)
-    {
-        CollapseNode(nNode, m_Tree[nNode].m_nLarger);
+        CollapseNode(nNode, nSmaller | nLarger); // the one child, or none
     }
     else
     {
         // Both children: the greatest node on the smaller side takes its place.
-        uint32_t nReplacement = m_Tree[nNode].m_nSmaller;
+        uint32_t nReplacement = nSmaller;
         while (m_Tree[nReplacement].m_nLarger != UNUSED)
             nReplacement = m_Tree[nReplacement].m_nLarger;
         CollapseNode(nReplacement, m_Tree[nReplacement].m_nSmaller);
@@ -409,25 +436,25 @@ void CLZSSWindow::DeleteNode(uint32_t nNode)
 
 void CLZSSWindow::CollapseNode(uint32_t nNode, uint32_t nChild)
 {
-    ZQ_CHECK_TEXT((m_Tree[m_Tree[nNode].m_nParent].m_nSmaller == nNode) ||
+    // The conditions are joined with | so that checking them costs no branch on the data.
+    ZQ_CHECK_TEXT((m_Tree[m_Tree[nNode].m_nParent].m_nSmaller == nNode) |
                       (m_Tree[m_Tree[nNode].m_nParent].m_nLarger == nNode),
                   "(m_Tree[m_Tree[nNode].m_nParent].m_nSmaller == nNode) || "
                   "(m_Tree[m_Tree[nNode].m_nParent].m_nLarger == nNode)",
                   "CLZSSWindow::CollapseNode", "Error: Node is not a child of its parent");
-    ZQ_CHECK_TEXT((m_Tree[nNode].m_nSmaller == nChild) || (m_Tree[nNode].m_nLarger == nChild),
+    ZQ_CHECK_TEXT((m_Tree[nNode].m_nSmaller == nChild) | (m_Tree[nNode].m_nLarger == nChild),
                   "(m_Tree[nNode].m_nSmaller == nChild) || (m_Tree[nNode].m_nLarger == nChild)",
                   "CLZSSWindow::CollapseNode", "Error: Child is not a child of the node");
-    ZQ_CHECK_TEXT((m_Tree[nNode].m_nSmaller == 0) || (m_Tree[nNode].m_nLarger == 0),
+    ZQ_CHECK_TEXT((m_Tree[nNode].m_nSmaller == 0) | (m_Tree[nNode].m_nLarger == 0),
                   "(m_Tree[nNode].m_nSmaller == 0) || (m_Tree[nNode].m_nLarger == 0)",
                   "CLZSSWindow::CollapseNode", "Error: Node has two children");
-    ZQ_CHECK_TEXT((nNode != 0) && (nNode < WINDOW_SIZE), "(nNode != 0) && (nNode < (1 << 12))",
+    ZQ_CHECK_TEXT((nNode != 0) & (nNode < WINDOW_SIZE), "(nNode != 0) && (nNode < (1 << 12))",
                   "CLZSSWindow::CollapseNode", "Error: Invalid node");
 
     const uint32_t nParent = m_Tree[nNode].m_nParent;
-    if (m_Tree[nParent].m_nSmaller == nNode)
-        m_Tree[nParent].m_nSmaller = nChild;
-    else
-        m_Tree[nParent].m_nLarger = nChild;
+    TreeNode& rParent = m_Tree[nParent];
+    uint32_t& rLink = rParent.m_nSmaller == nNode ? rParent.m_nSmaller : rParent.m_nLarger;
+    rLink = nChild;
     m_Tree[nChild].m_nParent = nParent;
     m_Tree[nNode].m_nParent = UNUSED;
 }

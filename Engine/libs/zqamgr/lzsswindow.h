@@ -49,19 +49,17 @@ private:
         uint64_t nKey0;
         uint64_t nKey1;
         uint32_t nKey2;
-        uint32_t nCurr;    // the node to compare next
-        uint32_t nBestLen; // the longest match met so far, and its node
-        uint32_t nBestNode;
-        uint32_t nEqual;  // the node holding an equal string, or 0
-        uint32_t nParent; // otherwise the node with the empty child slot reached, and which slot
-        bool bLarger;
-        bool bMetWatched; // met the node that a later deletion may take out
+        uint32_t nNode;     // the node compared last: where the walk ended once it has
+        uint32_t nBestLen;  // the longest match met so far, and its node; 17 when the walk
+        uint32_t nBestNode; // ended at a node holding an equal string
+        bool bLarger;       // the side of nNode on which the walk goes on
+        bool bMetWatched;   // met the node that a later deletion may take out
     };
 
     bool SameString(uint32_t nPos1, uint32_t nPos2) const;
     bool AddPendingByte(uint8_t nByte, bool bNextKnown, uint8_t nNextByte, CZQABitFile& file);
     void StartSearch(Search& search, const uint8_t* pFirst, uint8_t nLast) const;
-    bool SearchStep(Search& search, uint32_t nWatched) const;
+    uint32_t SearchStep(Search& search, uint32_t nNode) const;
     void FinishAdd(uint32_t nNewNode, const Search& search, uint32_t& nMatchPos, uint32_t& nMatchLen);
 
     // Positions 0 to 4095, then a second copy of positions 0 to 16, so that the 17 bytes at any
