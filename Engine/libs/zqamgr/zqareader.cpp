@@ -153,7 +153,7 @@ uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen)
     return NextToken(pszValueBuffer, nBufferLen, nLength);
 }
 
-uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen, uint32_t& rnValueLength)
+uint32_t CZQAReader::NextTokenSlow(char* pszValueBuffer, uint32_t nBufferLen, uint32_t& rnValueLength)
 {
     // Without a usable buffer the tokens are still consumed, their text dropped.
     char cDummy = 0;

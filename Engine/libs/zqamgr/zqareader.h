@@ -33,13 +33,41 @@ public:
     uint32_t NextToken(char* pszValueBuffer, uint32_t nBufferLen);
     // The same, also giving for a word or string the length of the stored text as a C string
     // (up to its first zero byte); rnValueLength is untouched for the other token kinds.
-    uint32_t NextToken(char* pszValueBuffer, uint32_t nBufferLen, uint32_t& rnValueLength);
+    uint32_t NextToken(char* pszValueBuffer, uint32_t nBufferLen, uint32_t& rnValueLength)
+    {
+        // Inline for the most frequent tokens, the parentheses, when they are at hand: the pushed-back
+        // byte or the first byte after whitespace in the buffered span.
+        if (pszValueBuffer && nBufferLen > 0)
+        {
+            uint8_t c = static_cast<uint8_t>(m_cPushBack);
+            const uint8_t* p = m_pSpanPos;
+            if (s_aWhitespace[c])
+            {
+                while (p != m_pSpanEnd && s_aWhitespace[*p])
+                    ++p;
+                m_pSpanPos = p; // whitespace consumed; the pushed-back byte stays a space
+                if (p == m_pSpanEnd)
+                    return NextTokenSlow(pszValueBuffer, nBufferLen, rnValueLength);
+                c = *p++;
+            }
+            if (c == '(' || c == ')')
+            {
+                m_cPushBack = ' ';
+                m_pSpanPos = p;
+                m_nTokenStart = m_nSpanBase + static_cast<uint64_t>(p - m_pSpanStart) - 1;
+                return c == '(' ? TOKEN_BEGIN_LIST : TOKEN_END_LIST;
+            }
+        }
+        return NextTokenSlow(pszValueBuffer, nBufferLen, rnValueLength);
+    }
 
     // Offset, in the text as read (decompressed for a compressed file), of the first byte of the
     // token NextToken returned last; for TOKEN_EOF the number of bytes read.
     uint64_t GetTokenStart() const { return m_nTokenStart; }
 
 private:
+    uint32_t NextTokenSlow(char* pszValueBuffer, uint32_t nBufferLen, uint32_t& rnValueLength);
+
     char m_cPushBack; // the byte that ended the previous word, not consumed yet; a space if none
     CZQAFile m_File;
 
