@@ -35,6 +35,12 @@ constexpr ByteTable MakeWordStopTable()
     return t;
 }
 constexpr ByteTable kWordStop = MakeWordStopTable();
+} // namespace
+
+const uint8_t (&CZQAReader::s_aWordStop)[256] = kWordStop.a;
+
+namespace
+{
 
 // Reads through the bytes the file already holds in memory, skipping them in the file in one step
 // when the span is used up; falls back to ReadByte when nothing is buffered. The byte sequence
