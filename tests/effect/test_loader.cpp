@@ -180,6 +180,30 @@ TEST(Loader, EveryFailureAndItsChainOfLines)
     EXPECT_EQ(sError, "No Sparkrig DLL was loaded");
 }
 
+// A source much larger than the loader's tree blocks: loading the effect tree gives earlier blocks
+// back, so names from before the released part must still be right (ASan sees any stale read).
+TEST(Loader, LargeTreeLoadsAndReportsWhileReleasing)
+{
+    std::string effects;
+    for (int e = 0; e < 2400; ++e)
+        effects += " (effect (name E" + std::to_string(e) +
+                   ") (length 1) (key-list (key (type Flare) (id 1) "
+                   "(track 0) (start-time 0) (end-time 1) (properties (property (name Size) (type Float) "
+                   "(value-list (value (time 0) (data 2))))))))\n";
+    ASSERT_GT(effects.size(), 400000u); // its tree takes several blocks
+    Loaded good(Tree("(container (name C) (children" + effects + ")) (effect (name Z) (length 1))",
+                     "(prefab-tree (prefab (name P) (type Flare)))"));
+    EXPECT_TRUE(good.bResult) << good.sError;
+    EXPECT_EQ(good.collection.m_Effects.GetCount(), 2401u);
+    EXPECT_EQ(FirstKey(good.Key(2399), kSize).Value.fValue, 2.0f);
+    EXPECT_STREQ(good.Effect(2400)->szName, "Z");
+
+    Loaded bad(Tree("(container (name Last) (children" + effects + " (effect (length 1))))"));
+    EXPECT_FALSE(bad.bResult);
+    EXPECT_EQ(bad.sError, "Error finding name and length of effect\r\nError loading effect\r\nFailed loading "
+                          "children of container Last\r\nFailed loading effect tree");
+}
+
 TEST(Loader, ValuesAndTolerance)
 {
     CRecordingTripwire tripwire;

@@ -121,6 +121,52 @@ TEST(ZqaReader, TokenSequences)
     EXPECT_EQ(Tokens("abcdef \"ghijk\"(", 4), "abc \"ghi\" ( .");
 }
 
+// Token starts and value lengths where tokens meet the file's 1024-byte reads: a word ending at
+// the last byte of a read, a parenthesis opening the next one, a word across two.
+TEST(ZqaReader, TokenStartsAcrossReads)
+{
+    struct Unit
+    {
+        std::string text;
+        std::vector<std::pair<uint64_t, std::string>> tokens; // start within the unit, text
+    } const units[] = {
+        {"(ab  cd)\n", {{0, "("}, {1, "ab"}, {5, "cd"}, {7, ")"}}},
+        {"(abc\tde)\r\n", {{0, "("}, {1, "abc"}, {5, "de"}, {7, ")"}}},
+    };
+    for (const Unit& unit : units)
+    {
+        for (bool bCompressed : {false, true})
+        {
+            std::string text;
+            for (int i = 0; i < 400; ++i)
+                text += unit.text;
+            CZQAReader reader;
+            ASSERT_TRUE(reader.Open(WriteZqa("starts", text, bCompressed).c_str(), bCompressed));
+            char szToken[1024];
+            for (uint64_t nBase = 0; nBase < text.size(); nBase += unit.text.size())
+            {
+                for (const auto& token : unit.tokens)
+                {
+                    uint32_t nLength = 99;
+                    const uint32_t nKind = reader.NextToken(szToken, sizeof(szToken), nLength);
+                    ASSERT_EQ(reader.GetTokenStart(), nBase + token.first) << bCompressed;
+                    if (token.second == "(" || token.second == ")")
+                    {
+                        ASSERT_EQ(nKind, token.second == "(" ? uint32_t(TOKEN_BEGIN_LIST)
+                                                             : uint32_t(TOKEN_END_LIST));
+                        continue;
+                    }
+                    ASSERT_EQ(nKind, uint32_t(TOKEN_VALUE));
+                    ASSERT_EQ(szToken, token.second);
+                    ASSERT_EQ(nLength, token.second.size());
+                }
+            }
+            EXPECT_EQ(reader.NextToken(szToken, sizeof(szToken)), uint32_t(TOKEN_EOF));
+            EXPECT_EQ(reader.GetTokenStart(), text.size());
+        }
+    }
+}
+
 TEST(ZqaLoad, DocumentedTrees)
 {
     EXPECT_EQ(LoadText("(a (b c) d)"), "((a (b c) d))");

@@ -81,6 +81,33 @@ TEST(ZqaLoadOnlyAlloc, BlockArithmetic)
         Texts{"nBlockSize > 1024|Engine/libs/zqamgr/zqaloadonlyalloc|CZQALoadOnlyAlloc::CZQALoadOnlyAlloc"});
 }
 
+TEST(ZqaLoadOnlyAlloc, FreeBlocksBeforeKeepsTheHolderAndWhatFollows)
+{
+    CZQALoadOnlyAlloc alloc(2048);
+    uint8_t* apBlocks[4];
+    for (auto*& p : apBlocks)
+    {
+        p = static_cast<uint8_t*>(alloc.AllocateBlock(2000)); // one block each
+        std::memset(p, 0x5A, 2000);
+    }
+    ASSERT_EQ(alloc.GetNumBlocks(), 4u);
+    int nOutside = 0;
+    alloc.FreeBlocksBefore(&nOutside); // not from this allocator: nothing goes
+    alloc.FreeBlocksBefore(apBlocks[0] + 1999);
+    EXPECT_EQ(alloc.GetNumBlocks(), 4u);
+    alloc.FreeBlocksBefore(apBlocks[2] + 1000);
+    EXPECT_EQ(alloc.GetNumBlocks(), 2u);
+    alloc.FreeBlocksBefore(apBlocks[0]); // already released: not found, nothing goes
+    EXPECT_EQ(alloc.GetNumBlocks(), 2u);
+    alloc.FreeBlocksBefore(apBlocks[3]);
+    EXPECT_EQ(alloc.GetNumBlocks(), 1u);
+    EXPECT_EQ(apBlocks[3][1999], 0x5A); // the newest block is intact and still carves
+    EXPECT_NE(alloc.AllocateBlock(8), nullptr);
+    EXPECT_EQ(alloc.GetNumBlocks(), 1u);
+    alloc.FreeAllBlocks();
+    EXPECT_EQ(alloc.GetNumBlocks(), 0u);
+}
+
 TEST(ZqaUtil, FindListAndIsFileCompressed)
 {
     CRecordingTripwire tripwire;

@@ -38,7 +38,13 @@ void* CZQALoadOnlyAlloc::AllocateBlockSlow(uint32_t nSize)
         pRecord->pStart = pBlock;
         pRecord->pPos = pBlock;
         pRecord->pNext = m_pHead;
+        pRecord->pNewer = nullptr;
+        if (m_pHead)
+            m_pHead->pNewer = pRecord;
+        else
+            m_pTail = pRecord;
         m_pHead = pRecord;
+        ++m_nNumBlocks;
         m_nMemLeft = nNewSize;
     }
 
@@ -62,5 +68,29 @@ void CZQALoadOnlyAlloc::FreeAllBlocks()
         delete m_pHead;
         m_pHead = pNext;
     }
+    m_pTail = nullptr;
+    m_nNumBlocks = 0;
     m_nMemLeft = 0;
+}
+
+void CZQALoadOnlyAlloc::FreeBlocksBefore(const void* pAllocated)
+{
+    // Found from the oldest end first, so the blocks walked past are the ones released: the cost is
+    // paid once per block over all calls.
+    const uintptr_t nAddress = reinterpret_cast<uintptr_t>(pAllocated);
+    BlockRecord* pHolder = m_pTail;
+    while (pHolder && !(nAddress >= reinterpret_cast<uintptr_t>(pHolder->pStart) &&
+                        nAddress < reinterpret_cast<uintptr_t>(pHolder->pPos)))
+        pHolder = pHolder->pNewer;
+    if (!pHolder)
+        return;
+    while (m_pTail != pHolder)
+    {
+        BlockRecord* pNewer = m_pTail->pNewer;
+        delete[] m_pTail->pStart;
+        delete m_pTail;
+        m_pTail = pNewer;
+        --m_nNumBlocks;
+    }
+    pHolder->pNext = nullptr;
 }

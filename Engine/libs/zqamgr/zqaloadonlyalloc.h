@@ -43,6 +43,11 @@ public:
 
     // Releases every block: every node, array and string handed out becomes invalid.
     void FreeAllBlocks();
+    // Releases the blocks older than the one holding pAllocated, which must have come from this
+    // allocator (nothing is released otherwise): everything handed out before that block becomes
+    // invalid. Lets a reader that walks a tree in allocation order give back what it has passed.
+    void FreeBlocksBefore(const void* pAllocated);
+    uint32_t GetNumBlocks() const { return m_nNumBlocks; }
 
     uint32_t GetMemLeft() const { return m_nMemLeft; }
     uint32_t GetBlockSize() const { return m_nBlockSize; }
@@ -52,12 +57,15 @@ private:
 
     struct BlockRecord
     {
-        uint8_t* pStart;    // the block, owned
-        uint8_t* pPos;      // next byte to hand out
-        BlockRecord* pNext; // the previously newest block
+        uint8_t* pStart;     // the block, owned
+        uint8_t* pPos;       // next byte to hand out
+        BlockRecord* pNext;  // the previously newest block
+        BlockRecord* pNewer; // the block made after this one
     };
 
     uint32_t m_nMemLeft = 0;        // bytes still free in the newest block
     uint32_t m_nBlockSize;          // default size of a new block
     BlockRecord* m_pHead = nullptr; // newest block
+    BlockRecord* m_pTail = nullptr; // oldest block
+    uint32_t m_nNumBlocks = 0;
 };

@@ -8,33 +8,6 @@
 
 #define ZQ_THIS_FILE "Engine/libs/zqamgr/zqanodebuilder"
 
-namespace
-{
-// Copies n bytes; values are mostly a few bytes long, where a library call costs more than the copy.
-inline void CopyBytes(void* pTo, const void* pFrom, size_t n)
-{
-    auto* pDst = static_cast<uint8_t*>(pTo);
-    const auto* pSrc = static_cast<const uint8_t*>(pFrom);
-    if (n >= 8 && n <= 16)
-    {
-        uint64_t nHead, nTail; // two words that overlap when n < 16
-        std::memcpy(&nHead, pSrc, 8);
-        std::memcpy(&nTail, pSrc + n - 8, 8);
-        std::memcpy(pDst, &nHead, 8);
-        std::memcpy(pDst + n - 8, &nTail, 8);
-    }
-    else if (n < 8)
-    {
-        for (size_t i = 0; i < n; ++i)
-            pDst[i] = pSrc[i];
-    }
-    else
-    {
-        std::memcpy(pDst, pSrc, n);
-    }
-}
-} // namespace
-
 CZQANodeBuilder::CZQANodeBuilder(CZQAAllocator* pAllocator)
     : m_pAllocator(pAllocator), m_pLoadOnly(dynamic_cast<CZQALoadOnlyAlloc*>(pAllocator))
 {
@@ -46,32 +19,15 @@ CZQANodeBuilder::~CZQANodeBuilder()
     Reset();
 }
 
-bool CZQANodeBuilder::PushList()
-{
-    if (m_nDepth >= MAX_DEPTH - 1)
-        return false;
-    m_aStack[m_nDepth].nStart = m_nCacheSize;
-    m_aStack[m_nDepth].nCount = 0;
-    ++m_nDepth;
-    return true;
-}
-
-bool CZQANodeBuilder::AddToCache(CZQANode* pNode)
+bool CZQANodeBuilder::AddToCacheNewRow(CZQANode* pNode)
 {
     const uint32_t nRow = m_nCacheSize >> CACHE_ROW_SHIFT;
     if (nRow >= MAX_CACHE_ROWS)
         return false;
+    m_pCache[nRow] = new (std::nothrow) CZQANode*[CACHE_ROW_SIZE]();
     if (!m_pCache[nRow])
-    {
-        m_pCache[nRow] = new (std::nothrow) CZQANode*[CACHE_ROW_SIZE]();
-        if (!m_pCache[nRow])
-            return false;
-    }
-    m_pCache[nRow][m_nCacheSize & (CACHE_ROW_SIZE - 1)] = pNode;
-    if (m_nDepth > 0)
-        ++m_aStack[m_nDepth - 1].nCount;
-    ++m_nCacheSize;
-    return true;
+        return false;
+    return AddToCache(pNode);
 }
 
 bool CZQANodeBuilder::AddValue(const char* pszValue, bool bQuoted)
@@ -79,22 +35,8 @@ bool CZQANodeBuilder::AddValue(const char* pszValue, bool bQuoted)
     return AddValue(pszValue, pszValue ? std::strlen(pszValue) : 0, bQuoted);
 }
 
-bool CZQANodeBuilder::AddValue(const char* pszValue, size_t nLen, bool bQuoted)
+bool CZQANodeBuilder::AddValueSlow(const char* pszValue, bool bQuoted)
 {
-    if (m_pLoadOnly && pszValue)
-    {
-        // What AllocateNode and SetValue do, with the requests in the same order and sizes.
-        CZQANode* pNode = m_pLoadOnly->AllocateNode();
-        if (!pNode || nLen >= UINT32_MAX)
-            return false;
-        void* pText = m_pLoadOnly->AllocateBlock(static_cast<uint32_t>(nLen + 1));
-        if (!pText)
-            return false;
-        CopyBytes(pText, pszValue, nLen + 1);
-        pNode->m_pData = pText;
-        pNode->m_nFlags = bQuoted ? (CZQANode::ATOM_FLAG | CZQANode::QUOTED_FLAG) : CZQANode::ATOM_FLAG;
-        return AddToCache(pNode); // a node not taken costs nothing to give back here
-    }
     if (!m_pAllocator)
         return false;
     CZQANode* pNode = m_pAllocator->AllocateNode();

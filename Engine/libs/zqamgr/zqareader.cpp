@@ -35,6 +35,12 @@ constexpr ByteTable MakeWordStopTable()
     return t;
 }
 constexpr ByteTable kWordStop = MakeWordStopTable();
+} // namespace
+
+const uint8_t (&CZQAReader::s_aWordStop)[256] = kWordStop.a;
+
+namespace
+{
 
 // Reads through the bytes the file already holds in memory, skipping them in the file in one step
 // when the span is used up; falls back to ReadByte when nothing is buffered. The byte sequence
@@ -153,7 +159,7 @@ uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen)
     return NextToken(pszValueBuffer, nBufferLen, nLength);
 }
 
-uint32_t CZQAReader::NextToken(char* pszValueBuffer, uint32_t nBufferLen, uint32_t& rnValueLength)
+uint32_t CZQAReader::NextTokenSlow(char* pszValueBuffer, uint32_t nBufferLen, uint32_t& rnValueLength)
 {
     // Without a usable buffer the tokens are still consumed, their text dropped.
     char cDummy = 0;

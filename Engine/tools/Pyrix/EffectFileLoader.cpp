@@ -405,10 +405,31 @@ bool LoadEffect(const CZQANode* pNode, CEffectCollection& collection, const CEff
 const TreeKind kPrefabTree = {"prefab", "Error loading prefab", LoadPrefab};
 const TreeKind kEffectTree = {"effect", "Error loading effect", LoadEffect};
 
+// The node of pNode's subtree that the tree builder allocated first: its leftmost atom, or the
+// innermost empty list on the way there.
+const CZQANode* FirstAllocated(const CZQANode* pNode)
+{
+    while (pNode && pNode->IsList() && pNode->GetNumElements() > 0)
+        pNode = pNode->GetElement(0);
+    return pNode;
+}
+
+// Before an item of a tree is loaded, the tree's blocks that only hold what came before it in the
+// file go back (the items before it are loaded, and every list's own node and element array come
+// after its contents). Null pAlloc keeps everything.
+void ReleaseBefore(CZQALoadOnlyAlloc* pAlloc, const CZQANode* pItem)
+{
+    if (!pAlloc)
+        return;
+    if (const CZQANode* pFirst = FirstAllocated(pItem))
+        pAlloc->FreeBlocksBefore(pFirst);
+}
+
 // LoadPrefabTreeNode and LoadEffectTreeNode: containers recurse, leaves of the tree's own kind
-// load, anything else is skipped.
+// load, anything else is skipped. With pRelease, memory of the items already loaded is given back
+// on the way.
 bool LoadTreeNode(const TreeKind& kind, const CZQANode* pNode, CEffectCollection& collection,
-                  const CEffectModule& module, std::string& sError)
+                  const CEffectModule& module, std::string& sError, CZQALoadOnlyAlloc* pRelease)
 {
     if (IsNamedList(pNode, "container"))
     {
@@ -421,10 +442,26 @@ bool LoadTreeNode(const TreeKind& kind, const CZQANode* pNode, CEffectCollection
         const CZQANode* pChildren = FindList(pNode, "children");
         if (!pChildren)
             return true;
+        // The name lies before the children: kept aside when their loading releases it.
+        std::string sName;
+        if (pRelease)
+        {
+            try
+            {
+                sName = pszName;
+                pszName = sName.c_str();
+            }
+            catch (const std::bad_alloc&)
+            {
+                pRelease = nullptr;
+            }
+        }
         const uint32_t nCount = pChildren->GetNumElements();
         for (uint32_t i = 1; i < nCount; ++i)
         {
-            if (!LoadTreeNode(kind, pChildren->GetElement(i), collection, module, sError))
+            const CZQANode* pChild = pChildren->GetElement(i);
+            ReleaseBefore(pRelease, pChild);
+            if (!LoadTreeNode(kind, pChild, collection, module, sError, pRelease))
             {
                 AppendError(sError, "Failed loading children of container %s", pszName);
                 return false;
@@ -444,19 +481,22 @@ bool LoadTreeNode(const TreeKind& kind, const CZQANode* pNode, CEffectCollection
 }
 
 bool LoadTree(const TreeKind& kind, const CZQANode* pTree, CEffectCollection& collection,
-              const CEffectModule& module, std::string& sError)
+              const CEffectModule& module, std::string& sError, CZQALoadOnlyAlloc* pRelease)
 {
     const uint32_t nCount = pTree->GetNumElements();
     for (uint32_t i = 1; i < nCount; ++i)
     {
-        if (!LoadTreeNode(kind, pTree->GetElement(i), collection, module, sError))
+        const CZQANode* pItem = pTree->GetElement(i);
+        ReleaseBefore(pRelease, pItem);
+        if (!LoadTreeNode(kind, pItem, collection, module, sError, pRelease))
             return false;
     }
     return true;
 }
 
+// The effect tree is the last thing read, so its loading may release the tree as it goes.
 bool LoadDocument(const CZQANode* pRoot, CEffectCollection& collection, const CEffectModule& module,
-                  std::string& sError)
+                  std::string& sError, CZQALoadOnlyAlloc& allocator)
 {
     const CZQANode* pHeader = FindList(pRoot, "header");
     const char* pszVersion = pHeader ? FindValue(pHeader, "version") : nullptr;
@@ -468,7 +508,7 @@ bool LoadDocument(const CZQANode* pRoot, CEffectCollection& collection, const CE
     // Every prefab is loaded before the first effect, so a key may name any prefab of the file.
     if (const CZQANode* pPrefabTree = FindList(pRoot, "prefab-tree"))
     {
-        if (!LoadTree(kPrefabTree, pPrefabTree, collection, module, sError))
+        if (!LoadTree(kPrefabTree, pPrefabTree, collection, module, sError, nullptr))
         {
             AppendError(sError, "Failed loading prefab tree");
             return false;
@@ -480,7 +520,7 @@ bool LoadDocument(const CZQANode* pRoot, CEffectCollection& collection, const CE
         AppendError(sError, "No effect list found in the file");
         return false;
     }
-    if (!LoadTree(kEffectTree, pEffectTree, collection, module, sError))
+    if (!LoadTree(kEffectTree, pEffectTree, collection, module, sError, &allocator))
     {
         AppendError(sError, "Failed loading effect tree");
         return false;
@@ -523,7 +563,7 @@ bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, cons
     if (!bResult)
         AppendError(sErrorText, "Failed to load the file from disk into memory");
     else
-        bResult = LoadDocument(&root, collection, module, sErrorText);
+        bResult = LoadDocument(&root, collection, module, sErrorText, allocator);
     // The tree goes before its allocator.
     root.Free(&allocator);
     return bResult;

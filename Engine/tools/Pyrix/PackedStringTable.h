@@ -4,8 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <unordered_map>
 #include <vector>
 
 // The index's hash: djb2 over the bytes taken as signed 8-bit values, in wrapping 32-bit arithmetic.
@@ -25,15 +23,19 @@ public:
     const char* GetData() const { return m_Bytes.data(); }
 
 private:
-    struct SStringEntry
+    static constexpr uint32_t EMPTY = 0xFFFFFFFFu;
+    // An open-addressed index over the table's own bytes: no copy of any string besides the table.
+    struct SSlot
     {
-        uint32_t nOffset;
-    };
-    struct SStringHash
-    {
-        size_t operator()(const std::string& s) const { return HashString(s.c_str()); }
+        uint32_t nHash;
+        uint32_t nOffset; // of the string in m_Bytes; EMPTY for a free slot
     };
 
+    // The slot holding pszStr, or the free slot where it would go; m_Slots must not be empty.
+    size_t Locate(const char* pszStr, uint32_t nHash) const;
+    void Grow();
+
     std::vector<char> m_Bytes;
-    std::unordered_map<std::string, SStringEntry, SStringHash> m_Index;
+    std::vector<SSlot> m_Slots; // a power of two in size, at most three quarters used
+    size_t m_nCount = 0;
 };
