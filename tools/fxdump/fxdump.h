@@ -96,6 +96,9 @@ void CheckWithModule(PackedFile& file, const CModuleView& module);
 // on the way (the listing then ends with those problems).
 void ForEachEffect(PackedFile& file, const CModuleView& module,
                    const std::function<void(const CPackedEffectReader::Effect&)>& visit);
+// The same, record by record (IRecordVisitor): no effect is held whole. Effects the visitor skips
+// are still checked.
+void WalkEffects(PackedFile& file, const CModuleView& module, IRecordVisitor& visitor);
 // The string at a table offset, or null JSON when none starts there.
 nlohmann::ordered_json StringJson(const CPackedEffectReader& reader, uint32_t nTableOffset);
 
@@ -108,6 +111,8 @@ nlohmann::ordered_json DecodeValue(const CPackedEffectReader& reader, uint32_t n
 nlohmann::ordered_json DecodeCurveAt(const CPackedEffectReader& reader, uint32_t nCurveOffset,
                                      uint32_t eType);
 std::string TypeName(uint32_t eType);
+// The enum choice at a position of a comma-separated list, as the packer counts them.
+std::string EnumChoice(const std::string& sParams, uint32_t nIndex);
 
 // Which effects to show: all, or those with one of the names.
 struct EffectFilter
@@ -115,6 +120,7 @@ struct EffectFilter
     std::vector<std::string> names;
     mutable uint64_t nMatched = 0; // effects that passed by name
     bool Passes(const nlohmann::ordered_json& effect) const;
+    bool Passes(const CPackedEffectReader& reader, uint32_t nNameOffset) const;
 };
 
 // The parts of the JSON document: the file's facts (file, size, module, header), the key count of
@@ -149,6 +155,26 @@ bool WriteDiff(PackedFile& oldFile, PackedFile& newFile, const CModuleView& modu
 // Effect source text that packs to the same bytes; the cases it cannot invert are noted in it.
 // False (sError says why) when the file cannot be converted at all.
 bool WriteZqa(PackedFile& file, const CModuleView& module, std::FILE* pOut, std::string& sError);
+
+// A JSON string's contents written piece by piece, escaped as nlohmann's dump escapes them with
+// invalid UTF-8 replaced by U+FFFD.
+class CJsonString
+{
+public:
+    void Feed(std::string& sOut, const char* p, size_t n);
+    void Finish(std::string& sOut);
+
+private:
+    char m_Pending[4] = {};
+    size_t m_nPending = 0;
+    int m_nNeeded = 0;
+    unsigned char m_nLow = 0x80, m_nHigh = 0xBF;
+};
+// JSON written by hand, the same bytes nlohmann's dump gives.
+void AppendJsonString(std::string& sOut, const std::string& sText);
+void AppendJsonNumber(std::string& sOut, double d);
+void AppendJsonNumber(std::string& sOut, uint64_t n);
+void AppendJsonNumber(std::string& sOut, int64_t n);
 
 // Text from files, safe for a terminal: control bytes, C1 controls and malformed UTF-8 as \xHH.
 std::string Printable(const std::string& sText);
