@@ -401,8 +401,10 @@ void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& 
     }
     std::fputs(sOut.c_str(), pOut);
 
-    CTextWriter writer(file, module, filter, pOut);
-    WalkEffects(file, module, writer);
+    {
+        CTextWriter writer(file, module, filter, pOut);
+        WalkEffects(file, module, writer);
+    }
     for (const CPackedEffectReader::Problem& problem : file.reader.GetProblems())
         std::fputs((Format("problem at %s: ", Hex(problem.nOffset).c_str()) + Printable(problem.sText) + "\n")
                        .c_str(),
