@@ -149,31 +149,37 @@ size_t Count(const std::string& sText, const std::string& sWhat)
 }
 } // namespace
 
+// Writes a view of a file with the allocations counted; the peak of the bytes held meanwhile.
+int64_t ViewPeak(const std::string& sView, const std::string& sFile, const std::string& sOut)
+{
+    static const fxdump::CModuleView s_none;
+    static const fxdump::EffectFilter s_all;
+    return PeakOf(
+        [&]()
+        {
+            fxdump::PackedFile file;
+            std::string sError;
+            ASSERT_TRUE(fxdump::LoadPackedFile(sFile, file, sError)) << sError;
+            ASSERT_TRUE(file.bWalked);
+            std::FILE* pOut = std::fopen(sOut.c_str(), "wb");
+            ASSERT_TRUE(pOut);
+            if (sView == "text")
+                fxdump::WriteText(file, s_none, s_all, pOut);
+            else if (sView == "json")
+                fxdump::WriteJson(file, s_none, s_all, pOut);
+            else
+                fxdump::WriteCsv(file, s_none, s_all, pOut);
+            std::fclose(pOut);
+        });
+}
+
 TEST(FxdumpMemory, HugeEffectAndKeyAreWrittenWithinABound)
 {
     const std::string sFile = BigFile();
-    const fxdump::CModuleView none;
-    const fxdump::EffectFilter all;
     for (const char* pszView : {"text", "json", "csv"})
     {
         const std::string sOut = TempPath(std::string("big.") + pszView);
-        const int64_t nPeak = PeakOf(
-            [&]()
-            {
-                fxdump::PackedFile file;
-                std::string sError;
-                ASSERT_TRUE(fxdump::LoadPackedFile(sFile, file, sError)) << sError;
-                ASSERT_TRUE(file.bWalked);
-                std::FILE* pOut = std::fopen(sOut.c_str(), "wb");
-                ASSERT_TRUE(pOut);
-                if (pszView[0] == 't')
-                    fxdump::WriteText(file, none, all, pOut);
-                else if (pszView[0] == 'j')
-                    fxdump::WriteJson(file, none, all, pOut);
-                else
-                    fxdump::WriteCsv(file, none, all, pOut);
-                std::fclose(pOut);
-            });
+        const int64_t nPeak = ViewPeak(pszView, sFile, sOut);
         EXPECT_LT(nPeak, kBound) << pszView;
         const std::string sText = ReadFile(sOut);
         if (pszView[0] == 't')
@@ -219,4 +225,36 @@ TEST(FxdumpMemory, HugeEffectAndKeyAreWrittenWithinABound)
             EXPECT_TRUE(file.reader.GetProblems().empty());
         });
     EXPECT_LT(nPeak, kBound);
+}
+
+TEST(FxdumpMemory, HugeNameIsWrittenWithinABound)
+{
+    // One effect without keys named by a 12 MB string; an "e" with an acute accent (C3 A9)
+    // straddles the first 4096 bytes, where the string is read in pieces.
+    const std::string sName = std::string(4095, 'a') + "\xC3\xA9" + std::string((12 << 20) - 4097, 'a');
+    const uint32_t nTable = static_cast<uint32_t>(sName.size() + 4) & ~3u;
+    Bytes bytes = Words({0x5846515A, 2, 0x10000, nTable, 0, 0, 1, 1, 44, 44 + nTable + 12, 0});
+    bytes.insert(bytes.end(), sName.begin(), sName.end());
+    bytes.resize(44 + nTable, 0);
+    const Bytes tail = Words({0, 0, 0, 0});
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    const std::string sFile = WriteFile(TempPath("name.Fx00p"), bytes);
+    for (const char* pszView : {"text", "json"})
+    {
+        const std::string sOut = TempPath(std::string("name.") + pszView);
+        EXPECT_LT(ViewPeak(pszView, sFile, sOut), kBound) << pszView;
+        const std::string sText = ReadFile(sOut);
+        if (pszView[0] == 't')
+        {
+            EXPECT_NE(std::string::npos, sText.find("strings (1):\n  @0      \"" + sName + "\"\n"));
+            EXPECT_NE(std::string::npos, sText.find("effects:\n  effect \"" + sName + "\", 0 ms, 0 keys\n"));
+        }
+        else
+        {
+            EXPECT_NE(std::string::npos,
+                      sText.find("\"strings\":[{\"offset\":0,\"text\":\"" + sName + "\"}]"));
+            EXPECT_NE(std::string::npos,
+                      sText.find("\"name\":\"" + sName + "\",\"lengthMs\":0,\"keys\":[]}"));
+        }
+    }
 }

@@ -43,8 +43,7 @@ public:
     {
         if (!m_Filter.Passes(m_Reader, effect.nNameOffset))
             return false;
-        m_Reader.GetString(effect.nNameOffset, m_sText);
-        m_sEffect = Field(m_sText);
+        m_nEffectName = effect.nNameOffset;
         return true;
     }
 
@@ -63,13 +62,17 @@ public:
         const uint32_t nNumKeys = m_Reader.ReadU32(nBase);
         if (uint64_t(nNumKeys) * (4 + nValueSize) > nSection - nCurve - 4)
             return;
-        m_Reader.GetString(prop.nNameOffset, m_sText);
-        const std::string sRow = m_sFile + "," + m_sEffect + "," + std::to_string(key.nID) + "," +
-                                 Field(m_Module.GetTypeName(key.nTypeID)) + "," + Field(m_sText) + ",";
+        const std::string sKey =
+            "," + std::to_string(key.nID) + "," + Field(m_Module.GetTypeName(key.nTypeID)) + ",";
         uint64_t nPos = nBase + 4;
         for (uint32_t k = 0; k < nNumKeys; ++k)
         {
-            m_sOut += sRow + Number(m_Reader.ReadF32(nPos));
+            // Names are read again for each row, so that none is held whole.
+            m_sOut += m_sFile + ",";
+            AppendField(m_nEffectName);
+            m_sOut += sKey;
+            AppendField(prop.nNameOffset);
+            m_sOut += "," + Number(m_Reader.ReadF32(nPos));
             if (nValueSize)
                 AppendComponents(static_cast<uint32_t>(nPos + 4), info.eType);
             m_sOut += '\n';
@@ -96,9 +99,15 @@ private:
         case ePT_Filename:
         case ePT_Animation:
         case ePT_SparkrigRef:
-            if (m_Reader.GetString(m_Reader.ReadU32(nOffset), m_sText))
-                m_sOut += "," + Field(m_sText);
+        {
+            const uint32_t nString = m_Reader.ReadU32(nOffset);
+            if (m_Reader.IsString(nString))
+            {
+                m_sOut += ",";
+                AppendField(nString);
+            }
             break;
+        }
         case ePT_Enum:
             m_sOut += ",";
             break;
@@ -121,6 +130,36 @@ private:
         }
     }
 
+    // A string of the table as a field, quoted when it holds a comma, quote or line break; empty
+    // where no string starts.
+    void AppendField(uint32_t nTableOffset)
+    {
+        bool bQuote = false;
+        ForEachStringPiece(m_Reader, nTableOffset,
+                           [&bQuote](const char* p, size_t n, bool)
+                           {
+                               bQuote =
+                                   bQuote || std::string(p, n).find_first_of(",\"\r\n") != std::string::npos;
+                               return n;
+                           });
+        if (bQuote)
+            m_sOut += '"';
+        ForEachStringPiece(m_Reader, nTableOffset,
+                           [&](const char* p, size_t n, bool)
+                           {
+                               for (size_t i = 0; i < n; ++i)
+                               {
+                                   if (bQuote && p[i] == '"')
+                                       m_sOut += '"';
+                                   m_sOut += p[i];
+                               }
+                               Flush(1 << 16);
+                               return n;
+                           });
+        if (bQuote)
+            m_sOut += '"';
+    }
+
     void Flush(size_t nAbove)
     {
         if (m_sOut.size() >= nAbove && !m_sOut.empty())
@@ -135,7 +174,8 @@ private:
     const EffectFilter& m_Filter;
     std::FILE* m_pOut;
     const std::string m_sFile;
-    std::string m_sEffect, m_sText, m_sOut;
+    uint32_t m_nEffectName = 0;
+    std::string m_sText, m_sOut;
 };
 } // namespace
 

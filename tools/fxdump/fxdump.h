@@ -172,12 +172,23 @@ private:
 };
 // JSON written by hand, the same bytes nlohmann's dump gives.
 void AppendJsonString(std::string& sOut, const std::string& sText);
+// The string at a table offset, or null; sOut is written to pOut on the way when it grows large.
+bool AppendJsonTableString(std::string& sOut, const CPackedEffectReader& reader, uint32_t nTableOffset,
+                           std::FILE* pOut);
 void AppendJsonNumber(std::string& sOut, double d);
 void AppendJsonNumber(std::string& sOut, uint64_t n);
 void AppendJsonNumber(std::string& sOut, int64_t n);
 
 // Text from files, safe for a terminal: control bytes, C1 controls and malformed UTF-8 as \xHH.
 std::string Printable(const std::string& sText);
+// The same for a piece of a text: bytes near its end that may start a sequence are left unless
+// bLast; the count of bytes taken.
+size_t AppendPrintable(std::string& sOut, const char* p, size_t nSize, bool bLast);
+// The string at a table offset in pieces, so that no string is held whole: consume takes a piece
+// (bLast on the last) and answers how many bytes it used; the rest (fewer than four) comes again
+// at the start of the next piece. False when no string starts there.
+bool ForEachStringPiece(const CPackedEffectReader& reader, uint32_t nTableOffset,
+                        const std::function<size_t(const char*, size_t, bool)>& consume);
 
 // Numbers as the loader reads them back: the shortest text that ZQAtoF turns into the same float.
 std::string ShortFloat(float f);

@@ -101,9 +101,9 @@ public:
         m_bFirstProp = false;
         AppendJsonNumber(m_sOut, uint64_t(prop.nOffset));
         m_sOut += ",\"name\":";
-        const bool bNamed = AppendString(prop.nNameOffset);
+        AppendString(prop.nNameOffset);
         CPackedEffectReader::ValueInfo info;
-        if (!m_Module.IsLoaded() || !bNamed || !m_Reader.GetName(prop.nNameOffset, m_sText) ||
+        if (!m_Module.IsLoaded() || !m_Reader.GetName(prop.nNameOffset, m_sText) ||
             !m_Module.Lookup(key.nTypeID, m_sText.c_str(), info))
         {
             m_sOut += ",\"raw\":";
@@ -157,13 +157,9 @@ private:
     // The string at a table offset, or null; true when there is one.
     bool AppendString(uint32_t nTableOffset)
     {
-        if (!m_Reader.GetString(nTableOffset, m_sText))
-        {
-            m_sOut += "null";
-            return false;
-        }
-        AppendJsonString(m_sOut, m_sText);
-        return true;
+        const bool bString = AppendJsonTableString(m_sOut, m_Reader, nTableOffset, m_pOut);
+        Flush(FLUSH_SIZE);
+        return bString;
     }
 
     // JSON has no NaN or infinity: those floats become strings.
@@ -369,12 +365,21 @@ void WriteJson(PackedFile& file, const CModuleView& module, const EffectFilter& 
     for (uint32_t i = 0; i < nNumTypes; ++i)
         std::fputs(((i ? "," : "") + JsonLine(KeyCountJson(file, module, i))).c_str(), pOut);
     std::fputs("],\"strings\":[", pOut);
-    const CPackedEffectReader& reader = file.reader;
-    for (uint32_t nPos = 0, nStart = 0; reader.NextString(nPos, nStart);)
-        std::fputs(
-            ((nStart ? "," : "") + JsonLine(json{{"offset", nStart}, {"text", StringJson(reader, nStart)}}))
-                .c_str(),
-            pOut);
+    std::string sOut;
+    for (uint32_t nPos = 0, nStart = 0; file.reader.NextString(nPos, nStart);)
+    {
+        sOut += nStart ? ",{\"offset\":" : "{\"offset\":";
+        AppendJsonNumber(sOut, uint64_t(nStart));
+        sOut += ",\"text\":";
+        AppendJsonTableString(sOut, file.reader, nStart, pOut);
+        sOut += '}';
+        if (sOut.size() >= (1 << 16))
+        {
+            std::fwrite(sOut.data(), 1, sOut.size(), pOut);
+            sOut.clear();
+        }
+    }
+    std::fwrite(sOut.data(), 1, sOut.size(), pOut);
     std::fputs("],\"effects\":[", pOut);
     {
         CJsonWriter writer(file, module, filter, pOut);

@@ -120,6 +120,32 @@ void AppendJsonString(std::string& sOut, const std::string& sText)
     sOut += '"';
 }
 
+bool AppendJsonTableString(std::string& sOut, const CPackedEffectReader& reader, uint32_t nTableOffset,
+                           std::FILE* pOut)
+{
+    if (!reader.IsString(nTableOffset))
+    {
+        sOut += "null";
+        return false;
+    }
+    CJsonString text;
+    sOut += '"';
+    ForEachStringPiece(reader, nTableOffset,
+                       [&](const char* p, size_t n, bool)
+                       {
+                           text.Feed(sOut, p, n);
+                           if (sOut.size() >= (1 << 16))
+                           {
+                               std::fwrite(sOut.data(), 1, sOut.size(), pOut);
+                               sOut.clear();
+                           }
+                           return n;
+                       });
+    text.Finish(sOut);
+    sOut += '"';
+    return true;
+}
+
 void AppendJsonNumber(std::string& sOut, double d)
 {
     if (!std::isfinite(d))

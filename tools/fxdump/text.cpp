@@ -167,10 +167,7 @@ public:
         if (!m_Filter.Passes(m_Reader, effect.nNameOffset))
             return false;
         m_sOut += "  effect ";
-        if (m_Reader.GetString(effect.nNameOffset, m_sText))
-            m_sOut += "\"" + Printable(m_sText) + "\"";
-        else
-            m_sOut += "<bad name offset>";
+        AppendQuoted(effect.nNameOffset, "<bad name offset>");
         m_sOut += Format(", %d ms, %u keys\n", static_cast<int32_t>(effect.nLength), nNumKeys);
         return true;
     }
@@ -191,8 +188,11 @@ public:
     void OnProperty(const CPackedEffectReader::Key& key, const CPackedEffectReader::Property& prop) override
     {
         m_sOut += "      ";
-        const bool bNamed = m_Reader.GetString(prop.nNameOffset, m_sText);
-        m_sOut += bNamed ? Printable(m_sText) : std::string("<bad name offset>");
+        const bool bNamed = AppendPrintableString(prop.nNameOffset);
+        if (!bNamed)
+            m_sOut += "<bad name offset>";
+        else
+            m_Reader.GetName(prop.nNameOffset, m_sText);
         CPackedEffectReader::ValueInfo info;
         if (!m_Module.IsLoaded() || !bNamed || !m_Module.Lookup(key.nTypeID, m_sText.c_str(), info))
         {
@@ -219,6 +219,31 @@ private:
         {
             std::fwrite(m_sOut.data(), 1, m_sOut.size(), m_pOut);
             m_sOut.clear();
+        }
+    }
+
+    // The string at a table offset, safe for a terminal; false when none starts there.
+    bool AppendPrintableString(uint32_t nTableOffset)
+    {
+        return ForEachStringPiece(m_Reader, nTableOffset,
+                                  [this](const char* p, size_t n, bool bLast)
+                                  {
+                                      const size_t nTaken = AppendPrintable(m_sOut, p, n, bLast);
+                                      Flush(FLUSH_SIZE);
+                                      return nTaken;
+                                  });
+    }
+
+    void AppendQuoted(uint32_t nTableOffset, const char* pszNone)
+    {
+        const size_t nAt = m_sOut.size();
+        m_sOut += '"';
+        if (AppendPrintableString(nTableOffset))
+            m_sOut += '"';
+        else
+        {
+            m_sOut.resize(nAt);
+            m_sOut += pszNone;
         }
     }
 
@@ -252,12 +277,15 @@ private:
         case ePT_SparkrigRef:
         {
             const uint32_t nString = m_Reader.ReadU32(nOffset);
-            if (!m_Reader.GetString(nString, m_sText))
+            char prefix[2] = {};
+            if (!m_Reader.IsString(nString))
                 m_sOut += "<bad string offset " + Hex(nString) + ">";
-            else if (m_sText.rfind("0x", 0) == 0)
-                m_sOut += Printable(m_sText);
+            else if (m_Reader.ReadBytes(uint64_t(m_Reader.GetHeader().nStringTableOffset) + nString, prefix,
+                                        2) &&
+                     prefix[0] == '0' && prefix[1] == 'x')
+                AppendPrintableString(nString);
             else
-                m_sOut += "\"" + Printable(m_sText) + "\"";
+                AppendQuoted(nString, "");
             break;
         }
         case ePT_Enum:
@@ -388,11 +416,17 @@ void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& 
             Flush(sOut, pOut);
         }
         sOut += Format("strings (%u):\n", file.reader.GetNumStrings());
-        std::string sText;
         for (uint32_t nPos = 0, nStart = 0; file.reader.NextString(nPos, nStart);)
         {
-            file.reader.GetString(nStart, sText);
-            sOut += Format("  @%-6u ", nStart) + "\"" + Printable(sText) + "\"\n";
+            sOut += Format("  @%-6u ", nStart) + "\"";
+            ForEachStringPiece(file.reader, nStart,
+                               [&](const char* p, size_t n, bool bLast)
+                               {
+                                   const size_t nTaken = AppendPrintable(sOut, p, n, bLast);
+                                   Flush(sOut, pOut);
+                                   return nTaken;
+                               });
+            sOut += "\"\n";
             Flush(sOut, pOut);
         }
         if (h.nCurveDataSize != 0 && !module.IsLoaded())

@@ -312,10 +312,18 @@ bool CPackedEffectReader::NextString(uint32_t& nPos, uint32_t& nStart) const
     if (nPos >= m_nStringsEnd)
         return false;
     nStart = nPos;
-    std::string sText;
-    GetString(nPos, sText);
-    nPos =
-        std::min<uint32_t>((nPos + static_cast<uint32_t>(sText.size()) + 4) & ~3u, m_Header.nStringTableSize);
+    // The next string starts after this one's terminator and padding; where no string starts
+    // (its padding is damaged), four bytes on.
+    char chunk[256];
+    for (bool bEnd = !IsString(nPos); !bEnd && nPos < m_Header.nStringTableSize;)
+    {
+        const uint32_t nBytes = std::min<uint32_t>(sizeof(chunk), m_Header.nStringTableSize - nPos);
+        ReadBytes(uint64_t(m_Header.nStringTableOffset) + nPos, chunk, nBytes);
+        const uint32_t nLen = static_cast<uint32_t>(strnlen(chunk, nBytes));
+        bEnd = nLen < nBytes;
+        nPos += bEnd ? nLen : nBytes;
+    }
+    nPos = std::min<uint32_t>((nPos + 4) & ~3u, m_Header.nStringTableSize);
     return true;
 }
 

@@ -153,6 +153,8 @@ public:
     const Curve* FindCurve(uint32_t nCurveOffset) const;
     bool IsCurveStart(uint32_t nCurveOffset) const { return FindCurve(nCurveOffset) != nullptr; }
 
+    // Copies nBytes at a file offset; false (and zeros) past the end or on a read error.
+    bool ReadBytes(uint64_t nOffset, void* p, size_t nBytes) const;
     uint32_t ReadU32(uint64_t nFileOffset) const;
     float ReadF32(uint64_t nFileOffset) const;
     uint32_t GetCurveSectionOffset() const { return m_Header.nStringTableOffset + m_Header.nStringTableSize; }
@@ -174,7 +176,6 @@ private:
     {
         return nOffset <= m_nSize && nBytes <= m_nSize - nOffset;
     }
-    bool ReadBytes(uint64_t nOffset, void* p, size_t nBytes) const;
     bool ReadSections();
     void ReadStringTable();
     bool WalkEffects();
