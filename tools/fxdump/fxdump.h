@@ -1,7 +1,8 @@
 // fxdump: prints, verifies, compares and converts packed effect files. main.cpp parses the command
-// line; module.cpp queries the effect module; values.cpp and json.cpp decode the file into JSON,
-// effect by effect; text.cpp, csv.cpp, html.cpp, diff.cpp and zqa.cpp format that for people,
-// spreadsheets, browsers, reviews and authors.
+// line; module.cpp queries the effect module. The listing (text.cpp), --json (json.cpp,
+// jsonwrite.cpp) and --csv (csv.cpp) are written record by record and string piece by piece as the
+// file is walked, so their memory does not depend on the file; html.cpp and diff.cpp work on one
+// effect at a time decoded into JSON (values.cpp, json.cpp), and zqa.cpp writes source text.
 #pragma once
 
 #include "PackedEffectReader.h"
