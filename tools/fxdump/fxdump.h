@@ -1,7 +1,8 @@
 // fxdump: prints, verifies, compares and converts packed effect files. main.cpp parses the command
-// line; module.cpp queries the effect module; values.cpp and json.cpp decode the file into JSON,
-// effect by effect; text.cpp, csv.cpp, html.cpp, diff.cpp and zqa.cpp format that for people,
-// spreadsheets, browsers, reviews and authors.
+// line; module.cpp queries the effect module. The listing (text.cpp), --json (json.cpp,
+// jsonwrite.cpp) and --csv (csv.cpp) are written record by record and string piece by piece as the
+// file is walked, so their memory does not depend on the file; html.cpp and diff.cpp work on one
+// effect at a time decoded into JSON (values.cpp, json.cpp), and zqa.cpp writes source text.
 #pragma once
 
 #include "PackedEffectReader.h"
@@ -96,6 +97,9 @@ void CheckWithModule(PackedFile& file, const CModuleView& module);
 // on the way (the listing then ends with those problems).
 void ForEachEffect(PackedFile& file, const CModuleView& module,
                    const std::function<void(const CPackedEffectReader::Effect&)>& visit);
+// The same, record by record (IRecordVisitor): no effect is held whole. Effects the visitor skips
+// are still checked.
+void WalkEffects(PackedFile& file, const CModuleView& module, IRecordVisitor& visitor);
 // The string at a table offset, or null JSON when none starts there.
 nlohmann::ordered_json StringJson(const CPackedEffectReader& reader, uint32_t nTableOffset);
 
@@ -108,6 +112,8 @@ nlohmann::ordered_json DecodeValue(const CPackedEffectReader& reader, uint32_t n
 nlohmann::ordered_json DecodeCurveAt(const CPackedEffectReader& reader, uint32_t nCurveOffset,
                                      uint32_t eType);
 std::string TypeName(uint32_t eType);
+// The enum choice at a position of a comma-separated list, as the packer counts them.
+std::string EnumChoice(const std::string& sParams, uint32_t nIndex);
 
 // Which effects to show: all, or those with one of the names.
 struct EffectFilter
@@ -115,6 +121,7 @@ struct EffectFilter
     std::vector<std::string> names;
     mutable uint64_t nMatched = 0; // effects that passed by name
     bool Passes(const nlohmann::ordered_json& effect) const;
+    bool Passes(const CPackedEffectReader& reader, uint32_t nNameOffset) const;
 };
 
 // The parts of the JSON document: the file's facts (file, size, module, header), the key count of
@@ -150,8 +157,39 @@ bool WriteDiff(PackedFile& oldFile, PackedFile& newFile, const CModuleView& modu
 // False (sError says why) when the file cannot be converted at all.
 bool WriteZqa(PackedFile& file, const CModuleView& module, std::FILE* pOut, std::string& sError);
 
+// A JSON string's contents written piece by piece, escaped as nlohmann's dump escapes them with
+// invalid UTF-8 replaced by U+FFFD.
+class CJsonString
+{
+public:
+    void Feed(std::string& sOut, const char* p, size_t n);
+    void Finish(std::string& sOut);
+
+private:
+    char m_Pending[4] = {};
+    size_t m_nPending = 0;
+    int m_nNeeded = 0;
+    unsigned char m_nLow = 0x80, m_nHigh = 0xBF;
+};
+// JSON written by hand, the same bytes nlohmann's dump gives.
+void AppendJsonString(std::string& sOut, const std::string& sText);
+// The string at a table offset, or null; sOut is written to pOut on the way when it grows large.
+bool AppendJsonTableString(std::string& sOut, const CPackedEffectReader& reader, uint32_t nTableOffset,
+                           std::FILE* pOut);
+void AppendJsonNumber(std::string& sOut, double d);
+void AppendJsonNumber(std::string& sOut, uint64_t n);
+void AppendJsonNumber(std::string& sOut, int64_t n);
+
 // Text from files, safe for a terminal: control bytes, C1 controls and malformed UTF-8 as \xHH.
 std::string Printable(const std::string& sText);
+// The same for a piece of a text: bytes near its end that may start a sequence are left unless
+// bLast; the count of bytes taken.
+size_t AppendPrintable(std::string& sOut, const char* p, size_t nSize, bool bLast);
+// The string at a table offset in pieces, so that no string is held whole: consume takes a piece
+// (bLast on the last) and answers how many bytes it used; the rest (fewer than four) comes again
+// at the start of the next piece. False when no string starts there.
+bool ForEachStringPiece(const CPackedEffectReader& reader, uint32_t nTableOffset,
+                        const std::function<size_t(const char*, size_t, bool)>& consume);
 
 // Numbers as the loader reads them back: the shortest text that ZQAtoF turns into the same float.
 std::string ShortFloat(float f);

@@ -2,6 +2,10 @@
 // a time, so that every output can be written while the effects are walked.
 #include "fxdump.h"
 
+#include "pyrixmodule.h"
+
+#include <cmath>
+
 namespace fxdump
 {
 namespace
@@ -39,6 +43,246 @@ json PropertyJson(const PackedFile& file, const CModuleView& module, uint32_t nT
                 {"curve", nCurve},
                 {"points", std::move(points)}};
 }
+} // namespace
+
+namespace
+{
+// The effects' JSON, written record by record as the file is walked: the same bytes as EffectJson
+// dumped, without building it.
+class CJsonWriter : public IRecordVisitor
+{
+public:
+    CJsonWriter(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
+        : m_Reader(file.reader), m_Module(module), m_Filter(filter), m_pOut(pOut)
+    {
+        m_sOut.reserve(2 * FLUSH_SIZE);
+    }
+    ~CJsonWriter() override { Flush(0); }
+
+    bool OnEffect(const CPackedEffectReader::Effect& effect, uint32_t) override
+    {
+        if (!m_Filter.Passes(m_Reader, effect.nNameOffset))
+            return false;
+        m_sOut += m_bFirst ? "{\"offset\":" : ",{\"offset\":";
+        m_bFirst = false;
+        AppendJsonNumber(m_sOut, uint64_t(effect.nOffset));
+        m_sOut += ",\"name\":";
+        AppendString(effect.nNameOffset);
+        m_sOut += ",\"lengthMs\":";
+        AppendJsonNumber(m_sOut, int64_t(static_cast<int32_t>(effect.nLength)));
+        m_sOut += ",\"keys\":[";
+        m_bFirstKey = true;
+        return true;
+    }
+
+    void OnKey(const CPackedEffectReader::Key& key, uint32_t) override
+    {
+        m_sOut += m_bFirstKey ? "{\"offset\":" : ",{\"offset\":";
+        m_bFirstKey = false;
+        AppendJsonNumber(m_sOut, uint64_t(key.nOffset));
+        m_sOut += ",\"typeId\":";
+        AppendJsonNumber(m_sOut, uint64_t(key.nTypeID));
+        m_sOut += ",\"start\":";
+        AppendJsonNumber(m_sOut, static_cast<double>(key.fStartTime));
+        m_sOut += ",\"end\":";
+        AppendJsonNumber(m_sOut, static_cast<double>(key.fEndTime));
+        m_sOut += ",\"id\":";
+        AppendJsonNumber(m_sOut, uint64_t(key.nID));
+        m_sOut += ",\"motionLinkId\":";
+        AppendJsonNumber(m_sOut, uint64_t(key.nMotionLinkID));
+        m_sOut += ",\"properties\":[";
+        m_bFirstProp = true;
+        Flush(FLUSH_SIZE);
+    }
+
+    void OnProperty(const CPackedEffectReader::Key& key, const CPackedEffectReader::Property& prop) override
+    {
+        m_sOut += m_bFirstProp ? "{\"offset\":" : ",{\"offset\":";
+        m_bFirstProp = false;
+        AppendJsonNumber(m_sOut, uint64_t(prop.nOffset));
+        m_sOut += ",\"name\":";
+        AppendString(prop.nNameOffset);
+        CPackedEffectReader::ValueInfo info;
+        if (!m_Module.IsLoaded() || !m_Reader.GetName(prop.nNameOffset, m_sText) ||
+            !m_Module.Lookup(key.nTypeID, m_sText.c_str(), info))
+        {
+            m_sOut += ",\"raw\":";
+            AppendValue(prop.nValueOffset, prop.nValueSize, nullptr);
+        }
+        else
+        {
+            m_sOut += ",\"type\":";
+            AppendJsonString(m_sOut, TypeName(info.eType));
+            if (!info.bFunctionCurve)
+            {
+                m_sOut += ",\"value\":";
+                AppendValue(prop.nValueOffset, prop.nValueSize, &info);
+            }
+            else
+                AppendCurve(m_Reader.ReadU32(prop.nValueOffset), info.eType);
+        }
+        m_sOut += '}';
+        Flush(FLUSH_SIZE);
+    }
+
+    void OnKeyEnd(const CPackedEffectReader::Key& key) override
+    {
+        m_sOut += ']';
+        if (m_Module.IsLoaded())
+        {
+            m_sOut += ",\"type\":";
+            AppendJsonString(m_sOut, m_Module.GetTypeName(key.nTypeID));
+        }
+        m_sOut += '}';
+    }
+
+    void OnEffectEnd(const CPackedEffectReader::Effect&) override
+    {
+        m_sOut += "]}";
+        Flush(FLUSH_SIZE);
+    }
+
+private:
+    static constexpr size_t FLUSH_SIZE = 1 << 16;
+
+    void Flush(size_t nAbove)
+    {
+        if (m_sOut.size() >= nAbove && !m_sOut.empty())
+        {
+            std::fwrite(m_sOut.data(), 1, m_sOut.size(), m_pOut);
+            m_sOut.clear();
+        }
+    }
+
+    // The string at a table offset, or null; true when there is one.
+    bool AppendString(uint32_t nTableOffset)
+    {
+        const bool bString = AppendJsonTableString(m_sOut, m_Reader, nTableOffset, m_pOut);
+        Flush(FLUSH_SIZE);
+        return bString;
+    }
+
+    // JSON has no NaN or infinity: those floats become strings.
+    void AppendFloat(float f)
+    {
+        if (std::isfinite(f))
+            AppendJsonNumber(m_sOut, static_cast<double>(f));
+        else
+            m_sOut += std::isnan(f) ? "\"nan\"" : (f > 0 ? "\"inf\"" : "\"-inf\"");
+    }
+
+    void AppendFloats(uint32_t nOffset, uint32_t nCount)
+    {
+        m_sOut += '[';
+        for (uint32_t i = 0; i < nCount; ++i)
+        {
+            if (i)
+                m_sOut += ',';
+            AppendFloat(m_Reader.ReadF32(nOffset + 4 * i));
+        }
+        m_sOut += ']';
+    }
+
+    void AppendValue(uint32_t nOffset, uint32_t nSize, const CPackedEffectReader::ValueInfo* pInfo)
+    {
+        if (!pInfo || nSize != PackedValueSize(pInfo->eType))
+        {
+            m_sOut += '[';
+            for (uint32_t i = 0; i + 4 <= nSize; i += 4)
+            {
+                char sz[16];
+                std::snprintf(sz, sizeof(sz), i ? ",\"0x%08X\"" : "\"0x%08X\"",
+                              m_Reader.ReadU32(nOffset + i));
+                m_sOut += sz;
+            }
+            m_sOut += ']';
+            return;
+        }
+        switch (pInfo->eType)
+        {
+        case ePT_String:
+        case ePT_Filename:
+        case ePT_Animation:
+        case ePT_SparkrigRef:
+        {
+            const uint32_t nString = m_Reader.ReadU32(nOffset);
+            if (m_Reader.IsString(nString))
+                AppendString(nString);
+            else
+            {
+                m_sOut += "{\"bad-string-offset\":";
+                AppendJsonNumber(m_sOut, uint64_t(nString));
+                m_sOut += '}';
+            }
+            break;
+        }
+        case ePT_Enum:
+        {
+            const uint32_t nIndex = m_Reader.ReadU32(nOffset);
+            m_sOut += "{\"index\":";
+            AppendJsonNumber(m_sOut, uint64_t(nIndex));
+            m_sOut += ",\"choice\":";
+            AppendJsonString(m_sOut, EnumChoice(pInfo->sParams, nIndex));
+            m_sOut += '}';
+            break;
+        }
+        case ePT_Int:
+            AppendJsonNumber(m_sOut, int64_t(static_cast<int32_t>(m_Reader.ReadU32(nOffset))));
+            break;
+        case ePT_Float:
+            AppendFloat(m_Reader.ReadF32(nOffset));
+            break;
+        case ePT_Color:
+            AppendFloats(nOffset, 4);
+            break;
+        case ePT_Vector:
+            AppendFloats(nOffset, 3);
+            break;
+        default:
+            m_sOut += "null";
+        }
+    }
+
+    void AppendCurve(uint32_t nCurve, uint32_t eType)
+    {
+        m_sOut += ",\"curve\":";
+        AppendJsonNumber(m_sOut, uint64_t(nCurve));
+        const uint32_t nSection = m_Reader.GetHeader().nCurveDataSize;
+        const uint32_t nValueSize = PackedValueSize(eType);
+        const uint64_t nBase = uint64_t(m_Reader.GetCurveSectionOffset()) + nCurve;
+        if (nCurve >= nSection || nSection - nCurve < 4)
+            return;
+        const uint32_t nNumKeys = m_Reader.ReadU32(nBase);
+        if (uint64_t(nNumKeys) * (4 + nValueSize) > nSection - nCurve - 4)
+            return;
+        CPackedEffectReader::ValueInfo info;
+        info.eType = eType;
+        m_sOut += ",\"points\":[";
+        uint64_t nPos = nBase + 4;
+        for (uint32_t k = 0; k < nNumKeys; ++k)
+        {
+            m_sOut += k ? ",{\"time\":" : "{\"time\":";
+            AppendFloat(m_Reader.ReadF32(nPos));
+            if (nValueSize)
+            {
+                m_sOut += ",\"value\":";
+                AppendValue(static_cast<uint32_t>(nPos + 4), nValueSize, &info);
+            }
+            m_sOut += '}';
+            nPos += 4 + nValueSize;
+            Flush(FLUSH_SIZE);
+        }
+        m_sOut += ']';
+    }
+
+    const CPackedEffectReader& m_Reader;
+    const CModuleView& m_Module;
+    const EffectFilter& m_Filter;
+    std::FILE* m_pOut;
+    std::string m_sOut;
+    std::string m_sText;
+    bool m_bFirst = true, m_bFirstKey = true, m_bFirstProp = true;
+};
 } // namespace
 
 json FileJson(const PackedFile& file, const CModuleView& module)
@@ -121,25 +365,26 @@ void WriteJson(PackedFile& file, const CModuleView& module, const EffectFilter& 
     for (uint32_t i = 0; i < nNumTypes; ++i)
         std::fputs(((i ? "," : "") + JsonLine(KeyCountJson(file, module, i))).c_str(), pOut);
     std::fputs("],\"strings\":[", pOut);
-    const CPackedEffectReader& reader = file.reader;
-    for (uint32_t nPos = 0, nStart = 0; reader.NextString(nPos, nStart);)
-        std::fputs(
-            ((nStart ? "," : "") + JsonLine(json{{"offset", nStart}, {"text", StringJson(reader, nStart)}}))
-                .c_str(),
-            pOut);
+    std::string sOut;
+    for (uint32_t nPos = 0, nStart = 0; file.reader.NextString(nPos, nStart);)
+    {
+        sOut += nStart ? ",{\"offset\":" : "{\"offset\":";
+        AppendJsonNumber(sOut, uint64_t(nStart));
+        sOut += ",\"text\":";
+        AppendJsonTableString(sOut, file.reader, nStart, pOut);
+        sOut += '}';
+        if (sOut.size() >= (1 << 16))
+        {
+            std::fwrite(sOut.data(), 1, sOut.size(), pOut);
+            sOut.clear();
+        }
+    }
+    std::fwrite(sOut.data(), 1, sOut.size(), pOut);
     std::fputs("],\"effects\":[", pOut);
-    bool bFirst = true;
-    ForEachEffect(file, module,
-                  [&](const CPackedEffectReader::Effect& record)
-                  {
-                      const json effect = EffectJson(file, module, record);
-                      if (!filter.Passes(effect))
-                          return;
-                      if (!bFirst)
-                          std::fputc(',', pOut);
-                      bFirst = false;
-                      std::fputs(JsonLine(effect).c_str(), pOut);
-                  });
+    {
+        CJsonWriter writer(file, module, filter, pOut);
+        WalkEffects(file, module, writer);
+    }
     std::fputs(("],\"problems\":" + JsonLine(ProblemsJson(file)) + "}\n").c_str(), pOut);
 }
 } // namespace fxdump

@@ -1,6 +1,8 @@
 #include "fxdump.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace fxdump
 {
@@ -36,12 +38,9 @@ size_t Utf8Length(const unsigned char* p, size_t nLeft)
 }
 } // namespace
 
-std::string Printable(const std::string& sText)
+size_t AppendPrintable(std::string& sOut, const char* pText, size_t nSize, bool bLast)
 {
-    std::string sOut;
-    sOut.reserve(sText.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(sText.data());
-    const size_t nSize = sText.size();
+    const auto* p = reinterpret_cast<const unsigned char*>(pText);
     for (size_t i = 0; i < nSize;)
     {
         const unsigned char c = p[i];
@@ -51,10 +50,13 @@ std::string Printable(const std::string& sText)
             ++i;
             continue;
         }
+        // A sequence is told by at most four bytes: those near the end of a piece wait for the next.
+        if (c >= 0x80 && !bLast && nSize - i < 4)
+            return i;
         const size_t n = c >= 0x80 ? Utf8Length(p + i, nSize - i) : 0;
         if (n)
         {
-            sOut.append(sText, i, n);
+            sOut.append(pText + i, n);
             i += n;
             continue;
         }
@@ -63,6 +65,39 @@ std::string Printable(const std::string& sText)
         sOut += sz;
         ++i;
     }
+    return nSize;
+}
+
+std::string Printable(const std::string& sText)
+{
+    std::string sOut;
+    sOut.reserve(sText.size());
+    AppendPrintable(sOut, sText.data(), sText.size(), true);
     return sOut;
+}
+
+bool ForEachStringPiece(const CPackedEffectReader& reader, uint32_t nTableOffset,
+                        const std::function<size_t(const char*, size_t, bool)>& consume)
+{
+    if (!reader.IsString(nTableOffset))
+        return false;
+    constexpr uint32_t kPiece = 4096;
+    char buffer[kPiece + 4];
+    size_t nCarry = 0;
+    const CPackedEffectReader::Header& h = reader.GetHeader();
+    for (uint32_t nPos = nTableOffset;;)
+    {
+        const uint32_t nBytes = std::min(kPiece, h.nStringTableSize - nPos);
+        reader.ReadBytes(uint64_t(h.nStringTableOffset) + nPos, buffer + nCarry, nBytes);
+        const size_t nLen = strnlen(buffer + nCarry, nBytes);
+        nPos += nBytes;
+        const bool bLast = nLen < nBytes || nPos >= h.nStringTableSize;
+        const size_t nHave = nCarry + nLen;
+        const size_t nTaken = consume(buffer, nHave, bLast);
+        if (bLast)
+            return true;
+        nCarry = nHave - nTaken;
+        std::memmove(buffer, buffer + nTaken, nCarry);
+    }
 }
 } // namespace fxdump

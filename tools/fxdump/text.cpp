@@ -3,8 +3,11 @@
 #include "fxdump.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
+
+#include "pyrixmodule.h"
 
 namespace fxdump
 {
@@ -76,11 +79,6 @@ void Flush(std::string& sOut, std::FILE* pOut)
     }
 }
 
-std::string NameText(const json& name)
-{
-    return name.is_string() ? "\"" + Printable(name.get<std::string>()) + "\""
-                            : std::string("<bad name offset>");
-}
 } // namespace
 
 std::string ValueText(const json& value, const std::string& sType)
@@ -138,6 +136,248 @@ std::string PropertyText(const json& prop)
     return sLine + " = " + ValueText(prop.contains("value") ? prop["value"] : prop["raw"], sType);
 }
 
+namespace
+{
+// A float as the listing shows numbers (%g); NaN and infinity by name.
+void AppendNumber(std::string& sOut, float f)
+{
+    if (!std::isfinite(f))
+    {
+        sOut += std::isnan(f) ? "nan" : (f > 0 ? "inf" : "-inf");
+        return;
+    }
+    char sz[32];
+    sOut.append(
+        sz, std::to_chars(sz, sz + sizeof(sz), static_cast<double>(f), std::chars_format::general, 6).ptr);
+}
+
+// The listing of the effects, written record by record as the file is walked.
+class CTextWriter : public IRecordVisitor
+{
+public:
+    CTextWriter(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
+        : m_Reader(file.reader), m_Module(module), m_Filter(filter), m_pOut(pOut)
+    {
+        m_sOut.reserve(2 * FLUSH_SIZE);
+    }
+    ~CTextWriter() override { Flush(0); }
+
+    bool OnEffect(const CPackedEffectReader::Effect& effect, uint32_t nNumKeys) override
+    {
+        if (!m_Filter.Passes(m_Reader, effect.nNameOffset))
+            return false;
+        m_sOut += "  effect ";
+        AppendQuoted(effect.nNameOffset, "<bad name offset>");
+        m_sOut += Format(", %d ms, %u keys\n", static_cast<int32_t>(effect.nLength), nNumKeys);
+        return true;
+    }
+
+    void OnKey(const CPackedEffectReader::Key& key, uint32_t nNumProps) override
+    {
+        m_sOut += Format("    key %u: type %u", key.nID, key.nTypeID);
+        if (m_Module.IsLoaded())
+            m_sOut += " " + Printable(m_Module.GetTypeName(key.nTypeID));
+        m_sOut += ", ";
+        AppendKeyTime(key.fStartTime);
+        m_sOut += " s to ";
+        AppendKeyTime(key.fEndTime);
+        m_sOut += Format(" s, motion link %u, %u properties\n", key.nMotionLinkID, nNumProps);
+        Flush(FLUSH_SIZE);
+    }
+
+    void OnProperty(const CPackedEffectReader::Key& key, const CPackedEffectReader::Property& prop) override
+    {
+        m_sOut += "      ";
+        const bool bNamed = AppendPrintableString(prop.nNameOffset);
+        if (!bNamed)
+            m_sOut += "<bad name offset>";
+        else
+            m_Reader.GetName(prop.nNameOffset, m_sText);
+        CPackedEffectReader::ValueInfo info;
+        if (!m_Module.IsLoaded() || !bNamed || !m_Module.Lookup(key.nTypeID, m_sText.c_str(), info))
+        {
+            m_sOut += " = ";
+            AppendValue(prop.nValueOffset, prop.nValueSize, nullptr);
+        }
+        else if (!info.bFunctionCurve)
+        {
+            m_sOut += " (" + TypeName(info.eType) + ") = ";
+            AppendValue(prop.nValueOffset, prop.nValueSize, &info);
+        }
+        else
+            AppendCurve(m_Reader.ReadU32(prop.nValueOffset), info);
+        m_sOut += '\n';
+        Flush(FLUSH_SIZE);
+    }
+
+private:
+    static constexpr size_t FLUSH_SIZE = 1 << 16;
+
+    void Flush(size_t nAbove)
+    {
+        if (m_sOut.size() >= nAbove && !m_sOut.empty())
+        {
+            std::fwrite(m_sOut.data(), 1, m_sOut.size(), m_pOut);
+            m_sOut.clear();
+        }
+    }
+
+    // The string at a table offset, safe for a terminal; false when none starts there.
+    bool AppendPrintableString(uint32_t nTableOffset)
+    {
+        return ForEachStringPiece(m_Reader, nTableOffset,
+                                  [this](const char* p, size_t n, bool bLast)
+                                  {
+                                      const size_t nTaken = AppendPrintable(m_sOut, p, n, bLast);
+                                      Flush(FLUSH_SIZE);
+                                      return nTaken;
+                                  });
+    }
+
+    void AppendQuoted(uint32_t nTableOffset, const char* pszNone)
+    {
+        const size_t nAt = m_sOut.size();
+        m_sOut += '"';
+        if (AppendPrintableString(nTableOffset))
+            m_sOut += '"';
+        else
+        {
+            m_sOut.resize(nAt);
+            m_sOut += pszNone;
+        }
+    }
+
+    // Key times are shown as %g shows them, NaN with its sign.
+    void AppendKeyTime(float f)
+    {
+        char sz[32];
+        m_sOut.append(
+            sz,
+            std::to_chars(sz, sz + sizeof(sz), static_cast<double>(f), std::chars_format::general, 6).ptr);
+    }
+
+    void AppendRaw(uint32_t nOffset, uint32_t nSize)
+    {
+        m_sOut += '(';
+        for (uint32_t i = 0; i + 4 <= nSize; i += 4)
+            m_sOut += Format(i ? " 0x%08X" : "0x%08X", m_Reader.ReadU32(nOffset + i));
+        m_sOut += ')';
+    }
+
+    // A value decoded by its type; raw words where the type is not known or the size differs.
+    void AppendValue(uint32_t nOffset, uint32_t nSize, const CPackedEffectReader::ValueInfo* pInfo)
+    {
+        if (!pInfo || nSize != PackedValueSize(pInfo->eType))
+            return AppendRaw(nOffset, nSize);
+        switch (pInfo->eType)
+        {
+        case ePT_String:
+        case ePT_Filename:
+        case ePT_Animation:
+        case ePT_SparkrigRef:
+        {
+            const uint32_t nString = m_Reader.ReadU32(nOffset);
+            char prefix[2] = {};
+            if (!m_Reader.IsString(nString))
+                m_sOut += "<bad string offset " + Hex(nString) + ">";
+            else if (m_Reader.ReadBytes(uint64_t(m_Reader.GetHeader().nStringTableOffset) + nString, prefix,
+                                        2) &&
+                     prefix[0] == '0' && prefix[1] == 'x')
+                AppendPrintableString(nString);
+            else
+                AppendQuoted(nString, "");
+            break;
+        }
+        case ePT_Enum:
+        {
+            const uint32_t nIndex = m_Reader.ReadU32(nOffset);
+            const std::string sChoice = Printable(EnumChoice(pInfo->sParams, nIndex));
+            m_sOut += (sChoice.empty() ? "" : sChoice + " ") + "(" + std::to_string(nIndex) + ")";
+            break;
+        }
+        case ePT_Int:
+            m_sOut += std::to_string(static_cast<int32_t>(m_Reader.ReadU32(nOffset)));
+            break;
+        case ePT_Float:
+            AppendNumber(m_sOut, m_Reader.ReadF32(nOffset));
+            break;
+        case ePT_Color:
+        {
+            uint32_t nChannels[4];
+            bool bChannels = true;
+            for (uint32_t i = 0; i < 4 && bChannels; ++i)
+                bChannels = FloatToChannel(m_Reader.ReadF32(nOffset + 4 * i), nChannels[i]);
+            if (bChannels)
+            {
+                m_sOut += Format("%u %u %u %u (0x%02X%02X%02X%02X)", nChannels[0], nChannels[1], nChannels[2],
+                                 nChannels[3], nChannels[3], nChannels[0], nChannels[1], nChannels[2]);
+                break;
+            }
+            AppendFloats(nOffset, 4);
+            break;
+        }
+        case ePT_Vector:
+            AppendFloats(nOffset, 3);
+            break;
+        default:
+            m_sOut += "null";
+        }
+    }
+
+    void AppendFloats(uint32_t nOffset, uint32_t nCount)
+    {
+        m_sOut += '(';
+        for (uint32_t i = 0; i < nCount; ++i)
+        {
+            if (i)
+                m_sOut += ' ';
+            AppendNumber(m_sOut, m_Reader.ReadF32(nOffset + 4 * i));
+        }
+        m_sOut += ')';
+    }
+
+    // The curve record a property refers to, point by point.
+    void AppendCurve(uint32_t nCurve, const CPackedEffectReader::ValueInfo& propInfo)
+    {
+        m_sOut += " (" + TypeName(propInfo.eType) + ") = curve @" + std::to_string(nCurve);
+        const uint32_t nSection = m_Reader.GetHeader().nCurveDataSize;
+        const uint32_t nValueSize = PackedValueSize(propInfo.eType);
+        const uint64_t nBase = uint64_t(m_Reader.GetCurveSectionOffset()) + nCurve;
+        const uint32_t nNumKeys = nCurve < nSection && nSection - nCurve >= 4 ? m_Reader.ReadU32(nBase) : 0;
+        if (nCurve >= nSection || nSection - nCurve < 4 ||
+            uint64_t(nNumKeys) * (4 + nValueSize) > nSection - nCurve - 4)
+        {
+            m_sOut += " (no curve record there)";
+            return;
+        }
+        // Curve values are decoded by type alone: enum choices show as their index.
+        CPackedEffectReader::ValueInfo info;
+        info.eType = propInfo.eType;
+        m_sOut += ':';
+        uint64_t nPos = nBase + 4;
+        for (uint32_t k = 0; k < nNumKeys; ++k)
+        {
+            m_sOut += k ? ", " : " ";
+            AppendNumber(m_sOut, m_Reader.ReadF32(nPos));
+            if (nValueSize)
+            {
+                m_sOut += ": ";
+                AppendValue(static_cast<uint32_t>(nPos + 4), nValueSize, &info);
+            }
+            nPos += 4 + nValueSize;
+            Flush(FLUSH_SIZE);
+        }
+    }
+
+    const CPackedEffectReader& m_Reader;
+    const CModuleView& m_Module;
+    const EffectFilter& m_Filter;
+    std::FILE* m_pOut;
+    std::string m_sOut;
+    std::string m_sText;
+};
+} // namespace
+
 void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
 {
     std::string sOut = Format("%s: packed effect file, %zu bytes\n", Printable(file.sPath).c_str(),
@@ -176,11 +416,17 @@ void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& 
             Flush(sOut, pOut);
         }
         sOut += Format("strings (%u):\n", file.reader.GetNumStrings());
-        std::string sText;
         for (uint32_t nPos = 0, nStart = 0; file.reader.NextString(nPos, nStart);)
         {
-            file.reader.GetString(nStart, sText);
-            sOut += Format("  @%-6u ", nStart) + "\"" + Printable(sText) + "\"\n";
+            sOut += Format("  @%-6u ", nStart) + "\"";
+            ForEachStringPiece(file.reader, nStart,
+                               [&](const char* p, size_t n, bool bLast)
+                               {
+                                   const size_t nTaken = AppendPrintable(sOut, p, n, bLast);
+                                   Flush(sOut, pOut);
+                                   return nTaken;
+                               });
+            sOut += "\"\n";
             Flush(sOut, pOut);
         }
         if (h.nCurveDataSize != 0 && !module.IsLoaded())
@@ -189,29 +435,10 @@ void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& 
     }
     std::fputs(sOut.c_str(), pOut);
 
-    ForEachEffect(file, module,
-                  [&](const CPackedEffectReader::Effect& record)
-                  {
-                      const json effect = EffectJson(file, module, record);
-                      if (!filter.Passes(effect))
-                          return;
-                      sOut = Format("  effect %s, %d ms, %zu keys\n", NameText(effect["name"]).c_str(),
-                                    effect["lengthMs"].get<int32_t>(), effect["keys"].size());
-                      for (const json& key : effect["keys"])
-                      {
-                          const std::string sType =
-                              key.contains("type") ? " " + Printable(key["type"].get<std::string>()) : "";
-                          sOut +=
-                              Format("    key %u: type %u%s, %s s to %s s, motion link %u, %zu properties\n",
-                                     key["id"].get<uint32_t>(), key["typeId"].get<uint32_t>(), sType.c_str(),
-                                     NumberText(key["start"]).c_str(), NumberText(key["end"]).c_str(),
-                                     key["motionLinkId"].get<uint32_t>(), key["properties"].size());
-                          for (const json& prop : key["properties"])
-                              sOut += "      " + PropertyText(prop) + "\n";
-                          Flush(sOut, pOut);
-                      }
-                      std::fputs(sOut.c_str(), pOut);
-                  });
+    {
+        CTextWriter writer(file, module, filter, pOut);
+        WalkEffects(file, module, writer);
+    }
     for (const CPackedEffectReader::Problem& problem : file.reader.GetProblems())
         std::fputs((Format("problem at %s: ", Hex(problem.nOffset).c_str()) + Printable(problem.sText) + "\n")
                        .c_str(),

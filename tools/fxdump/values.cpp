@@ -21,7 +21,16 @@ std::string Trim(const std::string& s)
     return s.substr(nFirst, s.find_last_not_of(" \t\r\n") - nFirst + 1);
 }
 
-// The enum choice at a position of a comma-separated list, as the packer counts them.
+// JSON has no NaN or infinity: those floats become strings.
+json Float(float f)
+{
+    if (std::isfinite(f))
+        return json(static_cast<double>(f));
+    return json(std::isnan(f) ? "nan" : (f > 0 ? "inf" : "-inf"));
+}
+
+} // namespace
+
 std::string EnumChoice(const std::string& sParams, uint32_t nIndex)
 {
     size_t nPos = 0;
@@ -37,16 +46,6 @@ std::string EnumChoice(const std::string& sParams, uint32_t nIndex)
     }
     return std::string();
 }
-
-// JSON has no NaN or infinity: those floats become strings.
-json Float(float f)
-{
-    if (std::isfinite(f))
-        return json(static_cast<double>(f));
-    return json(std::isnan(f) ? "nan" : (f > 0 ? "inf" : "-inf"));
-}
-
-} // namespace
 
 std::string TypeName(uint32_t eType)
 {
@@ -274,6 +273,84 @@ void ForEachEffect(PackedFile& file, const CModuleView& module,
         visit(effect);
     }
     file.bValuesChecked = true;
+}
+
+namespace
+{
+// Checks every property on the way, also of the effects the visitor skips.
+class CCheckingVisitor : public IRecordVisitor
+{
+public:
+    CCheckingVisitor(CPackedEffectReader& reader, const CModuleView& module, IRecordVisitor& inner)
+        : m_Reader(reader), m_Module(module), m_Inner(inner)
+    {
+    }
+    bool OnEffect(const CPackedEffectReader::Effect& effect, uint32_t nNumKeys) override
+    {
+        m_bShown = m_Inner.OnEffect(effect, nNumKeys);
+        return true;
+    }
+    void OnKey(const CPackedEffectReader::Key& key, uint32_t nNumProps) override
+    {
+        if (m_bShown)
+            m_Inner.OnKey(key, nNumProps);
+    }
+    void OnProperty(const CPackedEffectReader::Key& key, const CPackedEffectReader::Property& prop) override
+    {
+        m_Reader.CheckPropertyValue(
+            key.nTypeID, prop,
+            [this](uint32_t nTypeID, const char* pszName, CPackedEffectReader::ValueInfo& info)
+            { return m_Module.Lookup(nTypeID, pszName, info); });
+        if (m_bShown)
+            m_Inner.OnProperty(key, prop);
+    }
+    void OnKeyEnd(const CPackedEffectReader::Key& key) override
+    {
+        if (m_bShown)
+            m_Inner.OnKeyEnd(key);
+    }
+    void OnEffectEnd(const CPackedEffectReader::Effect& effect) override
+    {
+        if (m_bShown)
+            m_Inner.OnEffectEnd(effect);
+    }
+
+private:
+    CPackedEffectReader& m_Reader;
+    const CModuleView& m_Module;
+    IRecordVisitor& m_Inner;
+    bool m_bShown = false;
+};
+} // namespace
+
+void WalkEffects(PackedFile& file, const CModuleView& module, IRecordVisitor& visitor)
+{
+    if (!file.bWalked)
+        return;
+    CCheckingVisitor checking(file.reader, module, visitor);
+    IRecordVisitor& walker =
+        module.IsLoaded() && !file.bValuesChecked ? static_cast<IRecordVisitor&>(checking) : visitor;
+    CPackedEffectReader::Effect effect;
+    for (uint32_t nPos = file.reader.GetEffectsStart(); file.reader.NextEffect(nPos, effect, walker);)
+    {
+    }
+    file.bValuesChecked = true;
+}
+
+bool EffectFilter::Passes(const CPackedEffectReader& reader, uint32_t nNameOffset) const
+{
+    if (names.empty())
+        return true;
+    std::string sName;
+    if (!reader.GetName(nNameOffset, sName))
+        return false;
+    for (const std::string& s : names)
+        if (s == sName)
+        {
+            ++nMatched;
+            return true;
+        }
+    return false;
 }
 
 bool EffectFilter::Passes(const json& effect) const

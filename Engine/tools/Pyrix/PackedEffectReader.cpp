@@ -282,15 +282,48 @@ bool CPackedEffectReader::GetString(uint32_t nTableOffset, std::string& sText) c
     return true;
 }
 
+bool CPackedEffectReader::GetName(uint32_t nTableOffset, std::string& sText) const
+{
+    sText.clear();
+    if (!IsString(nTableOffset))
+        return false;
+    char chunk[64];
+    for (uint32_t nPos = nTableOffset; nPos < m_Header.nStringTableSize;)
+    {
+        const uint32_t nBytes = std::min<uint32_t>(sizeof(chunk), m_Header.nStringTableSize - nPos);
+        ReadBytes(uint64_t(m_Header.nStringTableOffset) + nPos, chunk, nBytes);
+        const size_t nLen = strnlen(chunk, nBytes);
+        sText.append(chunk, nLen);
+        if (nLen < nBytes)
+            break;
+        if (sText.size() >= MAX_NAME)
+        {
+            sText.resize(MAX_NAME);
+            sText += "...";
+            break;
+        }
+        nPos += nBytes;
+    }
+    return true;
+}
+
 bool CPackedEffectReader::NextString(uint32_t& nPos, uint32_t& nStart) const
 {
     if (nPos >= m_nStringsEnd)
         return false;
     nStart = nPos;
-    std::string sText;
-    GetString(nPos, sText);
-    nPos =
-        std::min<uint32_t>((nPos + static_cast<uint32_t>(sText.size()) + 4) & ~3u, m_Header.nStringTableSize);
+    // The next string starts after this one's terminator and padding; where no string starts
+    // (its padding is damaged), four bytes on.
+    char chunk[256];
+    for (bool bEnd = !IsString(nPos); !bEnd && nPos < m_Header.nStringTableSize;)
+    {
+        const uint32_t nBytes = std::min<uint32_t>(sizeof(chunk), m_Header.nStringTableSize - nPos);
+        ReadBytes(uint64_t(m_Header.nStringTableOffset) + nPos, chunk, nBytes);
+        const uint32_t nLen = static_cast<uint32_t>(strnlen(chunk, nBytes));
+        bEnd = nLen < nBytes;
+        nPos += bEnd ? nLen : nBytes;
+    }
+    nPos = std::min<uint32_t>((nPos + 4) & ~3u, m_Header.nStringTableSize);
     return true;
 }
 
@@ -301,7 +334,8 @@ void CPackedEffectReader::CheckStringOffset(uint32_t nFileOffset, uint32_t nTabl
                                     " does not point at the start of a string in the table");
 }
 
-bool CPackedEffectReader::ParseEffect(uint32_t& nPos, Effect& effect, bool bReport) const
+bool CPackedEffectReader::ParseEffectHead(uint32_t& nPos, Effect& effect, uint32_t& nNumKeys,
+                                          bool bReport) const
 {
     const uint32_t nEnd = m_Header.nEffectIndexOffset;
     if (nEnd - nPos < kEffectRecordSize)
@@ -312,7 +346,8 @@ bool CPackedEffectReader::ParseEffect(uint32_t& nPos, Effect& effect, bool bRepo
     effect.nOffset = nPos;
     effect.nNameOffset = ReadU32(nPos);
     effect.nLength = ReadU32(nPos + 4);
-    const uint32_t nNumKeys = ReadU32(nPos + 8);
+    effect.keys.clear();
+    nNumKeys = ReadU32(nPos + 8);
     if (bReport && !IsString(effect.nNameOffset))
         Report(true, nPos,
                "the effect name offset " + Hex(effect.nNameOffset) +
@@ -323,15 +358,31 @@ bool CPackedEffectReader::ParseEffect(uint32_t& nPos, Effect& effect, bool bRepo
         Report(bReport, nPos - 4, std::to_string(nNumKeys) + " keys cannot fit before the effect index");
         return false;
     }
-    effect.keys.resize(nNumKeys);
-    for (Key& key : effect.keys)
-        if (!ParseKey(nPos, nEnd, key, bReport))
-            return false;
     return true;
 }
 
-bool CPackedEffectReader::ParseKey(uint32_t& nPos, uint32_t nEnd, Key& key, bool bReport) const
+bool CPackedEffectReader::ParseEffect(uint32_t& nPos, Effect& effect, bool bReport) const
 {
+    uint32_t nNumKeys = 0;
+    if (!ParseEffectHead(nPos, effect, nNumKeys, bReport))
+        return false;
+    effect.keys.resize(nNumKeys);
+    for (Key& key : effect.keys)
+    {
+        uint32_t nNumProps = 0;
+        if (!ParseKeyHead(nPos, key, nNumProps, bReport))
+            return false;
+        key.props.resize(nNumProps);
+        for (Property& prop : key.props)
+            if (!ParseProperty(nPos, prop, bReport))
+                return false;
+    }
+    return true;
+}
+
+bool CPackedEffectReader::ParseKeyHead(uint32_t& nPos, Key& key, uint32_t& nNumProps, bool bReport) const
+{
+    const uint32_t nEnd = m_Header.nEffectIndexOffset;
     if (nEnd - nPos < kKeyRecordSize)
     {
         Report(bReport, nPos, "a key record is cut short by the effect index");
@@ -343,7 +394,8 @@ bool CPackedEffectReader::ParseKey(uint32_t& nPos, uint32_t nEnd, Key& key, bool
     key.fEndTime = ReadF32(nPos + 8);
     key.nID = ReadU32(nPos + 12);
     key.nMotionLinkID = ReadU32(nPos + 16);
-    const uint32_t nNumProps = ReadU32(nPos + 20);
+    key.props.clear();
+    nNumProps = ReadU32(nPos + 20);
     if (key.nTypeID >= m_Header.nNumEffectTypes)
         Report(bReport, nPos,
                "type id " + std::to_string(key.nTypeID) + " is not below the type count " +
@@ -355,36 +407,94 @@ bool CPackedEffectReader::ParseKey(uint32_t& nPos, uint32_t nEnd, Key& key, bool
                std::to_string(nNumProps) + " properties cannot fit before the effect index");
         return false;
     }
-    key.props.resize(nNumProps);
-    for (Property& prop : key.props)
+    return true;
+}
+
+bool CPackedEffectReader::ParseProperty(uint32_t& nPos, Property& prop, bool bReport) const
+{
+    const uint32_t nEnd = m_Header.nEffectIndexOffset;
+    if (nEnd - nPos < kPropertyHeadSize)
     {
-        if (nEnd - nPos < kPropertyHeadSize)
+        Report(bReport, nPos, "a property record is cut short by the effect index");
+        return false;
+    }
+    prop.nOffset = nPos;
+    prop.nNameOffset = ReadU32(nPos);
+    prop.nSkipOffset = ReadU32(nPos + 4);
+    prop.nValueOffset = nPos + kPropertyHeadSize;
+    if (bReport && !IsString(prop.nNameOffset))
+        Report(true, nPos,
+               "the property name offset " + Hex(prop.nNameOffset) +
+                   " does not point at the start of a string in the table");
+    if (prop.nSkipOffset <= prop.nValueOffset || prop.nSkipOffset > nEnd || prop.nSkipOffset % 4 != 0)
+    {
+        Report(bReport, nPos + 4,
+               "the skip offset " + Hex(prop.nSkipOffset) +
+                   " does not lead to the next record (it must be 4-byte aligned, after " +
+                   Hex(prop.nValueOffset) + " and not past the effect index at " + Hex(nEnd) + ")");
+        return false;
+    }
+    prop.nValueSize = prop.nSkipOffset - prop.nValueOffset;
+    if (prop.nValueSize != 4 && prop.nValueSize != 12 && prop.nValueSize != 16)
+        Report(bReport, nPos + 4,
+               "the skip offset leaves " + std::to_string(prop.nValueSize) +
+                   " value bytes; values take 4, 12 or 16");
+    nPos = prop.nSkipOffset;
+    return true;
+}
+
+bool CPackedEffectReader::WalkEffect(uint32_t& nPos, Effect& effect, bool bReport,
+                                     IRecordVisitor& visitor) const
+{
+    uint32_t nNumKeys = 0;
+    if (!ParseEffectHead(nPos, effect, nNumKeys, bReport))
+        return false;
+    if (!visitor.OnEffect(effect, nNumKeys))
+    {
+        // Skipped: the records are stepped over without being looked at.
+        Key key;
+        Property prop;
+        for (uint32_t k = 0; k < nNumKeys; ++k)
         {
-            Report(bReport, nPos, "a property record is cut short by the effect index");
-            return false;
+            uint32_t nNumProps = 0;
+            if (!ParseKeyHead(nPos, key, nNumProps, bReport))
+                return false;
+            for (uint32_t p = 0; p < nNumProps; ++p)
+                if (!ParseProperty(nPos, prop, bReport))
+                    return false;
         }
-        prop.nOffset = nPos;
-        prop.nNameOffset = ReadU32(nPos);
-        prop.nSkipOffset = ReadU32(nPos + 4);
-        prop.nValueOffset = nPos + kPropertyHeadSize;
-        if (bReport && !IsString(prop.nNameOffset))
-            Report(true, nPos,
-                   "the property name offset " + Hex(prop.nNameOffset) +
-                       " does not point at the start of a string in the table");
-        if (prop.nSkipOffset <= prop.nValueOffset || prop.nSkipOffset > nEnd || prop.nSkipOffset % 4 != 0)
+        return true;
+    }
+    Key key;
+    Property prop;
+    for (uint32_t k = 0; k < nNumKeys; ++k)
+    {
+        uint32_t nNumProps = 0;
+        if (!ParseKeyHead(nPos, key, nNumProps, bReport))
+            return false;
+        visitor.OnKey(key, nNumProps);
+        for (uint32_t p = 0; p < nNumProps; ++p)
         {
-            Report(bReport, nPos + 4,
-                   "the skip offset " + Hex(prop.nSkipOffset) +
-                       " does not lead to the next record (it must be 4-byte aligned, after " +
-                       Hex(prop.nValueOffset) + " and not past the effect index at " + Hex(nEnd) + ")");
-            return false;
+            if (!ParseProperty(nPos, prop, bReport))
+                return false;
+            visitor.OnProperty(key, prop);
         }
-        prop.nValueSize = prop.nSkipOffset - prop.nValueOffset;
-        if (prop.nValueSize != 4 && prop.nValueSize != 12 && prop.nValueSize != 16)
-            Report(bReport, nPos + 4,
-                   "the skip offset leaves " + std::to_string(prop.nValueSize) +
-                       " value bytes; values take 4, 12 or 16");
-        nPos = prop.nSkipOffset;
+        visitor.OnKeyEnd(key);
+    }
+    visitor.OnEffectEnd(effect);
+    return true;
+}
+
+bool CPackedEffectReader::NextEffect(uint32_t& nPos, Effect& effect, IRecordVisitor& visitor) const
+{
+    if (nPos < GetEffectsStart() || nPos >= m_Header.nEffectIndexOffset)
+        return false;
+    const uint32_t nIndex = nPos == GetEffectsStart() ? 0 : effect.nIndex + 1;
+    effect.nIndex = nIndex;
+    if (!WalkEffect(nPos, effect, false, visitor))
+    {
+        nPos = m_Header.nEffectIndexOffset;
+        return false;
     }
     return true;
 }
@@ -403,6 +513,49 @@ bool CPackedEffectReader::NextEffect(uint32_t& nPos, Effect& effect) const
     return true;
 }
 
+namespace
+{
+class CPropertyVisitor : public IRecordVisitor
+{
+public:
+    explicit CPropertyVisitor(const std::function<void(const CPackedEffectReader::Key&,
+                                                       const CPackedEffectReader::Property&)>& visit)
+        : m_Visit(visit)
+    {
+    }
+    bool OnEffect(const CPackedEffectReader::Effect&, uint32_t) override { return true; }
+    void OnProperty(const CPackedEffectReader::Key& key, const CPackedEffectReader::Property& prop) override
+    {
+        m_Visit(key, prop);
+    }
+
+private:
+    const std::function<void(const CPackedEffectReader::Key&, const CPackedEffectReader::Property&)>& m_Visit;
+};
+
+// Counts the keys of each type from nFirst on, for as many types as counts holds.
+class CKeyCounter : public IRecordVisitor
+{
+public:
+    CKeyCounter(std::vector<uint32_t>& counts, uint32_t nFirst) : m_Counts(counts), m_nFirst(nFirst) {}
+    uint64_t m_nKeys = 0;
+    bool OnEffect(const CPackedEffectReader::Effect&, uint32_t nNumKeys) override
+    {
+        m_nKeys += nNumKeys;
+        return true;
+    }
+    void OnKey(const CPackedEffectReader::Key& key, uint32_t) override
+    {
+        if (key.nTypeID >= m_nFirst && key.nTypeID - m_nFirst < m_Counts.size())
+            ++m_Counts[key.nTypeID - m_nFirst];
+    }
+
+private:
+    std::vector<uint32_t>& m_Counts;
+    uint32_t m_nFirst;
+};
+} // namespace
+
 bool CPackedEffectReader::WalkEffects()
 {
     const Header& h = m_Header;
@@ -410,13 +563,14 @@ bool CPackedEffectReader::WalkEffects()
     // Key counts of the first types are gathered in this walk, those of any further types in
     // walks of their own, so that a file of millions of types needs no more memory.
     std::vector<uint32_t> counted(std::min(h.nNumEffectTypes, kTypesPerPass), 0);
-    uint64_t nEffects = 0, nKeys = 0;
+    CKeyCounter counter(counted, 0);
+    uint64_t nEffects = 0;
     Effect effect;
     uint32_t nPos = GetEffectsStart();
     bool bWalked = true;
     while (nPos < h.nEffectIndexOffset)
     {
-        if (!ParseEffect(nPos, effect, true))
+        if (!WalkEffect(nPos, effect, true, counter))
         {
             bWalked = false;
             break;
@@ -430,10 +584,6 @@ bool CPackedEffectReader::WalkEffects()
                            "index entry " + std::to_string(nEffects) + " is " + Hex(nEntry) + " but effect " +
                                std::to_string(nEffects) + " is named at " + Hex(effect.nNameOffset));
         }
-        for (const Key& key : effect.keys)
-            if (key.nTypeID < counted.size())
-                ++counted[key.nTypeID];
-        nKeys += effect.keys.size();
         ++nEffects;
     }
     for (uint64_t i = nEffects; i < h.nNumEffects; ++i)
@@ -445,18 +595,18 @@ bool CPackedEffectReader::WalkEffects()
     if (nEffects != h.nNumEffects)
         AddProblem(24, "the header counts " + std::to_string(h.nNumEffects) + " effects; the records hold " +
                            std::to_string(nEffects));
-    if (nKeys != h.nNumKeys)
+    if (counter.m_nKeys != h.nNumKeys)
         AddProblem(20, "the header counts " + std::to_string(h.nNumKeys) + " keys; the records hold " +
-                           std::to_string(nKeys));
+                           std::to_string(counter.m_nKeys));
     for (uint32_t nFirst = 0; nFirst < h.nNumEffectTypes; nFirst += kTypesPerPass)
     {
         if (nFirst != 0)
         {
             counted.assign(std::min(h.nNumEffectTypes - nFirst, kTypesPerPass), 0);
-            for (uint32_t nAt = GetEffectsStart(); NextEffect(nAt, effect);)
-                for (const Key& key : effect.keys)
-                    if (key.nTypeID >= nFirst && key.nTypeID - nFirst < counted.size())
-                        ++counted[key.nTypeID - nFirst];
+            CKeyCounter more(counted, nFirst);
+            for (uint32_t nAt = GetEffectsStart(); NextEffect(nAt, effect, more);)
+            {
+            }
         }
         for (uint32_t i = 0; i < counted.size(); ++i)
         {
@@ -515,31 +665,32 @@ void CPackedEffectReader::CheckValue(uint32_t nFileOffset, const ValueInfo& info
     }
 }
 
+void CPackedEffectReader::CheckPropertyValue(uint32_t nTypeID, const Property& prop,
+                                             const ValueLookup& lookup)
+{
+    ValueInfo info;
+    const bool bNamed = GetName(prop.nNameOffset, m_sName);
+    if (!bNamed || !lookup(nTypeID, m_sName.c_str(), info))
+    {
+        AddProblem(prop.nOffset, "the module has no property \"" + (bNamed ? m_sName : std::string("?")) +
+                                     "\" for type " + std::to_string(nTypeID));
+        return;
+    }
+    const uint32_t nExpected = info.bFunctionCurve ? 4 : PackedValueSize(info.eType);
+    if (nExpected == 0)
+        AddProblem(prop.nOffset, "property \"" + m_sName + "\" has a type that writes no value");
+    else if (prop.nValueSize != nExpected)
+        AddProblem(prop.nOffset + 4, "property \"" + m_sName + "\" holds " + std::to_string(prop.nValueSize) +
+                                         " value bytes; its type takes " + std::to_string(nExpected));
+    else if (!info.bFunctionCurve)
+        CheckValue(prop.nValueOffset, info, m_sName.c_str());
+}
+
 void CPackedEffectReader::CheckEffectValues(const Effect& effect, const ValueLookup& lookup)
 {
-    std::string sName;
     for (const Key& key : effect.keys)
         for (const Property& prop : key.props)
-        {
-            const bool bNamed = GetString(prop.nNameOffset, sName);
-            ValueInfo info;
-            if (!bNamed || !lookup(key.nTypeID, sName.c_str(), info))
-            {
-                AddProblem(prop.nOffset, "the module has no property \"" +
-                                             (bNamed ? sName : std::string("?")) + "\" for type " +
-                                             std::to_string(key.nTypeID));
-                continue;
-            }
-            const uint32_t nExpected = info.bFunctionCurve ? 4 : PackedValueSize(info.eType);
-            if (nExpected == 0)
-                AddProblem(prop.nOffset, "property \"" + sName + "\" has a type that writes no value");
-            else if (prop.nValueSize != nExpected)
-                AddProblem(prop.nOffset + 4, "property \"" + sName + "\" holds " +
-                                                 std::to_string(prop.nValueSize) +
-                                                 " value bytes; its type takes " + std::to_string(nExpected));
-            else if (!info.bFunctionCurve)
-                CheckValue(prop.nValueOffset, info, sName.c_str());
-        }
+            CheckPropertyValue(key.nTypeID, prop, lookup);
 }
 
 void CPackedEffectReader::CheckValues(const ValueLookup& lookup, bool bHasNoValueCurves)
@@ -548,22 +699,28 @@ void CPackedEffectReader::CheckValues(const ValueLookup& lookup, bool bHasNoValu
     // curve's value type, the properties that refer to a curve tell it, and the writer never
     // shares a record between two types.
     std::unordered_map<uint32_t, CurveRef> refs;
-    std::string sName;
-    Effect effect;
+    std::string& sName = m_sName;
+    const auto eachProperty = [this](const std::function<void(const Key&, const Property&)>& visit)
+    {
+        CPropertyVisitor visitor(visit);
+        Effect effect;
+        for (uint32_t nPos = GetEffectsStart(); NextEffect(nPos, effect, visitor);)
+        {
+        }
+    };
     const auto eachCurveProperty = [&](const std::function<void(const Property&, const ValueInfo&)>& visit)
     {
-        for (uint32_t nPos = GetEffectsStart(); NextEffect(nPos, effect);)
-            for (const Key& key : effect.keys)
-                for (const Property& prop : key.props)
-                {
-                    ValueInfo info;
-                    if (GetString(prop.nNameOffset, sName) && lookup(key.nTypeID, sName.c_str(), info) &&
-                        info.bFunctionCurve && prop.nValueSize == 4)
-                        visit(prop, info);
-                }
+        eachProperty(
+            [&](const Key& key, const Property& prop)
+            {
+                ValueInfo info;
+                if (GetName(prop.nNameOffset, sName) && lookup(key.nTypeID, sName.c_str(), info) &&
+                    info.bFunctionCurve && prop.nValueSize == 4)
+                    visit(prop, info);
+            });
     };
-    for (uint32_t nPos = GetEffectsStart(); NextEffect(nPos, effect);)
-        CheckEffectValues(effect, lookup);
+    eachProperty([&](const Key& key, const Property& prop)
+                 { CheckPropertyValue(key.nTypeID, prop, lookup); });
     eachCurveProperty(
         [&](const Property& prop, const ValueInfo& info)
         {
@@ -573,7 +730,7 @@ void CPackedEffectReader::CheckValues(const ValueLookup& lookup, bool bHasNoValu
             if (!inserted.second && first.info.eType != info.eType)
             {
                 std::string sFirst;
-                GetString(first.nNameOffset, sFirst);
+                GetName(first.nNameOffset, sFirst);
                 AddProblem(prop.nValueOffset, "property \"" + sName + "\" refers to the curve at " +
                                                   Hex(nCurve) + " as type " + std::to_string(info.eType) +
                                                   "; property \"" + sFirst + "\" at " +
@@ -636,7 +793,7 @@ void CPackedEffectReader::FindCurves(const std::function<const CurveRef*(uint32_
         }
         if (pRef && curve.nValueSize != 0)
         {
-            GetString(pRef->nNameOffset, sName);
+            GetName(pRef->nNameOffset, sName);
             for (uint32_t k = 0; k < curve.nNumKeys; ++k)
                 CheckValue(nBase + nPos + 8 + k * (4 + curve.nValueSize), pRef->info, sName.c_str());
         }

@@ -26,12 +26,16 @@ public:
     virtual bool ReadAt(uint64_t nOffset, void* p, size_t nBytes) = 0;
 };
 
+class IRecordVisitor;
+
 class CPackedEffectReader
 {
 public:
     static constexpr uint32_t HEADER_SIZE = 40;
     // Problems kept in full; beyond it they are only counted.
     static constexpr size_t MAX_PROBLEMS = 10000;
+    // Names longer than this are cut (and end in "...") where they are looked up or quoted.
+    static constexpr size_t MAX_NAME = 1024;
 
     CPackedEffectReader() = default;
     CPackedEffectReader(const CPackedEffectReader&) = delete;
@@ -113,10 +117,14 @@ public:
     // after a successful Read; the records are not checked again.
     uint32_t GetEffectsStart() const { return GetCurveSectionOffset() + m_Header.nCurveDataSize; }
     bool NextEffect(uint32_t& nPos, Effect& effect) const;
+    // The same, record by record: effect.keys stays empty and the visitor sees each key and
+    // property as it is read, so that no effect is held whole.
+    bool NextEffect(uint32_t& nPos, Effect& effect, IRecordVisitor& visitor) const;
 
     // With the module's descriptions, for one effect: every value's size, string offsets and enum
     // indexes (curve records are not looked at).
     void CheckEffectValues(const Effect& effect, const ValueLookup& lookup);
+    void CheckPropertyValue(uint32_t nTypeID, const Property& prop, const ValueLookup& lookup);
     // The same for every effect, and the curve records: every curve offset must be a record's
     // start, and the records are found. bHasNoValueCurves: the module has function-curve
     // properties of a type that writes no value, whose curve records no property refers to.
@@ -139,10 +147,14 @@ public:
     // The string at a string-table offset; false when no string starts there.
     bool GetString(uint32_t nTableOffset, std::string& sText) const;
     bool IsString(uint32_t nTableOffset) const;
+    // The same, cut after MAX_NAME bytes: enough to look a name up or to quote it.
+    bool GetName(uint32_t nTableOffset, std::string& sText) const;
     // The curve record that CheckValues found at a curve-section offset, or null.
     const Curve* FindCurve(uint32_t nCurveOffset) const;
     bool IsCurveStart(uint32_t nCurveOffset) const { return FindCurve(nCurveOffset) != nullptr; }
 
+    // Copies nBytes at a file offset; false (and zeros) past the end or on a read error.
+    bool ReadBytes(uint64_t nOffset, void* p, size_t nBytes) const;
     uint32_t ReadU32(uint64_t nFileOffset) const;
     float ReadF32(uint64_t nFileOffset) const;
     uint32_t GetCurveSectionOffset() const { return m_Header.nStringTableOffset + m_Header.nStringTableSize; }
@@ -164,13 +176,15 @@ private:
     {
         return nOffset <= m_nSize && nBytes <= m_nSize - nOffset;
     }
-    bool ReadBytes(uint64_t nOffset, void* p, size_t nBytes) const;
     bool ReadSections();
     void ReadStringTable();
     bool WalkEffects();
     // One effect record at nPos: problems are recorded only with bReport.
     bool ParseEffect(uint32_t& nPos, Effect& effect, bool bReport) const;
-    bool ParseKey(uint32_t& nPos, uint32_t nEnd, Key& key, bool bReport) const;
+    bool ParseEffectHead(uint32_t& nPos, Effect& effect, uint32_t& nNumKeys, bool bReport) const;
+    bool ParseKeyHead(uint32_t& nPos, Key& key, uint32_t& nNumProps, bool bReport) const;
+    bool ParseProperty(uint32_t& nPos, Property& prop, bool bReport) const;
+    bool WalkEffect(uint32_t& nPos, Effect& effect, bool bReport, IRecordVisitor& visitor) const;
     void CheckCounts(uint64_t nEffects, uint64_t nKeys);
     void CheckStringOffset(uint32_t nFileOffset, uint32_t nTableOffset, const char* pszWhat);
     void CheckValue(uint32_t nFileOffset, const ValueInfo& info, const char* pszName);
@@ -196,6 +210,20 @@ private:
     std::vector<Curve> m_Curves;
     std::vector<Problem> m_Problems;
     uint64_t m_nMoreProblems = 0;
+    std::string m_sName; // the name being checked
+};
+
+// Sees the records of one effect in file order.
+class IRecordVisitor
+{
+public:
+    virtual ~IRecordVisitor() = default;
+    // False: the effect's keys are stepped over unseen.
+    virtual bool OnEffect(const CPackedEffectReader::Effect& effect, uint32_t nNumKeys) = 0;
+    virtual void OnKey(const CPackedEffectReader::Key&, uint32_t /*nNumProps*/) {}
+    virtual void OnProperty(const CPackedEffectReader::Key&, const CPackedEffectReader::Property&) {}
+    virtual void OnKeyEnd(const CPackedEffectReader::Key&) {}
+    virtual void OnEffectEnd(const CPackedEffectReader::Effect&) {}
 };
 
 // Size in bytes of one value of a type in a packed file; 0 for the types that write nothing.
