@@ -301,7 +301,8 @@ void WriteHtml(const std::vector<PackedFile*>& files, const CModuleView& module,
         ("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Packed effects</title>\n"
          "<meta name=\"viewport\" content=\"width=device-width\">\n<style>" +
          std::string(kStyle) + "</style></head><body>\n<h1>Packed effects</h1>\n" +
-         Format("<p>%zu effects in %zu files", nShown, files.size()) +
+         Format("<p>%zu effect%s in %zu file%s", nShown, nShown == 1 ? "" : "s", files.size(),
+                files.size() == 1 ? "" : "s") +
          (module.IsLoaded() ? "; decoded with " + Html(module.GetPath())
                             : std::string("; values as raw words (no effect module)")) +
          ".</p>\n" + sIndex)
