@@ -135,9 +135,15 @@ bool ParseDigest(std::istream& fields, FileDigest* pDigest)
     pDigest->nDigest = std::strtoull(sDigest.c_str(), nullptr, 16);
     if (sStamp == "-")
         return true;
-    long long nWriteTime = 0;
-    unsigned long long nDevice = 0, nFileId = 0;
-    if (std::sscanf(sStamp.c_str(), "%lld:%llu:%llu", &nWriteTime, &nDevice, &nFileId) != 3)
+    char* pEnd = nullptr;
+    const long long nWriteTime = std::strtoll(sStamp.c_str(), &pEnd, 10);
+    if (*pEnd != ':')
+        return false;
+    const unsigned long long nDevice = std::strtoull(pEnd + 1, &pEnd, 10);
+    if (*pEnd != ':')
+        return false;
+    const unsigned long long nFileId = std::strtoull(pEnd + 1, &pEnd, 10);
+    if (*pEnd != '\0')
         return false;
     pDigest->bStamped = true;
     pDigest->stamp.nSize = pDigest->nSize;
@@ -383,7 +389,12 @@ bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDe
     auto expect = [&](const std::string& sExpected)
     { return std::getline(lines, sLine) && sLine == sExpected; };
     const std::string sAbsoluteSource = AbsolutePath(sSource);
-    const std::string sAbsolutePlugin = AbsolutePath(sPlugin);
+    if (sPlugin != m_sPlugin)
+    {
+        m_sPlugin = sPlugin;
+        m_sAbsolutePlugin = AbsolutePath(sPlugin);
+    }
+    const std::string& sAbsolutePlugin = m_sAbsolutePlugin;
     if (!expect("destination " + sAbsolute) || !expect("source " + sAbsoluteSource))
         return false;
     // "plugin ..." and "output ...": a digest, then the plug-in's path.
@@ -400,12 +411,21 @@ bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDe
     std::istringstream outputFields(sLine);
     if (!(outputFields >> sWord) || sWord != "output" || !ParseDigest(outputFields, &recordedOutput))
         return false;
+    // Whether a stamp became trustworthy since the record was written.
+    bool bRefresh = false;
+    auto settled = [&bRefresh](const FileDigest& current, const FileDigest& recorded)
+    {
+        if (current.bStamped && (!recorded.bStamped || !SameStamp(current.stamp, recorded.stamp)))
+            bRefresh = true;
+    };
     const FileDigest pluginDigest = CurrentDigest(sPlugin, recordedPlugin, true);
     if (!(pluginDigest == recordedPlugin))
         return false;
+    settled(pluginDigest, recordedPlugin);
     const FileDigest outputDigest = CurrentDigest(sDestination, recordedOutput, false);
     if (!(outputDigest == recordedOutput))
         return false;
+    settled(outputDigest, recordedOutput);
     std::vector<RecordedInput> inputs;
     while (std::getline(lines, sLine))
     {
@@ -427,15 +447,15 @@ bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDe
             CurrentDigest(recorded.input.sPath, recorded.digest, recorded.input.nKind != PACKER_INPUT_SOURCE);
         if (!(current == recorded.digest))
             return false;
+        settled(current, recorded.digest);
         recorded.digest = current;
         inputs.push_back(std::move(recorded));
     }
     // Stamps that became trustworthy since the record was written are kept, so the next run reads
     // nothing (as git refreshes its index).
-    const std::string sRefreshed =
-        RecordText(sAbsolute, sAbsoluteSource, pluginDigest, sAbsolutePlugin, outputDigest, inputs);
-    if (sRefreshed != *pRecord)
-        m_changes[sAbsolute] = sRefreshed;
+    if (bRefresh)
+        m_changes[sAbsolute] =
+            RecordText(sAbsolute, sAbsoluteSource, pluginDigest, sAbsolutePlugin, outputDigest, inputs);
     if (pInputs)
     {
         pInputs->clear();

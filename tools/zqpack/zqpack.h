@@ -313,6 +313,7 @@ private:
     std::map<std::string, FileDigest> m_digests;
     std::map<std::string, std::vector<std::string>> m_listings; // folder -> lower-case names
     std::map<std::string, bool> m_patterns;                     // pattern -> whether it matches
+    std::string m_sPlugin, m_sAbsolutePlugin; // the last plug-in asked about, and its absolute path
 };
 
 // The text of a Make-syntax depfile: the destination depends on the source and the other inputs.
