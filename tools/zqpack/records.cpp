@@ -190,6 +190,14 @@ std::string RecordText(const std::string& sDestination, const std::string& sSour
 }
 } // namespace
 
+namespace
+{
+bool EndsWith(const std::string& sText, const std::string& sEnd)
+{
+    return sText.size() >= sEnd.size() && sText.compare(sText.size() - sEnd.size(), sEnd.size(), sEnd) == 0;
+}
+} // namespace
+
 std::string AbsolutePath(const std::string& sPath)
 {
     // zqpack never changes its current folder: ask for it once.
@@ -198,6 +206,12 @@ std::string AbsolutePath(const std::string& sPath)
         std::error_code ec;
         return fs::current_path(ec);
     }();
+    // Most paths are absolute and normal already (a folder's entries): they are answered as they are.
+    if (fs::path::preferred_separator == '/' && !sPath.empty() && sPath.front() == '/' &&
+        sPath.back() != '/' && sPath.find("//") == std::string::npos &&
+        sPath.find("/./") == std::string::npos && sPath.find("/../") == std::string::npos &&
+        !EndsWith(sPath, "/.") && !EndsWith(sPath, "/.."))
+        return sPath;
     const fs::path path(sPath);
     return (path.is_absolute() || s_current.empty() ? path : s_current / path).lexically_normal().string();
 }
