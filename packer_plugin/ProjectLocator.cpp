@@ -146,10 +146,19 @@ bool CProjectInfo::Load(const char* pszPath)
         ZQStrCat(szDirectory, kSeparator, sizeof(szDirectory));
     m_sProjectDir = szDirectory;
 
-    for (const ProjectKey& key : kProjectKeys)
+    // Every key from one reading of the file.
+    constexpr size_t nKeys = sizeof(kProjectKeys) / sizeof(kProjectKeys[0]);
+    char aszValues[nKeys][kPathSize];
+    PlatformProfileQuery aQueries[nKeys];
+    for (size_t i = 0; i < nKeys; ++i)
+        aQueries[i] = {kProjectKeys[i].pszSection, kProjectKeys[i].pszKey, "", aszValues[i],
+                       static_cast<uint32_t>(kPathSize)};
+    PlatformGetProfileStrings(aQueries, nKeys, pszPath);
+
+    for (size_t i = 0; i < nKeys; ++i)
     {
-        char szValue[kPathSize];
-        PlatformGetProfileString(key.pszSection, key.pszKey, "", szValue, sizeof(szValue), pszPath);
+        const ProjectKey& key = kProjectKeys[i];
+        const char* szValue = aszValues[i];
         std::string& sField = this->*key.pField;
         if (key.eStore == ProjectKey::AS_READ)
             sField = szValue;

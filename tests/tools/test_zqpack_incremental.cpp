@@ -104,6 +104,38 @@ TEST_F(ZqpackTreeTest, RepacksExactlyWhatAnInputChangeTouches)
     EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
 }
 
+// Files old enough for their stamps to be trusted: the content is read only when a stamp changed.
+TEST_F(ZqpackTreeTest, TrustedStampsStillSeeEveryEdit)
+{
+    const std::string sModule = "lib/fxmodule" + std::string(kLibrarySuffix);
+    for (const std::string& sPath : {std::string("fx/flash.Fx00a"), std::string("fx/sub/puff.Fx00a"),
+                                     std::string("game.proj00"), sModule})
+        Age(sPath);
+    EXPECT_EQ("2 packed, 0 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+    Age("fx/flash.Fx00p");
+    Age("fx/sub/puff.Fx00p");
+    EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(Run({"fx"}))); // the outputs' stamps
+    EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+
+    // Same size, same write time, same file: the stamp matches and the content is not read.
+    const std::string sSwapped = std::string(FLASH).replace(std::string(FLASH).find("Flash"), 5, "Flask");
+    const auto flashTime = fs::last_write_time("fx/flash.Fx00a");
+    std::fstream("fx/flash.Fx00a", std::ios::in | std::ios::out | std::ios::binary) << sSwapped;
+    fs::last_write_time("fx/flash.Fx00a", flashTime);
+    EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+    // Another file put in its place (a checkout) has another file id, though size and time match.
+    WriteFile("fx/new.tmp", sSwapped);
+    fs::last_write_time("fx/new.tmp", flashTime);
+    fs::rename("fx/new.tmp", "fx/flash.Fx00a");
+    EXPECT_EQ("1 packed, 1 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+
+    // Edits of the same size change the write time.
+    WriteFile("fx/sub/puff.Fx00p", std::string(ReadFile("fx/sub/puff.Fx00p").size(), 'x'));
+    EXPECT_EQ("1 packed, 1 up to date, 0 failed, 0 skipped", Counts(Run({"fx"})));
+    WriteFile("game.proj00", "[Project Binaries]\nSparkrig=lib/fxmodule.dll\n");
+    EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(Run({"fx"}))); // the same bytes
+}
+
 TEST_F(ZqpackTreeTest, DepfilesNameEverythingThePackRead)
 {
     const std::string sRoot = fs::current_path().string();

@@ -139,10 +139,12 @@ void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<Wor
     {
         if (!item.bToPack || item.destinations.size() != 1)
             continue;
-        item.sourceDigest = DigestFile(item.sPath);
         std::vector<Input> inputs;
         if (!records.IsUpToDate(item.sPath, item.destinations.front(), item.sPlugin, &inputs))
+        {
+            item.sourceDigest = DigestFile(item.sPath);
             continue;
+        }
         item.bToPack = false;
         item.outcome = FileOutcome();
         item.outcome.sSource = item.sPath;

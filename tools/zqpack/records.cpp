@@ -17,7 +17,11 @@ namespace zqpack
 {
 namespace
 {
-constexpr const char* RECORD_HEADER = "zqpack-record 1";
+constexpr const char* RECORD_HEADER = "zqpack-record 2";
+
+// A file written this close to when its stamp was taken may be written again within the same time
+// tick of its file system (two seconds on FAT) without its stamp changing: its stamp is not trusted.
+constexpr long long RACY_WINDOW_NS = 2000000000LL;
 
 uint64_t Mix(uint64_t n)
 {
@@ -111,9 +115,86 @@ std::string Lower(std::string sText)
     return sText;
 }
 
+// "SIZE DIGEST STAMP", the stamp as "WRITETIME:DEVICE:FILEID" or "-" when it is not trusted.
 std::string DigestText(const FileDigest& digest)
 {
-    return std::to_string(digest.nSize) + " " + Hex(digest.nDigest);
+    std::string sText = std::to_string(digest.nSize) + " " + Hex(digest.nDigest) + " ";
+    if (!digest.bStamped)
+        return sText + "-";
+    return sText + std::to_string(digest.stamp.nWriteTimeNs) + ":" + std::to_string(digest.stamp.nDevice) +
+           ":" + std::to_string(digest.stamp.nFileId);
+}
+
+// Reads "SIZE DIGEST STAMP" back.
+bool ParseDigest(std::istream& fields, FileDigest* pDigest)
+{
+    std::string sDigest, sStamp;
+    if (!(fields >> pDigest->nSize >> sDigest >> sStamp))
+        return false;
+    pDigest->bOk = true;
+    pDigest->nDigest = std::strtoull(sDigest.c_str(), nullptr, 16);
+    if (sStamp == "-")
+        return true;
+    char* pEnd = nullptr;
+    const long long nWriteTime = std::strtoll(sStamp.c_str(), &pEnd, 10);
+    if (*pEnd != ':')
+        return false;
+    const unsigned long long nDevice = std::strtoull(pEnd + 1, &pEnd, 10);
+    if (*pEnd != ':')
+        return false;
+    const unsigned long long nFileId = std::strtoull(pEnd + 1, &pEnd, 10);
+    if (*pEnd != '\0')
+        return false;
+    pDigest->bStamped = true;
+    pDigest->stamp.nSize = pDigest->nSize;
+    pDigest->stamp.nWriteTimeNs = nWriteTime;
+    pDigest->stamp.nDevice = nDevice;
+    pDigest->stamp.nFileId = nFileId;
+    return true;
+}
+
+bool SameStamp(const PlatformFileStamp& a, const PlatformFileStamp& b)
+{
+    return a.nSize == b.nSize && a.nWriteTimeNs == b.nWriteTimeNs && a.nDevice == b.nDevice &&
+           a.nFileId == b.nFileId;
+}
+
+// One input of a record with the digest it had.
+struct RecordedInput
+{
+    Input input;
+    FileDigest digest;
+};
+
+// The record: a header line, then "destination", "source", "plugin" and "output" lines, then one
+// "input KIND SIZE DIGEST STAMP PATH" line per reported input. Paths are absolute.
+std::string RecordText(const std::string& sDestination, const std::string& sSource, const FileDigest& plugin,
+                       const std::string& sPlugin, const FileDigest& output,
+                       const std::vector<RecordedInput>& inputs)
+{
+    std::string sText = std::string(RECORD_HEADER) + "\n";
+    sText += "destination " + sDestination + "\n";
+    sText += "source " + sSource + "\n";
+    sText += "plugin " + DigestText(plugin) + " " + sPlugin + "\n";
+    sText += "output " + DigestText(output) + "\n";
+    for (const RecordedInput& recorded : inputs)
+    {
+        if (recorded.input.nKind == PACKER_INPUT_ABSENT)
+            sText +=
+                "input " + std::to_string(recorded.input.nKind) + " 0 0 - " + recorded.input.sPath + "\n";
+        else
+            sText += "input " + std::to_string(recorded.input.nKind) + " " + DigestText(recorded.digest) +
+                     " " + recorded.input.sPath + "\n";
+    }
+    return sText;
+}
+} // namespace
+
+namespace
+{
+bool EndsWith(const std::string& sText, const std::string& sEnd)
+{
+    return sText.size() >= sEnd.size() && sText.compare(sText.size() - sEnd.size(), sEnd.size(), sEnd) == 0;
 }
 } // namespace
 
@@ -125,6 +206,12 @@ std::string AbsolutePath(const std::string& sPath)
         std::error_code ec;
         return fs::current_path(ec);
     }();
+    // Most paths are absolute and normal already (a folder's entries): they are answered as they are.
+    if (fs::path::preferred_separator == '/' && !sPath.empty() && sPath.front() == '/' &&
+        sPath.back() != '/' && sPath.find("//") == std::string::npos &&
+        sPath.find("/./") == std::string::npos && sPath.find("/../") == std::string::npos &&
+        !EndsWith(sPath, "/.") && !EndsWith(sPath, "/.."))
+        return sPath;
     const fs::path path(sPath);
     return (path.is_absolute() || s_current.empty() ? path : s_current / path).lexically_normal().string();
 }
@@ -150,12 +237,19 @@ uint64_t DigestBytes(const void* pData, size_t nSize)
 FileDigest DigestFile(const std::string& sPath)
 {
     FileDigest digest;
+    // The stamp before the bytes: a write after it changes the stamp, or falls in the racy window.
+    PlatformFileStamp stamp;
+    const bool bStamp = PlatformGetFileStamp(sPath.c_str(), &stamp);
+    const long long nNow = PlatformNowNs();
     std::string sBytes;
     if (!ReadWhole(sPath, &sBytes))
         return digest;
     digest.bOk = true;
     digest.nSize = sBytes.size();
     digest.nDigest = DigestBytes(sBytes.data(), sBytes.size());
+    digest.bStamped = bStamp && stamp.nSize == digest.nSize && stamp.nWriteTimeNs < nNow - RACY_WINDOW_NS;
+    if (digest.bStamped)
+        digest.stamp = stamp;
     return digest;
 }
 
@@ -275,14 +369,31 @@ FileDigest CRecordStore::CachedDigest(const std::string& sPath)
     return it->second;
 }
 
-// The record: a header line, then "destination", "source", "plugin" and "output" lines, then one
-// "input KIND SIZE DIGEST PATH" line per reported input. Paths are absolute.
+FileDigest CRecordStore::CurrentDigest(const std::string& sPath, const FileDigest& recorded, bool bShared)
+{
+    if (bShared)
+    {
+        const auto known = m_digests.find(sPath);
+        if (known != m_digests.end())
+            return known->second;
+    }
+    PlatformFileStamp stamp;
+    const FileDigest current =
+        recorded.bStamped && PlatformGetFileStamp(sPath.c_str(), &stamp) && SameStamp(stamp, recorded.stamp)
+            ? recorded
+            : DigestFile(sPath);
+    if (bShared)
+        m_digests.emplace(sPath, current);
+    return current;
+}
+
 bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDestination,
                               const std::string& sPlugin, std::vector<Input>* pInputs)
 {
     if (m_sFolder.empty())
         return false;
-    const std::string* pRecord = FindRecord(AbsolutePath(sDestination));
+    const std::string sAbsolute = AbsolutePath(sDestination);
+    const std::string* pRecord = FindRecord(sAbsolute);
     if (!pRecord)
         return false;
     std::istringstream lines(*pRecord);
@@ -291,43 +402,80 @@ bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDe
         return false;
     auto expect = [&](const std::string& sExpected)
     { return std::getline(lines, sLine) && sLine == sExpected; };
-    const FileDigest pluginDigest = CachedDigest(sPlugin);
-    if (!pluginDigest.bOk || !expect("destination " + AbsolutePath(sDestination)) ||
-        !expect("source " + AbsolutePath(sSource)) ||
-        !expect("plugin " + DigestText(pluginDigest) + " " + AbsolutePath(sPlugin)))
+    const std::string sAbsoluteSource = AbsolutePath(sSource);
+    if (sPlugin != m_sPlugin)
+    {
+        m_sPlugin = sPlugin;
+        m_sAbsolutePlugin = AbsolutePath(sPlugin);
+    }
+    const std::string& sAbsolutePlugin = m_sAbsolutePlugin;
+    if (!expect("destination " + sAbsolute) || !expect("source " + sAbsoluteSource))
         return false;
-    const FileDigest outputDigest = DigestFile(sDestination);
-    if (!outputDigest.bOk || !expect("output " + DigestText(outputDigest)))
+    // "plugin ..." and "output ...": a digest, then the plug-in's path.
+    FileDigest recordedPlugin, recordedOutput;
+    std::string sWord;
+    if (!std::getline(lines, sLine))
         return false;
-    std::vector<Input> inputs;
+    std::istringstream pluginFields(sLine);
+    if (!(pluginFields >> sWord) || sWord != "plugin" || !ParseDigest(pluginFields, &recordedPlugin) ||
+        pluginFields.get() != ' ' || !std::getline(pluginFields, sWord) || sWord != sAbsolutePlugin)
+        return false;
+    if (!std::getline(lines, sLine))
+        return false;
+    std::istringstream outputFields(sLine);
+    if (!(outputFields >> sWord) || sWord != "output" || !ParseDigest(outputFields, &recordedOutput))
+        return false;
+    // Whether a stamp became trustworthy since the record was written.
+    bool bRefresh = false;
+    auto settled = [&bRefresh](const FileDigest& current, const FileDigest& recorded)
+    {
+        if (current.bStamped && (!recorded.bStamped || !SameStamp(current.stamp, recorded.stamp)))
+            bRefresh = true;
+    };
+    const FileDigest pluginDigest = CurrentDigest(sPlugin, recordedPlugin, true);
+    if (!(pluginDigest == recordedPlugin))
+        return false;
+    settled(pluginDigest, recordedPlugin);
+    const FileDigest outputDigest = CurrentDigest(sDestination, recordedOutput, false);
+    if (!(outputDigest == recordedOutput))
+        return false;
+    settled(outputDigest, recordedOutput);
+    std::vector<RecordedInput> inputs;
     while (std::getline(lines, sLine))
     {
         std::istringstream fields(sLine);
-        std::string sWord;
-        Input input;
-        FileDigest recorded;
-        std::string sDigest;
-        if (!(fields >> sWord >> input.nKind >> recorded.nSize >> sDigest) || sWord != "input" ||
-            fields.get() != ' ' || !std::getline(fields, input.sPath))
+        RecordedInput recorded;
+        if (!(fields >> sWord >> recorded.input.nKind) || sWord != "input" ||
+            !ParseDigest(fields, &recorded.digest) || fields.get() != ' ' ||
+            !std::getline(fields, recorded.input.sPath))
             return false;
-        if (input.nKind == PACKER_INPUT_ABSENT)
+        if (recorded.input.nKind == PACKER_INPUT_ABSENT)
         {
-            if (MatchesAny(input.sPath))
+            if (MatchesAny(recorded.input.sPath))
                 return false;
-            inputs.push_back(std::move(input));
+            inputs.push_back(std::move(recorded));
             continue;
         }
-        recorded.bOk = true;
-        recorded.nDigest = std::strtoull(sDigest.c_str(), nullptr, 16);
         // The source changes from pack to pack; settings files and libraries are shared by many.
         const FileDigest current =
-            input.nKind == PACKER_INPUT_SOURCE ? DigestFile(input.sPath) : CachedDigest(input.sPath);
-        if (!(current == recorded))
+            CurrentDigest(recorded.input.sPath, recorded.digest, recorded.input.nKind != PACKER_INPUT_SOURCE);
+        if (!(current == recorded.digest))
             return false;
-        inputs.push_back(std::move(input));
+        settled(current, recorded.digest);
+        recorded.digest = current;
+        inputs.push_back(std::move(recorded));
     }
+    // Stamps that became trustworthy since the record was written are kept, so the next run reads
+    // nothing (as git refreshes its index).
+    if (bRefresh)
+        m_changes[sAbsolute] =
+            RecordText(sAbsolute, sAbsoluteSource, pluginDigest, sAbsolutePlugin, outputDigest, inputs);
     if (pInputs)
-        *pInputs = std::move(inputs);
+    {
+        pInputs->clear();
+        for (RecordedInput& recorded : inputs)
+            pInputs->push_back(std::move(recorded.input));
+    }
     return true;
 }
 
@@ -344,39 +492,37 @@ std::string CRecordStore::Record(const std::string& sSource, const std::string& 
         Forget(sDestination);
         return std::string();
     }
-    std::string sText = std::string(RECORD_HEADER) + "\n";
-    sText += "destination " + AbsolutePath(sDestination) + "\n";
-    sText += "source " + AbsolutePath(sSource) + "\n";
-    sText += "plugin " + DigestText(pluginDigest) + " " + AbsolutePath(sPlugin) + "\n";
-    sText += "output " + DigestText(outputDigest) + "\n";
     const std::string sAbsoluteSource = AbsolutePath(sSource);
+    std::vector<RecordedInput> recorded;
     for (const Input& input : inputs)
     {
-        const std::string sPath = AbsolutePath(input.sPath);
-        if (sPath.find('\n') != std::string::npos)
+        RecordedInput entry;
+        entry.input.nKind = input.nKind;
+        entry.input.sPath = input.nKind == PACKER_INPUT_ABSENT ? input.sPath : AbsolutePath(input.sPath);
+        if (entry.input.sPath.find('\n') != std::string::npos)
         {
             Forget(sDestination);
             return std::string();
         }
-        if (input.nKind == PACKER_INPUT_ABSENT)
+        if (input.nKind != PACKER_INPUT_ABSENT)
         {
-            sText += "input " + std::to_string(input.nKind) + " 0 0 " + input.sPath + "\n";
-            continue;
+            // The source as it was before the pack began: an edit during the pack repacks next time.
+            const bool bSource = input.nKind == PACKER_INPUT_SOURCE;
+            entry.digest = bSource && entry.input.sPath == sAbsoluteSource && sourceDigest.bOk
+                               ? sourceDigest
+                               : (bSource ? DigestFile(entry.input.sPath) : CachedDigest(entry.input.sPath));
+            if (!entry.digest.bOk)
+            {
+                Forget(sDestination);
+                return std::string();
+            }
         }
-        // The source as it was before the pack began: an edit during the pack repacks next time.
-        FileDigest digest =
-            input.nKind == PACKER_INPUT_SOURCE && sPath == sAbsoluteSource && sourceDigest.bOk
-                ? sourceDigest
-                : (input.nKind == PACKER_INPUT_SOURCE ? DigestFile(sPath) : CachedDigest(sPath));
-        if (!digest.bOk)
-        {
-            Forget(sDestination);
-            return std::string();
-        }
-        sText += "input " + std::to_string(input.nKind) + " " + DigestText(digest) + " " + sPath + "\n";
+        recorded.push_back(std::move(entry));
     }
-    // A record that says the same already is left alone (a forced pack of an unchanged file).
     const std::string sAbsolute = AbsolutePath(sDestination);
+    const std::string sText =
+        RecordText(sAbsolute, sAbsoluteSource, pluginDigest, AbsolutePath(sPlugin), outputDigest, recorded);
+    // A record that says the same already is left alone (a forced pack of an unchanged file).
     const std::string* pOld = FindRecord(sAbsolute);
     if (pOld && *pOld == sText)
         m_changes.erase(sAbsolute);

@@ -147,11 +147,9 @@ public:
         return true;
     }
 
-    // Waits for any worker, stopping one whose current file ran past the time limit. Answers the
-    // outcomes it left, in batch order; when it ended early, the file it was packing fails and the
-    // files after it come back in pUnfinished. False when no wait is possible or an interrupt came.
-    bool WaitAny(const std::vector<WorkItem>& work, std::vector<std::pair<size_t, FileOutcome>>* pDone,
-                 std::vector<size_t>* pUnfinished)
+    // Waits for any worker, stopping one whose current file ran past the time limit; the worker's
+    // results wait for Collect. False when no wait is possible or an interrupt came.
+    bool WaitAny()
     {
         PlatformExit end;
         int nIndex = -2;
@@ -166,7 +164,47 @@ public:
         }
         if (nIndex < 0)
             return false;
-        const Job& job = m_jobs[static_cast<size_t>(nIndex)];
+        m_ended.push_back(Ended{std::move(m_jobs[static_cast<size_t>(nIndex)]), end});
+        m_processes.erase(m_processes.begin() + nIndex);
+        m_jobs.erase(m_jobs.begin() + nIndex);
+        return true;
+    }
+
+    // Answers the outcomes that the workers ended since the last call left, in batch order; when one
+    // ended early, the file it was packing fails and the files after it come back in pUnfinished.
+    void Collect(const std::vector<WorkItem>& work, std::vector<std::pair<size_t, FileOutcome>>* pDone,
+                 std::vector<std::vector<size_t>>* pUnfinished)
+    {
+        for (const Ended& ended : m_ended)
+        {
+            CollectOne(ended.job, ended.end, work, pDone, pUnfinished);
+            RemoveFiles(ended.job);
+        }
+        m_ended.clear();
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Job
+    {
+        std::vector<size_t> items;
+        std::string prefix; // PREFIX.results (a line per file), PREFIX.out and PREFIX.err
+        size_t nKnown = 0;  // results seen so far: the worker is packing file nKnown
+        Clock::time_point fileStart;
+        bool bTimedOut = false;
+    };
+
+    struct Ended
+    {
+        Job job;
+        PlatformExit end;
+    };
+
+    void CollectOne(const Job& job, const PlatformExit& end, const std::vector<WorkItem>& work,
+                    std::vector<std::pair<size_t, FileOutcome>>* pDone,
+                    std::vector<std::vector<size_t>>* pUnfinished)
+    {
         const std::vector<std::string> lines = CompleteLines(ReadWholeFile(job.prefix + ".results"));
         const std::string sOut = ReadWholeFile(job.prefix + ".out");
         const std::string sErr = ReadWholeFile(job.prefix + ".err");
@@ -197,7 +235,9 @@ public:
                 outcome.sWorkerStdout = Slice(sOut, nOutEnd, sOut.size());
                 outcome.sWorkerStderr = Slice(sErr, nErrEnd, sErr.size());
                 pDone->emplace_back(nItem, std::move(outcome));
-                pUnfinished->assign(job.items.begin() + static_cast<std::ptrdiff_t>(k) + 1, job.items.end());
+                if (k + 1 < job.items.size())
+                    pUnfinished->emplace_back(job.items.begin() + static_cast<std::ptrdiff_t>(k) + 1,
+                                              job.items.end());
                 break;
             }
             outcome.sWorkerStdout = Slice(sOut, outcome.anOutRange[0], outcome.anOutRange[1]);
@@ -206,10 +246,9 @@ public:
             nErrEnd = outcome.anErrRange[1];
             pDone->emplace_back(nItem, std::move(outcome));
         }
-        Forget(static_cast<size_t>(nIndex));
-        return true;
     }
 
+public:
     // Ends every worker and waits for it; the files they were packing are answered by pInFlight.
     void StopAll(std::vector<size_t>* pInFlight = nullptr)
     {
@@ -231,17 +270,6 @@ public:
     }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
-    struct Job
-    {
-        std::vector<size_t> items;
-        std::string prefix; // PREFIX.results (a line per file), PREFIX.out and PREFIX.err
-        size_t nKnown = 0;  // results seen so far: the worker is packing file nKnown
-        Clock::time_point fileStart;
-        bool bTimedOut = false;
-    };
-
     static std::string FormatSeconds(double fSeconds)
     {
         char szText[32];
@@ -311,13 +339,17 @@ private:
         }
     }
 
-    // Drops a finished worker (its process is already released) and its files.
-    void Forget(size_t nIndex)
+    static void RemoveFiles(const Job& job)
     {
-        const Job& job = m_jobs[nIndex];
         std::error_code ec;
         for (const char* pszExt : {".results", ".out", ".err"})
             fs::remove(job.prefix + pszExt, ec);
+    }
+
+    // Drops a finished worker (its process is already released) and its files.
+    void Forget(size_t nIndex)
+    {
+        RemoveFiles(m_jobs[nIndex]);
         m_processes.erase(m_processes.begin() + static_cast<std::ptrdiff_t>(nIndex));
         m_jobs.erase(m_jobs.begin() + static_cast<std::ptrdiff_t>(nIndex));
     }
@@ -328,7 +360,8 @@ private:
     fs::path m_folder;
     size_t m_nBatches = 0;
     std::vector<PlatformProcess> m_processes;
-    std::vector<Job> m_jobs; // parallel to m_processes
+    std::vector<Job> m_jobs;    // parallel to m_processes
+    std::vector<Ended> m_ended; // workers that ended, their results not yet collected
 };
 
 // Removes the temporary files of packs that an interrupt cut short.
@@ -417,7 +450,7 @@ bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
     for (size_t i = 0; i < work.size(); ++i)
         done[i] = !work[i].bToPack;
     size_t nNextEmit = 0;
-    for (;;)
+    auto startBatches = [&]()
     {
         while (pool.Running() < nJobs && !PlatformCaughtInterrupt())
         {
@@ -432,6 +465,10 @@ bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
                     done[nItem] = true;
                 }
         }
+    };
+    for (;;)
+    {
+        startBatches();
         while (nNextEmit < work.size() && done[nNextEmit])
         {
             pfnFinish(pContext, work[nNextEmit]);
@@ -441,8 +478,8 @@ bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
             break;
 
         std::vector<std::pair<size_t, FileOutcome>> finished;
-        std::vector<size_t> rest;
-        if (!pool.WaitAny(work, &finished, &rest))
+        std::vector<std::vector<size_t>> rest;
+        if (!pool.WaitAny())
         {
             if (PlatformCaughtInterrupt())
             {
@@ -453,13 +490,17 @@ bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
             }
             break;
         }
+        // The next worker starts before the host reads this one's results, so it never waits for
+        // the host; a batch that a worker left unfinished waits for the worker after.
+        startBatches();
+        pool.Collect(work, &finished, &rest);
         for (auto& entry : finished)
         {
             work[entry.first].outcome = std::move(entry.second);
             done[entry.first] = true;
         }
-        if (!rest.empty())
-            unfinished.push_back(std::move(rest));
+        for (std::vector<size_t>& batch : rest)
+            unfinished.push_back(std::move(batch));
     }
     if (PlatformCaughtInterrupt())
         return false;

@@ -8,6 +8,7 @@
 
 #include "IPacker.h"
 #include "zqplatform.h"
+#include "zqprocess.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -185,11 +186,15 @@ public:
 // A 64-bit digest of some bytes, and of a file's content.
 uint64_t DigestBytes(const void* pData, size_t nSize);
 
+// bStamped: the file's stamp, taken before it was read, is old enough to identify this content later
+// (no write within the same time tick can have followed the read unseen).
 struct FileDigest
 {
     bool bOk = false;
     uint64_t nSize = 0;
     uint64_t nDigest = 0;
+    bool bStamped = false;
+    PlatformFileStamp stamp = {};
     bool operator==(const FileDigest& other) const
     {
         return bOk && other.bOk && nSize == other.nSize && nDigest == other.nDigest;
@@ -290,6 +295,9 @@ public:
 
     // The digest of a file that does not change during a run (plug-ins, locators, modules).
     FileDigest CachedDigest(const std::string& sPath);
+    // The digest of sPath now. The recorded digest is trusted without reading the file when the
+    // file's size, write time and file id still match its recorded, non-racy stamp.
+    FileDigest CurrentDigest(const std::string& sPath, const FileDigest& recorded, bool bShared);
     // Whether a pattern (a folder, a separator and a name with '*' and '?', matched ignoring case)
     // matches a file now; each folder is listed once per run.
     bool MatchesAny(const std::string& sPattern);
@@ -305,6 +313,7 @@ private:
     std::map<std::string, FileDigest> m_digests;
     std::map<std::string, std::vector<std::string>> m_listings; // folder -> lower-case names
     std::map<std::string, bool> m_patterns;                     // pattern -> whether it matches
+    std::string m_sPlugin, m_sAbsolutePlugin; // the last plug-in asked about, and its absolute path
 };
 
 // The text of a Make-syntax depfile: the destination depends on the source and the other inputs.

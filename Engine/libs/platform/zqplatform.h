@@ -48,6 +48,20 @@ bool PlatformIsLibraryLoaded(const char* pszName);
 uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, const char* pszDefault,
                                   char* pszOut, uint32_t nSize, const char* pszFile);
 
+// One key of PlatformGetProfileStrings and where its value goes.
+struct PlatformProfileQuery
+{
+    const char* pszSection;
+    const char* pszKey;
+    const char* pszDefault;
+    char* pszOut;
+    uint32_t nSize;
+};
+
+// PlatformGetProfileString for each of the nCount queries, all answered from one reading of pszFile
+// where the system allows (Windows asks once per key).
+void PlatformGetProfileStrings(const PlatformProfileQuery* aQueries, size_t nCount, const char* pszFile);
+
 // PathCanonicalizeA: removes "." and ".." segments; ".." never climbs above the root ("\\", "/" or a
 // drive "c:\\"). A relative path keeps a leading ".." and a final "."; a ".." that backs up to its
 // start makes the rest rooted ("a\\..\\b" gives "\\b"). The result uses PLATFORM_PATH_SEP. pszOut

@@ -406,14 +406,16 @@ bool PlatformIsLibraryLoaded(const char* pszName)
     return false;
 }
 
-uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, const char* pszDefault,
-                                  char* pszOut, uint32_t nSize, const char* pszFile)
+namespace
+{
+// A profile value from the file's text (bRead false: the file could not be read).
+uint32_t ProfileValue(const char* pszSection, const char* pszKey, const char* pszDefault, char* pszOut,
+                      uint32_t nSize, bool bRead, const std::string& sText)
 {
     if (!pszOut || nSize == 0)
         return 0;
-    std::string sText;
     std::string sValue;
-    if (pszSection && pszKey && pszFile && ReadProfileText(ToPosixPath(pszFile), sText) &&
+    if (pszSection && pszKey && bRead &&
         FindProfileValue(sText, Trim(std::string(pszSection)), Trim(std::string(pszKey)), sValue))
     {
         // One pair of matching quotes goes; what they enclose stays as written. As on Windows, the
@@ -434,6 +436,29 @@ uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, co
     while (!sDefault.empty() && sDefault.back() == ' ')
         sDefault.pop_back();
     return CopyCut(pszOut, nSize, sDefault);
+}
+} // namespace
+
+uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, const char* pszDefault,
+                                  char* pszOut, uint32_t nSize, const char* pszFile)
+{
+    if (!pszOut || nSize == 0)
+        return 0;
+    std::string sText;
+    const bool bRead = pszSection && pszKey && pszFile && ReadProfileText(ToPosixPath(pszFile), sText);
+    return ProfileValue(pszSection, pszKey, pszDefault, pszOut, nSize, bRead, sText);
+}
+
+void PlatformGetProfileStrings(const PlatformProfileQuery* aQueries, size_t nCount, const char* pszFile)
+{
+    std::string sText;
+    const bool bRead = pszFile && nCount > 0 && ReadProfileText(ToPosixPath(pszFile), sText);
+    for (size_t i = 0; i < nCount; ++i)
+    {
+        const PlatformProfileQuery& query = aQueries[i];
+        ProfileValue(query.pszSection, query.pszKey, query.pszDefault, query.pszOut, query.nSize, bRead,
+                     sText);
+    }
 }
 
 bool PlatformPathCanonicalize(char* pszOut, const char* pszPath)

@@ -45,6 +45,13 @@ uint32_t PlatformGetProfileString(const char* pszSection, const char* pszKey, co
         GetPrivateProfileStringA(pszSection, pszKey, pszDefault, pszOut, nSize, pszPath));
 }
 
+void PlatformGetProfileStrings(const PlatformProfileQuery* aQueries, size_t nCount, const char* pszFile)
+{
+    for (size_t i = 0; i < nCount; ++i)
+        PlatformGetProfileString(aQueries[i].pszSection, aQueries[i].pszKey, aQueries[i].pszDefault,
+                                 aQueries[i].pszOut, aQueries[i].nSize, pszFile);
+}
+
 bool PlatformPathCanonicalize(char* pszOut, const char* pszPath)
 {
     if (!pszOut)

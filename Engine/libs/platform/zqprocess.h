@@ -78,3 +78,19 @@ bool PlatformIsTerminal(std::FILE* pStream);
 
 // The identifier of the running process.
 unsigned long PlatformGetProcessId();
+
+// What identifies a file's state without reading it: its size, its last write time in nanoseconds
+// since 1970 and its file id (device and inode; volume serial and file index on Windows).
+struct PlatformFileStamp
+{
+    unsigned long long nSize;
+    long long nWriteTimeNs;
+    unsigned long long nDevice;
+    unsigned long long nFileId;
+};
+
+// The stamp of the regular file pszPath; false when it cannot be read or is not a regular file.
+bool PlatformGetFileStamp(const char* pszPath, PlatformFileStamp* pStamp);
+
+// The current time in nanoseconds since 1970, on the clock that file write times use.
+long long PlatformNowNs();

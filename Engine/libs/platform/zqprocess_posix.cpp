@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <new>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -277,4 +278,28 @@ bool PlatformIsTerminal(std::FILE* pStream)
 unsigned long PlatformGetProcessId()
 {
     return static_cast<unsigned long>(getpid());
+}
+
+bool PlatformGetFileStamp(const char* pszPath, PlatformFileStamp* pStamp)
+{
+    struct stat info;
+    if (stat(pszPath, &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    pStamp->nSize = static_cast<unsigned long long>(info.st_size);
+#if defined(__APPLE__)
+    pStamp->nWriteTimeNs =
+        static_cast<long long>(info.st_mtimespec.tv_sec) * 1000000000LL + info.st_mtimespec.tv_nsec;
+#else
+    pStamp->nWriteTimeNs = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+#endif
+    pStamp->nDevice = static_cast<unsigned long long>(info.st_dev);
+    pStamp->nFileId = static_cast<unsigned long long>(info.st_ino);
+    return true;
+}
+
+long long PlatformNowNs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }

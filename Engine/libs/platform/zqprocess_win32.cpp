@@ -297,3 +297,43 @@ unsigned long PlatformGetProcessId()
 {
     return static_cast<unsigned long>(GetCurrentProcessId());
 }
+
+namespace
+{
+// 100-nanosecond ticks between 1601 and 1970.
+constexpr long long FILETIME_UNIX_EPOCH = 116444736000000000LL;
+
+long long FileTimeToNs(const FILETIME& time)
+{
+    const long long nTicks = static_cast<long long>(
+        (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    return (nTicks - FILETIME_UNIX_EPOCH) * 100;
+}
+} // namespace
+
+bool PlatformGetFileStamp(const char* pszPath, PlatformFileStamp* pStamp)
+{
+    HANDLE hFile =
+        CreateFileA(pszPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool bOk =
+        GetFileInformationByHandle(hFile, &info) != 0 && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(hFile);
+    if (!bOk)
+        return false;
+    pStamp->nSize = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    pStamp->nWriteTimeNs = FileTimeToNs(info.ftLastWriteTime);
+    pStamp->nDevice = info.dwVolumeSerialNumber;
+    pStamp->nFileId = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+long long PlatformNowNs()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return FileTimeToNs(now);
+}
