@@ -77,7 +77,7 @@ public:
                 AppendComponents(static_cast<uint32_t>(nPos + 4), info.eType);
             m_sOut += '\n';
             nPos += 4 + nValueSize;
-            Flush(1 << 16);
+            Flush(kFlushSize);
         }
     }
 
@@ -153,21 +153,14 @@ private:
                                        m_sOut += '"';
                                    m_sOut += p[i];
                                }
-                               Flush(1 << 16);
+                               Flush(kFlushSize);
                                return n;
                            });
         if (bQuote)
             m_sOut += '"';
     }
 
-    void Flush(size_t nAbove)
-    {
-        if (m_sOut.size() >= nAbove && !m_sOut.empty())
-        {
-            std::fwrite(m_sOut.data(), 1, m_sOut.size(), m_pOut);
-            m_sOut.clear();
-        }
-    }
+    void Flush(size_t nAbove) { FlushAbove(m_sOut, m_pOut, nAbove); }
 
     const CPackedEffectReader& m_Reader;
     const CModuleView& m_Module;

@@ -191,6 +191,19 @@ size_t AppendPrintable(std::string& sOut, const char* p, size_t nSize, bool bLas
 bool ForEachStringPiece(const CPackedEffectReader& reader, uint32_t nTableOffset,
                         const std::function<size_t(const char*, size_t, bool)>& consume);
 
+// printf into a string of up to 511 characters.
+std::string Format(const char* pszFormat, ...)
+#if defined(__MINGW32__)
+    // MinGW's "printf" means the system runtime's formats; vsnprintf here is the C99 one.
+    __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+// Output gathers in a string and goes out once it holds nAbove bytes or more (0: whatever it holds).
+constexpr size_t kFlushSize = 1 << 16;
+void FlushAbove(std::string& sOut, std::FILE* pOut, size_t nAbove = kFlushSize);
+
 // Numbers as the loader reads them back: the shortest text that ZQAtoF turns into the same float.
 std::string ShortFloat(float f);
 bool ReadsBack(const std::string& sText, float f);

@@ -33,24 +33,6 @@ vertical-align:middle;margin-right:.4em}svg.plot{background:#f6f6f6;border:1px s
 svg.plot polyline{fill:none;stroke-width:1.5}.problem{color:#a00}
 )";
 
-std::string Format(const char* pszFormat, ...)
-#if defined(__MINGW32__)
-    __attribute__((format(gnu_printf, 1, 2)))
-#elif defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-std::string Format(const char* pszFormat, ...)
-{
-    char sz[512];
-    va_list args;
-    va_start(args, pszFormat);
-    std::vsnprintf(sz, sizeof(sz), pszFormat, args);
-    va_end(args);
-    return sz;
-}
-
 // Text for HTML: escaped for a terminal first (no control bytes), then for markup.
 std::string Html(const std::string& s)
 {

@@ -55,7 +55,7 @@ public:
     CJsonWriter(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
         : m_Reader(file.reader), m_Module(module), m_Filter(filter), m_pOut(pOut)
     {
-        m_sOut.reserve(2 * FLUSH_SIZE);
+        m_sOut.reserve(2 * kFlushSize);
     }
     ~CJsonWriter() override { Flush(0); }
 
@@ -92,7 +92,7 @@ public:
         AppendJsonNumber(m_sOut, uint64_t(key.nMotionLinkID));
         m_sOut += ",\"properties\":[";
         m_bFirstProp = true;
-        Flush(FLUSH_SIZE);
+        Flush(kFlushSize);
     }
 
     void OnProperty(const CPackedEffectReader::Key& key, const CPackedEffectReader::Property& prop) override
@@ -122,7 +122,7 @@ public:
                 AppendCurve(m_Reader.ReadU32(prop.nValueOffset), info.eType);
         }
         m_sOut += '}';
-        Flush(FLUSH_SIZE);
+        Flush(kFlushSize);
     }
 
     void OnKeyEnd(const CPackedEffectReader::Key& key) override
@@ -139,26 +139,17 @@ public:
     void OnEffectEnd(const CPackedEffectReader::Effect&) override
     {
         m_sOut += "]}";
-        Flush(FLUSH_SIZE);
+        Flush(kFlushSize);
     }
 
 private:
-    static constexpr size_t FLUSH_SIZE = 1 << 16;
-
-    void Flush(size_t nAbove)
-    {
-        if (m_sOut.size() >= nAbove && !m_sOut.empty())
-        {
-            std::fwrite(m_sOut.data(), 1, m_sOut.size(), m_pOut);
-            m_sOut.clear();
-        }
-    }
+    void Flush(size_t nAbove) { FlushAbove(m_sOut, m_pOut, nAbove); }
 
     // The string at a table offset, or null; true when there is one.
     bool AppendString(uint32_t nTableOffset)
     {
         const bool bString = AppendJsonTableString(m_sOut, m_Reader, nTableOffset, m_pOut);
-        Flush(FLUSH_SIZE);
+        Flush(kFlushSize);
         return bString;
     }
 
@@ -270,7 +261,7 @@ private:
             }
             m_sOut += '}';
             nPos += 4 + nValueSize;
-            Flush(FLUSH_SIZE);
+            Flush(kFlushSize);
         }
         m_sOut += ']';
     }

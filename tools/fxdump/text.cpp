@@ -15,25 +15,6 @@ namespace
 {
 using json = nlohmann::ordered_json;
 
-std::string Format(const char* pszFormat, ...)
-#if defined(__MINGW32__)
-    // MinGW's "printf" means the system runtime's formats; vsnprintf here is the C99 one.
-    __attribute__((format(gnu_printf, 1, 2)))
-#elif defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-std::string Format(const char* pszFormat, ...)
-{
-    char sz[512];
-    va_list args;
-    va_start(args, pszFormat);
-    std::vsnprintf(sz, sizeof(sz), pszFormat, args);
-    va_end(args);
-    return sz;
-}
-
 std::string Hex(uint64_t n)
 {
     return Format("0x%llX", static_cast<unsigned long long>(n));
@@ -67,16 +48,6 @@ bool ColorText(const json& value, std::string& sText)
     sText = Format("%u %u %u %u (0x%02X%02X%02X%02X)", nChannels[0], nChannels[1], nChannels[2], nChannels[3],
                    nChannels[3], nChannels[0], nChannels[1], nChannels[2]);
     return true;
-}
-
-// Writes out what has gathered once it is large.
-void Flush(std::string& sOut, std::FILE* pOut)
-{
-    if (sOut.size() >= (1 << 16))
-    {
-        std::fputs(sOut.c_str(), pOut);
-        sOut.clear();
-    }
 }
 
 } // namespace
@@ -158,7 +129,7 @@ public:
     CTextWriter(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
         : m_Reader(file.reader), m_Module(module), m_Filter(filter), m_pOut(pOut)
     {
-        m_sOut.reserve(2 * FLUSH_SIZE);
+        m_sOut.reserve(2 * kFlushSize);
     }
     ~CTextWriter() override { Flush(0); }
 
@@ -182,7 +153,7 @@ public:
         m_sOut += " s to ";
         AppendKeyTime(key.fEndTime);
         m_sOut += Format(" s, motion link %u, %u properties\n", key.nMotionLinkID, nNumProps);
-        Flush(FLUSH_SIZE);
+        Flush(kFlushSize);
     }
 
     void OnProperty(const CPackedEffectReader::Key& key, const CPackedEffectReader::Property& prop) override
@@ -207,20 +178,11 @@ public:
         else
             AppendCurve(m_Reader.ReadU32(prop.nValueOffset), info);
         m_sOut += '\n';
-        Flush(FLUSH_SIZE);
+        Flush(kFlushSize);
     }
 
 private:
-    static constexpr size_t FLUSH_SIZE = 1 << 16;
-
-    void Flush(size_t nAbove)
-    {
-        if (m_sOut.size() >= nAbove && !m_sOut.empty())
-        {
-            std::fwrite(m_sOut.data(), 1, m_sOut.size(), m_pOut);
-            m_sOut.clear();
-        }
-    }
+    void Flush(size_t nAbove) { FlushAbove(m_sOut, m_pOut, nAbove); }
 
     // The string at a table offset, safe for a terminal; false when none starts there.
     bool AppendPrintableString(uint32_t nTableOffset)
@@ -229,7 +191,7 @@ private:
                                   [this](const char* p, size_t n, bool bLast)
                                   {
                                       const size_t nTaken = AppendPrintable(m_sOut, p, n, bLast);
-                                      Flush(FLUSH_SIZE);
+                                      Flush(kFlushSize);
                                       return nTaken;
                                   });
     }
@@ -365,7 +327,7 @@ private:
                 AppendValue(static_cast<uint32_t>(nPos + 4), nValueSize, &info);
             }
             nPos += 4 + nValueSize;
-            Flush(FLUSH_SIZE);
+            Flush(kFlushSize);
         }
     }
 
@@ -413,7 +375,7 @@ void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& 
             sOut += Format("  %3u %-20s %u\n", i,
                            module.IsLoaded() ? Printable(module.GetTypeName(i)).c_str() : "",
                            file.reader.GetKeyCount(i));
-            Flush(sOut, pOut);
+            FlushAbove(sOut, pOut);
         }
         sOut += Format("strings (%u):\n", file.reader.GetNumStrings());
         for (uint32_t nPos = 0, nStart = 0; file.reader.NextString(nPos, nStart);)
@@ -423,11 +385,11 @@ void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& 
                                [&](const char* p, size_t n, bool bLast)
                                {
                                    const size_t nTaken = AppendPrintable(sOut, p, n, bLast);
-                                   Flush(sOut, pOut);
+                                   FlushAbove(sOut, pOut);
                                    return nTaken;
                                });
             sOut += "\"\n";
-            Flush(sOut, pOut);
+            FlushAbove(sOut, pOut);
         }
         if (h.nCurveDataSize != 0 && !module.IsLoaded())
             sOut += "curves: not decoded without the effect module\n";
