@@ -75,44 +75,6 @@ PlatformProcess PlatformStartProcess(const char* pszProgram, const char* const* 
     return hProcess;
 }
 
-int PlatformWaitAnyProcess(PlatformProcess* aProcesses, size_t nCount, int* pnExitStatus)
-{
-    if (!aProcesses || nCount == 0 || nCount > PLATFORM_MAX_WAIT_PROCESSES)
-        return -1;
-    bool bAny = false;
-    for (size_t i = 0; i < nCount; ++i)
-        bAny = bAny || aProcesses[i];
-    if (!bAny)
-        return -1;
-    for (;;)
-    {
-        int nStatus = 0;
-        const pid_t nPid = waitpid(-1, &nStatus, 0);
-        if (nPid < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        for (size_t i = 0; i < nCount; ++i)
-        {
-            if (!aProcesses[i] || aProcesses[i]->nPid != nPid)
-                continue;
-            int nExit = 0;
-            if (WIFEXITED(nStatus))
-                nExit = WEXITSTATUS(nStatus);
-            else if (WIFSIGNALED(nStatus))
-                nExit = 128 + WTERMSIG(nStatus);
-            if (pnExitStatus)
-                *pnExitStatus = nExit;
-            delete aProcesses[i];
-            aProcesses[i] = nullptr;
-            return static_cast<int>(i);
-        }
-        // A child that is not among ours: already reaped, nothing more to do for it.
-    }
-}
-
 namespace
 {
 // The first interrupt caught; a signal handler can only leave a flag. Process-wide by nature.

@@ -141,38 +141,6 @@ PlatformProcess PlatformStartProcess(const char* pszProgram, const char* const* 
     return hProcess;
 }
 
-int PlatformWaitAnyProcess(PlatformProcess* aProcesses, size_t nCount, int* pnExitStatus)
-{
-    if (!aProcesses || nCount == 0 || nCount > PLATFORM_MAX_WAIT_PROCESSES)
-        return -1;
-    HANDLE aHandles[PLATFORM_MAX_WAIT_PROCESSES];
-    size_t aIndex[PLATFORM_MAX_WAIT_PROCESSES];
-    DWORD nHandles = 0;
-    for (size_t i = 0; i < nCount; ++i)
-    {
-        if (!aProcesses[i])
-            continue;
-        aHandles[nHandles] = aProcesses[i]->hProcess;
-        aIndex[nHandles] = i;
-        ++nHandles;
-    }
-    if (nHandles == 0)
-        return -1;
-    const DWORD nWait = WaitForMultipleObjects(nHandles, aHandles, FALSE, INFINITE);
-    if (nWait >= WAIT_OBJECT_0 + nHandles)
-        return -1;
-    const size_t nIndex = aIndex[nWait - WAIT_OBJECT_0];
-    DWORD nExit = 0;
-    if (!GetExitCodeProcess(aProcesses[nIndex]->hProcess, &nExit))
-        nExit = 1;
-    if (pnExitStatus)
-        *pnExitStatus = static_cast<int>(nExit);
-    CloseHandle(aProcesses[nIndex]->hProcess);
-    delete aProcesses[nIndex];
-    aProcesses[nIndex] = nullptr;
-    return static_cast<int>(nIndex);
-}
-
 int PlatformWaitAnyProcessFor(PlatformProcess* aProcesses, size_t nCount, PlatformExit* pExit, int nTimeoutMs)
 {
     if (!aProcesses || nCount == 0 || nCount > PLATFORM_MAX_WAIT_PROCESSES)
