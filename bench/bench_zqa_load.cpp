@@ -2,6 +2,7 @@
 // beside RapidJSON's DOM parser on the same tree written as JSON (MB/s of its own input); and the
 // tree memory of a file of many top-level items.
 #include "corpus.h"
+#include "counting_alloc.h"
 #include "zqafile.h"
 #include "zqaloadonlyalloc.h"
 #include "zqanodreader.h"
@@ -129,26 +130,6 @@ void BM_RapidJsonParse(benchmark::State& state)
 }
 
 // Allocator bytes per top-level item: linear growth keeps this flat as the count grows.
-class CCountingAlloc : public CZQAAllocator
-{
-public:
-    CZQANode* AllocateNode() override
-    {
-        void* pMem = AllocateBlock(sizeof(CZQANode));
-        return pMem ? new (pMem) CZQANode() : nullptr;
-    }
-    void FreeNode(CZQANode*) override {}
-    void* AllocateBlock(uint32_t nSize) override
-    {
-        m_nBytes += nSize;
-        return m_Blocks.AllocateBlock(nSize);
-    }
-    void FreeBlock(void*) override {}
-
-    CZQALoadOnlyAlloc m_Blocks{262144};
-    uint64_t m_nBytes = 0;
-};
-
 void BM_TopLevelAtoms(benchmark::State& state)
 {
     const uint32_t nAtoms = static_cast<uint32_t>(state.range(0));

@@ -5,61 +5,36 @@
 #include "EffectFileLoader.h"
 #include "FileCheck.h"
 #include "Report.h"
-#include "zqprocess.h"
+#include "fuzz_source_file.h"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <sstream>
-#include <string>
 
 namespace
 {
-std::string s_sModule, s_sPlainPath, s_sCompressedPath;
+std::string s_sModule;
 CModuleCache* s_pModules = nullptr;
-bool s_bCompressedNext = false;
+CFuzzSourceFile s_File("fuzz_fxcheck");
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char*** pArgv)
 {
-#if defined(_WIN32)
-    const char* const pszSuffix = ".dll";
-#else
-    const char* const pszSuffix = ".so";
-#endif
-    const char* pszVariable = std::getenv("EMBERVISE_SAMPLE_MODULE");
-    s_sModule = pszVariable ? pszVariable
-                            : (std::filesystem::absolute((*pArgv)[0]).parent_path() /
-                               (std::string("sparkrig_sample") + pszSuffix))
-                                  .string();
+    s_sModule = FuzzSampleModulePath((*pArgv)[0]);
     s_pModules = new CModuleCache();
     if (!s_pModules->Get(s_sModule))
     {
         std::fprintf(stderr, "fuzz_fxcheck: cannot load the sample module %s\n", s_sModule.c_str());
         std::abort();
     }
-    const std::filesystem::path base =
-        std::filesystem::temp_directory_path() / ("fuzz_fxcheck_" + std::to_string(PlatformGetProcessId()));
-    s_sPlainPath = base.string() + ".Fx00a";
-    s_sCompressedPath = base.string() + ".Fx00c";
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
-    const std::string& path = s_bCompressedNext ? s_sCompressedPath : s_sPlainPath;
-    s_bCompressedNext = !s_bCompressedNext;
-    FILE* pFile = std::fopen(path.c_str(), "wb");
-    if (!pFile)
-        return 0;
-    const bool bWritten = std::fwrite(pData, 1, nSize, pFile) == nSize;
-    std::fclose(pFile);
-    if (bWritten)
+    if (const char* pszPath = s_File.Write(pData, nSize))
     {
         CSourceText text;
         std::vector<Diagnostic> diags;
-        CheckFile(path, s_sModule, *s_pModules, text, diags);
+        CheckFile(pszPath, s_sModule, *s_pModules, text, diags);
         bool bError = false;
         std::ostringstream out;
         TextStyle style;
@@ -69,15 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
             bError = bError || diag.GetSeverity() == Severity::Error;
             if (diag.eCode == DiagCode::LoadFailed)
                 std::abort(); // the loader failed where the checker saw no error
-            PrintText(out, diag, style, [&](const Diagnostic&, uint32_t nLine) { return text.LineText(nLine); });
+            PrintText(out, diag, style,
+                      [&](const Diagnostic&, uint32_t nLine) { return text.LineText(nLine); });
             out << ToJsonLine(diag);
         }
         out << ToSarif(diags, "fuzz");
         CEffectCollection collection;
         std::string sError;
-        if (bError && LoadEffectFile(path.c_str(), collection, *s_pModules->Get(s_sModule), sError))
+        if (bError && LoadEffectFile(pszPath, collection, *s_pModules->Get(s_sModule), sError))
             std::abort(); // the checker reported an error for a file that loads
     }
-    std::remove(path.c_str());
+    s_File.Remove();
     return 0;
 }

@@ -1,3 +1,4 @@
+#include "counting_alloc.h"
 #include "zqa_test_support.h"
 #include "zqaloadonlyalloc.h"
 #include "zqanodreader.h"
@@ -137,25 +138,6 @@ TEST(ZqaUtil, FindListAndIsFileCompressed)
 // The bytes asked of the allocator must stay linear in the number of items.
 TEST(ZqaLoad, TopLevelItemsTakeLinearSpace)
 {
-    class CCountingAlloc : public CZQAAllocator
-    {
-    public:
-        CZQANode* AllocateNode() override
-        {
-            void* pMem = AllocateBlock(sizeof(CZQANode));
-            return pMem ? new (pMem) CZQANode() : nullptr;
-        }
-        void FreeNode(CZQANode*) override {}
-        void* AllocateBlock(uint32_t nSize) override
-        {
-            m_nBytes += nSize;
-            return m_Blocks.AllocateBlock(nSize);
-        }
-        void FreeBlock(void*) override {}
-
-        CZQALoadOnlyAlloc m_Blocks{262144};
-        uint64_t m_nBytes = 0;
-    };
     std::string sText;
     for (int i = 0; i < 20000; ++i)
         sText += i % 2 ? "b\n" : "(x)";
