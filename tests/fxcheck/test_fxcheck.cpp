@@ -376,7 +376,7 @@ TEST(FxCheck, ProgramOutputIsSafeAndComplete)
         "n.Fx00a", std::string(kHeader) + "(effect-tree (effect (name \"a\x01\xff\") (length 1))\r\n"
                                           "(effect (name \"a\x01\xff\") (length 1)))\r\n");
     RunResult run = RunProgram("fxcheck", {"--module", sModule, "--show-source", sPath});
-    EXPECT_EQ(run.sOut, sPath + ":3:15: warning: another effect is named 'a\\x01\xff' [duplicate-effect]\n" +
+    EXPECT_EQ(run.sOut, sPath + ":3:15: warning: another effect is named 'a\\x01\\xFF' [duplicate-effect]\n" +
                             "(effect (name \"a?\xff\") (length 1)))\n" + std::string(14, ' ') + "^~~~~\n" +
                             sPath + ":2:28: note: the first effect of that name is here\n" +
                             "(effect-tree (effect (name \"a?\xff\") (length 1))\n" + std::string(27, ' ') +

@@ -348,7 +348,7 @@ TEST(ZqpackWorkerProtocol, ResultLinesOfTheWrongShapeAreRejected)
 
 TEST(ZqpackPrintable, ControlBytesAreEscapedForPeople)
 {
-    EXPECT_EQ("a\\x1B]0;title\\x07b\\x7F\xC3\xA9", zqpack::Printable("a\x1B]0;title\x07"
+    EXPECT_EQ("a\\x1B]0;title\\x07b\\x7F\xC3\xA9", Printable("a\x1B]0;title\x07"
                                                                      "b\x7F\xC3\xA9"));
 }
 } // namespace

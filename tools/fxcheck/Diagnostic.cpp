@@ -120,21 +120,3 @@ const char* SeverityName(Severity eSeverity)
         return "note";
     }
 }
-
-std::string EscapeForDisplay(const std::string& sText)
-{
-    std::string sOut;
-    sOut.reserve(sText.size());
-    for (unsigned char c : sText)
-    {
-        if (c < 0x20 || c == 0x7F)
-        {
-            char szHex[8];
-            std::snprintf(szHex, sizeof(szHex), "\\x%02X", c);
-            sOut += szHex;
-        }
-        else
-            sOut += static_cast<char>(c);
-    }
-    return sOut;
-}

@@ -100,6 +100,3 @@ struct Diagnostic
     Severity GetSeverity() const { return DiagKind(eCode).eSeverity; }
     const char* GetCode() const { return DiagKind(eCode).pszCode; }
 };
-
-// Control bytes of data shown to people become \xNN; quotes and backslashes stay.
-std::string EscapeForDisplay(const std::string& sText);

@@ -1,4 +1,5 @@
 #include "EffectChecker.h"
+#include "Printable.h"
 
 #include "EffectDocument.h"
 #include "EffectModule.h"
@@ -870,7 +871,7 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
                 }
                 const std::string sText = FixedName(key.Value.szValue, sizeof(key.Value.szValue));
                 Report(DiagCode::EnumInvalid, pData->elements[1],
-                       Quote(sText) + " is not a choice of " + sProp + " (" + EscapeForDisplay(sParams) +
+                       Quote(sText) + " is not a choice of " + sProp + " (" + Printable(sParams) +
                            "); the default " + FormatValue(pDesc->DefaultValue, ePT_Enum) + " is packed" +
                            DidYouMean(sText, choices));
             }

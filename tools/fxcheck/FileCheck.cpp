@@ -1,4 +1,5 @@
 #include "FileCheck.h"
+#include "Printable.h"
 
 #include "EffectChecker.h"
 #include "EffectDocument.h"
@@ -57,7 +58,7 @@ void CheckBothForms(const std::string& sPath, std::vector<Diagnostic>& diags)
         {
             diags.push_back(
                 FileLevel(sPath, DiagCode::BothForms,
-                          "'" + EscapeForDisplay(sOther) +
+                          "'" + Printable(sOther) +
                               "' is another form of this source; both pack to the same .Fx00p and "
                               "the one packed last wins"));
             diags.back().nLine = 1;
@@ -94,7 +95,7 @@ void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCach
     if (!pModule)
     {
         diags.push_back(FileLevel(sPath, DiagCode::ModuleLoadFailed,
-                                  "cannot load the effect module '" + EscapeForDisplay(sModulePath) + "'"));
+                                  "cannot load the effect module '" + Printable(sModulePath) + "'"));
         text.Locate(diags, nFirst);
         return;
     }

@@ -1,4 +1,5 @@
 #include "Report.h"
+#include "Printable.h"
 
 #include <nlohmann/json.hpp>
 
@@ -19,7 +20,7 @@ std::string Dump(const Json& json, int nIndent = -1)
 
 std::string Location(const std::string& sFile, uint32_t nLine, uint32_t nColumn)
 {
-    std::string s = EscapeForDisplay(sFile);
+    std::string s = Printable(sFile);
     if (nLine)
         s += ":" + std::to_string(nLine) + ":" + std::to_string(nColumn);
     return s + ":";
@@ -47,7 +48,7 @@ void PrintOne(std::ostream& out, const std::string& sFile, uint32_t nLine, uint3
     const char* pszBold = style.bColor ? kBold : "";
     const char* pszReset = style.bColor ? kReset : "";
     out << pszBold << Location(sFile, nLine, nColumn) << pszReset << " " << (style.bColor ? pszColor : "")
-        << pszLevel << ":" << pszReset << " " << pszBold << EscapeForDisplay(sMessage);
+        << pszLevel << ":" << pszReset << " " << pszBold << Printable(sMessage);
     if (pszCode)
         out << " [" << pszCode << "]";
     out << pszReset << "\n";

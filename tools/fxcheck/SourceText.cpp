@@ -1,4 +1,5 @@
 #include "SourceText.h"
+#include "Printable.h"
 
 #include "zqafile.h"
 #include "zqareader.h"
@@ -163,14 +164,14 @@ bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags)
     if (pCutAtom)
     {
         diags.push_back(Make(m_sName, DiagCode::CompressedTruncated, pCutAtom->nOffset,
-                             "compressed data ends inside '" + EscapeForDisplay(pCutAtom->sValue) +
+                             "compressed data ends inside '" + Printable(pCutAtom->sValue) +
                                  "'; the packer takes the end of the data as the end of the token"));
     }
     for (const SourceNode* pList : open)
     {
         const char* pszName = pList->Name();
         diags.push_back(Make(m_sName, DiagCode::UnclosedList, pList->nOffset,
-                             (pszName ? "list '" + EscapeForDisplay(pszName) + "'" : std::string("list")) +
+                             (pszName ? "list '" + Printable(pszName) + "'" : std::string("list")) +
                                  " is still open at the end of the file; it is closed there"));
     }
     return true;

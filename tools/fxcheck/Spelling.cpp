@@ -1,4 +1,5 @@
 #include "Spelling.h"
+#include "Printable.h"
 
 #include "Diagnostic.h"
 
@@ -55,5 +56,5 @@ std::string ClosestName(const std::string& sWord, const std::vector<std::string>
 std::string DidYouMean(const std::string& sWord, const std::vector<std::string>& candidates)
 {
     const std::string sBest = ClosestName(sWord, candidates);
-    return sBest.empty() ? std::string() : "; did you mean '" + EscapeForDisplay(sBest) + "'?";
+    return sBest.empty() ? std::string() : "; did you mean '" + Printable(sBest) + "'?";
 }

@@ -1,4 +1,5 @@
 #include "ValueText.h"
+#include "Printable.h"
 
 #include "Diagnostic.h"
 
@@ -31,7 +32,7 @@ std::string Article(const char* pszName)
 
 std::string Quote(const std::string& sText)
 {
-    return "'" + EscapeForDisplay(sText) + "'";
+    return "'" + Printable(sText) + "'";
 }
 
 std::string FormatFloat(float f)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "PackedEffectReader.h"
+#include "Printable.h"
 
 #include <nlohmann/json.hpp>
 
@@ -180,11 +181,6 @@ void AppendJsonNumber(std::string& sOut, double d);
 void AppendJsonNumber(std::string& sOut, uint64_t n);
 void AppendJsonNumber(std::string& sOut, int64_t n);
 
-// Text from files, safe for a terminal: control bytes, C1 controls and malformed UTF-8 as \xHH.
-std::string Printable(const std::string& sText);
-// The same for a piece of a text: bytes near its end that may start a sequence are left unless
-// bLast; the count of bytes taken.
-size_t AppendPrintable(std::string& sOut, const char* p, size_t nSize, bool bLast);
 // The string at a table offset in pieces, so that no string is held whole: consume takes a piece
 // (bLast on the last) and answers how many bytes it used; the rest (fewer than four) comes again
 // at the start of the next piece. False when no string starts there.

@@ -29,8 +29,8 @@ struct Options
 
 void Error(const std::string& sFile, const std::string& sText)
 {
-    std::fprintf(stderr, "fxdump: %s: %s\n", fxdump::Printable(sFile).c_str(),
-                 fxdump::Printable(sText).c_str());
+    std::fprintf(stderr, "fxdump: %s: %s\n", Printable(sFile).c_str(),
+                 Printable(sText).c_str());
 }
 
 // The module each file is decoded with: none unless asked for. With --project each file's
@@ -67,7 +67,7 @@ public:
                 if (m_Options.bProject)
                     Error(sFile, sError);
                 else
-                    std::fprintf(stderr, "fxdump: %s\n", fxdump::Printable(sError).c_str());
+                    std::fprintf(stderr, "fxdump: %s\n", Printable(sError).c_str());
             }
         }
         return it->second->IsLoaded() ? it->second.get() : nullptr;
@@ -115,7 +115,7 @@ bool ProcessFile(const Options& options, CModuleCache& modules, const std::strin
         if (file.reader.GetMoreProblems())
             Error(sPath, std::to_string(file.reader.GetMoreProblems()) + " more problems");
         if (problems.empty() && !options.bQuiet)
-            std::printf("%s: ok\n", fxdump::Printable(sPath).c_str());
+            std::printf("%s: ok\n", Printable(sPath).c_str());
         return problems.empty();
     }
     if (options.bJson)
@@ -283,7 +283,7 @@ int main(int argc, char** argv)
     if (!options.filter.names.empty() && options.filter.nMatched == 0)
     {
         std::fprintf(stderr, "fxdump: no effect is named '%s'\n",
-                     fxdump::Printable(options.filter.names[0]).c_str());
+                     Printable(options.filter.names[0]).c_str());
         nExit = nExit ? nExit : 1;
     }
     std::fflush(stdout);

@@ -2,12 +2,14 @@
 // "(", a quoted atom in quotes, bytes that would upset a terminal as \xNN.
 #include "zqa.h"
 
+#include "Printable.h"
 #include "zqafile.h"
 #include "zqaloadonlyalloc.h"
 #include "zqanode.h"
 #include "zqanodreader.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace zqa
 {
@@ -37,26 +39,13 @@ private:
         const bool bQuoted = (node.GetFlags() & CZQANode::QUOTED_FLAG) != 0;
         if (bQuoted)
             m_sOut += '"';
-        for (const char* p = node.GetValue(); *p; ++p)
-            AppendByte(static_cast<unsigned char>(*p));
+        const char* pszValue = node.GetValue();
+        AppendPrintable(m_sOut, pszValue, std::strlen(pszValue), true);
         if (bQuoted)
             m_sOut += '"';
         m_sOut += '\n';
         if (m_sOut.size() > 1 << 16)
             Flush();
-    }
-
-    void AppendByte(unsigned char c)
-    {
-        if (c >= 0x20 && c != 0x7F)
-        {
-            m_sOut += static_cast<char>(c);
-            return;
-        }
-        static const char kHex[] = "0123456789ABCDEF";
-        m_sOut += "\\x";
-        m_sOut += kHex[c >> 4];
-        m_sOut += kHex[c & 15];
     }
 
     void Flush()

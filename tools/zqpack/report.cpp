@@ -153,25 +153,6 @@ void WriteRaw(std::FILE* pStream, const std::string& sBytes)
 }
 } // namespace
 
-std::string Printable(const std::string& sText)
-{
-    std::string sOut;
-    sOut.reserve(sText.size());
-    for (const char c : sText)
-    {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F)
-        {
-            char szEscape[8];
-            std::snprintf(szEscape, sizeof(szEscape), "\\x%02X", b);
-            sOut += szEscape;
-        }
-        else
-            sOut += c;
-    }
-    return sOut;
-}
-
 void PrintError(const std::string& sMessage)
 {
     std::fflush(stdout);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "IPacker.h"
+#include "Printable.h"
 #include "zqplatform.h"
 #include "zqprocess.h"
 
@@ -329,9 +330,6 @@ void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<Wor
 
 // --emit-ninja: prints a build.ninja for the claimed files. Exit status.
 int EmitNinja(const Options& options, const CPluginSet& plugins, const std::string& sProgramPath);
-
-// Control bytes (below 0x20 and 0x7F) of data shown to people, written as \xNN.
-std::string Printable(const std::string& sText);
 
 // ---------------------------------------------------------------------------------------------------
 // Output
