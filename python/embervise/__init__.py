@@ -465,14 +465,15 @@ def check(
 ) -> List[Finding]:
     """The checker's findings for an effect source, a folder of sources, or source text.
 
-    A path (``os.PathLike``, bytes, or a one-line ``str`` ending in .Fx00a or .Fx00c, or naming a
-    folder) is checked as ``fxcheck`` checks it; any other ``str`` is source text. ``module``
+    A path (``os.PathLike``, bytes, or a one-line ``str`` that ends in .Fx00a or .Fx00c or names
+    an existing file or folder) is checked as ``fxcheck`` checks it; any other ``str`` is source
+    text. ``module``
     overrides the module the project locator names. For text, ``name`` is the path it stands for:
     findings carry it, and without ``module`` its project's module is used. Text is checked from a
     temporary file.
     """
     is_text = isinstance(path_or_text, str) and (
-        "\n" in path_or_text or not (_is_source_name(path_or_text) or os.path.isdir(path_or_text))
+        "\n" in path_or_text or not (_is_source_name(path_or_text) or os.path.exists(path_or_text))
     )
     if not is_text:
         return _check_path(_path(path_or_text), _module_path(module), None)  # type: ignore[arg-type]
