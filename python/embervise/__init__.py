@@ -94,9 +94,7 @@ def _path(path: PathLike) -> bytes:
 
 
 def _float(value: Any) -> float:
-    # The views write NaN and the infinities as strings (JSON has no such numbers).
-    if isinstance(value, str):
-        return float(value)
+    # float() also reads "nan", "inf" and "-inf", which the views write for want of JSON numbers.
     return float(value)
 
 

@@ -19,7 +19,7 @@ def expected_value(prop, desc):
         return [int(w, 16) for w in prop["raw"]]
     value = prop.get("value")
     if isinstance(value, dict) and "choice" in value:
-        return desc.choices[value["index"]] if value["index"] < len(desc.choices) else value["index"]
+        return value["choice"] if value["index"] < len(desc.choices) else value["index"]
     return value
 
 
