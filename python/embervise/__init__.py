@@ -296,11 +296,12 @@ class PackedFile:
         return self.header["numEffects"]
 
     def __iter__(self) -> Iterator[Effect]:
-        self._view.rewind()
+        position = self._view.effects_start()
         while True:
-            data = self._view.next_effect()
-            if data is None:
+            step = self._view.next_effect(position)
+            if step is None:
                 return
+            data, position = step
             yield self._effect(json.loads(_text(data)))
 
     @property
@@ -465,10 +466,10 @@ def check(
 
     A path (``os.PathLike``, bytes, or a one-line ``str`` that ends in .Fx00a or .Fx00c or names
     an existing file or folder) is checked as ``fxcheck`` checks it; any other ``str`` is source
-    text. ``module``
-    overrides the module the project locator names. For text, ``name`` is the path it stands for:
-    findings carry it, and without ``module`` its project's module is used. Text is checked from a
-    temporary file.
+    text. ``module`` overrides the module the project locator names. For text, ``name`` is the
+    path it stands for (default "<text>" in the current folder): findings carry it, and without
+    ``module`` its project's module is used; a name ending in .Fx00c takes the text as that
+    file's compressed content.
     """
     is_text = isinstance(path_or_text, str) and (
         "\n" in path_or_text or not (_is_source_name(path_or_text) or os.path.exists(path_or_text))
@@ -476,20 +477,28 @@ def check(
     if not is_text:
         return _check_path(_path(path_or_text), _module_path(module), None)  # type: ignore[arg-type]
     label = os.fsdecode(name) if name is not None else "<text>"
+    data = path_or_text.encode("utf-8", "surrogateescape")  # type: ignore[union-attr]
     module_path = _module_path(module)
-    if not module_path and name is not None:
-        status, found = _embervise.locate_module(_path(name))
+    if hasattr(_embervise, "check_text"):
+        status, lines = _embervise.check_text(_path(label), data, module_path)
+        return _findings(status, lines, None)
+    if not module_path:
+        status, found = _embervise.locate_module(_path(label))
         module_path = found if not status[0] else b""
-    suffix = ".Fx00c" if name is not None and os.fsdecode(name).lower().endswith(".fx00c") else ".Fx00a"
+    suffix = ".Fx00c" if label.lower().endswith(".fx00c") else ".Fx00a"
     with tempfile.TemporaryDirectory(prefix="embervise-") as folder:
         temp = os.path.join(folder, "source" + suffix)
-        with open(temp, "w", encoding="utf-8", errors="surrogateescape", newline="") as out:
-            out.write(path_or_text)  # type: ignore[arg-type]
+        with open(temp, "wb") as out:
+            out.write(data)
         return _check_path(_path(temp), module_path, (temp, label))
 
 
 def _check_path(path: bytes, module_path: bytes, rename: Optional[Tuple[str, str]]) -> List[Finding]:
     status, lines = _embervise.check(path, module_path)
+    return _findings(status, lines, rename)
+
+
+def _findings(status: Tuple[int, bytes, bytes], lines: List[bytes], rename: Optional[Tuple[str, str]]) -> List[Finding]:
     _raise_for(status)
     findings = []
     for line in lines:

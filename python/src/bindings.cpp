@@ -76,6 +76,22 @@ PYBIND11_MODULE(_embervise, m)
                   out.append(Bytes(sLine));
               return py::make_tuple(Status(outcome), out);
           });
+#ifdef EMBERVISE_HAVE_CHECK_TEXT
+    m.def("check_text",
+          [](const std::string& sName, const std::string& sBytes, const std::string& sModule)
+          {
+              std::vector<std::string> lines;
+              Outcome outcome;
+              {
+                  py::gil_scoped_release release;
+                  outcome = CheckSourceText(sName, sBytes, sModule, lines);
+              }
+              py::list out;
+              for (const std::string& sLine : lines)
+                  out.append(Bytes(sLine));
+              return py::make_tuple(Status(outcome), out);
+          });
+#endif
     m.def("decompile",
           [](const std::string& sPath, const std::string& sModule)
           {
@@ -135,20 +151,20 @@ PYBIND11_MODULE(_embervise, m)
                  }
                  return Bytes(sJson);
              })
+        .def("effects_start", &CPackedView::EffectsStart, py::call_guard<py::gil_scoped_release>())
         .def("next_effect",
-             [](CPackedView& view) -> py::object
+             [](CPackedView& view, uint32_t nPos) -> py::object
              {
                  std::string sJson;
                  bool bMore = false;
                  {
                      py::gil_scoped_release release;
-                     bMore = view.NextEffect(sJson);
+                     bMore = view.NextEffect(nPos, sJson);
                  }
                  if (!bMore)
                      return py::none();
-                 return Bytes(sJson);
+                 return py::make_tuple(Bytes(sJson), nPos);
              })
-        .def("rewind", &CPackedView::Rewind, py::call_guard<py::gil_scoped_release>())
         .def("verify",
              [](CPackedView& view)
              {

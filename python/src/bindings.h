@@ -40,6 +40,12 @@ Outcome LocateModule(const std::string& sFile, std::string& sModule);
 
 // checks.cpp: fxcheck's findings, one JSON line each, as `fxcheck --format json` prints them.
 Outcome CheckSource(const std::string& sPath, const std::string& sModule, std::vector<std::string>& lines);
+#ifdef EMBERVISE_HAVE_CHECK_TEXT
+// The same for a source's bytes in memory; sName names it in findings and is where the project
+// locator is looked for.
+Outcome CheckSourceText(const std::string& sName, const std::string& sBytes, const std::string& sModule,
+                        std::vector<std::string>& lines);
+#endif
 // Effect source text that packs to the same bytes, as `fxdump --zqa` writes it.
 Outcome Decompile(const std::string& sPath, const std::string& sModule, std::string& sText);
 // What changed between two packed files, as `fxdump --diff [--json]` prints it.

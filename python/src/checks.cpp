@@ -102,6 +102,21 @@ Outcome CheckSource(const std::string& sPath, const std::string& sModule, std::v
     return {};
 }
 
+#ifdef EMBERVISE_HAVE_CHECK_TEXT
+Outcome CheckSourceText(const std::string& sName, const std::string& sBytes, const std::string& sModule,
+                        std::vector<std::string>& lines)
+{
+    std::lock_guard<std::mutex> guard(EngineLock());
+    CModuleCache modules;
+    CSourceText text;
+    std::vector<Diagnostic> diags;
+    CheckText(sName, sBytes, sModule, modules, text, diags);
+    for (const Diagnostic& diag : diags)
+        lines.push_back(ToJsonLine(diag));
+    return {};
+}
+#endif
+
 Outcome Decompile(const std::string& sPath, const std::string& sModule, std::string& sText)
 {
     std::lock_guard<std::mutex> guard(EngineLock());

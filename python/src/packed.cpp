@@ -24,8 +24,7 @@ Outcome CPackedView::Open(const std::string& sPath, const std::string& sModule)
             sWhy = fxdump::Format("offset 0x%X: ", problems[0].nOffset) + sWhy;
         return {Failure::Format, sPath, sWhy};
     }
-    m_nPos = m_File.reader.GetEffectsStart();
-    m_nCheckedEnd = m_nPos;
+    m_nCheckedEnd = m_File.reader.GetEffectsStart();
     return outcome;
 }
 
@@ -40,36 +39,36 @@ std::string CPackedView::HeadJson()
     return fxdump::JsonLine(head);
 }
 
-bool CPackedView::NextEffect(std::string& sJson)
+uint32_t CPackedView::EffectsStart()
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_File.reader.GetEffectsStart();
+}
+
+bool CPackedView::NextEffect(uint32_t& nPos, std::string& sJson)
 {
     std::lock_guard<std::mutex> guard(m_Lock);
     CPackedEffectReader::Effect effect;
-    const uint32_t nStart = m_nPos;
-    if (!m_File.reader.NextEffect(m_nPos, effect))
+    const uint32_t nStart = nPos;
+    if (nStart < m_File.reader.GetEffectsStart() || !m_File.reader.NextEffect(nPos, effect))
         return false;
-    if (m_Module.IsLoaded() && !m_File.bValuesChecked && nStart >= m_nCheckedEnd)
+    if (m_Module.IsLoaded() && nStart == m_nCheckedEnd)
     {
-        // Each effect's values are checked once, on the first walk that reaches it.
+        // Each effect's values are checked once, by the first walk that reaches it.
         m_File.reader.CheckEffectValues(
             effect, [this](uint32_t nTypeID, const char* pszName, CPackedEffectReader::ValueInfo& info)
             { return m_Module.Lookup(nTypeID, pszName, info); });
-        m_nCheckedEnd = m_nPos;
+        m_nCheckedEnd = nPos;
     }
     sJson = fxdump::JsonLine(fxdump::EffectJson(m_File, m_Module, effect));
     return true;
-}
-
-void CPackedView::Rewind()
-{
-    std::lock_guard<std::mutex> guard(m_Lock);
-    m_nPos = m_File.reader.GetEffectsStart();
 }
 
 std::string CPackedView::Verify()
 {
     {
         std::lock_guard<std::mutex> guard(m_Lock);
-        if (m_Module.IsLoaded() && !m_File.bValuesChecked)
+        if (m_Module.IsLoaded())
         {
             // The whole check starts from a clean list: values checked on the way would repeat.
             fxdump::PackedFile fresh;

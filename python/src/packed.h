@@ -18,9 +18,10 @@ public:
 
     // The file's facts, key counts included: {"file", "size", "module"?, "header", "keyCounts"}.
     std::string HeadJson();
-    // The next effect, or false after the last; Rewind starts again from the first.
-    bool NextEffect(std::string& sJson);
-    void Rewind();
+    // The effects one at a time: start with nPos = EffectsStart(); false after the last. Each
+    // walk keeps its own position, so walks may interleave.
+    uint32_t EffectsStart();
+    bool NextEffect(uint32_t& nPos, std::string& sJson);
     // Checks every value and curve record (with the module); then the problems found so far.
     std::string Verify();
     std::string ProblemsJson();
@@ -29,7 +30,6 @@ private:
     std::mutex m_Lock; // one Python thread at a time walks the file
     fxdump::PackedFile m_File;
     fxdump::CModuleView m_Module;
-    uint32_t m_nPos = 0;
     uint32_t m_nCheckedEnd = 0; // effects before this file offset had their values checked
 };
 } // namespace embervise

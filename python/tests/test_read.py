@@ -84,6 +84,8 @@ def test_iteration_is_one_effect_at_a_time_and_restarts(packed):
     all_effects = f.effects
     assert all_effects[0] == first and len(all_effects) == len(f) > 1
     assert f.effect(all_effects[-1].name) == all_effects[-1]
+    # Walks keep their own places.
+    assert [(a.name, b.name) for a in f for b in f] == [(a.name, b.name) for a in all_effects for b in all_effects]
     assert f.effect("no such effect") is None
 
 
