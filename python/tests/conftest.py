@@ -5,7 +5,6 @@ import json
 import os
 import shutil
 import subprocess
-import sys
 
 import pytest
 
@@ -29,6 +28,12 @@ def run(program, *args, cwd=None, check=True):
 
 def json_lines(text):
     return [json.loads(line) for line in text.splitlines() if line.strip()]
+
+
+@pytest.fixture(autouse=True)
+def zqpack_cache(tmp_path, monkeypatch):
+    """zqpack keeps its records of past packs in a folder of the test's own."""
+    monkeypatch.setenv("ZQPACK_CACHE_DIR", str(tmp_path / "zqpack-cache"))
 
 
 @pytest.fixture

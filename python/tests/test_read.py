@@ -125,3 +125,25 @@ def test_module_schema_matches_what_the_loader_checks(project):
     with pytest.raises(embervise.ModuleError) as caught:
         embervise.Module(str(project / "missing.so"))
     assert caught.value.file.endswith("missing.so")
+
+
+def test_schema_defaults_are_what_the_packer_fills_in(project):
+    # A key of every type that sets nothing: the packer writes each property's default.
+    module = embervise.Module(MODULE)
+    keys = "".join(
+        f"(key (name K{t.id}) (type {t.name}) (id {t.id + 1}) (track {t.id}) (start-time 0) (end-time 1000))"
+        for t in module.types)
+    source = project / "fx" / "defaults.Fx00a"
+    source.write_text(f"(header (version 1))\n(effect-tree (effect (name D) (length 1000) (key-list {keys})))\n")
+    result = embervise.pack(str(source))
+    (effect,) = list(embervise.read(result.destination, module))
+    assert [k.type for k in effect.keys] == [t.name for t in module.types]
+    for key in effect.keys:
+        etype = module.type(key.type)
+        written = [p for p in etype.properties if p.type_code not in (0, 8)]
+        assert list(key.properties) == [p.name for p in written]
+        for p in written:
+            want = p.default
+            if p.curve:
+                want = [(0.0, p.default), (1.0, p.default)] if p.end_key else [(0.0, p.default)]
+            assert key.properties[p.name] == want, (key.type, p.name)
