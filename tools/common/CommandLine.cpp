@@ -46,24 +46,24 @@ int PrintUsageError(const std::string& sCommand, const std::string& sMessage)
 std::string UsageMessage(const std::string& sParserMessage, const std::string& sCommands)
 {
     std::smatch match;
-    static const std::regex s_Range("(.*): Value (.*) not in range (\\S+) to (\\S+)");
-    if (std::regex_match(sParserMessage, match, s_Range))
+    const std::regex range("(.*): Value (.*) not in range (\\S+) to (\\S+)");
+    if (std::regex_match(sParserMessage, match, range))
     {
         const std::string sHigh = Bound(match[4]);
         return match[1].str() + ": '" + match[2].str() + "' is not a number " +
                (sHigh.empty() ? "of at least " + Bound(match[3])
                               : "from " + Bound(match[3]) + " to " + sHigh);
     }
-    static const std::regex s_Convert("Could not convert: (.*) = (.*)");
-    if (std::regex_match(sParserMessage, match, s_Convert))
+    const std::regex conversion("Could not convert: (.*) = (.*)");
+    if (std::regex_match(sParserMessage, match, conversion))
         return match[1].str() + ": '" + match[2].str() + "' is not a valid value";
-    static const std::regex s_Extra("The following arguments? (?:was|were) not expected: (.*)");
-    if (std::regex_match(sParserMessage, match, s_Extra))
+    const std::regex extras("The following arguments? (?:was|were) not expected: (.*)");
+    if (std::regex_match(sParserMessage, match, extras))
         return "unexpected argument" +
                std::string(match[1].str().find(' ') == std::string::npos ? " " : "s ") + "'" +
                match[1].str() + "'";
-    static const std::regex s_Member("(.*): (.*) not in \\{(.*)\\}");
-    if (std::regex_match(sParserMessage, match, s_Member))
+    const std::regex member("(.*): (.*) not in \\{(.*)\\}");
+    if (std::regex_match(sParserMessage, match, member))
     {
         std::vector<std::string> choices;
         const std::string sChoices = match[3];
@@ -74,8 +74,8 @@ std::string UsageMessage(const std::string& sParserMessage, const std::string& s
         }
         return match[1].str() + ": '" + match[2].str() + "' is not " + Alternatives(choices);
     }
-    static const std::regex s_Missing("(.*): \\d+ required \\S+ missing");
-    if (std::regex_match(sParserMessage, match, s_Missing))
+    const std::regex missing("(.*): \\d+ required \\S+ missing");
+    if (std::regex_match(sParserMessage, match, missing))
         return match[1].str() + " needs a value";
     if (sParserMessage == "A subcommand is required")
         return "a command is required: " + sCommands;
