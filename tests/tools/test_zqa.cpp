@@ -203,10 +203,10 @@ TEST_F(ZqaTest, CompressedFileCutShortIsReported)
 TEST_F(ZqaTest, OnlyFilesCutShortAreReportedAsCut)
 {
     std::mt19937 random(17);
-    for (int nText = 0; nText < 32; ++nText)
+    for (int nText = 0; nText < 24; ++nText)
     {
         std::string sText;
-        const size_t nLength = random() % (nText < 16 ? 40 : 400);
+        const size_t nLength = random() % (nText < 12 ? 40 : 400);
         for (size_t i = 0; i < nLength; ++i)
             sText += "(ab )\n\"xyz"[random() % 10];
         WriteFile("r.Fx00a", sText);
