@@ -9,7 +9,7 @@ SMOKE_SECONDS ?= 15
 WINE64 ?= $(firstword $(wildcard /usr/lib/wine/wine64) $(shell command -v wine64 2>/dev/null))
 WINE_JOBS ?= 2
 
-.PHONY: all build test test-native test-asan fuzz fuzz-smoke bench windows test-windows demo check-demo screenshot format clean
+.PHONY: all build test test-native test-asan fuzz fuzz-smoke bench windows test-windows demo demo-build check-demo screenshot format clean
 
 all: build
 
@@ -66,15 +66,28 @@ test-windows: build windows
 	fi
 	cd build/win32 && ctest --output-on-failure -j $(WINE_JOBS)
 
-# Packs the demo project in place (packed files land beside their sources) and lists them.
-demo: build
-	build/native/bin/zqpack demo
-	build/native/bin/fxdump --project $$(find demo -name '*.Fx00p' | sort)
-	build/native/bin/fxdump --verify $$(find demo -name '*.Fx00p' | sort)
+# What the demo needs: the programs, the plug-in and the modules; not the test suite. Built quietly
+# (the build's output goes to build/demo.log and is shown only when it fails), then the
+# demo project is packed in place (packed files land beside their sources) and verified.
+DEMO_TARGETS = zqpack fxdump fxcheck zqa Embervise sparkrig_sample TripwireDLL
+
+demo-build:
+	@mkdir -p build
+	@echo "== Building $(DEMO_TARGETS) (output: build/demo.log)"
+	@{ $(CMAKE) -S . -B build/native $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo && \
+	   $(CMAKE) --build build/native -j $(JOBS) --target $(DEMO_TARGETS); } >build/demo.log 2>&1 || \
+	 { cat build/demo.log; echo "make demo: the build failed (output above, also in build/demo.log)" >&2; exit 1; }
+
+demo: demo-build
+	@echo "== Packing demo/"
+	@build/native/bin/zqpack demo
+	@echo "== Verifying the packed files"
+	@build/native/bin/fxdump --verify $$(find demo -name '*.Fx00p' | sort)
+	@echo "== Next: build/native/bin/fxdump --project demo/fx/fire/campfire.Fx00p (more in README.md)"
 
 # Checks the demo project (clean apart from a few deliberate warnings) and the broken examples (which
 # show typical mistakes, so fxcheck exits 1 on them: that is expected here).
-check-demo: build
+check-demo: demo-build
 	build/native/bin/fxcheck --summary demo
 	-build/native/bin/fxcheck --summary examples/broken
 

@@ -7,16 +7,17 @@
 #   preceded by the line "<!-- readme-test: skip -->" is not run;
 # - compiles the effect-module example (the ```c block) as C and as C++, and packs an effect with
 #   the module it makes.
-# Usage: run_readme.sh SOURCE_DIR BIN_DIR C_COMPILER CXX_COMPILER
+# Usage: run_readme.sh SOURCE_DIR BIN_DIR C_COMPILER CXX_COMPILER CMAKE
 set -u
-if [ $# -ne 4 ]; then
-    echo "usage: $0 SOURCE_DIR BIN_DIR C_COMPILER CXX_COMPILER" >&2
+if [ $# -ne 5 ]; then
+    echo "usage: $0 SOURCE_DIR BIN_DIR C_COMPILER CXX_COMPILER CMAKE" >&2
     exit 2
 fi
 src=$(cd "$1" && pwd) || exit 1
 bin=$(cd "$2" && pwd) || exit 1
 cc=$3
 cxx=$4
+cmake=$5
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/embervise-readme.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT

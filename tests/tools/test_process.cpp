@@ -44,7 +44,8 @@ TEST(PlatformProcess, RedirectsPassesArgumentsAndReportsEachExitStatus)
         ReadLines(sOut[0]));
     EXPECT_EQ(2, anStatus[1]);
     EXPECT_EQ("", ReadLines(sOut[1]));
-    EXPECT_EQ(0u, ReadLines(sErr[1]).rfind("zqpack: The following argument was not expected: --bogus\n", 0));
+    EXPECT_EQ(0u, ReadLines(sErr[1]).rfind(
+                      "zqpack: error: unexpected argument '--bogus' (see zqpack --help)\n", 0));
 
     EXPECT_EQ(nullptr,
               PlatformStartProcess(TempPath("no-such-program").c_str(), nullptr, 0, nullptr, nullptr));

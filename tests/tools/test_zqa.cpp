@@ -133,3 +133,90 @@ TEST_F(ZqaTest, CheckAndTreeNameBinaryFilesAndSearchFoldersAndLists)
         "are read with fxdump\n",
         run.sErr);
 }
+
+// A compressed file cut short (here: every prefix of the abc8 example) makes decompress fail and
+// write nothing, and tree and check warn, naming the text that comes out of it: the literals a b c
+// take 9 bits each, the copy 17, the literals c a b c 9 each, and the end token's first 16 bits
+// fill the last two bytes. A cut token still yields its byte (missing bits repeat the bit before),
+// a copy whose length bits are missing repeats its last position bit (1111: 17 bytes), and fewer
+// than 10 bits of the end token cannot be what the writer left.
+TEST_F(ZqaTest, CompressedFileCutShortIsReported)
+{
+    const uint64_t anText[] = {0, 0, 0, 0, 0, 1, 2, 3, 3, 20, 21, 22, 23, 24, 24, 24};
+    for (size_t nCut = 0; nCut < kAbc8Compressed.size(); ++nCut)
+    {
+        WriteFile("cut.Fx00c", kAbc8Compressed.substr(0, nCut));
+        const std::string sCut = "zqa: cut.Fx00c: the compressed data ends before its end token, after " +
+                                 std::to_string(anText[nCut]) + " bytes of text: the file is cut short";
+        RunResult run = Run({"decompress", "cut.Fx00c", "-o", "-"});
+        EXPECT_EQ(1, run.nExit) << nCut;
+        EXPECT_EQ(sCut + "\n", run.sErr) << nCut;
+        ASSERT_EQ(anText[nCut], run.sOut.size()) << nCut;
+        if (nCut <= 4 || nCut == 8 || nCut == 9 || nCut >= 14)
+        {
+            EXPECT_EQ(Abc8().substr(0, anText[nCut]), run.sOut) << nCut;
+        }
+
+        run = Run({"decompress", "cut.Fx00c"});
+        EXPECT_EQ(1, run.nExit) << nCut;
+        EXPECT_EQ(sCut + "; cut.Fx00a is not written (-o - prints the text up to the cut)\n", run.sErr);
+        EXPECT_EQ(Texts{"cut.Fx00c"}, Listing()) << nCut;
+    }
+    WriteFile("cut.Fx00a", "older text");
+    RunResult run = Run({"decompress", "-f", "cut.Fx00c"});
+    EXPECT_EQ(1, run.nExit);
+    EXPECT_EQ("older text", ReadFile("cut.Fx00a"));
+
+    run = Run({"tree", "cut.Fx00c"});
+    EXPECT_EQ(0, run.nExit);
+    EXPECT_EQ(
+        "zqa: cut.Fx00c: warning: the compressed data ends before its end token, after 24 bytes of text: "
+        "the file is cut short; the tree ends there\n",
+        run.sErr);
+
+    // check: the cut first, then what follows from it, all warnings as in fxcheck (the packer packs
+    // the file); the same lists open in a file that is not cut stay an error.
+    WriteFile("lists.Fx00a", "(header (version 1))");
+    ASSERT_EQ(0, Run({"compress", "lists.Fx00a"}).nExit);
+    const std::string sWhole = ReadFile("lists.Fx00c");
+    WriteFile("lists.Fx00c", sWhole.substr(0, sWhole.size() - 3));
+    run = Run({"check", "-q", "lists.Fx00c"});
+    EXPECT_EQ(0, run.nExit) << run.sOut;
+    EXPECT_TRUE(
+        std::regex_match(run.sOut, std::regex("lists\\.Fx00c: warning: the compressed data ends before its "
+                                              "end token, after 1[0-9] bytes of text: the file is cut "
+                                              "short; the loader takes the end of the data as the end of "
+                                              "the text\n"
+                                              "lists\\.Fx00c: warning: 2 list\\(s\\) still open where the "
+                                              "data is cut \\(closed when loaded\\)\n")))
+        << run.sOut;
+    WriteFile("open.Fx00a", "(header (version 1");
+    run = Run({"check", "-q", "open.Fx00a"});
+    EXPECT_EQ(1, run.nExit);
+    EXPECT_EQ("open.Fx00a: error: 2 list(s) still open at the end of the file (closed when loaded)\n",
+              run.sOut);
+}
+
+// What the writer writes is never taken for a cut file, whatever bit the end token starts at, and
+// losing its last byte always is: random texts of every length class, compressed, read back whole
+// and with one byte fewer.
+TEST_F(ZqaTest, OnlyFilesCutShortAreReportedAsCut)
+{
+    std::mt19937 random(17);
+    for (int nText = 0; nText < 24; ++nText)
+    {
+        std::string sText;
+        const size_t nLength = random() % (nText < 12 ? 40 : 400);
+        for (size_t i = 0; i < nLength; ++i)
+            sText += "(ab )\n\"xyz"[random() % 10];
+        WriteFile("r.Fx00a", sText);
+        ASSERT_EQ(0, Run({"compress", "-f", "r.Fx00a"}).nExit);
+        const std::string sCompressed = ReadFile("r.Fx00c");
+        RunResult run = Run({"decompress", "r.Fx00c", "-o", "-"});
+        EXPECT_EQ(0, run.nExit) << sText << "\n" << run.sErr;
+        EXPECT_EQ(sText, run.sOut);
+        WriteFile("r.Fx00c", sCompressed.substr(0, sCompressed.size() - 1));
+        run = Run({"decompress", "r.Fx00c", "-o", "-"});
+        EXPECT_EQ(1, run.nExit) << sText;
+    }
+}

@@ -1,5 +1,6 @@
 // fxcheck: line-numbered diagnostics for effect sources, checked against their effect module the way
 // the packer reads them. Never writes a file.
+#include "CommandLine.h"
 #include "Diagnostic.h"
 #include "FileCheck.h"
 #include "PathGather.h"
@@ -77,8 +78,7 @@ int Parse(int argc, char** argv, Options& options)
     }
     catch (const CLI::ParseError& e)
     {
-        const int nExit = app.exit(e);
-        return nExit == 0 ? 0 : 2;
+        return CommandLineError("fxcheck", app, e);
     }
     for (const std::string& sPath : paths)
         options.inputs.push_back({sPath, false});
@@ -86,8 +86,7 @@ int Parse(int argc, char** argv, Options& options)
         options.inputs.push_back({sPath, true});
     if (options.inputs.empty())
     {
-        std::cerr << "fxcheck: no PATH given (try --help)\n";
-        return 2;
+        return PrintUsageError("fxcheck", "no PATH given");
     }
     return -1;
 }

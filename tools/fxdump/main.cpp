@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "fxdump.h"
 
 #include <CLI/CLI.hpp>
@@ -255,8 +256,7 @@ int main(int argc, char** argv)
     }
     catch (const CLI::ParseError& e)
     {
-        const int nExit = app.exit(e);
-        return nExit == 0 ? 0 : 2;
+        return CommandLineError("fxdump", app, e);
     }
 
     static char s_OutBuffer[1 << 16];

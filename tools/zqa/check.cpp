@@ -78,12 +78,18 @@ bool CheckOne(const std::string& sPath, InputMode eMode, bool bQuiet)
                                 : "cannot be opened");
         return false;
     }
-    uint64_t nNulOffset = 0;
-    if (FindNulByte(sPath, bCompressed, nNulOffset))
+    ContentScan scan;
+    ScanContent(sPath, bCompressed, scan);
+    if (scan.bHasNul)
     {
-        std::printf("%s: error: %s\n", sPath.c_str(), NotTextMessage(nNulOffset).c_str());
+        std::printf("%s: error: %s\n", sPath.c_str(), NotTextMessage(scan.nNulOffset).c_str());
         return false;
     }
+    // The cause first: lists left open where the data stops follow from the cut. The packer reads a
+    // cut file to its end and packs it, so this is a warning, as fxcheck's compressed-truncated.
+    if (scan.bCutShort)
+        std::printf("%s: warning: %s; the loader takes the end of the data as the end of the text\n",
+                    sPath.c_str(), CutShortMessage(scan.nBytes).c_str());
 
     bool bOk = true;
     if (stats.nMaxDepth > kMaxOpenLists)
@@ -98,7 +104,12 @@ bool CheckOne(const std::string& sPath, InputMode eMode, bool bQuiet)
                     static_cast<unsigned long long>(stats.nUnmatchedClose));
         bOk = false;
     }
-    if (stats.nUnclosedAtEnd)
+    if (stats.nUnclosedAtEnd && scan.bCutShort)
+    {
+        std::printf("%s: warning: %u list(s) still open where the data is cut (closed when loaded)\n",
+                    sPath.c_str(), stats.nUnclosedAtEnd);
+    }
+    else if (stats.nUnclosedAtEnd)
     {
         std::printf("%s: error: %u list(s) still open at the end of the file (closed when loaded)\n",
                     sPath.c_str(), stats.nUnclosedAtEnd);

@@ -1,5 +1,6 @@
 #include "zqa.h"
 
+#include "lzsswindow.h"
 #include "zqafile.h"
 #include "zqautil.h"
 
@@ -50,24 +51,55 @@ bool CheckReadable(const std::string& sPath)
     return true;
 }
 
-bool FindNulByte(const std::string& sPath, bool bCompressed, uint64_t& nOffset)
+bool ScanContent(const std::string& sPath, bool bCompressed, ContentScan& scan)
 {
+    scan = ContentScan();
     CZQAFile file;
     if (!file.Open(sPath.c_str(), true, bCompressed, false))
         return false;
-    nOffset = 0;
-    uint8_t nByte = 0;
-    for (; file.ReadByte(nByte); ++nOffset)
+    for (;;)
     {
-        if (nByte == 0)
-            return true;
+        uint32_t nAvailable = 0;
+        const uint8_t* p = file.PeekBuffered(nAvailable);
+        if (!p || !nAvailable)
+        {
+            uint8_t nByte = 0;
+            if (!file.ReadByte(nByte))
+                break;
+            if (nByte == 0 && !scan.bHasNul)
+            {
+                scan.bHasNul = true;
+                scan.nNulOffset = scan.nBytes;
+            }
+            ++scan.nBytes;
+            continue;
+        }
+        const void* pNul = scan.bHasNul ? nullptr : std::memchr(p, 0, nAvailable);
+        if (pNul)
+        {
+            scan.bHasNul = true;
+            scan.nNulOffset = scan.nBytes + static_cast<uint64_t>(static_cast<const uint8_t*>(pNul) - p);
+        }
+        scan.nBytes += nAvailable;
+        file.SkipBuffered(nAvailable);
     }
-    return false;
+    scan.bCutShort = file.IsCutShort();
+    // The token cut off makes its bytes from repeated bits, zero bytes among them: a NUL that only
+    // the last token (at most the longest copy) can have made is no sign of a binary file.
+    if (scan.bCutShort && scan.bHasNul && scan.nBytes - scan.nNulOffset <= CLZSSWindow::LOOK_AHEAD_SIZE)
+        scan.bHasNul = false;
+    return true;
 }
 
 std::string NotTextMessage(uint64_t nOffset)
 {
     return "not ZQA text (binary data: a NUL byte at offset " + std::to_string(nOffset) +
            "); packed effect files are read with fxdump";
+}
+
+std::string CutShortMessage(uint64_t nBytes)
+{
+    return "the compressed data ends before its end token, after " + std::to_string(nBytes) +
+           " bytes of text: the file is cut short";
 }
 } // namespace zqa

@@ -69,17 +69,19 @@ bool OpenInput(CZQAFile& input, const std::string& sPath, bool bCompressed)
     return false;
 }
 
-int CopyToStdout(CZQAFile& input)
+int CopyToStdout(CZQAFile& input, uint64_t& nBytes)
 {
     uint8_t nByte = 0;
-    while (input.ReadByte(nByte))
+    for (nBytes = 0; input.ReadByte(nByte); ++nBytes)
         std::putchar(nByte);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 // Writes every byte of the input to sTemp; on failure the reason is in sError and sTemp is gone.
-bool WriteTemp(CZQAFile& input, const std::string& sTemp, bool bCompress, std::string& sError)
+bool WriteTemp(CZQAFile& input, const std::string& sTemp, bool bCompress, uint64_t& nBytes,
+               std::string& sError)
 {
+    nBytes = 0;
     errno = 0;
     CZQAFile output;
     if (!output.Open(sTemp.c_str(), false, bCompress, false))
@@ -90,7 +92,7 @@ bool WriteTemp(CZQAFile& input, const std::string& sTemp, bool bCompress, std::s
     int nError = 0;
     bool bOk = true;
     uint8_t nByte = 0;
-    while (input.ReadByte(nByte))
+    for (; input.ReadByte(nByte); ++nBytes)
     {
         if (!output.WriteByte(nByte) && bOk)
         {
@@ -132,8 +134,18 @@ int RunConvert(const ConvertOptions& options, bool bCompress, InputMode eMode)
     CZQAFile input;
     if (!OpenInput(input, sInput, ResolveCompressed(sInput, eMode)))
         return 1;
+    uint64_t nBytes = 0;
     if (sOutput == "-")
-        return CopyToStdout(input);
+    {
+        // The text up to a cut goes out all the same: it is what the packer reads.
+        const int nExit = CopyToStdout(input, nBytes);
+        if (input.IsCutShort())
+        {
+            PrintError(sInput + ": " + CutShortMessage(nBytes));
+            return 1;
+        }
+        return nExit;
+    }
     std::error_code ec;
     if (sOutput == sInput || fs::equivalent(sInput, sOutput, ec))
     {
@@ -148,11 +160,20 @@ int RunConvert(const ConvertOptions& options, bool bCompress, InputMode eMode)
 
     const std::string sTemp = TempNameFor(sOutput);
     std::string sError;
-    const bool bWritten = WriteTemp(input, sTemp, bCompress, sError);
+    const bool bWritten = WriteTemp(input, sTemp, bCompress, nBytes, sError);
+    const bool bCutShort = input.IsCutShort();
     input.Close();
     if (!bWritten)
     {
         PrintError(sOutput + ": " + sError);
+        return 1;
+    }
+    if (bCutShort)
+    {
+        // A file that silently lacks the lost tail is worse than none.
+        std::remove(sTemp.c_str());
+        PrintError(sInput + ": " + CutShortMessage(nBytes) + "; " + sOutput +
+                   " is not written (-o - prints the text up to the cut)");
         return 1;
     }
     fs::rename(sTemp, sOutput, ec);

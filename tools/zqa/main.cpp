@@ -1,5 +1,7 @@
 #include "zqa.h"
 
+#include "CommandLine.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -103,9 +105,7 @@ int main(int argc, char** argv)
     }
     catch (const CLI::ParseError& e)
     {
-        // Usage errors exit with 2, --help and --version with 0.
-        const int nExit = app.exit(e);
-        return nExit == 0 ? 0 : 2;
+        return CommandLineError("zqa", app, e);
     }
 
     if (pCompress->parsed())

@@ -70,12 +70,15 @@ int RunTree(const std::string& sPath, InputMode eMode)
                    "it as plain text");
         return 1;
     }
-    uint64_t nNulOffset = 0;
-    if (FindNulByte(sPath, bCompressed, nNulOffset))
+    ContentScan scan;
+    ScanContent(sPath, bCompressed, scan);
+    if (scan.bHasNul)
     {
-        PrintError(sPath + ": " + NotTextMessage(nNulOffset));
+        PrintError(sPath + ": " + NotTextMessage(scan.nNulOffset));
         return 1;
     }
+    if (scan.bCutShort)
+        PrintError(sPath + ": warning: " + CutShortMessage(scan.nBytes) + "; the tree ends there");
     CZQALoadOnlyAlloc allocator(0x40000);
     CZQANode root;
     if (!CZQANodeReader::LoadEntireFile(sPath.c_str(), bCompressed, &root, &allocator))

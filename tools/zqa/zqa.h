@@ -25,12 +25,23 @@ void PrintError(const std::string& sMessage);
 // Checks that a file can be opened for reading; otherwise prints why, naming the file.
 bool CheckReadable(const std::string& sPath);
 
-// Finds the first NUL byte of the file's contents (read plain or compressed): ZQA text never holds
-// one, packed and other binary files almost always do. False when there is none.
-bool FindNulByte(const std::string& sPath, bool bCompressed, uint64_t& nOffset);
+// What reading a file's contents (plain or compressed) to their end shows.
+struct ContentScan
+{
+    uint64_t nBytes = 0;     // bytes of text
+    bool bHasNul = false;    // ZQA text never holds a NUL byte; packed and other binary files do
+    uint64_t nNulOffset = 0; // the first one
+    bool bCutShort = false;  // compressed data that ends before its end token
+};
 
-// Why such a file is refused, without its name.
+// False when the file cannot be opened as asked.
+bool ScanContent(const std::string& sPath, bool bCompressed, ContentScan& scan);
+
+// Why a file with a NUL byte is refused, without its name.
 std::string NotTextMessage(uint64_t nOffset);
+
+// What a cut compressed file is, without its name: nBytes of text come out of it.
+std::string CutShortMessage(uint64_t nBytes);
 
 struct ConvertOptions
 {

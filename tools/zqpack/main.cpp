@@ -1,5 +1,6 @@
 #include "zqpack.h"
 
+#include "CommandLine.h"
 #include "zqprocess.h"
 
 #include <CLI/CLI.hpp>
@@ -16,13 +17,9 @@
 
 namespace
 {
-constexpr int USAGE_EXIT_STATUS = 2;
-
 int UsageError(const std::string& sMessage)
 {
-    zqpack::PrintError(sMessage);
-    std::fprintf(stderr, "Run 'zqpack --help' for more information.\n");
-    return USAGE_EXIT_STATUS;
+    return PrintUsageError("zqpack", sMessage);
 }
 
 // Parses the command line into *pOptions. Answers -1 to go on, else the exit status.
@@ -88,9 +85,7 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
     }
     catch (const CLI::ParseError& e)
     {
-        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success))
-            return app.exit(e);
-        return UsageError(e.what());
+        return CommandLineError("zqpack", app, e);
     }
 
     for (const std::string& sPath : paths)

@@ -6,6 +6,10 @@
 
 namespace fs = std::filesystem;
 
+#ifndef EMBERVISE_PLUGIN_FOLDER
+#define EMBERVISE_PLUGIN_FOLDER "../lib/embervise"
+#endif
+
 namespace zqpack
 {
 namespace
@@ -69,23 +73,28 @@ bool CPluginSet::LoadNamed(const std::vector<std::string>& paths)
 
 bool CPluginSet::Discover(const std::string& sDirectory)
 {
-    std::vector<std::string> candidates;
-    std::error_code ec;
-    for (fs::directory_iterator it(sDirectory, ec), end; !ec && it != end; it.increment(ec))
+    // A build keeps the plug-ins beside the programs; an installed tree keeps them in the library
+    // folder beside bin (EMBERVISE_PLUGIN_FOLDER, relative to the program's folder).
+    const std::string sInstalled =
+        (fs::path(sDirectory) / EMBERVISE_PLUGIN_FOLDER).lexically_normal().string();
+    for (const std::string& sFolder : {sDirectory, sInstalled})
     {
-        std::error_code ecType;
-        if (it->is_regular_file(ecType) && IsSharedLibraryName(it->path()))
-            candidates.push_back(it->path().string());
+        std::vector<std::string> candidates;
+        std::error_code ec;
+        for (fs::directory_iterator it(sFolder, ec), end; !ec && it != end; it.increment(ec))
+        {
+            std::error_code ecType;
+            if (it->is_regular_file(ecType) && IsSharedLibraryName(it->path()))
+                candidates.push_back(it->path().string());
+        }
+        std::sort(candidates.begin(), candidates.end());
+        for (const std::string& sPath : candidates)
+            Add(sPath, false);
+        if (!m_plugins.empty())
+            return true;
     }
-    std::sort(candidates.begin(), candidates.end());
-    for (const std::string& sPath : candidates)
-        Add(sPath, false);
-    if (m_plugins.empty())
-    {
-        PrintError("no packer plug-in found in " + sDirectory);
-        return false;
-    }
-    return true;
+    PrintError("no packer plug-in found in " + sDirectory + " or " + sInstalled);
+    return false;
 }
 
 IPacker* CPluginSet::Associate(const std::string& sFile, size_t* pnPlugin) const

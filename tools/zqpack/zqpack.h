@@ -92,7 +92,8 @@ public:
     // does not export AssociatePacker.
     bool LoadNamed(const std::vector<std::string>& paths);
     // Loads every shared library in sDirectory, sorted by name, keeping those that export
-    // AssociatePacker. False (after an error line) when none does.
+    // AssociatePacker; when none does, the same in the installed tree's plug-in folder relative to
+    // sDirectory. False (after an error line naming both) when neither holds a plug-in.
     bool Discover(const std::string& sDirectory);
 
     // The first plug-in's packer that claims the file, or null; *pnPlugin receives its index.

@@ -16,6 +16,9 @@ constexpr uint32_t kPosMask = CLZSSWindow::WINDOW_SIZE - 1;
 constexpr uint32_t kMinCopy = CLZSSWindow::BREAK_EVEN + 1;
 constexpr uint32_t kMaxToken = 1 + CLZSSWindow::INDEX_BIT_COUNT + CLZSSWindow::LENGTH_BIT_COUNT; // 17 bits
 constexpr uint32_t kMaxCopy = CLZSSWindow::LOOK_AHEAD_SIZE;                                      // 17 bytes
+// The writer drops a partly filled last byte, so at least this many bits of the end token are in a
+// file that was not cut short.
+constexpr uint32_t kMinEndTokenBits = kMaxToken - 7;
 
 inline uint8_t ReverseByte(uint8_t n)
 {
@@ -96,6 +99,7 @@ void CZQACompressedFile::ResetDecoder()
     m_nBitBuffer = 0;
     m_nBitCount = 0;
     m_bDecStop = false;
+    m_bDecCutShort = false;
 }
 
 bool CZQACompressedFile::Open(const char* pszPath, OpenMode eMode, uint32_t nCacheSize, bool bAppend)
@@ -242,8 +246,10 @@ void CZQACompressedFile::DecodeAhead()
                 if (nCount == 0)
                 {
                     m_bDecStop = true;
+                    m_bDecCutShort = true; // no end token
                     break;
                 }
+                const uint32_t nTokenBits = nCount;
                 uint32_t nBit = static_cast<uint32_t>(nBits >> 63);
                 auto NextBit = [&]()
                 {
@@ -273,6 +279,7 @@ void CZQACompressedFile::DecodeAhead()
                 if (nCopyPos == 0)
                 {
                     m_bDecStop = true;
+                    m_bDecCutShort = nTokenBits < kMinEndTokenBits;
                     break;
                 }
                 uint32_t nLen = 0;
@@ -302,6 +309,7 @@ void CZQACompressedFile::DecodeAhead()
             nBits <<= 13;
             nCount -= 13;
             m_bDecStop = true;
+            m_bDecCutShort = false;
             break;
         }
         const uint32_t nLen = (static_cast<uint32_t>(nBits >> 47) & 0xF) + kMinCopy;

@@ -39,6 +39,12 @@ public:
         return WriteByteSlow(nByte);
     }
 
+    // Whether decoding last stopped because the file ended before a complete end token: with no
+    // end token at all, inside a literal or copy token, or with more of the end token missing than
+    // the writer leaves out (the 7 bits of a partly filled last byte). Such a stream is read to its
+    // end all the same; this only tells that the file was cut short.
+    bool IsCutShort() const { return m_bDecCutShort; }
+
     // The bytes already decoded and not yet read, decoding more when there are none; nAvailable 0
     // means the next ReadByte answers false (or the file is not open for reading).
     const uint8_t* PeekBuffered(uint32_t& nAvailable);
@@ -65,5 +71,6 @@ private:
     uint32_t m_nOutEnd;
     uint64_t m_nBitBuffer; // unread bits, the next one in the most significant place
     uint32_t m_nBitCount;
-    bool m_bDecStop; // decoding stopped at an end token or at the end of the file: one read answers false
+    bool m_bDecStop;     // decoding stopped at an end token or at the end of the file: one read answers false
+    bool m_bDecCutShort; // the last stop was at the end of a file cut short (see IsCutShort)
 };

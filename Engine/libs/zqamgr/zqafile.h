@@ -31,6 +31,9 @@ public:
         return m_bCompressed ? m_CompressedFile.WriteByte(nByte) : m_PlainFile.WriteByte(nByte);
     }
 
+    // Compressed data whose file ends before its end token (see CZQACompressedFile::IsCutShort).
+    bool IsCutShort() const { return m_bCompressed && m_CompressedFile.IsCutShort(); }
+
     // Fast path for readers: the bytes already available in memory (cached plain bytes, or bytes
     // already decoded), without consuming them; nAvailable 0 means call ReadByte.
     const uint8_t* PeekBuffered(uint32_t& nAvailable);
