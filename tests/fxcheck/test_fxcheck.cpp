@@ -281,7 +281,7 @@ TEST(FxCheck, ProgramFormatsAndExitStatus)
     run = RunProgram("fxcheck", {"--module", sModule, "-q", "--summary", sWarn, sError});
     EXPECT_EQ(run.nExit, 1);
     EXPECT_EQ(run.sOut, sError + ":2:14: error: effect has no 'length' [missing-value]\n");
-    EXPECT_EQ(run.sErr, "1 error, 1 warning and 0 notes in 2 files.\n");
+    EXPECT_EQ(run.sErr, "1 error, 1 warning and 0 notes in 2 files (module " + sModule + ").\n");
     EXPECT_EQ(RunProgram("fxcheck", {"--format", "xml", sWarn}).nExit, 2);
     EXPECT_EQ(RunProgram("fxcheck", {}).nExit, 2);
 
@@ -305,6 +305,8 @@ TEST(FxCheck, ProgramFormatsAndExitStatus)
     ASSERT_EQ(log.at("runs").size(), 1u);
     const nlohmann::json& driver = log["runs"][0].at("tool").at("driver");
     EXPECT_EQ(driver.at("name"), "fxcheck");
+    EXPECT_EQ(log["runs"][0].at("invocations").at(0).at("properties").at("modules"),
+              nlohmann::json({sModule}));
     std::vector<std::string> ruleIds;
     for (const nlohmann::json& rule : driver.at("rules"))
     {
