@@ -228,7 +228,8 @@ Fault CheckStructure(const std::string& sText)
             break;
         }
     }
-    if (!open.empty())
+    // A string left open takes the ")" of the lists around it: it is the fault to report for them.
+    if (!open.empty() && (tokens.empty() || tokens.back().bClosed))
     {
         // The outermost open list comes first; name it when it has a name.
         const CSource source(sText);

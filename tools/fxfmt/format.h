@@ -55,7 +55,8 @@ struct Fault
     explicit operator bool() const { return eKind != FaultKind::None; }
 };
 
-// The fault that comes first in the text, or a Fault whose kind is None for a sound text.
+// The fault that comes first in the text (a string left open before the lists it leaves open), or a
+// Fault whose kind is None for a sound text.
 Fault CheckStructure(const std::string& sText);
 
 // The whole text in the canonical layout. Any text is accepted (a faulty one too: a stray ")" is kept
