@@ -23,7 +23,9 @@ std::string PackerTokens(const std::string& sPath, const std::string& sText)
     const bool bWritten = std::fwrite(sText.data(), 1, sText.size(), pFile) == sText.size();
     if (std::fclose(pFile) != 0 || !bWritten)
         __builtin_trap();
-    CZQAReader reader;
+    // One reader for the whole run: its construction would dominate each input.
+    static CZQAReader s_reader;
+    CZQAReader& reader = s_reader;
     if (!reader.Open(sPath.c_str(), false))
         __builtin_trap();
     std::string sTokens;
@@ -34,6 +36,7 @@ std::string PackerTokens(const std::string& sPath, const std::string& sText)
         if (nToken == TOKEN_VALUE || nToken == TOKEN_STRING)
             sTokens.append(szBuffer).push_back('\0');
     }
+    reader.Close();
     return sTokens;
 }
 } // namespace

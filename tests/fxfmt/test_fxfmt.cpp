@@ -2,11 +2,11 @@
 // range formatting, and the promise over the demo and seeded generated sources: the formatted text
 // packs to the same bytes (through zqpack and the real plug-in) and formatting is idempotent.
 #include "format.h"
-#include "source.h"
 #include "test_support.h"
 #include "zqafile.h"
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 namespace
@@ -60,7 +60,7 @@ public:
             s += "(effect (name " + Name() + ") (length " + std::to_string(Pick(100, 5000)) + ") (key-list";
             for (int k = Pick(0, 4), nId = 1; k > 0; --k, ++nId)
             {
-                const char* pszType = kTypes[Pick(0, 3)];
+                const char* pszType = kTypes[Pick(0, 4)];
                 s += std::string("(key (name ") + Name() + ") (type " + pszType + ") (id " +
                      std::to_string(nId) + ") (track " + std::to_string(Pick(0, 3)) +
                      ") (start-time 0) (end-time " + std::to_string(Pick(1, 3000)) + ")";
@@ -95,7 +95,10 @@ public:
     }
 
 private:
-    static constexpr const char* kTypes[4] = {"Light", "Sound", "CameraShake", "Sprite"};
+    static constexpr const char* kTypes[5] = {"Light", "Sound", "CameraShake", "Sprite", "Marker"};
+    // Tokens a formatter could be tempted to change, where the packer keeps them (names, strings).
+    static constexpr const char* kOdd[7] = {"x\fy",         "v\vw",        "\"line\nbreak\"", "\"tab\there\"",
+                                            "\xE2\x82\xAC", "\"a (b) c\"", "t\"q\""};
 
     int Pick(int nMin, int nMax) { return std::uniform_int_distribution<int>(nMin, nMax)(m_Random); }
 
@@ -103,7 +106,10 @@ private:
     {
         static const char* const kNames[] = {"Flash", "\"Big Boom\"", "Glow_2", "\"(paren) name\"",
                                              "Z\xC3\xBCnd"};
-        return kNames[Pick(0, 4)];
+        const int n = Pick(0, 7);
+        return n < 5   ? kNames[n]
+               : n < 7 ? kOdd[Pick(0, 6)]
+                       : std::string(static_cast<size_t>(Pick(100, 1100)), 'n');
     }
 
     std::string Property(const std::string& sType)
@@ -123,6 +129,7 @@ private:
             {"CameraShake", "Radius", "Float", "40"},
             {"Sprite", "Size", "Float", "0.5"},
             {"Sprite", "Rotation", "Float", "0"},
+            {"Marker", "Label", "String", nullptr}, // an odd token
         };
         std::vector<const Prop*> props;
         for (const Prop& prop : kProps)
@@ -132,7 +139,8 @@ private:
         std::string s =
             std::string("(property (name ") + prop.pszName + ") (type " + prop.pszValueType + ") (value-list";
         for (int v = Pick(1, 4), t = 0; v > 0; --v, ++t)
-            s += "(value (time " + std::to_string(t) + ") (data " + prop.pszData + "))";
+            s += "(value (time " + std::to_string(t) + ") (data " +
+                 (prop.pszData ? prop.pszData : kOdd[Pick(0, 6)]) + "))";
         return s + "))";
     }
 
@@ -149,20 +157,26 @@ private:
         return s + ")";
     }
 
-    // The same tokens with other whitespace between them: none where the tokens stay apart anyway.
+    // The same tokens with other whitespace between them: every space outside quotes becomes other
+    // whitespace, or none where a parenthesis or a quote keeps the tokens apart anyway.
     std::string Respace(const std::string& sText)
     {
         static const char* const kSpaces[] = {" ", "\n", "\r\n", "\t", "  \n    ", "\n\n"};
-        std::vector<fxfmt::Token> tokens;
-        fxfmt::CSource::Tokenize(sText, tokens);
         std::string sOut;
-        for (size_t i = 0; i < tokens.size(); ++i)
+        bool bQuoted = false;
+        for (size_t i = 0; i < sText.size(); ++i)
         {
-            const bool bWords = i > 0 && tokens[i - 1].eKind == fxfmt::TokenKind::Word &&
-                                tokens[i].eKind == fxfmt::TokenKind::Word;
-            if (i > 0 && (bWords || Pick(0, 2) > 0))
+            const char c = sText[i];
+            bQuoted = bQuoted != (c == '"');
+            if (c != ' ' || bQuoted)
+            {
+                sOut += c;
+                continue;
+            }
+            const bool bApart = (i > 0 && std::strchr("()\"", sText[i - 1])) ||
+                                (i + 1 < sText.size() && std::strchr("()\"", sText[i + 1]));
+            if (!bApart || Pick(0, 2) > 0)
                 sOut += kSpaces[Pick(0, 5)];
-            sOut.append(sText, tokens[i].nOffset, tokens[i].nLength);
         }
         return sOut;
     }
@@ -199,7 +213,8 @@ std::string TextOf(const std::string& sPath)
 std::map<std::string, std::string> PackFolder(const std::string& sFolder)
 {
     WriteFile(sFolder + "/a.proj00", "[Project Binaries]\nSparkrig=" + BinLibrary("sparkrig_sample") + "\n");
-    const RunResult run = RunProgram("zqpack", {"-q", sFolder});
+    SetEnv("ZQPACK_CACHE_DIR", TempPath("cache").c_str()); // records of this test's packs only
+    const RunResult run = RunProgram("zqpack", {"-q", "-f", sFolder});
     EXPECT_NE(run.nExit, -1);
     std::map<std::string, std::string> packed;
     for (const auto& entry : fs::recursive_directory_iterator(sFolder))
@@ -336,7 +351,7 @@ TEST(FxFmt, SamePackedBytesAndIdempotent)
         const std::string sFormatted = fxfmt::FormatText(sText);
         EXPECT_TRUE(fxfmt::SameTokens(sText, sFormatted)) << sRelative;
         EXPECT_EQ(fxfmt::FormatText(sFormatted), sFormatted) << sRelative;
-        for (size_t i = 0; i + 1 < sFormatted.size(); i += 37)
+        for (size_t i = 0; i + 1 < sFormatted.size(); i += sFormatted.size() / 16 + 1)
             EXPECT_TRUE(fxfmt::FormatRange(sFormatted, i, i + (i % 90)).empty()) << sRelative << " at " << i;
         if (IsCompressedName(sRelative))
         {
@@ -384,7 +399,11 @@ TEST(FxFmt, ProgramModes)
 
     run = RunProgram("fxfmt", {"--check", TempPath("p")});
     EXPECT_EQ(run.nExit, 1);
-    EXPECT_EQ(run.sOut, sPlain + "\n" + sCompressed + "\n");
+    std::string sListed; // the file names listed, in order
+    for (size_t nStart = 0, nEnd; (nEnd = run.sOut.find('\n', nStart)) != std::string::npos;
+         nStart = nEnd + 1)
+        sListed += fs::path(run.sOut.substr(nStart, nEnd - nStart)).filename().string() + " ";
+    EXPECT_EQ(sListed, "a.Fx00a b.Fx00c ");
     run = RunProgram("fxfmt", {"--check", sClean});
     EXPECT_EQ(run.nExit, 0);
     EXPECT_EQ(run.sOut, "");
@@ -409,6 +428,105 @@ TEST(FxFmt, ProgramModes)
     run = RunProgram("fxfmt", {"--version"});
     EXPECT_EQ(run.nExit, 0);
     EXPECT_NE(run.sOut.find("fxfmt "), std::string::npos);
+}
+
+// Applies the unified diffs that --diff printed to the files they name; false when a context or
+// removed line does not match.
+bool ApplyDiffs(const std::string& sDiffs, std::map<std::string, std::string>& files)
+{
+    std::vector<std::string> lines;
+    for (size_t nStart = 0; nStart < sDiffs.size();)
+    {
+        const size_t nEnd = std::min(sDiffs.find('\n', nStart), sDiffs.size() - 1) + 1;
+        lines.push_back(sDiffs.substr(nStart, nEnd - nStart));
+        nStart = nEnd;
+    }
+    std::string* pFile = nullptr;
+    std::vector<std::string> old;
+    std::string sNew;
+    size_t nAt = 0; // lines of old taken so far
+    const auto Finish = [&]()
+    {
+        if (!pFile)
+            return;
+        for (; nAt < old.size(); ++nAt)
+            sNew += old[nAt];
+        *pFile = sNew;
+    };
+    for (size_t i = 0; i < lines.size(); ++i)
+    {
+        const std::string& sLine = lines[i];
+        if (sLine.rfind("--- a/", 0) == 0)
+        {
+            Finish();
+            // Files by name: the folder is spelt as the program gathered it.
+            const std::string sPath = sLine.substr(6, sLine.size() - 7);
+            const std::string sName = fs::path(sPath).filename().string();
+            if (!files.count(sName) || lines.at(++i) != "+++ b/" + sPath + "\n")
+                return false;
+            pFile = &files[sName];
+            old.clear();
+            for (size_t nStart = 0; nStart < pFile->size();)
+            {
+                const size_t nEnd = std::min(pFile->find('\n', nStart), pFile->size() - 1) + 1;
+                old.push_back(pFile->substr(nStart, nEnd - nStart));
+                nStart = nEnd;
+            }
+            sNew.clear();
+            nAt = 0;
+        }
+        else if (sLine.rfind("@@ -", 0) == 0)
+        {
+            const size_t nComma = sLine.find(',');
+            const size_t nOld = std::stoul(sLine.substr(4, nComma - 4));
+            const size_t nCount = std::stoul(sLine.substr(nComma + 1));
+            const size_t nFirst = nCount ? nOld - 1 : nOld;
+            for (; nAt < nFirst && nAt < old.size(); ++nAt)
+                sNew += old[nAt];
+        }
+        else if (sLine[0] == ' ' || sLine[0] == '-')
+        {
+            std::string sText = sLine.substr(1);
+            if (i + 1 < lines.size() && lines[i + 1] == "\\ No newline at end of file\n")
+                sText.pop_back();
+            if (nAt >= old.size() || old[nAt] != sText)
+                return false;
+            if (sLine[0] == ' ')
+                sNew += sText;
+            ++nAt;
+        }
+        else if (sLine[0] == '+')
+        {
+            sNew += sLine.substr(1);
+            if (i + 1 < lines.size() && lines[i + 1] == "\\ No newline at end of file\n")
+                sNew.pop_back();
+        }
+    }
+    Finish();
+    return true;
+}
+
+// --diff over the demo's text sources and generated ones (line feeds and CR LF, with and without a
+// last line feed): applying what it prints gives the formatted text.
+TEST(FxFmt, DiffAppliesToTheFormattedText)
+{
+    std::map<std::string, std::string> files, expected; // by file name
+    for (const auto& [sRelative, sPath] : DemoSources())
+        if (!IsCompressedName(sPath))
+            files[fs::path(sPath).filename().string()] = ReadFile(sPath);
+    for (uint32_t nSeed = 100; nSeed < 130; ++nSeed)
+        files["g" + std::to_string(nSeed) + ".Fx00a"] = CSourceMaker(nSeed).Make();
+    files["shifted.Fx00a"] = "(a)\n" + fxfmt::FormatText(files.begin()->second) + "(z  y)";
+    for (const auto& [sName, sText] : files)
+    {
+        WriteTemp("d/" + sName, sText);
+        expected[sName] = fxfmt::FormatText(sText);
+    }
+    const RunResult run = RunProgram("fxfmt", {"--diff", "--force", TempPath("d")});
+    EXPECT_EQ(run.nExit, 0) << run.sErr;
+    ASSERT_TRUE(ApplyDiffs(ReadFile(TempPath("run.out")), files));
+    for (const auto& [sPath, sText] : files)
+        EXPECT_EQ(sText, expected[sPath]) << sPath;
 }
 
 TEST(FxFmt, ProgramRefusals)
