@@ -214,7 +214,7 @@ std::map<std::string, std::string> PackFolder(const std::string& sFolder)
 {
     WriteFile(sFolder + "/a.proj00", "[Project Binaries]\nSparkrig=" + BinLibrary("sparkrig_sample") + "\n");
     SetEnv("ZQPACK_CACHE_DIR", TempPath("cache").c_str()); // records of this test's packs only
-    const RunResult run = RunProgram("zqpack", {"-q", "-f", sFolder});
+    const RunResult run = RunProgram("zqpack", {"-q", "-f", "--no-workers", sFolder});
     EXPECT_NE(run.nExit, -1);
     std::map<std::string, std::string> packed;
     for (const auto& entry : fs::recursive_directory_iterator(sFolder))
