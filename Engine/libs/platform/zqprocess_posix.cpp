@@ -237,6 +237,11 @@ bool PlatformIsTerminal(std::FILE* pStream)
     return pStream && isatty(fileno(pStream)) == 1;
 }
 
+bool PlatformSetBinaryMode(std::FILE* pStream)
+{
+    return pStream != nullptr;
+}
+
 unsigned long PlatformGetProcessId()
 {
     return static_cast<unsigned long>(getpid());

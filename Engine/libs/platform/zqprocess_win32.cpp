@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <new>
 #include <string>
@@ -259,6 +260,11 @@ bool PlatformGetProgramPath(char* pszOut, size_t nSize)
 bool PlatformIsTerminal(std::FILE* pStream)
 {
     return pStream && _isatty(_fileno(pStream)) != 0;
+}
+
+bool PlatformSetBinaryMode(std::FILE* pStream)
+{
+    return pStream && _setmode(_fileno(pStream), _O_BINARY) != -1;
 }
 
 unsigned long PlatformGetProcessId()
