@@ -164,6 +164,44 @@ TEST(FxCheck, EveryKindAtItsPlace)
     }
 }
 
+// Text given in memory is checked as the same bytes on disk would be, plain and compressed; the
+// file on disk under that name plays no part.
+TEST(FxCheck, TextInMemoryChecksAsOnDisk)
+{
+    std::vector<std::string> paths;
+    for (const Case& c : Cases())
+    {
+        paths.push_back(WriteTemp("mem/p" + std::to_string(paths.size()) + ".Fx00a", c.sText));
+        paths.push_back(
+            WriteCompressed(TempPath("mem/c" + std::to_string(paths.size()) + ".Fx00c"), c.sText));
+    }
+    CModuleCache modules;
+    for (const std::string& sPath : paths)
+    {
+        std::vector<Diagnostic> onDisk, inMemory;
+        CSourceText diskText, memoryText;
+        CheckFile(sPath, BinLibrary("sparkrig_sample"), modules, diskText, onDisk);
+        const Bytes bytes = ReadBytes(sPath);
+        WriteFile(sPath, "(stale text on disk"); // must not be read
+        CheckText(sPath, std::string(bytes.begin(), bytes.end()), BinLibrary("sparkrig_sample"), modules,
+                  memoryText, inMemory);
+        ASSERT_EQ(inMemory.size(), onDisk.size()) << sPath;
+        for (size_t i = 0; i < onDisk.size(); ++i)
+        {
+            EXPECT_EQ(inMemory[i].sMessage, onDisk[i].sMessage) << sPath;
+            EXPECT_EQ(inMemory[i].nOffset, onDisk[i].nOffset) << sPath;
+            EXPECT_EQ(inMemory[i].nLine, onDisk[i].nLine) << sPath;
+        }
+        EXPECT_EQ(memoryText.Text(), diskText.Text()) << sPath;
+    }
+    // Bytes that are no compressed text.
+    CSourceText text;
+    std::vector<Diagnostic> diags;
+    CheckText(TempPath("mem/bad.Fx00c"), "\x01\x02", BinLibrary("sparkrig_sample"), modules, text, diags);
+    ASSERT_EQ(diags.size(), 1u);
+    EXPECT_EQ(std::string(diags[0].GetCode()), "file-unreadable");
+}
+
 TEST(FxCheck, FileLevelFindings)
 {
     const std::string sText = kHeader + Effect(Key(""));

@@ -68,12 +68,13 @@ void CheckBothForms(const std::string& sPath, std::vector<Diagnostic>& diags)
 }
 } // namespace
 
-void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCache& modules, CSourceText& text,
-               std::vector<Diagnostic>& diags)
+namespace
 {
-    const size_t nFirst = diags.size();
-    if (!text.Load(sPath, diags))
-        return;
+// Finds the module, checks the loaded text and asks the packer's loader (fnLoad) for its verdict.
+template <class PackerLoad>
+void CheckLoaded(const std::string& sPath, const std::string& sModule, CModuleCache& modules,
+                 CSourceText& text, size_t nFirst, std::vector<Diagnostic>& diags, PackerLoad fnLoad)
+{
     CheckBothForms(sPath, diags);
 
     std::string sModulePath = sModule;
@@ -111,7 +112,7 @@ void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCach
                                       [](const Diagnostic& d) { return d.eCode == DiagCode::TextTruncated; });
     CEffectCollection collection;
     std::string sError;
-    if (!bErrorFound && !bTextCut && !LoadEffectFile(sPath.c_str(), collection, *pModule, sError))
+    if (!bErrorFound && !bTextCut && !fnLoad(collection, *pModule, sError))
     {
         std::string sText = sError;
         for (size_t nBreak; (nBreak = sText.find("\r\n")) != std::string::npos;)
@@ -122,4 +123,30 @@ void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCach
     std::stable_sort(diags.begin() + static_cast<std::ptrdiff_t>(nFirst), diags.end(),
                      [](const Diagnostic& a, const Diagnostic& b) { return a.nOffset < b.nOffset; });
     text.Locate(diags, nFirst);
+}
+} // namespace
+
+void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCache& modules, CSourceText& text,
+               std::vector<Diagnostic>& diags)
+{
+    const size_t nFirst = diags.size();
+    if (!text.Load(sPath, diags))
+        return;
+    CheckLoaded(sPath, sModule, modules, text, nFirst, diags,
+                [&](CEffectCollection& collection, const CEffectModule& module, std::string& sError)
+                { return LoadEffectFile(sPath.c_str(), collection, module, sError); });
+}
+
+void CheckText(const std::string& sPath, std::string_view bytes, const std::string& sModule,
+               CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags)
+{
+    const size_t nFirst = diags.size();
+    if (!text.LoadBytes(sPath, std::string(bytes), diags))
+        return;
+    CheckLoaded(sPath, sModule, modules, text, nFirst, diags,
+                [&](CEffectCollection& collection, const CEffectModule& module, std::string& sError)
+                {
+                    return LoadEffectBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                                           text.IsCompressed(), collection, module, sError);
+                });
 }

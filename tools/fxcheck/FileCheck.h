@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CEffectModule;
@@ -36,3 +37,8 @@ bool IsEffectSourceName(const std::string& sPath);
 // sModule empty: the module named by the project locator above the file, as the packer finds it.
 void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCache& modules, CSourceText& text,
                std::vector<Diagnostic>& diags);
+// The same for the file's bytes given in memory (an editor's unsaved text, say): LZSS-compressed
+// when sPath ends in "c", as on disk. sPath names the file in findings and is where the project
+// locator is looked for.
+void CheckText(const std::string& sPath, std::string_view bytes, const std::string& sModule,
+               CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace
 {
@@ -44,44 +45,82 @@ const char* SourceNode::Name() const
     return elements[0]->sValue.c_str();
 }
 
+namespace
+{
+// Appends every byte the file gives; false when it cannot be opened.
+bool ReadAll(CZQAFile& file, std::string& sTo)
+{
+    if (!file.IsOpen())
+        return false;
+    for (;;)
+    {
+        uint32_t nAvailable = 0;
+        const uint8_t* p = file.PeekBuffered(nAvailable);
+        if (p && nAvailable)
+        {
+            sTo.append(reinterpret_cast<const char*>(p), nAvailable);
+            file.SkipBuffered(nAvailable);
+            continue;
+        }
+        uint8_t b;
+        if (!file.ReadByte(b))
+            return true;
+        sTo.push_back(static_cast<char>(b));
+    }
+}
+} // namespace
+
 bool CSourceText::Load(const std::string& sPath, std::vector<Diagnostic>& diags)
+{
+    std::string sBytes;
+    {
+        CZQAFile file;
+        file.Open(sPath.c_str(), true, false, false);
+        if (!ReadAll(file, sBytes))
+        {
+            m_sName = sPath;
+            m_sText.clear();
+            IndexLines();
+            diags.push_back(Make(sPath, DiagCode::FileUnreadable, 0, "cannot read the file"));
+            return false;
+        }
+    }
+    return LoadBytes(sPath, std::move(sBytes), diags);
+}
+
+bool CSourceText::LoadBytes(const std::string& sPath, std::string sBytes, std::vector<Diagnostic>& diags)
 {
     m_sName = sPath;
     m_bCompressed = CZQAUtil::IsFileCompressed(sPath.c_str());
     m_sText.clear();
+    const auto* pBytes = reinterpret_cast<const uint8_t*>(sBytes.data());
+    if (m_bCompressed)
     {
         CZQAFile file;
-        if (!file.Open(sPath.c_str(), true, m_bCompressed, false))
+        file.OpenMemory(pBytes, sBytes.size(), true);
+        if (!ReadAll(file, m_sText))
         {
+            IndexLines();
             diags.push_back(Make(sPath, DiagCode::FileUnreadable, 0,
-                                 m_bCompressed ? "cannot read the file, or it is not LZSS-compressed text"
-                                               : "cannot read the file"));
+                                 "cannot read the file, or it is not LZSS-compressed text"));
             return false;
         }
-        for (;;)
-        {
-            uint32_t nAvailable = 0;
-            const uint8_t* p = file.PeekBuffered(nAvailable);
-            if (p && nAvailable)
-            {
-                m_sText.append(reinterpret_cast<const char*>(p), nAvailable);
-                file.SkipBuffered(nAvailable);
-                continue;
-            }
-            uint8_t b;
-            if (!file.ReadByte(b))
-                break;
-            m_sText.push_back(static_cast<char>(b));
-        }
+    }
+    else
+    {
+        m_sText = std::move(sBytes);
+        pBytes = reinterpret_cast<const uint8_t*>(m_sText.data());
     }
     IndexLines();
-    CZQAReader reader;
-    if (!reader.Open(sPath.c_str(), m_bCompressed))
+    // The reader embeds the decoder's window and tables: too large for the stack.
+    std::unique_ptr<CZQAReader> pReader(new CZQAReader());
+    const size_t nSize = m_bCompressed ? sBytes.size() : m_sText.size();
+    if (!pReader->OpenMemory(pBytes, nSize, m_bCompressed))
     {
         diags.push_back(Make(sPath, DiagCode::FileUnreadable, 0, "cannot read the file"));
         return false;
     }
-    return Build(reader, diags);
+    return Build(*pReader, diags);
 }
 
 bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags)

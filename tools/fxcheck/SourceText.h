@@ -32,6 +32,9 @@ public:
     // Reads the file as the packer does. False when the packer cannot read it at all; findings about
     // the text itself (unmatched parentheses, cut tokens ...) go to diags either way.
     bool Load(const std::string& sPath, std::vector<Diagnostic>& diags);
+    // The same for the file's bytes given in memory (compressed when the name says so); sPath
+    // names the file in findings.
+    bool LoadBytes(const std::string& sPath, std::string sBytes, std::vector<Diagnostic>& diags);
     const SourceNode& Root() const { return m_Root; }
     const std::string& Text() const { return m_sText; }
     bool IsCompressed() const { return m_bCompressed; }

@@ -3,11 +3,13 @@
 #include "ZQNumbers.h"
 #include "zqaloadonlyalloc.h"
 #include "zqanodreader.h"
+#include "zqareader.h"
 #include "zqautil.h"
 #include "zqstrutils.h"
 
 #include <cstdarg>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -548,8 +550,12 @@ void AppendError(std::string& sErrorText, const char* pszFormat, ...)
     }
 }
 
-bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, const CEffectModule& module,
-                    std::string& sErrorText)
+namespace
+{
+// Reads the text tree with fnLoadTree (root, allocator), then the collection from the tree.
+template <class LoadTree>
+bool LoadThroughTree(LoadTree fnLoadTree, CEffectCollection& collection, const CEffectModule& module,
+                     std::string& sErrorText)
 {
     if (!module.IsLoaded())
     {
@@ -558,8 +564,7 @@ bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, cons
     }
     CZQALoadOnlyAlloc allocator(kTreeBlockSize);
     CZQANode root;
-    const bool bCompressed = CZQAUtil::IsFileCompressed(pszFilename);
-    bool bResult = CZQANodeReader::LoadEntireFile(pszFilename, bCompressed, &root, &allocator);
+    bool bResult = fnLoadTree(&root, &allocator);
     if (!bResult)
         AppendError(sErrorText, "Failed to load the file from disk into memory");
     else
@@ -567,4 +572,31 @@ bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, cons
     // The tree goes before its allocator.
     root.Free(&allocator);
     return bResult;
+}
+} // namespace
+
+bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, const CEffectModule& module,
+                    std::string& sErrorText)
+{
+    return LoadThroughTree(
+        [&](CZQANode* pRoot, CZQALoadOnlyAlloc* pAllocator)
+        {
+            const bool bCompressed = CZQAUtil::IsFileCompressed(pszFilename);
+            return CZQANodeReader::LoadEntireFile(pszFilename, bCompressed, pRoot, pAllocator);
+        },
+        collection, module, sErrorText);
+}
+
+bool LoadEffectBytes(const uint8_t* pData, size_t nSize, bool bCompressed, CEffectCollection& collection,
+                     const CEffectModule& module, std::string& sErrorText)
+{
+    return LoadThroughTree(
+        [&](CZQANode* pRoot, CZQALoadOnlyAlloc* pAllocator)
+        {
+            // The reader embeds the decoder's window and tables: too large for the stack.
+            std::unique_ptr<CZQAReader> pReader(new (std::nothrow) CZQAReader);
+            return pReader && pReader->OpenMemory(pData, nSize, bCompressed) &&
+                   CZQANodeReader::LoadEntireFile(*pReader, pRoot, pAllocator);
+        },
+        collection, module, sErrorText);
 }

@@ -5,6 +5,8 @@
 #include "EffectDocument.h"
 #include "EffectModule.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Fills `collection` (which the caller constructs empty and destroys) from the file. On failure
@@ -12,6 +14,11 @@
 // appended to the collection before the failure stays there.
 bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, const CEffectModule& module,
                     std::string& sErrorText);
+
+// The same for a file's bytes held in memory (LZSS-compressed when bCompressed), as the file of
+// that content would load.
+bool LoadEffectBytes(const uint8_t* pData, size_t nSize, bool bCompressed, CEffectCollection& collection,
+                     const CEffectModule& module, std::string& sErrorText);
 
 // Formats one message (cut to 511 characters) and appends it, after "\r\n" when the text is not
 // empty.
