@@ -433,6 +433,47 @@ TEST(FxCheck, ProgramOutputIsSafeAndComplete)
               nlohmann::json({{"startLine", 2}, {"startColumn", 28}}));
 }
 
+// Findings of one code beyond the limit are counted, not kept: the first ones are reported, the
+// rest in one line, and the summary counts them all. Codes below the limit are untouched.
+TEST(FxCheck, FindingsBeyondTheLimitAreCounted)
+{
+    const std::string sModule = BinLibrary("sparkrig_sample");
+    std::string sKeys;
+    for (int i = 0; i < 1234; ++i)
+        sKeys += "(key (type Sprite) (id 1x) (track " + std::to_string(i) + ") (start-time 0) (end-time 1))";
+    const std::string sPath = WriteTemp("limit/many.Fx00a", kHeader + Effect(sKeys) + ")))");
+    RunResult run = RunProgram(
+        "fxcheck", {"--module", sModule, "--format", "json", "--max-findings", "1000", "--summary", sPath});
+    size_t nTrailing = 0, nParens = 0;
+    std::istringstream lines(run.sOut);
+    for (std::string sLine; std::getline(lines, sLine);)
+    {
+        const std::string sCode = nlohmann::json::parse(sLine)["code"];
+        nTrailing += sCode == "trailing-text";
+        nParens += sCode == "unmatched-paren";
+    }
+    EXPECT_EQ(nTrailing, 1000u);
+    EXPECT_EQ(nParens, 3u);
+    EXPECT_NE(run.sErr.find("fxcheck: 234 more [trailing-text] findings in " + sPath + "\n"),
+              std::string::npos)
+        << run.sErr;
+    EXPECT_NE(run.sErr.find("0 errors, 1237 warnings"), std::string::npos) << run.sErr;
+
+    CFindingBudget budget(2);
+    CModuleCache modules;
+    CSourceText text;
+    std::vector<Diagnostic> diags;
+    CheckFile(sPath, sModule, modules, text, diags, &budget);
+    EXPECT_EQ(diags.size(), 4u);
+    EXPECT_EQ(budget.Omitted(DiagCode::TrailingText), 1232u);
+    EXPECT_EQ(budget.Omitted(DiagCode::UnmatchedParen), 1u);
+    EXPECT_EQ(OmittedLine("f", DiagCode::TrailingText, 1749998),
+              "fxcheck: 1,749,998 more [trailing-text] findings in f");
+
+    run = RunProgram("fxcheck", {"--module", sModule, "--format", "json", "--max-findings", "0", sPath});
+    EXPECT_EQ(std::count(run.sOut.begin(), run.sOut.end(), '\n'), 1237);
+}
+
 // A compressed source whose data lost its tail: the packer reads to where the data stops.
 TEST(FxCheck, CompressedSourceCutShort)
 {

@@ -62,8 +62,8 @@ class CChecker
 {
 public:
     CChecker(const std::string& sFile, const CSourceText& text, const CEffectModule& module,
-             std::vector<Diagnostic>& diags)
-        : m_sFile(sFile), m_Text(text), m_Module(module), m_diags(diags)
+             std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
+        : m_sFile(sFile), m_Text(text), m_Module(module), m_diags(diags), m_pBudget(pBudget)
     {
         for (uint32_t i = 0; i < module.GetNumTypes(); ++i)
         {
@@ -83,6 +83,12 @@ private:
         diag.nOffset = pAt ? m_Text.Offset(pAt) : 0;
         diag.nLength = pAt ? m_Text.Length(pAt) : 1;
         diag.sMessage = std::move(sMessage);
+        if (m_pBudget && !m_pBudget->Take(eCode))
+        {
+            m_Omitted = std::move(diag);
+            m_Omitted.notes.clear();
+            return m_Omitted;
+        }
         m_diags.push_back(std::move(diag));
         return m_diags.back();
     }
@@ -138,6 +144,9 @@ private:
     const CSourceText& m_Text;
     const CEffectModule& m_Module;
     std::vector<Diagnostic>& m_diags;
+    CFindingBudget* m_pBudget;
+    // Takes the findings beyond the budget; never reported.
+    Diagnostic m_Omitted;
     std::vector<std::string> m_typeNames;
     std::vector<Prefab> m_prefabs;
     std::map<std::string, const CZQANode*> m_effectNames;
@@ -920,8 +929,8 @@ void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeD
 } // namespace
 
 void CheckEffectSource(const std::string& sFile, const CSourceText& text, const CEffectModule& module,
-                       std::vector<Diagnostic>& diags)
+                       std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
 {
-    CChecker checker(sFile, text, module, diags);
+    CChecker checker(sFile, text, module, diags, pBudget);
     checker.Run(text.Root());
 }

@@ -73,7 +73,8 @@ namespace
 // Finds the module, checks the loaded text and asks the packer's loader (fnLoad) for its verdict.
 template <class PackerLoad>
 void CheckLoaded(const std::string& sPath, const std::string& sModule, CModuleCache& modules,
-                 CSourceText& text, size_t nFirst, std::vector<Diagnostic>& diags, PackerLoad fnLoad)
+                 CSourceText& text, size_t nFirst, std::vector<Diagnostic>& diags, CFindingBudget& budget,
+                 PackerLoad fnLoad)
 {
     CheckBothForms(sPath, diags);
 
@@ -100,7 +101,7 @@ void CheckLoaded(const std::string& sPath, const std::string& sModule, CModuleCa
         text.Locate(diags, nFirst);
         return;
     }
-    CheckEffectSource(sPath, text, *pModule, diags);
+    CheckEffectSource(sPath, text, *pModule, diags, &budget);
 
     // The packer's own loader has the last word on whether the file loads. It runs only where the
     // checker found no error, and not where a text is cut: the loader reports each cut through the
@@ -127,23 +128,30 @@ void CheckLoaded(const std::string& sPath, const std::string& sModule, CModuleCa
 } // namespace
 
 void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCache& modules, CSourceText& text,
-               std::vector<Diagnostic>& diags)
+               std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
 {
+    CFindingBudget ownBudget;
+    CFindingBudget& budget = pBudget ? *pBudget : ownBudget;
+    budget.StartFile();
     const size_t nFirst = diags.size();
-    if (!text.Load(sPath, diags))
+    if (!text.Load(sPath, diags, &budget))
         return;
-    CheckLoaded(sPath, sModule, modules, text, nFirst, diags,
+    CheckLoaded(sPath, sModule, modules, text, nFirst, diags, budget,
                 [&](CEffectCollection& collection, const CEffectModule& module, std::string& sError)
                 { return LoadEffectFile(sPath.c_str(), collection, module, sError); });
 }
 
 void CheckText(const std::string& sPath, std::string_view bytes, const std::string& sModule,
-               CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags)
+               CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags,
+               CFindingBudget* pBudget)
 {
+    CFindingBudget ownBudget;
+    CFindingBudget& budget = pBudget ? *pBudget : ownBudget;
+    budget.StartFile();
     const size_t nFirst = diags.size();
-    if (!text.LoadBytes(sPath, std::string(bytes), diags))
+    if (!text.LoadBytes(sPath, std::string(bytes), diags, &budget))
         return;
-    CheckLoaded(sPath, sModule, modules, text, nFirst, diags,
+    CheckLoaded(sPath, sModule, modules, text, nFirst, diags, budget,
                 [&](CEffectCollection& collection, const CEffectModule& module, std::string& sError)
                 {
                     return LoadEffectBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),

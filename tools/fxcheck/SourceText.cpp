@@ -90,7 +90,7 @@ bool ReadAll(CZQAFile& file, std::string& sTo)
 }
 } // namespace
 
-bool CSourceText::Load(const std::string& sPath, std::vector<Diagnostic>& diags)
+bool CSourceText::Load(const std::string& sPath, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
 {
     std::string sBytes;
     {
@@ -105,10 +105,11 @@ bool CSourceText::Load(const std::string& sPath, std::vector<Diagnostic>& diags)
             return false;
         }
     }
-    return LoadBytes(sPath, std::move(sBytes), diags);
+    return LoadBytes(sPath, std::move(sBytes), diags, pBudget);
 }
 
-bool CSourceText::LoadBytes(const std::string& sPath, std::string sBytes, std::vector<Diagnostic>& diags)
+bool CSourceText::LoadBytes(const std::string& sPath, std::string sBytes, std::vector<Diagnostic>& diags,
+                            CFindingBudget* pBudget)
 {
     m_sName = sPath;
     m_bCompressed = CZQAUtil::IsFileCompressed(sPath.c_str());
@@ -140,30 +141,33 @@ bool CSourceText::LoadBytes(const std::string& sPath, std::string sBytes, std::v
         diags.push_back(Make(sPath, DiagCode::FileUnreadable, 0, "cannot read the file"));
         return false;
     }
-    return Build(*pReader, diags);
+    return Build(*pReader, diags, pBudget);
 }
 
 // Records where every node starts and reports what the tokenizer and the builder do to the text.
 class CSourceText::CBuildObserver final : public IZQANodeObserver
 {
 public:
-    CBuildObserver(CSourceText& text, std::vector<Diagnostic>& diags) : m_Text(text), m_diags(diags) {}
+    CBuildObserver(CSourceText& text, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
+        : m_Text(text), m_diags(diags), m_pBudget(pBudget)
+    {
+    }
 
     void OnToken(uint32_t eToken, uint64_t nStart) override
     {
         if (eToken == TOKEN_BEGIN_LIST)
         {
             if (m_nOpen >= kMaxOpenLists)
-                m_diags.push_back(Make(m_Text.m_sName, DiagCode::NestingTooDeep, nStart,
-                                       "more than 1023 lists open at once; the packer cannot read the file"));
+                Add(Make(m_Text.m_sName, DiagCode::NestingTooDeep, nStart,
+                         "more than 1023 lists open at once; the packer cannot read the file"));
             else
                 ++m_nOpen;
         }
         else if (eToken == TOKEN_END_LIST)
         {
             if (m_nOpen == 0)
-                m_diags.push_back(Make(m_Text.m_sName, DiagCode::UnmatchedParen, nStart,
-                                       "')' without a matching '('; ignored"));
+                Add(Make(m_Text.m_sName, DiagCode::UnmatchedParen, nStart,
+                         "')' without a matching '('; ignored"));
             else
                 --m_nOpen;
         }
@@ -179,9 +183,9 @@ public:
             if (m_bAtEnd)
             {
                 const char* pszName = ListName(pNode);
-                m_diags.push_back(Make(m_Text.m_sName, DiagCode::UnclosedList, nStart,
-                                       (pszName ? "list '" + Printable(pszName) + "'" : std::string("list")) +
-                                           " is still open at the end of the file; it is closed there"));
+                Add(Make(m_Text.m_sName, DiagCode::UnclosedList, nStart,
+                         (pszName ? "list '" + Printable(pszName) + "'" : std::string("list")) +
+                             " is still open at the end of the file; it is closed there"));
             }
             return;
         }
@@ -200,7 +204,7 @@ public:
                                    (bQuoted ? "string of " : "word of ") + std::to_string(nContent) +
                                        " bytes is cut to its first 1023 bytes");
             diag.nLength = nLength;
-            m_diags.push_back(std::move(diag));
+            Add(std::move(diag));
         }
         if (m_Text.m_bCompressed && !m_pCutAtom && nEnd == sText.size() && !bClosedString)
         {
@@ -208,8 +212,8 @@ public:
             m_nCutStart = nStart;
         }
         if (bQuoted && !bClosedString && nEnd >= sText.size())
-            m_diags.push_back(Make(m_Text.m_sName, DiagCode::UnclosedString, nStart,
-                                   "string is still open at the end of the file; it ends there"));
+            Add(Make(m_Text.m_sName, DiagCode::UnclosedString, nStart,
+                     "string is still open at the end of the file; it ends there"));
     }
 
     // A compressed file whose data stops inside a token: the data most likely lost its tail. (Where
@@ -217,25 +221,32 @@ public:
     void Finish()
     {
         if (m_pCutAtom)
-            m_diags.push_back(Make(m_Text.m_sName, DiagCode::CompressedTruncated, m_nCutStart,
-                                   "compressed data ends inside '" + Printable(m_pCutAtom->GetValue()) +
-                                       "'; the packer takes the end of the data as the end of the token"));
+            Add(Make(m_Text.m_sName, DiagCode::CompressedTruncated, m_nCutStart,
+                     "compressed data ends inside '" + Printable(m_pCutAtom->GetValue()) +
+                         "'; the packer takes the end of the data as the end of the token"));
     }
 
 private:
+    void Add(Diagnostic diag)
+    {
+        if (!m_pBudget || m_pBudget->Take(diag.eCode))
+            m_diags.push_back(std::move(diag));
+    }
+
     CSourceText& m_Text;
     std::vector<Diagnostic>& m_diags;
+    CFindingBudget* m_pBudget;
     uint32_t m_nOpen = 0;
     bool m_bAtEnd = false;
     const CZQANode* m_pCutAtom = nullptr;
     uint64_t m_nCutStart = 0;
 };
 
-bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags)
+bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
 {
     FreeTree();
     const size_t nFirst = diags.size();
-    CBuildObserver observer(*this, diags);
+    CBuildObserver observer(*this, diags, pBudget);
     if (!CZQANodeReader::LoadEntireFile(reader, &m_Root, &m_Allocator, &observer))
     {
         const auto begin = diags.begin() + static_cast<std::ptrdiff_t>(nFirst);

@@ -27,10 +27,12 @@ public:
 
     // Reads the file as the packer does. False when the packer cannot read it at all; findings about
     // the text itself (unmatched parentheses, cut tokens ...) go to diags either way.
-    bool Load(const std::string& sPath, std::vector<Diagnostic>& diags);
+    // pBudget, when given, bounds the findings of each code.
+    bool Load(const std::string& sPath, std::vector<Diagnostic>& diags, CFindingBudget* pBudget = nullptr);
     // The same for the file's bytes given in memory (compressed when the name says so); sPath
     // names the file in findings.
-    bool LoadBytes(const std::string& sPath, std::string sBytes, std::vector<Diagnostic>& diags);
+    bool LoadBytes(const std::string& sPath, std::string sBytes, std::vector<Diagnostic>& diags,
+                   CFindingBudget* pBudget = nullptr);
     const CZQANode& Root() const { return m_Root; }
     const std::string& Text() const { return m_sText; }
     bool IsCompressed() const { return m_bCompressed; }
@@ -51,7 +53,7 @@ public:
 private:
     class CBuildObserver;
 
-    bool Build(class CZQAReader& reader, std::vector<Diagnostic>& diags);
+    bool Build(class CZQAReader& reader, std::vector<Diagnostic>& diags, CFindingBudget* pBudget);
     uint64_t TokenLength(uint64_t nOffset) const;
     void IndexLines();
     void FreeTree();
