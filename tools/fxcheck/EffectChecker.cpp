@@ -18,6 +18,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
 namespace
 {
@@ -149,7 +151,8 @@ private:
     Diagnostic m_Omitted;
     std::vector<std::string> m_typeNames;
     std::vector<Prefab> m_prefabs;
-    std::map<std::string, const CZQANode*> m_effectNames;
+    // Effect names as stored (cut to their first characters), viewing the tree's own text.
+    std::unordered_map<std::string_view, const CZQANode*> m_effectNames;
     // The records being checked, outermost first: their list names tell where a stray list belongs.
     std::vector<const RecordShape*> m_shapes;
 };
@@ -516,8 +519,9 @@ void CChecker::CheckEffect(const CZQANode* pNode)
     CheckValueList(FindList(pNode, "name"), "effect");
     CheckValueList(FindList(pNode, "length"), "effect");
     CheckString(pName, kEffectNameChars, "effect name");
-    const std::string sStored = Text(pName).substr(0, kEffectNameChars);
-    const auto inserted = m_effectNames.emplace(sStored, pName);
+    const std::string_view stored = std::string_view(pName->GetValue()).substr(0, kEffectNameChars);
+    const std::string sStored(stored);
+    const auto inserted = m_effectNames.emplace(stored, pName);
     if (!inserted.second)
     {
         Diagnostic& diag =

@@ -111,6 +111,8 @@ void CheckLoaded(const std::string& sPath, const std::string& sModule, CModuleCa
         begin, diags.end(), [](const Diagnostic& d) { return d.GetSeverity() == Severity::Error; });
     const bool bTextCut = std::any_of(begin, diags.end(),
                                       [](const Diagnostic& d) { return d.eCode == DiagCode::TextTruncated; });
+    // The checker's tree is done with: the loader builds its own.
+    text.ReleaseTree();
     CEffectCollection collection;
     std::string sError;
     if (!bErrorFound && !bTextCut && !fnLoad(collection, *pModule, sError))

@@ -63,6 +63,7 @@ void CSourceText::FreeTree()
     m_Root.Free(&m_Allocator);
     m_Allocator.FreeAllBlocks();
     m_offsets.clear();
+    m_offsets.shrink_to_fit();
 }
 
 namespace
@@ -245,6 +246,15 @@ private:
 bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
 {
     FreeTree();
+    // Every node takes at least one byte of the text: room for all, of which only what is used
+    // is touched, saves growing (and copying) the table on a large file.
+    try
+    {
+        m_offsets.reserve(m_sText.size() + 1);
+    }
+    catch (const std::exception&)
+    {
+    }
     const size_t nFirst = diags.size();
     CBuildObserver observer(*this, diags, pBudget);
     if (!CZQANodeReader::LoadEntireFile(reader, &m_Root, &m_Allocator, &observer))

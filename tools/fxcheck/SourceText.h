@@ -43,6 +43,9 @@ public:
     // Bytes of an atom's token in the text, quotes included; 1 for a list.
     uint64_t Length(const CZQANode* pNode) const;
 
+    // Gives back the tree (Root is then empty); the text stays for lines and columns.
+    void ReleaseTree() { FreeTree(); }
+
     // 1-based line and column (in bytes) of a text offset.
     void Position(uint64_t nOffset, uint32_t& nLine, uint32_t& nColumn) const;
     // The line holding the offset, without its line break.
