@@ -2,6 +2,7 @@
 #include "Printable.h"
 
 #include "EffectDocument.h"
+#include "EffectFileLoader.h"
 #include "EffectModule.h"
 #include "EffectProperty.h"
 #include "Spelling.h"
@@ -23,15 +24,6 @@
 
 namespace
 {
-// The loader's limits.
-constexpr uint32_t kMaxTracks = 65536;
-constexpr size_t kEffectNameChars = 127;
-constexpr size_t kStringValueChars = 255;
-
-uint32_t AtomsNeeded(uint32_t eType)
-{
-    return eType == ePT_Vector ? 3 : eType == ePT_Color ? 4 : 1;
-}
 
 bool IsCSpace(char c)
 {
@@ -157,16 +149,20 @@ private:
     std::vector<const RecordShape*> m_shapes;
 };
 
-const RecordShape kHeader = {"header", {"version"}};
-const RecordShape kContainer = {"container", {"name", "children"}};
-const RecordShape kPrefab = {"prefab", {"name", "type", "properties"}};
-const RecordShape kEffect = {"effect", {"name", "length", "key-list"}};
-const RecordShape kKey = {
-    "key", {"name", "type", "id", "start-time", "end-time", "track", "parent", "motion-link", "properties"}};
-const RecordShape kMotionLink = {"motion-link", {"id"}};
-const RecordShape kProperty = {"property", {"name", "type", "value-list"}};
-const RecordShape kValue = {"value", {"time", "data"}};
-const std::vector<std::string> kRootLists = {"header", "prefab-tree", "effect-tree"};
+RecordShape Shape(const EffectRecordLists& record)
+{
+    return {record.pszRecord, std::vector<std::string>(record.apszLists, record.apszLists + record.nLists)};
+}
+
+const RecordShape kHeader = Shape(kHeaderLists);
+const RecordShape kContainer = Shape(kContainerLists);
+const RecordShape kPrefab = Shape(kPrefabLists);
+const RecordShape kEffect = Shape(kEffectLists);
+const RecordShape kKey = Shape(kKeyLists);
+const RecordShape kMotionLink = Shape(kMotionLinkLists);
+const RecordShape kProperty = Shape(kPropertyLists);
+const RecordShape kValue = Shape(kValueLists);
+const std::vector<std::string> kRootListNames = Shape(kRootLists).lists;
 // Names that only the collections hold: a stray one in a record means a ')' went missing above it.
 const std::vector<std::string> kItemNames = {"container", "prefab", "effect", "key", "property", "value"};
 
@@ -349,12 +345,12 @@ void CChecker::Run(const CZQANode& root)
         const CZQANode* pElement = root.GetElement(i);
         const char* pszName = ListName(pElement);
         bool bKnown = false;
-        for (const std::string& sList : kRootLists)
+        for (const std::string& sList : kRootListNames)
             bKnown = bKnown || (pszName && sList == pszName);
         if (!bKnown)
         {
             if (pElement->IsList())
-                ReportIgnored(pElement, nullptr, "the file", kRootLists);
+                ReportIgnored(pElement, nullptr, "the file", kRootListNames);
             else
                 Report(DiagCode::IgnoredList, pElement,
                        Quote(Text(pElement)) + " outside any list is ignored");
@@ -550,12 +546,11 @@ void CChecker::CheckKey(const CZQANode* pNode, int32_t nLength,
 {
     m_shapes.push_back(&kKey);
     CheckRecord(pNode, kKey);
-    const char* const apszRequired[] = {"type", "id", "track", "start-time", "end-time"};
     std::string sMissing;
-    for (const char* pszRequired : apszRequired)
+    for (uint32_t i = 0; i < kKeyLists.nRequired; ++i)
     {
-        if (!FindValue(pNode, pszRequired))
-            sMissing += (sMissing.empty() ? "" : ", ") + Missing(pNode, pszRequired);
+        if (!FindValue(pNode, kKeyLists.apszLists[i]))
+            sMissing += (sMissing.empty() ? "" : ", ") + Missing(pNode, kKeyLists.apszLists[i]);
     }
     const CZQANode* pName = FindValue(pNode, "name");
     const std::string sKeyName = pName ? "key " + Quote(Text(pName)) : std::string("key");
@@ -688,7 +683,7 @@ void CChecker::CheckProperties(const CZQANode* pProperties, const EffectTypeDesc
 
 bool CChecker::LoadValue(const CZQANode* pData, uint32_t eFileType, EffectPropertyKey& key)
 {
-    const uint32_t nNeeded = AtomsNeeded(eFileType);
+    const uint32_t nNeeded = AtomsForType(eFileType);
     uint32_t nAtoms = 0;
     while (nAtoms < nNeeded && nAtoms + 1 < pData->GetNumElements() &&
            !pData->GetElement(static_cast<uint32_t>(nAtoms + 1))->IsList())
@@ -730,17 +725,19 @@ bool CChecker::LoadValue(const CZQANode* pData, uint32_t eFileType, EffectProper
     case ePT_Color:
     {
         static const char* const kChannels[] = {"red", "green", "blue", "alpha"};
-        uint32_t anChannels[4];
+        int32_t anChannels[4];
+        for (int i = 0; i < 4; ++i)
+            anChannels[i] = CheckInteger(ppAtoms[i], "channel");
+        value.nColor = PackColor(anChannels[0], anChannels[1], anChannels[2], anChannels[3]);
+        const int anShift[4] = {16, 8, 0, 24};
         for (int i = 0; i < 4; ++i)
         {
-            const int32_t n = CheckInteger(ppAtoms[i], "channel");
-            anChannels[i] = static_cast<uint32_t>(n) & 0xFFu;
-            if (n < 0 || n > 255)
+            const uint32_t nPacked = (value.nColor >> anShift[i]) & 0xFFu;
+            if (static_cast<int64_t>(nPacked) != anChannels[i])
                 Report(DiagCode::ColorWrapped, ppAtoms[i],
-                       std::string(kChannels[i]) + " channel " + std::to_string(n) +
-                           " is outside 0 to 255; it is packed as " + std::to_string(anChannels[i]));
+                       std::string(kChannels[i]) + " channel " + std::to_string(anChannels[i]) +
+                           " is outside 0 to 255; it is packed as " + std::to_string(nPacked));
         }
-        value.nColor = (anChannels[3] << 24) | (anChannels[0] << 16) | (anChannels[1] << 8) | anChannels[2];
         break;
     }
     default:
@@ -769,15 +766,10 @@ void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeD
     CheckValueList(FindList(pNode, "type"), "property");
     const std::string sTypeName = FixedName(pTypeDesc->szName, sizeof(pTypeDesc->szName));
     uint32_t eFileType = ePT_None;
-    for (const NamedType& entry : kTypeNames)
-    {
-        if (eFileType == ePT_None && ZQStrICmp(entry.pszName, Text(pType).c_str()) == 0)
-            eFileType = entry.eType;
-    }
-    if (eFileType == ePT_None)
+    if (!TypeFromName(pType->GetValue(), eFileType))
     {
         std::vector<std::string> names;
-        for (const NamedType& entry : kTypeNames)
+        for (const EffectTypeName& entry : kEffectTypeNames)
             names.push_back(entry.pszName);
         Report(DiagCode::UnknownPropertyType, pType,
                "unknown property type " + Quote(Text(pType)) + "; the property " + Quote(Text(pName)) +
