@@ -134,6 +134,13 @@ std::vector<Case> Cases()
         {"long texts",
          h + "(effect-tree (effect (name " + std::string(130, 'n') + ") (length 1000)))",
          {{2, 28, "text-truncated"}}},
+        {"texts that just fit",
+         h + "(effect-tree (effect (name " + std::string(127, 'n') + ") (length 1000) (key-list " +
+             Key(Property("Texture", "Filename", std::string(255, 't'))) + ")))",
+         {}},
+        {"value one byte too long",
+         h + Effect(Key(Property("Texture", "Filename", std::string(256, 't')))),
+         {{2, 217, "text-truncated"}}},
         {"duplicate effects",
          h + "(effect-tree (effect (name E) (length 1))\n(effect (name E) (length 1)))",
          {{3, 15, "duplicate-effect"}}},

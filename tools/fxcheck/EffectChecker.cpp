@@ -52,6 +52,14 @@ struct RecordShape
     std::vector<std::string> lists;
 };
 
+// A value a property loaded, in file order: the property keeps its values sorted by time.
+struct LoadedValue
+{
+    float fTime;
+    const CZQANode* pValue;
+    const CZQANode* pTime;
+};
+
 class CChecker
 {
 public:
@@ -128,9 +136,15 @@ private:
     void CheckEffect(const CZQANode* pNode);
     void CheckKey(const CZQANode* pNode, int32_t nLength,
                   std::map<uint32_t, std::unique_ptr<CEffectTrack>>& tracks);
+    void CheckKeyParent(const CZQANode* pParent, const EffectTypeDesc* pTypeDesc,
+                        const std::string& sKeyName);
     void CheckProperties(const CZQANode* pProperties, const EffectTypeDesc* pTypeDesc);
     void CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeDesc);
     bool LoadValue(const CZQANode* pData, uint32_t eFileType, EffectPropertyKey& key);
+    void CheckEnumChoice(const CZQANode* pData, const EffectPropDesc& desc, const std::string& sProp,
+                         const EffectPropValue& value);
+    void CheckKeptValues(std::vector<LoadedValue>& loaded, const EffectPropDesc& desc,
+                         const std::string& sProp);
 
     const EffectTypeDesc* FindType(const CZQANode* pType, const char* pszFor);
 
@@ -541,6 +555,40 @@ void CChecker::CheckEffect(const CZQANode* pNode)
     m_shapes.pop_back();
 }
 
+// The prefab a key names: it must exist, and only one of the key's type is inherited from.
+void CChecker::CheckKeyParent(const CZQANode* pParent, const EffectTypeDesc* pTypeDesc,
+                              const std::string& sKeyName)
+{
+    if (!pParent)
+        return;
+    Prefab* pPrefab = nullptr;
+    for (Prefab& prefab : m_prefabs)
+    {
+        if (!pPrefab && ZQStrICmp(prefab.sName.c_str(), Text(pParent).c_str()) == 0)
+            pPrefab = &prefab;
+    }
+    if (!pPrefab)
+    {
+        std::vector<std::string> names;
+        for (const Prefab& prefab : m_prefabs)
+            names.push_back(prefab.sName);
+        Report(DiagCode::UnknownPrefab, pParent,
+               "no prefab named " + Quote(Text(pParent)) + " for " + sKeyName +
+                   DidYouMean(Text(pParent), names));
+    }
+    else if (pPrefab->pTypeDesc != pTypeDesc)
+    {
+        Diagnostic& diag = Report(DiagCode::PrefabTypeMismatch, pParent,
+                                  "prefab " + Quote(pPrefab->sName) + " is of type " +
+                                      Quote(FixedName(pPrefab->pTypeDesc->szName, 128)) + " but " + sKeyName +
+                                      " is of type " + Quote(FixedName(pTypeDesc->szName, 128)) +
+                                      "; the key does not inherit from it and takes the module's defaults");
+        Note(diag, pPrefab->pNode, "the prefab is here");
+    }
+    if (pPrefab && pPrefab->pTypeDesc == pTypeDesc)
+        pPrefab->bUsed = true;
+}
+
 void CChecker::CheckKey(const CZQANode* pNode, int32_t nLength,
                         std::map<uint32_t, std::unique_ptr<CEffectTrack>>& tracks)
 {
@@ -571,38 +619,9 @@ void CChecker::CheckKey(const CZQANode* pNode, int32_t nLength,
         m_shapes.pop_back();
         return;
     }
-    if (const CZQANode* pParent = FindValue(pNode, "parent"))
-    {
-        Prefab* pPrefab = nullptr;
-        for (Prefab& prefab : m_prefabs)
-        {
-            if (!pPrefab && ZQStrICmp(prefab.sName.c_str(), Text(pParent).c_str()) == 0)
-                pPrefab = &prefab;
-        }
-        if (!pPrefab)
-        {
-            std::vector<std::string> names;
-            for (const Prefab& prefab : m_prefabs)
-                names.push_back(prefab.sName);
-            Report(DiagCode::UnknownPrefab, pParent,
-                   "no prefab named " + Quote(Text(pParent)) + " for " + sKeyName +
-                       DidYouMean(Text(pParent), names));
-        }
-        else if (pPrefab->pTypeDesc != pTypeDesc)
-        {
-            Diagnostic& diag =
-                Report(DiagCode::PrefabTypeMismatch, pParent,
-                       "prefab " + Quote(pPrefab->sName) + " is of type " +
-                           Quote(FixedName(pPrefab->pTypeDesc->szName, 128)) + " but " + sKeyName +
-                           " is of type " + Quote(FixedName(pTypeDesc->szName, 128)) +
-                           "; the key does not inherit from it and takes the module's defaults");
-            Note(diag, pPrefab->pNode, "the prefab is here");
-        }
-        if (pPrefab && pPrefab->pTypeDesc == pTypeDesc)
-            pPrefab->bUsed = true;
-    }
+    CheckKeyParent(FindValue(pNode, "parent"), pTypeDesc, sKeyName);
 
-    CEffectKey* pKey = new CEffectKey(pTypeDesc);
+    std::unique_ptr<CEffectKey> pKey(new CEffectKey(pTypeDesc));
     pKey->m_nID = CheckInteger(FindValue(pNode, "id"), "id");
     const CZQANode* pTrack = FindValue(pNode, "track");
     pKey->m_nTrack = static_cast<uint32_t>(CheckInteger(pTrack, "track"));
@@ -631,7 +650,6 @@ void CChecker::CheckKey(const CZQANode* pNode, int32_t nLength,
     {
         Report(DiagCode::TrackTooLarge, pTrack,
                "track " + Quote(Text(pTrack)) + " of " + sKeyName + " is beyond the last track (65535)");
-        delete pKey;
         m_shapes.pop_back();
         return;
     }
@@ -650,18 +668,18 @@ void CChecker::CheckKey(const CZQANode* pNode, int32_t nLength,
     if (!rpTrack)
         rpTrack.reset(new CEffectTrack());
     const int32_t nStart = pKey->m_nStartTime, nEnd = pKey->m_nEndTime;
-    if (!rpTrack->AddKey(pKey))
-        delete pKey;
-    else if (pKey->m_nStartTime != nStart || pKey->m_nEndTime != nEnd)
+    // The track takes the key when it fits it in.
+    const CEffectKey* pPlaced = rpTrack->AddKey(pKey.get()) ? pKey.release() : nullptr;
+    if (pPlaced && (pPlaced->m_nStartTime != nStart || pPlaced->m_nEndTime != nEnd))
     {
         std::string sMoved;
-        if (pKey->m_nStartTime != nStart)
-            sMoved = "start " + std::to_string(nStart) + " becomes " + std::to_string(pKey->m_nStartTime);
-        if (pKey->m_nEndTime != nEnd)
+        if (pPlaced->m_nStartTime != nStart)
+            sMoved = "start " + std::to_string(nStart) + " becomes " + std::to_string(pPlaced->m_nStartTime);
+        if (pPlaced->m_nEndTime != nEnd)
             sMoved += (sMoved.empty() ? "end " : ", end ") + std::to_string(nEnd) + " becomes " +
-                      std::to_string(pKey->m_nEndTime);
-        Report(DiagCode::KeyMoved, pKey->m_nStartTime != nStart ? pStart : pEnd,
-               sKeyName + " overlaps its neighbours on track " + std::to_string(pKey->m_nTrack) + ": " +
+                      std::to_string(pPlaced->m_nEndTime);
+        Report(DiagCode::KeyMoved, pPlaced->m_nStartTime != nStart ? pStart : pEnd,
+               sKeyName + " overlaps its neighbours on track " + std::to_string(pPlaced->m_nTrack) + ": " +
                    sMoved);
     }
     m_shapes.pop_back();
@@ -803,14 +821,7 @@ void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeD
     bool bMismatchReported = false;
 
     const CZQANode* pValueList = FindList(pNode, "value-list");
-    // The keys in the order the property keeps them, to tell which values a plain property drops.
-    struct Loaded
-    {
-        float fTime;
-        const CZQANode* pValue;
-        const CZQANode* pTime;
-    };
-    std::vector<Loaded> loaded;
+    std::vector<LoadedValue> loaded;
     if (pValueList)
     {
         for (size_t i = 1; i < pValueList->GetNumElements(); ++i)
@@ -860,45 +871,59 @@ void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeD
                        FormatValue(key.Value, pDesc->eType) + " is outside the range " +
                            Quote(FixedName(pDesc->szParams, sizeof(pDesc->szParams))) + " of " + sProp +
                            "; it is packed as " + FormatValue(pAfter->Value, pDesc->eType));
-            if (pDesc->eType == ePT_Enum &&
-                FindEnumIndex(pDesc->szParams,
-                              FixedName(key.Value.szValue, sizeof(key.Value.szValue)).c_str()) < 0)
-            {
-                std::vector<std::string> choices;
-                const std::string sParams = FixedName(pDesc->szParams, sizeof(pDesc->szParams));
-                size_t nStart = 0;
-                while (nStart < sParams.size())
-                {
-                    size_t nComma = sParams.find(',', nStart);
-                    if (nComma == std::string::npos)
-                        nComma = sParams.size();
-                    std::string sChoice = sParams.substr(nStart, nComma - nStart);
-                    while (!sChoice.empty() && IsCSpace(sChoice.front()))
-                        sChoice.erase(0, 1);
-                    while (!sChoice.empty() && IsCSpace(sChoice.back()))
-                        sChoice.pop_back();
-                    choices.push_back(sChoice);
-                    nStart = nComma + 1;
-                }
-                const std::string sText = FixedName(key.Value.szValue, sizeof(key.Value.szValue));
-                Report(DiagCode::EnumInvalid, pData->GetElement(1),
-                       Quote(sText) + " is not a choice of " + sProp + " (" + Printable(sParams) +
-                           "); the default " + FormatValue(pDesc->DefaultValue, ePT_Enum) + " is packed" +
-                           DidYouMean(sText, choices));
-            }
+            if (pDesc->eType == ePT_Enum)
+                CheckEnumChoice(pData, *pDesc, sProp, key.Value);
             loaded.push_back({key.fTime, pValue, pTime});
         }
     }
+    if (bWritable)
+        CheckKeptValues(loaded, *pDesc, sProp);
+    m_shapes.pop_back();
+}
+
+// An Enum value that is none of the choices: the packer writes the default instead.
+void CChecker::CheckEnumChoice(const CZQANode* pData, const EffectPropDesc& desc, const std::string& sProp,
+                               const EffectPropValue& value)
+{
+    if (FindEnumIndex(desc.szParams, FixedName(value.szValue, sizeof(value.szValue)).c_str()) < 0)
+    {
+        std::vector<std::string> choices;
+        const std::string sParams = FixedName(desc.szParams, sizeof(desc.szParams));
+        size_t nStart = 0;
+        while (nStart < sParams.size())
+        {
+            size_t nComma = sParams.find(',', nStart);
+            if (nComma == std::string::npos)
+                nComma = sParams.size();
+            std::string sChoice = sParams.substr(nStart, nComma - nStart);
+            while (!sChoice.empty() && IsCSpace(sChoice.front()))
+                sChoice.erase(0, 1);
+            while (!sChoice.empty() && IsCSpace(sChoice.back()))
+                sChoice.pop_back();
+            choices.push_back(sChoice);
+            nStart = nComma + 1;
+        }
+        const std::string sText = FixedName(value.szValue, sizeof(value.szValue));
+        Report(DiagCode::EnumInvalid, pData->GetElement(1),
+               Quote(sText) + " is not a choice of " + sProp + " (" + Printable(sParams) + "); the default " +
+                   FormatValue(desc.DefaultValue, ePT_Enum) + " is packed" + DidYouMean(sText, choices));
+    }
+}
+
+// Which of the loaded values the property keeps, and where a curve's ends move to.
+void CChecker::CheckKeptValues(std::vector<LoadedValue>& loaded, const EffectPropDesc& desc,
+                               const std::string& sProp)
+{
     // The order the property keeps its values in: by time, equal times in file order. NaN times
     // make that order the insertion sort's own, which this does not follow: no finding then.
-    bool bOrdered = bWritable && !loaded.empty();
-    for (const Loaded& entry : loaded)
+    bool bOrdered = !loaded.empty();
+    for (const LoadedValue& entry : loaded)
         bOrdered = bOrdered && !std::isnan(entry.fTime);
     if (bOrdered)
     {
         std::stable_sort(loaded.begin(), loaded.end(),
-                         [](const Loaded& a, const Loaded& b) { return a.fTime < b.fTime; });
-        if (!pDesc->m_bFunctionCurve)
+                         [](const LoadedValue& a, const LoadedValue& b) { return a.fTime < b.fTime; });
+        if (!desc.m_bFunctionCurve)
         {
             for (size_t i = 1; i < loaded.size(); ++i)
             {
@@ -914,14 +939,14 @@ void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeD
                 Report(DiagCode::CurveTimeMoved, loaded.front().pTime,
                        "the first value of the curve " + sProp + " is at time " +
                            FormatFloat(loaded.front().fTime) + "; it is packed at time 0");
-            if (pDesc->m_bCurveEndKey && loaded.size() > 1 && loaded.back().fTime != 1.0f)
+            if (desc.m_bCurveEndKey && loaded.size() > 1 && loaded.back().fTime != 1.0f)
                 Report(DiagCode::CurveTimeMoved, loaded.back().pTime,
                        "the last value of the curve " + sProp + " is at time " +
                            FormatFloat(loaded.back().fTime) + "; it is packed at time 1");
         }
     }
-    m_shapes.pop_back();
 }
+
 } // namespace
 
 void CheckEffectSource(const std::string& sFile, const CSourceText& text, const CEffectModule& module,
