@@ -134,6 +134,13 @@ std::vector<Case> Cases()
         {"long texts",
          h + "(effect-tree (effect (name " + std::string(130, 'n') + ") (length 1000)))",
          {{2, 28, "text-truncated"}}},
+        {"texts that just fit",
+         h + "(effect-tree (effect (name " + std::string(127, 'n') + ") (length 1000) (key-list " +
+             Key(Property("Texture", "Filename", std::string(255, 't'))) + ")))",
+         {}},
+        {"value one byte too long",
+         h + Effect(Key(Property("Texture", "Filename", std::string(256, 't')))),
+         {{2, 217, "text-truncated"}}},
         {"duplicate effects",
          h + "(effect-tree (effect (name E) (length 1))\n(effect (name E) (length 1)))",
          {{3, 15, "duplicate-effect"}}},
@@ -162,6 +169,44 @@ TEST(FxCheck, EveryKindAtItsPlace)
         found.erase(Finding(3, 1, "compressed-truncated"));
         EXPECT_EQ(found, expected) << c.pszName << " (compressed)";
     }
+}
+
+// Text given in memory is checked as the same bytes on disk would be, plain and compressed; the
+// file on disk under that name plays no part.
+TEST(FxCheck, TextInMemoryChecksAsOnDisk)
+{
+    std::vector<std::string> paths;
+    for (const Case& c : Cases())
+    {
+        paths.push_back(WriteTemp("mem/p" + std::to_string(paths.size()) + ".Fx00a", c.sText));
+        paths.push_back(
+            WriteCompressed(TempPath("mem/c" + std::to_string(paths.size()) + ".Fx00c"), c.sText));
+    }
+    CModuleCache modules;
+    for (const std::string& sPath : paths)
+    {
+        std::vector<Diagnostic> onDisk, inMemory;
+        CSourceText diskText, memoryText;
+        CheckFile(sPath, BinLibrary("sparkrig_sample"), modules, diskText, onDisk);
+        const Bytes bytes = ReadBytes(sPath);
+        WriteFile(sPath, "(stale text on disk"); // must not be read
+        CheckText(sPath, std::string(bytes.begin(), bytes.end()), BinLibrary("sparkrig_sample"), modules,
+                  memoryText, inMemory);
+        ASSERT_EQ(inMemory.size(), onDisk.size()) << sPath;
+        for (size_t i = 0; i < onDisk.size(); ++i)
+        {
+            EXPECT_EQ(inMemory[i].sMessage, onDisk[i].sMessage) << sPath;
+            EXPECT_EQ(inMemory[i].nOffset, onDisk[i].nOffset) << sPath;
+            EXPECT_EQ(inMemory[i].nLine, onDisk[i].nLine) << sPath;
+        }
+        EXPECT_EQ(memoryText.Text(), diskText.Text()) << sPath;
+    }
+    // Bytes that are no compressed text.
+    CSourceText text;
+    std::vector<Diagnostic> diags;
+    CheckText(TempPath("mem/bad.Fx00c"), "\x01\x02", BinLibrary("sparkrig_sample"), modules, text, diags);
+    ASSERT_EQ(diags.size(), 1u);
+    EXPECT_EQ(std::string(diags[0].GetCode()), "file-unreadable");
 }
 
 TEST(FxCheck, FileLevelFindings)
@@ -395,6 +440,47 @@ TEST(FxCheck, ProgramOutputIsSafeAndComplete)
     const nlohmann::json result = nlohmann::json::parse(run.sOut)["runs"][0]["results"][0];
     EXPECT_EQ(result.at("relatedLocations")[0].at("physicalLocation").at("region"),
               nlohmann::json({{"startLine", 2}, {"startColumn", 28}}));
+}
+
+// Findings of one code beyond the limit are counted, not kept: the first ones are reported, the
+// rest in one line, and the summary counts them all. Codes below the limit are untouched.
+TEST(FxCheck, FindingsBeyondTheLimitAreCounted)
+{
+    const std::string sModule = BinLibrary("sparkrig_sample");
+    std::string sKeys;
+    for (int i = 0; i < 1234; ++i)
+        sKeys += "(key (type Sprite) (id 1x) (track " + std::to_string(i) + ") (start-time 0) (end-time 1))";
+    const std::string sPath = WriteTemp("limit/many.Fx00a", kHeader + Effect(sKeys) + ")))");
+    RunResult run = RunProgram(
+        "fxcheck", {"--module", sModule, "--format", "json", "--max-findings", "1000", "--summary", sPath});
+    size_t nTrailing = 0, nParens = 0;
+    std::istringstream lines(run.sOut);
+    for (std::string sLine; std::getline(lines, sLine);)
+    {
+        const std::string sCode = nlohmann::json::parse(sLine)["code"];
+        nTrailing += sCode == "trailing-text";
+        nParens += sCode == "unmatched-paren";
+    }
+    EXPECT_EQ(nTrailing, 1000u);
+    EXPECT_EQ(nParens, 3u);
+    EXPECT_NE(run.sErr.find("fxcheck: 234 more [trailing-text] findings in " + sPath + "\n"),
+              std::string::npos)
+        << run.sErr;
+    EXPECT_NE(run.sErr.find("0 errors, 1237 warnings"), std::string::npos) << run.sErr;
+
+    CFindingBudget budget(2);
+    CModuleCache modules;
+    CSourceText text;
+    std::vector<Diagnostic> diags;
+    CheckFile(sPath, sModule, modules, text, diags, &budget);
+    EXPECT_EQ(diags.size(), 4u);
+    EXPECT_EQ(budget.Omitted(DiagCode::TrailingText), 1232u);
+    EXPECT_EQ(budget.Omitted(DiagCode::UnmatchedParen), 1u);
+    EXPECT_EQ(OmittedLine("f", DiagCode::TrailingText, 1749998),
+              "fxcheck: 1,749,998 more [trailing-text] findings in f");
+
+    run = RunProgram("fxcheck", {"--module", sModule, "--format", "json", "--max-findings", "0", sPath});
+    EXPECT_EQ(std::count(run.sOut.begin(), run.sOut.end(), '\n'), 1237);
 }
 
 // A compressed source whose data lost its tail: the packer reads to where the data stops.

@@ -120,3 +120,30 @@ const char* SeverityName(Severity eSeverity)
         return "note";
     }
 }
+
+void CFindingBudget::StartFile()
+{
+    for (size_t i = 0; i < static_cast<size_t>(DiagCode::Count_); ++i)
+        m_anKept[i] = m_anOmitted[i] = 0;
+}
+
+bool CFindingBudget::Take(DiagCode eCode)
+{
+    const size_t nCode = static_cast<size_t>(eCode);
+    if (m_nLimit != 0 && m_anKept[nCode] >= m_nLimit)
+    {
+        ++m_anOmitted[nCode];
+        return false;
+    }
+    ++m_anKept[nCode];
+    return true;
+}
+
+std::string OmittedLine(const std::string& sFile, DiagCode eCode, uint64_t nCount)
+{
+    std::string sCount = std::to_string(nCount);
+    for (size_t nAt = sCount.size(); nAt > 3; nAt -= 3)
+        sCount.insert(nAt - 3, ",");
+    return "fxcheck: " + sCount + " more [" + DiagKind(eCode).pszCode + "] finding" +
+           (nCount == 1 ? "" : "s") + " in " + sFile;
+}

@@ -86,6 +86,35 @@ struct DiagnosticNote
     std::string sMessage;
 };
 
+struct Diagnostic;
+
+// Findings of one code beyond nLimit in one file are counted, not kept (as compilers stop at an
+// error limit): a file of a million faults is reported in bounded memory.
+constexpr uint64_t kDefaultFindingLimit = 1000;
+
+class CFindingBudget
+{
+public:
+    explicit CFindingBudget(uint64_t nLimit = kDefaultFindingLimit) : m_nLimit(nLimit) {}
+
+    // Starts a file: nothing kept or counted yet.
+    void StartFile();
+    // Whether one more finding of eCode is kept; counted as omitted when not.
+    bool Take(DiagCode eCode);
+    // Findings of eCode counted, not kept, in the current file.
+    uint64_t Omitted(DiagCode eCode) const { return m_anOmitted[static_cast<size_t>(eCode)]; }
+    uint64_t Limit() const { return m_nLimit; }
+
+private:
+    uint64_t m_nLimit; // 0: no limit
+    uint64_t m_anKept[static_cast<size_t>(DiagCode::Count_)] = {};
+    uint64_t m_anOmitted[static_cast<size_t>(DiagCode::Count_)] = {};
+};
+
+// "fxcheck: 1,749,998 more [trailing-text] findings in big.Fx00a" for what a budget counted
+// but did not keep; sFile as it may reach a terminal (already escaped).
+std::string OmittedLine(const std::string& sFile, DiagCode eCode, uint64_t nCount);
+
 struct Diagnostic
 {
     std::string sFile;    // the path as the user named it

@@ -2,11 +2,13 @@
 #include "Printable.h"
 
 #include "EffectDocument.h"
+#include "EffectFileLoader.h"
 #include "EffectModule.h"
 #include "EffectProperty.h"
 #include "Spelling.h"
 #include "ValueText.h"
 #include "ZQNumbers.h"
+#include "zqautil.h"
 #include "zqstrutils.h"
 
 #include <algorithm>
@@ -17,29 +19,28 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
 namespace
 {
-// The loader's limits.
-constexpr uint32_t kMaxTracks = 65536;
-constexpr size_t kEffectNameChars = 127;
-constexpr size_t kStringValueChars = 255;
-
-uint32_t AtomsNeeded(uint32_t eType)
-{
-    return eType == ePT_Vector ? 3 : eType == ePT_Color ? 4 : 1;
-}
 
 bool IsCSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// An atom's text as the tree holds it.
+std::string Text(const CZQANode* pAtom)
+{
+    return pAtom->GetValue();
+}
+
 struct Prefab
 {
     std::string sName;
     const EffectTypeDesc* pTypeDesc = nullptr;
-    const SourceNode* pNode = nullptr;
+    const CZQANode* pNode = nullptr;
     bool bUsed = false;
 };
 
@@ -51,11 +52,20 @@ struct RecordShape
     std::vector<std::string> lists;
 };
 
+// A value a property loaded, in file order: the property keeps its values sorted by time.
+struct LoadedValue
+{
+    float fTime;
+    const CZQANode* pValue;
+    const CZQANode* pTime;
+};
+
 class CChecker
 {
 public:
-    CChecker(const std::string& sFile, const CEffectModule& module, std::vector<Diagnostic>& diags)
-        : m_sFile(sFile), m_Module(module), m_diags(diags)
+    CChecker(const std::string& sFile, const CSourceText& text, const CEffectModule& module,
+             std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
+        : m_sFile(sFile), m_Text(text), m_Module(module), m_diags(diags), m_pBudget(pBudget)
     {
         for (uint32_t i = 0; i < module.GetNumTypes(); ++i)
         {
@@ -64,113 +74,126 @@ public:
         }
     }
 
-    void Run(const SourceNode& root);
+    void Run(const CZQANode& root);
 
 private:
-    Diagnostic& Report(DiagCode eCode, const SourceNode* pAt, std::string sMessage)
+    Diagnostic& Report(DiagCode eCode, const CZQANode* pAt, std::string sMessage)
     {
         Diagnostic diag;
         diag.sFile = m_sFile;
         diag.eCode = eCode;
-        diag.nOffset = pAt ? pAt->nOffset : 0;
-        diag.nLength = pAt && !pAt->bList ? pAt->nLength : 1;
+        diag.nOffset = pAt ? m_Text.Offset(pAt) : 0;
+        diag.nLength = pAt ? m_Text.Length(pAt) : 1;
         diag.sMessage = std::move(sMessage);
+        if (m_pBudget && !m_pBudget->Take(eCode))
+        {
+            m_Omitted = std::move(diag);
+            m_Omitted.notes.clear();
+            return m_Omitted;
+        }
         m_diags.push_back(std::move(diag));
         return m_diags.back();
     }
-    void Note(Diagnostic& diag, const SourceNode* pAt, std::string sMessage)
+    void Note(Diagnostic& diag, const CZQANode* pAt, std::string sMessage)
     {
         DiagnosticNote note;
-        note.nOffset = pAt->nOffset;
+        note.nOffset = m_Text.Offset(pAt);
         note.sMessage = std::move(sMessage);
         diag.notes.push_back(std::move(note));
     }
 
-    // FindList: the first list among the elements whose first element is the atom pszName.
-    static const SourceNode* FindList(const SourceNode* pList, const char* pszName)
+    // FindList of the text tree library, for a list that may be missing.
+    static const CZQANode* FindList(const CZQANode* pList, const char* pszName)
     {
-        if (!pList || !pList->bList)
-            return nullptr;
-        for (const SourceNode* pElement : pList->elements)
-        {
-            if (pElement->IsNamed(pszName))
-                return pElement;
-        }
-        return nullptr;
+        return pList ? ::FindList(pList, pszName) : nullptr;
     }
     // FindValue: the atom after the name of the first pszName list, or null.
-    static const SourceNode* FindValue(const SourceNode* pList, const char* pszName)
+    static const CZQANode* FindValue(const CZQANode* pList, const char* pszName)
     {
-        const SourceNode* pFound = FindList(pList, pszName);
-        if (!pFound || pFound->elements.size() < 2 || pFound->elements[1]->bList)
+        const CZQANode* pFound = FindList(pList, pszName);
+        if (!pFound || pFound->GetNumElements() < 2 || pFound->GetElement(1)->IsList())
             return nullptr;
-        return pFound->elements[1];
+        return pFound->GetElement(1);
     }
     // "no 'x'" or "'x' has no value", for a missing value.
-    static std::string Missing(const SourceNode* pList, const char* pszName)
+    static std::string Missing(const CZQANode* pList, const char* pszName)
     {
         return FindList(pList, pszName) ? Quote(pszName) + " has no value" : "no " + Quote(pszName);
     }
 
-    void CheckRecord(const SourceNode* pRecord, const RecordShape& shape);
-    void CheckValueList(const SourceNode* pValueList, const char* pszWhere);
-    void ReportIgnored(const SourceNode* pElement, const SourceNode* pHolder, const char* pszWhere,
+    void CheckRecord(const CZQANode* pRecord, const RecordShape& shape);
+    void CheckValueList(const CZQANode* pValueList, const char* pszWhere);
+    void ReportIgnored(const CZQANode* pElement, const CZQANode* pHolder, const char* pszWhere,
                        const std::vector<std::string>& expected, const char* pszWhy = nullptr);
 
-    int32_t CheckInteger(const SourceNode* pAtom, const char* pszWhat);
-    float CheckFloat(const SourceNode* pAtom, const char* pszWhat);
-    void CheckString(const SourceNode* pAtom, size_t nMaxChars, const char* pszWhat);
+    int32_t CheckInteger(const CZQANode* pAtom, const char* pszWhat);
+    float CheckFloat(const CZQANode* pAtom, const char* pszWhat);
+    void CheckString(const CZQANode* pAtom, size_t nMaxChars, const char* pszWhat);
 
-    void CheckTree(const SourceNode* pTree, bool bPrefabs);
-    void CheckTreeNode(const SourceNode* pNode, const SourceNode* pHolder, bool bPrefabs,
-                       const char* pszWhere);
-    void CheckPrefab(const SourceNode* pNode);
-    void CheckEffect(const SourceNode* pNode);
-    void CheckKey(const SourceNode* pNode, int32_t nLength,
+    void CheckTree(const CZQANode* pTree, bool bPrefabs);
+    void CheckTreeNode(const CZQANode* pNode, const CZQANode* pHolder, bool bPrefabs, const char* pszWhere);
+    void CheckPrefab(const CZQANode* pNode);
+    void CheckEffect(const CZQANode* pNode);
+    void CheckKey(const CZQANode* pNode, int32_t nLength,
                   std::map<uint32_t, std::unique_ptr<CEffectTrack>>& tracks);
-    void CheckProperties(const SourceNode* pProperties, const EffectTypeDesc* pTypeDesc);
-    void CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTypeDesc);
-    bool LoadValue(const SourceNode* pData, uint32_t eFileType, EffectPropertyKey& key);
+    void CheckKeyParent(const CZQANode* pParent, const EffectTypeDesc* pTypeDesc,
+                        const std::string& sKeyName);
+    void CheckProperties(const CZQANode* pProperties, const EffectTypeDesc* pTypeDesc);
+    void CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeDesc);
+    bool LoadValue(const CZQANode* pData, uint32_t eFileType, EffectPropertyKey& key);
+    void CheckEnumChoice(const CZQANode* pData, const EffectPropDesc& desc, const std::string& sProp,
+                         const EffectPropValue& value);
+    void CheckKeptValues(std::vector<LoadedValue>& loaded, const EffectPropDesc& desc,
+                         const std::string& sProp);
 
-    const EffectTypeDesc* FindType(const SourceNode* pType, const char* pszFor);
+    const EffectTypeDesc* FindType(const CZQANode* pType, const char* pszFor);
 
     std::string m_sFile;
+    const CSourceText& m_Text;
     const CEffectModule& m_Module;
     std::vector<Diagnostic>& m_diags;
+    CFindingBudget* m_pBudget;
+    // Takes the findings beyond the budget; never reported.
+    Diagnostic m_Omitted;
     std::vector<std::string> m_typeNames;
     std::vector<Prefab> m_prefabs;
-    std::map<std::string, const SourceNode*> m_effectNames;
+    // Effect names as stored (cut to their first characters), viewing the tree's own text.
+    std::unordered_map<std::string_view, const CZQANode*> m_effectNames;
     // The records being checked, outermost first: their list names tell where a stray list belongs.
     std::vector<const RecordShape*> m_shapes;
 };
 
-const RecordShape kHeader = {"header", {"version"}};
-const RecordShape kContainer = {"container", {"name", "children"}};
-const RecordShape kPrefab = {"prefab", {"name", "type", "properties"}};
-const RecordShape kEffect = {"effect", {"name", "length", "key-list"}};
-const RecordShape kKey = {
-    "key", {"name", "type", "id", "start-time", "end-time", "track", "parent", "motion-link", "properties"}};
-const RecordShape kMotionLink = {"motion-link", {"id"}};
-const RecordShape kProperty = {"property", {"name", "type", "value-list"}};
-const RecordShape kValue = {"value", {"time", "data"}};
-const std::vector<std::string> kRootLists = {"header", "prefab-tree", "effect-tree"};
+RecordShape Shape(const EffectRecordLists& record)
+{
+    return {record.pszRecord, std::vector<std::string>(record.apszLists, record.apszLists + record.nLists)};
+}
+
+const RecordShape kHeader = Shape(kHeaderLists);
+const RecordShape kContainer = Shape(kContainerLists);
+const RecordShape kPrefab = Shape(kPrefabLists);
+const RecordShape kEffect = Shape(kEffectLists);
+const RecordShape kKey = Shape(kKeyLists);
+const RecordShape kMotionLink = Shape(kMotionLinkLists);
+const RecordShape kProperty = Shape(kPropertyLists);
+const RecordShape kValue = Shape(kValueLists);
+const std::vector<std::string> kRootListNames = Shape(kRootLists).lists;
 // Names that only the collections hold: a stray one in a record means a ')' went missing above it.
 const std::vector<std::string> kItemNames = {"container", "prefab", "effect", "key", "property", "value"};
 
-void CChecker::ReportIgnored(const SourceNode* pElement, const SourceNode* pHolder, const char* pszWhere,
+void CChecker::ReportIgnored(const CZQANode* pElement, const CZQANode* pHolder, const char* pszWhere,
                              const std::vector<std::string>& expected, const char* pszWhy)
 {
-    const char* pszName = pElement->Name();
-    if (!pElement->bList)
+    const char* pszName = ListName(pElement);
+    if (!pElement->IsList())
     {
         Report(DiagCode::IgnoredList, pElement,
-               Quote(pElement->sValue) + " is ignored inside " + Quote(pszWhere) + (pszWhy ? pszWhy : ""));
+               Quote(Text(pElement)) + " is ignored inside " + Quote(pszWhere) + (pszWhy ? pszWhy : ""));
         return;
     }
     if (!pszName)
     {
         Report(DiagCode::IgnoredList, pElement,
-               std::string(pElement->elements.empty() ? "empty list" : "list without a name") +
+               std::string((pElement->GetNumElements() == 0) ? "empty list" : "list without a name") +
                    " is ignored inside " + Quote(pszWhere));
         return;
     }
@@ -195,7 +218,7 @@ void CChecker::ReportIgnored(const SourceNode* pElement, const SourceNode* pHold
         {
             sMessage += "; is a ')' missing before it?";
             Diagnostic& diag = Report(DiagCode::IgnoredList, pElement, sMessage);
-            if (pHolder && pHolder->bList)
+            if (pHolder && pHolder->IsList())
                 Note(diag, pHolder, "the " + Quote(pszWhere) + " list that holds it opens here");
             return;
         }
@@ -205,13 +228,13 @@ void CChecker::ReportIgnored(const SourceNode* pElement, const SourceNode* pHold
 
 // The elements of a record after its name: lists the loader looks for (the first of each name
 // counts), everything else is ignored.
-void CChecker::CheckRecord(const SourceNode* pRecord, const RecordShape& shape)
+void CChecker::CheckRecord(const CZQANode* pRecord, const RecordShape& shape)
 {
-    std::map<std::string, const SourceNode*> seen;
-    for (size_t i = 1; i < pRecord->elements.size(); ++i)
+    std::map<std::string, const CZQANode*> seen;
+    for (size_t i = 1; i < pRecord->GetNumElements(); ++i)
     {
-        const SourceNode* pElement = pRecord->elements[i];
-        const char* pszName = pElement->Name();
+        const CZQANode* pElement = pRecord->GetElement(static_cast<uint32_t>(i));
+        const char* pszName = ListName(pElement);
         bool bKnown = false;
         for (const std::string& sList : shape.lists)
             bKnown = bKnown || (pszName && sList == pszName);
@@ -232,17 +255,17 @@ void CChecker::CheckRecord(const SourceNode* pRecord, const RecordShape& shape)
 }
 
 // A value list such as (name X): one atom; more are ignored.
-void CChecker::CheckValueList(const SourceNode* pValueList, const char* pszWhere)
+void CChecker::CheckValueList(const CZQANode* pValueList, const char* pszWhere)
 {
-    if (pValueList && pValueList->elements.size() > 2 && !pValueList->elements[1]->bList)
-        Report(DiagCode::ExtraElement, pValueList->elements[2],
-               "extra element in " + Quote(std::string(pValueList->Name())) + " of " + Quote(pszWhere) +
+    if (pValueList && pValueList->GetNumElements() > 2 && !pValueList->GetElement(1)->IsList())
+        Report(DiagCode::ExtraElement, pValueList->GetElement(2),
+               "extra element in " + Quote(std::string(ListName(pValueList))) + " of " + Quote(pszWhere) +
                    " is ignored; only the first value counts");
 }
 
-int32_t CChecker::CheckInteger(const SourceNode* pAtom, const char* pszWhat)
+int32_t CChecker::CheckInteger(const CZQANode* pAtom, const char* pszWhat)
 {
-    const std::string& s = pAtom->sValue;
+    const std::string& s = Text(pAtom);
     const int32_t nPacked = ZQAtoI(s.c_str());
     size_t i = 0;
     while (i < s.size() && IsCSpace(s[i]))
@@ -281,9 +304,9 @@ int32_t CChecker::CheckInteger(const SourceNode* pAtom, const char* pszWhat)
     return nPacked;
 }
 
-float CChecker::CheckFloat(const SourceNode* pAtom, const char* pszWhat)
+float CChecker::CheckFloat(const CZQANode* pAtom, const char* pszWhat)
 {
-    const std::string& s = pAtom->sValue;
+    const std::string& s = Text(pAtom);
     const float f = static_cast<float>(ZQAtoF(s.c_str()));
     // Where the number ends: strtod in the "C" locale reads what ZQAtoF reads.
     char* pEnd = nullptr;
@@ -309,41 +332,42 @@ float CChecker::CheckFloat(const SourceNode* pAtom, const char* pszWhat)
     return f;
 }
 
-void CChecker::CheckString(const SourceNode* pAtom, size_t nMaxChars, const char* pszWhat)
+void CChecker::CheckString(const CZQANode* pAtom, size_t nMaxChars, const char* pszWhat)
 {
-    if (pAtom->sValue.size() > nMaxChars)
+    if (Text(pAtom).size() > nMaxChars)
         Report(DiagCode::TextTruncated, pAtom,
-               std::string(pszWhat) + " of " + std::to_string(pAtom->sValue.size()) + " bytes is cut to " +
-                   std::to_string(nMaxChars) + ": " + Quote(pAtom->sValue.substr(0, nMaxChars)));
+               std::string(pszWhat) + " of " + std::to_string(Text(pAtom).size()) + " bytes is cut to " +
+                   std::to_string(nMaxChars) + ": " + Quote(Text(pAtom).substr(0, nMaxChars)));
 }
 
-const EffectTypeDesc* CChecker::FindType(const SourceNode* pType, const char* pszFor)
+const EffectTypeDesc* CChecker::FindType(const CZQANode* pType, const char* pszFor)
 {
-    const EffectTypeDesc* pTypeDesc = m_Module.FindTypeDesc(pType->sValue.c_str());
+    const EffectTypeDesc* pTypeDesc = m_Module.FindTypeDesc(Text(pType).c_str());
     if (!pTypeDesc)
         Report(DiagCode::UnknownType, pType,
-               "unknown effect type " + Quote(pType->sValue) + " for " + pszFor +
-                   DidYouMean(pType->sValue, m_typeNames));
+               "unknown effect type " + Quote(Text(pType)) + " for " + pszFor +
+                   DidYouMean(Text(pType), m_typeNames));
     return pTypeDesc;
 }
 
-void CChecker::Run(const SourceNode& root)
+void CChecker::Run(const CZQANode& root)
 {
     // The root: the lists the loader looks up; other top-level items are ignored.
-    std::map<std::string, const SourceNode*> seen;
-    for (const SourceNode* pElement : root.elements)
+    std::map<std::string, const CZQANode*> seen;
+    for (uint32_t i = 0; i < root.GetNumElements(); ++i)
     {
-        const char* pszName = pElement->Name();
+        const CZQANode* pElement = root.GetElement(i);
+        const char* pszName = ListName(pElement);
         bool bKnown = false;
-        for (const std::string& sList : kRootLists)
+        for (const std::string& sList : kRootListNames)
             bKnown = bKnown || (pszName && sList == pszName);
         if (!bKnown)
         {
-            if (pElement->bList)
-                ReportIgnored(pElement, nullptr, "the file", kRootLists);
+            if (pElement->IsList())
+                ReportIgnored(pElement, nullptr, "the file", kRootListNames);
             else
                 Report(DiagCode::IgnoredList, pElement,
-                       Quote(pElement->sValue) + " outside any list is ignored");
+                       Quote(Text(pElement)) + " outside any list is ignored");
             continue;
         }
         const auto inserted = seen.emplace(pszName, pElement);
@@ -355,16 +379,16 @@ void CChecker::Run(const SourceNode& root)
         }
     }
 
-    const SourceNode* pHeader = FindList(&root, "header");
+    const CZQANode* pHeader = FindList(&root, "header");
     if (!pHeader)
-        Report(DiagCode::BadVersion, root.elements.empty() ? nullptr : root.elements[0],
+        Report(DiagCode::BadVersion, (root.GetNumElements() == 0) ? nullptr : root.GetElement(0),
                "no 'header' list; the packer needs (header (version 1))");
     else
     {
         m_shapes.push_back(&kHeader);
         CheckRecord(pHeader, kHeader);
         m_shapes.pop_back();
-        const SourceNode* pVersion = FindValue(pHeader, "version");
+        const CZQANode* pVersion = FindValue(pHeader, "version");
         if (!pVersion)
             Report(DiagCode::BadVersion, pHeader,
                    "header has " + Missing(pHeader, "version") + "; it must be 1");
@@ -374,17 +398,18 @@ void CChecker::Run(const SourceNode& root)
             const int32_t nVersion = CheckInteger(pVersion, "version");
             if (nVersion != 1)
                 Report(DiagCode::BadVersion, pVersion,
-                       "file version " + Quote(pVersion->sValue) + " is not supported; it must be 1");
+                       "file version " + Quote(Text(pVersion)) + " is not supported; it must be 1");
         }
     }
 
-    if (const SourceNode* pPrefabTree = FindList(&root, "prefab-tree"))
+    if (const CZQANode* pPrefabTree = FindList(&root, "prefab-tree"))
         CheckTree(pPrefabTree, true);
-    const SourceNode* pEffectTree = FindList(&root, "effect-tree");
+    const CZQANode* pEffectTree = FindList(&root, "effect-tree");
     if (!pEffectTree)
     {
-        Diagnostic& diag = Report(DiagCode::NoEffectTree, root.elements.empty() ? nullptr : root.elements[0],
-                                  "no 'effect-tree' list in the file");
+        Diagnostic& diag =
+            Report(DiagCode::NoEffectTree, (root.GetNumElements() == 0) ? nullptr : root.GetElement(0),
+                   "no 'effect-tree' list in the file");
         (void)diag;
     }
     else
@@ -410,36 +435,37 @@ void CChecker::Run(const SourceNode& root)
     }
 }
 
-void CChecker::CheckTree(const SourceNode* pTree, bool bPrefabs)
+void CChecker::CheckTree(const CZQANode* pTree, bool bPrefabs)
 {
     const char* pszTree = bPrefabs ? "prefab-tree" : "effect-tree";
-    for (size_t i = 1; i < pTree->elements.size(); ++i)
-        CheckTreeNode(pTree->elements[i], pTree, bPrefabs, pszTree);
+    for (size_t i = 1; i < pTree->GetNumElements(); ++i)
+        CheckTreeNode(pTree->GetElement(static_cast<uint32_t>(i)), pTree, bPrefabs, pszTree);
 }
 
-void CChecker::CheckTreeNode(const SourceNode* pNode, const SourceNode* pHolder, bool bPrefabs,
+void CChecker::CheckTreeNode(const CZQANode* pNode, const CZQANode* pHolder, bool bPrefabs,
                              const char* pszWhere)
 {
     const char* pszLeaf = bPrefabs ? "prefab" : "effect";
     const std::vector<std::string> expected = {"container", pszLeaf};
-    if (pNode->IsNamed("container"))
+    if (IsNamed(pNode, "container"))
     {
         m_shapes.push_back(&kContainer);
         CheckRecord(pNode, kContainer);
-        const SourceNode* pName = FindValue(pNode, "name");
+        const CZQANode* pName = FindValue(pNode, "name");
         if (!pName)
             Report(DiagCode::ContainerNoName, pNode, "container has " + Missing(pNode, "name"));
         else
             CheckValueList(FindList(pNode, "name"), "container");
-        if (const SourceNode* pChildren = FindList(pNode, "children"))
+        if (const CZQANode* pChildren = FindList(pNode, "children"))
         {
-            for (size_t i = 1; i < pChildren->elements.size(); ++i)
-                CheckTreeNode(pChildren->elements[i], pChildren, bPrefabs, "children");
+            for (size_t i = 1; i < pChildren->GetNumElements(); ++i)
+                CheckTreeNode(pChildren->GetElement(static_cast<uint32_t>(i)), pChildren, bPrefabs,
+                              "children");
         }
         m_shapes.pop_back();
         return;
     }
-    if (pNode->IsNamed(pszLeaf))
+    if (IsNamed(pNode, pszLeaf))
     {
         if (bPrefabs)
             CheckPrefab(pNode);
@@ -447,7 +473,7 @@ void CChecker::CheckTreeNode(const SourceNode* pNode, const SourceNode* pHolder,
             CheckEffect(pNode);
         return;
     }
-    if (pNode->IsNamed(bPrefabs ? "effect" : "prefab"))
+    if (IsNamed(pNode, bPrefabs ? "effect" : "prefab"))
     {
         ReportIgnored(pNode, pHolder, pszWhere, expected,
                       bPrefabs ? "; effects belong in the effect tree"
@@ -457,12 +483,12 @@ void CChecker::CheckTreeNode(const SourceNode* pNode, const SourceNode* pHolder,
     ReportIgnored(pNode, pHolder, pszWhere, expected);
 }
 
-void CChecker::CheckPrefab(const SourceNode* pNode)
+void CChecker::CheckPrefab(const CZQANode* pNode)
 {
     m_shapes.push_back(&kPrefab);
     CheckRecord(pNode, kPrefab);
-    const SourceNode* pName = FindValue(pNode, "name");
-    const SourceNode* pType = FindValue(pNode, "type");
+    const CZQANode* pName = FindValue(pNode, "name");
+    const CZQANode* pType = FindValue(pNode, "type");
     if (!pName || !pType)
     {
         Report(DiagCode::MissingValue, pNode,
@@ -473,11 +499,11 @@ void CChecker::CheckPrefab(const SourceNode* pNode)
     }
     CheckValueList(FindList(pNode, "name"), "prefab");
     CheckValueList(FindList(pNode, "type"), "prefab");
-    const EffectTypeDesc* pTypeDesc = FindType(pType, ("prefab " + Quote(pName->sValue)).c_str());
+    const EffectTypeDesc* pTypeDesc = FindType(pType, ("prefab " + Quote(Text(pName))).c_str());
     if (pTypeDesc)
     {
         Prefab prefab;
-        prefab.sName = pName->sValue;
+        prefab.sName = Text(pName);
         prefab.pTypeDesc = pTypeDesc;
         prefab.pNode = pNode;
         m_prefabs.push_back(prefab);
@@ -486,12 +512,12 @@ void CChecker::CheckPrefab(const SourceNode* pNode)
     m_shapes.pop_back();
 }
 
-void CChecker::CheckEffect(const SourceNode* pNode)
+void CChecker::CheckEffect(const CZQANode* pNode)
 {
     m_shapes.push_back(&kEffect);
     CheckRecord(pNode, kEffect);
-    const SourceNode* pName = FindValue(pNode, "name");
-    const SourceNode* pLength = FindValue(pNode, "length");
+    const CZQANode* pName = FindValue(pNode, "name");
+    const CZQANode* pLength = FindValue(pNode, "length");
     if (!pName || !pLength)
     {
         Report(DiagCode::MissingValue, pNode,
@@ -503,8 +529,9 @@ void CChecker::CheckEffect(const SourceNode* pNode)
     CheckValueList(FindList(pNode, "name"), "effect");
     CheckValueList(FindList(pNode, "length"), "effect");
     CheckString(pName, kEffectNameChars, "effect name");
-    const std::string sStored = pName->sValue.substr(0, kEffectNameChars);
-    const auto inserted = m_effectNames.emplace(sStored, pName);
+    const std::string_view stored = std::string_view(pName->GetValue()).substr(0, kEffectNameChars);
+    const std::string sStored(stored);
+    const auto inserted = m_effectNames.emplace(stored, pName);
     if (!inserted.second)
     {
         Diagnostic& diag =
@@ -514,12 +541,12 @@ void CChecker::CheckEffect(const SourceNode* pNode)
     const int32_t nLength = CheckInteger(pLength, "length");
 
     std::map<uint32_t, std::unique_ptr<CEffectTrack>> tracks;
-    if (const SourceNode* pKeyList = FindList(pNode, "key-list"))
+    if (const CZQANode* pKeyList = FindList(pNode, "key-list"))
     {
-        for (size_t i = 1; i < pKeyList->elements.size(); ++i)
+        for (size_t i = 1; i < pKeyList->GetNumElements(); ++i)
         {
-            const SourceNode* pElement = pKeyList->elements[i];
-            if (pElement->IsNamed("key"))
+            const CZQANode* pElement = pKeyList->GetElement(static_cast<uint32_t>(i));
+            if (IsNamed(pElement, "key"))
                 CheckKey(pElement, nLength, tracks);
             else
                 ReportIgnored(pElement, pKeyList, "key-list", {"key"});
@@ -528,20 +555,53 @@ void CChecker::CheckEffect(const SourceNode* pNode)
     m_shapes.pop_back();
 }
 
-void CChecker::CheckKey(const SourceNode* pNode, int32_t nLength,
+// The prefab a key names: it must exist, and only one of the key's type is inherited from.
+void CChecker::CheckKeyParent(const CZQANode* pParent, const EffectTypeDesc* pTypeDesc,
+                              const std::string& sKeyName)
+{
+    if (!pParent)
+        return;
+    Prefab* pPrefab = nullptr;
+    for (Prefab& prefab : m_prefabs)
+    {
+        if (!pPrefab && ZQStrICmp(prefab.sName.c_str(), Text(pParent).c_str()) == 0)
+            pPrefab = &prefab;
+    }
+    if (!pPrefab)
+    {
+        std::vector<std::string> names;
+        for (const Prefab& prefab : m_prefabs)
+            names.push_back(prefab.sName);
+        Report(DiagCode::UnknownPrefab, pParent,
+               "no prefab named " + Quote(Text(pParent)) + " for " + sKeyName +
+                   DidYouMean(Text(pParent), names));
+    }
+    else if (pPrefab->pTypeDesc != pTypeDesc)
+    {
+        Diagnostic& diag = Report(DiagCode::PrefabTypeMismatch, pParent,
+                                  "prefab " + Quote(pPrefab->sName) + " is of type " +
+                                      Quote(FixedName(pPrefab->pTypeDesc->szName, 128)) + " but " + sKeyName +
+                                      " is of type " + Quote(FixedName(pTypeDesc->szName, 128)) +
+                                      "; the key does not inherit from it and takes the module's defaults");
+        Note(diag, pPrefab->pNode, "the prefab is here");
+    }
+    if (pPrefab && pPrefab->pTypeDesc == pTypeDesc)
+        pPrefab->bUsed = true;
+}
+
+void CChecker::CheckKey(const CZQANode* pNode, int32_t nLength,
                         std::map<uint32_t, std::unique_ptr<CEffectTrack>>& tracks)
 {
     m_shapes.push_back(&kKey);
     CheckRecord(pNode, kKey);
-    const char* const apszRequired[] = {"type", "id", "track", "start-time", "end-time"};
     std::string sMissing;
-    for (const char* pszRequired : apszRequired)
+    for (uint32_t i = 0; i < kKeyLists.nRequired; ++i)
     {
-        if (!FindValue(pNode, pszRequired))
-            sMissing += (sMissing.empty() ? "" : ", ") + Missing(pNode, pszRequired);
+        if (!FindValue(pNode, kKeyLists.apszLists[i]))
+            sMissing += (sMissing.empty() ? "" : ", ") + Missing(pNode, kKeyLists.apszLists[i]);
     }
-    const SourceNode* pName = FindValue(pNode, "name");
-    const std::string sKeyName = pName ? "key " + Quote(pName->sValue) : std::string("key");
+    const CZQANode* pName = FindValue(pNode, "name");
+    const std::string sKeyName = pName ? "key " + Quote(Text(pName)) : std::string("key");
     for (const std::string& sValue : kKey.lists)
     {
         if (sValue != "motion-link" && sValue != "properties")
@@ -559,51 +619,22 @@ void CChecker::CheckKey(const SourceNode* pNode, int32_t nLength,
         m_shapes.pop_back();
         return;
     }
-    if (const SourceNode* pParent = FindValue(pNode, "parent"))
-    {
-        Prefab* pPrefab = nullptr;
-        for (Prefab& prefab : m_prefabs)
-        {
-            if (!pPrefab && ZQStrICmp(prefab.sName.c_str(), pParent->sValue.c_str()) == 0)
-                pPrefab = &prefab;
-        }
-        if (!pPrefab)
-        {
-            std::vector<std::string> names;
-            for (const Prefab& prefab : m_prefabs)
-                names.push_back(prefab.sName);
-            Report(DiagCode::UnknownPrefab, pParent,
-                   "no prefab named " + Quote(pParent->sValue) + " for " + sKeyName +
-                       DidYouMean(pParent->sValue, names));
-        }
-        else if (pPrefab->pTypeDesc != pTypeDesc)
-        {
-            Diagnostic& diag =
-                Report(DiagCode::PrefabTypeMismatch, pParent,
-                       "prefab " + Quote(pPrefab->sName) + " is of type " +
-                           Quote(FixedName(pPrefab->pTypeDesc->szName, 128)) + " but " + sKeyName +
-                           " is of type " + Quote(FixedName(pTypeDesc->szName, 128)) +
-                           "; the key does not inherit from it and takes the module's defaults");
-            Note(diag, pPrefab->pNode, "the prefab is here");
-        }
-        if (pPrefab && pPrefab->pTypeDesc == pTypeDesc)
-            pPrefab->bUsed = true;
-    }
+    CheckKeyParent(FindValue(pNode, "parent"), pTypeDesc, sKeyName);
 
-    CEffectKey* pKey = new CEffectKey(pTypeDesc);
+    std::unique_ptr<CEffectKey> pKey(new CEffectKey(pTypeDesc));
     pKey->m_nID = CheckInteger(FindValue(pNode, "id"), "id");
-    const SourceNode* pTrack = FindValue(pNode, "track");
+    const CZQANode* pTrack = FindValue(pNode, "track");
     pKey->m_nTrack = static_cast<uint32_t>(CheckInteger(pTrack, "track"));
-    const SourceNode* pStart = FindValue(pNode, "start-time");
-    const SourceNode* pEnd = FindValue(pNode, "end-time");
+    const CZQANode* pStart = FindValue(pNode, "start-time");
+    const CZQANode* pEnd = FindValue(pNode, "end-time");
     pKey->m_nStartTime = CheckInteger(pStart, "start time");
     pKey->m_nEndTime = CheckInteger(pEnd, "end time");
-    if (const SourceNode* pMotionLink = FindList(pNode, "motion-link"))
+    if (const CZQANode* pMotionLink = FindList(pNode, "motion-link"))
     {
         m_shapes.push_back(&kMotionLink);
         CheckRecord(pMotionLink, kMotionLink);
         m_shapes.pop_back();
-        if (const SourceNode* pLinkID = FindValue(pMotionLink, "id"))
+        if (const CZQANode* pLinkID = FindValue(pMotionLink, "id"))
         {
             CheckValueList(FindList(pMotionLink, "id"), "motion-link");
             CheckInteger(pLinkID, "motion link id");
@@ -618,8 +649,7 @@ void CChecker::CheckKey(const SourceNode* pNode, int32_t nLength,
     if (pKey->m_nTrack >= kMaxTracks)
     {
         Report(DiagCode::TrackTooLarge, pTrack,
-               "track " + Quote(pTrack->sValue) + " of " + sKeyName + " is beyond the last track (65535)");
-        delete pKey;
+               "track " + Quote(Text(pTrack)) + " of " + sKeyName + " is beyond the last track (65535)");
         m_shapes.pop_back();
         return;
     }
@@ -638,42 +668,43 @@ void CChecker::CheckKey(const SourceNode* pNode, int32_t nLength,
     if (!rpTrack)
         rpTrack.reset(new CEffectTrack());
     const int32_t nStart = pKey->m_nStartTime, nEnd = pKey->m_nEndTime;
-    if (!rpTrack->AddKey(pKey))
-        delete pKey;
-    else if (pKey->m_nStartTime != nStart || pKey->m_nEndTime != nEnd)
+    // The track takes the key when it fits it in.
+    const CEffectKey* pPlaced = rpTrack->AddKey(pKey.get()) ? pKey.release() : nullptr;
+    if (pPlaced && (pPlaced->m_nStartTime != nStart || pPlaced->m_nEndTime != nEnd))
     {
         std::string sMoved;
-        if (pKey->m_nStartTime != nStart)
-            sMoved = "start " + std::to_string(nStart) + " becomes " + std::to_string(pKey->m_nStartTime);
-        if (pKey->m_nEndTime != nEnd)
+        if (pPlaced->m_nStartTime != nStart)
+            sMoved = "start " + std::to_string(nStart) + " becomes " + std::to_string(pPlaced->m_nStartTime);
+        if (pPlaced->m_nEndTime != nEnd)
             sMoved += (sMoved.empty() ? "end " : ", end ") + std::to_string(nEnd) + " becomes " +
-                      std::to_string(pKey->m_nEndTime);
-        Report(DiagCode::KeyMoved, pKey->m_nStartTime != nStart ? pStart : pEnd,
-               sKeyName + " overlaps its neighbours on track " + std::to_string(pKey->m_nTrack) + ": " +
+                      std::to_string(pPlaced->m_nEndTime);
+        Report(DiagCode::KeyMoved, pPlaced->m_nStartTime != nStart ? pStart : pEnd,
+               sKeyName + " overlaps its neighbours on track " + std::to_string(pPlaced->m_nTrack) + ": " +
                    sMoved);
     }
     m_shapes.pop_back();
 }
 
-void CChecker::CheckProperties(const SourceNode* pProperties, const EffectTypeDesc* pTypeDesc)
+void CChecker::CheckProperties(const CZQANode* pProperties, const EffectTypeDesc* pTypeDesc)
 {
     if (!pProperties)
         return;
-    for (size_t i = 1; i < pProperties->elements.size(); ++i)
+    for (size_t i = 1; i < pProperties->GetNumElements(); ++i)
     {
-        const SourceNode* pElement = pProperties->elements[i];
-        if (pElement->IsNamed("property"))
+        const CZQANode* pElement = pProperties->GetElement(static_cast<uint32_t>(i));
+        if (IsNamed(pElement, "property"))
             CheckProperty(pElement, pTypeDesc);
         else
             ReportIgnored(pElement, pProperties, "properties", {"property"});
     }
 }
 
-bool CChecker::LoadValue(const SourceNode* pData, uint32_t eFileType, EffectPropertyKey& key)
+bool CChecker::LoadValue(const CZQANode* pData, uint32_t eFileType, EffectPropertyKey& key)
 {
-    const uint32_t nNeeded = AtomsNeeded(eFileType);
+    const uint32_t nNeeded = AtomsForType(eFileType);
     uint32_t nAtoms = 0;
-    while (nAtoms < nNeeded && nAtoms + 1 < pData->elements.size() && !pData->elements[nAtoms + 1]->bList)
+    while (nAtoms < nNeeded && nAtoms + 1 < pData->GetNumElements() &&
+           !pData->GetElement(static_cast<uint32_t>(nAtoms + 1))->IsList())
         ++nAtoms;
     if (nAtoms < nNeeded)
     {
@@ -685,15 +716,17 @@ bool CChecker::LoadValue(const SourceNode* pData, uint32_t eFileType, EffectProp
         Report(DiagCode::ValueSkipped, pData,
                "'data' of a " + std::string(TypeName(eFileType)) + " needs " + std::to_string(nNeeded) + " " +
                    pszKind +
-                   (nAtoms + 1 < pData->elements.size() ? ", found a list"
-                                                        : ", found " + std::to_string(nAtoms)) +
+                   (nAtoms + 1 < pData->GetNumElements() ? ", found a list"
+                                                         : ", found " + std::to_string(nAtoms)) +
                    "; the value is skipped");
         return false;
     }
-    if (pData->elements.size() > nNeeded + 1)
-        Report(DiagCode::ExtraElement, pData->elements[nNeeded + 1],
+    if (pData->GetNumElements() > nNeeded + 1)
+        Report(DiagCode::ExtraElement, pData->GetElement(static_cast<uint32_t>(nNeeded + 1)),
                "extra element in 'data' of a " + std::string(TypeName(eFileType)) + " is ignored");
-    const SourceNode* const* ppAtoms = &pData->elements[1];
+    const CZQANode* ppAtoms[4] = {};
+    for (uint32_t i = 0; i < nNeeded; ++i)
+        ppAtoms[i] = pData->GetElement(i + 1);
     EffectPropValue& value = key.Value;
     switch (eFileType)
     {
@@ -710,34 +743,35 @@ bool CChecker::LoadValue(const SourceNode* pData, uint32_t eFileType, EffectProp
     case ePT_Color:
     {
         static const char* const kChannels[] = {"red", "green", "blue", "alpha"};
-        uint32_t anChannels[4];
+        int32_t anChannels[4];
+        for (int i = 0; i < 4; ++i)
+            anChannels[i] = CheckInteger(ppAtoms[i], "channel");
+        value.nColor = PackColor(anChannels[0], anChannels[1], anChannels[2], anChannels[3]);
+        const int anShift[4] = {16, 8, 0, 24};
         for (int i = 0; i < 4; ++i)
         {
-            const int32_t n = CheckInteger(ppAtoms[i], "channel");
-            anChannels[i] = static_cast<uint32_t>(n) & 0xFFu;
-            if (n < 0 || n > 255)
+            const uint32_t nPacked = (value.nColor >> anShift[i]) & 0xFFu;
+            if (static_cast<int64_t>(nPacked) != anChannels[i])
                 Report(DiagCode::ColorWrapped, ppAtoms[i],
-                       std::string(kChannels[i]) + " channel " + std::to_string(n) +
-                           " is outside 0 to 255; it is packed as " + std::to_string(anChannels[i]));
+                       std::string(kChannels[i]) + " channel " + std::to_string(anChannels[i]) +
+                           " is outside 0 to 255; it is packed as " + std::to_string(nPacked));
         }
-        value.nColor = (anChannels[3] << 24) | (anChannels[0] << 16) | (anChannels[1] << 8) | anChannels[2];
         break;
     }
     default:
         CheckString(ppAtoms[0], kStringValueChars, "string value");
-        ZQStrCpy(value.szValue, ppAtoms[0]->sValue.substr(0, kStringValueChars).c_str(),
-                 sizeof(value.szValue));
+        ZQStrCpy(value.szValue, Text(ppAtoms[0]).substr(0, kStringValueChars).c_str(), sizeof(value.szValue));
         break;
     }
     return true;
 }
 
-void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTypeDesc)
+void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeDesc)
 {
     m_shapes.push_back(&kProperty);
     CheckRecord(pNode, kProperty);
-    const SourceNode* pName = FindValue(pNode, "name");
-    const SourceNode* pType = FindValue(pNode, "type");
+    const CZQANode* pName = FindValue(pNode, "name");
+    const CZQANode* pType = FindValue(pNode, "type");
     if (!pName || !pType)
     {
         Report(DiagCode::MissingValue, pNode,
@@ -750,19 +784,14 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
     CheckValueList(FindList(pNode, "type"), "property");
     const std::string sTypeName = FixedName(pTypeDesc->szName, sizeof(pTypeDesc->szName));
     uint32_t eFileType = ePT_None;
-    for (const NamedType& entry : kTypeNames)
-    {
-        if (eFileType == ePT_None && ZQStrICmp(entry.pszName, pType->sValue.c_str()) == 0)
-            eFileType = entry.eType;
-    }
-    if (eFileType == ePT_None)
+    if (!TypeFromName(pType->GetValue(), eFileType))
     {
         std::vector<std::string> names;
-        for (const NamedType& entry : kTypeNames)
+        for (const EffectTypeName& entry : kEffectTypeNames)
             names.push_back(entry.pszName);
         Report(DiagCode::UnknownPropertyType, pType,
-               "unknown property type " + Quote(pType->sValue) + "; the property " + Quote(pName->sValue) +
-                   " is skipped" + DidYouMean(pType->sValue, names));
+               "unknown property type " + Quote(Text(pType)) + "; the property " + Quote(Text(pName)) +
+                   " is skipped" + DidYouMean(Text(pType), names));
         m_shapes.pop_back();
         return;
     }
@@ -772,14 +801,14 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
     {
         const EffectPropDesc& desc = pTypeDesc->pProps[i];
         propNames.push_back(FixedName(desc.szName, sizeof(desc.szName)));
-        if (!pDesc && ZQStrICmp(propNames.back().c_str(), pName->sValue.c_str()) == 0)
+        if (!pDesc && ZQStrICmp(propNames.back().c_str(), Text(pName).c_str()) == 0)
             pDesc = &desc;
     }
     if (!pDesc)
     {
         Report(DiagCode::UnknownProperty, pName,
-               Quote(sTypeName) + " has no property " + Quote(pName->sValue) + "; it is skipped" +
-                   DidYouMean(pName->sValue, propNames));
+               Quote(sTypeName) + " has no property " + Quote(Text(pName)) + "; it is skipped" +
+                   DidYouMean(Text(pName), propNames));
         m_shapes.pop_back();
         return;
     }
@@ -791,21 +820,14 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
     const bool bMismatch = bWritable && pDesc->eType != eFileType;
     bool bMismatchReported = false;
 
-    const SourceNode* pValueList = FindList(pNode, "value-list");
-    // The keys in the order the property keeps them, to tell which values a plain property drops.
-    struct Loaded
-    {
-        float fTime;
-        const SourceNode* pValue;
-        const SourceNode* pTime;
-    };
-    std::vector<Loaded> loaded;
+    const CZQANode* pValueList = FindList(pNode, "value-list");
+    std::vector<LoadedValue> loaded;
     if (pValueList)
     {
-        for (size_t i = 1; i < pValueList->elements.size(); ++i)
+        for (size_t i = 1; i < pValueList->GetNumElements(); ++i)
         {
-            const SourceNode* pValue = pValueList->elements[i];
-            if (!pValue->IsNamed("value"))
+            const CZQANode* pValue = pValueList->GetElement(static_cast<uint32_t>(i));
+            if (!IsNamed(pValue, "value"))
             {
                 ReportIgnored(pValue, pValueList, "value-list", {"value"});
                 continue;
@@ -813,8 +835,8 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
             m_shapes.push_back(&kValue);
             CheckRecord(pValue, kValue);
             m_shapes.pop_back();
-            const SourceNode* pTime = FindValue(pValue, "time");
-            const SourceNode* pData = FindList(pValue, "data");
+            const CZQANode* pTime = FindValue(pValue, "time");
+            const CZQANode* pData = FindList(pValue, "data");
             if (!pTime || !pData)
             {
                 Report(DiagCode::ValueSkipped, pValue,
@@ -845,49 +867,63 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
             prop.ClampToRange();
             const EffectPropertyKey* pAfter = prop.GetKey(0);
             if (pAfter && std::memcmp(&pAfter->Value, &key.Value, sizeof(key.Value)) != 0)
-                Report(DiagCode::ValueClamped, pData->elements.size() > 1 ? pData->elements[1] : pData,
+                Report(DiagCode::ValueClamped, pData->GetNumElements() > 1 ? pData->GetElement(1) : pData,
                        FormatValue(key.Value, pDesc->eType) + " is outside the range " +
                            Quote(FixedName(pDesc->szParams, sizeof(pDesc->szParams))) + " of " + sProp +
                            "; it is packed as " + FormatValue(pAfter->Value, pDesc->eType));
-            if (pDesc->eType == ePT_Enum &&
-                FindEnumIndex(pDesc->szParams,
-                              FixedName(key.Value.szValue, sizeof(key.Value.szValue)).c_str()) < 0)
-            {
-                std::vector<std::string> choices;
-                const std::string sParams = FixedName(pDesc->szParams, sizeof(pDesc->szParams));
-                size_t nStart = 0;
-                while (nStart < sParams.size())
-                {
-                    size_t nComma = sParams.find(',', nStart);
-                    if (nComma == std::string::npos)
-                        nComma = sParams.size();
-                    std::string sChoice = sParams.substr(nStart, nComma - nStart);
-                    while (!sChoice.empty() && IsCSpace(sChoice.front()))
-                        sChoice.erase(0, 1);
-                    while (!sChoice.empty() && IsCSpace(sChoice.back()))
-                        sChoice.pop_back();
-                    choices.push_back(sChoice);
-                    nStart = nComma + 1;
-                }
-                const std::string sText = FixedName(key.Value.szValue, sizeof(key.Value.szValue));
-                Report(DiagCode::EnumInvalid, pData->elements[1],
-                       Quote(sText) + " is not a choice of " + sProp + " (" + Printable(sParams) +
-                           "); the default " + FormatValue(pDesc->DefaultValue, ePT_Enum) + " is packed" +
-                           DidYouMean(sText, choices));
-            }
+            if (pDesc->eType == ePT_Enum)
+                CheckEnumChoice(pData, *pDesc, sProp, key.Value);
             loaded.push_back({key.fTime, pValue, pTime});
         }
     }
+    if (bWritable)
+        CheckKeptValues(loaded, *pDesc, sProp);
+    m_shapes.pop_back();
+}
+
+// An Enum value that is none of the choices: the packer writes the default instead.
+void CChecker::CheckEnumChoice(const CZQANode* pData, const EffectPropDesc& desc, const std::string& sProp,
+                               const EffectPropValue& value)
+{
+    if (FindEnumIndex(desc.szParams, FixedName(value.szValue, sizeof(value.szValue)).c_str()) < 0)
+    {
+        std::vector<std::string> choices;
+        const std::string sParams = FixedName(desc.szParams, sizeof(desc.szParams));
+        size_t nStart = 0;
+        while (nStart < sParams.size())
+        {
+            size_t nComma = sParams.find(',', nStart);
+            if (nComma == std::string::npos)
+                nComma = sParams.size();
+            std::string sChoice = sParams.substr(nStart, nComma - nStart);
+            while (!sChoice.empty() && IsCSpace(sChoice.front()))
+                sChoice.erase(0, 1);
+            while (!sChoice.empty() && IsCSpace(sChoice.back()))
+                sChoice.pop_back();
+            choices.push_back(sChoice);
+            nStart = nComma + 1;
+        }
+        const std::string sText = FixedName(value.szValue, sizeof(value.szValue));
+        Report(DiagCode::EnumInvalid, pData->GetElement(1),
+               Quote(sText) + " is not a choice of " + sProp + " (" + Printable(sParams) + "); the default " +
+                   FormatValue(desc.DefaultValue, ePT_Enum) + " is packed" + DidYouMean(sText, choices));
+    }
+}
+
+// Which of the loaded values the property keeps, and where a curve's ends move to.
+void CChecker::CheckKeptValues(std::vector<LoadedValue>& loaded, const EffectPropDesc& desc,
+                               const std::string& sProp)
+{
     // The order the property keeps its values in: by time, equal times in file order. NaN times
     // make that order the insertion sort's own, which this does not follow: no finding then.
-    bool bOrdered = bWritable && !loaded.empty();
-    for (const Loaded& entry : loaded)
+    bool bOrdered = !loaded.empty();
+    for (const LoadedValue& entry : loaded)
         bOrdered = bOrdered && !std::isnan(entry.fTime);
     if (bOrdered)
     {
         std::stable_sort(loaded.begin(), loaded.end(),
-                         [](const Loaded& a, const Loaded& b) { return a.fTime < b.fTime; });
-        if (!pDesc->m_bFunctionCurve)
+                         [](const LoadedValue& a, const LoadedValue& b) { return a.fTime < b.fTime; });
+        if (!desc.m_bFunctionCurve)
         {
             for (size_t i = 1; i < loaded.size(); ++i)
             {
@@ -903,19 +939,19 @@ void CChecker::CheckProperty(const SourceNode* pNode, const EffectTypeDesc* pTyp
                 Report(DiagCode::CurveTimeMoved, loaded.front().pTime,
                        "the first value of the curve " + sProp + " is at time " +
                            FormatFloat(loaded.front().fTime) + "; it is packed at time 0");
-            if (pDesc->m_bCurveEndKey && loaded.size() > 1 && loaded.back().fTime != 1.0f)
+            if (desc.m_bCurveEndKey && loaded.size() > 1 && loaded.back().fTime != 1.0f)
                 Report(DiagCode::CurveTimeMoved, loaded.back().pTime,
                        "the last value of the curve " + sProp + " is at time " +
                            FormatFloat(loaded.back().fTime) + "; it is packed at time 1");
         }
     }
-    m_shapes.pop_back();
 }
+
 } // namespace
 
 void CheckEffectSource(const std::string& sFile, const CSourceText& text, const CEffectModule& module,
-                       std::vector<Diagnostic>& diags)
+                       std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
 {
-    CChecker checker(sFile, module, diags);
+    CChecker checker(sFile, text, module, diags, pBudget);
     checker.Run(text.Root());
 }

@@ -13,5 +13,6 @@ class CEffectModule;
 
 // Checks one source against a loaded effect module; appends the findings (offsets only: the caller
 // locates them with the source text).
+// pBudget, when given, bounds the findings of each code.
 void CheckEffectSource(const std::string& sFile, const CSourceText& text, const CEffectModule& module,
-                       std::vector<Diagnostic>& diags);
+                       std::vector<Diagnostic>& diags, CFindingBudget* pBudget = nullptr);

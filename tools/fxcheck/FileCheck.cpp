@@ -85,12 +85,14 @@ void CheckBothForms(const std::string& sPath, std::vector<Diagnostic>& diags)
 }
 } // namespace
 
-void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCache& modules, CSourceText& text,
-               std::vector<Diagnostic>& diags)
+namespace
 {
-    const size_t nFirst = diags.size();
-    if (!text.Load(sPath, diags))
-        return;
+// Finds the module, checks the loaded text and asks the packer's loader (fnLoad) for its verdict.
+template <class PackerLoad>
+void CheckLoaded(const std::string& sPath, const std::string& sModule, CModuleCache& modules,
+                 CSourceText& text, size_t nFirst, std::vector<Diagnostic>& diags, CFindingBudget& budget,
+                 PackerLoad fnLoad)
+{
     CheckBothForms(sPath, diags);
 
     std::string sModulePath = sModule;
@@ -125,7 +127,7 @@ void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCach
         text.Locate(diags, nFirst);
         return;
     }
-    CheckEffectSource(sPath, text, *pModule, diags);
+    CheckEffectSource(sPath, text, *pModule, diags, &budget);
 
     // The packer's own loader has the last word on whether the file loads. It runs only where the
     // checker found no error, and not where a text is cut: the loader reports each cut through the
@@ -135,9 +137,11 @@ void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCach
         begin, diags.end(), [](const Diagnostic& d) { return d.GetSeverity() == Severity::Error; });
     const bool bTextCut = std::any_of(begin, diags.end(),
                                       [](const Diagnostic& d) { return d.eCode == DiagCode::TextTruncated; });
+    // The checker's tree is done with: the loader builds its own.
+    text.ReleaseTree();
     CEffectCollection collection;
     std::string sError;
-    if (!bErrorFound && !bTextCut && !LoadEffectFile(sPath.c_str(), collection, *pModule, sError))
+    if (!bErrorFound && !bTextCut && !fnLoad(collection, *pModule, sError))
     {
         std::string sText = sError;
         for (size_t nBreak; (nBreak = sText.find("\r\n")) != std::string::npos;)
@@ -148,4 +152,37 @@ void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCach
     std::stable_sort(diags.begin() + static_cast<std::ptrdiff_t>(nFirst), diags.end(),
                      [](const Diagnostic& a, const Diagnostic& b) { return a.nOffset < b.nOffset; });
     text.Locate(diags, nFirst);
+}
+} // namespace
+
+void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCache& modules, CSourceText& text,
+               std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
+{
+    CFindingBudget ownBudget;
+    CFindingBudget& budget = pBudget ? *pBudget : ownBudget;
+    budget.StartFile();
+    const size_t nFirst = diags.size();
+    if (!text.Load(sPath, diags, &budget))
+        return;
+    CheckLoaded(sPath, sModule, modules, text, nFirst, diags, budget,
+                [&](CEffectCollection& collection, const CEffectModule& module, std::string& sError)
+                { return LoadEffectFile(sPath.c_str(), collection, module, sError); });
+}
+
+void CheckText(const std::string& sPath, std::string_view bytes, const std::string& sModule,
+               CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags,
+               CFindingBudget* pBudget)
+{
+    CFindingBudget ownBudget;
+    CFindingBudget& budget = pBudget ? *pBudget : ownBudget;
+    budget.StartFile();
+    const size_t nFirst = diags.size();
+    if (!text.LoadBytes(sPath, std::string(bytes), diags, &budget))
+        return;
+    CheckLoaded(sPath, sModule, modules, text, nFirst, diags, budget,
+                [&](CEffectCollection& collection, const CEffectModule& module, std::string& sError)
+                {
+                    return LoadEffectBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                                           text.IsCompressed(), collection, module, sError);
+                });
 }

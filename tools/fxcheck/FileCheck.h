@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CEffectModule;
@@ -49,5 +50,13 @@ bool IsEffectSourceName(const std::string& sPath);
 
 // Appends the findings for sPath, located; `text` keeps the file's text for the caret display.
 // sModule empty: the module named by the project locator above the file, as the packer finds it.
+// pBudget bounds the findings of each code and counts the rest (default: kDefaultFindingLimit per
+// code, the rest dropped uncounted); it starts over for the file.
 void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCache& modules, CSourceText& text,
-               std::vector<Diagnostic>& diags);
+               std::vector<Diagnostic>& diags, CFindingBudget* pBudget = nullptr);
+// The same for the file's bytes given in memory (an editor's unsaved text, say): LZSS-compressed
+// when sPath ends in "c", as on disk. sPath names the file in findings and is where the project
+// locator is looked for.
+void CheckText(const std::string& sPath, std::string_view bytes, const std::string& sModule,
+               CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags,
+               CFindingBudget* pBudget = nullptr);

@@ -2,18 +2,24 @@
 #include "Printable.h"
 
 #include "zqafile.h"
+#include "zqanodebuilder.h"
+#include "zqanodreader.h"
 #include "zqareader.h"
 #include "zqautil.h"
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <memory>
 
 namespace
 {
 // The packer reads tokens into a buffer of this size.
-constexpr uint32_t kTokenBuffer = 1024;
+constexpr uint32_t kTokenBuffer = CZQANodeReader::TOKEN_BUFFER_LEN;
 // The tree builder refuses the list that would make this many lists open at once.
-constexpr size_t kMaxOpenLists = 1023;
+constexpr uint32_t kMaxOpenLists = CZQANodeBuilder::MAX_DEPTH - 1;
+// The blocks of the packer's tree allocator.
+constexpr uint32_t kTreeBlockSize = 0x40000;
 
 bool IsWordEnd(unsigned char c)
 {
@@ -31,150 +37,255 @@ Diagnostic Make(const std::string& sFile, DiagCode eCode, uint64_t nOffset, std:
 }
 } // namespace
 
-bool SourceNode::IsNamed(const char* pszName) const
+bool IsNamed(const CZQANode* pNode, const char* pszName)
 {
-    const char* pszOwn = Name();
+    const char* pszOwn = ListName(pNode);
     return pszOwn && std::strcmp(pszOwn, pszName) == 0;
 }
 
-const char* SourceNode::Name() const
+const char* ListName(const CZQANode* pNode)
 {
-    if (!bList || elements.empty() || elements[0]->bList)
+    if (!pNode || !pNode->IsList() || pNode->GetNumElements() == 0)
         return nullptr;
-    return elements[0]->sValue.c_str();
+    const CZQANode* pFirst = pNode->GetElement(0);
+    return pFirst->IsAtom() ? pFirst->GetValue() : nullptr;
 }
 
-bool CSourceText::Load(const std::string& sPath, std::vector<Diagnostic>& diags)
+CSourceText::CSourceText() : m_Allocator(kTreeBlockSize) {}
+
+CSourceText::~CSourceText()
+{
+    FreeTree();
+}
+
+void CSourceText::FreeTree()
+{
+    m_Root.Free(&m_Allocator);
+    m_Allocator.FreeAllBlocks();
+    m_offsets.clear();
+    m_offsets.shrink_to_fit();
+}
+
+namespace
+{
+// Appends every byte the file gives; false when it cannot be opened.
+bool ReadAll(CZQAFile& file, std::string& sTo)
+{
+    if (!file.IsOpen())
+        return false;
+    for (;;)
+    {
+        uint32_t nAvailable = 0;
+        const uint8_t* p = file.PeekBuffered(nAvailable);
+        if (p && nAvailable)
+        {
+            sTo.append(reinterpret_cast<const char*>(p), nAvailable);
+            file.SkipBuffered(nAvailable);
+            continue;
+        }
+        uint8_t b;
+        if (!file.ReadByte(b))
+            return true;
+        sTo.push_back(static_cast<char>(b));
+    }
+}
+} // namespace
+
+bool CSourceText::Load(const std::string& sPath, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
+{
+    std::string sBytes;
+    {
+        CZQAFile file;
+        file.Open(sPath.c_str(), true, false, false);
+        if (!ReadAll(file, sBytes))
+        {
+            m_sName = sPath;
+            m_sText.clear();
+            IndexLines();
+            diags.push_back(Make(sPath, DiagCode::FileUnreadable, 0, "cannot read the file"));
+            return false;
+        }
+    }
+    return LoadBytes(sPath, std::move(sBytes), diags, pBudget);
+}
+
+bool CSourceText::LoadBytes(const std::string& sPath, std::string sBytes, std::vector<Diagnostic>& diags,
+                            CFindingBudget* pBudget)
 {
     m_sName = sPath;
     m_bCompressed = CZQAUtil::IsFileCompressed(sPath.c_str());
     m_sText.clear();
+    const auto* pBytes = reinterpret_cast<const uint8_t*>(sBytes.data());
+    if (m_bCompressed)
     {
         CZQAFile file;
-        if (!file.Open(sPath.c_str(), true, m_bCompressed, false))
+        file.OpenMemory(pBytes, sBytes.size(), true);
+        if (!ReadAll(file, m_sText))
         {
+            IndexLines();
             diags.push_back(Make(sPath, DiagCode::FileUnreadable, 0,
-                                 m_bCompressed ? "cannot read the file, or it is not LZSS-compressed text"
-                                               : "cannot read the file"));
+                                 "cannot read the file, or it is not LZSS-compressed text"));
             return false;
         }
-        for (;;)
-        {
-            uint32_t nAvailable = 0;
-            const uint8_t* p = file.PeekBuffered(nAvailable);
-            if (p && nAvailable)
-            {
-                m_sText.append(reinterpret_cast<const char*>(p), nAvailable);
-                file.SkipBuffered(nAvailable);
-                continue;
-            }
-            uint8_t b;
-            if (!file.ReadByte(b))
-                break;
-            m_sText.push_back(static_cast<char>(b));
-        }
+    }
+    else
+    {
+        m_sText = std::move(sBytes);
+        pBytes = reinterpret_cast<const uint8_t*>(m_sText.data());
     }
     IndexLines();
-    CZQAReader reader;
-    if (!reader.Open(sPath.c_str(), m_bCompressed))
+    // The reader embeds the decoder's window and tables: too large for the stack.
+    std::unique_ptr<CZQAReader> pReader(new CZQAReader());
+    const size_t nSize = m_bCompressed ? sBytes.size() : m_sText.size();
+    if (!pReader->OpenMemory(pBytes, nSize, m_bCompressed))
     {
         diags.push_back(Make(sPath, DiagCode::FileUnreadable, 0, "cannot read the file"));
         return false;
     }
-    return Build(reader, diags);
+    return Build(*pReader, diags, pBudget);
 }
 
-bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags)
+// Records where every node starts and reports what the tokenizer and the builder do to the text.
+class CSourceText::CBuildObserver final : public IZQANodeObserver
 {
-    m_nodes.clear();
-    m_Root = SourceNode();
-    m_Root.bList = true;
-    std::vector<SourceNode*> open;
-    char szBuffer[kTokenBuffer];
-    const SourceNode* pCutAtom = nullptr;
-    for (;;)
+public:
+    CBuildObserver(CSourceText& text, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
+        : m_Text(text), m_diags(diags), m_pBudget(pBudget)
     {
-        const uint32_t nToken = reader.NextToken(szBuffer, sizeof(szBuffer));
-        const uint64_t nStart = reader.GetTokenStart();
-        SourceNode* pParent = open.empty() ? &m_Root : open.back();
-        if (nToken == TOKEN_EOF)
-            break;
-        if (nToken == TOKEN_BEGIN_LIST)
-        {
-            if (open.size() >= kMaxOpenLists)
-            {
-                diags.push_back(Make(m_sName, DiagCode::NestingTooDeep, nStart,
-                                     "more than 1023 lists open at once; the packer cannot read the file"));
-                return false;
-            }
-            m_nodes.emplace_back();
-            SourceNode* pList = &m_nodes.back();
-            pList->bList = true;
-            pList->bClosed = false;
-            pList->nOffset = nStart;
-            pParent->elements.push_back(pList);
-            open.push_back(pList);
-        }
-        else if (nToken == TOKEN_END_LIST)
-        {
-            if (open.empty())
-                diags.push_back(
-                    Make(m_sName, DiagCode::UnmatchedParen, nStart, "')' without a matching '('; ignored"));
-            else
-            {
-                open.back()->bClosed = true;
-                open.pop_back();
-            }
-        }
-        else
-        {
-            m_nodes.emplace_back();
-            SourceNode* pAtom = &m_nodes.back();
-            pAtom->bQuoted = nToken == TOKEN_STRING;
-            pAtom->sValue = szBuffer; // the tree stores the text up to a zero byte
-            pAtom->nOffset = nStart;
-            pAtom->nLength = TokenLength(nStart);
-            pParent->elements.push_back(pAtom);
-            // A string's quotes are not its text; one still open at the end has no closing quote.
-            // (A compressed stream read on past an early end token yields tokens beyond the text copy.)
-            const uint64_t nEnd = nStart + pAtom->nLength;
-            const bool bClosedString = pAtom->bQuoted && pAtom->nLength >= 2 && nEnd <= m_sText.size() &&
-                                       m_sText[static_cast<size_t>(nEnd - 1)] == '"';
-            const uint64_t nContent = pAtom->nLength - (pAtom->bQuoted ? (bClosedString ? 2 : 1) : 0);
-            if (nContent > kTokenBuffer - 1)
-            {
-                Diagnostic diag =
-                    Make(m_sName, DiagCode::TokenTruncated, nStart,
-                         (pAtom->bQuoted ? "string of " : "word of ") + std::to_string(nContent) +
-                             " bytes is cut to its first 1023 bytes");
-                diag.nLength = pAtom->nLength;
-                diags.push_back(std::move(diag));
-            }
-            if (m_bCompressed && !pCutAtom && nEnd == m_sText.size() && !bClosedString)
-                pCutAtom = pAtom;
-            if (pAtom->bQuoted && !bClosedString && nEnd >= m_sText.size())
-            {
-                diags.push_back(Make(m_sName, DiagCode::UnclosedString, nStart,
-                                     "string is still open at the end of the file; it ends there"));
-            }
-        }
     }
+
+    void OnToken(uint32_t eToken, uint64_t nStart) override
+    {
+        if (eToken == TOKEN_BEGIN_LIST)
+        {
+            if (m_nOpen >= kMaxOpenLists)
+                Add(Make(m_Text.m_sName, DiagCode::NestingTooDeep, nStart,
+                         "more than 1023 lists open at once; the packer cannot read the file"));
+            else
+                ++m_nOpen;
+        }
+        else if (eToken == TOKEN_END_LIST)
+        {
+            if (m_nOpen == 0)
+                Add(Make(m_Text.m_sName, DiagCode::UnmatchedParen, nStart,
+                         "')' without a matching '('; ignored"));
+            else
+                --m_nOpen;
+        }
+        else if (eToken == TOKEN_EOF)
+            m_bAtEnd = true;
+    }
+
+    void OnNode(const CZQANode* pNode, uint64_t nStart) override
+    {
+        m_Text.m_offsets.emplace_back(pNode, nStart);
+        if (pNode->IsList())
+        {
+            if (m_bAtEnd)
+            {
+                const char* pszName = ListName(pNode);
+                Add(Make(m_Text.m_sName, DiagCode::UnclosedList, nStart,
+                         (pszName ? "list '" + Printable(pszName) + "'" : std::string("list")) +
+                             " is still open at the end of the file; it is closed there"));
+            }
+            return;
+        }
+        const std::string& sText = m_Text.m_sText;
+        const bool bQuoted = pNode->IsQuoted();
+        const uint64_t nLength = m_Text.TokenLength(nStart);
+        // A string's quotes are not its text; one still open at the end has no closing quote.
+        // (A compressed stream read on past an early end token yields tokens beyond the text copy.)
+        const uint64_t nEnd = nStart + nLength;
+        const bool bClosedString =
+            bQuoted && nLength >= 2 && nEnd <= sText.size() && sText[static_cast<size_t>(nEnd - 1)] == '"';
+        const uint64_t nContent = nLength - (bQuoted ? (bClosedString ? 2 : 1) : 0);
+        if (nContent > kTokenBuffer - 1)
+        {
+            Diagnostic diag = Make(m_Text.m_sName, DiagCode::TokenTruncated, nStart,
+                                   (bQuoted ? "string of " : "word of ") + std::to_string(nContent) +
+                                       " bytes is cut to its first 1023 bytes");
+            diag.nLength = nLength;
+            Add(std::move(diag));
+        }
+        if (m_Text.m_bCompressed && !m_pCutAtom && nEnd == sText.size() && !bClosedString)
+        {
+            m_pCutAtom = pNode;
+            m_nCutStart = nStart;
+        }
+        if (bQuoted && !bClosedString && nEnd >= sText.size())
+            Add(Make(m_Text.m_sName, DiagCode::UnclosedString, nStart,
+                     "string is still open at the end of the file; it ends there"));
+    }
+
     // A compressed file whose data stops inside a token: the data most likely lost its tail. (Where
     // an end mark stands inside a token, the reader goes on with the bits after it.)
-    if (pCutAtom)
+    void Finish()
     {
-        diags.push_back(Make(m_sName, DiagCode::CompressedTruncated, pCutAtom->nOffset,
-                             "compressed data ends inside '" + Printable(pCutAtom->sValue) +
-                                 "'; the packer takes the end of the data as the end of the token"));
+        if (m_pCutAtom)
+            Add(Make(m_Text.m_sName, DiagCode::CompressedTruncated, m_nCutStart,
+                     "compressed data ends inside '" + Printable(m_pCutAtom->GetValue()) +
+                         "'; the packer takes the end of the data as the end of the token"));
     }
-    for (const SourceNode* pList : open)
+
+private:
+    void Add(Diagnostic diag)
     {
-        const char* pszName = pList->Name();
-        diags.push_back(Make(m_sName, DiagCode::UnclosedList, pList->nOffset,
-                             (pszName ? "list '" + Printable(pszName) + "'" : std::string("list")) +
-                                 " is still open at the end of the file; it is closed there"));
+        if (!m_pBudget || m_pBudget->Take(diag.eCode))
+            m_diags.push_back(std::move(diag));
     }
+
+    CSourceText& m_Text;
+    std::vector<Diagnostic>& m_diags;
+    CFindingBudget* m_pBudget;
+    uint32_t m_nOpen = 0;
+    bool m_bAtEnd = false;
+    const CZQANode* m_pCutAtom = nullptr;
+    uint64_t m_nCutStart = 0;
+};
+
+bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
+{
+    FreeTree();
+    // Every node takes at least one byte of the text: room for all, of which only what is used
+    // is touched, saves growing (and copying) the table on a large file.
+    try
+    {
+        m_offsets.reserve(m_sText.size() + 1);
+    }
+    catch (const std::exception&)
+    {
+    }
+    const size_t nFirst = diags.size();
+    CBuildObserver observer(*this, diags, pBudget);
+    if (!CZQANodeReader::LoadEntireFile(reader, &m_Root, &m_Allocator, &observer))
+    {
+        const auto begin = diags.begin() + static_cast<std::ptrdiff_t>(nFirst);
+        const bool bTooDeep = std::any_of(
+            begin, diags.end(), [](const Diagnostic& d) { return d.eCode == DiagCode::NestingTooDeep; });
+        if (!bTooDeep)
+            diags.push_back(Make(m_sName, DiagCode::LoadFailed, reader.GetTokenStart(),
+                                 "the packer cannot load the file: too many items wait for their lists "
+                                 "to close"));
+        FreeTree();
+        return false;
+    }
+    observer.Finish();
+    std::sort(m_offsets.begin(), m_offsets.end());
     return true;
+}
+
+uint64_t CSourceText::Offset(const CZQANode* pNode) const
+{
+    const auto it = std::lower_bound(
+        m_offsets.begin(), m_offsets.end(), std::make_pair(pNode, uint64_t(0)),
+        [](const std::pair<const CZQANode*, uint64_t>& a, const std::pair<const CZQANode*, uint64_t>& b)
+        { return std::less<const CZQANode*>()(a.first, b.first); });
+    return it != m_offsets.end() && it->first == pNode ? it->second : 0;
+}
+
+uint64_t CSourceText::Length(const CZQANode* pNode) const
+{
+    return pNode && pNode->IsAtom() ? TokenLength(Offset(pNode)) : 1;
 }
 
 uint64_t CSourceText::TokenLength(uint64_t nOffset) const

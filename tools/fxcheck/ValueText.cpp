@@ -2,26 +2,17 @@
 #include "Printable.h"
 
 #include "Diagnostic.h"
+#include "EffectFileLoader.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-const NamedType kTypeNames[9] = {
-    {"String", ePT_String}, {"Filename", ePT_Filename},   {"Enum", ePT_Enum},
-    {"Int", ePT_Int},       {"Float", ePT_Float},         {"Color", ePT_Color},
-    {"Vector", ePT_Vector}, {"Animation", ePT_Animation}, {"SparkrigRef", ePT_SparkrigRef},
-};
-
 const char* TypeName(uint32_t eType)
 {
-    for (const NamedType& entry : kTypeNames)
-    {
-        if (entry.eType == eType)
-            return entry.pszName;
-    }
-    return eType == ePT_NoValue ? "NoValue" : "None";
+    const char* pszName = EffectTypeNameOf(eType);
+    return pszName ? pszName : "None";
 }
 
 // "a Float", "an Int".

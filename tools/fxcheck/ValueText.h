@@ -8,14 +8,6 @@
 #include <cstdint>
 #include <string>
 
-struct NamedType
-{
-    const char* pszName;
-    EffectPropType eType;
-};
-// The nine type names that effect files use, matched ignoring case.
-extern const NamedType kTypeNames[9];
-
 // "Float", "Int" ... for a type code; "NoValue" or "None" for the codes without values.
 const char* TypeName(uint32_t eType);
 // "a Float", "an Int".

@@ -35,6 +35,7 @@ struct Options
     bool bQuiet = false;
     bool bSummary = false;
     bool bStrict = false;
+    uint64_t nMaxFindings = kDefaultFindingLimit;
 };
 
 // Splits the arguments at "--": what follows is PATHs only, never options or @LISTs.
@@ -66,6 +67,10 @@ int Parse(int argc, char** argv, Options& options)
     app.add_flag("--summary", options.bSummary,
                  "print the number of errors, warnings and notes to standard error");
     app.add_flag("--strict", options.bStrict, "exit 1 when any warning was reported");
+    app.add_option("--max-findings", options.nMaxFindings,
+                   "report at most N findings of each code per file and count the rest (default " +
+                       std::to_string(kDefaultFindingLimit) + "; 0: no limit)")
+        ->type_name("N");
     app.set_version_flag("-V,--version", std::string("fxcheck ") + EMBERVISE_VERSION);
 
     std::vector<std::string> literal;
@@ -124,6 +129,7 @@ int main(int argc, char** argv)
     style.bShowSource = !options.bNoShowSource && (options.bShowSource || bTerminal);
 
     CModuleCache modules;
+    CFindingBudget budget(options.nMaxFindings);
     std::vector<Diagnostic> all; // kept for SARIF only
     std::map<std::string, std::unique_ptr<CSourceText>> texts;
     size_t anCounts[3] = {0, 0, 0};
@@ -151,7 +157,7 @@ int main(int argc, char** argv)
         else
         {
             ++nFiles;
-            CheckFile(path.sPath, options.sModule, modules, *pText, diags);
+            CheckFile(path.sPath, options.sModule, modules, *pText, diags, &budget);
         }
         const SourceLineFn lineOf = [&](const Diagnostic&, uint32_t nLine) { return pText->LineText(nLine); };
         for (const Diagnostic& diag : diags)
@@ -168,6 +174,15 @@ int main(int argc, char** argv)
                 all.push_back(diag);
         }
         std::cout.flush();
+        for (size_t nCode = 0; nCode < DiagKinds().size(); ++nCode)
+        {
+            const DiagCode eCode = static_cast<DiagCode>(nCode);
+            const uint64_t nOmitted = budget.Omitted(eCode);
+            anCounts[static_cast<int>(DiagKind(eCode).eSeverity)] += nOmitted;
+            if (nOmitted && (!options.bQuiet || DiagKind(eCode).eSeverity == Severity::Error))
+                std::cerr << OmittedLine(Printable(path.sPath), eCode, nOmitted) << "\n";
+        }
+        budget.StartFile();
     }
     if (options.sFormat == "sarif")
         std::cout << ToSarif(all, EMBERVISE_VERSION, modules.LoadedPaths()) << "\n";

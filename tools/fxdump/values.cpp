@@ -1,5 +1,6 @@
 #include "fxdump.h"
 
+#include "EffectFileLoader.h"
 #include "pyrixmodule.h"
 
 #include <cerrno>
@@ -49,9 +50,8 @@ std::string EnumChoice(const std::string& sParams, uint32_t nIndex)
 
 std::string TypeName(uint32_t eType)
 {
-    static const char* const kNames[] = {"None",  "String", "Filename", "Enum",      "Int",        "Float",
-                                         "Color", "Vector", "NoValue",  "Animation", "SparkrigRef"};
-    return eType < sizeof(kNames) / sizeof(kNames[0]) ? kNames[eType] : "type " + std::to_string(eType);
+    const char* pszName = EffectTypeNameOf(eType);
+    return pszName ? pszName : "type " + std::to_string(eType);
 }
 
 json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,

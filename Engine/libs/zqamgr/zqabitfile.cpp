@@ -44,6 +44,13 @@ bool CZQABitFile::Open(const char* pszPath, OpenMode eMode, uint32_t nCacheSize,
     return true;
 }
 
+bool CZQABitFile::OpenMemory(const uint8_t* pData, size_t nSize, uint32_t nCacheSize)
+{
+    m_nCurrByte = 0;
+    m_nCurrMask = 0;
+    return CZQAFileBuffer::OpenMemory(pData, nSize, nCacheSize);
+}
+
 bool CZQABitFile::GetBit(bool& bBit)
 {
     ZQ_CHECK(GetMode() == CZQAFileBuffer::OPEN_READ, "CZQABitFile::GetBit",

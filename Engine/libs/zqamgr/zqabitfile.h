@@ -12,6 +12,7 @@ public:
     CZQABitFile();
 
     bool Open(const char* pszPath, OpenMode eMode, uint32_t nCacheSize, bool bAppend);
+    bool OpenMemory(const uint8_t* pData, size_t nSize, uint32_t nCacheSize);
 
     // False at the end of the file; bBit is then left as it was.
     bool GetBit(bool& bBit);

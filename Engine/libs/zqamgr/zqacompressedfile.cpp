@@ -116,7 +116,18 @@ bool CZQACompressedFile::Open(const char* pszPath, OpenMode eMode, uint32_t nCac
         m_Encoder.Init();
         return true;
     }
+    return ReadHeader();
+}
 
+bool CZQACompressedFile::OpenMemory(const uint8_t* pData, size_t nSize, uint32_t nCacheSize)
+{
+    ResetDecoder();
+    return CZQABitFile::OpenMemory(pData, nSize, nCacheSize) && ReadHeader();
+}
+
+bool CZQACompressedFile::ReadHeader()
+{
+    const uint32_t nHeaderBits = 32;
     // A missing header bit keeps the value of the bit before it.
     bool bBit = false;
     bool bHeaderZero = true;

@@ -17,6 +17,8 @@ public:
     // Reading fails unless the header bits are all 0; a file shorter than the header whose bits
     // are 0 opens as empty data.
     bool Open(const char* pszPath, OpenMode eMode, uint32_t nCacheSize, bool bAppend);
+    // Reads compressed bytes that the caller keeps in memory until Close.
+    bool OpenMemory(const uint8_t* pData, size_t nSize, uint32_t nCacheSize);
     // Writing: completes the stream (the pending data and the end token) before closing.
     bool Close();
 
@@ -51,6 +53,8 @@ public:
     void SkipBuffered(uint32_t nCount);
 
 private:
+    // Reads the 32 zero bits that begin the data; closes the file when they are not there.
+    bool ReadHeader();
     static constexpr uint32_t DEC_HISTORY = CLZSSWindow::WINDOW_SIZE;
     static constexpr uint32_t DEC_CHUNK = 16384;
     static constexpr uint32_t DEC_BUFFER_SIZE = DEC_HISTORY + DEC_CHUNK;

@@ -40,6 +40,15 @@ bool CZQAFile::Open(const char* pszPath, bool bRead, bool bCompressed, bool bApp
     return m_PlainFile.Open(pszPath, eMode, CACHE_SIZE, bAppend);
 }
 
+bool CZQAFile::OpenMemory(const uint8_t* pData, size_t nSize, bool bCompressed)
+{
+    Close();
+    m_bCompressed = bCompressed;
+    m_bUsingTempFile = false;
+    return bCompressed ? m_CompressedFile.OpenMemory(pData, nSize, CACHE_SIZE)
+                       : m_PlainFile.OpenMemory(pData, nSize, CACHE_SIZE);
+}
+
 bool CZQAFile::Close()
 {
     if (m_bUsingTempFile)

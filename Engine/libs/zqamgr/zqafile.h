@@ -19,6 +19,8 @@ public:
     CZQAFile& operator=(const CZQAFile&) = delete;
 
     bool Open(const char* pszPath, bool bRead, bool bCompressed, bool bAppend);
+    // Reads the bytes of a file that the caller holds in memory (and keeps until Close).
+    bool OpenMemory(const uint8_t* pData, size_t nSize, bool bCompressed);
     bool Close();
     bool IsOpen() const;
 

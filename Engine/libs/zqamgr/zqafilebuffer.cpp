@@ -2,6 +2,7 @@
 
 #include "zqstrutils.h"
 
+#include <cstring>
 #include <new>
 
 #define ZQ_THIS_FILE "Engine/libs/zqamgr/zqafilebuffer"
@@ -53,8 +54,25 @@ bool CZQAFileBuffer::Open(const char* pszPath, OpenMode eMode, uint32_t nCacheSi
     return true;
 }
 
+bool CZQAFileBuffer::OpenMemory(const uint8_t* pData, size_t nSize, uint32_t nCacheSize)
+{
+    Close();
+    if (!ZQ_CHECK(pData || nSize == 0, "CZQAFileBuffer::OpenMemory", "Error: Invalid memory"))
+        return false;
+    if (!AllocateCache(nCacheSize))
+        return false;
+    m_pMemory = pData;
+    m_nMemorySize = nSize;
+    m_nMemoryPos = 0;
+    m_eMode = OPEN_READ;
+    FillCache();
+    return true;
+}
+
 bool CZQAFileBuffer::Close()
 {
+    m_pMemory = nullptr;
+    m_nMemorySize = m_nMemoryPos = 0;
     if (m_eMode == OPEN_WRITE)
         FlushCache();
     FreeCache();
@@ -119,6 +137,14 @@ bool CZQAFileBuffer::FillCache()
     ZQ_CHECK(m_eMode == OPEN_READ, "CZQAFileBuffer::FillCache", "Error: File is not open for reading");
     m_nCachePos = 0;
     m_nCacheFill = 0;
+    if (m_pMemory && m_pCache)
+    {
+        const size_t nLeft = m_nMemorySize - m_nMemoryPos;
+        m_nCacheFill = static_cast<uint32_t>(nLeft < m_nCacheSize ? nLeft : m_nCacheSize);
+        std::memcpy(m_pCache, m_pMemory + m_nMemoryPos, m_nCacheFill);
+        m_nMemoryPos += m_nCacheFill;
+        return m_nCacheFill > 0;
+    }
     if (!m_pFile || !m_pCache)
         return false;
     m_nCacheFill = static_cast<uint32_t>(std::fread(m_pCache, 1, m_nCacheSize, m_pFile));

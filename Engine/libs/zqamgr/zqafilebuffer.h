@@ -2,6 +2,7 @@
 // of its own. The cache exists exactly while a file is open.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -22,6 +23,9 @@ public:
 
     // Appending is a write mode: reading with bAppend fails.
     bool Open(const char* pszPath, OpenMode eMode, uint32_t nCacheSize, bool bAppend);
+    // Reads nSize bytes that the caller keeps in memory until Close, through the same cache as a
+    // file; for text that is not (or not yet) on disk.
+    bool OpenMemory(const uint8_t* pData, size_t nSize, uint32_t nCacheSize);
     // False when the stream's error indicator is set: write errors show here at the latest.
     bool Close();
 
@@ -69,4 +73,8 @@ protected:
     uint32_t m_nCachePos;  // reading: next byte to hand out; writing: bytes waiting in the cache
     OpenMode m_eMode;
     FILE* m_pFile;
+    // The bytes read instead of a file, and how many of them the cache has taken.
+    const uint8_t* m_pMemory = nullptr;
+    size_t m_nMemorySize = 0;
+    size_t m_nMemoryPos = 0;
 };

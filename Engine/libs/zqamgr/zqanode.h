@@ -37,6 +37,8 @@ public:
 
     bool IsList() const { return (m_nFlags & ATOM_FLAG) == 0; }
     bool IsAtom() const { return (m_nFlags & ATOM_FLAG) != 0; }
+    // An atom written in quotes.
+    bool IsQuoted() const { return (m_nFlags & (ATOM_FLAG | QUOTED_FLAG)) == (ATOM_FLAG | QUOTED_FLAG); }
 
     // An atom has no elements (after a failed "IsList()" check the answer is 0).
     uint32_t GetNumElements() const { return IsList() ? m_nFlags : ReportNotList(); }

@@ -9,11 +9,6 @@
 
 #define ZQ_THIS_FILE "Engine/libs/zqamgr/zqanodreader"
 
-namespace
-{
-constexpr uint32_t kTokenBufferLen = 1024;
-}
-
 bool CZQANodeReader::LoadEntireFile(const char* pszFilename, bool bCompressed, CZQANode* pRoot,
                                     CZQAAllocator* pAllocator)
 {
@@ -30,6 +25,12 @@ bool CZQANodeReader::LoadEntireFile(const char* pszFilename, bool bCompressed, C
 
 bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator)
 {
+    return LoadEntireFile(reader, pRoot, pAllocator, nullptr);
+}
+
+bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator,
+                                    IZQANodeObserver* pObserver)
+{
     if (!ZQ_CHECK(pAllocator, "CZQANodeReader::LoadEntireFile", "Error: Invalid allocator"))
         return false;
     if (!reader.IsOpen())
@@ -40,29 +41,50 @@ bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAll
     if (!pBuilder)
         return false;
     pBuilder->Reset();
+    // With an observer: where each open list's "(" stands, outermost first.
+    uint64_t aOpenStarts[CZQANodeBuilder::MAX_DEPTH];
 
-    char szToken[kTokenBufferLen];
+    char szToken[TOKEN_BUFFER_LEN];
     uint32_t nLength = 0;
     for (;;)
     {
         bool bOk = true;
-        switch (reader.NextToken(szToken, kTokenBufferLen, nLength))
+        const uint32_t eToken = reader.NextToken(szToken, TOKEN_BUFFER_LEN, nLength);
+        if (pObserver)
+            pObserver->OnToken(eToken, reader.GetTokenStart());
+        switch (eToken)
         {
         case TOKEN_BEGIN_LIST:
+            if (pObserver && pBuilder->GetDepth() < CZQANodeBuilder::MAX_DEPTH)
+                aOpenStarts[pBuilder->GetDepth()] = reader.GetTokenStart();
             bOk = pBuilder->PushList();
             break;
         case TOKEN_END_LIST:
-            pBuilder->EndList(); // a list that cannot be built is dropped; the load goes on
+            if (!pObserver)
+                pBuilder->EndList(); // a list that cannot be built is dropped; the load goes on
+            else if (pBuilder->GetDepth() > 0)
+            {
+                const uint64_t nStart = aOpenStarts[pBuilder->GetDepth() - 1];
+                if (const CZQANode* pList = pBuilder->PopList())
+                    pObserver->OnNode(pList, nStart);
+            }
             break;
         case TOKEN_VALUE:
-            bOk = pBuilder->AddValue(szToken, nLength, false);
-            break;
         case TOKEN_STRING:
-            bOk = pBuilder->AddValue(szToken, nLength, true);
+            bOk = pBuilder->AddValue(szToken, nLength, eToken == TOKEN_STRING);
+            if (bOk && pObserver)
+                pObserver->OnNode(pBuilder->GetCacheElement(pBuilder->GetCacheSize() - 1),
+                                  reader.GetTokenStart());
             break;
         case TOKEN_EOF:
         default:
             reader.Close();
+            while (pObserver && pBuilder->GetDepth() > 0)
+            {
+                const uint64_t nStart = aOpenStarts[pBuilder->GetDepth() - 1];
+                if (const CZQANode* pList = pBuilder->PopList())
+                    pObserver->OnNode(pList, nStart);
+            }
             pBuilder->DetachHeadsInto(pRoot);
             return true;
         }

@@ -4,7 +4,23 @@
 
 #include "zqanode.h"
 
+#include <cstdint>
+
 class CZQAReader;
+
+// Follows a load token by token, for tools that tell where in the text a node came from. Offsets
+// are in the text as read (decompressed for a compressed file).
+class IZQANodeObserver
+{
+public:
+    virtual ~IZQANodeObserver() = default;
+    // Every token, before the builder takes it, with the offset of its first byte (for TOKEN_EOF
+    // the length of the text).
+    virtual void OnToken(uint32_t eToken, uint64_t nStart) = 0;
+    // Every node the builder makes, with the offset of its token: an atom right after its token,
+    // a list at its ")" or, for a list still open at the end, after TOKEN_EOF; innermost first.
+    virtual void OnNode(const CZQANode* pNode, uint64_t nStart) = 0;
+};
 
 class CZQANodeReader
 {
@@ -15,4 +31,10 @@ public:
                                CZQAAllocator* pAllocator);
     // Loads from a reader that is already open; closes it on success, leaves it open on failure.
     static bool LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator);
+    // The same, telling pObserver (which may be null) about every token and node.
+    static bool LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator,
+                               IZQANodeObserver* pObserver);
+
+    // The token buffer of a load: longer words and strings keep their first TOKEN_BUFFER_LEN - 1 bytes.
+    static constexpr uint32_t TOKEN_BUFFER_LEN = 1024;
 };

@@ -131,13 +131,24 @@ CZQAReader::~CZQAReader()
 
 bool CZQAReader::Open(const char* pszFilename, bool bCompressed)
 {
+    PrepareOpen();
+    return m_File.Open(pszFilename, true, bCompressed, false);
+}
+
+bool CZQAReader::OpenMemory(const uint8_t* pData, size_t nSize, bool bCompressed)
+{
+    PrepareOpen();
+    return m_File.OpenMemory(pData, nSize, bCompressed);
+}
+
+void CZQAReader::PrepareOpen()
+{
     std::memset(s_aWhitespace, 0, sizeof(s_aWhitespace));
     s_aWhitespace[uint8_t(' ')] = 1;
     s_aWhitespace[uint8_t('\t')] = 1;
     s_aWhitespace[uint8_t('\n')] = 1;
     s_aWhitespace[uint8_t('\r')] = 1;
     Close();
-    return m_File.Open(pszFilename, true, bCompressed, false);
 }
 
 void CZQAReader::Close()

@@ -25,6 +25,8 @@ public:
     CZQAReader& operator=(const CZQAReader&) = delete;
 
     bool Open(const char* pszFilename, bool bCompressed);
+    // Reads a file's bytes that the caller holds in memory (and keeps while the reader is open).
+    bool OpenMemory(const uint8_t* pData, size_t nSize, bool bCompressed);
     void Close();
     bool IsOpen() const;
 
@@ -89,6 +91,7 @@ public:
     uint64_t GetTokenStart() const { return m_nTokenStart; }
 
 private:
+    void PrepareOpen();
     uint32_t NextTokenSlow(char* pszValueBuffer, uint32_t nBufferLen, uint32_t& rnValueLength);
 
     char m_cPushBack; // the byte that ended the previous word, not consumed yet; a space if none

@@ -3,11 +3,13 @@
 #include "ZQNumbers.h"
 #include "zqaloadonlyalloc.h"
 #include "zqanodreader.h"
+#include "zqareader.h"
 #include "zqautil.h"
 #include "zqstrutils.h"
 
 #include <cstdarg>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -16,8 +18,6 @@
 namespace
 {
 const uint32_t kTreeBlockSize = 0x40000;
-// Track numbers at or above this fail like a track that cannot be had.
-const uint32_t kMaxTracks = 65536;
 const size_t kMessageSize = 512;
 
 struct TreeKind
@@ -68,26 +68,15 @@ uint32_t KeysAfterNormalizing(const EffectPropDesc& desc, uint32_t nValues)
     return nValues > nLeast ? nValues : nLeast;
 }
 
-bool TypeFromName(const char* pszType, uint32_t& eType)
+// True when every one of the record's required lists holds a value.
+bool HasRequired(const CZQANode* pNode, const EffectRecordLists& record)
 {
-    static const struct
+    for (uint32_t i = 0; i < record.nRequired; ++i)
     {
-        const char* pszName;
-        EffectPropType eType;
-    } kTypes[] = {
-        {"String", ePT_String}, {"Filename", ePT_Filename},   {"Enum", ePT_Enum},
-        {"Int", ePT_Int},       {"Float", ePT_Float},         {"Color", ePT_Color},
-        {"Vector", ePT_Vector}, {"Animation", ePT_Animation}, {"SparkrigRef", ePT_SparkrigRef},
-    };
-    for (const auto& entry : kTypes)
-    {
-        if (ZQStrICmp(pszType, entry.pszName) == 0)
-        {
-            eType = entry.eType;
-            return true;
-        }
+        if (!FindValue(pNode, record.apszLists[i]))
+            return false;
     }
-    return false;
+    return true;
 }
 
 // Names in a module's records are fixed-size fields; compared within the field.
@@ -117,11 +106,7 @@ const EffectPropDesc* FindPropDesc(const EffectTypeDesc* pTypeDesc, const char* 
 // hold the atoms that the type needs.
 bool LoadPropertyValue(const CZQANode* pData, uint32_t eType, EffectPropertyKey& key)
 {
-    uint32_t nNeeded = 1;
-    if (eType == ePT_Vector)
-        nNeeded = 3;
-    else if (eType == ePT_Color)
-        nNeeded = 4;
+    const uint32_t nNeeded = AtomsForType(eType);
     if (pData->GetNumElements() < nNeeded + 1)
         return false;
     const char* apszValues[4] = {};
@@ -148,10 +133,8 @@ bool LoadPropertyValue(const CZQANode* pData, uint32_t eType, EffectPropertyKey&
         break;
     case ePT_Color:
     {
-        uint32_t anChannels[4]; // red, green, blue, alpha: the low 8 bits of each
-        for (int i = 0; i < 4; ++i)
-            anChannels[i] = static_cast<uint32_t>(ZQAtoI(apszValues[i])) & 0xFFu;
-        value.nColor = (anChannels[3] << 24) | (anChannels[0] << 16) | (anChannels[1] << 8) | anChannels[2];
+        value.nColor = PackColor(ZQAtoI(apszValues[0]), ZQAtoI(apszValues[1]), ZQAtoI(apszValues[2]),
+                                 ZQAtoI(apszValues[3]));
         break;
     }
     default:
@@ -169,7 +152,7 @@ bool LoadProperty(const EffectTypeDesc* pTypeDesc, const CZQANode* pNode, CEffec
     pOut = nullptr;
     const char* pszName = FindValue(pNode, "name");
     const char* pszType = FindValue(pNode, "type");
-    if (!pszName || !pszType)
+    if (!HasRequired(pNode, kPropertyLists))
     {
         AppendError(sError, "Error loading name or type for property");
         return false;
@@ -253,7 +236,7 @@ bool LoadPrefab(const CZQANode* pNode, CEffectCollection& collection, const CEff
     const char* pszName = FindValue(pNode, "name");
     const char* pszType = FindValue(pNode, "type");
     const CZQANode* pProperties = FindList(pNode, "properties");
-    if (!pszName || !pszType)
+    if (!HasRequired(pNode, kPrefabLists))
     {
         AppendError(sError, "Unable to find a required parameter for prefab");
         return false;
@@ -287,7 +270,7 @@ CEffectKey* LoadKey(const CZQANode* pNode, CEffectCollection& collection, const 
     const char* pszParent = FindValue(pNode, "parent");
     const CZQANode* pMotionLink = FindList(pNode, "motion-link");
     const CZQANode* pProperties = FindList(pNode, "properties");
-    if (!pszTrack || !pszID || !pszStart || !pszEnd || !pszType)
+    if (!HasRequired(pNode, kKeyLists))
     {
         AppendError(sError, "Unable to find a required parameter for key");
         return nullptr;
@@ -342,7 +325,7 @@ bool LoadEffect(const CZQANode* pNode, CEffectCollection& collection, const CEff
     const char* pszName = FindValue(pNode, "name");
     const char* pszLength = FindValue(pNode, "length");
     const CZQANode* pKeyList = FindList(pNode, "key-list");
-    if (!pszName || !pszLength)
+    if (!HasRequired(pNode, kEffectLists))
     {
         AppendError(sError, "Error finding name and length of effect");
         return false;
@@ -529,6 +512,60 @@ bool LoadDocument(const CZQANode* pRoot, CEffectCollection& collection, const CE
 }
 } // namespace
 
+const EffectTypeName kEffectTypeNames[9] = {
+    {"String", ePT_String}, {"Filename", ePT_Filename},   {"Enum", ePT_Enum},
+    {"Int", ePT_Int},       {"Float", ePT_Float},         {"Color", ePT_Color},
+    {"Vector", ePT_Vector}, {"Animation", ePT_Animation}, {"SparkrigRef", ePT_SparkrigRef},
+};
+
+bool TypeFromName(const char* pszType, uint32_t& eType)
+{
+    for (const EffectTypeName& entry : kEffectTypeNames)
+    {
+        if (ZQStrICmp(pszType, entry.pszName) == 0)
+        {
+            eType = entry.eType;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* EffectTypeNameOf(uint32_t eType)
+{
+    for (const EffectTypeName& entry : kEffectTypeNames)
+    {
+        if (entry.eType == eType)
+            return entry.pszName;
+    }
+    return eType == ePT_NoValue ? "NoValue" : eType == ePT_None ? "None" : nullptr;
+}
+
+uint32_t AtomsForType(uint32_t eType)
+{
+    return eType == ePT_Vector ? 3 : eType == ePT_Color ? 4 : 1;
+}
+
+uint32_t PackColor(int32_t nRed, int32_t nGreen, int32_t nBlue, int32_t nAlpha)
+{
+    const auto low = [](int32_t n) { return static_cast<uint32_t>(n) & 0xFFu; };
+    return (low(nAlpha) << 24) | (low(nRed) << 16) | (low(nGreen) << 8) | low(nBlue);
+}
+
+const EffectRecordLists kHeaderLists = {"header", {"version"}, 1, 1};
+const EffectRecordLists kContainerLists = {"container", {"name", "children"}, 2, 1};
+const EffectRecordLists kPrefabLists = {"prefab", {"name", "type", "properties"}, 3, 2};
+const EffectRecordLists kEffectLists = {"effect", {"name", "length", "key-list"}, 3, 2};
+const EffectRecordLists kKeyLists = {
+    "key",
+    {"type", "id", "track", "start-time", "end-time", "name", "parent", "motion-link", "properties"},
+    9,
+    5};
+const EffectRecordLists kMotionLinkLists = {"motion-link", {"id"}, 1, 0};
+const EffectRecordLists kPropertyLists = {"property", {"name", "type", "value-list"}, 3, 2};
+const EffectRecordLists kValueLists = {"value", {"time", "data"}, 2, 0};
+const EffectRecordLists kRootLists = {"", {"header", "prefab-tree", "effect-tree"}, 3, 0};
+
 void AppendError(std::string& sErrorText, const char* pszFormat, ...)
 {
     char szMessage[kMessageSize];
@@ -548,8 +585,12 @@ void AppendError(std::string& sErrorText, const char* pszFormat, ...)
     }
 }
 
-bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, const CEffectModule& module,
-                    std::string& sErrorText)
+namespace
+{
+// Reads the text tree with fnLoadTree (root, allocator), then the collection from the tree.
+template <class LoadTree>
+bool LoadThroughTree(LoadTree fnLoadTree, CEffectCollection& collection, const CEffectModule& module,
+                     std::string& sErrorText)
 {
     if (!module.IsLoaded())
     {
@@ -558,8 +599,7 @@ bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, cons
     }
     CZQALoadOnlyAlloc allocator(kTreeBlockSize);
     CZQANode root;
-    const bool bCompressed = CZQAUtil::IsFileCompressed(pszFilename);
-    bool bResult = CZQANodeReader::LoadEntireFile(pszFilename, bCompressed, &root, &allocator);
+    bool bResult = fnLoadTree(&root, &allocator);
     if (!bResult)
         AppendError(sErrorText, "Failed to load the file from disk into memory");
     else
@@ -567,4 +607,31 @@ bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, cons
     // The tree goes before its allocator.
     root.Free(&allocator);
     return bResult;
+}
+} // namespace
+
+bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, const CEffectModule& module,
+                    std::string& sErrorText)
+{
+    return LoadThroughTree(
+        [&](CZQANode* pRoot, CZQALoadOnlyAlloc* pAllocator)
+        {
+            const bool bCompressed = CZQAUtil::IsFileCompressed(pszFilename);
+            return CZQANodeReader::LoadEntireFile(pszFilename, bCompressed, pRoot, pAllocator);
+        },
+        collection, module, sErrorText);
+}
+
+bool LoadEffectBytes(const uint8_t* pData, size_t nSize, bool bCompressed, CEffectCollection& collection,
+                     const CEffectModule& module, std::string& sErrorText)
+{
+    return LoadThroughTree(
+        [&](CZQANode* pRoot, CZQALoadOnlyAlloc* pAllocator)
+        {
+            // The reader embeds the decoder's window and tables: too large for the stack.
+            std::unique_ptr<CZQAReader> pReader(new (std::nothrow) CZQAReader);
+            return pReader && pReader->OpenMemory(pData, nSize, bCompressed) &&
+                   CZQANodeReader::LoadEntireFile(*pReader, pRoot, pAllocator);
+        },
+        collection, module, sErrorText);
 }
