@@ -81,9 +81,14 @@ bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink, 
     }
     if (pHost)
     {
-        // A locator file that appears nearer the source would govern it instead.
+        // A locator file that appears nearer the source would govern it instead, and so would one
+        // that comes first in the folder where the search stopped.
         for (const std::string& sDirectory : trace.emptyDirectories)
             pHost->ReportInput(PACKER_INPUT_ABSENT, (sDirectory + PLATFORM_PATH_SEP + "*.proj00").c_str());
+        const size_t nCut = trace.sLocatorFile.find_last_of("/\\");
+        if (nCut != std::string::npos)
+            pHost->ReportInput(PACKER_INPUT_PATTERN,
+                               (trace.sLocatorFile.substr(0, nCut) + PLATFORM_PATH_SEP + "*.proj00").c_str());
         pHost->ReportInput(PACKER_INPUT_CONFIG, trace.sLocatorFile.c_str());
     }
 

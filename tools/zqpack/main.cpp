@@ -127,10 +127,7 @@ void Finish(void* pContext, zqpack::WorkItem& item)
     const std::string& sDestination = item.destinations.front();
     if (outcome.eResult == zqpack::Result::PACKED)
     {
-        const std::string sError =
-            context.records.Record(item.sPath, sDestination, item.sPlugin, outcome.inputs, item.sourceDigest);
-        if (!sError.empty())
-            context.reporter.HostError("cannot keep the record of " + sDestination + ": " + sError);
+        context.records.Record(item.sPath, sDestination, item.sPlugin, outcome);
     }
     else if (outcome.eResult == zqpack::Result::FAILED)
     {
@@ -186,6 +183,9 @@ int Run(const zqpack::Options& options)
     std::vector<std::string> temporaries;
     std::vector<zqpack::WorkItem> work = zqpack::GatherWork(options.inputs, plugins, &temporaries);
     zqpack::CRecordStore records(zqpack::CRecordStore::DefaultFolder());
+    const std::string sRecordWarning = records.Open();
+    if (!sRecordWarning.empty())
+        zqpack::PrintError(Printable(sRecordWarning));
     zqpack::PlanWork(options, plugins, work, records, temporaries);
     size_t nToPack = 0;
     for (const zqpack::WorkItem& item : work)
@@ -197,7 +197,7 @@ int Run(const zqpack::Options& options)
     // The records of what was packed are kept even after an interrupt.
     const std::string sRecordError = records.Flush();
     if (!sRecordError.empty())
-        reporter.HostError(sRecordError);
+        reporter.Warning(sRecordError);
     if (!bFinished)
     {
         reporter.HostError("interrupted");

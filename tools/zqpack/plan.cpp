@@ -141,10 +141,7 @@ void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<Wor
             continue;
         std::vector<Input> inputs;
         if (!records.IsUpToDate(item.sPath, item.destinations.front(), item.sPlugin, &inputs))
-        {
-            item.sourceDigest = DigestFile(item.sPath);
             continue;
-        }
         item.bToPack = false;
         item.outcome = FileOutcome();
         item.outcome.sSource = item.sPath;

@@ -375,6 +375,7 @@ void RemoveTemporariesOfItems(const std::vector<WorkItem>& work, const std::vect
 bool RunInProcess(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
                   CReporter& reporter, FinishFn pfnFinish, void* pContext)
 {
+    CInputDigests digests;
     for (WorkItem& item : work)
     {
         // A pack under way finishes (its writer cleans up after itself); no new one starts.
@@ -383,7 +384,7 @@ bool RunInProcess(const Options& options, const CPluginSet& plugins, std::vector
         if (item.bToPack)
         {
             reporter.Starting(item.sPath);
-            item.outcome = PackOne(plugins, item.sPath, options.bNoOverwriteReadOnly);
+            item.outcome = PackOne(plugins, item.sPath, options.bNoOverwriteReadOnly, digests);
         }
         pfnFinish(pContext, item);
         reporter.Emit(item.outcome);
@@ -529,6 +530,7 @@ int RunWorker(const Options& options)
     std::FILE* pResults = std::fopen((options.sWorkerResult + ".results").c_str(), "wb");
     if (!pResults)
         return WORKER_BOOKKEEPING_EXIT;
+    CInputDigests digests;
     auto position = [](std::FILE* pStream)
     {
         std::fflush(pStream);
@@ -539,7 +541,7 @@ int RunWorker(const Options& options)
     {
         const uint64_t nOut = position(stdout);
         const uint64_t nErr = position(stderr);
-        FileOutcome outcome = PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly);
+        FileOutcome outcome = PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly, digests);
         outcome.anOutRange[0] = nOut;
         outcome.anOutRange[1] = std::max(nOut, position(stdout));
         outcome.anErrRange[0] = nErr;
