@@ -20,8 +20,8 @@ namespace zqpack
 {
 namespace
 {
-// A file written this close to when its stamp was taken may be written again within the same time
-// tick of its file system (two seconds on FAT) without its stamp changing: its stamp is not trusted.
+// On a file system without change times, a file written this close to when its stamp was taken may
+// be written again within the same tick (two seconds on FAT) without its stamp changing.
 constexpr long long RACY_WINDOW_NS = 2000000000LL;
 
 } // namespace
@@ -76,10 +76,12 @@ Digest128 DigestBytes(const void* pData, size_t nSize)
 FileDigest DigestFile(const std::string& sPath)
 {
     FileDigest digest;
-    // The stamp before the bytes: a write after it changes the stamp, or falls in the racy window.
+    // The stamp before the bytes: a write after it changes the stamp, unless the stamp was taken in
+    // the same tick of the file system's clock as the write (then the stamp is not trusted).
+    const long long nTick = PlatformFileClockNs();
+    const long long nNow = PlatformNowNs();
     PlatformFileStamp stamp;
     const bool bStamp = PlatformGetFileStamp(sPath.c_str(), &stamp);
-    const long long nNow = PlatformNowNs();
     unsigned long long nSize = 0;
     PlatformOpenFailure eFailure;
     std::FILE* pFile = PlatformOpenRegularFile(sPath.c_str(), true, &nSize, &eFailure);
@@ -107,8 +109,9 @@ FileDigest DigestFile(const std::string& sPath)
     digest.bHasStamp = bStamp && stamp.nSize == nTotal;
     if (digest.bHasStamp)
         digest.stamp = stamp;
-    digest.bStamped = digest.bHasStamp && stamp.nWriteTimeNs < nNow - RACY_WINDOW_NS &&
-                      stamp.nChangeTimeNs < nNow - RACY_WINDOW_NS;
+    // Without a change time (FAT), only a write time well in the past can be trusted.
+    digest.bStamped = digest.bHasStamp && (stamp.nChangeTimeNs != 0 ? stamp.nChangeTimeNs < nTick
+                                                                     : stamp.nWriteTimeNs < nNow - RACY_WINDOW_NS);
     return digest;
 }
 
