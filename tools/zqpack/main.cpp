@@ -143,6 +143,13 @@ void Finish(void* pContext, zqpack::WorkItem& item)
     }
 }
 
+// The end of a run that an interrupt stopped before any pack began.
+int Interrupted()
+{
+    zqpack::PrintError("interrupted");
+    return PlatformCaughtInterrupt();
+}
+
 std::string ProgramPath()
 {
     char szPath[4096];
@@ -182,11 +189,15 @@ int Run(const zqpack::Options& options)
 
     std::vector<std::string> temporaries;
     std::vector<zqpack::WorkItem> work = zqpack::GatherWork(options.inputs, plugins, &temporaries);
+    if (PlatformCaughtInterrupt())
+        return Interrupted();
     zqpack::CRecordStore records(zqpack::CRecordStore::DefaultFolder());
     const std::string sRecordWarning = records.Open();
     if (!sRecordWarning.empty())
         zqpack::PrintError(Printable(sRecordWarning));
     zqpack::PlanWork(options, plugins, work, records, temporaries);
+    if (PlatformCaughtInterrupt())
+        return Interrupted();
     size_t nToPack = 0;
     for (const zqpack::WorkItem& item : work)
         nToPack += item.bToPack ? 1 : 0;
@@ -198,10 +209,10 @@ int Run(const zqpack::Options& options)
     const std::string sRecordError = records.Flush();
     if (!sRecordError.empty())
         reporter.Warning(sRecordError);
-    if (!bFinished)
+    if (!bFinished || PlatformCaughtInterrupt())
     {
         reporter.HostError("interrupted");
-        return PlatformCaughtInterrupt();
+        return PlatformCaughtInterrupt() ? PlatformCaughtInterrupt() : 1;
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     reporter.Summary(elapsed.count());
