@@ -150,7 +150,7 @@ enum PackerInputKind : uint32_t
     PACKER_INPUT_CONFIG = 1,  // a settings file the packer read (the project locator file)
     PACKER_INPUT_LIBRARY = 2, // a library whose code shaped the output (the effect module)
     PACKER_INPUT_OTHER = 3,
-    PACKER_INPUT_ABSENT = 4, // a pattern ("DIR/*.proj00") that matched no file: one appearing would matter
+    PACKER_INPUT_ABSENT = 4,  // a pattern ("DIR/*.proj00") that matched no file: one appearing would matter
     PACKER_INPUT_PATTERN = 5, // a pattern whose first match was read: any file appearing or going matters
 };
 

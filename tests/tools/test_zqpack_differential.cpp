@@ -41,10 +41,10 @@ bool IsSource(const fs::path& path)
 // An effect source whose packed bytes follow the numbers; a broken one fails to load.
 std::string EffectText(unsigned nLength, unsigned nEnd, bool bBroken)
 {
-    return "(header (version 1))\n(effect-tree (effect (name Fx" + std::to_string(nLength % 7) + ") (length " +
-           std::to_string(1000 + nLength % 9000) + ") (key-list\n  (key (type Light) (id 1) (track 0) " +
-           "(start-time 0) (end-time " + std::to_string(1000 + nEnd % 9000) + ")))))" + (bBroken ? "" : ")") +
-           "\n";
+    return "(header (version 1))\n(effect-tree (effect (name Fx" + std::to_string(nLength % 7) +
+           ") (length " + std::to_string(1000 + nLength % 9000) +
+           ") (key-list\n  (key (type Light) (id 1) (track 0) " + "(start-time 0) (end-time " +
+           std::to_string(1000 + nEnd % 9000) + ")))))" + (bBroken ? "" : ")") + "\n";
 }
 
 struct Outcomes
@@ -92,8 +92,8 @@ protected:
         fs::copy_file(BinLibrary("sparkrig_sample"), TempPath("inc/lib/a" + std::string(kLibrarySuffix)));
         WriteTemp("inc/lib/b" + std::string(kLibrarySuffix), VariantModule());
         WriteTemp("inc/game.proj00", Locator(0, MODULE_A));
-        const char* const apszSources[] = {"fx/a.Fx00a", "fx/b.Fx00a", "fx/sub/c.Fx00a", "fx/sub/deep/d.Fx00a",
-                                           "fx/sub/deep/e.Fx00a"};
+        const char* const apszSources[] = {"fx/a.Fx00a", "fx/b.Fx00a", "fx/sub/c.Fx00a",
+                                           "fx/sub/deep/d.Fx00a", "fx/sub/deep/e.Fx00a"};
         for (const char* pszSource : apszSources)
             WriteTemp(std::string("inc/") + pszSource, EffectText(Next(), Next(), false));
     }
@@ -113,7 +113,8 @@ protected:
     {
         std::vector<std::string> sources;
         std::error_code ec;
-        for (fs::recursive_directory_iterator it(TempPath("inc/fx"), ec), end; !ec && it != end; it.increment(ec))
+        for (fs::recursive_directory_iterator it(TempPath("inc/fx"), ec), end; !ec && it != end;
+             it.increment(ec))
             if (it->is_regular_file() && IsSource(it->path()))
                 sources.push_back(fs::relative(it->path(), TempPath("inc")).generic_string());
         std::sort(sources.begin(), sources.end());
@@ -192,8 +193,8 @@ protected:
                 break;
             {
                 const std::string sFrom = Pick(sources);
-                const std::string sTo = Pick(folders) + "/n" + std::to_string(Next() % 6) +
-                                        fs::path(sFrom).extension().string();
+                const std::string sTo =
+                    Pick(folders) + "/n" + std::to_string(Next() % 6) + fs::path(sFrom).extension().string();
                 if (fs::exists(TempPath("inc/" + sTo)))
                     break;
                 fs::rename(TempPath("inc/" + sFrom), TempPath("inc/" + sTo));
@@ -205,10 +206,12 @@ protected:
             {
                 const std::string sFrom = Pick(sources);
                 const bool bCompress = Lower(sFrom).back() == 'a';
-                const std::string sTo = fs::path(sFrom).replace_extension(bCompress ? ".Fx00c" : ".Fx00a").string();
+                const std::string sTo =
+                    fs::path(sFrom).replace_extension(bCompress ? ".Fx00c" : ".Fx00a").string();
                 if (fs::exists(TempPath("inc/" + sTo)))
                     break;
-                const RunResult run = RunProgram("zqa", {bCompress ? "compress" : "decompress", TempPath("inc/" + sFrom)});
+                const RunResult run =
+                    RunProgram("zqa", {bCompress ? "compress" : "decompress", TempPath("inc/" + sFrom)});
                 if (run.nExit != 0 || !fs::exists(TempPath("inc/" + sTo)))
                     break;
                 fs::remove(TempPath("inc/" + sFrom));
@@ -268,7 +271,8 @@ protected:
         }
         SetEnv("ZQPACK_CACHE_DIR", TempPath("clean-cache").c_str());
         fs::current_path(TempPath("clean"));
-        const RunResult run = RunProgram("zqpack", {"--plugin", PLUGIN, "--json", "--force", "--no-workers", "fx"});
+        const RunResult run =
+            RunProgram("zqpack", {"--plugin", PLUGIN, "--json", "--force", "--no-workers", "fx"});
         fs::current_path(TempDir());
         SetEnv("ZQPACK_CACHE_DIR", TempPath("cache").c_str());
         return ParseJson(run.sOut);
@@ -326,7 +330,8 @@ protected:
                 }
             }
             const std::string sOutput = fs::path(sSource).replace_extension(".Fx00p").string();
-            if (bCleanPacked && ReadFile(TempPath("inc/" + sOutput)) != ReadFile(TempPath("clean/" + sOutput)))
+            if (bCleanPacked &&
+                ReadFile(TempPath("inc/" + sOutput)) != ReadFile(TempPath("clean/" + sOutput)))
                 stale.push_back(sOutput);
         }
         return stale;
@@ -347,7 +352,8 @@ TEST_F(ZqpackDifferential, IncrementalRunsPackWhatACleanPackPacks)
 #endif
     const unsigned nFirstSeed = EnvNumber("ZQPACK_STALE_FIRST_SEED", 1);
     // In-process runs cost least; every mode comes up in every seed.
-    const std::vector<std::string> modes = {"--no-workers", "--no-workers", "--no-workers", "-j1", "-j2", "twice"};
+    const std::vector<std::string> modes = {"--no-workers", "--no-workers", "--no-workers",
+                                            "-j1",          "-j2",          "twice"};
     unsigned nTotalSteps = 0, nStale = 0;
     for (unsigned nSeed = nFirstSeed; nSeed < nFirstSeed + nSeeds; ++nSeed)
     {
@@ -370,8 +376,8 @@ TEST_F(ZqpackDifferential, IncrementalRunsPackWhatACleanPackPacks)
             sTrace += "[" + sMode + "] ";
         }
     }
-    std::printf("differential: seeds %u-%u, %u steps, %u stale outputs\n", nFirstSeed, nFirstSeed + nSeeds - 1,
-                nTotalSteps, nStale);
+    std::printf("differential: seeds %u-%u, %u steps, %u stale outputs\n", nFirstSeed,
+                nFirstSeed + nSeeds - 1, nTotalSteps, nStale);
     EXPECT_EQ(0u, nStale);
 }
 } // namespace

@@ -166,8 +166,8 @@ TEST_F(ZqpackTreeTest, DepfilesNameEverythingThePackRead)
 
     // Spaces, '#' and '$' in names are escaped as GCC does.
     EXPECT_EQ("a\\ b.Fx00p: \\\n  a\\ b.Fx00a \\\n  x\\#$$.proj00\n",
-              zqpack::DepfileText("a b.Fx00p",
-                                  {{PACKER_INPUT_CONFIG, "x#$.proj00", {}}, {PACKER_INPUT_SOURCE, "a b.Fx00a", {}}}));
+              zqpack::DepfileText("a b.Fx00p", {{PACKER_INPUT_CONFIG, "x#$.proj00", {}},
+                                                {PACKER_INPUT_SOURCE, "a b.Fx00a", {}}}));
 }
 
 TEST_F(ZqpackTreeTest, TwoSourcesOfOneDestinationFailAlikeInEveryMode)
@@ -362,7 +362,7 @@ TEST(ZqpackWorkerProtocol, ResultLinesOfTheWrongShapeAreRejected)
 TEST(ZqpackPrintable, ControlBytesAreEscapedForPeople)
 {
     EXPECT_EQ("a\\x1B]0;title\\x07b\\x7F\xC3\xA9", Printable("a\x1B]0;title\x07"
-                                                                     "b\x7F\xC3\xA9"));
+                                                             "b\x7F\xC3\xA9"));
 }
 } // namespace
 

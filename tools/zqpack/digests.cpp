@@ -110,8 +110,9 @@ FileDigest DigestFile(const std::string& sPath)
     if (digest.bHasStamp)
         digest.stamp = stamp;
     // Without a change time (FAT), only a write time well in the past can be trusted.
-    digest.bStamped = digest.bHasStamp && (stamp.nChangeTimeNs != 0 ? stamp.nChangeTimeNs < nTick
-                                                                     : stamp.nWriteTimeNs < nNow - RACY_WINDOW_NS);
+    digest.bStamped =
+        digest.bHasStamp &&
+        (stamp.nChangeTimeNs != 0 ? stamp.nChangeTimeNs < nTick : stamp.nWriteTimeNs < nNow - RACY_WINDOW_NS);
     return digest;
 }
 
@@ -146,8 +147,9 @@ std::string DigestText(const FileDigest& digest)
     std::string sText = std::to_string(digest.nSize) + " " + DigestHex(digest.digest) + " ";
     if (!digest.bStamped)
         return sText + "-";
-    return sText + std::to_string(digest.stamp.nWriteTimeNs) + ":" + std::to_string(digest.stamp.nChangeTimeNs) +
-           ":" + std::to_string(digest.stamp.nDevice) + ":" + std::to_string(digest.stamp.nFileId);
+    return sText + std::to_string(digest.stamp.nWriteTimeNs) + ":" +
+           std::to_string(digest.stamp.nChangeTimeNs) + ":" + std::to_string(digest.stamp.nDevice) + ":" +
+           std::to_string(digest.stamp.nFileId);
 }
 
 bool ParseDigestText(const std::string& sText, FileDigest* pDigest)

@@ -74,8 +74,9 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
         if (item.sPath.find('\n') != std::string::npos ||
             (item.destinations.size() == 1 && item.destinations.front().find('\n') != std::string::npos))
         {
-            PrintError(Printable(item.sPath + ": cannot be named in build.ninja: its path holds a newline, "
-                                              "which Ninja cannot express; rename it or pack it with zqpack"));
+            PrintError(Printable(item.sPath +
+                                 ": cannot be named in build.ninja: its path holds a newline, "
+                                 "which Ninja cannot express; rename it or pack it with zqpack"));
             nExit = 1;
             continue;
         }

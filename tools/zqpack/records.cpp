@@ -111,7 +111,8 @@ std::string RecordText(const std::string& sDestination, const std::string& sSour
 }
 
 // Splits "WORD SIZE DIGEST STAMP[ REST]" into the digest and the rest (empty when absent).
-bool SplitDigestLine(const std::string& sLine, const std::string& sWord, FileDigest* pDigest, std::string* pRest)
+bool SplitDigestLine(const std::string& sLine, const std::string& sWord, FileDigest* pDigest,
+                     std::string* pRest)
 {
     if (sLine.compare(0, sWord.size() + 1, sWord + " ") != 0)
         return false;
@@ -232,8 +233,7 @@ void CRecordStore::RemoveStaleTemporaries(const std::string& sRecords)
 std::string CRecordStore::ManifestPath(const std::string& sAbsoluteFolder) const
 {
     const Digest128 name = DigestBytes(sAbsoluteFolder.data(), sAbsoluteFolder.size());
-    return (fs::path(m_sFolder) / "records" / (DigestHex(name) + ".rec"))
-        .string();
+    return (fs::path(m_sFolder) / "records" / (DigestHex(name) + ".rec")).string();
 }
 
 // A manifest: the records of the packed files of one folder, each ending in an empty line.
@@ -290,7 +290,8 @@ std::string CRecordStore::Flush()
         const fs::path manifest = ManifestPath(folder.first);
         const std::string sError = WriteAtomically(manifest.string(), sText, TEMPORARY_MARK);
         if (!sError.empty() && sErrors.empty())
-            sErrors = "warning: cannot keep the records of packed files in " + manifest.string() + ": " + sError;
+            sErrors =
+                "warning: cannot keep the records of packed files in " + manifest.string() + ": " + sError;
     }
     return sErrors;
 }
@@ -400,8 +401,8 @@ bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDe
     return true;
 }
 
-void CRecordStore::Record(const std::string& sSource, const std::string& sDestination, const std::string& sPlugin,
-                          const FileOutcome& outcome)
+void CRecordStore::Record(const std::string& sSource, const std::string& sDestination,
+                          const std::string& sPlugin, const FileOutcome& outcome)
 {
     if (m_sFolder.empty())
         return;
@@ -422,8 +423,8 @@ void CRecordStore::Record(const std::string& sSource, const std::string& sDestin
         recorded.push_back(std::move(entry));
     }
     const std::string sAbsolute = AbsolutePath(sDestination);
-    const std::string sText = RecordText(sAbsolute, sAbsoluteSource, outcome.pluginDigest, AbsolutePath(sPlugin),
-                                         outcome.outputDigest, recorded);
+    const std::string sText = RecordText(sAbsolute, sAbsoluteSource, outcome.pluginDigest,
+                                         AbsolutePath(sPlugin), outcome.outputDigest, recorded);
     // A record that says the same already is left alone (a forced pack of an unchanged file).
     const std::string* pOld = FindRecord(sAbsolute);
     if (pOld && *pOld == sText)

@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
-#include <mutex>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -424,10 +424,10 @@ private:
             if (now - m_start > m_limit)
             {
                 char szLimit[32];
-                std::snprintf(szLimit, sizeof(szLimit), "%g",
-                              std::chrono::duration<double>(m_limit).count());
+                std::snprintf(szLimit, sizeof(szLimit), "%g", std::chrono::duration<double>(m_limit).count());
                 EndProcess(*m_pItem,
-                           Printable(m_pItem->sPath) + ": the pack ran longer than the time limit of " + szLimit +
+                           Printable(m_pItem->sPath) + ": the pack ran longer than the time limit of " +
+                               szLimit +
                                " s; zqpack stopped (a pack in this process cannot be stopped alone)",
                            1);
             }
@@ -606,8 +606,8 @@ private:
         for (; m_nNextEmit < m_work.size(); ++m_nNextEmit)
         {
             if (!m_done[m_nNextEmit])
-                m_work[m_nNextEmit].outcome =
-                    HostFailure(m_work[m_nNextEmit].sPath, Result::UNFINISHED, "zqpack lost the worker process");
+                m_work[m_nNextEmit].outcome = HostFailure(m_work[m_nNextEmit].sPath, Result::UNFINISHED,
+                                                          "zqpack lost the worker process");
             m_pfnFinish(m_pContext, m_work[m_nNextEmit]);
             m_reporter.Emit(m_work[m_nNextEmit].outcome);
         }
@@ -677,7 +677,8 @@ int RunWorker(const Options& options)
     {
         const uint64_t nOut = position(stdout);
         const uint64_t nErr = position(stderr);
-        FileOutcome outcome = PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly, digests);
+        FileOutcome outcome =
+            PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly, digests);
         outcome.anOutRange[0] = nOut;
         outcome.anOutRange[1] = std::max(nOut, position(stdout));
         outcome.anErrRange[0] = nErr;

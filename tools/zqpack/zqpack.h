@@ -105,7 +105,7 @@ void PrintError(const std::string& sMessage);
 struct Plugin
 {
     std::string sPath;
-    FileDigest digest;          // taken before it was loaded
+    FileDigest digest;            // taken before it was loaded
     long long nLoadedAfterNs = 0; // the file clock before the digest
     PlatformLibrary hLibrary = nullptr;
     PFN_AssociatePacker pfnAssociate = nullptr;
@@ -367,7 +367,7 @@ private:
     std::map<std::string, std::optional<std::string>> m_changes;           // destination -> record, or none
     std::map<std::string, FileDigest> m_digests;
     std::map<std::string, FileDigest> m_matches; // pattern -> its matches
-    std::string m_sPlugin, m_sAbsolutePlugin; // the last plug-in asked about, and its absolute path
+    std::string m_sPlugin, m_sAbsolutePlugin;    // the last plug-in asked about, and its absolute path
 };
 
 // The text of a Make-syntax depfile: the destination depends on the source and the other inputs.

@@ -9,10 +9,10 @@
 // What PlatformEnsurePrivateFolder found.
 enum PlatformFolderState
 {
-    FOLDER_PRIVATE = 0,          // exists (or was created, mode 0700), is ours and only ours to write
-    FOLDER_NOT_CREATED = 1,      // missing and cannot be created
-    FOLDER_NOT_A_FOLDER = 2,     // a file, a link or something else stands there
-    FOLDER_FOREIGN_OWNER = 3,    // owned by another user
+    FOLDER_PRIVATE = 0,           // exists (or was created, mode 0700), is ours and only ours to write
+    FOLDER_NOT_CREATED = 1,       // missing and cannot be created
+    FOLDER_NOT_A_FOLDER = 2,      // a file, a link or something else stands there
+    FOLDER_FOREIGN_OWNER = 3,     // owned by another user
     FOLDER_WRITABLE_BY_OTHERS = 4 // group or others may write in it
 };
 

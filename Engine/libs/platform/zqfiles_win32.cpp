@@ -4,10 +4,10 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <random>
-#include <cstring>
 #include <string>
 
 namespace
@@ -47,8 +47,9 @@ bool OwnedByThisUser(const char* pszPath)
         {
             BYTE aAdmins[SECURITY_MAX_SID_SIZE];
             DWORD nAdmins = sizeof(aAdmins);
-            const bool bAdmins = CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, aAdmins, &nAdmins) &&
-                                 EqualSid(pOwner, aAdmins);
+            const bool bAdmins =
+                CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, aAdmins, &nAdmins) &&
+                EqualSid(pOwner, aAdmins);
             bOwned = EqualSid(pOwner, token.user.User.Sid) || bAdmins;
         }
         CloseHandle(hToken);
@@ -125,15 +126,15 @@ bool PlatformWriteNewFile(const char* pszFolder, const char* pszPrefix, const vo
 std::FILE* PlatformOpenRegularFile(const char* pszPath, bool bFollowLinks, unsigned long long* pnSize,
                                    PlatformOpenFailure* peFailure)
 {
-    HANDLE hFile = CreateFileA(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | (bFollowLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
+    HANDLE hFile = CreateFileA(
+        pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | (bFollowLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
     {
         const DWORD nError = GetLastError();
         *peFailure = nError == ERROR_FILE_NOT_FOUND || nError == ERROR_PATH_NOT_FOUND ? OPEN_MISSING
-                     : nError == ERROR_ACCESS_DENIED ? OPEN_NOT_REGULAR
-                                                      : OPEN_FAILED;
+                     : nError == ERROR_ACCESS_DENIED                                  ? OPEN_NOT_REGULAR
+                                                                                      : OPEN_FAILED;
         return nullptr;
     }
     BY_HANDLE_FILE_INFORMATION info;
@@ -168,8 +169,8 @@ long long PlatformFileClockNs()
     // The system time at its tick, as NTFS stamps changes.
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    const long long nTicks =
-        static_cast<long long>((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    const long long nTicks = static_cast<long long>(
+        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
     return (nTicks - FILETIME_UNIX_EPOCH) * 100;
 }
 
