@@ -131,6 +131,9 @@ public:
 // side without the extension works as before.
 constexpr uint32_t PACKER_HOST_EXTENSION_TAG = 0x5A500000u; // "ZP" in the high half
 constexpr uint32_t PACKER_HOST_EXTENSION_VERSION = 1;
+// Version 2 asks a planning packer also to report the inputs it would read (ReportInput), as far as it
+// can tell them without packing; a packer that knows only version 1 reports its outputs alone.
+constexpr uint32_t PACKER_HOST_EXTENSION_PLAN_INPUTS = 2;
 
 inline uint32_t PackerHostExtensionArg(uint32_t nVersion = PACKER_HOST_EXTENSION_VERSION)
 {

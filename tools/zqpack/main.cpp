@@ -63,6 +63,11 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
                  "write DESTINATION.d beside each packed file: its inputs in Make syntax");
     app.add_flag("--emit-ninja", pOptions->bEmitNinja,
                  "print a build.ninja that packs the given PATHs, one edge per file, instead of packing");
+    app.add_option("-o,--output", pOptions->sNinjaOutput,
+                   "with --emit-ninja: write build.ninja to FILE (only when it changes) instead of printing it");
+    app.add_flag("--touch", pOptions->bTouch,
+                 "move a packed file's write time to now even when its bytes stay the same (for Make, which\n"
+                 "has no restat; embervise_pack_effects passes it under CMake's Makefile generators)");
     app.add_flag("--no-workers", pOptions->bNoWorkers,
                  "pack in this process, one file at a time (for debugging: a crash ends the run)");
     app.add_option("--timeout", pOptions->fTimeout,
@@ -107,6 +112,8 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
         return UsageError("--worker needs --plugin");
     if (pOptions->inputs.empty() && !pOptions->bListPackers)
         return UsageError("no PATH given");
+    if (!pOptions->sNinjaOutput.empty() && !pOptions->bEmitNinja)
+        return UsageError("--output goes with --emit-ninja");
     return -1;
 }
 
@@ -132,6 +139,13 @@ void Finish(void* pContext, zqpack::WorkItem& item)
     else if (outcome.eResult == zqpack::Result::FAILED)
     {
         context.records.Forget(sDestination);
+    }
+    if (context.options.bTouch &&
+        (outcome.eResult == zqpack::Result::PACKED || outcome.eResult == zqpack::Result::UP_TO_DATE))
+    {
+        // Make compares write times only: an output that stayed must still look newer than its inputs.
+        std::error_code ec;
+        std::filesystem::last_write_time(sDestination, std::filesystem::file_time_type::clock::now(), ec);
     }
     if (context.options.bDepfiles &&
         (outcome.eResult == zqpack::Result::PACKED || outcome.eResult == zqpack::Result::UP_TO_DATE) &&

@@ -444,6 +444,11 @@ void CRecordStore::Forget(const std::string& sDestination)
         m_changes.erase(sAbsolute);
 }
 
+std::string WriteFileAtomically(const std::string& sPath, const std::string& sText)
+{
+    return WriteAtomically(sPath, sText, ".tmp");
+}
+
 std::string DepfileText(const std::string& sDestination, const std::vector<Input>& inputs)
 {
     // The source first, then the files it was packed with, in the order reported.

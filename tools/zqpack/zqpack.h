@@ -89,6 +89,8 @@ struct Options
     bool bForce = false;         // repack files that are up to date
     bool bDepfiles = false;      // write DESTINATION.d beside each packed file
     bool bEmitNinja = false;     // print a build.ninja instead of packing
+    std::string sNinjaOutput;    // --output: where --emit-ninja writes (only when it changes)
+    bool bTouch = false;         // move an output's write time to now even when its bytes stay
     bool bNoWorkers = false;     // pack in this process (debugging)
     double fTimeout = 600;       // seconds one file may take in a worker
     unsigned nJobs = 1;          // 0: one per core
@@ -369,6 +371,9 @@ private:
     std::map<std::string, FileDigest> m_matches; // pattern -> its matches
     std::string m_sPlugin, m_sAbsolutePlugin;    // the last plug-in asked about, and its absolute path
 };
+
+// Writes sText to sPath through a new file renamed into place. An empty string or the reason.
+std::string WriteFileAtomically(const std::string& sPath, const std::string& sText);
 
 // The text of a Make-syntax depfile: the destination depends on the source and the other inputs.
 std::string DepfileText(const std::string& sDestination, const std::vector<Input>& inputs);

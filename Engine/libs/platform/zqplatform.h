@@ -98,3 +98,11 @@ int PlatformVSNPrintF(char* pszOut, size_t nSize, const char* pszFormat, va_list
 
 // Breaks into the debugger (a breakpoint trap).
 void PlatformDebugBreak();
+
+// ---------------------------------------------------------------------------------------------------
+// For build tools that name a library without loading it.
+
+// The file that PlatformLoadLibrary(pszName) would load, when the name alone decides it and the file
+// exists: a name with a folder, or a bare name found beside the module that contains this code. False
+// when the system's own search would decide, or nothing is there.
+bool PlatformFindLibraryFile(const char* pszName, char* pszOut, size_t nSize);

@@ -708,3 +708,21 @@ bool PlatformGetLibraryPath(PlatformLibrary hLibrary, char* pszOut, size_t nSize
     return false;
 #endif
 }
+
+//----------------------------------------------------------------------------------------------------------
+// Library files named without loading them
+
+bool PlatformFindLibraryFile(const char* pszName, char* pszOut, size_t nSize)
+{
+    if (!pszName || !*pszName)
+        return false;
+    const std::vector<std::string> candidates = LibraryCandidates(pszName);
+    const std::string& sFirst = candidates.front();
+    struct stat info;
+    // A bare name not beside this module is the system's to find.
+    if (sFirst.find('/') == std::string::npos || stat(sFirst.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        sFirst.size() >= nSize)
+        return false;
+    std::memcpy(pszOut, sFirst.c_str(), sFirst.size() + 1);
+    return true;
+}

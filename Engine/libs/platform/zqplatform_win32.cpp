@@ -11,6 +11,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 PlatformLibrary PlatformLoadLibrary(const char* pszName)
 {
     return pszName ? reinterpret_cast<PlatformLibrary>(LoadLibraryA(pszName)) : nullptr;
@@ -140,4 +142,27 @@ bool PlatformGetLibraryPath(PlatformLibrary hLibrary, char* pszOut, size_t nSize
     const DWORD nLength =
         GetModuleFileNameA(static_cast<HMODULE>(hLibrary), pszOut, static_cast<DWORD>(nSize));
     return nLength > 0 && nLength < nSize;
+}
+
+//----------------------------------------------------------------------------------------------------------
+// Library files named without loading them
+
+bool PlatformFindLibraryFile(const char* pszName, char* pszOut, size_t nSize)
+{
+    if (!pszName || !*pszName)
+        return false;
+    std::string sName = pszName;
+    const size_t nSlash = sName.find_last_of("\\/");
+    if (nSlash == std::string::npos)
+        return false; // LoadLibraryA's search order decides
+    const size_t nDot = sName.rfind('.');
+    if (nDot == std::string::npos || nDot < nSlash)
+        sName += ".dll";
+    else if (nDot == sName.size() - 1)
+        sName.pop_back();
+    const DWORD nAttributes = GetFileAttributesA(sName.c_str());
+    if (nAttributes == INVALID_FILE_ATTRIBUTES || (nAttributes & FILE_ATTRIBUTE_DIRECTORY) || sName.size() >= nSize)
+        return false;
+    std::memcpy(pszOut, sName.c_str(), sName.size() + 1);
+    return true;
 }
