@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <cstring>
 #include <string>
 
 PlatformLibrary PlatformLoadLibrary(const char* pszName)
