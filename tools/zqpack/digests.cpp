@@ -207,7 +207,14 @@ void CInputDigests::BeginPack()
 FileDigest CInputDigests::Take(uint32_t nKind, const std::string& sPath)
 {
     if (nKind == PACKER_INPUT_ABSENT || nKind == PACKER_INPUT_PATTERN)
-        return DigestMatches(sPath);
+    {
+        // Listed once per process (a folder of many sources is searched by each of them): a locator
+        // appearing later is seen by the next run, which lists afresh.
+        auto it = m_matches.find(sPath);
+        if (it == m_matches.end())
+            it = m_matches.emplace(sPath, DigestMatches(sPath)).first;
+        return it->second;
+    }
     if (nKind != PACKER_INPUT_LIBRARY)
         return DigestFile(sPath);
     auto it = m_libraries.find(sPath);
@@ -221,12 +228,7 @@ void CInputDigests::Settle(std::vector<Input>& inputs) const
     for (Input& input : inputs)
     {
         if (input.nKind == PACKER_INPUT_ABSENT || input.nKind == PACKER_INPUT_PATTERN)
-        {
-            // The folder as it is after the pack: a file that appeared during it is seen next time.
-            if (!(DigestMatches(input.sPath) == input.digest))
-                input.digest.bOk = false;
             continue;
-        }
         const auto library = m_libraries.find(input.sPath);
         const long long nSince = input.nKind == PACKER_INPUT_LIBRARY && library != m_libraries.end()
                                      ? library->second.nLoadedAfterNs

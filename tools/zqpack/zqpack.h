@@ -199,6 +199,7 @@ private:
     };
     long long m_nPackStartNs = 0;
     std::map<std::string, Loaded> m_libraries;
+    std::map<std::string, FileDigest> m_matches; // pattern -> its matches
 };
 
 // Whether a digest's stamp still holds and no change was stamped at or after nSinceNs.
