@@ -9,7 +9,7 @@ SMOKE_SECONDS ?= 15
 WINE64 ?= $(firstword $(wildcard /usr/lib/wine/wine64) $(shell command -v wine64 2>/dev/null))
 WINE_JOBS ?= 2
 
-.PHONY: all build test test-native test-asan fuzz fuzz-smoke bench windows test-windows demo demo-build check-demo screenshot format clean
+.PHONY: stale-check all build test test-native test-asan fuzz fuzz-smoke bench windows test-windows demo demo-build check-demo screenshot format clean
 
 all: build
 
@@ -26,6 +26,15 @@ test-asan:
 	$(CMAKE) -S . -B build/asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DEMBERVISE_SANITIZE=ON
 	$(CMAKE) --build build/asan -j $(JOBS)
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# The differential test of incremental packs against clean ones, over more seeds than the suite runs
+# (STALE_SEEDS seeds from STALE_FIRST_SEED, STALE_STEPS edit steps each).
+STALE_SEEDS ?= 24
+STALE_STEPS ?= 60
+STALE_FIRST_SEED ?= 100
+stale-check: build
+	ZQPACK_STALE_SEEDS=$(STALE_SEEDS) ZQPACK_STALE_STEPS=$(STALE_STEPS) ZQPACK_STALE_FIRST_SEED=$(STALE_FIRST_SEED) \
+	    build/native/bin/test_tools --gtest_filter='ZqpackDifferential.*'
 
 build-fuzz:
 	$(CMAKE) -S . -B build/fuzz $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \

@@ -6,7 +6,7 @@
 # adds the target `effects` (built by default) with one custom command per effect source found
 # under the folders (*.Fx00a, *.Fx00c): each writes the packed file beside its source and a depfile
 # naming the source, the project locator file and the effect module, so that the build repacks
-# exactly the files whose inputs changed. zqpack is taken from EMBERVISE_ZQPACK (a path), else from
+# exactly the files whose inputs changed (zqpack and its Embervise plug-in are inputs too). zqpack is taken from EMBERVISE_ZQPACK (a path), else from
 # a `zqpack` target of the same build, else from the PATH; it loads the plug-ins beside itself.
 # Two sources that would write one packed file (x.Fx00a and x.Fx00c) stop the configuration.
 
@@ -21,6 +21,26 @@ function(embervise_pack_effects target)
   else()
     find_program(EMBERVISE_ZQPACK_PROGRAM zqpack REQUIRED)
     set(zqpack "${EMBERVISE_ZQPACK_PROGRAM}")
+  endif()
+
+  # Every pack also depends on zqpack and the plug-ins beside it; the locator file and the module come
+  # from the depfile. Make has no restat: there zqpack moves an unchanged output's time forward, so
+  # that a build after an input changed without changing the bytes settles at once.
+  if(TARGET "${zqpack}")
+    set(tool_depends "${zqpack}")
+    if(TARGET Embervise)
+      list(APPEND tool_depends Embervise)
+    endif()
+  else()
+    set(tool_depends "${zqpack}")
+    get_filename_component(tool_dir "${zqpack}" DIRECTORY)
+    if(EXISTS "${tool_dir}/Embervise${CMAKE_SHARED_LIBRARY_SUFFIX}")
+      list(APPEND tool_depends "${tool_dir}/Embervise${CMAKE_SHARED_LIBRARY_SUFFIX}")
+    endif()
+  endif()
+  set(touch)
+  if(CMAKE_GENERATOR MATCHES "Make")
+    set(touch --touch)
   endif()
 
   set(outputs)
@@ -42,8 +62,8 @@ function(embervise_pack_effects target)
       list(APPEND seen "${output}")
       add_custom_command(
         OUTPUT "${output}"
-        COMMAND "${zqpack}" -q --no-workers --depfiles -- "${source}"
-        DEPENDS "${source}"
+        COMMAND "${zqpack}" -q --no-workers --depfiles ${touch} -- "${source}"
+        DEPENDS "${source}" ${tool_depends}
         DEPFILE "${output}.d"
         COMMENT "Packing ${source}"
         VERBATIM)

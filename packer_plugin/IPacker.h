@@ -130,7 +130,12 @@ public:
 // the argument says so; an older packer ignores the argument, and an older host passes 0, so either
 // side without the extension works as before.
 constexpr uint32_t PACKER_HOST_EXTENSION_TAG = 0x5A500000u; // "ZP" in the high half
+// The version a host offers by default: version 2, whose sink also hears of files a pack needed
+// and did not use (IPackerHostSink2).
 constexpr uint32_t PACKER_HOST_EXTENSION_VERSION = 2;
+// Version 3 asks a planning packer also to report the inputs it would read (ReportInput), as far as it
+// can tell them without packing; a packer that knows only an earlier version reports its outputs alone.
+constexpr uint32_t PACKER_HOST_EXTENSION_PLAN_INPUTS = 3;
 
 inline uint32_t PackerHostExtensionArg(uint32_t nVersion = PACKER_HOST_EXTENSION_VERSION)
 {
@@ -150,7 +155,8 @@ enum PackerInputKind : uint32_t
     PACKER_INPUT_CONFIG = 1,  // a settings file the packer read (the project locator file)
     PACKER_INPUT_LIBRARY = 2, // a library whose code shaped the output (the effect module)
     PACKER_INPUT_OTHER = 3,
-    PACKER_INPUT_ABSENT = 4, // a pattern ("DIR/*.proj00") that matched no file: one appearing would matter
+    PACKER_INPUT_ABSENT = 4,  // a pattern ("DIR/*.proj00") that matched no file: one appearing would matter
+    PACKER_INPUT_PATTERN = 5, // a pattern whose first match was read: any file appearing or going matters
 };
 
 // Version 1 of the host extension: the slots that follow IPackerMessageSink's.

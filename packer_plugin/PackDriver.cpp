@@ -39,6 +39,33 @@ void ReportUnused(IPackerHostSink* pHost, uint32_t nVersion, uint32_t nWhy, uint
                                                              sReason.c_str());
 }
 
+// A locator file that appears nearer the source would govern it instead, and so would one that comes
+// first in the folder where the search stopped.
+void ReportLocatorSearch(const CLocatorTrace& trace, IPackerHostSink* pHost)
+{
+    for (const std::string& sDirectory : trace.emptyDirectories)
+        pHost->ReportInput(PACKER_INPUT_ABSENT, (sDirectory + PLATFORM_PATH_SEP + "*.proj00").c_str());
+    const size_t nCut = trace.sLocatorFile.find_last_of("/\\");
+    if (nCut != std::string::npos)
+        pHost->ReportInput(PACKER_INPUT_PATTERN,
+                           (trace.sLocatorFile.substr(0, nCut) + PLATFORM_PATH_SEP + "*.proj00").c_str());
+    pHost->ReportInput(PACKER_INPUT_CONFIG, trace.sLocatorFile.c_str());
+}
+
+// What a pack of the file would read, found without loading anything: the locator search, and the
+// module's library when the name leads to one file.
+void ReportPlannedInputs(const char* pszFileName, IPackerHostSink* pHost)
+{
+    CProjectInfo projectInfo;
+    CLocatorTrace trace;
+    if (!pszFileName || !LocateProject(pszFileName, projectInfo, &trace))
+        return;
+    ReportLocatorSearch(trace, pHost);
+    char szLibrary[4096];
+    if (PlatformFindLibraryFile(projectInfo.m_sSparkrig.c_str(), szLibrary, sizeof(szLibrary)))
+        pHost->ReportInput(PACKER_INPUT_LIBRARY, szLibrary);
+}
+
 std::string DestinationOf(const char* pszSource)
 {
     std::string sDestination = pszSource;
@@ -52,9 +79,12 @@ bool CEffectPacker::PackFile(const char* pszFileName, uint32_t nArg, IPackerMess
     IPackerHostSink* pHost = HostExtension(nArg, pSink);
     if (pHost && pHost->IsPlanOnly())
     {
-        // Only where the file would go: no stage runs and the stored sink stays as it was.
+        // Only where the file would go (and, when asked, what it would read): no stage runs, no
+        // message is sent and the stored sink stays as it was.
         try
         {
+            if (PackerHostExtensionVersion(nArg) >= PACKER_HOST_EXTENSION_PLAN_INPUTS)
+                ReportPlannedInputs(pszFileName, pHost);
             pHost->ReportOutput(DestinationOf(pszFileName ? pszFileName : "").c_str());
             return true;
         }
@@ -99,10 +129,7 @@ bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink, 
     }
     if (pHost)
     {
-        // A locator file that appears nearer the source would govern it instead.
-        for (const std::string& sDirectory : trace.emptyDirectories)
-            pHost->ReportInput(PACKER_INPUT_ABSENT, (sDirectory + PLATFORM_PATH_SEP + "*.proj00").c_str());
-        pHost->ReportInput(PACKER_INPUT_CONFIG, trace.sLocatorFile.c_str());
+        ReportLocatorSearch(trace, pHost);
     }
 
     const char* pszModulePath = projectInfo.m_sSparkrig.c_str();

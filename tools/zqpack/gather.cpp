@@ -36,6 +36,9 @@ std::vector<WorkItem> GatherWork(const std::vector<InputArg>& inputs, const CPlu
     std::vector<std::string> temporaries;
     const auto bWanted = [&](const std::string& sPath)
     {
+        // After an interrupt the rest of the walk is only listed: the run ends when it returns.
+        if (PlatformCaughtInterrupt())
+            return false;
         if (LooksTemporary(sPath))
         {
             temporaries.push_back(sPath);

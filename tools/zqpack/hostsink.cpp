@@ -101,8 +101,15 @@ bool CHostMessageSink::IsPlanOnly()
 
 bool CHostMessageSink::ReportInput(uint32_t nKind, const char* pszPath)
 {
-    if (pszPath)
-        m_inputs.push_back({nKind, pszPath});
+    if (!pszPath)
+        return true;
+    Input input;
+    input.nKind = nKind;
+    input.sPath = pszPath;
+    // Reported before the packer reads the file (the source), or right after it loaded it.
+    if (m_pDigests && !m_bPlanOnly)
+        input.digest = m_pDigests->Take(nKind, input.sPath);
+    m_inputs.push_back(std::move(input));
     return true;
 }
 
@@ -155,9 +162,11 @@ FileOutcome HostFailure(const std::string& sSource, Result eResult, const std::s
     return outcome;
 }
 
-FileOutcome PackOne(const CPluginSet& plugins, const std::string& sFile, bool bNoOverwriteReadOnly)
+FileOutcome PackOne(const CPluginSet& plugins, const std::string& sFile, bool bNoOverwriteReadOnly,
+                    CInputDigests& digests)
 {
-    IPacker* pPacker = plugins.Associate(sFile);
+    size_t nPlugin = 0;
+    IPacker* pPacker = plugins.Associate(sFile, &nPlugin);
     if (!pPacker)
         return HostFailure(sFile, Result::UNCLAIMED, "no packer claims this file");
 
@@ -174,13 +183,22 @@ FileOutcome PackOne(const CPluginSet& plugins, const std::string& sFile, bool bN
         return outcome;
     }
 
-    CHostMessageSink sink(bNoOverwriteReadOnly);
+    CHostMessageSink sink(bNoOverwriteReadOnly, false, &digests);
+    digests.BeginPack();
     const bool bPacked = pPacker->PackFile(sFile.c_str(), PackerHostExtensionArg(), &sink);
     outcome.eResult = bPacked ? Result::PACKED : Result::FAILED;
     outcome.sDestination = std::move(sink.m_sDestination);
     outcome.events = std::move(sink.m_events);
     outcome.inputs = std::move(sink.m_inputs);
     outcome.unused = std::move(sink.m_unused);
+    if (bPacked && sink.m_outputs.size() == 1)
+    {
+        outcome.outputDigest = DigestFile(sink.m_outputs.front());
+        digests.Settle(outcome.inputs);
+        const Plugin& plugin = plugins.Plugins()[nPlugin];
+        if (UnchangedSince(plugin.sPath, plugin.digest, plugin.nLoadedAfterNs))
+            outcome.pluginDigest = plugin.digest;
+    }
     if (!bPacked)
     {
         outcome.sReason = sink.m_sWritableReason;

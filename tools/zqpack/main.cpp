@@ -66,6 +66,11 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
                  "write DESTINATION.d beside each packed file: its inputs in Make syntax");
     app.add_flag("--emit-ninja", pOptions->bEmitNinja,
                  "print a build.ninja that packs the given PATHs, one edge per file, instead of packing");
+    app.add_option("-o,--output", pOptions->sNinjaOutput,
+                   "with --emit-ninja: write build.ninja to FILE (only when it changes) instead of printing it");
+    app.add_flag("--touch", pOptions->bTouch,
+                 "move a packed file's write time to now even when its bytes stay the same (for Make, which\n"
+                 "has no restat; embervise_pack_effects passes it under CMake's Makefile generators)");
     app.add_flag("--no-workers", pOptions->bNoWorkers,
                  "pack in this process, one file at a time (for debugging: a crash ends the run)");
     app.add_option("--timeout", pOptions->fTimeout,
@@ -110,6 +115,8 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
         return UsageError("--worker needs --plugin");
     if (pOptions->inputs.empty() && !pOptions->bListPackers)
         return UsageError("no PATH given");
+    if (!pOptions->sNinjaOutput.empty() && !pOptions->bEmitNinja)
+        return UsageError("--output goes with --emit-ninja");
     return -1;
 }
 
@@ -130,14 +137,18 @@ void Finish(void* pContext, zqpack::WorkItem& item)
     const std::string& sDestination = item.destinations.front();
     if (outcome.eResult == zqpack::Result::PACKED)
     {
-        const std::string sError =
-            context.records.Record(item.sPath, sDestination, item.sPlugin, outcome.inputs, item.sourceDigest);
-        if (!sError.empty())
-            context.reporter.HostError("cannot keep the record of " + sDestination + ": " + sError);
+        context.records.Record(item.sPath, sDestination, item.sPlugin, outcome);
     }
     else if (outcome.eResult == zqpack::Result::FAILED)
     {
         context.records.Forget(sDestination);
+    }
+    if (context.options.bTouch &&
+        (outcome.eResult == zqpack::Result::PACKED || outcome.eResult == zqpack::Result::UP_TO_DATE))
+    {
+        // Make compares write times only: an output that stayed must still look newer than its inputs.
+        std::error_code ec;
+        std::filesystem::last_write_time(sDestination, std::filesystem::file_time_type::clock::now(), ec);
     }
     if (context.options.bDepfiles &&
         (outcome.eResult == zqpack::Result::PACKED || outcome.eResult == zqpack::Result::UP_TO_DATE) &&
@@ -147,6 +158,13 @@ void Finish(void* pContext, zqpack::WorkItem& item)
         if (!sError.empty())
             context.reporter.HostError(sError);
     }
+}
+
+// The end of a run that an interrupt stopped before any pack began.
+int Interrupted()
+{
+    zqpack::PrintError("interrupted");
+    return PlatformCaughtInterrupt();
 }
 
 std::string ProgramPath()
@@ -188,8 +206,15 @@ int Run(const zqpack::Options& options)
 
     std::vector<std::string> temporaries;
     std::vector<zqpack::WorkItem> work = zqpack::GatherWork(options.inputs, plugins, &temporaries);
+    if (PlatformCaughtInterrupt())
+        return Interrupted();
     zqpack::CRecordStore records(zqpack::CRecordStore::DefaultFolder());
+    const std::string sRecordWarning = records.Open();
+    if (!sRecordWarning.empty())
+        zqpack::PrintError(Printable(sRecordWarning));
     zqpack::PlanWork(options, plugins, work, records, temporaries);
+    if (PlatformCaughtInterrupt())
+        return Interrupted();
     size_t nToPack = 0;
     for (const zqpack::WorkItem& item : work)
         nToPack += item.bToPack ? 1 : 0;
@@ -200,11 +225,11 @@ int Run(const zqpack::Options& options)
     // The records of what was packed are kept even after an interrupt.
     const std::string sRecordError = records.Flush();
     if (!sRecordError.empty())
-        reporter.HostError(sRecordError);
-    if (!bFinished)
+        reporter.Warning(sRecordError);
+    if (!bFinished || PlatformCaughtInterrupt())
     {
         reporter.HostError("interrupted");
-        return PlatformCaughtInterrupt();
+        return PlatformCaughtInterrupt() ? PlatformCaughtInterrupt() : 1;
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     reporter.Summary(elapsed.count());

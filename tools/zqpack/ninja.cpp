@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -41,6 +42,50 @@ std::string ShellWord(const std::string& sWord)
     return sOut + "'";
 #endif
 }
+// What planning with the packer says the pack of sPath would read.
+std::vector<Input> PlannedInputs(const CPluginSet& plugins, const std::string& sPath)
+{
+    IPacker* pPacker = plugins.Associate(sPath);
+    if (!pPacker)
+        return {};
+    CHostMessageSink sink(false, true);
+    pPacker->PackFile(sPath.c_str(), PackerHostExtensionArg(PACKER_HOST_EXTENSION_PLAN_INPUTS), &sink);
+    return sink.m_inputs;
+}
+
+// The folder of a pattern ("DIR/*.proj00"), as Ninja can name it.
+std::string PatternFolder(const std::string& sPattern)
+{
+    const size_t nCut = sPattern.find_last_of("/\\");
+    return nCut == std::string::npos ? std::string(".") : sPattern.substr(0, nCut);
+}
+
+std::string ImplicitInputs(const std::vector<std::string>& paths)
+{
+    std::string sText;
+    for (const std::string& sPath : paths)
+        sText += " " + EscapeNinjaPath(sPath);
+    return sText;
+}
+
+// Writes sText to sPath when it differs from what is there (so that Ninja's restat sees no change);
+// an empty string or the reason.
+std::string WriteIfChanged(const std::string& sPath, const std::string& sText)
+{
+    std::FILE* pOld = std::fopen(sPath.c_str(), "rb");
+    if (pOld)
+    {
+        std::string sOld;
+        char aBuffer[16384];
+        size_t nRead;
+        while ((nRead = std::fread(aBuffer, 1, sizeof(aBuffer), pOld)) > 0)
+            sOld.append(aBuffer, nRead);
+        std::fclose(pOld);
+        if (sOld == sText)
+            return std::string();
+    }
+    return WriteFileAtomically(sPath, sText);
+}
 } // namespace
 
 int EmitNinja(const Options& options, const CPluginSet& plugins, const std::string& sProgramPath)
@@ -57,6 +102,14 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
     CRecordStore noRecords{std::string()};
     PlanWork(planOptions, plugins, work, noRecords, {});
 
+    // Every edge also depends on zqpack and the plug-ins; build.ninja itself on the folders that the
+    // locator searches passed or stopped in, where a locator appearing changes what governs a file.
+    const std::string sZqpack = AbsolutePath(sProgramPath);
+    std::vector<std::string> tools = {sZqpack};
+    for (const Plugin& plugin : plugins.Plugins())
+        tools.push_back(AbsolutePath(plugin.sPath));
+    std::set<std::string> searched;
+
     int nExit = 0;
     std::string sEdges;
     for (const WorkItem& item : work)
@@ -71,6 +124,14 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
             nExit = 1;
             continue;
         }
+        if (item.sPath.find('\n') != std::string::npos ||
+            (item.destinations.size() == 1 && item.destinations.front().find('\n') != std::string::npos))
+        {
+            PrintError(Printable(item.sPath + ": cannot be named in build.ninja: its path holds a newline, "
+                                              "which Ninja cannot express; rename it or pack it with zqpack"));
+            nExit = 1;
+            continue;
+        }
         if (item.destinations.size() != 1)
         {
             PrintError(
@@ -78,28 +139,72 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
             nExit = 1;
             continue;
         }
-        sEdges += "build " + EscapeNinjaPath(item.destinations.front()) + ": pack " +
-                  EscapeNinjaPath(item.sPath) + "\n";
+        std::vector<std::string> implicit;
+        for (const Input& input : PlannedInputs(plugins, item.sPath))
+        {
+            if (input.sPath.find('\n') != std::string::npos)
+                continue;
+            if (input.nKind == PACKER_INPUT_ABSENT || input.nKind == PACKER_INPUT_PATTERN)
+                searched.insert(PatternFolder(input.sPath));
+            else if (input.nKind != PACKER_INPUT_SOURCE)
+                implicit.push_back(input.sPath);
+        }
+        implicit.insert(implicit.end(), tools.begin(), tools.end());
+        sEdges += "build " + EscapeNinjaPath(item.destinations.front()) + ": pack " + EscapeNinjaPath(item.sPath) +
+                  " |" + ImplicitInputs(implicit) + "\n";
     }
 
-    std::string sCommand = ShellWord(AbsolutePath(sProgramPath)) + " -q --no-workers --depfiles";
+    std::string sOptions;
     for (const Plugin& plugin : plugins.Plugins())
-        sCommand += " --plugin " + ShellWord(AbsolutePath(plugin.sPath));
+        sOptions += " --plugin " + ShellWord(AbsolutePath(plugin.sPath));
     if (options.bNoOverwriteReadOnly)
-        sCommand += " --no-overwrite-readonly";
-    std::string sEscaped;
-    for (const char c : sCommand)
-        sEscaped += c == '$' ? std::string("$$") : std::string(1, c);
-    std::printf("# Packs effect sources with zqpack; written by zqpack --emit-ninja. Run ninja to pack what\n"
-                "# changed: each packed file depends on its source, locator file and module (depfile).\n"
-                "ninja_required_version = 1.7\n\n"
-                "rule pack\n"
-                "  command = %s -- $in\n"
-                "  description = PACK $in\n"
-                "  depfile = $out.d\n"
-                "  deps = gcc\n"
-                "  restat = 1\n\n%s",
-                sEscaped.c_str(), sEdges.c_str());
+        sOptions += " --no-overwrite-readonly";
+    const std::string sOutput = options.sNinjaOutput.empty() ? std::string("build.ninja") : options.sNinjaOutput;
+    std::string sArgs;
+    for (const InputArg& input : options.inputs)
+        sArgs += " " + ShellWord(input.sText);
+    auto escape = [](const std::string& sCommand)
+    {
+        std::string sEscaped;
+        for (const char c : sCommand)
+            sEscaped += c == '$' ? std::string("$$") : std::string(1, c);
+        return sEscaped;
+    };
+    const std::string sText =
+        "# Packs effect sources with zqpack; written by zqpack --emit-ninja. Run ninja to pack what\n"
+        "# changed: each packed file depends on its source, locator file, module, plug-in and zqpack; a\n"
+        "# locator appearing in a searched folder, or a source appearing, writes this file again.\n"
+        "ninja_required_version = 1.7\n\n"
+        "rule pack\n"
+        "  command = " +
+        escape(ShellWord(sZqpack) + " -q --no-workers --depfiles" + sOptions) +
+        " -- $in\n"
+        "  description = PACK $in\n"
+        "  depfile = $out.d\n"
+        "  deps = gcc\n"
+        "  restat = 1\n\n"
+        "rule emit\n"
+        "  command = " +
+        escape(ShellWord(sZqpack) + " --emit-ninja --output " + ShellWord(sOutput) + sOptions + " --" + sArgs) +
+        "\n"
+        "  description = EMIT $out\n"
+        "  generator = 1\n"
+        "  restat = 1\n\n"
+        "build " +
+        EscapeNinjaPath(sOutput) + ": emit |" +
+        ImplicitInputs(std::vector<std::string>(searched.begin(), searched.end())) + ImplicitInputs(tools) +
+        "\n\n" + sEdges;
+    if (options.sNinjaOutput.empty())
+    {
+        std::fwrite(sText.data(), 1, sText.size(), stdout);
+        return nExit;
+    }
+    const std::string sError = WriteIfChanged(options.sNinjaOutput, sText);
+    if (!sError.empty())
+    {
+        PrintError(Printable("cannot write " + options.sNinjaOutput + ": " + sError));
+        return 1;
+    }
     return nExit;
 }
 } // namespace zqpack

@@ -77,6 +77,8 @@ void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<Wor
     for (size_t i = 0; i < work.size(); ++i)
     {
         WorkItem& item = work[i];
+        if (PlatformCaughtInterrupt())
+            return;
         if (!item.bToPack)
             continue;
         size_t nPlugin = 0;
@@ -137,14 +139,13 @@ void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<Wor
         return;
     for (WorkItem& item : work)
     {
+        if (PlatformCaughtInterrupt())
+            return;
         if (!item.bToPack || item.destinations.size() != 1)
             continue;
         std::vector<Input> inputs;
         if (!records.IsUpToDate(item.sPath, item.destinations.front(), item.sPlugin, &inputs))
-        {
-            item.sourceDigest = DigestFile(item.sPath);
             continue;
-        }
         item.bToPack = false;
         item.outcome = FileOutcome();
         item.outcome.sSource = item.sPath;

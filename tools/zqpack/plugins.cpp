@@ -1,5 +1,7 @@
 #include "zqpack.h"
 
+#include "zqfiles.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -38,6 +40,9 @@ CPluginSet::~CPluginSet()
 
 bool CPluginSet::Add(const std::string& sPath, bool bReportFailure)
 {
+    // Its digest before it is loaded: a change from then on is seen when a pack is recorded.
+    const long long nLoadedAfter = PlatformFileClockNs();
+    const FileDigest digest = DigestFile(sPath);
     PlatformLibrary hLibrary = PlatformLoadLibrary(sPath.c_str());
     if (!hLibrary)
     {
@@ -57,6 +62,8 @@ bool CPluginSet::Add(const std::string& sPath, bool bReportFailure)
     plugin.sPath = sPath;
     plugin.hLibrary = hLibrary;
     plugin.pfnAssociate = reinterpret_cast<PFN_AssociatePacker>(pSymbol);
+    plugin.digest = digest;
+    plugin.nLoadedAfterNs = nLoadedAfter;
     m_plugins.push_back(plugin);
     return true;
 }

@@ -1,12 +1,13 @@
 #include "zqpack.h"
 
+#include "zqfiles.h"
 #include "zqprocess.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <system_error>
@@ -17,28 +18,15 @@ namespace zqpack
 {
 namespace
 {
-constexpr const char* RECORD_HEADER = "zqpack-record 2";
+constexpr const char* RECORD_HEADER = "zqpack-record 3";
 
-// A file written this close to when its stamp was taken may be written again within the same time
-// tick of its file system (two seconds on FAT) without its stamp changing: its stamp is not trusted.
-constexpr long long RACY_WINDOW_NS = 2000000000LL;
+// A manifest larger than this is not one zqpack wrote (a folder of a million packed files stays
+// well below): it is not read.
+constexpr unsigned long long MAX_MANIFEST_SIZE = 256ull << 20;
 
-uint64_t Mix(uint64_t n)
-{
-    n ^= n >> 32;
-    n *= 0xD6E8FEB86659FD93ull;
-    n ^= n >> 32;
-    n *= 0xD6E8FEB86659FD93ull;
-    n ^= n >> 32;
-    return n;
-}
-
-std::string Hex(uint64_t n)
-{
-    char szText[17];
-    std::snprintf(szText, sizeof(szText), "%016llx", static_cast<unsigned long long>(n));
-    return szText;
-}
+// A temporary record file untouched for this long belongs to a run that no longer writes it.
+constexpr auto STALE_TEMPORARY_AGE = std::chrono::seconds(30);
+constexpr const char* TEMPORARY_MARK = ".tmp";
 
 // Depfile escaping as GCC writes it: spaces and '#' behind a backslash, '$' doubled.
 std::string EscapeForMake(const std::string& sPath)
@@ -55,108 +43,47 @@ std::string EscapeForMake(const std::string& sPath)
     return sOut;
 }
 
-bool ReadWhole(const std::string& sPath, std::string* pText)
+// The whole of a regular file no larger than nLimit; a link, a device or a FIFO is not read.
+bool ReadRegular(const std::string& sPath, bool bFollowLinks, unsigned long long nLimit, std::string* pText)
 {
-    std::FILE* pFile = std::fopen(sPath.c_str(), "rb");
+    unsigned long long nSize = 0;
+    PlatformOpenFailure eFailure;
+    std::FILE* pFile = PlatformOpenRegularFile(sPath.c_str(), bFollowLinks, &nSize, &eFailure);
     if (!pFile)
         return false;
     pText->clear();
+    bool bOk = nSize <= nLimit;
     char aBuffer[16384];
     size_t nRead;
-    while ((nRead = std::fread(aBuffer, 1, sizeof(aBuffer), pFile)) > 0)
+    while (bOk && (nRead = std::fread(aBuffer, 1, sizeof(aBuffer), pFile)) > 0)
+    {
         pText->append(aBuffer, nRead);
-    const bool bOk = !std::ferror(pFile);
+        bOk = pText->size() <= nLimit;
+    }
+    bOk = bOk && !std::ferror(pFile);
     std::fclose(pFile);
     return bOk;
 }
 
-// Writes sText to sPath through a temporary file renamed into place, so that a reader (another
-// zqpack run) sees the old or the new content, never a part. An empty string or the reason.
-std::string WriteAtomically(const std::string& sPath, const std::string& sText)
+// Writes sText to sPath through a new file of an unpredictable name beside it, renamed into place,
+// so that a reader (another zqpack run) sees the old or the new content, never a part, and a link
+// planted in the folder redirects nothing. An empty string or the reason.
+std::string WriteAtomically(const std::string& sPath, const std::string& sText, const char* pszMark)
 {
-    const std::string sTemp = sPath + ".tmp" + std::to_string(PlatformGetProcessId());
-    std::FILE* pFile = std::fopen(sTemp.c_str(), "wb");
-    if (!pFile)
-        return std::strerror(errno);
-    const bool bWritten = std::fwrite(sText.data(), 1, sText.size(), pFile) == sText.size();
-    const int nWriteError = errno;
-    if (std::fclose(pFile) != 0 || !bWritten)
+    const fs::path path(sPath);
+    const std::string sFolder = path.has_parent_path() ? path.parent_path().string() : std::string(".");
+    const std::string sPrefix = path.filename().string() + pszMark + "-";
+    char szTemp[4096];
+    if (!PlatformWriteNewFile(sFolder.c_str(), sPrefix.c_str(), sText.data(), sText.size(), szTemp,
+                              sizeof(szTemp)))
+        return errno ? std::strerror(errno) : "cannot create a file there";
+    if (!PlatformReplaceFile(szTemp, sPath.c_str()))
     {
-        const int nError = bWritten ? errno : nWriteError;
-        std::remove(sTemp.c_str());
-        return std::strerror(nError);
-    }
-    std::error_code ec;
-    fs::rename(sTemp, sPath, ec);
-    if (ec)
-    {
-        std::remove(sTemp.c_str());
-        return ec.message();
+        const std::string sError = std::strerror(errno);
+        std::remove(szTemp);
+        return sError;
     }
     return std::string();
-}
-
-// '*' and '?' matching of lower-case texts.
-bool Matches(const char* pszPattern, const char* pszName)
-{
-    if (*pszPattern == '\0')
-        return *pszName == '\0';
-    if (*pszPattern == '*')
-        return Matches(pszPattern + 1, pszName) || (*pszName && Matches(pszPattern, pszName + 1));
-    return *pszName && (*pszPattern == '?' || *pszPattern == *pszName) &&
-           Matches(pszPattern + 1, pszName + 1);
-}
-
-std::string Lower(std::string sText)
-{
-    for (char& c : sText)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return sText;
-}
-
-// "SIZE DIGEST STAMP", the stamp as "WRITETIME:DEVICE:FILEID" or "-" when it is not trusted.
-std::string DigestText(const FileDigest& digest)
-{
-    std::string sText = std::to_string(digest.nSize) + " " + Hex(digest.nDigest) + " ";
-    if (!digest.bStamped)
-        return sText + "-";
-    return sText + std::to_string(digest.stamp.nWriteTimeNs) + ":" + std::to_string(digest.stamp.nDevice) +
-           ":" + std::to_string(digest.stamp.nFileId);
-}
-
-// Reads "SIZE DIGEST STAMP" back.
-bool ParseDigest(std::istream& fields, FileDigest* pDigest)
-{
-    std::string sDigest, sStamp;
-    if (!(fields >> pDigest->nSize >> sDigest >> sStamp))
-        return false;
-    pDigest->bOk = true;
-    pDigest->nDigest = std::strtoull(sDigest.c_str(), nullptr, 16);
-    if (sStamp == "-")
-        return true;
-    char* pEnd = nullptr;
-    const long long nWriteTime = std::strtoll(sStamp.c_str(), &pEnd, 10);
-    if (*pEnd != ':')
-        return false;
-    const unsigned long long nDevice = std::strtoull(pEnd + 1, &pEnd, 10);
-    if (*pEnd != ':')
-        return false;
-    const unsigned long long nFileId = std::strtoull(pEnd + 1, &pEnd, 10);
-    if (*pEnd != '\0')
-        return false;
-    pDigest->bStamped = true;
-    pDigest->stamp.nSize = pDigest->nSize;
-    pDigest->stamp.nWriteTimeNs = nWriteTime;
-    pDigest->stamp.nDevice = nDevice;
-    pDigest->stamp.nFileId = nFileId;
-    return true;
-}
-
-bool SameStamp(const PlatformFileStamp& a, const PlatformFileStamp& b)
-{
-    return a.nSize == b.nSize && a.nWriteTimeNs == b.nWriteTimeNs && a.nDevice == b.nDevice &&
-           a.nFileId == b.nFileId;
 }
 
 // One input of a record with the digest it had.
@@ -178,15 +105,32 @@ std::string RecordText(const std::string& sDestination, const std::string& sSour
     sText += "plugin " + DigestText(plugin) + " " + sPlugin + "\n";
     sText += "output " + DigestText(output) + "\n";
     for (const RecordedInput& recorded : inputs)
-    {
-        if (recorded.input.nKind == PACKER_INPUT_ABSENT)
-            sText +=
-                "input " + std::to_string(recorded.input.nKind) + " 0 0 - " + recorded.input.sPath + "\n";
-        else
-            sText += "input " + std::to_string(recorded.input.nKind) + " " + DigestText(recorded.digest) +
-                     " " + recorded.input.sPath + "\n";
-    }
+        sText += "input " + std::to_string(recorded.input.nKind) + " " + DigestText(recorded.digest) + " " +
+                 recorded.input.sPath + "\n";
     return sText;
+}
+
+// Splits "WORD SIZE DIGEST STAMP[ REST]" into the digest and the rest (empty when absent).
+bool SplitDigestLine(const std::string& sLine, const std::string& sWord, FileDigest* pDigest,
+                     std::string* pRest)
+{
+    if (sLine.compare(0, sWord.size() + 1, sWord + " ") != 0)
+        return false;
+    size_t nAt = sWord.size() + 1;
+    for (int nField = 0; nField < 3; ++nField)
+    {
+        nAt = sLine.find(' ', nAt);
+        if (nAt == std::string::npos)
+        {
+            nAt = sLine.size();
+            break;
+        }
+        ++nAt;
+    }
+    const size_t nDigestEnd = nAt == sLine.size() ? nAt : nAt - 1;
+    pRest->assign(sLine, nAt, std::string::npos);
+    return ParseDigestText(sLine.substr(sWord.size() + 1, nDigestEnd - sWord.size() - 1), pDigest) &&
+           pDigest->bOk;
 }
 } // namespace
 
@@ -216,88 +160,80 @@ std::string AbsolutePath(const std::string& sPath)
     return (path.is_absolute() || s_current.empty() ? path : s_current / path).lexically_normal().string();
 }
 
-uint64_t DigestBytes(const void* pData, size_t nSize)
+FileDigest CRecordStore::CurrentMatches(const std::string& sPattern)
 {
-    // Eight bytes at a time through a multiply-and-fold step; the length enters at the end.
-    const unsigned char* p = static_cast<const unsigned char*>(pData);
-    uint64_t nHash = 0x9E3779B97F4A7C15ull;
-    size_t i = 0;
-    for (; i + 8 <= nSize; i += 8)
-    {
-        uint64_t nWord = 0;
-        std::memcpy(&nWord, p + i, 8);
-        nHash = Mix(nHash ^ nWord) + 0x632BE59BD9B4E019ull;
-    }
-    uint64_t nTail = 0;
-    for (size_t k = 0; i + k < nSize; ++k)
-        nTail |= static_cast<uint64_t>(p[i + k]) << (8 * k);
-    return Mix(Mix(nHash ^ nTail) ^ static_cast<uint64_t>(nSize));
-}
-
-FileDigest DigestFile(const std::string& sPath)
-{
-    FileDigest digest;
-    // The stamp before the bytes: a write after it changes the stamp, or falls in the racy window.
-    PlatformFileStamp stamp;
-    const bool bStamp = PlatformGetFileStamp(sPath.c_str(), &stamp);
-    const long long nNow = PlatformNowNs();
-    std::string sBytes;
-    if (!ReadWhole(sPath, &sBytes))
-        return digest;
-    digest.bOk = true;
-    digest.nSize = sBytes.size();
-    digest.nDigest = DigestBytes(sBytes.data(), sBytes.size());
-    digest.bStamped = bStamp && stamp.nSize == digest.nSize && stamp.nWriteTimeNs < nNow - RACY_WINDOW_NS;
-    if (digest.bStamped)
-        digest.stamp = stamp;
-    return digest;
-}
-
-bool CRecordStore::MatchesAny(const std::string& sPattern)
-{
-    const auto known = m_patterns.find(sPattern);
-    if (known != m_patterns.end())
-        return known->second;
-    const size_t nCut = sPattern.find_last_of("/\\");
-    const std::string sFolder = nCut == std::string::npos ? std::string(".") : sPattern.substr(0, nCut + 1);
-    const std::string sName = Lower(nCut == std::string::npos ? sPattern : sPattern.substr(nCut + 1));
-    auto it = m_listings.find(sFolder);
-    if (it == m_listings.end())
-    {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (fs::directory_iterator entry(sFolder, ec), end; !ec && entry != end; entry.increment(ec))
-            names.push_back(Lower(entry->path().filename().string()));
-        it = m_listings.emplace(sFolder, std::move(names)).first;
-    }
-    bool bMatches = false;
-    for (const std::string& sEntry : it->second)
-        bMatches = bMatches || Matches(sName.c_str(), sEntry.c_str());
-    m_patterns.emplace(sPattern, bMatches);
-    return bMatches;
+    auto it = m_matches.find(sPattern);
+    if (it == m_matches.end())
+        it = m_matches.emplace(sPattern, DigestMatches(sPattern)).first;
+    return it->second;
 }
 
 std::string CRecordStore::DefaultFolder()
 {
     if (const char* pszFolder = std::getenv("ZQPACK_CACHE_DIR"))
         return pszFolder;
-#if defined(_WIN32)
-    if (const char* pszLocal = std::getenv("LOCALAPPDATA"))
-        return (fs::path(pszLocal) / "zqpack").string();
-#else
-    if (const char* pszCache = std::getenv("XDG_CACHE_HOME"); pszCache && pszCache[0] == '/')
-        return (fs::path(pszCache) / "zqpack").string();
-    if (const char* pszHome = std::getenv("HOME"); pszHome && pszHome[0])
-        return (fs::path(pszHome) / ".cache" / "zqpack").string();
-#endif
+    char szFolder[4096];
+    if (!PlatformGetUserCacheFolder(szFolder, sizeof(szFolder)))
+        return std::string();
+    return (fs::path(szFolder) / "zqpack").string();
+}
+
+std::string CRecordStore::Open()
+{
+    if (m_sFolder.empty())
+        return std::string();
+    const std::string sRecords = (fs::path(m_sFolder) / "records").string();
+    std::string sRefused;
+    for (const std::string& sFolder : {m_sFolder, sRecords})
+    {
+        switch (PlatformEnsurePrivateFolder(sFolder.c_str()))
+        {
+        case FOLDER_PRIVATE:
+            continue;
+        case FOLDER_NOT_CREATED:
+            sRefused = sFolder + " cannot be created";
+            break;
+        case FOLDER_NOT_A_FOLDER:
+            sRefused = sFolder + " is not a folder";
+            break;
+        case FOLDER_FOREIGN_OWNER:
+            sRefused = sFolder + " belongs to another user";
+            break;
+        case FOLDER_WRITABLE_BY_OTHERS:
+            sRefused = "others may write in " + sFolder;
+            break;
+        }
+        break;
+    }
+    if (!sRefused.empty())
+    {
+        m_sFolder.clear();
+        return "warning: " + sRefused + "; packing without records of past packs (every file is packed)";
+    }
+    RemoveStaleTemporaries(sRecords);
     return std::string();
+}
+
+void CRecordStore::RemoveStaleTemporaries(const std::string& sRecords)
+{
+    const auto now = fs::file_time_type::clock::now();
+    std::error_code ec;
+    for (fs::directory_iterator it(sRecords, ec), end; !ec && it != end; it.increment(ec))
+    {
+        std::error_code ecEntry;
+        if (it->path().filename().string().find(TEMPORARY_MARK) == std::string::npos ||
+            !it->is_regular_file(ecEntry))
+            continue;
+        const auto written = it->last_write_time(ecEntry);
+        if (!ecEntry && now - written > STALE_TEMPORARY_AGE)
+            fs::remove(it->path(), ecEntry);
+    }
 }
 
 std::string CRecordStore::ManifestPath(const std::string& sAbsoluteFolder) const
 {
-    return (fs::path(m_sFolder) / "records" /
-            (Hex(DigestBytes(sAbsoluteFolder.data(), sAbsoluteFolder.size())) + ".rec"))
-        .string();
+    const Digest128 name = DigestBytes(sAbsoluteFolder.data(), sAbsoluteFolder.size());
+    return (fs::path(m_sFolder) / "records" / (DigestHex(name) + ".rec")).string();
 }
 
 // A manifest: the records of the packed files of one folder, each ending in an empty line.
@@ -305,7 +241,7 @@ std::map<std::string, std::string> CRecordStore::ReadManifest(const std::string&
 {
     std::map<std::string, std::string> records;
     std::string sText;
-    if (!ReadWhole(ManifestPath(sAbsoluteFolder), &sText))
+    if (!ReadRegular(ManifestPath(sAbsoluteFolder), false, MAX_MANIFEST_SIZE, &sText))
         return records;
     const std::string sDestinationTag = std::string(RECORD_HEADER) + "\ndestination ";
     for (size_t nStart = 0, nEnd; (nEnd = sText.find("\n\n", nStart)) != std::string::npos; nStart = nEnd + 2)
@@ -352,21 +288,12 @@ std::string CRecordStore::Flush()
         for (const auto& record : records)
             sText += record.second + "\n";
         const fs::path manifest = ManifestPath(folder.first);
-        std::error_code ec;
-        fs::create_directories(manifest.parent_path(), ec);
-        std::string sError = ec ? ec.message() : WriteAtomically(manifest.string(), sText);
+        const std::string sError = WriteAtomically(manifest.string(), sText, TEMPORARY_MARK);
         if (!sError.empty() && sErrors.empty())
-            sErrors = "cannot keep the records of packed files in " + manifest.string() + ": " + sError;
+            sErrors =
+                "warning: cannot keep the records of packed files in " + manifest.string() + ": " + sError;
     }
     return sErrors;
-}
-
-FileDigest CRecordStore::CachedDigest(const std::string& sPath)
-{
-    auto it = m_digests.find(sPath);
-    if (it == m_digests.end())
-        it = m_digests.emplace(sPath, DigestFile(sPath)).first;
-    return it->second;
 }
 
 FileDigest CRecordStore::CurrentDigest(const std::string& sPath, const FileDigest& recorded, bool bShared)
@@ -413,17 +340,12 @@ bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDe
         return false;
     // "plugin ..." and "output ...": a digest, then the plug-in's path.
     FileDigest recordedPlugin, recordedOutput;
-    std::string sWord;
-    if (!std::getline(lines, sLine))
+    std::string sRest;
+    if (!std::getline(lines, sLine) || !SplitDigestLine(sLine, "plugin", &recordedPlugin, &sRest) ||
+        sRest != sAbsolutePlugin)
         return false;
-    std::istringstream pluginFields(sLine);
-    if (!(pluginFields >> sWord) || sWord != "plugin" || !ParseDigest(pluginFields, &recordedPlugin) ||
-        pluginFields.get() != ' ' || !std::getline(pluginFields, sWord) || sWord != sAbsolutePlugin)
-        return false;
-    if (!std::getline(lines, sLine))
-        return false;
-    std::istringstream outputFields(sLine);
-    if (!(outputFields >> sWord) || sWord != "output" || !ParseDigest(outputFields, &recordedOutput))
+    if (!std::getline(lines, sLine) || !SplitDigestLine(sLine, "output", &recordedOutput, &sRest) ||
+        !sRest.empty())
         return false;
     // Whether a stamp became trustworthy since the record was written.
     bool bRefresh = false;
@@ -443,22 +365,22 @@ bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDe
     std::vector<RecordedInput> inputs;
     while (std::getline(lines, sLine))
     {
-        std::istringstream fields(sLine);
         RecordedInput recorded;
-        if (!(fields >> sWord >> recorded.input.nKind) || sWord != "input" ||
-            !ParseDigest(fields, &recorded.digest) || fields.get() != ' ' ||
-            !std::getline(fields, recorded.input.sPath))
+        const size_t nKindEnd = sLine.find(' ', 6);
+        if (sLine.compare(0, 6, "input ") != 0 || nKindEnd == std::string::npos || nKindEnd == 6 ||
+            sLine.find_first_not_of("0123456789", 6) != nKindEnd || nKindEnd > 15)
             return false;
-        if (recorded.input.nKind == PACKER_INPUT_ABSENT)
-        {
-            if (MatchesAny(recorded.input.sPath))
-                return false;
-            inputs.push_back(std::move(recorded));
-            continue;
-        }
-        // The source changes from pack to pack; settings files and libraries are shared by many.
-        const FileDigest current =
-            CurrentDigest(recorded.input.sPath, recorded.digest, recorded.input.nKind != PACKER_INPUT_SOURCE);
+        recorded.input.nKind = static_cast<uint32_t>(std::strtoul(sLine.c_str() + 6, nullptr, 10));
+        if (!SplitDigestLine("d" + sLine.substr(nKindEnd), "d", &recorded.digest, &recorded.input.sPath) ||
+            recorded.input.sPath.empty())
+            return false;
+        FileDigest current;
+        if (recorded.input.nKind == PACKER_INPUT_ABSENT || recorded.input.nKind == PACKER_INPUT_PATTERN)
+            current = CurrentMatches(recorded.input.sPath);
+        else
+            // The source changes from pack to pack; settings files and libraries are shared by many.
+            current = CurrentDigest(recorded.input.sPath, recorded.digest,
+                                    recorded.input.nKind != PACKER_INPUT_SOURCE);
         if (!(current == recorded.digest))
             return false;
         settled(current, recorded.digest);
@@ -479,56 +401,36 @@ bool CRecordStore::IsUpToDate(const std::string& sSource, const std::string& sDe
     return true;
 }
 
-std::string CRecordStore::Record(const std::string& sSource, const std::string& sDestination,
-                                 const std::string& sPlugin, const std::vector<Input>& inputs,
-                                 const FileDigest& sourceDigest)
+void CRecordStore::Record(const std::string& sSource, const std::string& sDestination,
+                          const std::string& sPlugin, const FileOutcome& outcome)
 {
     if (m_sFolder.empty())
-        return std::string();
-    const FileDigest pluginDigest = CachedDigest(sPlugin);
-    const FileDigest outputDigest = DigestFile(sDestination);
-    if (!pluginDigest.bOk || !outputDigest.bOk)
-    {
-        Forget(sDestination);
-        return std::string();
-    }
+        return;
+    // Only what the packing process vouched for: every digest taken before it could change unseen.
+    if (!outcome.pluginDigest.bOk || !outcome.outputDigest.bOk)
+        return Forget(sDestination);
     const std::string sAbsoluteSource = AbsolutePath(sSource);
     std::vector<RecordedInput> recorded;
-    for (const Input& input : inputs)
+    for (const Input& input : outcome.inputs)
     {
         RecordedInput entry;
         entry.input.nKind = input.nKind;
-        entry.input.sPath = input.nKind == PACKER_INPUT_ABSENT ? input.sPath : AbsolutePath(input.sPath);
-        if (entry.input.sPath.find('\n') != std::string::npos)
-        {
-            Forget(sDestination);
-            return std::string();
-        }
-        if (input.nKind != PACKER_INPUT_ABSENT)
-        {
-            // The source as it was before the pack began: an edit during the pack repacks next time.
-            const bool bSource = input.nKind == PACKER_INPUT_SOURCE;
-            entry.digest = bSource && entry.input.sPath == sAbsoluteSource && sourceDigest.bOk
-                               ? sourceDigest
-                               : (bSource ? DigestFile(entry.input.sPath) : CachedDigest(entry.input.sPath));
-            if (!entry.digest.bOk)
-            {
-                Forget(sDestination);
-                return std::string();
-            }
-        }
+        const bool bPattern = input.nKind == PACKER_INPUT_ABSENT || input.nKind == PACKER_INPUT_PATTERN;
+        entry.input.sPath = bPattern ? input.sPath : AbsolutePath(input.sPath);
+        entry.digest = input.digest;
+        if (entry.input.sPath.find('\n') != std::string::npos || !entry.digest.bOk)
+            return Forget(sDestination);
         recorded.push_back(std::move(entry));
     }
     const std::string sAbsolute = AbsolutePath(sDestination);
-    const std::string sText =
-        RecordText(sAbsolute, sAbsoluteSource, pluginDigest, AbsolutePath(sPlugin), outputDigest, recorded);
+    const std::string sText = RecordText(sAbsolute, sAbsoluteSource, outcome.pluginDigest,
+                                         AbsolutePath(sPlugin), outcome.outputDigest, recorded);
     // A record that says the same already is left alone (a forced pack of an unchanged file).
     const std::string* pOld = FindRecord(sAbsolute);
     if (pOld && *pOld == sText)
         m_changes.erase(sAbsolute);
     else
         m_changes[sAbsolute] = sText;
-    return std::string();
 }
 
 void CRecordStore::Forget(const std::string& sDestination)
@@ -542,13 +444,19 @@ void CRecordStore::Forget(const std::string& sDestination)
         m_changes.erase(sAbsolute);
 }
 
+std::string WriteFileAtomically(const std::string& sPath, const std::string& sText)
+{
+    return WriteAtomically(sPath, sText, ".tmp");
+}
+
 std::string DepfileText(const std::string& sDestination, const std::vector<Input>& inputs)
 {
     // The source first, then the files it was packed with, in the order reported.
     std::string sText = EscapeForMake(sDestination) + ":";
     for (const bool bSource : {true, false})
         for (const Input& input : inputs)
-            if ((input.nKind == PACKER_INPUT_SOURCE) == bSource && input.nKind != PACKER_INPUT_ABSENT)
+            if ((input.nKind == PACKER_INPUT_SOURCE) == bSource && input.nKind != PACKER_INPUT_ABSENT &&
+                input.nKind != PACKER_INPUT_PATTERN)
                 sText += " \\\n  " + EscapeForMake(input.sPath);
     return sText + "\n";
 }
@@ -556,11 +464,15 @@ std::string DepfileText(const std::string& sDestination, const std::vector<Input
 std::string WriteDepfile(const std::string& sDestination, const std::vector<Input>& inputs)
 {
     const std::string sPath = sDestination + ".d";
+    for (const Input& input : inputs)
+        if (input.sPath.find('\n') != std::string::npos || sDestination.find('\n') != std::string::npos)
+            return "cannot write " + sPath + ": a path holds a newline, which Make syntax cannot express (" +
+                   (sDestination.find('\n') != std::string::npos ? sDestination : input.sPath) + ")";
     const std::string sText = DepfileText(sDestination, inputs);
     std::string sOld;
-    if (ReadWhole(sPath, &sOld) && sOld == sText)
+    if (ReadRegular(sPath, true, MAX_MANIFEST_SIZE, &sOld) && sOld == sText)
         return std::string();
-    const std::string sError = WriteAtomically(sPath, sText);
+    const std::string sError = WriteAtomically(sPath, sText, ".tmp-");
     return sError.empty() ? sError : "cannot write " + sPath + ": " + sError;
 }
 } // namespace zqpack

@@ -190,6 +190,18 @@ void PrintError(const std::string& sMessage)
     std::fprintf(stderr, "zqpack: %s\n", sMessage.c_str());
 }
 
+namespace
+{
+// A digest a worker took, when the line has one: without it the digest is not taken.
+bool ReadDigest(const Json& object, const char* pszKey, FileDigest* pDigest)
+{
+    *pDigest = FileDigest();
+    if (!object.contains(pszKey))
+        return true;
+    return object[pszKey].is_string() && ParseDigestText(object[pszKey].get<std::string>(), pDigest);
+}
+} // namespace
+
 std::string OutcomeToJson(const FileOutcome& outcome, bool bInternal)
 {
     Json line;
@@ -216,8 +228,9 @@ std::string OutcomeToJson(const FileOutcome& outcome, bool bInternal)
     {
         Json inputs = Json::array();
         for (const Input& input : outcome.inputs)
-            inputs.push_back(
-                {{"kind", input.nKind}, {"path", bInternal ? EncodeBytes(input.sPath) : input.sPath}});
+            inputs.push_back({{"kind", input.nKind},
+                              {"path", EncodeBytes(input.sPath)},
+                              {"digest", DigestText(input.digest)}});
         line["inputs"] = std::move(inputs);
         Json unused = Json::array();
         for (const UnusedInput& entry : outcome.unused)
@@ -228,6 +241,8 @@ std::string OutcomeToJson(const FileOutcome& outcome, bool bInternal)
                               {"resolved", EncodeBytes(entry.sResolved)},
                               {"reason", EncodeBytes(entry.sReason)}});
         line["unused"] = std::move(unused);
+        line["plugin_digest"] = DigestText(outcome.pluginDigest);
+        line["output_digest"] = DigestText(outcome.outputDigest);
     }
     else if (const Input* pModule = ModuleOf(outcome))
     {
@@ -322,7 +337,7 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
             return false;
         Input input;
         input.nKind = static_cast<uint32_t>(entry["kind"].get<uint64_t>());
-        if (!ReadText(entry["path"], &input.sPath))
+        if (!ReadText(entry["path"], &input.sPath) || !ReadDigest(entry, "digest", &input.digest))
             return false;
         outcome.inputs.push_back(std::move(input));
     }
@@ -347,6 +362,9 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
             outcome.unused.push_back(std::move(unused));
         }
     }
+    if (!ReadDigest(line, "plugin_digest", &outcome.pluginDigest) ||
+        !ReadDigest(line, "output_digest", &outcome.outputDigest))
+        return false;
     *pOutcome = std::move(outcome);
     return true;
 }
@@ -499,6 +517,12 @@ void CReporter::HostError(const std::string& sMessage)
     ClearProgress();
     PrintError(Printable(sMessage));
     m_bHostError = true;
+}
+
+void CReporter::Warning(const std::string& sMessage)
+{
+    ClearProgress();
+    PrintError(Printable(sMessage));
 }
 
 void CReporter::Summary(double fSeconds)

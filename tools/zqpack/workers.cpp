@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -364,32 +367,264 @@ private:
     std::vector<Ended> m_ended; // workers that ended, their results not yet collected
 };
 
-// Removes the temporary files of packs that an interrupt cut short.
-void RemoveTemporariesOfItems(const std::vector<WorkItem>& work, const std::vector<size_t>& items)
+// Watches a pack that runs in this process: the packer cannot be stopped from outside, so when an
+// interrupt comes (and the pack does not end within a grace period) or the time limit passes, the
+// watchdog removes the pack's temporary files and ends the process. Records are written only at the
+// end of a run, so those on disk stay as the last finished run left them.
+class CInProcessWatchdog
 {
-    for (const size_t nItem : items)
-        for (const std::string& sDestination : work[nItem].destinations)
+public:
+    explicit CInProcessWatchdog(double fTimeout)
+        : m_limit(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(fTimeout)))
+    {
+        m_thread = std::thread([this] { Watch(); });
+    }
+    ~CInProcessWatchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bStop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    CInProcessWatchdog(const CInProcessWatchdog&) = delete;
+    CInProcessWatchdog& operator=(const CInProcessWatchdog&) = delete;
+
+    void Begin(const WorkItem& item)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pItem = &item;
+        m_start = Clock::now();
+    }
+    void End()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pItem = nullptr;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto GRACE = std::chrono::seconds(1);
+
+    void Watch()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        Clock::time_point interrupted = Clock::time_point::max();
+        while (!m_bStop)
+        {
+            m_wake.wait_for(lock, std::chrono::milliseconds(20));
+            if (!m_pItem)
+                continue;
+            const Clock::time_point now = Clock::now();
+            if (PlatformCaughtInterrupt() && interrupted == Clock::time_point::max())
+                interrupted = now;
+            if (now - interrupted > GRACE)
+                EndProcess(*m_pItem, "interrupted", PlatformCaughtInterrupt());
+            if (now - m_start > m_limit)
+            {
+                char szLimit[32];
+                std::snprintf(szLimit, sizeof(szLimit), "%g", std::chrono::duration<double>(m_limit).count());
+                EndProcess(*m_pItem,
+                           Printable(m_pItem->sPath) + ": the pack ran longer than the time limit of " +
+                               szLimit +
+                               " s; zqpack stopped (a pack in this process cannot be stopped alone)",
+                           1);
+            }
+        }
+    }
+
+    [[noreturn]] static void EndProcess(const WorkItem& item, const std::string& sMessage, int nExit)
+    {
+        for (const std::string& sDestination : item.destinations)
             RemoveTemporariesOf(sDestination);
-}
+        PrintError(sMessage);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(nExit);
+    }
+
+    Clock::duration m_limit;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    const WorkItem* m_pItem = nullptr;
+    Clock::time_point m_start;
+    bool m_bStop = false;
+    std::thread m_thread;
+};
 
 bool RunInProcess(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
                   CReporter& reporter, FinishFn pfnFinish, void* pContext)
 {
+    CInputDigests digests;
+    CInProcessWatchdog watchdog(options.fTimeout);
     for (WorkItem& item : work)
     {
-        // A pack under way finishes (its writer cleans up after itself); no new one starts.
         if (PlatformCaughtInterrupt())
             return false;
         if (item.bToPack)
         {
             reporter.Starting(item.sPath);
-            item.outcome = PackOne(plugins, item.sPath, options.bNoOverwriteReadOnly);
+            watchdog.Begin(item);
+            item.outcome = PackOne(plugins, item.sPath, options.bNoOverwriteReadOnly, digests);
+            watchdog.End();
         }
         pfnFinish(pContext, item);
         reporter.Emit(item.outcome);
     }
     return true;
 }
+
+size_t WorkerCount(const Options& options, size_t nToPack)
+{
+    const size_t nJobs = options.nJobs ? options.nJobs : std::max(1u, std::thread::hardware_concurrency());
+    return std::max<size_t>(1, std::min({nJobs, nToPack, PLATFORM_MAX_WAIT_PROCESSES}));
+}
+
+// The run of a work list through worker processes: batches go out in work order, outcomes are
+// emitted strictly in work order whatever order the workers finish in.
+class CPoolRun
+{
+public:
+    CPoolRun(const Options& options, CWorkerPool& pool, std::vector<WorkItem>& work, CReporter& reporter,
+             FinishFn pfnFinish, void* pContext, size_t nToPack)
+        : m_pool(pool), m_work(work), m_reporter(reporter), m_pfnFinish(pfnFinish), m_pContext(pContext),
+          m_nJobs(WorkerCount(options, nToPack)), m_nBatch(BatchSize(m_nJobs, nToPack)), m_done(work.size())
+    {
+        for (size_t i = 0; i < work.size(); ++i)
+            m_done[i] = !work[i].bToPack;
+    }
+
+    // False when an interrupt stopped it.
+    bool Run()
+    {
+        for (;;)
+        {
+            StartBatches();
+            EmitReady();
+            if (m_pool.Running() == 0)
+                break;
+            if (!m_pool.WaitAny())
+            {
+                if (PlatformCaughtInterrupt())
+                    return StopForInterrupt();
+                break;
+            }
+            // The next worker starts before the host reads this one's results, so it never waits for
+            // the host; a batch that a worker left unfinished waits for the worker after.
+            StartBatches();
+            CollectEnded();
+        }
+        if (PlatformCaughtInterrupt())
+            return false;
+        EmitLost();
+        return true;
+    }
+
+private:
+    // Batches small enough that every worker gets several (so none idles long at the end), large
+    // enough that process start-up is a small part of the time. One worker needs no balancing: two
+    // batches let the host keep its records of the first while the second packs.
+    static size_t BatchSize(size_t nJobs, size_t nToPack)
+    {
+        return nJobs == 1 ? std::clamp<size_t>((nToPack + 1) / 2, 1, 4096)
+                          : std::clamp<size_t>(nToPack / (nJobs * 4), 1, 1024);
+    }
+
+    std::vector<size_t> NextBatch()
+    {
+        std::vector<size_t> batch;
+        if (!m_unfinished.empty())
+        {
+            batch = std::move(m_unfinished.front());
+            m_unfinished.pop_front();
+            return batch;
+        }
+        for (; m_nNextStart < m_work.size() && batch.size() < m_nBatch; ++m_nNextStart)
+            if (m_work[m_nNextStart].bToPack)
+            {
+                m_reporter.Starting(m_work[m_nNextStart].sPath);
+                batch.push_back(m_nNextStart);
+            }
+        return batch;
+    }
+
+    void StartBatches()
+    {
+        while (m_pool.Running() < m_nJobs && !PlatformCaughtInterrupt())
+        {
+            const std::vector<size_t> batch = NextBatch();
+            if (batch.empty())
+                break;
+            if (!m_pool.Start(batch, m_work))
+                for (size_t nItem : batch)
+                {
+                    m_work[nItem].outcome = HostFailure(m_work[nItem].sPath, Result::UNFINISHED,
+                                                        "zqpack cannot start a worker process");
+                    m_done[nItem] = true;
+                }
+        }
+    }
+
+    void EmitReady()
+    {
+        while (m_nNextEmit < m_work.size() && m_done[m_nNextEmit])
+        {
+            m_pfnFinish(m_pContext, m_work[m_nNextEmit]);
+            m_reporter.Emit(m_work[m_nNextEmit++].outcome);
+        }
+    }
+
+    void CollectEnded()
+    {
+        std::vector<std::pair<size_t, FileOutcome>> finished;
+        std::vector<std::vector<size_t>> rest;
+        m_pool.Collect(m_work, &finished, &rest);
+        for (auto& entry : finished)
+        {
+            m_work[entry.first].outcome = std::move(entry.second);
+            m_done[entry.first] = true;
+        }
+        for (std::vector<size_t>& batch : rest)
+            m_unfinished.push_back(std::move(batch));
+    }
+
+    // Ends the workers; the temporary files of the packs they were at go with them.
+    bool StopForInterrupt()
+    {
+        std::vector<size_t> inFlight;
+        m_pool.StopAll(&inFlight);
+        for (const size_t nItem : inFlight)
+            for (const std::string& sDestination : m_work[nItem].destinations)
+                RemoveTemporariesOf(sDestination);
+        return false;
+    }
+
+    // Only when waiting failed: whatever is left has no outcome.
+    void EmitLost()
+    {
+        for (; m_nNextEmit < m_work.size(); ++m_nNextEmit)
+        {
+            if (!m_done[m_nNextEmit])
+                m_work[m_nNextEmit].outcome = HostFailure(m_work[m_nNextEmit].sPath, Result::UNFINISHED,
+                                                          "zqpack lost the worker process");
+            m_pfnFinish(m_pContext, m_work[m_nNextEmit]);
+            m_reporter.Emit(m_work[m_nNextEmit].outcome);
+        }
+    }
+
+    CWorkerPool& m_pool;
+    std::vector<WorkItem>& m_work;
+    CReporter& m_reporter;
+    FinishFn m_pfnFinish;
+    void* m_pContext;
+    size_t m_nJobs;
+    size_t m_nBatch;
+    std::vector<bool> m_done;
+    std::deque<std::vector<size_t>> m_unfinished; // files of workers that ended early
+    size_t m_nNextStart = 0;
+    size_t m_nNextEmit = 0;
+};
 } // namespace
 
 bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
@@ -397,9 +632,6 @@ bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
 {
     const size_t nToPack = static_cast<size_t>(
         std::count_if(work.begin(), work.end(), [](const WorkItem& item) { return item.bToPack; }));
-    size_t nJobs = options.nJobs ? options.nJobs : std::max(1u, std::thread::hardware_concurrency());
-    nJobs = std::max<size_t>(1, std::min({nJobs, nToPack, PLATFORM_MAX_WAIT_PROCESSES}));
-
     if (options.bNoWorkers || nToPack == 0)
         return RunInProcess(options, plugins, work, reporter, pfnFinish, pContext);
     CWorkerPool pool(options, plugins, sProgramPath);
@@ -418,102 +650,7 @@ bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
             }
         return RunInProcess(options, plugins, work, reporter, pfnFinish, pContext);
     }
-
-    // Batches small enough that every worker gets several (so none idles long at the end), large
-    // enough that process start-up is a small part of the time.
-    // One worker needs no balancing: two batches let the host keep its records of the first while
-    // the second packs.
-    const size_t nBatch = nJobs == 1 ? std::clamp<size_t>((nToPack + 1) / 2, 1, 4096)
-                                     : std::clamp<size_t>(nToPack / (nJobs * 4), 1, 1024);
-    std::deque<std::vector<size_t>> unfinished; // files of workers that ended early
-    size_t nNextStart = 0;
-    auto nextBatch = [&]()
-    {
-        std::vector<size_t> batch;
-        if (!unfinished.empty())
-        {
-            batch = std::move(unfinished.front());
-            unfinished.pop_front();
-            return batch;
-        }
-        for (; nNextStart < work.size() && batch.size() < nBatch; ++nNextStart)
-            if (work[nNextStart].bToPack)
-            {
-                reporter.Starting(work[nNextStart].sPath);
-                batch.push_back(nNextStart);
-            }
-        return batch;
-    };
-
-    // Outcomes are emitted strictly in work order, whatever order the workers finish in.
-    std::vector<bool> done(work.size());
-    for (size_t i = 0; i < work.size(); ++i)
-        done[i] = !work[i].bToPack;
-    size_t nNextEmit = 0;
-    auto startBatches = [&]()
-    {
-        while (pool.Running() < nJobs && !PlatformCaughtInterrupt())
-        {
-            const std::vector<size_t> batch = nextBatch();
-            if (batch.empty())
-                break;
-            if (!pool.Start(batch, work))
-                for (size_t nItem : batch)
-                {
-                    work[nItem].outcome = HostFailure(work[nItem].sPath, Result::UNFINISHED,
-                                                      "zqpack cannot start a worker process");
-                    done[nItem] = true;
-                }
-        }
-    };
-    for (;;)
-    {
-        startBatches();
-        while (nNextEmit < work.size() && done[nNextEmit])
-        {
-            pfnFinish(pContext, work[nNextEmit]);
-            reporter.Emit(work[nNextEmit++].outcome);
-        }
-        if (pool.Running() == 0)
-            break;
-
-        std::vector<std::pair<size_t, FileOutcome>> finished;
-        std::vector<std::vector<size_t>> rest;
-        if (!pool.WaitAny())
-        {
-            if (PlatformCaughtInterrupt())
-            {
-                std::vector<size_t> inFlight;
-                pool.StopAll(&inFlight);
-                RemoveTemporariesOfItems(work, inFlight);
-                return false;
-            }
-            break;
-        }
-        // The next worker starts before the host reads this one's results, so it never waits for
-        // the host; a batch that a worker left unfinished waits for the worker after.
-        startBatches();
-        pool.Collect(work, &finished, &rest);
-        for (auto& entry : finished)
-        {
-            work[entry.first].outcome = std::move(entry.second);
-            done[entry.first] = true;
-        }
-        for (std::vector<size_t>& batch : rest)
-            unfinished.push_back(std::move(batch));
-    }
-    if (PlatformCaughtInterrupt())
-        return false;
-    // Only when waiting failed: whatever is left has no outcome.
-    for (; nNextEmit < work.size(); ++nNextEmit)
-    {
-        if (!done[nNextEmit])
-            work[nNextEmit].outcome =
-                HostFailure(work[nNextEmit].sPath, Result::UNFINISHED, "zqpack lost the worker process");
-        pfnFinish(pContext, work[nNextEmit]);
-        reporter.Emit(work[nNextEmit].outcome);
-    }
-    return true;
+    return CPoolRun(options, pool, work, reporter, pfnFinish, pContext, nToPack).Run();
 }
 
 int RunWorker(const Options& options)
@@ -529,6 +666,7 @@ int RunWorker(const Options& options)
     std::FILE* pResults = std::fopen((options.sWorkerResult + ".results").c_str(), "wb");
     if (!pResults)
         return WORKER_BOOKKEEPING_EXIT;
+    CInputDigests digests;
     auto position = [](std::FILE* pStream)
     {
         std::fflush(pStream);
@@ -539,7 +677,8 @@ int RunWorker(const Options& options)
     {
         const uint64_t nOut = position(stdout);
         const uint64_t nErr = position(stderr);
-        FileOutcome outcome = PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly);
+        FileOutcome outcome =
+            PackOne(plugins, options.inputs[k].sText, options.bNoOverwriteReadOnly, digests);
         outcome.anOutRange[0] = nOut;
         outcome.anOutRange[1] = std::max(nOut, position(stdout));
         outcome.anErrRange[0] = nErr;

@@ -2,8 +2,8 @@
 // packer that claims each one. One file per job: main.cpp (command line), plugins.cpp (plug-in
 // loading), hostsink.cpp (message sink and option list), gather.cpp (file gathering), workers.cpp
 // (packing in-process or in worker processes), report.cpp (output, JSON and summary), plan.cpp
-// (where each file goes, collisions, up-to-date decisions), records.cpp (content digests, the
-// records of past packs, depfiles), ninja.cpp (--emit-ninja).
+// (where each file goes, collisions, up-to-date decisions), digests.cpp (content digests of inputs),
+// records.cpp (the records of past packs, depfiles), ninja.cpp (--emit-ninja).
 #pragma once
 
 #include "IPacker.h"
@@ -20,6 +20,47 @@
 
 namespace zqpack
 {
+// ---------------------------------------------------------------------------------------------------
+// Digests
+
+// A 128-bit content digest (XXH3-128).
+struct Digest128
+{
+    uint64_t nLow = 0;
+    uint64_t nHigh = 0;
+    bool operator==(const Digest128& other) const { return nLow == other.nLow && nHigh == other.nHigh; }
+};
+Digest128 DigestBytes(const void* pData, size_t nSize);
+// 32 lower-case hex digits.
+std::string DigestHex(const Digest128& digest);
+
+// A file's size and digest, and its stamp taken before it was read. bStamped: the stamp is old
+// enough to identify this content later (no write within the same time tick can have followed the
+// read unseen), so a later run may trust it without reading the file.
+struct FileDigest
+{
+    bool bOk = false;
+    uint64_t nSize = 0;
+    Digest128 digest;
+    bool bHasStamp = false;
+    bool bStamped = false;
+    PlatformFileStamp stamp = {};
+    bool operator==(const FileDigest& other) const
+    {
+        return bOk && other.bOk && nSize == other.nSize && digest == other.digest;
+    }
+};
+FileDigest DigestFile(const std::string& sPath);
+// The names of the files that a pattern (a folder, a separator and a name with '*' and '?',
+// matched ignoring case) matches now, as a digest; nSize is their count.
+FileDigest DigestMatches(const std::string& sPattern);
+
+// "SIZE DIGEST STAMP" (the stamp "-" when it is not trusted), or "none" for a digest not taken.
+std::string DigestText(const FileDigest& digest);
+bool ParseDigestText(const std::string& sText, FileDigest* pDigest);
+// Same size, write time, change time and file id.
+bool SameStamp(const PlatformFileStamp& a, const PlatformFileStamp& b);
+
 // ---------------------------------------------------------------------------------------------------
 // Command line
 
@@ -49,6 +90,8 @@ struct Options
     bool bForce = false;         // repack files that are up to date
     bool bDepfiles = false;      // write DESTINATION.d beside each packed file
     bool bEmitNinja = false;     // print a build.ninja instead of packing
+    std::string sNinjaOutput;    // --output: where --emit-ninja writes (only when it changes)
+    bool bTouch = false;         // move an output's write time to now even when its bytes stay
     bool bNoWorkers = false;     // pack in this process (debugging)
     double fTimeout = 600;       // seconds one file may take in a worker
     unsigned nJobs = 1;          // 0: one per core
@@ -65,6 +108,8 @@ void PrintError(const std::string& sMessage);
 struct Plugin
 {
     std::string sPath;
+    FileDigest digest;            // taken before it was loaded
+    long long nLoadedAfterNs = 0; // the file clock before the digest
     PlatformLibrary hLibrary = nullptr;
     PFN_AssociatePacker pfnAssociate = nullptr;
 };
@@ -133,6 +178,7 @@ struct Input
 {
     uint32_t nKind = PACKER_INPUT_OTHER;
     std::string sPath;
+    FileDigest digest; // taken by the packing process; not ok when it may not be what the pack read
 };
 
 // A file a pack needed and did not use, as the packer reported it (host extension version 2).
@@ -150,11 +196,38 @@ struct UnusedInput
 // refused it.
 std::string UnusedInputText(const UnusedInput& unused);
 
+// The digests of the inputs that packs report, taken by the process that packs as they are reported.
+// A library stays loaded from one pack to the next, so its digest is the one taken when it was first
+// loaded. After a pack, an input that changed since the pack began (or since its library was loaded)
+// loses its digest: nothing can say what the pack read.
+class CInputDigests
+{
+public:
+    // A pack begins: a change time from now on is a change during it.
+    void BeginPack();
+    FileDigest Take(uint32_t nKind, const std::string& sPath);
+    void Settle(std::vector<Input>& inputs) const;
+
+private:
+    struct Loaded
+    {
+        FileDigest digest;
+        long long nLoadedAfterNs = 0;
+    };
+    long long m_nPackStartNs = 0;
+    std::map<std::string, Loaded> m_libraries;
+    std::map<std::string, FileDigest> m_matches; // pattern -> its matches
+};
+
+// Whether a digest's stamp still holds and no change was stamped at or after nSinceNs.
+bool UnchangedSince(const std::string& sPath, const FileDigest& digest, long long nSinceNs);
+
 class CHostMessageSink : public IPackerHostSink2
 {
 public:
-    explicit CHostMessageSink(bool bNoOverwriteReadOnly, bool bPlanOnly = false)
-        : m_bNoOverwriteReadOnly(bNoOverwriteReadOnly), m_bPlanOnly(bPlanOnly)
+    explicit CHostMessageSink(bool bNoOverwriteReadOnly, bool bPlanOnly = false,
+                              CInputDigests* pDigests = nullptr)
+        : m_bNoOverwriteReadOnly(bNoOverwriteReadOnly), m_bPlanOnly(bPlanOnly), m_pDigests(pDigests)
     {
     }
 
@@ -180,6 +253,7 @@ public:
 private:
     bool m_bNoOverwriteReadOnly;
     bool m_bPlanOnly;
+    CInputDigests* m_pDigests;
 };
 
 struct OptionEntry
@@ -202,28 +276,6 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------------
-// Digests
-
-// A 64-bit digest of some bytes, and of a file's content.
-uint64_t DigestBytes(const void* pData, size_t nSize);
-
-// bStamped: the file's stamp, taken before it was read, is old enough to identify this content later
-// (no write within the same time tick can have followed the read unseen).
-struct FileDigest
-{
-    bool bOk = false;
-    uint64_t nSize = 0;
-    uint64_t nDigest = 0;
-    bool bStamped = false;
-    PlatformFileStamp stamp = {};
-    bool operator==(const FileDigest& other) const
-    {
-        return bOk && other.bOk && nSize == other.nSize && nDigest == other.nDigest;
-    }
-};
-FileDigest DigestFile(const std::string& sPath);
-
-// ---------------------------------------------------------------------------------------------------
 // Files and their outcomes
 
 enum class Result
@@ -244,6 +296,8 @@ struct FileOutcome
     std::optional<std::string> sPacker;
     std::vector<Event> events;
     std::vector<Input> inputs;       // what the pack read, when the packer reports it
+    FileDigest pluginDigest;         // the plug-in that packed it, as loaded
+    FileDigest outputDigest;         // the packed file right after the pack
     std::string sReason;             // the system's reason for a failure, when the host knows it
     std::vector<UnusedInput> unused; // files the pack needed and did not use
     // What a worker process wrote on its own standard streams while packing the file.
@@ -258,7 +312,8 @@ struct FileOutcome
 FileOutcome HostFailure(const std::string& sSource, Result eResult, const std::string& sText);
 
 // Offers the file to the plug-ins and packs it with the first packer that claims it.
-FileOutcome PackOne(const CPluginSet& plugins, const std::string& sFile, bool bNoOverwriteReadOnly);
+FileOutcome PackOne(const CPluginSet& plugins, const std::string& sFile, bool bNoOverwriteReadOnly,
+                    CInputDigests& digests);
 
 // Why packing sFile may have failed, as far as the system tells: an unreadable source, a full or
 // unwritable destination folder. Empty when nothing is found.
@@ -272,7 +327,6 @@ struct WorkItem
     FileOutcome outcome;                   // set at once when bToPack is false
     std::vector<std::string> destinations; // where its packer will write, when the packer says
     std::string sPlugin;                   // the plug-in that packs it, when it reports its inputs
-    FileDigest sourceDigest;               // the source as the up-to-date check saw it
 };
 
 // Expands the PATH arguments in order: files as given, folders recursively (entries sorted by name,
@@ -302,41 +356,46 @@ public:
     // The folder from ZQPACK_CACHE_DIR, else the user's cache folder; empty when there is none.
     static std::string DefaultFolder();
 
+    // Creates the folder private when it is missing. One that belongs to another user or that others
+    // may write in is not used (its records could say anything): no records are kept then. An empty
+    // string, or the warning to show once. Removes temporary files that killed runs left.
+    std::string Open();
+
     // Whether sDestination's record matches the inputs and the output as they are now, for this
     // source and this plug-in. *pInputs receives the recorded inputs.
     bool IsUpToDate(const std::string& sSource, const std::string& sDestination, const std::string& sPlugin,
                     std::vector<Input>* pInputs);
-    // Records a successful pack (kept until Flush). An empty string, or the reason it cannot be kept.
-    std::string Record(const std::string& sSource, const std::string& sDestination,
-                       const std::string& sPlugin, const std::vector<Input>& inputs,
-                       const FileDigest& sourceDigest);
+    // Records a successful pack with the digests its packing process took (kept until Flush); a pack
+    // whose digests are not all vouched for is forgotten instead, so that the next run packs it.
+    void Record(const std::string& sSource, const std::string& sDestination, const std::string& sPlugin,
+                const FileOutcome& outcome);
     // Forgets sDestination's record (after a failed pack).
     void Forget(const std::string& sDestination);
-    // Writes the manifests that changed. An empty string or the reason one could not be written.
+    // Writes the manifests that changed. An empty string or a warning saying which could not be written.
     std::string Flush();
 
-    // The digest of a file that does not change during a run (plug-ins, locators, modules).
-    FileDigest CachedDigest(const std::string& sPath);
     // The digest of sPath now. The recorded digest is trusted without reading the file when the
-    // file's size, write time and file id still match its recorded, non-racy stamp.
+    // file's size, write time, change time and file id still match its recorded, non-racy stamp.
     FileDigest CurrentDigest(const std::string& sPath, const FileDigest& recorded, bool bShared);
-    // Whether a pattern (a folder, a separator and a name with '*' and '?', matched ignoring case)
-    // matches a file now; each folder is listed once per run.
-    bool MatchesAny(const std::string& sPattern);
+    // The matches of a pattern now; each pattern is looked at once per run.
+    FileDigest CurrentMatches(const std::string& sPattern);
 
 private:
     std::string ManifestPath(const std::string& sAbsoluteFolder) const;
     std::map<std::string, std::string> ReadManifest(const std::string& sAbsoluteFolder) const;
     const std::string* FindRecord(const std::string& sAbsoluteDestination);
+    static void RemoveStaleTemporaries(const std::string& sRecords);
 
     std::string m_sFolder;
     std::map<std::string, std::map<std::string, std::string>> m_manifests; // folder -> destination -> record
     std::map<std::string, std::optional<std::string>> m_changes;           // destination -> record, or none
     std::map<std::string, FileDigest> m_digests;
-    std::map<std::string, std::vector<std::string>> m_listings; // folder -> lower-case names
-    std::map<std::string, bool> m_patterns;                     // pattern -> whether it matches
-    std::string m_sPlugin, m_sAbsolutePlugin; // the last plug-in asked about, and its absolute path
+    std::map<std::string, FileDigest> m_matches; // pattern -> its matches
+    std::string m_sPlugin, m_sAbsolutePlugin;    // the last plug-in asked about, and its absolute path
 };
+
+// Writes sText to sPath through a new file renamed into place. An empty string or the reason.
+std::string WriteFileAtomically(const std::string& sPath, const std::string& sText);
 
 // The text of a Make-syntax depfile: the destination depends on the source and the other inputs.
 std::string DepfileText(const std::string& sDestination, const std::vector<Input>& inputs);
@@ -376,6 +435,8 @@ public:
     void Summary(double fSeconds);
     // A failure of the host's own bookkeeping: shown, and the exit status becomes 1.
     void HostError(const std::string& sMessage);
+    // Trouble that changes no outcome (records not kept): shown, the exit status stays.
+    void Warning(const std::string& sMessage);
     // 0 when every outcome was packed or up to date, else 1.
     int ExitStatus() const { return (m_nFailed || m_nUnfinished || m_bHostError) ? 1 : 0; }
 

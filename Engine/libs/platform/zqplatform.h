@@ -139,3 +139,11 @@ bool PlatformRealPath(const char* pszPath, char* pszOut, size_t nSize);
 // setenv / _putenv_s: sets a variable of this process's environment, inherited by the processes
 // it starts. False when it cannot be set.
 bool PlatformSetEnvironmentVariable(const char* pszName, const char* pszValue);
+
+// ---------------------------------------------------------------------------------------------------
+// For build tools that name a library without loading it.
+
+// The file that PlatformLoadLibrary(pszName) would load, when the name alone decides it and the file
+// exists: a name with a folder, or a bare name found beside the module that contains this code. False
+// when the system's own search would decide, or nothing is there.
+bool PlatformFindLibraryFile(const char* pszName, char* pszOut, size_t nSize);

@@ -786,3 +786,21 @@ bool PlatformSetEnvironmentVariable(const char* pszName, const char* pszValue)
 {
     return pszName && pszValue && setenv(pszName, pszValue, 1) == 0;
 }
+
+//----------------------------------------------------------------------------------------------------------
+// Library files named without loading them
+
+bool PlatformFindLibraryFile(const char* pszName, char* pszOut, size_t nSize)
+{
+    if (!pszName || !*pszName)
+        return false;
+    const std::vector<std::string> candidates = LibraryCandidates(pszName);
+    const std::string& sFirst = candidates.front();
+    struct stat info;
+    // A bare name not beside this module is the system's to find.
+    if (sFirst.find('/') == std::string::npos || stat(sFirst.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        sFirst.size() >= nSize)
+        return false;
+    std::memcpy(pszOut, sFirst.c_str(), sFirst.size() + 1);
+    return true;
+}

@@ -11,6 +11,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <cstring>
+#include <string>
+
 PlatformLibrary PlatformLoadLibrary(const char* pszName)
 {
     return pszName ? reinterpret_cast<PlatformLibrary>(LoadLibraryA(pszName)) : nullptr;
@@ -194,4 +197,27 @@ bool PlatformRealPath(const char* pszPath, char* pszOut, size_t nSize)
 bool PlatformSetEnvironmentVariable(const char* pszName, const char* pszValue)
 {
     return pszName && pszValue && _putenv_s(pszName, pszValue) == 0;
+}
+
+//----------------------------------------------------------------------------------------------------------
+// Library files named without loading them
+
+bool PlatformFindLibraryFile(const char* pszName, char* pszOut, size_t nSize)
+{
+    if (!pszName || !*pszName)
+        return false;
+    std::string sName = pszName;
+    const size_t nSlash = sName.find_last_of("\\/");
+    if (nSlash == std::string::npos)
+        return false; // LoadLibraryA's search order decides
+    const size_t nDot = sName.rfind('.');
+    if (nDot == std::string::npos || nDot < nSlash)
+        sName += ".dll";
+    else if (nDot == sName.size() - 1)
+        sName.pop_back();
+    const DWORD nAttributes = GetFileAttributesA(sName.c_str());
+    if (nAttributes == INVALID_FILE_ATTRIBUTES || (nAttributes & FILE_ATTRIBUTE_DIRECTORY) || sName.size() >= nSize)
+        return false;
+    std::memcpy(pszOut, sName.c_str(), sName.size() + 1);
+    return true;
 }

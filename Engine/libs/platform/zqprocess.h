@@ -83,12 +83,15 @@ bool PlatformSetBinaryMode(std::FILE* pStream);
 // The identifier of the running process.
 unsigned long PlatformGetProcessId();
 
-// What identifies a file's state without reading it: its size, its last write time in nanoseconds
-// since 1970 and its file id (device and inode; volume serial and file index on Windows).
+// What identifies a file's state without reading it: its size, its last write time and its change
+// time in nanoseconds since 1970, and its file id (device and inode; volume serial and file index on
+// Windows). The change time moves with every change of content or metadata and no user can set it
+// back, so a file rewritten with its write time restored still gets another stamp.
 struct PlatformFileStamp
 {
     unsigned long long nSize;
     long long nWriteTimeNs;
+    long long nChangeTimeNs;
     unsigned long long nDevice;
     unsigned long long nFileId;
 };

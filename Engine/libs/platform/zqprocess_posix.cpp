@@ -259,6 +259,12 @@ bool PlatformGetFileStamp(const char* pszPath, PlatformFileStamp* pStamp)
 #else
     pStamp->nWriteTimeNs = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
 #endif
+#if defined(__APPLE__)
+    pStamp->nChangeTimeNs =
+        static_cast<long long>(info.st_ctimespec.tv_sec) * 1000000000LL + info.st_ctimespec.tv_nsec;
+#else
+    pStamp->nChangeTimeNs = static_cast<long long>(info.st_ctim.tv_sec) * 1000000000LL + info.st_ctim.tv_nsec;
+#endif
     pStamp->nDevice = static_cast<unsigned long long>(info.st_dev);
     pStamp->nFileId = static_cast<unsigned long long>(info.st_ino);
     return true;

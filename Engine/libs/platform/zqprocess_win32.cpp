@@ -293,13 +293,16 @@ bool PlatformGetFileStamp(const char* pszPath, PlatformFileStamp* pStamp)
     if (hFile == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION info;
-    const bool bOk =
-        GetFileInformationByHandle(hFile, &info) != 0 && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    FILE_BASIC_INFO basic = {};
+    const bool bOk = GetFileInformationByHandle(hFile, &info) != 0 &&
+                     !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                     GetFileInformationByHandleEx(hFile, FileBasicInfo, &basic, sizeof(basic)) != 0;
     CloseHandle(hFile);
     if (!bOk)
         return false;
     pStamp->nSize = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     pStamp->nWriteTimeNs = FileTimeToNs(info.ftLastWriteTime);
+    pStamp->nChangeTimeNs = (basic.ChangeTime.QuadPart - FILETIME_UNIX_EPOCH) * 100;
     pStamp->nDevice = info.dwVolumeSerialNumber;
     pStamp->nFileId = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     return true;

@@ -1,0 +1,49 @@
+// Files that a build tool keeps for itself: its private folder, files created exclusively under
+// unpredictable names, regular files opened without following a planted link or blocking on a
+// device, and the clock that change times are taken from. For the host program only.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// What PlatformEnsurePrivateFolder found.
+enum PlatformFolderState
+{
+    FOLDER_PRIVATE = 0,           // exists (or was created, mode 0700), is ours and only ours to write
+    FOLDER_NOT_CREATED = 1,       // missing and cannot be created
+    FOLDER_NOT_A_FOLDER = 2,      // a file, a link or something else stands there
+    FOLDER_FOREIGN_OWNER = 3,     // owned by another user
+    FOLDER_WRITABLE_BY_OTHERS = 4 // group or others may write in it
+};
+
+// Creates pszPath (its parents as usual, the folder itself private) when it is missing, then says
+// whether it may hold files that this user trusts. A link is never followed for the folder itself.
+PlatformFolderState PlatformEnsurePrivateFolder(const char* pszPath);
+
+// Creates a new file in pszFolder named pszPrefix followed by 16 random hex digits, exclusively
+// (never through an existing name or link), readable and writable by the owner only, writes the
+// nSize bytes and closes it. Its path goes to pszOut. False, with nothing left behind, on failure.
+bool PlatformWriteNewFile(const char* pszFolder, const char* pszPrefix, const void* pData, size_t nSize,
+                          char* pszOut, size_t nOutSize);
+
+// Why PlatformOpenRegularFile gave no file.
+enum PlatformOpenFailure
+{
+    OPEN_OK = 0,
+    OPEN_MISSING = 1,
+    OPEN_NOT_REGULAR = 2, // a folder, a device, a FIFO, or (when links are not followed) a link
+    OPEN_FAILED = 3
+};
+
+// Opens the regular file pszPath for reading in binary mode; never blocks on a FIFO or device.
+// With bFollowLinks false a link in the last component is refused. *pnSize receives the size.
+std::FILE* PlatformOpenRegularFile(const char* pszPath, bool bFollowLinks, unsigned long long* pnSize,
+                                   PlatformOpenFailure* peFailure);
+
+// The time, in nanoseconds since 1970, that a change made after this call is stamped with at the
+// earliest: the file system's own coarse clock. A change time not earlier than it may be later.
+long long PlatformFileClockNs();
+
+// The user's folder for caches: $XDG_CACHE_HOME (when absolute) or ~/.cache on POSIX,
+// %LOCALAPPDATA% on Windows. False when there is none or it does not fit in nSize bytes.
+bool PlatformGetUserCacheFolder(char* pszOut, size_t nSize);
