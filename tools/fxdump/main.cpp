@@ -29,8 +29,7 @@ struct Options
 
 void Error(const std::string& sFile, const std::string& sText)
 {
-    std::fprintf(stderr, "fxdump: %s: %s\n", Printable(sFile).c_str(),
-                 Printable(sText).c_str());
+    std::fprintf(stderr, "fxdump: %s: %s\n", Printable(sFile).c_str(), Printable(sText).c_str());
 }
 
 // The module each file is decoded with: none unless asked for. With --project each file's
@@ -282,8 +281,7 @@ int main(int argc, char** argv)
     }
     if (!options.filter.names.empty() && options.filter.nMatched == 0)
     {
-        std::fprintf(stderr, "fxdump: no effect is named '%s'\n",
-                     Printable(options.filter.names[0]).c_str());
+        std::fprintf(stderr, "fxdump: no effect is named '%s'\n", Printable(options.filter.names[0]).c_str());
         nExit = nExit ? nExit : 1;
     }
     std::fflush(stdout);

@@ -76,6 +76,11 @@ bool PlatformGetProgramPath(char* pszOut, size_t nSize);
 // Whether the stream is connected to a terminal (a console on Windows).
 bool PlatformIsTerminal(std::FILE* pStream);
 
+// fseeko/_fseeki64 with SEEK_SET or SEEK_END, and ftello/_ftelli64: 64-bit positions in a stream on
+// every platform. The seek answers false when it fails, the tell -1.
+bool PlatformSeekFile(std::FILE* pStream, long long nOffset, int nWhence);
+long long PlatformTellFile(std::FILE* pStream);
+
 // The identifier of the running process.
 unsigned long PlatformGetProcessId();
 

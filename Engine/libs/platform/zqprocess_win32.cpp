@@ -261,6 +261,16 @@ bool PlatformIsTerminal(std::FILE* pStream)
     return pStream && _isatty(_fileno(pStream)) != 0;
 }
 
+bool PlatformSeekFile(std::FILE* pStream, long long nOffset, int nWhence)
+{
+    return _fseeki64(pStream, nOffset, nWhence) == 0;
+}
+
+long long PlatformTellFile(std::FILE* pStream)
+{
+    return _ftelli64(pStream);
+}
+
 unsigned long PlatformGetProcessId()
 {
     return static_cast<unsigned long>(GetCurrentProcessId());
