@@ -105,7 +105,9 @@ TEST(TextForJson, KeepsTextAndEveryByte)
         EXPECT_EQ(bStrict, bExact) << Hex(sBytes);
         EXPECT_EQ(bStrict, IsUtf8(sBytes)) << Hex(sBytes);
         if (bExact)
+        {
             EXPECT_EQ(sBytes, nlohmann::json::parse(sWhole).get<std::string>());
+        }
 
         CJsonStringWriter pieces;
         std::string sPieces = "\"";

@@ -65,9 +65,11 @@ public:
     uint64_t GetSize() const override { return m_nSize; }
     bool ReadAt(uint64_t nOffset, void* p, size_t nBytes) override;
 
-private:
+    // NUM_PAGES pages are held; a page read when all are full replaces the least recently used.
     static constexpr size_t PAGE_SIZE = 1 << 16;
     static constexpr size_t NUM_PAGES = 32;
+
+private:
     struct Page
     {
         uint64_t nNumber = ~uint64_t(0);
