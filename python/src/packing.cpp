@@ -84,7 +84,8 @@ PackOutcome Pack(const std::string& sPlugin, const std::string& sSource, const s
         }
     }
 
-    const zqpack::FileOutcome outcome = zqpack::PackOne(plugins, sSource, false);
+    zqpack::CInputDigests digests; // no records are kept here: the digests go unused
+    const zqpack::FileOutcome outcome = zqpack::PackOne(plugins, sSource, false, digests);
     for (const zqpack::Event& event : outcome.events)
         if (event.eKind == zqpack::Event::MESSAGE)
             result.messages.push_back({event.nLevel, event.sText});

@@ -292,7 +292,7 @@ TEST(FxdumpViews, EffectListingWithModuleAndUnsafeNames)
 
     result = RunProgram("fxdump", {"--module", MODULE, "--csv", sPacked});
     EXPECT_EQ(0, result.nExit);
-    const std::string sRow = sPacked + "," + sName + ",4,Light,";
+    const std::string sRow = sPacked + ",T\\x1B]0;x\\x07,4,Light,";
     EXPECT_EQ("file,effect,key,type,property,time,value,value2,value3,value4\n" + sRow +
                   "Color,0,255,150,60,255\n" + sRow + "Color,1,255,192,128,255\n" + sRow +
                   "Intensity,0,1.2\n" + sRow + "Intensity,1,0.9\n" + sRow + "Radius,0,5\n",
@@ -302,6 +302,52 @@ TEST(FxdumpViews, EffectListingWithModuleAndUnsafeNames)
     result = RunProgram("fxdump", {"--project", sPacked});
     EXPECT_EQ(std::string::npos, result.sOut.find('\x1B'));
     EXPECT_EQ(std::string::npos, result.sOut.find('\x07'));
+}
+
+TEST(FxdumpViews, CurveRecordsAreShownOnlyWhenTheyFitTheirSection)
+{
+    // A Light key with the module's default curves; the last record ends where the section ends.
+    const fs::path dir = Project("overrun");
+    const std::string sSource =
+        WriteFile((dir / "o.Fx00a").string(), "(header (version 1))(effect-tree (effect (name o) (length 10) "
+                                              "(key-list (key (type Light) (id 1) (track 0) (start-time 0) "
+                                              "(end-time 10)))))");
+    ASSERT_EQ(0, Pack(sSource).nExit);
+    const std::string sPacked = PackedName(sSource).string();
+    nlohmann::json listing =
+        nlohmann::json::parse(RunProgram("fxdump", {"--json", "--module", MODULE, sPacked}).sOut);
+    const nlohmann::json* pLast = nullptr;
+    for (const nlohmann::json& prop : listing["effects"][0]["keys"][0]["properties"])
+        if (prop.contains("curve") && (!pLast || prop["curve"] > (*pLast)["curve"]))
+            pLast = &prop;
+    ASSERT_TRUE(pLast && pLast->contains("points"));
+    const std::string sName = (*pLast)["name"], sType = (*pLast)["type"];
+    const uint32_t nCurve = (*pLast)["curve"];
+    const size_t nKeys = (*pLast)["points"].size();
+    const nlohmann::json& header = listing["header"];
+    const size_t nCountAt =
+        header["stringTableOffset"].get<size_t>() + header["stringTableSize"].get<size_t>() + nCurve;
+
+    // One key more than the section holds: every view says there is no record, none reads on.
+    Bytes bytes = ReadBytes(sPacked);
+    ASSERT_EQ(nKeys, WordAt(bytes, nCountAt));
+    PutWord(bytes, nCountAt, static_cast<uint32_t>(nKeys + 1));
+    WriteFile(sPacked, bytes);
+    listing = nlohmann::json::parse(RunProgram("fxdump", {"--json", "--module", MODULE, sPacked}).sOut);
+    bool bSeen = false;
+    for (const nlohmann::json& prop : listing["effects"][0]["keys"][0]["properties"])
+        if (prop["name"] == sName)
+        {
+            bSeen = true;
+            EXPECT_EQ(nCurve, prop["curve"]);
+            EXPECT_FALSE(prop.contains("points")) << prop;
+        }
+    EXPECT_TRUE(bSeen);
+    EXPECT_NE(std::string::npos, RunProgram("fxdump", {"--module", MODULE, sPacked})
+                                     .sOut.find(sName + " (" + sType + ") = curve @" +
+                                                std::to_string(nCurve) + " (no curve record there)"));
+    EXPECT_EQ(std::string::npos,
+              RunProgram("fxdump", {"--csv", "--module", MODULE, sPacked}).sOut.find("," + sName + ","));
 }
 
 TEST(FxdumpViews, DiffNamesTheOneChange)

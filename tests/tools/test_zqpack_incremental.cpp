@@ -359,11 +359,6 @@ TEST(ZqpackWorkerProtocol, ResultLinesOfTheWrongShapeAreRejected)
             zqpack::OutcomeFromJson(std::regex_replace(sGood, std::regex(pszKey), "\"other\""), &outcome));
 }
 
-TEST(ZqpackPrintable, ControlBytesAreEscapedForPeople)
-{
-    EXPECT_EQ("a\\x1B]0;title\\x07b\\x7F\xC3\xA9", Printable("a\x1B]0;title\x07"
-                                                             "b\x7F\xC3\xA9"));
-}
 } // namespace
 
 #if !defined(_WIN32)

@@ -1,37 +1,16 @@
 #include "Printable.h"
+#include "Utf8.h"
 
-#include <cstdint>
 #include <cstdio>
 
 namespace
 {
-// Length of the well-formed UTF-8 sequence at p (at most nLeft bytes), or 0.
+// Length of the well-formed UTF-8 sequence at p that a terminal shows as text, or 0: C1 controls
+// (U+0080..U+009F) act on terminals like C0 ones.
 size_t Utf8Length(const unsigned char* p, size_t nLeft)
 {
-    const unsigned char c = p[0];
-    size_t n = 0;
-    uint32_t nMin = 0;
-    uint32_t nCode = 0;
-    if (c >= 0xC2 && c <= 0xDF)
-        n = 2, nMin = 0x80, nCode = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF)
-        n = 3, nMin = 0x800, nCode = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4)
-        n = 4, nMin = 0x10000, nCode = c & 0x07;
-    else
-        return 0;
-    if (n > nLeft)
-        return 0;
-    for (size_t i = 1; i < n; ++i)
-    {
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-        nCode = nCode << 6 | (p[i] & 0x3F);
-    }
-    if (nCode < nMin || nCode > 0x10FFFF || (nCode >= 0xD800 && nCode <= 0xDFFF))
-        return 0;
-    // C1 controls (U+0080..U+009F) act on terminals like C0 ones.
-    return nCode <= 0x9F ? 0 : n;
+    const size_t n = Utf8SequenceLength(p, nLeft);
+    return n == 2 && p[0] == 0xC2 && p[1] <= 0x9F ? 0 : n;
 }
 } // namespace
 

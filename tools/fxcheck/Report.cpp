@@ -1,4 +1,5 @@
 #include "Report.h"
+#include "JsonText.h"
 #include "Printable.h"
 
 #include <nlohmann/json.hpp>
@@ -26,19 +27,28 @@ std::string Location(const std::string& sFile, uint32_t nLine, uint32_t nColumn)
     return s + ":";
 }
 
-// The line with tabs and control bytes shown one column wide, so that the caret lines up.
-std::string Printable(const std::string& sLine)
+// How many columns a printable text takes: one per character.
+size_t Width(const std::string& sShown)
 {
-    std::string s = sLine;
-    for (char& c : s)
-    {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if (b == '\t')
+    size_t n = 0;
+    for (char c : sShown)
+        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+// A source line as the shared escaper shows it, tabs as one space each; nColumn and nLength (in
+// bytes of the line) become the columns of the shown text.
+std::string ShownLine(const std::string& sLine, size_t& nColumn, size_t& nLength)
+{
+    std::string sSpaced = sLine;
+    for (char& c : sSpaced)
+        if (c == '\t')
             c = ' ';
-        else if (b < 0x20 || b == 0x7F)
-            c = '?';
-    }
-    return s;
+    const size_t nStart = nColumn < sSpaced.size() ? nColumn : sSpaced.size();
+    const size_t nEnd = nLength < sSpaced.size() - nStart ? nStart + nLength : sSpaced.size();
+    nColumn = Width(Printable(sSpaced.substr(0, nStart)));
+    nLength = Width(Printable(sSpaced.substr(nStart, nEnd - nStart)));
+    return Printable(sSpaced);
 }
 
 void PrintOne(std::ostream& out, const std::string& sFile, uint32_t nLine, uint32_t nColumn,
@@ -54,14 +64,13 @@ void PrintOne(std::ostream& out, const std::string& sFile, uint32_t nLine, uint3
     out << pszReset << "\n";
     if (!pSourceLine || !nLine)
         return;
-    const std::string sShown = Printable(*pSourceLine);
+    size_t nCaret = nColumn ? nColumn - 1 : 0;
+    size_t nMarked = nLength > 1 ? static_cast<size_t>(nLength) : 1;
+    const std::string sShown = ShownLine(*pSourceLine, nCaret, nMarked);
     out << sShown << "\n";
-    const size_t nCaret = nColumn ? nColumn - 1 : 0;
-    std::string sMarks(nCaret < sShown.size() ? nCaret : sShown.size(), ' ');
+    std::string sMarks(nCaret, ' ');
     sMarks += '^';
-    const size_t nRoom = sShown.size() > nCaret + 1 ? sShown.size() - nCaret - 1 : 0;
-    const size_t nTilde = nLength > 1 ? static_cast<size_t>(nLength - 1) : 0;
-    sMarks.append(nTilde < nRoom ? nTilde : nRoom, '~');
+    sMarks.append(nMarked > 1 ? nMarked - 1 : 0, '~');
     out << (style.bColor ? kGreen : "") << sMarks << pszReset << "\n";
 }
 } // namespace
@@ -102,6 +111,7 @@ std::string ToJsonLine(const Diagnostic& diag)
             notes.push_back({{"line", note.nLine}, {"column", note.nColumn}, {"message", note.sMessage}});
         json["notes"] = notes;
     }
+    AddJsonBytes(json);
     return Dump(json);
 }
 
@@ -191,6 +201,7 @@ std::string ToSarif(const std::vector<Diagnostic>& diags, const std::string& sVe
                      {"results", results},
                  }})},
     };
+    AddJsonBytes(log);
     return Dump(log, 2);
 }
 

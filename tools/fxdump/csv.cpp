@@ -1,5 +1,5 @@
-// Curve points as CSV rows (RFC 4180 quoting), to plot elsewhere: one row per point, value
-// components in columns of their own, colours as 0-255 channels.
+// Curve points as CSV rows, to plot elsewhere: one row per point, value components in columns of
+// their own, colours as 0-255 channels. Texts from the file are fields as CsvField writes them.
 #include "fxdump.h"
 
 #include "pyrixmodule.h"
@@ -8,20 +8,6 @@
 
 namespace fxdump
 {
-namespace
-{
-std::string Field(const std::string& s)
-{
-    if (s.find_first_of(",\"\r\n") == std::string::npos)
-        return s;
-    std::string sOut = "\"";
-    for (char c : s)
-        sOut += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return sOut + "\"";
-}
-
-} // namespace
-
 void WriteCsvHeader(std::FILE* pOut)
 {
     std::fputs("file,effect,key,type,property,time,value,value2,value3,value4\n", pOut);
@@ -34,7 +20,8 @@ class CCsvWriter : public IRecordVisitor
 {
 public:
     CCsvWriter(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
-        : m_Reader(file.reader), m_Module(module), m_Filter(filter), m_pOut(pOut), m_sFile(Field(file.sPath))
+        : m_Reader(file.reader), m_Module(module), m_Filter(filter), m_pOut(pOut),
+          m_sFile(CsvField(file.sPath))
     {
     }
     ~CCsvWriter() override { Flush(0); }
@@ -54,31 +41,23 @@ public:
             !m_Module.Lookup(key.nTypeID, m_sText.c_str(), info) || !info.bFunctionCurve)
             return;
         const uint32_t nCurve = m_Reader.ReadU32(prop.nValueOffset);
-        const uint32_t nSection = m_Reader.GetHeader().nCurveDataSize;
         const uint32_t nValueSize = PackedValueSize(info.eType);
-        const uint64_t nBase = uint64_t(m_Reader.GetCurveSectionOffset()) + nCurve;
-        if (nCurve >= nSection || nSection - nCurve < 4)
-            return;
-        const uint32_t nNumKeys = m_Reader.ReadU32(nBase);
-        if (uint64_t(nNumKeys) * (4 + nValueSize) > nSection - nCurve - 4)
-            return;
         const std::string sKey =
-            "," + std::to_string(key.nID) + "," + Field(m_Module.GetTypeName(key.nTypeID)) + ",";
-        uint64_t nPos = nBase + 4;
-        for (uint32_t k = 0; k < nNumKeys; ++k)
-        {
-            // Names are read again for each row, so that none is held whole.
-            m_sOut += m_sFile + ",";
-            AppendField(m_nEffectName);
-            m_sOut += sKey;
-            AppendField(prop.nNameOffset);
-            m_sOut += "," + Number(m_Reader.ReadF32(nPos));
-            if (nValueSize)
-                AppendComponents(static_cast<uint32_t>(nPos + 4), info.eType);
-            m_sOut += '\n';
-            nPos += 4 + nValueSize;
-            Flush(kFlushSize);
-        }
+            "," + std::to_string(key.nID) + "," + CsvField(m_Module.GetTypeName(key.nTypeID)) + ",";
+        ForEachCurvePoint(m_Reader, nCurve, info.eType,
+                          [&](float fTime, uint32_t nValueOffset)
+                          {
+                              // Names are read again for each row, so that none is held whole.
+                              m_sOut += m_sFile + ",";
+                              AppendField(m_nEffectName);
+                              m_sOut += sKey;
+                              AppendField(prop.nNameOffset);
+                              m_sOut += "," + Number(fTime);
+                              if (nValueSize)
+                                  AppendComponents(nValueOffset, nValueSize, info.eType);
+                              m_sOut += '\n';
+                              Flush(kFlushSize);
+                          });
     }
 
 private:
@@ -91,38 +70,32 @@ private:
 
     // One curve value's components, each a column; enum values show no choice (curves carry
     // only the type).
-    void AppendComponents(uint32_t nOffset, uint32_t eType)
+    void AppendComponents(uint32_t nOffset, uint32_t nSize, uint32_t eType)
     {
-        switch (eType)
+        CPackedEffectReader::ValueInfo info;
+        info.eType = eType;
+        const PackedValue value = ReadValue(m_Reader, nOffset, nSize, &info);
+        switch (value.eKind)
         {
-        case ePT_String:
-        case ePT_Filename:
-        case ePT_Animation:
-        case ePT_SparkrigRef:
-        {
-            const uint32_t nString = m_Reader.ReadU32(nOffset);
-            if (m_Reader.IsString(nString))
-            {
-                m_sOut += ",";
-                AppendField(nString);
-            }
+        case PackedValue::TEXT:
+            m_sOut += ",";
+            AppendField(value.nWord);
             break;
-        }
-        case ePT_Enum:
+        case PackedValue::CHOICE:
             m_sOut += ",";
             break;
-        case ePT_Int:
-            m_sOut += "," + std::to_string(static_cast<int32_t>(m_Reader.ReadU32(nOffset)));
+        case PackedValue::INT:
+            m_sOut += "," + std::to_string(static_cast<int32_t>(value.nWord));
             break;
-        case ePT_Float:
-        case ePT_Vector:
-        case ePT_Color:
-            for (uint32_t i = 0; i < PackedValueSize(eType) / 4; ++i)
+        case PackedValue::FLOATS:
+        case PackedValue::COLOR:
+            for (uint32_t i = 0; i < value.nFloats; ++i)
             {
-                const float f = m_Reader.ReadF32(nOffset + 4 * i);
+                const float f = value.afFloats[i];
                 uint32_t nChannel = 0;
-                m_sOut += "," + (eType == ePT_Color && FloatToChannel(f, nChannel) ? std::to_string(nChannel)
-                                                                                   : Number(f));
+                m_sOut += "," + (value.eKind == PackedValue::COLOR && FloatToChannel(f, nChannel)
+                                     ? std::to_string(nChannel)
+                                     : Number(f));
             }
             break;
         default:
@@ -130,34 +103,27 @@ private:
         }
     }
 
-    // A string of the table as a field, quoted when it holds a comma, quote or line break; empty
-    // where no string starts.
+    // A string of the table as one field (CsvField.h), written in pieces; empty where no string
+    // starts.
     void AppendField(uint32_t nTableOffset)
     {
         bool bQuote = false;
         ForEachStringPiece(m_Reader, nTableOffset,
                            [&bQuote](const char* p, size_t n, bool)
                            {
-                               bQuote =
-                                   bQuote || std::string(p, n).find_first_of(",\"\r\n") != std::string::npos;
+                               bQuote = bQuote || CsvNeedsQuotes(p, n);
                                return n;
                            });
-        if (bQuote)
-            m_sOut += '"';
-        ForEachStringPiece(m_Reader, nTableOffset,
-                           [&](const char* p, size_t n, bool)
-                           {
-                               for (size_t i = 0; i < n; ++i)
-                               {
-                                   if (bQuote && p[i] == '"')
-                                       m_sOut += '"';
-                                   m_sOut += p[i];
-                               }
-                               Flush(kFlushSize);
-                               return n;
-                           });
-        if (bQuote)
-            m_sOut += '"';
+        CCsvFieldWriter field(bQuote);
+        if (!ForEachStringPiece(m_Reader, nTableOffset,
+                                [&](const char* p, size_t n, bool bLast)
+                                {
+                                    const size_t nTaken = field.Feed(m_sOut, p, n, bLast);
+                                    Flush(kFlushSize);
+                                    return nTaken;
+                                }))
+            return;
+        field.Finish(m_sOut);
     }
 
     void Flush(size_t nAbove) { FlushAbove(m_sOut, m_pOut, nAbove); }

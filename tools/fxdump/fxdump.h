@@ -2,9 +2,12 @@
 // line; module.cpp queries the effect module. The listing (text.cpp), --json (json.cpp,
 // jsonwrite.cpp) and --csv (csv.cpp) are written record by record and string piece by piece as the
 // file is walked, so their memory does not depend on the file; html.cpp and diff.cpp work on one
-// effect at a time decoded into JSON (values.cpp, json.cpp), and zqa.cpp writes source text.
+// effect at a time decoded into JSON (values.cpp, json.cpp), and zqa.cpp writes source text. Every
+// view reads values with ReadValue and curve records with ForEachCurvePoint (values.cpp).
 #pragma once
 
+#include "CsvField.h"
+#include "JsonText.h"
 #include "PackedEffectReader.h"
 #include "Printable.h"
 
@@ -63,9 +66,11 @@ public:
     uint64_t GetSize() const override { return m_nSize; }
     bool ReadAt(uint64_t nOffset, void* p, size_t nBytes) override;
 
-private:
+    // NUM_PAGES pages are held; a page read when all are full replaces the least recently used.
     static constexpr size_t PAGE_SIZE = 1 << 16;
     static constexpr size_t NUM_PAGES = 32;
+
+private:
     struct Page
     {
         uint64_t nNumber = ~uint64_t(0);
@@ -104,10 +109,39 @@ void WalkEffects(PackedFile& file, const CModuleView& module, IRecordVisitor& vi
 // The string at a table offset, or null JSON when none starts there.
 nlohmann::ordered_json StringJson(const CPackedEffectReader& reader, uint32_t nTableOffset);
 
+// One value of a packed file read by its type: what every view shows, each in its own syntax.
+struct PackedValue
+{
+    enum Kind
+    {
+        RAW,      // no type known, or a size that does not fit it: the words at nOffset
+        TEXT,     // a string of the table at offset nWord
+        BAD_TEXT, // a string offset nWord at which no string starts
+        CHOICE,   // enum index nWord, the choice at that position (or empty)
+        INT,      // the bits nWord
+        FLOATS,   // nFloats floats (Float, Vector)
+        COLOR,    // four channel floats
+        NONE      // a type that writes no value
+    };
+    Kind eKind = NONE;
+    uint32_t nOffset = 0, nSize = 0;
+    uint32_t nWord = 0;
+    uint32_t nFloats = 0;
+    float afFloats[4] = {};
+    std::string sChoice;
+};
+PackedValue ReadValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
+                      const CPackedEffectReader::ValueInfo* pInfo);
+// Calls point with the time and the value's file offset of each key of the curve record at a
+// curve-section offset, read as a type; false, with no call, when no record of that type fits there.
+bool ForEachCurvePoint(const CPackedEffectReader& reader, uint32_t nCurve, uint32_t eType,
+                       const std::function<void(float fTime, uint32_t nValueOffset)>& point);
+// A value as --json shows it (json.cpp writes the same bytes without building it).
+nlohmann::ordered_json ValueJson(const CPackedEffectReader& reader, const PackedValue& value);
+
 // The value at a file offset, decoded by its type; a raw word list without type information.
 nlohmann::ordered_json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
                                    const CPackedEffectReader::ValueInfo* pInfo);
-// A curve record: offset, type and its keys, each a time and (for types with one) a value.
 // The curve record at a curve-section offset read as a type: its keys, each a time and (for types
 // with one) a value; null JSON when no record of that type fits there.
 nlohmann::ordered_json DecodeCurveAt(const CPackedEffectReader& reader, uint32_t nCurveOffset,
@@ -158,25 +192,13 @@ bool WriteDiff(PackedFile& oldFile, PackedFile& newFile, const CModuleView& modu
 // False (sError says why) when the file cannot be converted at all.
 bool WriteZqa(PackedFile& file, const CModuleView& module, std::FILE* pOut, std::string& sError);
 
-// A JSON string's contents written piece by piece, escaped as nlohmann's dump escapes them with
-// invalid UTF-8 replaced by U+FFFD.
-class CJsonString
-{
-public:
-    void Feed(std::string& sOut, const char* p, size_t n);
-    void Finish(std::string& sOut);
-
-private:
-    char m_Pending[4] = {};
-    size_t m_nPending = 0;
-    int m_nNeeded = 0;
-    unsigned char m_nLow = 0x80, m_nHigh = 0xBF;
-};
-// JSON written by hand, the same bytes nlohmann's dump gives.
-void AppendJsonString(std::string& sOut, const std::string& sText);
-// The string at a table offset, or null; sOut is written to pOut on the way when it grows large.
-bool AppendJsonTableString(std::string& sOut, const CPackedEffectReader& reader, uint32_t nTableOffset,
-                           std::FILE* pOut);
+// The member "key":text (null where no string starts at the table offset), followed by the member
+// "keyBytes" with its exact bytes where the text is not UTF-8; sOut is written to pOut on the way
+// when it grows large. False when no string starts there.
+bool AppendJsonTableMember(std::string& sOut, const char* pszKey, const CPackedEffectReader& reader,
+                           uint32_t nTableOffset, std::FILE* pOut);
+// The same for a text held whole.
+void AppendJsonMember(std::string& sOut, const char* pszKey, const std::string& sText);
 void AppendJsonNumber(std::string& sOut, double d);
 void AppendJsonNumber(std::string& sOut, uint64_t n);
 void AppendJsonNumber(std::string& sOut, int64_t n);
@@ -187,7 +209,7 @@ void AppendJsonNumber(std::string& sOut, int64_t n);
 bool ForEachStringPiece(const CPackedEffectReader& reader, uint32_t nTableOffset,
                         const std::function<size_t(const char*, size_t, bool)>& consume);
 
-// printf into a string of up to 511 characters.
+// printf into a string, however long.
 std::string Format(const char* pszFormat, ...)
 #if defined(__MINGW32__)
     // MinGW's "printf" means the system runtime's formats; vsnprintf here is the C99 one.

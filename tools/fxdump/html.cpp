@@ -250,7 +250,7 @@ private:
             }
             if (lines[c].size() == 1)
                 sPoints += Format("%.1f,%.1f", kPlotWidth - 4, kPlotHeight / 2);
-            s += Format("<polyline stroke=\"%s\" points=\"%s\"/>", kColours[c % 4], sPoints.c_str());
+            s += Format("<polyline stroke=\"%s\" points=\"", kColours[c % 4]) + sPoints + "\"/>";
         }
         return s + "</svg> " + Html(sTitle);
     }

@@ -66,8 +66,8 @@ public:
         m_sOut += m_bFirst ? "{\"offset\":" : ",{\"offset\":";
         m_bFirst = false;
         AppendJsonNumber(m_sOut, uint64_t(effect.nOffset));
-        m_sOut += ",\"name\":";
-        AppendString(effect.nNameOffset);
+        m_sOut += ',';
+        AppendMember("name", effect.nNameOffset);
         m_sOut += ",\"lengthMs\":";
         AppendJsonNumber(m_sOut, int64_t(static_cast<int32_t>(effect.nLength)));
         m_sOut += ",\"keys\":[";
@@ -100,24 +100,22 @@ public:
         m_sOut += m_bFirstProp ? "{\"offset\":" : ",{\"offset\":";
         m_bFirstProp = false;
         AppendJsonNumber(m_sOut, uint64_t(prop.nOffset));
-        m_sOut += ",\"name\":";
-        AppendString(prop.nNameOffset);
+        m_sOut += ',';
+        AppendMember("name", prop.nNameOffset);
         CPackedEffectReader::ValueInfo info;
         if (!m_Module.IsLoaded() || !m_Reader.GetName(prop.nNameOffset, m_sText) ||
             !m_Module.Lookup(key.nTypeID, m_sText.c_str(), info))
         {
-            m_sOut += ",\"raw\":";
-            AppendValue(prop.nValueOffset, prop.nValueSize, nullptr);
+            m_sOut += ',';
+            AppendValue("raw", ReadValue(m_Reader, prop.nValueOffset, prop.nValueSize, nullptr));
         }
         else
         {
-            m_sOut += ",\"type\":";
-            AppendJsonString(m_sOut, TypeName(info.eType));
+            m_sOut += ',';
+            AppendJsonMember(m_sOut, "type", TypeName(info.eType));
+            m_sOut += ',';
             if (!info.bFunctionCurve)
-            {
-                m_sOut += ",\"value\":";
-                AppendValue(prop.nValueOffset, prop.nValueSize, &info);
-            }
+                AppendValue("value", ReadValue(m_Reader, prop.nValueOffset, prop.nValueSize, &info));
             else
                 AppendCurve(m_Reader.ReadU32(prop.nValueOffset), info.eType);
         }
@@ -130,8 +128,8 @@ public:
         m_sOut += ']';
         if (m_Module.IsLoaded())
         {
-            m_sOut += ",\"type\":";
-            AppendJsonString(m_sOut, m_Module.GetTypeName(key.nTypeID));
+            m_sOut += ',';
+            AppendJsonMember(m_sOut, "type", m_Module.GetTypeName(key.nTypeID));
         }
         m_sOut += '}';
     }
@@ -145,10 +143,10 @@ public:
 private:
     void Flush(size_t nAbove) { FlushAbove(m_sOut, m_pOut, nAbove); }
 
-    // The string at a table offset, or null; true when there is one.
-    bool AppendString(uint32_t nTableOffset)
+    // The member "key":string at a table offset (or null); true when there is one.
+    bool AppendMember(const char* pszKey, uint32_t nTableOffset)
     {
-        const bool bString = AppendJsonTableString(m_sOut, m_Reader, nTableOffset, m_pOut);
+        const bool bString = AppendJsonTableMember(m_sOut, pszKey, m_Reader, nTableOffset, m_pOut);
         Flush(kFlushSize);
         return bString;
     }
@@ -162,72 +160,55 @@ private:
             m_sOut += std::isnan(f) ? "\"nan\"" : (f > 0 ? "\"inf\"" : "\"-inf\"");
     }
 
-    void AppendFloats(uint32_t nOffset, uint32_t nCount)
+    // The member "key":value, as ValueJson gives it.
+    void AppendValue(const char* pszKey, const PackedValue& value)
     {
-        m_sOut += '[';
-        for (uint32_t i = 0; i < nCount; ++i)
+        if (value.eKind == PackedValue::TEXT)
         {
-            if (i)
-                m_sOut += ',';
-            AppendFloat(m_Reader.ReadF32(nOffset + 4 * i));
-        }
-        m_sOut += ']';
-    }
-
-    void AppendValue(uint32_t nOffset, uint32_t nSize, const CPackedEffectReader::ValueInfo* pInfo)
-    {
-        if (!pInfo || nSize != PackedValueSize(pInfo->eType))
-        {
-            m_sOut += '[';
-            for (uint32_t i = 0; i + 4 <= nSize; i += 4)
-            {
-                char sz[16];
-                std::snprintf(sz, sizeof(sz), i ? ",\"0x%08X\"" : "\"0x%08X\"",
-                              m_Reader.ReadU32(nOffset + i));
-                m_sOut += sz;
-            }
-            m_sOut += ']';
+            AppendMember(pszKey, value.nWord);
             return;
         }
-        switch (pInfo->eType)
+        m_sOut += '"';
+        m_sOut += pszKey;
+        m_sOut += "\":";
+        switch (value.eKind)
         {
-        case ePT_String:
-        case ePT_Filename:
-        case ePT_Animation:
-        case ePT_SparkrigRef:
-        {
-            const uint32_t nString = m_Reader.ReadU32(nOffset);
-            if (m_Reader.IsString(nString))
-                AppendString(nString);
-            else
-            {
-                m_sOut += "{\"bad-string-offset\":";
-                AppendJsonNumber(m_sOut, uint64_t(nString));
-                m_sOut += '}';
-            }
+        case PackedValue::RAW:
+            m_sOut += '[';
+            for (uint32_t i = 0; i + 4 <= value.nSize; i += 4)
+                m_sOut += Format(i ? ",\"0x%08X\"" : "\"0x%08X\"", m_Reader.ReadU32(value.nOffset + i));
+            m_sOut += ']';
             break;
-        }
-        case ePT_Enum:
-        {
-            const uint32_t nIndex = m_Reader.ReadU32(nOffset);
-            m_sOut += "{\"index\":";
-            AppendJsonNumber(m_sOut, uint64_t(nIndex));
-            m_sOut += ",\"choice\":";
-            AppendJsonString(m_sOut, EnumChoice(pInfo->sParams, nIndex));
+        case PackedValue::BAD_TEXT:
+            m_sOut += "{\"bad-string-offset\":";
+            AppendJsonNumber(m_sOut, uint64_t(value.nWord));
             m_sOut += '}';
             break;
-        }
-        case ePT_Int:
-            AppendJsonNumber(m_sOut, int64_t(static_cast<int32_t>(m_Reader.ReadU32(nOffset))));
+        case PackedValue::CHOICE:
+            m_sOut += "{\"index\":";
+            AppendJsonNumber(m_sOut, uint64_t(value.nWord));
+            m_sOut += ',';
+            AppendJsonMember(m_sOut, "choice", value.sChoice);
+            m_sOut += '}';
             break;
-        case ePT_Float:
-            AppendFloat(m_Reader.ReadF32(nOffset));
+        case PackedValue::INT:
+            AppendJsonNumber(m_sOut, int64_t(static_cast<int32_t>(value.nWord)));
             break;
-        case ePT_Color:
-            AppendFloats(nOffset, 4);
-            break;
-        case ePT_Vector:
-            AppendFloats(nOffset, 3);
+        case PackedValue::FLOATS:
+        case PackedValue::COLOR:
+            if (value.eKind == PackedValue::FLOATS && value.nFloats == 1)
+            {
+                AppendFloat(value.afFloats[0]);
+                break;
+            }
+            m_sOut += '[';
+            for (uint32_t i = 0; i < value.nFloats; ++i)
+            {
+                if (i)
+                    m_sOut += ',';
+                AppendFloat(value.afFloats[i]);
+            }
+            m_sOut += ']';
             break;
         default:
             m_sOut += "null";
@@ -236,34 +217,33 @@ private:
 
     void AppendCurve(uint32_t nCurve, uint32_t eType)
     {
-        m_sOut += ",\"curve\":";
+        m_sOut += "\"curve\":";
         AppendJsonNumber(m_sOut, uint64_t(nCurve));
-        const uint32_t nSection = m_Reader.GetHeader().nCurveDataSize;
-        const uint32_t nValueSize = PackedValueSize(eType);
-        const uint64_t nBase = uint64_t(m_Reader.GetCurveSectionOffset()) + nCurve;
-        if (nCurve >= nSection || nSection - nCurve < 4)
-            return;
-        const uint32_t nNumKeys = m_Reader.ReadU32(nBase);
-        if (uint64_t(nNumKeys) * (4 + nValueSize) > nSection - nCurve - 4)
-            return;
         CPackedEffectReader::ValueInfo info;
         info.eType = eType;
+        const uint32_t nValueSize = PackedValueSize(eType);
+        const size_t nAt = m_sOut.size();
         m_sOut += ",\"points\":[";
-        uint64_t nPos = nBase + 4;
-        for (uint32_t k = 0; k < nNumKeys; ++k)
-        {
-            m_sOut += k ? ",{\"time\":" : "{\"time\":";
-            AppendFloat(m_Reader.ReadF32(nPos));
-            if (nValueSize)
+        bool bFirst = true;
+        const bool bFits = ForEachCurvePoint(
+            m_Reader, nCurve, eType,
+            [&](float fTime, uint32_t nValueOffset)
             {
-                m_sOut += ",\"value\":";
-                AppendValue(static_cast<uint32_t>(nPos + 4), nValueSize, &info);
-            }
-            m_sOut += '}';
-            nPos += 4 + nValueSize;
-            Flush(kFlushSize);
-        }
-        m_sOut += ']';
+                m_sOut += bFirst ? "{\"time\":" : ",{\"time\":";
+                bFirst = false;
+                AppendFloat(fTime);
+                if (nValueSize)
+                {
+                    m_sOut += ',';
+                    AppendValue("value", ReadValue(m_Reader, nValueOffset, nValueSize, &info));
+                }
+                m_sOut += '}';
+                Flush(kFlushSize);
+            });
+        if (bFits)
+            m_sOut += ']';
+        else
+            m_sOut.resize(nAt);
     }
 
     const CPackedEffectReader& m_Reader;
@@ -342,8 +322,10 @@ json ProblemsJson(const PackedFile& file)
 
 std::string JsonLine(const json& value)
 {
-    // Strings of a damaged or non-UTF-8 file must not stop the listing.
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+    // Strings of a damaged or non-UTF-8 file must not stop the listing, nor lose their bytes.
+    json exact = value;
+    AddJsonBytes(exact);
+    return exact.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 void WriteJson(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut)
@@ -361,8 +343,8 @@ void WriteJson(PackedFile& file, const CModuleView& module, const EffectFilter& 
     {
         sOut += nStart ? ",{\"offset\":" : "{\"offset\":";
         AppendJsonNumber(sOut, uint64_t(nStart));
-        sOut += ",\"text\":";
-        AppendJsonTableString(sOut, file.reader, nStart, pOut);
+        sOut += ',';
+        AppendJsonTableMember(sOut, "text", file.reader, nStart, pOut);
         sOut += '}';
         if (sOut.size() >= (1 << 16))
         {

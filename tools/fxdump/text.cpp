@@ -218,82 +218,76 @@ private:
             std::to_chars(sz, sz + sizeof(sz), static_cast<double>(f), std::chars_format::general, 6).ptr);
     }
 
-    void AppendRaw(uint32_t nOffset, uint32_t nSize)
-    {
-        m_sOut += '(';
-        for (uint32_t i = 0; i + 4 <= nSize; i += 4)
-            m_sOut += Format(i ? " 0x%08X" : "0x%08X", m_Reader.ReadU32(nOffset + i));
-        m_sOut += ')';
-    }
-
     // A value decoded by its type; raw words where the type is not known or the size differs.
     void AppendValue(uint32_t nOffset, uint32_t nSize, const CPackedEffectReader::ValueInfo* pInfo)
     {
-        if (!pInfo || nSize != PackedValueSize(pInfo->eType))
-            return AppendRaw(nOffset, nSize);
-        switch (pInfo->eType)
+        const PackedValue value = ReadValue(m_Reader, nOffset, nSize, pInfo);
+        switch (value.eKind)
         {
-        case ePT_String:
-        case ePT_Filename:
-        case ePT_Animation:
-        case ePT_SparkrigRef:
+        case PackedValue::RAW:
+            m_sOut += '(';
+            for (uint32_t i = 0; i + 4 <= nSize; i += 4)
+                m_sOut += Format(i ? " 0x%08X" : "0x%08X", m_Reader.ReadU32(nOffset + i));
+            m_sOut += ')';
+            break;
+        case PackedValue::TEXT:
         {
-            const uint32_t nString = m_Reader.ReadU32(nOffset);
+            // Texts that read as numbers in hex stand unquoted, as numbers do.
             char prefix[2] = {};
-            if (!m_Reader.IsString(nString))
-                m_sOut += "<bad string offset " + Hex(nString) + ">";
-            else if (m_Reader.ReadBytes(uint64_t(m_Reader.GetHeader().nStringTableOffset) + nString, prefix,
-                                        2) &&
-                     prefix[0] == '0' && prefix[1] == 'x')
-                AppendPrintableString(nString);
+            if (m_Reader.ReadBytes(uint64_t(m_Reader.GetHeader().nStringTableOffset) + value.nWord, prefix,
+                                   2) &&
+                prefix[0] == '0' && prefix[1] == 'x')
+                AppendPrintableString(value.nWord);
             else
-                AppendQuoted(nString, "");
+                AppendQuoted(value.nWord, "");
             break;
         }
-        case ePT_Enum:
+        case PackedValue::BAD_TEXT:
+            m_sOut += "<bad string offset " + Hex(value.nWord) + ">";
+            break;
+        case PackedValue::CHOICE:
         {
-            const uint32_t nIndex = m_Reader.ReadU32(nOffset);
-            const std::string sChoice = Printable(EnumChoice(pInfo->sParams, nIndex));
-            m_sOut += (sChoice.empty() ? "" : sChoice + " ") + "(" + std::to_string(nIndex) + ")";
+            const std::string sChoice = Printable(value.sChoice);
+            m_sOut += (sChoice.empty() ? "" : sChoice + " ") + "(" + std::to_string(value.nWord) + ")";
             break;
         }
-        case ePT_Int:
-            m_sOut += std::to_string(static_cast<int32_t>(m_Reader.ReadU32(nOffset)));
+        case PackedValue::INT:
+            m_sOut += std::to_string(static_cast<int32_t>(value.nWord));
             break;
-        case ePT_Float:
-            AppendNumber(m_sOut, m_Reader.ReadF32(nOffset));
-            break;
-        case ePT_Color:
+        case PackedValue::COLOR:
         {
             uint32_t nChannels[4];
             bool bChannels = true;
             for (uint32_t i = 0; i < 4 && bChannels; ++i)
-                bChannels = FloatToChannel(m_Reader.ReadF32(nOffset + 4 * i), nChannels[i]);
+                bChannels = FloatToChannel(value.afFloats[i], nChannels[i]);
             if (bChannels)
             {
                 m_sOut += Format("%u %u %u %u (0x%02X%02X%02X%02X)", nChannels[0], nChannels[1], nChannels[2],
                                  nChannels[3], nChannels[3], nChannels[0], nChannels[1], nChannels[2]);
                 break;
             }
-            AppendFloats(nOffset, 4);
+            AppendFloats(value);
             break;
         }
-        case ePT_Vector:
-            AppendFloats(nOffset, 3);
+        case PackedValue::FLOATS:
+            if (value.nFloats == 1)
+                AppendNumber(m_sOut, value.afFloats[0]);
+            else
+                AppendFloats(value);
             break;
-        default:
+        case PackedValue::NONE:
             m_sOut += "null";
         }
     }
 
-    void AppendFloats(uint32_t nOffset, uint32_t nCount)
+    void AppendFloats(const PackedValue& value)
     {
         m_sOut += '(';
-        for (uint32_t i = 0; i < nCount; ++i)
+        for (uint32_t i = 0; i < value.nFloats; ++i)
         {
             if (i)
                 m_sOut += ' ';
-            AppendNumber(m_sOut, m_Reader.ReadF32(nOffset + 4 * i));
+            AppendNumber(m_sOut, value.afFloats[i]);
         }
         m_sOut += ')';
     }
@@ -302,32 +296,30 @@ private:
     void AppendCurve(uint32_t nCurve, const CPackedEffectReader::ValueInfo& propInfo)
     {
         m_sOut += " (" + TypeName(propInfo.eType) + ") = curve @" + std::to_string(nCurve);
-        const uint32_t nSection = m_Reader.GetHeader().nCurveDataSize;
-        const uint32_t nValueSize = PackedValueSize(propInfo.eType);
-        const uint64_t nBase = uint64_t(m_Reader.GetCurveSectionOffset()) + nCurve;
-        const uint32_t nNumKeys = nCurve < nSection && nSection - nCurve >= 4 ? m_Reader.ReadU32(nBase) : 0;
-        if (nCurve >= nSection || nSection - nCurve < 4 ||
-            uint64_t(nNumKeys) * (4 + nValueSize) > nSection - nCurve - 4)
-        {
-            m_sOut += " (no curve record there)";
-            return;
-        }
         // Curve values are decoded by type alone: enum choices show as their index.
         CPackedEffectReader::ValueInfo info;
         info.eType = propInfo.eType;
+        const uint32_t nValueSize = PackedValueSize(propInfo.eType);
         m_sOut += ':';
-        uint64_t nPos = nBase + 4;
-        for (uint32_t k = 0; k < nNumKeys; ++k)
+        const size_t nAt = m_sOut.size();
+        bool bFirst = true;
+        const bool bFits = ForEachCurvePoint(m_Reader, nCurve, propInfo.eType,
+                                             [&](float fTime, uint32_t nValueOffset)
+                                             {
+                                                 m_sOut += bFirst ? " " : ", ";
+                                                 bFirst = false;
+                                                 AppendNumber(m_sOut, fTime);
+                                                 if (nValueSize)
+                                                 {
+                                                     m_sOut += ": ";
+                                                     AppendValue(nValueOffset, nValueSize, &info);
+                                                 }
+                                                 Flush(kFlushSize);
+                                             });
+        if (!bFits)
         {
-            m_sOut += k ? ", " : " ";
-            AppendNumber(m_sOut, m_Reader.ReadF32(nPos));
-            if (nValueSize)
-            {
-                m_sOut += ": ";
-                AppendValue(static_cast<uint32_t>(nPos + 4), nValueSize, &info);
-            }
-            nPos += 4 + nValueSize;
-            Flush(kFlushSize);
+            m_sOut.resize(nAt - 1);
+            m_sOut += " (no curve record there)";
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include "EffectFileLoader.h"
 #include "pyrixmodule.h"
+#include "zqprocess.h"
 
 #include <cerrno>
 #include <cmath>
@@ -54,19 +55,16 @@ std::string TypeName(uint32_t eType)
     return pszName ? pszName : "type " + std::to_string(eType);
 }
 
-json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
-                 const CPackedEffectReader::ValueInfo* pInfo)
+PackedValue ReadValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
+                      const CPackedEffectReader::ValueInfo* pInfo)
 {
+    PackedValue value;
+    value.nOffset = nOffset;
+    value.nSize = nSize;
     if (!pInfo || nSize != PackedValueSize(pInfo->eType))
     {
-        json words = json::array();
-        for (uint32_t i = 0; i + 4 <= nSize; i += 4)
-        {
-            char sz[12];
-            std::snprintf(sz, sizeof(sz), "0x%08X", reader.ReadU32(nOffset + i));
-            words.push_back(sz);
-        }
-        return words;
+        value.eKind = PackedValue::RAW;
+        return value;
     }
     switch (pInfo->eType)
     {
@@ -74,28 +72,92 @@ json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t n
     case ePT_Filename:
     case ePT_Animation:
     case ePT_SparkrigRef:
-    {
-        const json text = StringJson(reader, reader.ReadU32(nOffset));
-        return text.is_null() ? json{{"bad-string-offset", reader.ReadU32(nOffset)}} : text;
-    }
+        value.nWord = reader.ReadU32(nOffset);
+        value.eKind = reader.IsString(value.nWord) ? PackedValue::TEXT : PackedValue::BAD_TEXT;
+        break;
     case ePT_Enum:
-    {
-        const uint32_t nIndex = reader.ReadU32(nOffset);
-        return json{{"index", nIndex}, {"choice", EnumChoice(pInfo->sParams, nIndex)}};
-    }
+        value.eKind = PackedValue::CHOICE;
+        value.nWord = reader.ReadU32(nOffset);
+        value.sChoice = EnumChoice(pInfo->sParams, value.nWord);
+        break;
     case ePT_Int:
-        return json(static_cast<int32_t>(reader.ReadU32(nOffset)));
+        value.eKind = PackedValue::INT;
+        value.nWord = reader.ReadU32(nOffset);
+        break;
     case ePT_Float:
-        return Float(reader.ReadF32(nOffset));
     case ePT_Color:
-        return json::array({Float(reader.ReadF32(nOffset)), Float(reader.ReadF32(nOffset + 4)),
-                            Float(reader.ReadF32(nOffset + 8)), Float(reader.ReadF32(nOffset + 12))});
     case ePT_Vector:
-        return json::array({Float(reader.ReadF32(nOffset)), Float(reader.ReadF32(nOffset + 4)),
-                            Float(reader.ReadF32(nOffset + 8))});
+        value.eKind = pInfo->eType == ePT_Color ? PackedValue::COLOR : PackedValue::FLOATS;
+        value.nFloats = nSize / 4;
+        for (uint32_t i = 0; i < value.nFloats; ++i)
+            value.afFloats[i] = reader.ReadF32(nOffset + 4 * i);
+        break;
     default:
-        return json();
+        break;
     }
+    return value;
+}
+
+bool ForEachCurvePoint(const CPackedEffectReader& reader, uint32_t nCurve, uint32_t eType,
+                       const std::function<void(float fTime, uint32_t nValueOffset)>& point)
+{
+    const uint32_t nSection = reader.GetHeader().nCurveDataSize;
+    if (nCurve >= nSection || nSection - nCurve < 4)
+        return false;
+    const uint32_t nValueSize = PackedValueSize(eType);
+    const uint64_t nBase = uint64_t(reader.GetCurveSectionOffset()) + nCurve;
+    const uint32_t nNumKeys = reader.ReadU32(nBase);
+    // The whole record lies inside the section, or none of it is shown.
+    if (uint64_t(nNumKeys) * (4 + nValueSize) > nSection - nCurve - 4)
+        return false;
+    uint64_t nPos = nBase + 4;
+    for (uint32_t k = 0; k < nNumKeys; ++k)
+    {
+        point(reader.ReadF32(nPos), static_cast<uint32_t>(nPos + 4));
+        nPos += 4 + nValueSize;
+    }
+    return true;
+}
+
+json ValueJson(const CPackedEffectReader& reader, const PackedValue& value)
+{
+    switch (value.eKind)
+    {
+    case PackedValue::RAW:
+    {
+        json words = json::array();
+        for (uint32_t i = 0; i + 4 <= value.nSize; i += 4)
+            words.push_back(Format("0x%08X", reader.ReadU32(value.nOffset + i)));
+        return words;
+    }
+    case PackedValue::TEXT:
+        return StringJson(reader, value.nWord);
+    case PackedValue::BAD_TEXT:
+        return json{{"bad-string-offset", value.nWord}};
+    case PackedValue::CHOICE:
+        return json{{"index", value.nWord}, {"choice", value.sChoice}};
+    case PackedValue::INT:
+        return json(static_cast<int32_t>(value.nWord));
+    case PackedValue::FLOATS:
+    case PackedValue::COLOR:
+    {
+        if (value.nSize == 4 && value.eKind == PackedValue::FLOATS)
+            return Float(value.afFloats[0]);
+        json floats = json::array();
+        for (uint32_t i = 0; i < value.nFloats; ++i)
+            floats.push_back(Float(value.afFloats[i]));
+        return floats;
+    }
+    case PackedValue::NONE:
+        break;
+    }
+    return json();
+}
+
+json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
+                 const CPackedEffectReader::ValueInfo* pInfo)
+{
+    return ValueJson(reader, ReadValue(reader, nOffset, nSize, pInfo));
 }
 
 json StringJson(const CPackedEffectReader& reader, uint32_t nTableOffset)
@@ -106,26 +168,20 @@ json StringJson(const CPackedEffectReader& reader, uint32_t nTableOffset)
 
 json DecodeCurveAt(const CPackedEffectReader& reader, uint32_t nCurveOffset, uint32_t eType)
 {
-    const uint32_t nSection = reader.GetHeader().nCurveDataSize;
-    if (nCurveOffset >= nSection || nSection - nCurveOffset < 4)
-        return json();
     CPackedEffectReader::ValueInfo info;
     info.eType = eType;
     const uint32_t nValueSize = PackedValueSize(eType);
-    const uint32_t nNumKeys = reader.ReadU32(uint64_t(reader.GetCurveSectionOffset()) + nCurveOffset);
-    if (uint64_t(nNumKeys) * (4 + nValueSize) > nSection - nCurveOffset - 4)
-        return json();
     json keys = json::array();
-    uint64_t nPos = uint64_t(reader.GetCurveSectionOffset()) + nCurveOffset + 4;
-    for (uint32_t k = 0; k < nNumKeys; ++k)
-    {
-        json key = {{"time", Float(reader.ReadF32(nPos))}};
-        if (nValueSize)
-            key["value"] = DecodeValue(reader, static_cast<uint32_t>(nPos + 4), nValueSize, &info);
-        keys.push_back(std::move(key));
-        nPos += 4 + nValueSize;
-    }
-    return keys;
+    const bool bFits = ForEachCurvePoint(reader, nCurveOffset, eType,
+                                         [&](float fTime, uint32_t nValueOffset)
+                                         {
+                                             json key = {{"time", Float(fTime)}};
+                                             if (nValueSize)
+                                                 key["value"] =
+                                                     DecodeValue(reader, nValueOffset, nValueSize, &info);
+                                             keys.push_back(std::move(key));
+                                         });
+    return bFits ? keys : json();
 }
 
 CFileSource::CFileSource() = default;
@@ -146,13 +202,7 @@ bool CFileSource::Open(const std::string& sPath, std::string& sError)
         return false;
     }
     // The size: by seeking to the end, or by reading there where the file cannot seek.
-#if defined(_WIN32)
-    const bool bSeek = _fseeki64(m_pFile, 0, SEEK_END) == 0;
-    const long long nEnd = bSeek ? _ftelli64(m_pFile) : -1;
-#else
-    const bool bSeek = fseeko(m_pFile, 0, SEEK_END) == 0;
-    const long long nEnd = bSeek ? static_cast<long long>(ftello(m_pFile)) : -1;
-#endif
+    const long long nEnd = PlatformSeekFile(m_pFile, 0, SEEK_END) ? PlatformTellFile(m_pFile) : -1;
     if (nEnd >= 0)
         m_nSize = static_cast<uint64_t>(nEnd);
     else
@@ -219,12 +269,8 @@ bool CFileSource::ReadAt(uint64_t nOffset, void* p, size_t nBytes)
             const uint64_t nStart = nNumber * PAGE_SIZE;
             const size_t nWant = static_cast<size_t>(std::min<uint64_t>(PAGE_SIZE, m_nSize - nStart));
             std::clearerr(m_pFile);
-#if defined(_WIN32)
-            const bool bSeek = _fseeki64(m_pFile, static_cast<long long>(nStart), SEEK_SET) == 0;
-#else
-            const bool bSeek = fseeko(m_pFile, static_cast<off_t>(nStart), SEEK_SET) == 0;
-#endif
-            if (!bSeek || std::fread(page.bytes.data(), 1, nWant, m_pFile) != nWant)
+            if (!PlatformSeekFile(m_pFile, static_cast<long long>(nStart), SEEK_SET) ||
+                std::fread(page.bytes.data(), 1, nWant, m_pFile) != nWant)
                 return false;
             page.nNumber = nNumber;
         }

@@ -1,5 +1,6 @@
 #include "zqpack.h"
 
+#include "JsonText.h"
 #include "zqprocess.h"
 
 #include <nlohmann/json.hpp>
@@ -259,6 +260,8 @@ std::string OutcomeToJson(const FileOutcome& outcome, bool bInternal)
         line["out"] = {outcome.anOutRange[0], outcome.anOutRange[1]};
         line["err"] = {outcome.anErrRange[0], outcome.anErrRange[1]};
     }
+    if (!bInternal)
+        AddJsonBytes(line);
     return line.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 

@@ -80,6 +80,11 @@ bool PlatformIsTerminal(std::FILE* pStream);
 // Windows); nothing to do elsewhere. False when it cannot be done.
 bool PlatformSetBinaryMode(std::FILE* pStream);
 
+// fseeko/_fseeki64 with SEEK_SET or SEEK_END, and ftello/_ftelli64: 64-bit positions in a stream on
+// every platform. The seek answers false when it fails, the tell -1.
+bool PlatformSeekFile(std::FILE* pStream, long long nOffset, int nWhence);
+long long PlatformTellFile(std::FILE* pStream);
+
 // The identifier of the running process.
 unsigned long PlatformGetProcessId();
 

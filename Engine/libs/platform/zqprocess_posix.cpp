@@ -242,6 +242,16 @@ bool PlatformSetBinaryMode(std::FILE* pStream)
     return pStream != nullptr;
 }
 
+bool PlatformSeekFile(std::FILE* pStream, long long nOffset, int nWhence)
+{
+    return fseeko(pStream, static_cast<off_t>(nOffset), nWhence) == 0;
+}
+
+long long PlatformTellFile(std::FILE* pStream)
+{
+    return static_cast<long long>(ftello(pStream));
+}
+
 unsigned long PlatformGetProcessId()
 {
     return static_cast<unsigned long>(getpid());

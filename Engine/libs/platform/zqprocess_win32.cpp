@@ -267,6 +267,16 @@ bool PlatformSetBinaryMode(std::FILE* pStream)
     return pStream && _setmode(_fileno(pStream), _O_BINARY) != -1;
 }
 
+bool PlatformSeekFile(std::FILE* pStream, long long nOffset, int nWhence)
+{
+    return _fseeki64(pStream, nOffset, nWhence) == 0;
+}
+
+long long PlatformTellFile(std::FILE* pStream)
+{
+    return _ftelli64(pStream);
+}
+
 unsigned long PlatformGetProcessId()
 {
     return static_cast<unsigned long>(GetCurrentProcessId());
