@@ -105,7 +105,7 @@ bool Open(CModuleCache& modules, const std::string& sPath, fxdump::PackedFile& f
 }
 
 // Reads, checks and prints one file; false when it is unreadable or, with --verify, broken.
-bool ProcessFile(const Options& options, CModuleCache& modules, const std::string& sPath)
+bool ProcessFile(const Options& options, CModuleCache& modules, const std::string& sPath, bool& bCsvHeader)
 {
     fxdump::PackedFile file;
     const fxdump::CModuleView* pModule = nullptr;
@@ -131,7 +131,13 @@ bool ProcessFile(const Options& options, CModuleCache& modules, const std::strin
     if (options.bJson)
         fxdump::WriteJson(file, *pModule, options.filter, stdout);
     else if (options.bCsv)
+    {
+        // Once, above the first file that is read.
+        if (!bCsvHeader)
+            fxdump::WriteCsvHeader(stdout);
+        bCsvHeader = true;
         fxdump::WriteCsv(file, *pModule, options.filter, stdout);
+    }
     else
         fxdump::WriteText(file, *pModule, options.filter, stdout);
     return options.bVerify ? problems.empty() : file.bWalked;
@@ -221,6 +227,8 @@ int RunHtml(const Options& options, CModuleCache& modules)
         pointers.push_back(pFile.get());
         files.push_back(std::move(pFile));
     }
+    if (pointers.empty())
+        return 1; // no page for nothing but errors
     static const fxdump::CModuleView s_none;
     fxdump::WriteHtml(pointers, pShown ? *pShown : s_none, options.filter, stdout);
     return bAllOk ? 0 : 1;
@@ -307,11 +315,9 @@ int main(int argc, char** argv)
         nExit = RunHtml(options, modules);
     else
     {
-        if (options.bCsv)
-            fxdump::WriteCsvHeader(stdout);
-        bool bAllOk = true;
+        bool bAllOk = true, bCsvHeader = false;
         for (const std::string& sPath : options.files)
-            bAllOk = ProcessFile(options, modules, sPath) && bAllOk;
+            bAllOk = ProcessFile(options, modules, sPath, bCsvHeader) && bAllOk;
         nExit = bAllOk ? 0 : 1;
     }
     for (const std::string& sMiss : options.filter.Misses())
