@@ -377,8 +377,9 @@ TEST(FxCheck, ProgramOutputIsSafeAndComplete)
                                           "(effect (name \"a\x01\xff\") (length 1)))\r\n");
     RunResult run = RunProgram("fxcheck", {"--module", sModule, "--show-source", sPath});
     EXPECT_EQ(run.sOut, sPath + ":3:15: warning: another effect is named 'a\\x01\\xFF' [duplicate-effect]\n" +
-                            "(effect (name \"a\\x01\\xFF\") (length 1)))\n" + std::string(14, ' ') +
-                            "^~~~~~~~~~\n" + sPath + ":2:28: note: the first effect of that name is here\n" +
+                            "(effect (name \"a\\x01\\xFF\") (length 1)))\n" + std::string(14, ' ') + "^" +
+                            std::string(10, '~') + "\n" + sPath +
+                            ":2:28: note: the first effect of that name is here\n" +
                             "(effect-tree (effect (name \"a\\x01\\xFF\") (length 1))\n" +
                             std::string(27, ' ') + "^\n");
     EXPECT_EQ(run.sOut.find('\x1b'), std::string::npos);

@@ -1,6 +1,6 @@
 """fxdump's page and CSV read by real parsers: a curve of 10,000 points drawn whole and to scale with
 its axes' values, and hostile names (markup, quotes, a terminal escape, a formula) only ever as
-text.
+text; names that are not UTF-8 keep their bytes in the JSON reports.
 
 Usage: html_page.py ZQPACK PLUGIN FXDUMP MODULE WORKDIR"""
 import csv
@@ -125,7 +125,7 @@ def main():
     src = os.path.join(WORK, "hostile.Fx00a")
     with open(src, "wb") as f:
         f.write(source().encode("latin-1"))
-    run([ZQPACK, "--plugin", PLUGIN, src])
+    assert "sourceBytes" not in json.loads(run([ZQPACK, "--json", "--plugin", PLUGIN, src]))
     packed = src[:-1] + "p"
     data = open(packed, "rb").read()
     for marker in (b"[31mQ", b"\x07Z"):
@@ -176,6 +176,15 @@ def main():
             assert len(got) == len(want), (name, len(got), len(want))
             for (gx, gy), (wx, wy) in zip(got, want):
                 assert abs(gx - wx) <= 0.051 and abs(gy - wy) <= 0.051, (name, gx, gy, wx, wy)
+
+    # A file name that is not UTF-8 keeps its bytes in the JSON reports beside the text.
+    odd = os.path.join(os.fsencode(WORK), b"caf\xe9.Fx00a")
+    with open(odd, "wb") as f:
+        f.write(b"(header (version 1))(effect-tree)\n")
+    report = json.loads(run([ZQPACK, "--json", "--plugin", PLUGIN, odd]))
+    assert bytes.fromhex(report["sourceBytes"]) == odd and "\ufffd" in report["source"], report
+    report = json.loads(run([FXDUMP, "--json", odd[:-1] + b"p"]))
+    assert bytes.fromhex(report["fileBytes"]) == odd[:-1] + b"p", report
 
     # The CSV: every row parses, texts are escaped, and no cell is a formula.
     rows = list(csv.reader(io.StringIO(run([FXDUMP, "--csv", "--module", MODULE, packed]).decode("utf-8"),

@@ -2,7 +2,8 @@
 // line; module.cpp queries the effect module. The listing (text.cpp), --json (json.cpp,
 // jsonwrite.cpp) and --csv (csv.cpp) are written record by record and string piece by piece as the
 // file is walked, so their memory does not depend on the file; html.cpp and diff.cpp work on one
-// effect at a time decoded into JSON (values.cpp, json.cpp), and zqa.cpp writes source text.
+// effect at a time decoded into JSON (values.cpp, json.cpp), and zqa.cpp writes source text. Every
+// view reads values with ReadValue and curve records with ForEachCurvePoint (values.cpp).
 #pragma once
 
 #include "CsvField.h"
@@ -135,12 +136,12 @@ PackedValue ReadValue(const CPackedEffectReader& reader, uint32_t nOffset, uint3
 // curve-section offset, read as a type; false, with no call, when no record of that type fits there.
 bool ForEachCurvePoint(const CPackedEffectReader& reader, uint32_t nCurve, uint32_t eType,
                        const std::function<void(float fTime, uint32_t nValueOffset)>& point);
+// A value as --json shows it (json.cpp writes the same bytes without building it).
 nlohmann::ordered_json ValueJson(const CPackedEffectReader& reader, const PackedValue& value);
 
 // The value at a file offset, decoded by its type; a raw word list without type information.
 nlohmann::ordered_json DecodeValue(const CPackedEffectReader& reader, uint32_t nOffset, uint32_t nSize,
                                    const CPackedEffectReader::ValueInfo* pInfo);
-// A curve record: offset, type and its keys, each a time and (for types with one) a value.
 // The curve record at a curve-section offset read as a type: its keys, each a time and (for types
 // with one) a value; null JSON when no record of that type fits there.
 nlohmann::ordered_json DecodeCurveAt(const CPackedEffectReader& reader, uint32_t nCurveOffset,
