@@ -88,7 +88,7 @@ screenshot: demo
 	mkdir -p docs
 	$(CHROMIUM) --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
 	    --disable-background-networking --disable-component-update --disable-sync --hide-scrollbars \
-	    --user-data-dir=$(CURDIR)/build/chromium-profile --window-size=1280,1240 \
+	    --user-data-dir=$(CURDIR)/build/chromium-profile --window-size=1280,1380 \
 	    --screenshot=$(CURDIR)/docs/fxdump-page.png file://$(CURDIR)/build/fxdump-page.html
 	rm -rf build/chromium-profile
 
