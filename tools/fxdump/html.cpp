@@ -190,7 +190,7 @@ public:
     static std::string Legend()
     {
         std::string s =
-            "<p class=\"legend\"><svg width=\"36\" height=\"14\"><rect class=\"bar\" x=\"1\" "
+            "<p class=\"legend\"><svg width=\"36\" height=\"14\"><rect class=\"bar sample\" x=\"1\" "
             "y=\"1\" width=\"34\" height=\"12\" rx=\"2\"/></svg> a key from its start to its end, "
             "named by its type and id (packed files keep no key names); "
             "<svg width=\"36\" height=\"14\">";
