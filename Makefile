@@ -104,13 +104,13 @@ check-demo: demo-build
 # current build into docs/fxdump-page.png (commit it when it changes).
 CHROMIUM ?= chromium
 screenshot: demo
-	build/native/bin/fxdump --html --module build/native/bin/sparkrig_sample.dll --effect Lightning_Strike \
-	    demo/fx/magic/lightning.Fx00p > build/fxdump-page.html
+	build/native/bin/fxdump --html --module build/native/bin/sparkrig_sample.dll --effect HealAura \
+	    demo/fx/magic/heal_aura.Fx00p > build/fxdump-page.html
 	rm -rf build/chromium-profile
 	mkdir -p docs
 	$(CHROMIUM) --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
 	    --disable-background-networking --disable-component-update --disable-sync --hide-scrollbars \
-	    --user-data-dir=$(CURDIR)/build/chromium-profile --window-size=900,1000 \
+	    --user-data-dir=$(CURDIR)/build/chromium-profile --window-size=1280,1380 \
 	    --screenshot=$(CURDIR)/docs/fxdump-page.png file://$(CURDIR)/build/fxdump-page.html
 	rm -rf build/chromium-profile
 

@@ -1,6 +1,6 @@
-"""fxdump's page and CSV read by real parsers: a curve of 10,000 points drawn whole and to scale, and
-hostile names (markup, quotes, a terminal escape, a formula) only ever as text; names that are not
-UTF-8 keep their bytes in the JSON reports.
+"""fxdump's page and CSV read by real parsers: a curve of 10,000 points drawn whole and to scale with
+its axes' values, and hostile names (markup, quotes, a terminal escape, a formula) only ever as
+text; names that are not UTF-8 keep their bytes in the JSON reports.
 
 Usage: html_page.py ZQPACK PLUGIN FXDUMP MODULE WORKDIR"""
 import csv
@@ -20,8 +20,9 @@ LABEL = "L<i>'</title></td>\x1b]0;t\x07Z"
 FORMULA = "=cmd|' /C calc'!A0"
 ALLOWED_TAGS = {"html", "head", "meta", "title", "style", "body", "h1", "h2", "h3", "p", "nav", "ol", "li", "a",
                 "section", "details", "summary", "span", "svg", "line", "text", "g", "rect", "table", "tr", "th",
-                "td", "polyline", "defs", "lineargradient", "stop"}
-PW, PH = 180.0, 40.0  # the plots' size
+                "td", "polyline", "defs", "lineargradient", "stop", "pattern"}
+# A plot's area within its picture: left and top edge, width and height.
+AX, AY, AW, AH = 56.0, 8.0, 320.0 - 56.0 - 10.0, 76.0 - 8.0 - 18.0
 
 
 def printable(s):
@@ -62,10 +63,12 @@ class Page(html.parser.HTMLParser):
     def __init__(self):
         super().__init__(convert_charrefs=True)
         self.tags, self.stack, self.texts, self.attrs, self.polylines = set(), [], [], [], []
+        self.svg_texts, self.classes = [], set()
 
     def handle_starttag(self, tag, attrs):
         self.tags.add(tag)
         self.attrs += [v for _, v in attrs if v is not None]
+        self.classes.add(dict(attrs).get("class"))
         if tag == "polyline":
             self.polylines.append((self.row, dict(attrs)["points"]))
         if tag not in ("meta", "line", "stop", "polyline"):
@@ -85,23 +88,32 @@ class Page(html.parser.HTMLParser):
         self.texts.append((tuple(self.stack), data))
         if self.stack[-1:] == ["th"]:
             self.row = data
+        if self.stack[-2:] == ["svg", "text"]:
+            self.svg_texts.append((self.row, data))
 
     row = None
+
+
+def value_span(points):
+    """The values at the bottom and top of a plot: the lowest and highest, and 0 besides for a flat
+    curve (1 and 0 for a curve that stays 0)."""
+    flat = [x for p in points for x in (p["value"] if isinstance(p["value"], list) else [p["value"]])]
+    lo, hi = min(flat), max(flat)
+    if lo == hi:
+        lo, hi = min(lo, 0.0), (hi if hi > 0 else 0.0 if lo < 0 else 1.0)
+    return lo, hi
 
 
 def expected_lines(points):
     """The plot's polylines as the page draws them: x over the normalised life, y over the span of
     every component's values."""
     values = [p["value"] if isinstance(p["value"], list) else [p["value"]] for p in points]
-    flat = [x for v in values for x in v]
-    lo, hi = min(flat), max(flat)
+    lo, hi = value_span(points)
     lines = []
     for c in range(len(values[0])):
         line = []
         for p, v in zip(points, values):
-            x = 4 + (PW - 8) * min(max(p["time"], 0.0), 1.0)
-            y = PH - 4 - (PH - 8) * (v[c] - lo) / (hi - lo) if hi > lo else PH / 2
-            line.append((x, y))
+            line.append((AX + AW * min(max(p["time"], 0.0), 1.0), AY + AH * (hi - v[c]) / (hi - lo)))
         lines.append(line)
     return lines
 
@@ -144,6 +156,18 @@ def main():
     # Every points attribute holds points only; each plot is drawn whole and to scale.
     for _, points in page.polylines:
         assert re.fullmatch(r"(-?\d+(\.\d+)?,-?\d+(\.\d+)?\s*)*", points), points[:200]
+    # Each plot names its lowest and highest value and its key's times: Intensity's key runs from 0
+    # to 1000 ms, Scale's from 100 to 900 ms.
+    assert "legend" in page.classes
+    for name, times in (("Intensity", ["0 ms", "500 ms", "1000 ms"]), ("Scale", ["100 ms", "500 ms", "900 ms"])):
+        lo, hi = value_span(props[name]["points"])
+        labels = [t for row, t in page.svg_texts if row == name][:5]
+        assert labels == ["%.4g" % hi, "%.4g" % lo] + times, (name, labels)
+    # The module's default Radius stays 5: a flat line at the top, against 0 at the bottom.
+    assert props["Radius"]["points"] == [{"time": 0.0, "value": 5.0}], props["Radius"]
+    assert [t for row, t in page.svg_texts if row == "Radius"][:2] == ["5", "0"]
+    radius = [tuple(float(x) for x in pair.split(",")) for pair in [p for row, p in page.polylines if row == "Radius"][0].split()]
+    assert radius == [(AX, AY), (AX + AW, AY)], radius
     for name, count in (("Intensity", 1), ("Scale", 3)):
         drawn = [p for row, p in page.polylines if row == name][:count]
         assert len(drawn) == count, (name, len(drawn))

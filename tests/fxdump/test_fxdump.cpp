@@ -348,3 +348,54 @@ TEST(FxdumpProgram, DemoPacksAndVerifies)
         EXPECT_FALSE(line["effects"].empty()) << line["file"];
     }
 }
+
+TEST(FxdumpProgram, OnlyPackedFilesAreReadAndEffectNamesAreForgiving)
+{
+    // A source file is named as one before anything is printed, in every view.
+    const std::string sSource =
+        WriteFile(TempPath("glow.Fx00a"), "(header (version 1))(effect-tree (effect (name Glow)))\n");
+    const std::string sNotSource = WriteFile(TempPath("other.Fx00p"), GlowFile(0, 0x58465158)); // "XQFX"
+    const std::string sGood = WriteFile(TempPath("glow.Fx00p"), GlowFile());
+    for (const std::vector<std::string>& view :
+         {std::vector<std::string>{}, {"--json"}, {"--verify"}, {"--csv", "--module", MODULE}, {"--html"}})
+    {
+        std::vector<std::string> args = view;
+        args.push_back(sSource);
+        const RunResult result = RunProgram("fxdump", args);
+        EXPECT_EQ(1, result.nExit) << args[0];
+        EXPECT_EQ("", result.sOut);
+        EXPECT_EQ("fxdump: " + sSource +
+                      ": not a packed effect file: it starts with \"(hea\" where a packed file starts with "
+                      "\"ZQFX\"; it is an effect source, which zqpack packs and fxcheck checks\n",
+                  result.sErr);
+    }
+    RunResult result = RunProgram("fxdump", {"--diff", sGood, sNotSource});
+    EXPECT_EQ(2, result.nExit);
+    EXPECT_EQ("", result.sOut);
+    EXPECT_EQ(
+        "fxdump: " + sNotSource +
+            ": not a packed effect file: it starts with \"XQFX\" where a packed file starts with \"ZQFX\"\n",
+        result.sErr);
+    // A file cut within the magic is still a packed file cut short; two other bytes are not.
+    EXPECT_NE(std::string::npos,
+              RunProgram("fxdump", {WriteFile(TempPath("cut.Fx00p"), "ZQ")}).sOut.find("header: cut short"));
+    EXPECT_EQ(1, RunProgram("fxdump", {WriteFile(TempPath("two.Fx00p"), "(h")}).nExit);
+
+    // Curves are known only from the module.
+    result = RunProgram("fxdump", {"--csv", sGood});
+    EXPECT_EQ(2, result.nExit);
+    EXPECT_EQ("", result.sOut);
+    EXPECT_EQ(
+        "fxdump: error: --csv needs the effect module: --module PATH or --project (see fxdump --help)\n",
+        result.sErr);
+
+    // Effect names in any letter case; a name that matches none gets the nearest one seen.
+    result = RunProgram("fxdump", {"--json", "--effect", "gLOW", sGood});
+    EXPECT_EQ(0, result.nExit) << result.sErr;
+    EXPECT_EQ("Glow", nlohmann::json::parse(result.sOut)["effects"][0]["name"]);
+    result = RunProgram("fxdump", {"--effect", "Glwo", "--effect", "glow", "--effect", "Zap", sGood, sGood});
+    EXPECT_EQ(1, result.nExit);
+    EXPECT_EQ(2u, JsonLines(RunProgram("fxdump", {"--json", "--effect", "GLOW", sGood, sGood}).sOut).size());
+    EXPECT_EQ("fxdump: no effect is named 'Glwo'; did you mean 'Glow'?\nfxdump: no effect is named 'Zap'\n",
+              result.sErr);
+}

@@ -384,6 +384,45 @@ TEST(FxdumpViews, DiffNamesTheOneChange)
     EXPECT_EQ(sA + " and " + sSame + " hold the same effects\n", result.sOut);
     EXPECT_EQ(2, RunProgram("fxdump", {"--diff", sA, TempPath("missing.Fx00p")}).nExit);
 
+    // Key times read in milliseconds and colours in 0-255 channels, in the text and in JSON. The
+    // Light key (id 1) starts at 250 ms instead of 0, its colour 255 150 60 has alpha 128, not 255.
+    sText = ReadFile(sOld);
+    for (const auto& edit :
+         {std::make_pair(std::string("(id 1) (track 0) (start-time 0)"),
+                         std::string("(id 1) (track 0) (start-time 250)")),
+          std::make_pair(std::string("(data 255 150 60 255)"), std::string("(data 255 150 60 128)"))})
+    {
+        const size_t nEdit = sText.find(edit.first);
+        ASSERT_NE(std::string::npos, nEdit) << edit.first;
+        sText.replace(nEdit, edit.first.size(), edit.second);
+    }
+    WriteFile((dir / "moved.Fx00a").string(), sText);
+    ASSERT_EQ(0, Pack(dir / "moved.Fx00a").nExit);
+    const std::string sMoved = (dir / "moved.Fx00p").string();
+    result = RunProgram("fxdump", {"--diff", "--project", sA, sMoved});
+    EXPECT_EQ(1, result.nExit) << result.sErr;
+    EXPECT_EQ(
+        "~ effect \"Torch_Flicker\" key Light 1: start 0 ms -> 250 ms\n"
+        "~ effect \"Torch_Flicker\" key Light 1 Color: point 0: 0: 255 150 60 255 (0xFFFF963C) -> 0: 255 150 "
+        "60 128 (0x80FF963C)\n",
+        result.sOut);
+    // With --project the module comes from whichever side has a locator above it.
+    const std::string sCopy = TempPath("elsewhere/moved.Fx00p");
+    fs::create_directories(fs::path(sCopy).parent_path());
+    fs::copy_file(sMoved, sCopy);
+    result = RunProgram("fxdump", {"--diff", "--json", "--project", sCopy, sA});
+    EXPECT_EQ(1, result.nExit) << result.sErr;
+    const nlohmann::json moved = nlohmann::json::parse(result.sOut)["changes"];
+    ASSERT_EQ(2u, moved.size()) << moved;
+    EXPECT_EQ("start", moved[0]["what"]);
+    EXPECT_EQ(250, moved[0]["old"]);
+    EXPECT_EQ(0, moved[0]["new"]);
+    EXPECT_EQ(nlohmann::json::parse("[255,150,60,128]"), moved[1]["old"]["value"]);
+    EXPECT_EQ(nlohmann::json::parse("[255,150,60,255]"), moved[1]["new"]["value"]);
+    result = RunProgram("fxdump", {"--diff", "--project", sCopy, sCopy});
+    EXPECT_EQ(2, result.nExit);
+    EXPECT_EQ(2u, Count(result.sErr, "no effect module: no project locator file")) << result.sErr;
+
     // An effect renamed is one removed and one added.
     WriteFile((dir / "renamed.Fx00a").string(),
               std::regex_replace(ReadFile(sOld), std::regex("Torch_Flicker"), std::string("Torch_2")));

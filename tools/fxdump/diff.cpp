@@ -1,5 +1,6 @@
 // What changed between two packed files, by effect name, key (type and id) and property name.
 // Offsets are not compared: a file whose content moved but did not change holds the same effects.
+// Changes read in the units of the source: key times in milliseconds, colours as 0-255 channels.
 #include "fxdump.h"
 
 #include <cstring>
@@ -37,6 +38,39 @@ std::vector<std::pair<const json*, const json*>> Pair(const json& olds, const js
 std::string NameOf(const json& item)
 {
     return item["name"].is_string() ? item["name"].get<std::string>() : std::string("<bad name offset>");
+}
+
+// Key times as the source gives them and the listing reads them: milliseconds.
+json Milliseconds(const json& seconds)
+{
+    if (!seconds.is_number())
+        return seconds;
+    int32_t nMs = 0;
+    if (SecondsToMs(seconds.get<float>(), nMs))
+        return json(nMs);
+    return json(seconds.get<double>() * 1000.0);
+}
+
+// Colours as the 0-255 channels they were written from, where every channel is one.
+json Channels(const json& value)
+{
+    if (value.is_object() && value.contains("value"))
+    {
+        json point = value;
+        point["value"] = Channels(value["value"]);
+        return point;
+    }
+    if (!value.is_array() || value.size() != 4)
+        return value;
+    json channels = json::array();
+    for (const json& channel : value)
+    {
+        uint32_t n = 0;
+        if (!channel.is_number() || !FloatToChannel(channel.get<float>(), n))
+            return value;
+        channels.push_back(n);
+    }
+    return channels;
 }
 
 std::string KeyName(const json& key)
@@ -79,9 +113,12 @@ private:
             Add(&any, nullptr, pOld ? "removed" : "added", json(), json());
             return;
         }
-        for (const char* pszField : {"start", "end", "motionLinkId"})
+        for (const char* pszField : {"start", "end"})
             if ((*pOld)[pszField] != (*pNew)[pszField])
-                Add(&any, nullptr, pszField, (*pOld)[pszField], (*pNew)[pszField]);
+                Add(&any, nullptr, pszField, Milliseconds((*pOld)[pszField]),
+                    Milliseconds((*pNew)[pszField]));
+        if ((*pOld)["motionLinkId"] != (*pNew)["motionLinkId"])
+            Add(&any, nullptr, "motionLinkId", (*pOld)["motionLinkId"], (*pNew)["motionLinkId"]);
         for (const auto& props : Pair((*pOld)["properties"], (*pNew)["properties"], NameOf))
         {
             const json* pA = props.first;
@@ -180,9 +217,9 @@ std::string ChangeText(const json& change)
     }
     else
     {
-        const char* pszUnit = sWhat == "length" ? " ms" : sWhat == "start" || sWhat == "end" ? " s" : "";
-        sOld = ValueText(change["old"], sWhat == "start" || sWhat == "end" ? "Float" : sType) + pszUnit;
-        sNew = ValueText(change["new"], sWhat == "start" || sWhat == "end" ? "Float" : sType) + pszUnit;
+        const bool bTime = sWhat == "length" || sWhat == "start" || sWhat == "end";
+        sOld = ValueText(change["old"], bTime ? "Float" : sType) + (bTime ? " ms" : "");
+        sNew = ValueText(change["new"], bTime ? "Float" : sType) + (bTime ? " ms" : "");
     }
     const std::string sLabel = sWhat == "motionLinkId" ? "motion link" : sWhat;
     return "~ " + sWhere + ": " + sLabel + (sWhat.rfind("point ", 0) == 0 ? ": " : " ") + sOld + " -> " +
@@ -223,6 +260,11 @@ bool WriteDiff(PackedFile& oldFile, PackedFile& newFile, const CModuleView& modu
                            {"new", newFile.reader.GetHeader().nCurveDataSize}});
     if (bJson)
     {
+        for (json& change : changes)
+            if (change.value("type", "") == "Color")
+                for (const char* pszSide : {"old", "new"})
+                    if (change.contains(pszSide))
+                        change[pszSide] = Channels(change[pszSide]);
         const json out = {
             {"old", oldFile.sPath}, {"new", newFile.sPath}, {"same", changes.empty()}, {"changes", changes}};
         std::fputs((JsonLine(out) + "\n").c_str(), pOut);

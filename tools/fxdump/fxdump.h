@@ -150,13 +150,19 @@ std::string TypeName(uint32_t eType);
 // The enum choice at a position of a comma-separated list, as the packer counts them.
 std::string EnumChoice(const std::string& sParams, uint32_t nIndex);
 
-// Which effects to show: all, or those with one of the names.
+// Which effects to show: all, or those with one of the names, in any letter case.
 struct EffectFilter
 {
     std::vector<std::string> names;
-    mutable uint64_t nMatched = 0; // effects that passed by name
     bool Passes(const nlohmann::ordered_json& effect) const;
     bool Passes(const CPackedEffectReader& reader, uint32_t nNameOffset) const;
+    // One message for each name that no effect passed by, with the nearest name seen.
+    std::vector<std::string> Misses() const;
+
+private:
+    bool Matches(const std::string& sName) const;
+    mutable std::vector<uint64_t> m_Matched;    // per name: the effects it let pass
+    mutable std::vector<std::string> m_Nearest; // per name, while it matched none: the closest name seen
 };
 
 // The parts of the JSON document: the file's facts (file, size, module, header), the key count of

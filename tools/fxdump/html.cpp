@@ -1,6 +1,7 @@
-// One self-contained page (inline CSS and SVG, no script, nothing fetched): an index of the
-// effects, then per effect a collapsed section with a timeline of its keys (one bar each) and
-// each key's properties, curves drawn as small plots and colour curves as gradients.
+// One self-contained page (inline CSS and SVG, no script, nothing fetched): a legend and an index
+// of the effects, then per effect a collapsed section with a timeline of its keys (one bar each)
+// and each key's properties, curves drawn as small plots with their axes and colour curves as
+// gradients over a checkerboard. The timelines and tables take the window's width.
 #include "fxdump.h"
 
 #include <algorithm>
@@ -13,24 +14,36 @@ namespace
 {
 using json = nlohmann::ordered_json;
 
-constexpr double kAxisWidth = 640.0; // timeline width in pixels
-constexpr double kRowHeight = 20.0;
-constexpr double kLabelWidth = 0.0;
-constexpr double kPlotWidth = 180.0, kPlotHeight = 40.0;
+constexpr double kRowHeight = 20.0; // one timeline row per key
+// A plot: the curve's area, with the value labels to its left and the times below it.
+constexpr double kPlotWidth = 320.0, kPlotHeight = 76.0;
+constexpr double kPlotLeft = 56.0, kPlotRight = 10.0, kPlotTop = 8.0, kPlotBottom = 18.0;
+constexpr double kAreaWidth = kPlotWidth - kPlotLeft - kPlotRight;
+constexpr double kAreaHeight = kPlotHeight - kPlotTop - kPlotBottom;
+constexpr double kBandHeight = 22.0, kOpaqueHeight = 8.0; // a gradient: as is, then opaque
+const char* const kComponentColours[] = {"#c0392b", "#27ae60", "#2e6fd0", "#8e44ad"};
 
-const char* const kStyle = R"(body{font:14px/1.4 system-ui,sans-serif;margin:1.5em;color:#222;background:#fff}
-h1{font-size:1.4em}h2{font-size:1.15em;margin-top:1.5em}h3{font-size:1em;margin:1em 0 .3em}
-nav ol{columns:3 16em;padding-left:1.5em}
+const char* const kStyle =
+    R"(body{font:14px/1.4 system-ui,sans-serif;margin:1em 1.5em;color:#222;background:#fff}
+h1{font-size:1.4em;margin:.2em 0}h2{font-size:1.15em;margin-top:1.2em}h3{font-size:1em;margin:1em 0 .3em}
+nav ol{columns:4 14em;padding-left:1.5em}
+.legend{font-size:.9em;color:#444;border-left:3px solid #ccc;padding:.2em .8em;margin:.6em 0}
+.legend svg{vertical-align:middle;margin:0 .2em}
 details.effect{border:1px solid #ccc;border-radius:4px;margin:.5em 0;padding:.3em .8em}
 details.effect>summary{cursor:pointer;font-weight:600}
-svg.timeline{display:block;margin:.6em 0;background:#fafafa;border:1px solid #e4e4e4}
-svg.timeline .bar{fill:#4a78c2;stroke:#2c4f8a}svg.timeline text{font-size:11px;fill:#111}
-svg.timeline .axis{stroke:#bbb}svg.timeline .tick{font-size:10px;fill:#666}
-table.props{border-collapse:collapse}table.props td,table.props th{padding:2px 8px;text-align:left;
-vertical-align:middle;border-bottom:1px solid #eee}th{font-weight:500;color:#444}
-.type{color:#888;font-size:.85em}.swatch{display:inline-block;width:1.2em;height:1em;border:1px solid #999;
-vertical-align:middle;margin-right:.4em}svg.plot{background:#f6f6f6;border:1px solid #e0e0e0;vertical-align:middle}
-svg.plot polyline{fill:none;stroke-width:1.5}.problem{color:#a00}
+svg.timeline{display:block;width:100%;margin:.6em 0;background:#fafafa;border:1px solid #e4e4e4}
+svg .bar{fill:#4a78c2;stroke:#2c4f8a}svg.timeline text{font-size:11px;fill:#111}
+svg .axis{stroke:#ccc}svg .tick,svg.plot text{font-size:10px;fill:#666}
+table.props{border-collapse:collapse;width:100%;table-layout:fixed}
+table.props td,table.props th{padding:2px 8px;text-align:left;vertical-align:middle;border-bottom:1px solid #eee;
+overflow-wrap:anywhere}table.props th{width:11em;font-weight:500;color:#444}table.props td.type{width:6em}
+.type{color:#888;font-size:.85em}.swatch{display:inline-block;width:2.4em;height:1.2em;border:1px solid #999;
+vertical-align:middle;margin-right:.4em}.swatch>span{display:block;height:100%}
+.checker{background-color:#fff;background-image:linear-gradient(45deg,#ccc 25%,transparent 25%,transparent 75%,
+#ccc 75%),linear-gradient(45deg,#ccc 25%,transparent 25%,transparent 75%,#ccc 75%);background-size:10px 10px;
+background-position:0 0,5px 5px}
+svg.plot{background:#fff;vertical-align:middle}svg.plot .area{fill:#f6f6f6;stroke:#e0e0e0}
+svg.plot polyline{fill:none;stroke-width:1.5}.points{font-size:.85em;color:#555}.problem{color:#a00}
 )";
 
 // Text for HTML: escaped for a terminal first (no control bytes), then for markup.
@@ -71,8 +84,19 @@ bool Finite(const json& value)
     return value.is_number() && std::isfinite(value.get<double>());
 }
 
-// A colour value as a CSS colour, when its channels are 0..1 floats.
-bool CssColor(const json& value, std::string& sCss)
+double Clamp01(double d)
+{
+    return std::min(std::max(d, 0.0), 1.0);
+}
+
+// A number on an axis: short, as people read scales.
+std::string AxisNumber(double d)
+{
+    return Format("%.4g", d == 0.0 ? 0.0 : d);
+}
+
+// A colour value as a CSS colour, when its channels are 0..1 floats; bOpaque drops the alpha.
+bool CssColor(const json& value, std::string& sCss, bool bOpaque = false)
 {
     if (!value.is_array() || value.size() != 4)
         return false;
@@ -81,10 +105,53 @@ bool CssColor(const json& value, std::string& sCss)
     {
         if (!Finite(value[i]))
             return false;
-        n[i] = static_cast<int>(std::lround(std::min(std::max(value[i].get<double>(), 0.0), 1.0) * 255.0));
+        n[i] = static_cast<int>(std::lround(Clamp01(value[i].get<double>()) * 255.0));
     }
-    sCss = Format("rgba(%d,%d,%d,%.3f)", n[0], n[1], n[2], n[3] / 255.0);
+    sCss = bOpaque ? Format("rgb(%d,%d,%d)", n[0], n[1], n[2])
+                   : Format("rgba(%d,%d,%d,%.3f)", n[0], n[1], n[2], n[3] / 255.0);
     return true;
+}
+
+// The key's times in milliseconds, where the file holds finite ones.
+struct KeyTimes
+{
+    bool bKnown = false;
+    double dStart = 0, dEnd = 0;
+};
+
+KeyTimes TimesOf(const json& key)
+{
+    KeyTimes times;
+    times.bKnown = Finite(key["start"]) && Finite(key["end"]);
+    if (times.bKnown)
+    {
+        times.dStart = key["start"].get<double>() * 1000.0;
+        times.dEnd = key["end"].get<double>() * 1000.0;
+    }
+    return times;
+}
+
+// The time axis under a plot's area: the key's start and end (the curve runs over the key's
+// life, 0 to 1), or the normalised times where the key's are not known.
+std::string TimeAxis(const KeyTimes& times, double y)
+{
+    const auto label = [&times](double t)
+    {
+        return times.bKnown ? Format("%g ms", std::round(times.dStart + (times.dEnd - times.dStart) * t))
+                            : AxisNumber(t);
+    };
+    std::string s;
+    for (double t : {0.0, 0.5, 1.0})
+    {
+        const double x = kPlotLeft + kAreaWidth * t;
+        s += Format("<line class=\"axis\" x1=\"%.1f\" y1=\"%g\" x2=\"%.1f\" y2=\"%g\"/>", x, y, x, y + 3) +
+             Format("<text x=\"%.1f\" y=\"%g\" text-anchor=\"%s\">", x, y + 13,
+                    t == 0.0   ? "start"
+                    : t == 1.0 ? "end"
+                               : "middle") +
+             Html(label(t)) + "</text>";
+    }
+    return s;
 }
 
 class CPage
@@ -98,16 +165,17 @@ public:
         std::string s =
             Format("<details class=\"effect\" id=\"e%zu\"%s><summary>", nId, bOpen ? " open" : "") +
             Html(NameOf(effect)) +
-            Format(" <span class=\"type\">%d ms, %zu keys</span></summary>\n", nLength,
-                   effect["keys"].size());
+            Format(" <span class=\"type\">%d ms, %zu key%s</span></summary>\n", nLength,
+                   effect["keys"].size(), effect["keys"].size() == 1 ? "" : "s");
         s += Timeline(effect);
         for (const json& key : effect["keys"])
         {
+            const KeyTimes times = TimesOf(key);
             s += "<h3>" + Html(KeyLabel(key)) +
                  Format(" <span class=\"type\">%g to %g ms</span></h3>\n<table class=\"props\">\n",
                         Number(key["start"]) * 1000.0, Number(key["end"]) * 1000.0);
             for (const json& prop : key["properties"])
-                s += Property(prop);
+                s += Property(prop, times);
             s += "</table>\n";
         }
         std::fputs((s + "</details>\n").c_str(), m_pOut);
@@ -118,6 +186,26 @@ public:
         return item["name"].is_string() ? item["name"].get<std::string>() : std::string("<bad name offset>");
     }
 
+    // What the marks mean, each drawn as the page draws it.
+    static std::string Legend()
+    {
+        std::string s =
+            "<p class=\"legend\"><svg width=\"36\" height=\"14\"><rect class=\"bar sample\" x=\"1\" "
+            "y=\"1\" width=\"34\" height=\"12\" rx=\"2\"/></svg> a key from its start to its end, "
+            "named by its type and id (packed files keep no key names); "
+            "<svg width=\"36\" height=\"14\">";
+        for (size_t c = 0; c < 3; ++c)
+            s +=
+                Format("<polyline stroke=\"%s\" stroke-width=\"1.5\" fill=\"none\" points=\"1,%zu 35,%zu\"/>",
+                       kComponentColours[c], 3 + 4 * c, 11 - 4 * c);
+        s += "</svg> a curve over its key's life: the key's time in ms along the bottom, the curve's "
+             "lowest and highest values at the bottom and the top, a vector's x, y and z in red, green and "
+             "blue; <span class=\"swatch checker\"><span style=\"background:rgba(74,120,194,0.4)\"></span>"
+             "</span>a colour over a checkerboard, which shows through where it is transparent (colour "
+             "curves show the colour without its alpha in a band below).</p>\n";
+        return s;
+    }
+
 private:
     static std::string KeyLabel(const json& key)
     {
@@ -126,7 +214,8 @@ private:
                std::to_string(key["id"].get<uint32_t>());
     }
 
-    // One row per key: a bar from its start to its end on an axis in milliseconds.
+    // One row per key: a bar from its start to its end on an axis in milliseconds. Positions are
+    // fractions of the width, so the timeline takes whatever width the window gives it.
     static std::string Timeline(const json& effect)
     {
         const json& keys = effect["keys"];
@@ -134,42 +223,45 @@ private:
         for (const json& key : keys)
             if (Finite(key["end"]))
                 dEnd = std::max(dEnd, key["end"].get<double>() * 1000.0);
+        const auto percent = [dEnd](double dMs) { return 1.0 + 98.0 * Clamp01(dMs / dEnd); };
         const double dHeight = kRowHeight * static_cast<double>(keys.size()) + 18.0;
-        std::string s =
-            Format("<svg class=\"timeline\" width=\"%g\" height=\"%g\" viewBox=\"0 0 %g %g\" role=\"img\">\n",
-                   kAxisWidth + 20, dHeight, kAxisWidth + 20, dHeight);
+        std::string s = Format("<svg class=\"timeline\" height=\"%g\" role=\"img\">\n", dHeight);
         for (int i = 0; i <= 4; ++i)
         {
-            const double x = 10 + kLabelWidth + kAxisWidth * i / 4;
-            s += Format("<line class=\"axis\" x1=\"%.1f\" y1=\"0\" x2=\"%.1f\" y2=\"%g\"/>"
-                        "<text class=\"tick\" x=\"%.1f\" y=\"%g\">%g ms</text>\n",
-                        x, x, dHeight - 14, i == 4 ? x - 40 : x + 2, dHeight - 3, std::round(dEnd * i / 4));
+            const double x = percent(dEnd * i / 4);
+            s += Format(
+                "<line class=\"axis\" x1=\"%.2f%%\" y1=\"0\" x2=\"%.2f%%\" y2=\"%g\"/>"
+                "<text class=\"tick\" x=\"%.2f%%\" dx=\"%d\" y=\"%g\" text-anchor=\"%s\">%g ms</text>\n",
+                x, x, dHeight - 14, x, i == 4 ? -2 : 2, dHeight - 3, i == 4 ? "end" : "start",
+                std::round(dEnd * i / 4));
         }
         double y = 2;
         for (const json& key : keys)
         {
             const double dStart = Finite(key["start"]) ? key["start"].get<double>() * 1000.0 : 0.0;
             const double dStop = Finite(key["end"]) ? key["end"].get<double>() * 1000.0 : dStart;
-            const double x0 = 10 + kAxisWidth * std::min(std::max(dStart / dEnd, 0.0), 1.0);
-            const double x1 = 10 + kAxisWidth * std::min(std::max(dStop / dEnd, 0.0), 1.0);
-            s += Format("<g class=\"key\"><rect class=\"bar\" x=\"%.1f\" y=\"%g\" width=\"%.1f\" "
+            const double x0 = percent(dStart), x1 = percent(dStop);
+            // A label that would run past the right edge ends at its bar's end instead.
+            const bool bRight = x0 > 75.0;
+            s += Format("<g class=\"key\"><rect class=\"bar\" x=\"%.2f%%\" y=\"%g\" width=\"%.2f%%\" "
                         "height=\"%g\" rx=\"2\">",
-                        x0, y, std::max(x1 - x0, 2.0), kRowHeight - 4) +
+                        x0, y, std::max(x1 - x0, 0.3), kRowHeight - 4) +
                  "<title>" + Html(KeyLabel(key)) + Format(": %g to %g ms</title></rect>", dStart, dStop) +
-                 Format("<text x=\"%.1f\" y=\"%g\">", std::min(x0 + 4, kAxisWidth - 60), y + kRowHeight - 8) +
+                 Format("<text x=\"%.2f%%\" dx=\"%d\" y=\"%g\" text-anchor=\"%s\">", bRight ? x1 : x0,
+                        bRight ? -4 : 4, y + kRowHeight - 8, bRight ? "end" : "start") +
                  Html(KeyLabel(key)) + "</text></g>\n";
             y += kRowHeight;
         }
         return s + "</svg>\n";
     }
 
-    std::string Property(const json& prop)
+    std::string Property(const json& prop, const KeyTimes& times)
     {
         const std::string sType = prop.value("type", "");
         std::string s =
             "<tr><th>" + Html(NameOf(prop)) + "</th><td class=\"type\">" + Html(sType) + "</td><td>";
         if (prop.contains("points"))
-            s += sType == "Color" ? Gradient(prop["points"]) : Plot(prop["points"]);
+            s += sType == "Color" ? Gradient(prop["points"], times) : Plot(prop["points"], times);
         else if (prop.contains("curve"))
             s += Format("no curve record at %u", prop["curve"].get<uint32_t>());
         else
@@ -177,40 +269,60 @@ private:
             const json& value = prop.contains("value") ? prop["value"] : prop["raw"];
             std::string sCss;
             if (sType == "Color" && CssColor(value, sCss))
-                s += "<span class=\"swatch\" style=\"background:" + sCss + "\"></span>";
+                s += "<span class=\"swatch checker\"><span style=\"background:" + sCss + "\"></span></span>";
             s += Html(ValueText(value, sType));
         }
         return s + "</td></tr>\n";
     }
 
-    // Colour curves: a gradient with a stop at each key.
-    std::string Gradient(const json& points)
+    // Colour curves: a gradient with a stop at each key over a checkerboard, and the same colours
+    // opaque in a band below, on the plots' time axis.
+    std::string Gradient(const json& points, const KeyTimes& times)
     {
-        const std::string sId = Format("g%zu", m_nGradients++);
-        std::string s =
-            Format("<svg class=\"plot\" width=\"%g\" height=\"20\"><defs><linearGradient id=\"%s\">",
-                   kPlotWidth, sId.c_str());
-        std::string sTitle;
+        const size_t nId = m_nGradients++;
+        std::string sStops, sOpaqueStops, sTitle;
         for (const json& point : points)
         {
-            std::string sCss;
-            if (!point.contains("value") || !CssColor(point["value"], sCss))
+            std::string sCss, sOpaque;
+            if (!point.contains("value") || !CssColor(point["value"], sCss) ||
+                !CssColor(point["value"], sOpaque, true))
                 continue;
-            const double dTime =
-                Finite(point["time"]) ? std::min(std::max(Number(point["time"]), 0.0), 1.0) : 0.0;
-            s += Format("<stop offset=\"%.4f\" stop-color=\"%s\"/>", dTime, sCss.c_str());
+            const double dTime = Finite(point["time"]) ? Clamp01(Number(point["time"])) : 0.0;
+            sStops += Format("<stop offset=\"%.4f\" stop-color=\"%s\"/>", dTime, sCss.c_str());
+            sOpaqueStops += Format("<stop offset=\"%.4f\" stop-color=\"%s\"/>", dTime, sOpaque.c_str());
             sTitle += (sTitle.empty() ? "" : ", ") + ValueText(point["time"], "Float") + ": " +
                       ValueText(point["value"], "Color");
         }
-        return s + "</linearGradient></defs><rect width=\"100%\" height=\"100%\" fill=\"url(#" + sId +
-               ")\"><title>" + Html(sTitle) + "</title></rect></svg> " + Html(sTitle);
+        const double dHeight = kPlotTop + kBandHeight + kOpaqueHeight + kPlotBottom;
+        std::string s =
+            Format("<svg class=\"plot\" width=\"%g\" height=\"%g\"><title>", kPlotWidth, dHeight) +
+            Html(sTitle) +
+            Format("</title><defs><pattern id=\"c%zu\" width=\"10\" height=\"10\" "
+                   "patternUnits=\"userSpaceOnUse\">"
+                   "<rect width=\"10\" height=\"10\" fill=\"#fff\"/><rect width=\"5\" height=\"5\" "
+                   "fill=\"#ccc\"/>"
+                   "<rect x=\"5\" y=\"5\" width=\"5\" height=\"5\" fill=\"#ccc\"/></pattern>"
+                   "<linearGradient id=\"g%zu\">",
+                   nId, nId) +
+            sStops + Format("</linearGradient><linearGradient id=\"o%zu\">", nId) + sOpaqueStops +
+            "</linearGradient></defs>";
+        s += Format("<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"url(#c%zu)\"/>", kPlotLeft,
+                    kPlotTop, kAreaWidth, kBandHeight, nId);
+        s += Format("<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"url(#g%zu)\"/>", kPlotLeft,
+                    kPlotTop, kAreaWidth, kBandHeight, nId);
+        s += Format("<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"url(#o%zu)\"/>", kPlotLeft,
+                    kPlotTop + kBandHeight, kAreaWidth, kOpaqueHeight, nId);
+        s += TimeAxis(times, kPlotTop + kBandHeight + kOpaqueHeight);
+        return s + "</svg> <span class=\"points\">" + Html(sTitle) + "</span>";
     }
 
-    // Number curves: one line per component over the key's normalised life.
-    static std::string Plot(const json& points)
+    // Number curves: one line per component over the key's normalised life, with the lowest and
+    // highest value at the bottom and top. A flat curve is drawn against 0, so that curves of
+    // different constant values do not look alike.
+    static std::string Plot(const json& points, const KeyTimes& times)
     {
         std::vector<std::vector<double>> lines;
-        std::vector<double> times;
+        std::vector<double> times01;
         double dMin = 0, dMax = 0;
         bool bAny = false;
         std::string sTitle;
@@ -222,7 +334,7 @@ private:
             const json parts = value.is_array() ? value : json::array({value});
             if (lines.size() < parts.size())
                 lines.resize(parts.size());
-            times.push_back(Finite(point["time"]) ? Number(point["time"]) : 0.0);
+            times01.push_back(Finite(point["time"]) ? Number(point["time"]) : 0.0);
             for (size_t i = 0; i < parts.size(); ++i)
             {
                 const double d = Finite(parts[i]) ? Number(parts[i]) : 0.0;
@@ -234,25 +346,36 @@ private:
             sTitle += (sTitle.empty() ? "" : ", ") + ValueText(point["time"], "Float") + ": " +
                       ValueText(value, "Float");
         }
-        static const char* const kColours[] = {"#c0392b", "#27ae60", "#2e6fd0", "#8e44ad"};
+        if (dMax == dMin)
+        {
+            dMin = std::min(dMin, 0.0);
+            dMax = dMax > 0.0 ? dMax : dMin < 0.0 ? 0.0 : 1.0;
+        }
         std::string s =
             Format("<svg class=\"plot\" width=\"%g\" height=\"%g\"><title>", kPlotWidth, kPlotHeight) +
-            Html(sTitle) + "</title>";
-        const double dSpan = dMax > dMin ? dMax - dMin : 1.0;
+            Html(sTitle) + "</title>" +
+            Format("<rect class=\"area\" x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\"/>", kPlotLeft, kPlotTop,
+                   kAreaWidth, kAreaHeight);
+        if (bAny)
+            s += Format("<text x=\"%g\" y=\"%g\" text-anchor=\"end\">", kPlotLeft - 4, kPlotTop + 7) +
+                 Html(AxisNumber(dMax)) +
+                 Format("</text><text x=\"%g\" y=\"%g\" text-anchor=\"end\">", kPlotLeft - 4,
+                        kPlotTop + kAreaHeight) +
+                 Html(AxisNumber(dMin)) + "</text>";
+        s += TimeAxis(times, kPlotTop + kAreaHeight);
+        const double dSpan = dMax - dMin;
         for (size_t c = 0; c < lines.size(); ++c)
         {
             std::string sPoints;
-            for (size_t i = 0; i < lines[c].size() && i < times.size(); ++i)
-            {
-                const double x = 4 + (kPlotWidth - 8) * std::min(std::max(times[i], 0.0), 1.0);
-                const double y = kPlotHeight - 4 - (kPlotHeight - 8) * (lines[c][i] - dMin) / dSpan;
-                sPoints += Format("%.1f,%.1f ", x, dMax > dMin ? y : kPlotHeight / 2);
-            }
+            const auto y = [&](double d) { return kPlotTop + kAreaHeight * (dMax - d) / dSpan; };
+            for (size_t i = 0; i < lines[c].size() && i < times01.size(); ++i)
+                sPoints += Format("%.1f,%.1f ", kPlotLeft + kAreaWidth * Clamp01(times01[i]), y(lines[c][i]));
+            // One key holds its value to the end of the key's life.
             if (lines[c].size() == 1)
-                sPoints += Format("%.1f,%.1f", kPlotWidth - 4, kPlotHeight / 2);
-            s += Format("<polyline stroke=\"%s\" points=\"", kColours[c % 4]) + sPoints + "\"/>";
+                sPoints += Format("%.1f,%.1f", kPlotLeft + kAreaWidth, y(lines[c][0]));
+            s += Format("<polyline stroke=\"%s\" points=\"", kComponentColours[c % 4]) + sPoints + "\"/>";
         }
-        return s + "</svg> " + Html(sTitle);
+        return s + "</svg> <span class=\"points\">" + Html(sTitle) + "</span>";
     }
 
     std::FILE* m_pOut;
@@ -287,7 +410,7 @@ void WriteHtml(const std::vector<PackedFile*>& files, const CModuleView& module,
                 files.size() == 1 ? "" : "s") +
          (module.IsLoaded() ? "; decoded with " + Html(module.GetPath())
                             : std::string("; values as raw words (no effect module)")) +
-         ".</p>\n" + sIndex)
+         ".</p>\n" + CPage::Legend() + sIndex)
             .c_str(),
         pOut);
 

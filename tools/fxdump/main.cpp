@@ -36,6 +36,13 @@ void Error(const std::string& sFile, const std::string& sText)
     std::fprintf(stderr, "fxdump: %s: %s\n", Printable(sFile).c_str(), Printable(sText).c_str());
 }
 
+// A command line that cannot work: exit status 2.
+int UsageError(const std::string& sText)
+{
+    std::fprintf(stderr, "fxdump: error: %s (see fxdump --help)\n", Printable(sText).c_str());
+    return 2;
+}
+
 // The module each file is decoded with: none unless asked for. With --project each file's
 // locator names it; a folder of packed files usually shares one project, so it loads once.
 class CModuleCache
@@ -46,7 +53,6 @@ public:
     // Null when a module was asked for and cannot be had (the error is printed).
     const fxdump::CModuleView* ForFile(const std::string& sFile)
     {
-        static const fxdump::CModuleView s_none;
         std::string sPath = m_Options.sModule;
         if (m_Options.bProject)
         {
@@ -58,6 +64,13 @@ public:
                 return nullptr;
             }
         }
+        return ForPath(sPath, sFile);
+    }
+
+    // The module at sPath (none when it is empty) for sFile; null when it cannot be loaded.
+    const fxdump::CModuleView* ForPath(const std::string& sPath, const std::string& sFile)
+    {
+        static const fxdump::CModuleView s_none;
         if (sPath.empty())
             return &s_none;
         auto it = m_modules.find(sPath);
@@ -85,20 +98,18 @@ private:
 bool Open(CModuleCache& modules, const std::string& sPath, fxdump::PackedFile& file,
           const fxdump::CModuleView*& pModule)
 {
-    pModule = modules.ForFile(sPath);
-    if (!pModule)
-        return false;
     std::string sError;
     if (!fxdump::LoadPackedFile(sPath, file, sError))
     {
         Error(sPath, sError);
         return false;
     }
-    return true;
+    pModule = modules.ForFile(sPath);
+    return pModule != nullptr;
 }
 
 // Reads, checks and prints one file; false when it is unreadable or, with --verify, broken.
-bool ProcessFile(const Options& options, CModuleCache& modules, const std::string& sPath)
+bool ProcessFile(const Options& options, CModuleCache& modules, const std::string& sPath, bool& bCsvHeader)
 {
     fxdump::PackedFile file;
     const fxdump::CModuleView* pModule = nullptr;
@@ -124,7 +135,13 @@ bool ProcessFile(const Options& options, CModuleCache& modules, const std::strin
     if (options.bJson)
         fxdump::WriteJson(file, *pModule, options.filter, stdout);
     else if (options.bCsv)
+    {
+        // Once, above the first file that is read.
+        if (!bCsvHeader)
+            fxdump::WriteCsvHeader(stdout);
+        bCsvHeader = true;
         fxdump::WriteCsv(file, *pModule, options.filter, stdout);
+    }
     else
         fxdump::WriteText(file, *pModule, options.filter, stdout);
     return options.bVerify ? problems.empty() : file.bWalked;
@@ -132,11 +149,6 @@ bool ProcessFile(const Options& options, CModuleCache& modules, const std::strin
 
 int RunZqa(const Options& options, CModuleCache& modules)
 {
-    if (options.sModule.empty() && !options.bProject)
-    {
-        std::fprintf(stderr, "fxdump: --zqa needs the effect module: --module PATH or --project\n");
-        return 2;
-    }
     const std::string& sPath = options.files[0];
     fxdump::PackedFile file;
     const fxdump::CModuleView* pModule = nullptr;
@@ -160,11 +172,14 @@ int RunZqa(const Options& options, CModuleCache& modules)
 int RunDiff(const Options& options, CModuleCache& modules)
 {
     fxdump::PackedFile files[2];
-    const fxdump::CModuleView* pModules[2] = {nullptr, nullptr};
     for (int i = 0; i < 2; ++i)
     {
-        if (!Open(modules, options.files[i], files[i], pModules[i]))
+        std::string sError;
+        if (!fxdump::LoadPackedFile(options.files[i], files[i], sError))
+        {
+            Error(options.files[i], sError);
             return 2;
+        }
         if (!files[i].bWalked)
         {
             Error(options.files[i],
@@ -172,7 +187,28 @@ int RunDiff(const Options& options, CModuleCache& modules)
             return 2;
         }
     }
-    return fxdump::WriteDiff(files[0], files[1], *pModules[1], options.bJson, stdout) ? 0 : 1;
+    // Both sides are decoded with one module: with --project the new file's, or the old one's
+    // where only that has a locator above it (a copy compared with its original, say).
+    std::string sModule = options.sModule, sFor = options.files[1];
+    if (options.bProject)
+    {
+        std::string sWhy[2];
+        for (int i = 1; i >= 0 && sModule.empty(); --i)
+        {
+            sModule = fxdump::FindModuleForFile(options.files[i], sWhy[i]);
+            sFor = options.files[i];
+        }
+        if (sModule.empty())
+        {
+            Error(options.files[1], "no effect module: " + sWhy[1]);
+            Error(options.files[0], "no effect module: " + sWhy[0]);
+            return 2;
+        }
+    }
+    const fxdump::CModuleView* pModule = modules.ForPath(sModule, sFor);
+    if (!pModule)
+        return 2;
+    return fxdump::WriteDiff(files[0], files[1], *pModule, options.bJson, stdout) ? 0 : 1;
 }
 
 int RunHtml(const Options& options, CModuleCache& modules)
@@ -195,6 +231,8 @@ int RunHtml(const Options& options, CModuleCache& modules)
         pointers.push_back(pFile.get());
         files.push_back(std::move(pFile));
     }
+    if (pointers.empty())
+        return 1; // no page for nothing but errors
     static const fxdump::CModuleView s_none;
     fxdump::WriteHtml(pointers, pShown ? *pShown : s_none, options.filter, stdout);
     return bAllOk ? 0 : 1;
@@ -265,6 +303,11 @@ int main(int argc, char** argv)
     {
         return CommandLineError("fxdump", app, e);
     }
+    // Types, and so curves and the source text, are known only from the module.
+    for (const auto& needs : {std::make_pair(options.bZqa, "--zqa"), std::make_pair(options.bCsv, "--csv")})
+        if (needs.first && options.sModule.empty() && !options.bProject)
+            return UsageError(std::string(needs.second) +
+                              " needs the effect module: --module PATH or --project");
 
     if (!TrustFolders(options.trusted))
     {
@@ -285,16 +328,14 @@ int main(int argc, char** argv)
         nExit = RunHtml(options, modules);
     else
     {
-        if (options.bCsv)
-            fxdump::WriteCsvHeader(stdout);
-        bool bAllOk = true;
+        bool bAllOk = true, bCsvHeader = false;
         for (const std::string& sPath : options.files)
-            bAllOk = ProcessFile(options, modules, sPath) && bAllOk;
+            bAllOk = ProcessFile(options, modules, sPath, bCsvHeader) && bAllOk;
         nExit = bAllOk ? 0 : 1;
     }
-    if (!options.filter.names.empty() && options.filter.nMatched == 0)
+    for (const std::string& sMiss : options.filter.Misses())
     {
-        std::fprintf(stderr, "fxdump: no effect is named '%s'\n", Printable(options.filter.names[0]).c_str());
+        std::fprintf(stderr, "fxdump: %s\n", sMiss.c_str());
         nExit = nExit ? nExit : 1;
     }
     std::fflush(stdout);

@@ -1,9 +1,13 @@
 #include "fxdump.h"
 
 #include "EffectFileLoader.h"
+#include "FileCheck.h"
+#include "Spelling.h"
 #include "pyrixmodule.h"
 #include "zqprocess.h"
+#include "zqstrutils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -289,6 +293,23 @@ bool LoadPackedFile(const std::string& sPath, PackedFile& file, std::string& sEr
     file.sPath = sPath;
     if (!file.source.Open(sPath, sError))
         return false;
+    // Whatever does not start as a packed file does (a cut one may end within the magic) is not
+    // read as one: its words would be taken for counts and offsets.
+    char start[4] = {};
+    const size_t nStart = static_cast<size_t>(std::min<uint64_t>(4, file.source.GetSize()));
+    if (!file.source.ReadAt(0, start, nStart))
+    {
+        sError = "read error";
+        return false;
+    }
+    if (std::memcmp(start, CPackedEffectReader::MAGIC, nStart) != 0)
+    {
+        sError = "not a packed effect file: it starts with \"" + Printable(std::string(start, nStart)) +
+                 "\" where a packed file starts with \"" + CPackedEffectReader::MAGIC + "\"";
+        if (IsEffectSourceName(sPath))
+            sError += "; it is an effect source, which zqpack packs and fxcheck checks";
+        return false;
+    }
     file.bWalked = file.reader.Read(file.source);
     return true;
 }
@@ -388,15 +409,7 @@ bool EffectFilter::Passes(const CPackedEffectReader& reader, uint32_t nNameOffse
     if (names.empty())
         return true;
     std::string sName;
-    if (!reader.GetName(nNameOffset, sName))
-        return false;
-    for (const std::string& s : names)
-        if (s == sName)
-        {
-            ++nMatched;
-            return true;
-        }
-    return false;
+    return reader.GetName(nNameOffset, sName) && Matches(sName);
 }
 
 bool EffectFilter::Passes(const json& effect) const
@@ -404,15 +417,35 @@ bool EffectFilter::Passes(const json& effect) const
     if (names.empty())
         return true;
     const json& name = effect["name"];
-    if (!name.is_string())
-        return false;
-    const std::string sName = name.get<std::string>();
-    for (const std::string& s : names)
-        if (s == sName)
+    return name.is_string() && Matches(name.get<std::string>());
+}
+
+bool EffectFilter::Matches(const std::string& sName) const
+{
+    m_Matched.resize(names.size());
+    m_Nearest.resize(names.size());
+    bool bMatch = false;
+    for (size_t i = 0; i < names.size(); ++i)
+    {
+        // Ignoring case, as the loader finds type and property names.
+        if (ZQStrIEquals(names[i].c_str(), sName.c_str()))
         {
-            ++nMatched;
-            return true;
+            ++m_Matched[i];
+            bMatch = true;
         }
-    return false;
+        else if (m_Matched[i] == 0)
+            m_Nearest[i] = ClosestName(names[i], {m_Nearest[i], sName});
+    }
+    return bMatch;
+}
+
+std::vector<std::string> EffectFilter::Misses() const
+{
+    std::vector<std::string> misses;
+    for (size_t i = 0; i < names.size(); ++i)
+        if (i >= m_Matched.size() || m_Matched[i] == 0)
+            misses.push_back("no effect is named '" + Printable(names[i]) + "'" +
+                             (i < m_Nearest.size() ? DidYouMean(names[i], {m_Nearest[i]}) : std::string()));
+    return misses;
 }
 } // namespace fxdump

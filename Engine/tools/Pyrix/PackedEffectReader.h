@@ -32,6 +32,8 @@ class CPackedEffectReader
 {
 public:
     static constexpr uint32_t HEADER_SIZE = 40;
+    // The first four bytes of every packed file.
+    static constexpr char MAGIC[5] = "ZQFX";
     // Problems kept in full; beyond it they are only counted.
     static constexpr size_t MAX_PROBLEMS = 10000;
     // Names longer than this are cut (and end in "...") where they are looked up or quoted.
