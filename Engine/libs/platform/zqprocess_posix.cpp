@@ -237,6 +237,8 @@ bool PlatformIsTerminal(std::FILE* pStream)
     return pStream && isatty(fileno(pStream)) == 1;
 }
 
+void PlatformSetBinaryMode(std::FILE*) {}
+
 unsigned long PlatformGetProcessId()
 {
     return static_cast<unsigned long>(getpid());

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <new>
 #include <string>
@@ -259,6 +260,12 @@ bool PlatformGetProgramPath(char* pszOut, size_t nSize)
 bool PlatformIsTerminal(std::FILE* pStream)
 {
     return pStream && _isatty(_fileno(pStream)) != 0;
+}
+
+void PlatformSetBinaryMode(std::FILE* pStream)
+{
+    if (pStream)
+        _setmode(_fileno(pStream), _O_BINARY);
 }
 
 unsigned long PlatformGetProcessId()
