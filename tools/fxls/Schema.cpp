@@ -6,6 +6,7 @@
 #include "ZQNumbers.h"
 #include "zqstrutils.h"
 
+#include <cmath>
 #include <cstring>
 
 std::string TypeDescName(const EffectTypeDesc& type)
@@ -61,6 +62,14 @@ bool HasRange(uint32_t eType)
     return eType == ePT_Int || eType == ePT_Float || eType == ePT_Vector;
 }
 
+// A bound as people write it: "1000", not "1e+03"; still the shortest text that reads back the same.
+std::string NumberText(float f)
+{
+    if (std::isfinite(f) && std::fabs(f) < 1e9f && f == std::nearbyint(f))
+        return std::to_string(static_cast<long long>(f));
+    return FormatFloat(f);
+}
+
 std::string RangeText(const EffectPropDesc& prop)
 {
     bool bHasMin = false, bHasMax = false;
@@ -69,8 +78,8 @@ std::string RangeText(const EffectPropDesc& prop)
     if (!bHasMin && !bHasMax)
         return std::string();
     if (bHasMin && bHasMax)
-        return "range " + FormatFloat(fMin) + " to " + FormatFloat(fMax);
-    return bHasMin ? "at least " + FormatFloat(fMin) : "at most " + FormatFloat(fMax);
+        return NumberText(fMin) + " to " + NumberText(fMax);
+    return bHasMin ? "at least " + NumberText(fMin) : "at most " + NumberText(fMax);
 }
 } // namespace
 
@@ -81,7 +90,7 @@ std::string PropSummary(const EffectPropDesc& prop)
     {
         const std::string sRange = RangeText(prop);
         if (!sRange.empty())
-            s += ", " + sRange;
+            s += (sRange.find(" to ") != std::string::npos ? ", range " : ", ") + sRange;
     }
     if (prop.eType != ePT_None && prop.eType != ePT_NoValue)
         s += ", default " + FormatValue(prop.DefaultValue, prop.eType);
@@ -181,7 +190,7 @@ std::string PackedNote(const EffectPropDesc& prop, const std::string& sFileType,
     {
         if (prop.eType == ePT_Enum)
             return "not a choice: the default " + sPacked + " is packed";
-        return "clamped to " + sPacked + " (" + RangeText(prop) + ")";
+        return "clamped to " + sPacked + " (range " + RangeText(prop) + ")";
     }
     if (prop.eType != eFileType)
         return "read as " + std::string(TypeName(eFileType)) + ", its bytes packed as " +
