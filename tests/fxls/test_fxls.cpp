@@ -52,6 +52,8 @@ public:
         : m_sOutPath(TempPath(sName + ".out")), m_pOut(std::fopen(m_sOutPath.c_str(), "w+b")),
           m_Transport(nullptr, m_pOut), m_Server(m_Transport, m_Log, ServerOptions())
     {
+        if (std::getenv("FXLS_TEST_LOG"))
+            m_Log.Open("");
     }
     ~CSession() { std::fclose(m_pOut); }
 
@@ -89,7 +91,8 @@ private:
 bool Matches(const json& expected, const json& actual)
 {
     if (expected.is_string() && expected.get<std::string>().rfind("~", 0) == 0)
-        return actual.is_string() && actual.get<std::string>().find(expected.get<std::string>().substr(1)) != std::string::npos;
+        return actual.is_string() &&
+               actual.get<std::string>().find(expected.get<std::string>().substr(1)) != std::string::npos;
     if (expected.is_array() && !expected.empty() && expected[0] == "...")
     {
         if (!actual.is_array())
@@ -182,7 +185,9 @@ void RunSessionFile(const fs::path& file)
             std::string sSeen;
             for (const json& message : pending)
                 sSeen += message.dump() + "\n";
-            ASSERT_TRUE(bFound) << sWhere << ": nothing matches\n" << expected.dump() << "\nreceived:\n" << sSeen;
+            ASSERT_TRUE(bFound) << sWhere << ": nothing matches\n"
+                                << expected.dump() << "\nreceived:\n"
+                                << sSeen;
         }
         else if (sLine.rfind("exit ", 0) == 0)
         {
@@ -254,10 +259,10 @@ std::string Notification(const std::string& sMethod, const json& params = json::
 TEST(FxLs, FramingAndExitStatus)
 {
     const std::string sStart = Request(1, "initialize", {{"capabilities", json::object()}});
-    const std::string sBad = "Content-Length: 9\r\n\r\n{\"broken\"" +                 // not JSON
-                             std::string("Content-Type: x\r\n\r\n") +                 // no length
-                             "Content-Length: 12x\r\n\r\n" +                          // bad length
-                             "content-length:   2\r\n\r\n{}" +                        // no method
+    const std::string sBad = "Content-Length: 9\r\n\r\n{\"broken\"" +                      // not JSON
+                             std::string("Content-Type: x\r\n\r\n") +                      // no length
+                             "Content-Length: 12x\r\n\r\n" +                               // bad length
+                             "content-length:   2\r\n\r\n{}" +                             // no method
                              Frame("{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"nope\"}") + // unknown
                              "\r\n";
     Served served = Serve("framing", sStart + sBad + Request(3, "shutdown") + Notification("exit"));
@@ -284,13 +289,214 @@ TEST(FxLs, CancelledRequests)
 {
     const std::string sUri = Uri("proj/cancel.Fx00a");
     const std::string sInput =
-        Request(1, "initialize", {{"capabilities", json::object()}}) + Notification("$/cancelRequest", {{"id", 4}}) +
+        Request(1, "initialize", {{"capabilities", json::object()}}) +
+        Notification("$/cancelRequest", {{"id", 4}}) +
         Request(4, "textDocument/documentSymbol", {{"textDocument", {{"uri", sUri}}}}) +
-        Request(5, "textDocument/documentSymbol", {{"textDocument", {{"uri", sUri}}}}) + Request(6, "shutdown") +
-        Notification("exit");
+        Request(5, "textDocument/documentSymbol", {{"textDocument", {{"uri", sUri}}}}) +
+        Request(6, "shutdown") + Notification("exit");
     const Served served = Serve("cancel", sInput);
     EXPECT_EQ(served.nExit, 0);
     ASSERT_EQ(served.messages.size(), 4u);
-    EXPECT_EQ(served.messages[1], json::parse(R"({"jsonrpc":"2.0","id":4,"error":{"code":-32800,"message":"cancelled"}})"));
+    EXPECT_EQ(served.messages[1],
+              json::parse(R"({"jsonrpc":"2.0","id":4,"error":{"code":-32800,"message":"cancelled"}})"));
     EXPECT_EQ(served.messages[2], json::parse(R"({"jsonrpc":"2.0","id":5,"result":null})"));
+}
+
+namespace
+{
+json Initialize(CSession& session, bool bUtf8)
+{
+    json capabilities = json::object();
+    if (bUtf8)
+        capabilities["general"] = {{"positionEncodings", {"utf-8"}}};
+    session.Send({{"jsonrpc", "2.0"},
+                  {"id", 0},
+                  {"method", "initialize"},
+                  {"params", {{"capabilities", capabilities}}}});
+    return session.Received().at(0);
+}
+
+void Open(CSession& session, const std::string& sUri, const std::string& sText, int nVersion = 1)
+{
+    session.Send({{"jsonrpc", "2.0"},
+                  {"method", "textDocument/didOpen"},
+                  {"params",
+                   {{"textDocument",
+                     {{"uri", sUri}, {"languageId", "fx"}, {"version", nVersion}, {"text", sText}}}}}});
+}
+
+// The diagnostics published last for each URI.
+std::map<std::string, json> Published(const std::vector<json>& messages)
+{
+    std::map<std::string, json> published;
+    for (const json& message : messages)
+    {
+        if (message.value("method", "") == "textDocument/publishDiagnostics")
+            published[message["params"]["uri"]] = message["params"]["diagnostics"];
+    }
+    return published;
+}
+} // namespace
+
+// For every case of the checker's suite, the demo and the broken examples: the same findings, at the
+// same places, with the same words and notes, from fxls on the unsaved text as from fxcheck on the
+// file.
+TEST(FxLs, SameFindingsAsFxcheck)
+{
+    WriteProject();
+    std::vector<std::string> texts;
+    for (const fxcheck_cases::Case& c : fxcheck_cases::Cases())
+        texts.push_back(c.sText);
+    for (const char* pszFolder : {"/demo", "/examples/broken"})
+    {
+        for (const auto& entry :
+             fs::recursive_directory_iterator(EMBERVISE_SOURCE_DIR + std::string(pszFolder)))
+        {
+            if (entry.path().extension() == ".Fx00a")
+                texts.push_back(ReadFile(entry.path().string()));
+        }
+    }
+    CSession session("same");
+    Initialize(session, true);
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < texts.size(); ++i)
+    {
+        paths.push_back(WriteTemp("proj/same/s" + std::to_string(i) + ".Fx00a", texts[i]));
+        Open(session, Uri("proj/same/s" + std::to_string(i) + ".Fx00a"), texts[i]);
+    }
+    const std::map<std::string, json> published = Published(session.Received());
+    size_t nFindings = 0;
+    for (size_t i = 0; i < paths.size(); ++i)
+    {
+        const RunResult run = RunProgram("fxcheck", {"--format", "json", paths[i]});
+        json expected = json::array();
+        std::istringstream lines(run.sOut);
+        for (std::string sLine; std::getline(lines, sLine);)
+        {
+            const json finding = json::parse(sLine);
+            const std::string sSeverity = finding["severity"];
+            json diag = {{"line", finding["line"].get<int>() - 1},
+                         {"character", finding["column"].get<int>() - 1},
+                         {"severity", sSeverity == "error"     ? 1
+                                      : sSeverity == "warning" ? 2
+                                                               : 4},
+                         {"code", finding["code"]},
+                         {"message", finding["message"]},
+                         {"notes", json::array()}};
+            for (const json& note : finding.value("notes", json::array()))
+                diag["notes"].push_back(
+                    {note["line"].get<int>() - 1, note["column"].get<int>() - 1, note["message"]});
+            expected.push_back(diag);
+        }
+        json actual = json::array();
+        const auto it = published.find(Uri("proj/same/s" + std::to_string(i) + ".Fx00a"));
+        ASSERT_NE(it, published.end()) << paths[i];
+        for (const json& diag : it->second)
+        {
+            json item = {{"line", diag["range"]["start"]["line"]},
+                         {"character", diag["range"]["start"]["character"]},
+                         {"severity", diag["severity"]},
+                         {"code", diag["code"]},
+                         {"message", diag["message"]},
+                         {"notes", json::array()}};
+            for (const json& related : diag.value("relatedInformation", json::array()))
+                item["notes"].push_back({related["location"]["range"]["start"]["line"],
+                                         related["location"]["range"]["start"]["character"],
+                                         related["message"]});
+            EXPECT_EQ(diag["source"], "fxcheck");
+            actual.push_back(item);
+        }
+        EXPECT_EQ(actual, expected) << paths[i] << "\n" << texts[i];
+        nFindings += expected.size();
+    }
+    EXPECT_GE(nFindings, 40u);
+}
+
+namespace
+{
+// The UTF-16 position of a byte offset in valid UTF-8 text, counted here on its own.
+json Utf16Position(const std::string& sText, size_t nOffset)
+{
+    int nLine = 0, nCharacter = 0;
+    for (size_t i = 0; i < nOffset;)
+    {
+        const unsigned char b = static_cast<unsigned char>(sText[i]);
+        if (b == '\r' || b == '\n')
+        {
+            i += b == '\r' && i + 1 < sText.size() && sText[i + 1] == '\n' ? 2 : 1;
+            ++nLine;
+            nCharacter = 0;
+            continue;
+        }
+        const size_t nLength = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        nCharacter += nLength == 4 ? 2 : 1;
+        i += nLength;
+    }
+    return {{"line", nLine}, {"character", nCharacter}};
+}
+
+// A character boundary at or after nOffset, never between "\r" and "\n".
+size_t Boundary(const std::string& sText, size_t nOffset)
+{
+    while (nOffset < sText.size() && ((static_cast<unsigned char>(sText[nOffset]) & 0xC0) == 0x80 ||
+                                      (nOffset > 0 && sText[nOffset - 1] == '\r' && sText[nOffset] == '\n')))
+        ++nOffset;
+    return nOffset;
+}
+} // namespace
+
+// Seeded random edits sent as incremental changes in UTF-16 positions (non-ASCII text, "\r\n" and
+// line breaks among them) leave the same document as the whole text: the same findings and outline
+// as a fresh copy opened with the text the edits should give.
+TEST(FxLs, IncrementalEditsMatchWholeTexts)
+{
+    WriteProject();
+    std::string sText = ReadFile(EMBERVISE_SOURCE_DIR "/demo/fx/sword_trail.Fx00a");
+    const std::vector<std::string> pieces = {"é",  "😀",  "(",    ")", "\n",       "\r\n",
+                                             "\r", " x", "Size", "",  "(name Z)", "\"q"};
+    std::mt19937 random(1234);
+    CSession session("edits");
+    Initialize(session, false);
+    const std::string sUri = Uri("proj/edits/e.Fx00a");
+    Open(session, sUri, sText);
+    session.Received();
+    for (int nVersion = 2; nVersion < 120; ++nVersion)
+    {
+        size_t nStart = Boundary(sText, random() % (sText.size() + 1));
+        size_t nEnd = Boundary(sText, std::min(sText.size(), nStart + random() % 12));
+        const std::string& sPiece = pieces[random() % pieces.size()];
+        const json change = {
+            {"range", {{"start", Utf16Position(sText, nStart)}, {"end", Utf16Position(sText, nEnd)}}},
+            {"text", sPiece}};
+        sText.replace(nStart, nEnd - nStart, sPiece);
+        session.Send(
+            {{"jsonrpc", "2.0"},
+             {"method", "textDocument/didChange"},
+             {"params",
+              {{"textDocument", {{"uri", sUri}, {"version", nVersion}}}, {"contentChanges", {change}}}}});
+        if (nVersion % 10 != 0)
+            continue;
+        const std::string sFresh = Uri("proj/edits/fresh" + std::to_string(nVersion) + ".Fx00a");
+        Open(session, sFresh, sText);
+        for (const std::string& sDoc : {sUri, sFresh})
+            session.Send({{"jsonrpc", "2.0"},
+                          {"id", sDoc},
+                          {"method", "textDocument/documentSymbol"},
+                          {"params", {{"textDocument", {{"uri", sDoc}}}}}});
+        const std::vector<json> messages = session.Received();
+        std::map<std::string, json> published = Published(messages);
+        std::map<std::string, json> symbols;
+        for (const json& message : messages)
+        {
+            if (message.contains("result"))
+                symbols[message["id"]] = message["result"];
+        }
+        ASSERT_EQ(published.size(), 2u);
+        std::string sDump = published[sFresh].dump();
+        // The findings name no URI but in related information.
+        for (size_t nAt; (nAt = sDump.find(sFresh)) != std::string::npos;)
+            sDump.replace(nAt, sFresh.size(), sUri);
+        EXPECT_EQ(published[sUri].dump(), sDump) << "version " << nVersion;
+        EXPECT_EQ(symbols[sUri], symbols[sFresh]) << "version " << nVersion;
+    }
 }

@@ -23,6 +23,8 @@ struct DocumentView
 // Protocol ranges and positions.
 nlohmann::json JsonRange(const DocumentView& view, uint64_t nBegin, uint64_t nEnd);
 nlohmann::json JsonPosition(const DocumentView& view, uint64_t nOffset);
+// A protocol position; false when it is malformed.
+bool ReadTextPosition(const nlohmann::json& position, TextPosition& pos);
 // The offset of a protocol position; false when the position is malformed.
 bool ReadPosition(const DocumentView& view, const nlohmann::json& position, size_t& nOffset);
 

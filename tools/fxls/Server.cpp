@@ -370,14 +370,9 @@ void CServer::DidChange(const nlohmann::json& params)
             throw BadParams{"malformed 'range'"};
         auto offset = [&](const nlohmann::json& position, size_t& nOffset)
         {
-            if (!position.is_object() || !position.contains("line") || !position.contains("character") ||
-                !position["line"].is_number_unsigned() || !position["character"].is_number_unsigned())
-                throw BadParams{"malformed position"};
             TextPosition pos;
-            const uint64_t nLine = position["line"].get<uint64_t>();
-            const uint64_t nCharacter = position["character"].get<uint64_t>();
-            pos.nLine = nLine > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(nLine);
-            pos.nCharacter = nCharacter > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(nCharacter);
+            if (!ReadTextPosition(position, pos))
+                throw BadParams{"malformed position"};
             nOffset = doc.Offset(pos, m_eEncoding);
         };
         offset(range["start"], nStart);
