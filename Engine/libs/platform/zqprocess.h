@@ -76,9 +76,9 @@ bool PlatformGetProgramPath(char* pszOut, size_t nSize);
 // Whether the stream is connected to a terminal (a console on Windows).
 bool PlatformIsTerminal(std::FILE* pStream);
 
-// Puts the stream into binary mode, so that no line ending is translated (_setmode with _O_BINARY on
-// Windows; POSIX streams are binary already).
-void PlatformSetBinaryMode(std::FILE* pStream);
+// Makes the stream pass bytes unchanged (no line-ending translation, no end-of-file byte on
+// Windows); nothing to do elsewhere. False when it cannot be done.
+bool PlatformSetBinaryMode(std::FILE* pStream);
 
 // The identifier of the running process.
 unsigned long PlatformGetProcessId();

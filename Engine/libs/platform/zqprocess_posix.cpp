@@ -237,7 +237,10 @@ bool PlatformIsTerminal(std::FILE* pStream)
     return pStream && isatty(fileno(pStream)) == 1;
 }
 
-void PlatformSetBinaryMode(std::FILE*) {}
+bool PlatformSetBinaryMode(std::FILE* pStream)
+{
+    return pStream != nullptr;
+}
 
 unsigned long PlatformGetProcessId()
 {

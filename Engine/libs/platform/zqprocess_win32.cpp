@@ -262,10 +262,9 @@ bool PlatformIsTerminal(std::FILE* pStream)
     return pStream && _isatty(_fileno(pStream)) != 0;
 }
 
-void PlatformSetBinaryMode(std::FILE* pStream)
+bool PlatformSetBinaryMode(std::FILE* pStream)
 {
-    if (pStream)
-        _setmode(_fileno(pStream), _O_BINARY);
+    return pStream && _setmode(_fileno(pStream), _O_BINARY) != -1;
 }
 
 unsigned long PlatformGetProcessId()
