@@ -14,8 +14,9 @@ public:
 
 private:
     // The stages of one run; exceptions from them end the run but never leave PackFile.
-    // pHost is the host's extension sink, or null when the host offers none.
-    bool RunPack(const char* pszFileName, IPackerMessageSink* pSink, IPackerHostSink* pHost);
+    // pHost is the host's extension sink, or null when the host offers none; nHostVersion its version.
+    bool RunPack(const char* pszFileName, IPackerMessageSink* pSink, IPackerHostSink* pHost,
+                 uint32_t nHostVersion);
 };
 
 // The one packer instance, constructed when the library loads and destroyed when it unloads.

@@ -130,7 +130,7 @@ public:
 // the argument says so; an older packer ignores the argument, and an older host passes 0, so either
 // side without the extension works as before.
 constexpr uint32_t PACKER_HOST_EXTENSION_TAG = 0x5A500000u; // "ZP" in the high half
-constexpr uint32_t PACKER_HOST_EXTENSION_VERSION = 1;
+constexpr uint32_t PACKER_HOST_EXTENSION_VERSION = 2;
 
 inline uint32_t PackerHostExtensionArg(uint32_t nVersion = PACKER_HOST_EXTENSION_VERSION)
 {
@@ -165,6 +165,30 @@ public:
     // slot 9: a file the pack writes (or, when planning, would write).
     virtual bool ReportOutput(const char* pszPath) = 0;
 };
+
+// Why a file that a pack needed was not used (version 2).
+enum PackerUnusedReason : uint32_t
+{
+    PACKER_UNUSED_UNTRUSTED = 1,  // another user could have chosen what it holds (the trust rule)
+    PACKER_UNUSED_UNLOADABLE = 2, // the library could not be loaded, or is no effect module
+};
+
+// Version 2 of the host extension: the slot that follows version 1's.
+class IPackerHostSink2 : public IPackerHostSink
+{
+public:
+    // slot 10: a file the pack needed and did not use, reported after the error line of the failure
+    // it caused. nWhy is a PackerUnusedReason, nKind a PackerInputKind; pszPath is the file as the
+    // pack named it, pszNamedBy the file that named it and pszResolved the file looked at (null
+    // when there is none or it is pszPath); pszReason is one line, the system's own where it gave one.
+    virtual bool ReportUnusedInput(uint32_t nWhy, uint32_t nKind, const char* pszPath, const char* pszNamedBy,
+                                   const char* pszResolved, const char* pszReason) = 0;
+};
+
+// The environment variable naming folders whose files a packer uses even where another user could
+// have chosen them (its trust rule), separated as PATH is; "*" names every folder. A host's --trust
+// adds to it for the packers it loads.
+#define PACKER_TRUSTED_DIRS_VARIABLE "EMBERVISE_TRUSTED_DIRS"
 
 // Message levels the packer uses.
 enum PackerMessageLevel : int32_t

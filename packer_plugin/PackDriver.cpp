@@ -5,6 +5,7 @@
 #include "EffectModule.h"
 #include "EffectPacker.h"
 #include "FileExtension.h"
+#include "FileTrust.h"
 #include "MessageLog.h"
 #include "ModuleCache.h"
 #include "PackedEffectWriter.h"
@@ -23,6 +24,19 @@ IPackerHostSink* HostExtension(uint32_t nArg, IPackerMessageSink* pSink)
     if (!pSink || PackerHostExtensionVersion(nArg) < 1)
         return nullptr;
     return static_cast<IPackerHostSink*>(pSink);
+}
+
+// Tells a host of extension version 2 or later why a file the pack needed was not used.
+void ReportUnused(IPackerHostSink* pHost, uint32_t nVersion, uint32_t nWhy, uint32_t nKind,
+                  const std::string& sPath, const std::string& sNamedBy, const std::string& sResolved,
+                  const std::string& sReason)
+{
+    if (!pHost || nVersion < 2)
+        return;
+    auto orNull = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
+    static_cast<IPackerHostSink2*>(pHost)->ReportUnusedInput(nWhy, nKind, sPath.c_str(), orNull(sNamedBy),
+                                                             sResolved == sPath ? nullptr : orNull(sResolved),
+                                                             sReason.c_str());
 }
 
 std::string DestinationOf(const char* pszSource)
@@ -53,7 +67,7 @@ bool CEffectPacker::PackFile(const char* pszFileName, uint32_t nArg, IPackerMess
     // the run's objects have been destroyed in reverse order of creation.
     try
     {
-        return RunPack(pszFileName, pSink, pHost);
+        return RunPack(pszFileName, pSink, pHost, pHost ? PackerHostExtensionVersion(nArg) : 0);
     }
     catch (...)
     {
@@ -64,7 +78,8 @@ bool CEffectPacker::PackFile(const char* pszFileName, uint32_t nArg, IPackerMess
 
 // The run's objects are locals declared in order of creation, so every early return frees them in
 // reverse order; on success the module is released explicitly before the document is destroyed.
-bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink, IPackerHostSink* pHost)
+bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink, IPackerHostSink* pHost,
+                            uint32_t nHostVersion)
 {
     const char* pszSource = pszFileName ? pszFileName : "";
 
@@ -74,9 +89,12 @@ bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink, 
 
     CProjectInfo projectInfo;
     CLocatorTrace trace;
-    if (!LocateProject(pszFileName, projectInfo, pHost ? &trace : nullptr))
+    if (!LocateProject(pszFileName, projectInfo, &trace))
     {
         ReportError("Unable to locate project locator file for '%s'", pszSource);
+        if (!trace.sRefusedFile.empty())
+            ReportUnused(pHost, nHostVersion, PACKER_UNUSED_UNTRUSTED, PACKER_INPUT_CONFIG,
+                         trace.sRefusedFile, std::string(), std::string(), trace.sRefusal);
         return false;
     }
     if (pHost)
@@ -90,10 +108,16 @@ bool CEffectPacker::RunPack(const char* pszFileName, IPackerMessageSink* pSink, 
     const char* pszModulePath = projectInfo.m_sSparkrig.c_str();
     ReportProgress("Loading Sparkrig module: %s", pszModulePath);
 
+    // A module that fails the trust rule is never loaded: its code would run at once.
     CEffectModule module;
-    if (!module.Load(pszModulePath))
+    std::string sLibraryFile, sRefusal;
+    const bool bTrusted = IsLibraryTrusted(pszModulePath, sLibraryFile, sRefusal);
+    if (!bTrusted || !module.Load(pszModulePath))
     {
         ReportError("Unable to load in Sparkrig file '%s'", pszModulePath);
+        ReportUnused(pHost, nHostVersion, bTrusted ? PACKER_UNUSED_UNLOADABLE : PACKER_UNUSED_UNTRUSTED,
+                     PACKER_INPUT_LIBRARY, projectInfo.m_sSparkrig, trace.sLocatorFile, sLibraryFile,
+                     bTrusted ? module.GetLoadError() : sRefusal);
         return false;
     }
     if (pHost)

@@ -1,5 +1,6 @@
 #include "ProjectLocator.h"
 
+#include "FileTrust.h"
 #include "zqplatform.h"
 #include "zqstrutils.h"
 
@@ -212,9 +213,21 @@ bool LocateProject(const char* pszSourceFile, CProjectInfo& info, CLocatorTrace*
         switch (SearchDirectory(sDirectory.c_str(), szProjectFile, sizeof(szProjectFile)))
         {
         case ESearch::FOUND:
+        {
+            std::string sWhy;
+            if (!IsFileTrusted(szProjectFile, sWhy))
+            {
+                if (pTrace)
+                {
+                    pTrace->sRefusedFile = szProjectFile;
+                    pTrace->sRefusal = sWhy;
+                }
+                return false;
+            }
             if (pTrace)
                 pTrace->sLocatorFile = szProjectFile;
             return info.Load(szProjectFile);
+        }
         case ESearch::TOO_LONG:
             // This directory may hold the locator that governs the file: a locator further up
             // would be the wrong one.

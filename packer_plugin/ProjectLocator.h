@@ -37,11 +37,15 @@ struct CLocatorTrace
 {
     std::vector<std::string> emptyDirectories; // searched in this order, holding no locator file
     std::string sLocatorFile;                  // the locator file read
+    std::string sRefusedFile;                  // the locator file found but refused by the trust rule
+    std::string sRefusal;                      // why it was refused (FileTrust.h)
 };
 
 // Searches the source file's directory, then each directory above it, for a locator file and loads
-// the first one found into info. False, with info untouched, when there is none. *pTrace, when
-// given, receives what the search looked at.
+// the first one found into info. False, with info untouched, when there is none, or when the first
+// one found fails the trust rule (FileTrust.h): the search then stops there, as a locator further up
+// would not be the one that governs the file. *pTrace, when given, receives what the search looked
+// at and what it refused.
 bool LocateProject(const char* pszSourceFile, CProjectInfo& info, CLocatorTrace* pTrace = nullptr);
 
 // The path of the first "*.proj00" file in pszDirectory (given without a trailing separator).

@@ -142,7 +142,7 @@ TEST(PackDriver, HostExtensionLearnsInputsAndLeavesMessagesAlone)
 
     // The same messages and bytes; the inputs and the output besides.
     CExtensionSink sink(false);
-    ASSERT_TRUE(GetEffectPacker().PackFile(project.source.c_str(), PackerHostExtensionArg(), &sink));
+    ASSERT_TRUE(GetEffectPacker().PackFile(project.source.c_str(), PackerHostExtensionArg(1), &sink));
     EXPECT_EQ(plain.m_Calls, sink.m_base.m_Calls);
     EXPECT_EQ(sPacked, ReadFile(project.dest));
     // The module as the system loaded it (Windows names it its own way).
@@ -156,12 +156,13 @@ TEST(PackDriver, HostExtensionLearnsInputsAndLeavesMessagesAlone)
 
     // Planning names the destination and does nothing else, even for a file that does not exist.
     CExtensionSink plan(true);
-    EXPECT_TRUE(GetEffectPacker().PackFile("nowhere/x.fx00c", PackerHostExtensionArg(), &plan));
+    EXPECT_TRUE(GetEffectPacker().PackFile("nowhere/x.fx00c", PackerHostExtensionArg(1), &plan));
     EXPECT_EQ(plan.m_Reports, Texts{"output:nowhere/x.Fx00p"});
     EXPECT_TRUE(plan.m_base.m_Calls.empty());
 
     // A second argument without the tag, or of another version, offers nothing.
     EXPECT_EQ(0u, PackerHostExtensionVersion(7));
     EXPECT_EQ(0u, PackerHostExtensionVersion(0x5A510001u));
-    EXPECT_EQ(1u, PackerHostExtensionVersion(PackerHostExtensionArg()));
+    EXPECT_EQ(1u, PackerHostExtensionVersion(PackerHostExtensionArg(1)));
+    EXPECT_EQ(2u, PackerHostExtensionVersion(PackerHostExtensionArg()));
 }

@@ -20,6 +20,10 @@
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 using Bytes = std::vector<uint8_t>;
@@ -190,6 +194,18 @@ inline void SetEnv(const char* pszName, const char* pszValue)
     _putenv_s(pszName, pszValue);
 #else
     setenv(pszName, pszValue, 1);
+#endif
+}
+
+// Gives the file to another user (nobody, uid 65534), as a file planted by someone else would be.
+// False where that cannot be done: not running as root, or a system without POSIX owners.
+inline bool GiveToAnotherUser(const std::string& sPath)
+{
+#if defined(_WIN32)
+    (void)sPath;
+    return false;
+#else
+    return geteuid() == 0 && chown(sPath.c_str(), 65534, static_cast<gid_t>(-1)) == 0;
 #endif
 }
 

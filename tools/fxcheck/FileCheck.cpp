@@ -1,11 +1,13 @@
 #include "FileCheck.h"
 #include "Printable.h"
+#include "TrustOption.h"
 
 #include "EffectChecker.h"
 #include "EffectDocument.h"
 #include "EffectFileLoader.h"
 #include "EffectModule.h"
 #include "EffectPacker.h"
+#include "FileTrust.h"
 #include "ProjectLocator.h"
 
 #include <algorithm>
@@ -15,17 +17,32 @@
 CModuleCache::CModuleCache() = default;
 CModuleCache::~CModuleCache() = default;
 
-const CEffectModule* CModuleCache::Get(const std::string& sPath)
+const CEffectModule* CModuleCache::Get(const std::string& sPath, std::string& sWhy, bool bNamedByLocator)
 {
     auto it = m_modules.find(sPath);
     if (it == m_modules.end())
     {
-        std::unique_ptr<CEffectModule> pModule(new CEffectModule());
-        if (!pModule->Load(sPath.c_str()))
-            pModule.reset();
-        it = m_modules.emplace(sPath, std::move(pModule)).first;
+        Entry entry;
+        std::string sFile, sRefusal;
+        if (bNamedByLocator && !IsLibraryTrusted(sPath.c_str(), sFile, sRefusal))
+        {
+            entry.sWhy = "is not used: " + sRefusal + "; " + TrustHint(sFile);
+        }
+        else
+        {
+            entry.pModule.reset(new CEffectModule());
+            if (entry.pModule->Load(sPath.c_str()))
+                m_loaded.push_back(sPath);
+            else
+            {
+                entry.sWhy = "cannot be loaded: " + entry.pModule->GetLoadError();
+                entry.pModule.reset();
+            }
+        }
+        it = m_modules.emplace(sPath, std::move(entry)).first;
     }
-    return it->second.get();
+    sWhy = it->second.sWhy;
+    return it->second.pModule.get();
 }
 
 bool IsEffectSourceName(const std::string& sPath)
@@ -77,25 +94,34 @@ void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCach
     CheckBothForms(sPath, diags);
 
     std::string sModulePath = sModule;
+    std::string sLocator; // the locator file that named the module
     if (sModulePath.empty())
     {
         CProjectInfo info;
-        if (!LocateProject(sPath.c_str(), info))
+        CLocatorTrace trace;
+        if (!LocateProject(sPath.c_str(), info, &trace))
         {
-            diags.push_back(
-                FileLevel(sPath, DiagCode::NoProject,
-                          "no project locator file (*.proj00) in the file's folder or above it; use "
-                          "--module to name the effect module"));
+            diags.push_back(FileLevel(
+                sPath, DiagCode::NoProject,
+                trace.sRefusedFile.empty()
+                    ? "no project locator file (*.proj00) in the file's folder or above it; use "
+                      "--module to name the effect module"
+                    : "the project locator file '" + Printable(trace.sRefusedFile) + "' is not used: " +
+                          Printable(trace.sRefusal) + "; " + Printable(TrustHint(trace.sRefusedFile))));
             text.Locate(diags, nFirst);
             return;
         }
         sModulePath = info.m_sSparkrig;
+        sLocator = trace.sLocatorFile;
     }
-    const CEffectModule* pModule = modules.Get(sModulePath);
+    std::string sWhy;
+    const CEffectModule* pModule = modules.Get(sModulePath, sWhy, !sLocator.empty());
     if (!pModule)
     {
         diags.push_back(FileLevel(sPath, DiagCode::ModuleLoadFailed,
-                                  "cannot load the effect module '" + Printable(sModulePath) + "'"));
+                                  "the effect module '" + Printable(sModulePath) + "'" +
+                                      (sLocator.empty() ? "" : " named by '" + Printable(sLocator) + "'") +
+                                      " " + Printable(sWhy)));
         text.Locate(diags, nFirst);
         return;
     }

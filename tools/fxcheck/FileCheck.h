@@ -22,11 +22,26 @@ public:
     CModuleCache(const CModuleCache&) = delete;
     CModuleCache& operator=(const CModuleCache&) = delete;
 
-    // The loaded module, or null when it cannot be loaded.
-    const CEffectModule* Get(const std::string& sPath);
+    // The loaded module, or null when it cannot be loaded (sWhy then says why). A module that a
+    // project locator named (bNamedByLocator) is loaded only when it passes the trust rule.
+    const CEffectModule* Get(const std::string& sPath, std::string& sWhy, bool bNamedByLocator = false);
+    const CEffectModule* Get(const std::string& sPath)
+    {
+        std::string sWhy;
+        return Get(sPath, sWhy);
+    }
+
+    // The paths of the modules loaded so far, in the order they were first loaded.
+    const std::vector<std::string>& LoadedPaths() const { return m_loaded; }
 
 private:
-    std::map<std::string, std::unique_ptr<CEffectModule>> m_modules;
+    struct Entry
+    {
+        std::unique_ptr<CEffectModule> pModule; // null when it was not loaded
+        std::string sWhy;
+    };
+    std::map<std::string, Entry> m_modules;
+    std::vector<std::string> m_loaded;
 };
 
 // True for the names the packer claims: extension "Fx00a" or "Fx00c" in any letter case.

@@ -139,7 +139,8 @@ nlohmann::json PhysicalLocation(const std::string& sFile, uint32_t nLine, uint32
 }
 } // namespace
 
-std::string ToSarif(const std::vector<Diagnostic>& diags, const std::string& sVersion)
+std::string ToSarif(const std::vector<Diagnostic>& diags, const std::string& sVersion,
+                    const std::vector<std::string>& modules)
 {
     nlohmann::json rules = nlohmann::json::array();
     for (const DiagKindInfo& kind : DiagKinds())
@@ -185,16 +186,24 @@ std::string ToSarif(const std::vector<Diagnostic>& diags, const std::string& sVe
         {"version", "2.1.0"},
         {"runs", nlohmann::json::array({{
                      {"tool", {{"driver", {{"name", "fxcheck"}, {"version", sVersion}, {"rules", rules}}}}},
+                     {"invocations", nlohmann::json::array({{{"executionSuccessful", true},
+                                                             {"properties", {{"modules", modules}}}}})},
                      {"results", results},
                  }})},
     };
     return Dump(log, 2);
 }
 
-std::string SummaryLine(size_t nErrors, size_t nWarnings, size_t nNotes, size_t nFiles)
+std::string SummaryLine(size_t nErrors, size_t nWarnings, size_t nNotes, size_t nFiles,
+                        const std::vector<std::string>& modules)
 {
     auto count = [](size_t n, const char* pszWord)
     { return std::to_string(n) + " " + pszWord + (n == 1 ? "" : "s"); };
+    std::string sModules;
+    for (const std::string& sModule : modules)
+        sModules += (sModules.empty() ? modules.size() == 1 ? " (module " : " (modules " : ", ") + sModule;
+    if (!sModules.empty())
+        sModules += ")";
     return count(nErrors, "error") + ", " + count(nWarnings, "warning") + " and " + count(nNotes, "note") +
-           " in " + count(nFiles, "file") + ".";
+           " in " + count(nFiles, "file") + sModules + ".";
 }

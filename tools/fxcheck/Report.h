@@ -21,7 +21,11 @@ using SourceLineFn = std::function<std::string(const Diagnostic&, uint32_t nLine
 void PrintText(std::ostream& out, const Diagnostic& diag, const TextStyle& style, const SourceLineFn& lineOf);
 // One line: {"file":..,"line":..,"column":..,"severity":..,"code":..,"message":..,"notes":[..]}.
 std::string ToJsonLine(const Diagnostic& diag);
-// The whole SARIF log for these diagnostics, every kind of finding as a rule.
-std::string ToSarif(const std::vector<Diagnostic>& diags, const std::string& sVersion);
-// "3 warnings and 1 error generated." style count; "" when there is nothing.
-std::string SummaryLine(size_t nErrors, size_t nWarnings, size_t nNotes, size_t nFiles);
+// The whole SARIF log for these diagnostics, every kind of finding as a rule; the run's invocation
+// names the effect modules loaded (properties.modules).
+std::string ToSarif(const std::vector<Diagnostic>& diags, const std::string& sVersion,
+                    const std::vector<std::string>& modules = {});
+// "1 error, 3 warnings and 0 notes in 2 files (module PATH)." The modules loaded are named, as given
+// (escaped by the caller).
+std::string SummaryLine(size_t nErrors, size_t nWarnings, size_t nNotes, size_t nFiles,
+                        const std::vector<std::string>& modules = {});

@@ -3,8 +3,10 @@
 #include "Diagnostic.h"
 #include "FileCheck.h"
 #include "PathGather.h"
+#include "Printable.h"
 #include "Report.h"
 #include "SourceText.h"
+#include "TrustOption.h"
 #include "zqprocess.h"
 
 #include <CLI/CLI.hpp>
@@ -23,6 +25,7 @@ struct Options
 {
     std::vector<PathArg> inputs;
     std::string sModule;
+    std::vector<std::string> trusted;
     std::string sFormat = "text";
     bool bColor = false;
     bool bNoColor = false;
@@ -46,6 +49,11 @@ int Parse(int argc, char** argv, Options& options)
     app.add_option("PATH", paths, "effect sources, folders or @LIST files");
     app.add_option("--module", options.sModule,
                    "effect module to check against, instead of the one named by the project locator");
+    app.add_option("--trust", options.trusted,
+                   "use the project locator files and modules in DIR and below even where another user "
+                   "owns them or could replace them (repeatable; adds to $EMBERVISE_TRUSTED_DIRS, where "
+                   "'*' trusts every folder)")
+        ->allow_extra_args(false);
     app.add_option("--format", options.sFormat, "output: text (default), json (one object per line) or sarif")
         ->check(CLI::IsMember({"text", "json", "sarif"}));
     app.add_flag("--color", options.bColor, "colour the text output even when it does not go to a terminal");
@@ -84,6 +92,11 @@ int Parse(int argc, char** argv, Options& options)
         options.inputs.push_back({sPath, false});
     for (const std::string& sPath : literal)
         options.inputs.push_back({sPath, true});
+    if (!TrustFolders(options.trusted))
+    {
+        std::cerr << "fxcheck: cannot set EMBERVISE_TRUSTED_DIRS for --trust\n";
+        return 2;
+    }
     if (options.inputs.empty())
     {
         std::cerr << "fxcheck: no PATH given (try --help)\n";
@@ -158,11 +171,16 @@ int main(int argc, char** argv)
         std::cout.flush();
     }
     if (options.sFormat == "sarif")
-        std::cout << ToSarif(all, EMBERVISE_VERSION) << "\n";
+        std::cout << ToSarif(all, EMBERVISE_VERSION, modules.LoadedPaths()) << "\n";
     const size_t nNotes = anCounts[static_cast<int>(Severity::Note)];
     const size_t nWarnings = anCounts[static_cast<int>(Severity::Warning)];
     const size_t nErrors = anCounts[static_cast<int>(Severity::Error)];
     if (options.bSummary)
-        std::cerr << SummaryLine(nErrors, nWarnings, nNotes, nFiles) << "\n";
+    {
+        std::vector<std::string> shown;
+        for (const std::string& sModule : modules.LoadedPaths())
+            shown.push_back(Printable(sModule));
+        std::cerr << SummaryLine(nErrors, nWarnings, nNotes, nFiles, shown) << "\n";
+    }
     return nErrors || (options.bStrict && nWarnings) ? 1 : 0;
 }

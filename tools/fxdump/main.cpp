@@ -1,5 +1,7 @@
 #include "fxdump.h"
 
+#include "TrustOption.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -15,6 +17,7 @@ struct Options
 {
     std::vector<std::string> files;
     std::string sModule;
+    std::vector<std::string> trusted;
     bool bProject = false;
     bool bNoModule = false;
     bool bJson = false;
@@ -29,8 +32,7 @@ struct Options
 
 void Error(const std::string& sFile, const std::string& sText)
 {
-    std::fprintf(stderr, "fxdump: %s: %s\n", Printable(sFile).c_str(),
-                 Printable(sText).c_str());
+    std::fprintf(stderr, "fxdump: %s: %s\n", Printable(sFile).c_str(), Printable(sText).c_str());
 }
 
 // The module each file is decoded with: none unless asked for. With --project each file's
@@ -216,6 +218,11 @@ int main(int argc, char** argv)
                      "use the module named by the project locator file (*.proj00) in each "
                      "file's folder or above, as the packer does");
     pProject->excludes(pModule);
+    app.add_option("--trust", options.trusted,
+                   "with --project, use the locator files and modules in DIR and below even where another "
+                   "user owns them or could replace them (repeatable; adds to $EMBERVISE_TRUSTED_DIRS, "
+                   "where '*' trusts every folder)")
+        ->allow_extra_args(false);
     app.add_flag("--no-module", options.bNoModule, "decode without a module (the default)")
         ->excludes(pModule)
         ->excludes(pProject);
@@ -259,6 +266,11 @@ int main(int argc, char** argv)
         return nExit == 0 ? 0 : 2;
     }
 
+    if (!TrustFolders(options.trusted))
+    {
+        std::fprintf(stderr, "fxdump: cannot set EMBERVISE_TRUSTED_DIRS for --trust\n");
+        return 2;
+    }
     static char s_OutBuffer[1 << 16];
     std::setvbuf(stdout, s_OutBuffer, _IOFBF, sizeof(s_OutBuffer));
     CModuleCache modules(options);
@@ -282,8 +294,7 @@ int main(int argc, char** argv)
     }
     if (!options.filter.names.empty() && options.filter.nMatched == 0)
     {
-        std::fprintf(stderr, "fxdump: no effect is named '%s'\n",
-                     Printable(options.filter.names[0]).c_str());
+        std::fprintf(stderr, "fxdump: no effect is named '%s'\n", Printable(options.filter.names[0]).c_str());
         nExit = nExit ? nExit : 1;
     }
     std::fflush(stdout);

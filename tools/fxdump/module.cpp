@@ -1,7 +1,9 @@
 #include "fxdump.h"
 
 #include "EffectModule.h"
+#include "FileTrust.h"
 #include "ProjectLocator.h"
+#include "TrustOption.h"
 #include "zqstrutils.h"
 
 namespace fxdump
@@ -14,7 +16,7 @@ bool CModuleView::Load(const std::string& sPath, std::string& sError)
     m_sPath = sPath;
     if (m_pModule->Load(sPath.c_str()))
         return true;
-    sError = "cannot load the effect module '" + sPath + "'";
+    sError = "cannot load the effect module '" + sPath + "': " + m_pModule->GetLoadError();
     return false;
 }
 
@@ -93,9 +95,22 @@ bool CModuleView::HasNoValueCurves() const
 std::string FindModuleForFile(const std::string& sFile, std::string& sWhy)
 {
     CProjectInfo info;
-    if (!LocateProject(sFile.c_str(), info))
+    CLocatorTrace trace;
+    if (!LocateProject(sFile.c_str(), info, &trace))
     {
-        sWhy = "no project locator file (*.proj00) in its folder or above";
+        if (trace.sRefusedFile.empty())
+            sWhy = "no project locator file (*.proj00) in its folder or above";
+        else
+            sWhy = "the project locator file '" + trace.sRefusedFile + "' is not used: " + trace.sRefusal +
+                   "; " + TrustHint(trace.sRefusedFile);
+        return std::string();
+    }
+    // The module's code runs as it loads: it must pass the trust rule as the locator did.
+    std::string sLibrary, sRefusal;
+    if (!IsLibraryTrusted(info.m_sSparkrig.c_str(), sLibrary, sRefusal))
+    {
+        sWhy = "the effect module '" + info.m_sSparkrig + "' named by '" + trace.sLocatorFile +
+               "' is not used: " + sRefusal + "; " + TrustHint(sLibrary);
         return std::string();
     }
     return info.m_sSparkrig;

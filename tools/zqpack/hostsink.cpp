@@ -113,6 +113,16 @@ bool CHostMessageSink::ReportOutput(const char* pszPath)
     return true;
 }
 
+bool CHostMessageSink::ReportUnusedInput(uint32_t nWhy, uint32_t nKind, const char* pszPath,
+                                         const char* pszNamedBy, const char* pszResolved,
+                                         const char* pszReason)
+{
+    if (pszPath)
+        m_unused.push_back({nWhy, nKind, pszPath, TextOrEmpty(pszNamedBy), TextOrEmpty(pszResolved),
+                            TextOrEmpty(pszReason)});
+    return true;
+}
+
 bool CHostMessageSink::LogMessage(int32_t nLevel, const char* pszText)
 {
     if (m_bPlanOnly)
@@ -170,6 +180,7 @@ FileOutcome PackOne(const CPluginSet& plugins, const std::string& sFile, bool bN
     outcome.sDestination = std::move(sink.m_sDestination);
     outcome.events = std::move(sink.m_events);
     outcome.inputs = std::move(sink.m_inputs);
+    outcome.unused = std::move(sink.m_unused);
     if (!bPacked)
     {
         outcome.sReason = sink.m_sWritableReason;

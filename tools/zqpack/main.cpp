@@ -1,5 +1,6 @@
 #include "zqpack.h"
 
+#include "TrustOption.h"
 #include "zqprocess.h"
 
 #include <CLI/CLI.hpp>
@@ -47,6 +48,11 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
     app.add_option("PATH", paths, "files, folders and @lists to pack");
     app.add_option("--plugin", pOptions->plugins,
                    "load this packer plug-in (repeatable; default: every plug-in beside zqpack)")
+        ->allow_extra_args(false);
+    app.add_option("--trust", pOptions->trusted,
+                   "use the project locator files and modules in DIR and below even where another user "
+                   "owns them or could replace them (repeatable; adds to $" PACKER_TRUSTED_DIRS_VARIABLE
+                   ", where '*' trusts every folder)")
         ->allow_extra_args(false);
     app.add_option("-j,--jobs", nJobs, "pack N files at once in worker processes (0: one per core)")
         ->check(CLI::Range(0, 1024));
@@ -102,6 +108,8 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
                            : bQuiet ? zqpack::Verbosity::Quiet
                                     : zqpack::Verbosity::Normal;
 
+    if (!TrustFolders(pOptions->trusted))
+        return UsageError("cannot pass --trust on to the packers");
     const bool bWorker = !pOptions->sWorkerResult.empty();
     if (bWorker && pOptions->plugins.empty())
         return UsageError("--worker needs --plugin");

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zqpack
@@ -117,6 +118,15 @@ bool ReadOptionalText(const Json& value, std::optional<std::string>* pText)
     return true;
 }
 
+// The module the pack loaded, as the packer reported it; null when none.
+const Input* ModuleOf(const FileOutcome& outcome)
+{
+    for (const Input& input : outcome.inputs)
+        if (input.nKind == PACKER_INPUT_LIBRARY)
+            return &input;
+    return nullptr;
+}
+
 // The lines of a message text ("\r\n" or "\n" between them), each shown with the same prefix.
 std::vector<std::string> SplitLines(const std::string& sText)
 {
@@ -153,6 +163,27 @@ void WriteRaw(std::FILE* pStream, const std::string& sBytes)
 }
 } // namespace
 
+std::string UnusedInputText(const UnusedInput& unused)
+{
+    std::string sText = unused.nKind == PACKER_INPUT_CONFIG    ? "settings file '"
+                        : unused.nKind == PACKER_INPUT_LIBRARY ? "module '"
+                                                               : "file '";
+    sText += unused.sPath + "'";
+    if (!unused.sNamedBy.empty())
+        sText += " named by '" + unused.sNamedBy + "'";
+    if (!unused.sResolved.empty())
+        sText += " (file '" + unused.sResolved + "')";
+    if (unused.nWhy == PACKER_UNUSED_UNTRUSTED)
+    {
+        const std::string& sFile = unused.sResolved.empty() ? unused.sPath : unused.sResolved;
+        const size_t nCut = sFile.find_last_of("\\/");
+        const std::string sFolder = nCut == std::string::npos ? "." : sFile.substr(0, nCut ? nCut : 1);
+        return sText + " is not used: " + unused.sReason + "; to use it, trust its folder: --trust " +
+               sFolder + " or " + PACKER_TRUSTED_DIRS_VARIABLE + "=" + sFolder;
+    }
+    return sText + " cannot be loaded: " + (unused.sReason.empty() ? "no reason given" : unused.sReason);
+}
+
 void PrintError(const std::string& sMessage)
 {
     std::fflush(stdout);
@@ -188,9 +219,26 @@ std::string OutcomeToJson(const FileOutcome& outcome, bool bInternal)
             inputs.push_back(
                 {{"kind", input.nKind}, {"path", bInternal ? EncodeBytes(input.sPath) : input.sPath}});
         line["inputs"] = std::move(inputs);
+        Json unused = Json::array();
+        for (const UnusedInput& entry : outcome.unused)
+            unused.push_back({{"why", entry.nWhy},
+                              {"kind", entry.nKind},
+                              {"path", EncodeBytes(entry.sPath)},
+                              {"by", EncodeBytes(entry.sNamedBy)},
+                              {"resolved", EncodeBytes(entry.sResolved)},
+                              {"reason", EncodeBytes(entry.sReason)}});
+        line["unused"] = std::move(unused);
     }
-    if (bInternal || !outcome.sReason.empty())
-        line["reason"] = bInternal ? EncodeBytes(outcome.sReason) : outcome.sReason;
+    else if (const Input* pModule = ModuleOf(outcome))
+    {
+        line["module"] = pModule->sPath;
+    }
+    // The public form says why a needed file was not used where the system gave no other reason.
+    std::string sPublicReason = outcome.sReason;
+    for (size_t i = 0; !bInternal && sPublicReason.empty() && i < outcome.unused.size(); ++i)
+        sPublicReason = UnusedInputText(outcome.unused[i]);
+    if (bInternal || !sPublicReason.empty())
+        line["reason"] = bInternal ? EncodeBytes(outcome.sReason) : sPublicReason;
     if (bInternal)
     {
         line["out"] = {outcome.anOutRange[0], outcome.anOutRange[1]};
@@ -277,6 +325,27 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
         if (!ReadText(entry["path"], &input.sPath))
             return false;
         outcome.inputs.push_back(std::move(input));
+    }
+    if (line.contains("unused"))
+    {
+        if (!line["unused"].is_array())
+            return false;
+        for (const Json& entry : line["unused"])
+        {
+            UnusedInput unused;
+            if (!entry.is_object() || !entry.contains("why") || !entry.contains("kind") ||
+                !entry["why"].is_number_unsigned() || !entry["kind"].is_number_unsigned() ||
+                entry["why"].get<uint64_t>() > 0xFFFFFFFFull ||
+                entry["kind"].get<uint64_t>() > 0xFFFFFFFFull || !entry.contains("path") ||
+                !ReadText(entry["path"], &unused.sPath) || !entry.contains("by") ||
+                !ReadText(entry["by"], &unused.sNamedBy) || !entry.contains("resolved") ||
+                !ReadText(entry["resolved"], &unused.sResolved) || !entry.contains("reason") ||
+                !ReadText(entry["reason"], &unused.sReason))
+                return false;
+            unused.nWhy = static_cast<uint32_t>(entry["why"].get<uint64_t>());
+            unused.nKind = static_cast<uint32_t>(entry["kind"].get<uint64_t>());
+            outcome.unused.push_back(std::move(unused));
+        }
     }
     *pOutcome = std::move(outcome);
     return true;
@@ -401,6 +470,20 @@ void CReporter::Emit(const FileOutcome& outcome)
     }
     if (outcome.eResult != Result::PACKED && !bErrorShown)
         PrintError(sFile + ": packing failed");
+    // Which file was not used and why, once per run: every file of a project fails the same way.
+    for (const UnusedInput& unused : outcome.unused)
+    {
+        const std::string sText = UnusedInputText(unused);
+        if (std::find(m_shownUnused.begin(), m_shownUnused.end(), sText) != m_shownUnused.end())
+            continue;
+        m_shownUnused.push_back(sText);
+        PrintError("note: " + Printable(sText));
+    }
+    if (bVerbose)
+    {
+        if (const Input* pModule = ModuleOf(outcome))
+            std::printf("%s: module: %s\n", sFile.c_str(), Printable(pModule->sPath).c_str());
+    }
     if (bVerbose && outcome.eResult == Result::PACKED)
     {
         if (outcome.sDestination)

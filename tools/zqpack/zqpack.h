@@ -41,6 +41,7 @@ struct Options
 {
     std::vector<InputArg> inputs;
     std::vector<std::string> plugins; // --plugin, in order; empty: discover beside the program
+    std::vector<std::string> trusted; // --trust: folders whose locators and modules the packers use
     Verbosity eVerbosity = Verbosity::Normal;
     bool bJson = false;
     bool bListPackers = false;
@@ -133,7 +134,22 @@ struct Input
     std::string sPath;
 };
 
-class CHostMessageSink : public IPackerHostSink
+// A file a pack needed and did not use, as the packer reported it (host extension version 2).
+struct UnusedInput
+{
+    uint32_t nWhy = PACKER_UNUSED_UNLOADABLE;
+    uint32_t nKind = PACKER_INPUT_OTHER;
+    std::string sPath;
+    std::string sNamedBy;  // empty when not told
+    std::string sResolved; // empty when not told
+    std::string sReason;
+};
+
+// One line that says which file was not used and why, and how to allow it when the trust rule
+// refused it.
+std::string UnusedInputText(const UnusedInput& unused);
+
+class CHostMessageSink : public IPackerHostSink2
 {
 public:
     explicit CHostMessageSink(bool bNoOverwriteReadOnly, bool bPlanOnly = false)
@@ -150,12 +166,15 @@ public:
     bool IsPlanOnly() override;
     bool ReportInput(uint32_t nKind, const char* pszPath) override;
     bool ReportOutput(const char* pszPath) override;
+    bool ReportUnusedInput(uint32_t nWhy, uint32_t nKind, const char* pszPath, const char* pszNamedBy,
+                           const char* pszResolved, const char* pszReason) override;
 
     std::vector<Event> m_events;
     std::optional<std::string> m_sDestination; // the path of the last make-writable request
     std::string m_sWritableReason;             // why the last make-writable request was refused
     std::vector<Input> m_inputs;
     std::vector<std::string> m_outputs;
+    std::vector<UnusedInput> m_unused;
 
 private:
     bool m_bNoOverwriteReadOnly;
@@ -223,8 +242,9 @@ struct FileOutcome
     Result eResult = Result::FAILED;
     std::optional<std::string> sPacker;
     std::vector<Event> events;
-    std::vector<Input> inputs; // what the pack read, when the packer reports it
-    std::string sReason;       // the system's reason for a failure, when the host knows it
+    std::vector<Input> inputs;       // what the pack read, when the packer reports it
+    std::string sReason;             // the system's reason for a failure, when the host knows it
+    std::vector<UnusedInput> unused; // files the pack needed and did not use
     // What a worker process wrote on its own standard streams while packing the file.
     std::string sWorkerStdout;
     std::string sWorkerStderr;
@@ -372,6 +392,7 @@ private:
     size_t m_nSkipped = 0;
     size_t m_nUnfinished = 0;
     bool m_bHostError = false;
+    std::vector<std::string> m_shownUnused; // told once per run
 };
 
 // ---------------------------------------------------------------------------------------------------

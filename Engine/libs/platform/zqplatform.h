@@ -25,6 +25,15 @@ typedef void* PlatformLibrary;
 // for beside the module that contains this code first, then where the system looks. Null on failure.
 PlatformLibrary PlatformLoadLibrary(const char* pszName);
 
+// PlatformLoadLibrary that also tells why it failed: the system's reason (dlerror() on POSIX, the
+// FormatMessage text of GetLastError() on Windows) goes to pszReason, cut to nReasonSize - 1
+// characters; it is empty after a success. pszReason may be null.
+PlatformLibrary PlatformLoadLibraryWithReason(const char* pszName, char* pszReason, size_t nReasonSize);
+
+// The file name that PlatformLoadLibrary opens for a name with a directory: on POSIX ".dll" stands
+// for the shared library suffix; on Windows the name as given. False when it does not fit.
+bool PlatformLibraryFileName(const char* pszName, char* pszOut, size_t nSize);
+
 // GetModuleFileNameA: the path of the file a loaded library was loaded from. False when it is not
 // known or does not fit in nSize bytes.
 bool PlatformGetLibraryPath(PlatformLibrary hLibrary, char* pszOut, size_t nSize);
@@ -98,3 +107,35 @@ int PlatformVSNPrintF(char* pszOut, size_t nSize, const char* pszFormat, va_list
 
 // Breaks into the debugger (a breakpoint trap).
 void PlatformDebugBreak();
+
+// The separator of a list of paths in an environment variable (PATH): ':' on POSIX, ';' on Windows.
+#if defined(_WIN32)
+constexpr char PLATFORM_PATH_LIST_SEP = ';';
+#else
+constexpr char PLATFORM_PATH_LIST_SEP = ':';
+#endif
+
+// Who owns a file and who else may write the folder that holds it: the facts of the rule that
+// decides whether a file's settings or code may be used.
+struct PlatformOwnership
+{
+    bool bKnown;            // false where the system offers no such facts (then nothing below is set)
+    bool bOwnedByUser;      // the running process's user owns it
+    bool bOwnedBySystem;    // the system's own account owns it (root)
+    unsigned long nOwnerId; // the owner's user id
+    char szOwnerName[64];   // the owner's account name, empty when it has none
+    bool bWritableByAll;    // every user may write it (the mode's write bit for others)
+    bool bSticky;           // a folder in which only an entry's owner may remove or rename it
+};
+
+// The ownership facts of the file or folder pszPath, links followed. False when it does not exist
+// or cannot be examined. Windows answers true with bKnown false: ownership is not checked there.
+bool PlatformGetOwnership(const char* pszPath, PlatformOwnership* pOwnership);
+
+// realpath / GetFullPathNameA: the absolute path of an existing file or folder with every link
+// resolved (on Windows: made absolute). False when it does not exist or does not fit.
+bool PlatformRealPath(const char* pszPath, char* pszOut, size_t nSize);
+
+// setenv / _putenv_s: sets a variable of this process's environment, inherited by the processes
+// it starts. False when it cannot be set.
+bool PlatformSetEnvironmentVariable(const char* pszName, const char* pszValue);

@@ -16,6 +16,7 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
@@ -367,14 +368,49 @@ uint64_t MixBits(uint64_t n)
 
 PlatformLibrary PlatformLoadLibrary(const char* pszName)
 {
+    return PlatformLoadLibraryWithReason(pszName, nullptr, 0);
+}
+
+PlatformLibrary PlatformLoadLibraryWithReason(const char* pszName, char* pszReason, size_t nReasonSize)
+{
+    const bool bReason = pszReason && nReasonSize > 0;
+    if (bReason)
+        pszReason[0] = '\0';
     if (!pszName || !*pszName)
+    {
+        if (bReason)
+            CopyCut(pszReason, static_cast<uint32_t>(std::min<size_t>(nReasonSize, UINT32_MAX)),
+                    "no library named");
         return nullptr;
+    }
+    // The reason told is that of the first candidate that exists, else of the last one tried.
+    std::string sReason;
+    bool bReasonOfExisting = false;
     for (const std::string& sCandidate : LibraryCandidates(pszName))
     {
         if (void* hLibrary = dlopen(sCandidate.c_str(), RTLD_NOW | RTLD_LOCAL))
             return hLibrary;
+        const char* pszError = dlerror();
+        if (!bReasonOfExisting)
+        {
+            sReason = pszError ? pszError : "unknown error";
+            bReasonOfExisting = access(sCandidate.c_str(), F_OK) == 0;
+        }
     }
+    if (bReason)
+        CopyCut(pszReason, static_cast<uint32_t>(std::min<size_t>(nReasonSize, UINT32_MAX)), sReason);
     return nullptr;
+}
+
+bool PlatformLibraryFileName(const char* pszName, char* pszOut, size_t nSize)
+{
+    if (!pszName || !pszOut || nSize == 0)
+        return false;
+    const std::string sFile = MapLibraryName(pszName);
+    if (sFile.size() >= nSize)
+        return false;
+    std::memcpy(pszOut, sFile.c_str(), sFile.size() + 1);
+    return true;
 }
 
 void* PlatformGetProcAddress(PlatformLibrary hLibrary, const char* pszSymbol)
@@ -707,4 +743,46 @@ bool PlatformGetLibraryPath(PlatformLibrary hLibrary, char* pszOut, size_t nSize
 #else
     return false;
 #endif
+}
+
+bool PlatformGetOwnership(const char* pszPath, PlatformOwnership* pOwnership)
+{
+    if (!pszPath || !pOwnership)
+        return false;
+    *pOwnership = PlatformOwnership();
+    struct stat info;
+    if (stat(ToPosixPath(pszPath).c_str(), &info) != 0)
+        return false;
+    pOwnership->bKnown = true;
+    pOwnership->nOwnerId = static_cast<unsigned long>(info.st_uid);
+    pOwnership->bOwnedByUser = info.st_uid == geteuid();
+    pOwnership->bOwnedBySystem = info.st_uid == 0;
+    pOwnership->bWritableByAll = (info.st_mode & S_IWOTH) != 0;
+    pOwnership->bSticky = (info.st_mode & S_ISVTX) != 0;
+    struct passwd entry;
+    struct passwd* pEntry = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(info.st_uid, &entry, buffer, sizeof(buffer), &pEntry) == 0 && pEntry && pEntry->pw_name)
+        CopyCut(pOwnership->szOwnerName, sizeof(pOwnership->szOwnerName), pEntry->pw_name);
+    return true;
+}
+
+bool PlatformRealPath(const char* pszPath, char* pszOut, size_t nSize)
+{
+    if (!pszPath || !pszOut || nSize == 0)
+        return false;
+    char* pszReal = realpath(ToPosixPath(pszPath).c_str(), nullptr);
+    if (!pszReal)
+        return false;
+    const size_t nLength = std::strlen(pszReal);
+    const bool bFits = nLength < nSize;
+    if (bFits)
+        std::memcpy(pszOut, pszReal, nLength + 1);
+    std::free(pszReal);
+    return bFits;
+}
+
+bool PlatformSetEnvironmentVariable(const char* pszName, const char* pszValue)
+{
+    return pszName && pszValue && setenv(pszName, pszValue, 1) == 0;
 }

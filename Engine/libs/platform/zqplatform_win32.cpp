@@ -16,6 +16,37 @@ PlatformLibrary PlatformLoadLibrary(const char* pszName)
     return pszName ? reinterpret_cast<PlatformLibrary>(LoadLibraryA(pszName)) : nullptr;
 }
 
+PlatformLibrary PlatformLoadLibraryWithReason(const char* pszName, char* pszReason, size_t nReasonSize)
+{
+    const bool bReason = pszReason && nReasonSize > 0 && nReasonSize <= MAXDWORD;
+    if (bReason)
+        pszReason[0] = '\0';
+    if (!pszName)
+        return nullptr;
+    HMODULE hModule = LoadLibraryA(pszName);
+    if (hModule || !bReason)
+        return reinterpret_cast<PlatformLibrary>(hModule);
+    const DWORD nError = GetLastError();
+    DWORD nLength = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                   nError, 0, pszReason, static_cast<DWORD>(nReasonSize), nullptr);
+    if (nLength == 0)
+        nLength = static_cast<DWORD>(
+            snprintf(pszReason, nReasonSize, "error %lu", static_cast<unsigned long>(nError)));
+    // The system's text ends in a line break and often a full stop.
+    while (nLength > 0 && (pszReason[nLength - 1] == '\n' || pszReason[nLength - 1] == '\r' ||
+                           pszReason[nLength - 1] == ' ' || pszReason[nLength - 1] == '.'))
+        pszReason[--nLength] = '\0';
+    return nullptr;
+}
+
+bool PlatformLibraryFileName(const char* pszName, char* pszOut, size_t nSize)
+{
+    if (!pszName || !pszOut || strlen(pszName) >= nSize)
+        return false;
+    strcpy(pszOut, pszName);
+    return true;
+}
+
 void* PlatformGetProcAddress(PlatformLibrary hLibrary, const char* pszSymbol)
 {
     if (!hLibrary || !pszSymbol)
@@ -140,4 +171,27 @@ bool PlatformGetLibraryPath(PlatformLibrary hLibrary, char* pszOut, size_t nSize
     const DWORD nLength =
         GetModuleFileNameA(static_cast<HMODULE>(hLibrary), pszOut, static_cast<DWORD>(nSize));
     return nLength > 0 && nLength < nSize;
+}
+
+bool PlatformGetOwnership(const char* pszPath, PlatformOwnership* pOwnership)
+{
+    if (!pszPath || !pOwnership)
+        return false;
+    *pOwnership = PlatformOwnership();
+    // Ownership is not checked on Windows: the answer is only whether the file exists.
+    return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool PlatformRealPath(const char* pszPath, char* pszOut, size_t nSize)
+{
+    if (!pszPath || !pszOut || nSize == 0 || nSize > MAXDWORD ||
+        GetFileAttributesA(pszPath) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD nLength = GetFullPathNameA(pszPath, static_cast<DWORD>(nSize), pszOut, nullptr);
+    return nLength > 0 && nLength < nSize;
+}
+
+bool PlatformSetEnvironmentVariable(const char* pszName, const char* pszValue)
+{
+    return pszName && pszValue && _putenv_s(pszName, pszValue) == 0;
 }

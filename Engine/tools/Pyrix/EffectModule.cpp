@@ -37,15 +37,25 @@ std::string CEffectModule::GetLibraryPath() const
 bool CEffectModule::Load(const char* pszPath)
 {
     Unload();
+    m_sLoadError.clear();
 
-    m_hModule = PlatformLoadLibrary(pszPath);
+    char szReason[512];
+    m_hModule = PlatformLoadLibraryWithReason(pszPath, szReason, sizeof(szReason));
     if (!m_hModule)
+    {
+        m_sLoadError = szReason;
         return false;
+    }
 
     m_pfnGetInfo = ProcAs<PFN_PyrixGetInfo>(PlatformGetProcAddress(m_hModule, "PyrixGetInfo"));
     m_pfnReleaseInfo = ProcAs<PFN_PyrixReleaseInfo>(PlatformGetProcAddress(m_hModule, "PyrixReleaseInfo"));
     if (!m_pfnGetInfo || !m_pfnReleaseInfo)
     {
+        m_sLoadError = std::string("the library does not export ") +
+                       (m_pfnGetInfo       ? "PyrixReleaseInfo"
+                        : m_pfnReleaseInfo ? "PyrixGetInfo"
+                                           : "PyrixGetInfo or PyrixReleaseInfo") +
+                       ": it is not an effect module";
         if (m_pfnReleaseInfo)
             m_pfnReleaseInfo(nullptr);
         PlatformFreeLibrary(m_hModule);
@@ -54,7 +64,11 @@ bool CEffectModule::Load(const char* pszPath)
     }
 
     m_pfnGetInfo(&m_pInfo);
-    if (!m_pInfo || !HasValidTypeIDs())
+    if (!m_pInfo)
+        m_sLoadError = "PyrixGetInfo gave no module information";
+    else if (!HasValidTypeIDs())
+        m_sLoadError = DescribeInvalidTypes();
+    if (!m_sLoadError.empty())
     {
         Unload();
         return false;
@@ -111,6 +125,22 @@ bool CEffectModule::HasValidTypeIDs() const
             return false;
     }
     return true;
+}
+
+std::string CEffectModule::DescribeInvalidTypes() const
+{
+    const uint32_t nTypes = m_pInfo->nNumTypes;
+    if (nTypes > 0 && !m_pInfo->pTypes)
+        return "the module announces " + std::to_string(nTypes) + " types but gives no type table";
+    for (uint32_t i = 0; i < nTypes; ++i)
+    {
+        const EffectTypeDesc& type = m_pInfo->pTypes[i];
+        if (type.nTypeID >= nTypes)
+            return "type '" + std::string(type.szName, strnlen(type.szName, sizeof(type.szName))) +
+                   "' has id " + std::to_string(type.nTypeID) + ", not below the type count " +
+                   std::to_string(nTypes);
+    }
+    return "the type table is invalid";
 }
 
 void CEffectModule::Clear()

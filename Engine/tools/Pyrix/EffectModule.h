@@ -26,6 +26,9 @@ public:
     void Unload();
 
     bool IsLoaded() const { return m_hModule != nullptr; }
+    // Why the last Load failed: the system's reason, or which export or description is wrong.
+    // Empty after a successful Load.
+    const std::string& GetLoadError() const { return m_sLoadError; }
     // The path of the library file that was loaded; empty when nothing is held or it is unknown.
     std::string GetLibraryPath() const;
     uint32_t GetModuleVersion() const;
@@ -39,10 +42,12 @@ public:
 
 private:
     bool HasValidTypeIDs() const;
+    std::string DescribeInvalidTypes() const;
     void Clear();
 
     EffectModuleInfo* m_pInfo = nullptr; // owned by the module; null when none
     PFN_PyrixGetInfo m_pfnGetInfo = nullptr;
     PFN_PyrixReleaseInfo m_pfnReleaseInfo = nullptr;
     PlatformLibrary m_hModule = nullptr;
+    std::string m_sLoadError;
 };
