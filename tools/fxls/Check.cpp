@@ -86,11 +86,10 @@ std::vector<Diagnostic> CheckDocument(const std::string& sPath, const std::strin
                 AtFileStart(sPath, DiagCode::NoProject,
                             "no project locator file (*.proj00) governs this file: none in its folder "
                             "or above it, so only the text's structure is checked"));
+        else if (project.eState == ProjectModule::State::Refused)
+            diags.insert(diags.begin(), AtFileStart(sPath, DiagCode::NoProject, project.sWhy));
         else
-            diags.insert(diags.begin(),
-                         AtFileStart(sPath, DiagCode::ModuleLoadFailed,
-                                     "cannot load the effect module '" + Printable(project.sModulePath) +
-                                         "' named by '" + Printable(project.sLocator) + "'"));
+            diags.insert(diags.begin(), AtFileStart(sPath, DiagCode::ModuleLoadFailed, project.sWhy));
         text.Locate(diags, 0);
     }
     for (Diagnostic& diag : diags)

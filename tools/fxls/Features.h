@@ -37,3 +37,7 @@ nlohmann::json Completion(const DocumentView& view, size_t nOffset);
 nlohmann::json CodeActions(const DocumentView& view, const nlohmann::json& params);
 nlohmann::json DocumentSymbols(const DocumentView& view);
 nlohmann::json Definition(const DocumentView& view, size_t nOffset);
+// Formatting.cpp. A text with a structural fault is not formatted: true, with the reason.
+bool FormattingRefused(const DocumentView& view, std::string& sWhy);
+nlohmann::json Formatting(const DocumentView& view);
+nlohmann::json RangeFormatting(const DocumentView& view, size_t nBegin, size_t nEnd);

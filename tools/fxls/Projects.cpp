@@ -2,7 +2,9 @@
 
 #include "EffectModule.h"
 #include "FileCheck.h"
+#include "Printable.h"
 #include "ProjectLocator.h"
+#include "TrustOption.h"
 
 namespace
 {
@@ -24,7 +26,17 @@ ProjectModule CProjects::Find(const std::string& sPath)
     CProjectInfo info;
     CLocatorTrace trace;
     if (!LocateProject(sPath.c_str(), info, &trace))
+    {
+        if (!trace.sRefusedFile.empty())
+        {
+            result.eState = ProjectModule::State::Refused;
+            result.sLocator = trace.sRefusedFile;
+            result.sWhy = "the project locator file '" + Printable(trace.sRefusedFile) +
+                          "' is not used: " + Printable(trace.sRefusal) + "; " +
+                          Printable(TrustHint(trace.sRefusedFile));
+        }
         return result;
+    }
     result.sLocator = trace.sLocatorFile;
     result.sModulePath = info.m_sSparkrig;
 
@@ -57,7 +69,7 @@ ProjectModule CProjects::Find(const std::string& sPath)
     {
         Loaded loaded;
         loaded.pCache.reset(new CModuleCache());
-        loaded.pModule = loaded.pCache->Get(result.sModulePath);
+        loaded.pModule = loaded.pCache->Get(result.sModulePath, loaded.sWhy, true);
         loaded.locatorStamp = locatorStamp;
         loaded.bLocatorStamp = bLocatorStamp;
         if (loaded.pModule)
@@ -70,6 +82,9 @@ ProjectModule CProjects::Find(const std::string& sPath)
     }
     result.pModule = it->second.pModule;
     result.pCache = it->second.pCache.get();
+    if (!result.pModule)
+        result.sWhy = "the effect module '" + Printable(result.sModulePath) + "' named by '" +
+                      Printable(result.sLocator) + "' " + it->second.sWhy;
     result.eState = result.pModule ? ProjectModule::State::Ready : ProjectModule::State::LoadFailed;
     return result;
 }

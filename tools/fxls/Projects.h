@@ -17,12 +17,14 @@ struct ProjectModule
     enum class State
     {
         NoLocator,  // no locator file in the folder or above it
-        LoadFailed, // the locator names a module that cannot be loaded
+        Refused,    // the locator that governs the file fails the trust rule
+        LoadFailed, // the locator names a module that is refused or cannot be loaded
         Ready,
     };
     State eState = State::NoLocator;
     std::string sLocator;                   // the locator file that governs the document
     std::string sModulePath;                // the module it names
+    std::string sWhy;                       // Refused, LoadFailed: why, and how to allow it
     const CEffectModule* pModule = nullptr; // valid until the next Find
     CModuleCache* pCache = nullptr;         // holds pModule under sModulePath
 };
@@ -43,6 +45,7 @@ private:
     {
         std::unique_ptr<CModuleCache> pCache;
         const CEffectModule* pModule = nullptr;
+        std::string sWhy;
         PlatformFileStamp locatorStamp{};
         PlatformFileStamp libraryStamp{};
         bool bLocatorStamp = false;

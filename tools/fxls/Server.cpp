@@ -6,6 +6,7 @@
 #include "Syntax.h"
 #include "Transport.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -23,8 +24,16 @@ constexpr int kInternalError = -32603;
 constexpr int kServerNotInitialized = -32002;
 constexpr int kRequestCancelled = -32800;
 
+constexpr int kRequestFailed = -32803;
+
 // A message that cannot be answered as asked.
 struct BadParams
+{
+    std::string sWhy;
+};
+
+// A sound request that the server declines, with the reason for the user.
+struct RequestFailed
 {
     std::string sWhy;
 };
@@ -265,6 +274,10 @@ void CServer::HandleRequest(const nlohmann::json& id, const std::string& sMethod
     {
         RespondError(id, kInvalidParams, "invalid params: " + bad.sWhy);
     }
+    catch (const RequestFailed& failed)
+    {
+        RespondError(id, kRequestFailed, failed.sWhy);
+    }
     catch (const nlohmann::json::exception& e)
     {
         RespondError(id, kInvalidParams, std::string("invalid params: ") + e.what());
@@ -327,6 +340,8 @@ nlohmann::json CServer::Initialize(const nlohmann::json& params)
         {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
         {"definitionProvider", true},
         {"documentSymbolProvider", true},
+        {"documentFormattingProvider", true},
+        {"documentRangeFormattingProvider", true},
     };
     return {{"capabilities", capabilities},
             {"serverInfo", {{"name", "fxls"}, {"version", m_Options.sVersion}}}};
@@ -462,7 +477,19 @@ nlohmann::json CServer::DocumentRequest(const std::string& sMethod, const nlohma
     if (sMethod == "textDocument/codeAction")
         return CodeActions(view, params);
     if (sMethod == "textDocument/formatting" || sMethod == "textDocument/rangeFormatting")
-        return nullptr;
+    {
+        std::string sWhy;
+        if (FormattingRefused(view, sWhy))
+            throw RequestFailed{sWhy};
+        if (sMethod == "textDocument/formatting")
+            return Formatting(view);
+        const nlohmann::json& range = Member(params, "range");
+        size_t nBegin = 0, nEnd = 0;
+        if (!ReadPosition(view, Member(range, "start"), nBegin) ||
+            !ReadPosition(view, Member(range, "end"), nEnd))
+            throw BadParams{"malformed 'range'"};
+        return RangeFormatting(view, std::min(nBegin, nEnd), std::max(nBegin, nEnd));
+    }
     size_t nOffset = 0;
     if (!ReadPosition(view, Member(params, "position"), nOffset))
         throw BadParams{"malformed 'position'"};

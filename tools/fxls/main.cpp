@@ -3,6 +3,7 @@
 #include "Log.h"
 #include "Server.h"
 #include "Transport.h"
+#include "TrustOption.h"
 #include "zqprocess.h"
 
 #include <CLI/CLI.hpp>
@@ -30,6 +31,11 @@ int main(int argc, char** argv)
     app.add_flag("--stdio", bStdio,
                  "talk over standard input and output (the only way; accepted for clients "
                  "that pass it)");
+    std::vector<std::string> trusted;
+    app.add_option(
+           "--trust", trusted,
+           "use project locators and effect modules in DIR and below even when others could change them")
+        ->type_name("DIR");
     app.set_version_flag("-V,--version", std::string("fxls ") + EMBERVISE_VERSION);
     app.allow_extras(); // options some clients add, such as --clientProcessId
     try
@@ -40,6 +46,11 @@ int main(int argc, char** argv)
     {
         const int nExit = app.exit(e);
         return nExit == 0 ? 0 : 2;
+    }
+    if (!trusted.empty() && !TrustFolders(trusted))
+    {
+        std::cerr << "fxls: cannot pass the trusted folders on\n";
+        return 2;
     }
     CLog log;
     if ((!sLog.empty() || bVerbose) && !log.Open(sLog))
