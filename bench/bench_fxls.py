@@ -75,9 +75,10 @@ def main():
                      "params": {"textDocument": {"uri": uri, "languageId": "fx", "version": 1, "text": text}}})
         server.wait_diagnostics(1)
         edits = []
-        line = 6  # "(data 2)" of the first key's Size
+        line = 5  # "(data 2)" of the first key's Size
+        col = text.split("\n")[line].index("(data 2)") + 6
         for v in (2, 3, 4):
-            col = text.split("\n")[line].index("(data 2)") + 6
+
             t = time.perf_counter()
             server.send({"jsonrpc": "2.0", "method": "textDocument/didChange",
                          "params": {"textDocument": {"uri": uri, "version": v}, "contentChanges": [
