@@ -9,7 +9,7 @@ SMOKE_SECONDS ?= 15
 WINE64 ?= $(firstword $(wildcard /usr/lib/wine/wine64) $(shell command -v wine64 2>/dev/null))
 WINE_JOBS ?= 2
 
-.PHONY: stale-check all build test test-native test-asan fuzz fuzz-smoke bench windows test-windows demo demo-build check-demo screenshot format clean
+.PHONY: stale-check vsix all build test test-native test-asan fuzz fuzz-smoke bench windows test-windows demo demo-build check-demo screenshot format clean
 
 all: build
 
@@ -53,6 +53,7 @@ bench:
 	    -DEMBERVISE_BUILD_TESTS=OFF
 	$(CMAKE) --build build/bench -j $(JOBS)
 	bench/run-all.sh build/bench/bin
+	python3 bench/bench_fxls.py build/bench/bin
 
 # Cross-builds everything, test programs included, with MinGW-w64 for i686 and x86_64. The Linux
 # build's bin folder is where the Windows suite finds the packed bytes to compare with.
@@ -113,6 +114,10 @@ screenshot: demo
 	    --user-data-dir=$(CURDIR)/build/chromium-profile --window-size=1280,1380 \
 	    --screenshot=$(CURDIR)/docs/fxdump-page.png file://$(CURDIR)/build/fxdump-page.html
 	rm -rf build/chromium-profile
+
+# The VS Code extension as a .vsix, from the locked dependencies (not part of make test).
+vsix:
+	cd editors/vscode && npm ci --no-audit --no-fund && npx vsce package --out embervise-fx.vsix
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
