@@ -1,4 +1,5 @@
 // Completion: the words the grammar and the module allow where the cursor stands.
+#include "EffectFileLoader.h"
 #include "Features.h"
 
 #include "Cursor.h"
@@ -85,7 +86,7 @@ nlohmann::json Completion(const DocumentView& view, size_t nOffset)
         if (pDesc)
             items.Add(ValueTypeName(*pDesc), kKindTypeParameter,
                       "the module's type of " + PropDescName(*pDesc));
-        for (const NamedType& entry : kTypeNames)
+        for (const EffectTypeName& entry : kEffectTypeNames)
         {
             if (!pDesc || entry.eType != pDesc->eType)
                 items.Add(entry.pszName, kKindTypeParameter, "value type");

@@ -1,5 +1,6 @@
 #include "Schema.h"
 
+#include "EffectFileLoader.h"
 #include "EffectModule.h"
 #include "EffectProperty.h"
 #include "ValueText.h"
@@ -138,14 +139,11 @@ std::string PackedNote(const EffectPropDesc& prop, const std::string& sFileType,
                        const std::vector<std::string>& atoms)
 {
     uint32_t eFileType = ePT_None;
-    for (const NamedType& entry : kTypeNames)
-    {
-        if (eFileType == ePT_None && ZQStrICmp(entry.pszName, sFileType.c_str()) == 0)
-            eFileType = entry.eType;
-    }
+    if (!TypeFromName(sFileType.c_str(), eFileType))
+        eFileType = ePT_None;
     if (eFileType == ePT_None || prop.eType == ePT_None || prop.eType == ePT_NoValue)
         return std::string();
-    const size_t nNeeded = eFileType == ePT_Vector ? 3 : eFileType == ePT_Color ? 4 : 1;
+    const size_t nNeeded = AtomsForType(eFileType);
     if (atoms.size() < nNeeded)
         return "the value is skipped: a " + std::string(TypeName(eFileType)) + " needs " +
                std::to_string(nNeeded) + " elements";
