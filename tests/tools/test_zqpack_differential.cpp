@@ -394,6 +394,10 @@ TEST_F(ZqpackDifferential, IncrementalRunsPackWhatACleanPackPacks)
     // Process starts cost much more under Wine: a short sequence there.
     const unsigned nSeeds = EnvNumber("ZQPACK_STALE_SEEDS", 1);
     const unsigned nSteps = EnvNumber("ZQPACK_STALE_STEPS", 10);
+#elif defined(EMBERVISE_SANITIZED)
+    // Every program runs several times slower under the sanitizers.
+    const unsigned nSeeds = EnvNumber("ZQPACK_STALE_SEEDS", 2);
+    const unsigned nSteps = EnvNumber("ZQPACK_STALE_STEPS", 15);
 #else
     const unsigned nSeeds = EnvNumber("ZQPACK_STALE_SEEDS", 4);
     const unsigned nSteps = EnvNumber("ZQPACK_STALE_STEPS", 45);
