@@ -4,6 +4,7 @@
 // project whose locator names the sample effect module (EMBERVISE_SAMPLE_MODULE, else beside the
 // fuzz program).
 #include "Document.h"
+#include "FileCheck.h"
 #include "Log.h"
 #include "Server.h"
 #include "Transport.h"
@@ -63,6 +64,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char*** pArgv)
     std::ofstream(folder / "proj" / "p.proj00")
         << "[Project Binaries]\nSparkrig=" << FuzzSampleModulePath((*pArgv)[0]) << "\n";
     s_sUri = PathToUri((folder / "proj" / "f.Fx00a").generic_string());
+    // The module stays loaded for the whole run: a server that unloads it would unmap its coverage
+    // counters under the fuzzer.
+    static CModuleCache* s_pKeepLoaded = new CModuleCache();
+    s_pKeepLoaded->Get(FuzzSampleModulePath((*pArgv)[0]));
 #if defined(_WIN32)
     s_pOut = std::fopen("NUL", "wb");
 #else
