@@ -266,8 +266,8 @@ protected:
             if (it->is_directory() || sExtension == ".fx00p" || sExtension == ".d" ||
                 relative.generic_string() == "build.ninja" || relative.string()[0] == '.')
                 continue;
-            fs::create_directories(TempPath("clean" / relative.parent_path()));
-            fs::copy_file(it->path(), TempPath("clean" / relative));
+            fs::create_directories(TempPath((fs::path("clean") / relative.parent_path()).string()));
+            fs::copy_file(it->path(), TempPath((fs::path("clean") / relative).string()));
         }
         SetEnv("ZQPACK_CACHE_DIR", TempPath("clean-cache").c_str());
         fs::current_path(TempPath("clean"));

@@ -32,7 +32,7 @@ std::string Counts(const RunResult& run)
     return std::regex_search(run.sErr, match, summary) ? match[1].str() : "(no summary) " + run.sErr;
 }
 
-size_t Occurrences(const std::string& sText, const std::string& sPart)
+[[maybe_unused]] size_t Occurrences(const std::string& sText, const std::string& sPart)
 {
     size_t nCount = 0;
     for (size_t nAt = sText.find(sPart); nAt != std::string::npos; nAt = sText.find(sPart, nAt + 1))
