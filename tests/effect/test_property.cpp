@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <sstream>
+#include <string>
 
 namespace
 {
@@ -267,4 +268,15 @@ TEST(Property, NullDescriptionIsReported)
     prop.Normalize();
     EXPECT_EQ(prop.GetNumKeys(), 0u);
     EXPECT_FALSE(prop.IsWritable());
+}
+
+TEST(EnumChoices, ListedInTheLoadersOrderWithBlanksTrimmed)
+{
+    EXPECT_EQ((std::vector<std::string>{"A", "B", "C"}), EnumChoiceList(" A , B\t,\vC,"));
+    EXPECT_EQ((std::vector<std::string>{"", ""}), EnumChoiceList(",,"));
+    EXPECT_TRUE(EnumChoiceList("").empty());
+    // Every listed choice is one FindEnumIndex finds at that position.
+    const std::vector<std::string> choices = EnumChoiceList("Opaque, Additive ,\fMultiply");
+    for (size_t i = 0; i < choices.size(); ++i)
+        EXPECT_EQ(static_cast<int>(i), FindEnumIndex("Opaque, Additive ,\fMultiply", choices[i].c_str()));
 }

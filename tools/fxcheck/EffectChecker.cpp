@@ -887,22 +887,8 @@ void CChecker::CheckEnumChoice(const CZQANode* pData, const EffectPropDesc& desc
 {
     if (FindEnumIndex(desc.szParams, FixedName(value.szValue, sizeof(value.szValue)).c_str()) < 0)
     {
-        std::vector<std::string> choices;
         const std::string sParams = FixedName(desc.szParams, sizeof(desc.szParams));
-        size_t nStart = 0;
-        while (nStart < sParams.size())
-        {
-            size_t nComma = sParams.find(',', nStart);
-            if (nComma == std::string::npos)
-                nComma = sParams.size();
-            std::string sChoice = sParams.substr(nStart, nComma - nStart);
-            while (!sChoice.empty() && IsCSpace(sChoice.front()))
-                sChoice.erase(0, 1);
-            while (!sChoice.empty() && IsCSpace(sChoice.back()))
-                sChoice.pop_back();
-            choices.push_back(sChoice);
-            nStart = nComma + 1;
-        }
+        const std::vector<std::string> choices = EnumChoiceList(sParams);
         const std::string sText = FixedName(value.szValue, sizeof(value.szValue));
         Report(DiagCode::EnumInvalid, pData->GetElement(1),
                Quote(sText) + " is not a choice of " + sProp + " (" + Printable(sParams) + "); the default " +

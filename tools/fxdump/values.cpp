@@ -1,3 +1,4 @@
+#include "EffectProperty.h"
 #include "fxdump.h"
 
 #include "EffectFileLoader.h"
@@ -19,14 +20,6 @@ namespace
 {
 using json = nlohmann::ordered_json;
 
-std::string Trim(const std::string& s)
-{
-    const size_t nFirst = s.find_first_not_of(" \t\r\n");
-    if (nFirst == std::string::npos)
-        return std::string();
-    return s.substr(nFirst, s.find_last_not_of(" \t\r\n") - nFirst + 1);
-}
-
 // JSON has no NaN or infinity: those floats become strings.
 json Float(float f)
 {
@@ -39,18 +32,8 @@ json Float(float f)
 
 std::string EnumChoice(const std::string& sParams, uint32_t nIndex)
 {
-    size_t nPos = 0;
-    for (uint32_t i = 0; nPos < sParams.size(); ++i)
-    {
-        const size_t nComma = sParams.find(',', nPos);
-        const size_t nEnd = nComma == std::string::npos ? sParams.size() : nComma;
-        if (i == nIndex)
-            return Trim(sParams.substr(nPos, nEnd - nPos));
-        if (nComma == std::string::npos)
-            break;
-        nPos = nComma + 1;
-    }
-    return std::string();
+    const std::vector<std::string> choices = EnumChoiceList(sParams);
+    return nIndex < choices.size() ? choices[nIndex] : std::string();
 }
 
 std::string TypeName(uint32_t eType)

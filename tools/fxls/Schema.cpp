@@ -32,23 +32,7 @@ const EffectPropDesc* FindPropDesc(const EffectTypeDesc& type, const std::string
 
 std::vector<std::string> EnumChoices(const EffectPropDesc& prop)
 {
-    std::vector<std::string> choices;
-    const std::string sParams = FixedName(prop.szParams, sizeof(prop.szParams));
-    // The walk of the loader's FindEnumIndex: a list ending in ',' has no empty last choice.
-    size_t nStart = 0;
-    while (nStart < sParams.size())
-    {
-        size_t nComma = sParams.find(',', nStart);
-        if (nComma == std::string::npos)
-            nComma = sParams.size();
-        std::string sChoice = sParams.substr(nStart, nComma - nStart);
-        const size_t nFirst = sChoice.find_first_not_of(" \t\r\n\v\f");
-        const size_t nLast = sChoice.find_last_not_of(" \t\r\n\v\f");
-        sChoice = nFirst == std::string::npos ? std::string() : sChoice.substr(nFirst, nLast - nFirst + 1);
-        choices.push_back(sChoice);
-        nStart = nComma + 1;
-    }
-    return choices;
+    return EnumChoiceList(FixedName(prop.szParams, sizeof(prop.szParams)));
 }
 
 std::string ValueTypeName(const EffectPropDesc& prop)

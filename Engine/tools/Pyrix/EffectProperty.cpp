@@ -355,3 +355,22 @@ int32_t RoundToInt(float f)
         return INT_MIN;
     return static_cast<int32_t>(fRounded);
 }
+
+std::vector<std::string> EnumChoiceList(const std::string& sChoices)
+{
+    std::vector<std::string> choices;
+    size_t nStart = 0;
+    while (nStart < sChoices.size())
+    {
+        size_t nComma = sChoices.find(',', nStart);
+        if (nComma == std::string::npos)
+            nComma = sChoices.size();
+        const std::string sChoice = sChoices.substr(nStart, nComma - nStart);
+        const size_t nFirst = sChoice.find_first_not_of(" \t\r\n\v\f");
+        const size_t nLast = sChoice.find_last_not_of(" \t\r\n\v\f");
+        choices.push_back(nFirst == std::string::npos ? std::string()
+                                                      : sChoice.substr(nFirst, nLast - nFirst + 1));
+        nStart = nComma + 1;
+    }
+    return choices;
+}

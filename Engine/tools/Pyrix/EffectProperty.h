@@ -5,6 +5,7 @@
 #include "pyrixmodule.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // One value of a property. For a function curve fTime is the position along the key's normalised
@@ -75,6 +76,9 @@ void ParseRange(const char* szParams, bool& bHasMin, float& fMin, bool& bHasMax,
 // The 0-based position of szText (trimmed) among the comma-separated choices (each trimmed),
 // ignoring case; -1 when none matches, for an empty list and for null texts.
 int FindEnumIndex(const char* szChoices, const char* szText);
+// The choices in the order FindEnumIndex walks them, each trimmed; a list ending in ',' has no
+// empty last choice.
+std::vector<std::string> EnumChoiceList(const std::string& sChoices);
 
 // Halves round away from zero; computed in float. A result outside the int range, or NaN, gives
 // INT_MIN.
