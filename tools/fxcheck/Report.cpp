@@ -115,10 +115,7 @@ std::string ToJsonLine(const Diagnostic& diag)
     return Dump(json);
 }
 
-namespace
-{
-// A relative path as a URI reference: '/' separators, reserved and non-ASCII bytes percent-encoded.
-std::string PathToUri(const std::string& sPath)
+std::string PathToUriReference(const std::string& sPath)
 {
     static const char kHex[] = "0123456789ABCDEF";
     std::string sUri;
@@ -140,9 +137,12 @@ std::string PathToUri(const std::string& sPath)
     return sUri;
 }
 
+namespace
+{
+
 nlohmann::json PhysicalLocation(const std::string& sFile, uint32_t nLine, uint32_t nColumn)
 {
-    nlohmann::json location = {{"artifactLocation", {{"uri", PathToUri(sFile)}}}};
+    nlohmann::json location = {{"artifactLocation", {{"uri", PathToUriReference(sFile)}}}};
     if (nLine)
         location["region"] = {{"startLine", nLine}, {"startColumn", nColumn}};
     return location;

@@ -29,3 +29,6 @@ std::string ToSarif(const std::vector<Diagnostic>& diags, const std::string& sVe
 // (escaped by the caller).
 std::string SummaryLine(size_t nErrors, size_t nWarnings, size_t nNotes, size_t nFiles,
                         const std::vector<std::string>& modules = {});
+
+// A path as a URI reference: '/' separators, reserved and non-ASCII bytes percent-encoded.
+std::string PathToUriReference(const std::string& sPath);

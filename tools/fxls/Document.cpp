@@ -1,4 +1,5 @@
 #include "Document.h"
+#include "Report.h"
 
 #include <algorithm>
 
@@ -186,24 +187,6 @@ std::string UriToPath(const std::string& sUri)
 
 std::string PathToUri(const std::string& sPath)
 {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string sUri = "file://";
-    if (sPath.empty() || (sPath[0] != '/' && sPath[0] != '\\'))
-        sUri += '/';
-    for (char c : sPath)
-    {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if (c == '\\')
-            sUri += '/';
-        else if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
-                 std::string("-._~/:").find(c) != std::string::npos)
-            sUri += c;
-        else
-        {
-            sUri += '%';
-            sUri += kHex[b >> 4];
-            sUri += kHex[b & 15];
-        }
-    }
-    return sUri;
+    const bool bRooted = !sPath.empty() && (sPath[0] == '/' || sPath[0] == '\\');
+    return std::string(bRooted ? "file://" : "file:///") + PathToUriReference(sPath);
 }
