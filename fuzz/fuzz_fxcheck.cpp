@@ -3,9 +3,9 @@
 // an error exactly when the packer's loader fails. The module is found through
 // EMBERVISE_SAMPLE_MODULE, else beside the fuzz program.
 #include "EffectFileLoader.h"
-#include "FileCheck.h"
-#include "Report.h"
+#include "filecheck.h"
 #include "fuzz_source_file.h"
+#include "report.h"
 
 #include <sstream>
 

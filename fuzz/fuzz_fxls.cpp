@@ -3,12 +3,12 @@
 // The server must answer without crashing, hanging or reading out of bounds. The documents lie in a
 // project whose locator names the sample effect module (EMBERVISE_SAMPLE_MODULE, else beside the
 // fuzz program).
-#include "Document.h"
-#include "FileCheck.h"
-#include "Log.h"
-#include "Server.h"
-#include "Transport.h"
+#include "document.h"
+#include "filecheck.h"
 #include "fuzz_source_file.h"
+#include "log.h"
+#include "server.h"
+#include "transport.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,10 +1,10 @@
 // Source checks and the packed-file views that print text: the same code as fxcheck and fxdump.
 #include "bindings.h"
 
-#include "FileCheck.h"
-#include "PathGather.h"
-#include "Report.h"
+#include "filecheck.h"
 #include "fxdump.h"
+#include "pathgather.h"
+#include "report.h"
 
 #include <algorithm>
 #include <cstdio>

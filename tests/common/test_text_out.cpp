@@ -1,8 +1,8 @@
 // Text from files on its way out: to a terminal (Printable), into JSON (JsonText) and into CSV
 // (CsvField), whole and in pieces.
-#include "CsvField.h"
-#include "JsonText.h"
-#include "Printable.h"
+#include "csvfield.h"
+#include "jsontext.h"
+#include "printable.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

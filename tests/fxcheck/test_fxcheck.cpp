@@ -1,9 +1,9 @@
 // fxcheck: each kind of finding at its place, in plain and compressed sources; agreement with the
 // packer; the output formats and exit status of the program.
 #include "EffectModule.h"
-#include "FileCheck.h"
-#include "Spelling.h"
+#include "filecheck.h"
 #include "fxcheck_cases.h"
+#include "spelling.h"
 #include "test_support.h"
 #include "zqafile.h"
 #include "zqareader.h"

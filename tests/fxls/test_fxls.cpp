@@ -1,12 +1,12 @@
 // fxls: the scripted sessions of sessions/*.session, the findings compared with fxcheck's over the
 // checker's cases and the demo, incremental edits against whole texts, positions after non-ASCII
 // text, and the framing and exit status of a served session.
-#include "Document.h"
-#include "Log.h"
-#include "Server.h"
-#include "Transport.h"
+#include "document.h"
 #include "fxcheck_cases.h"
+#include "log.h"
+#include "server.h"
 #include "test_support.h"
+#include "transport.h"
 
 #include <nlohmann/json.hpp>
 

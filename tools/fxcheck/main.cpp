@@ -1,13 +1,13 @@
 // fxcheck: line-numbered diagnostics for effect sources, checked against their effect module the way
 // the packer reads them. Never writes a file.
-#include "CommandLine.h"
-#include "Diagnostic.h"
-#include "FileCheck.h"
-#include "PathGather.h"
-#include "Printable.h"
-#include "Report.h"
-#include "SourceText.h"
-#include "TrustOption.h"
+#include "commandline.h"
+#include "diagnostic.h"
+#include "filecheck.h"
+#include "pathgather.h"
+#include "printable.h"
+#include "report.h"
+#include "sourcetext.h"
+#include "trustoption.h"
 #include "zqprocess.h"
 
 #include <CLI/CLI.hpp>

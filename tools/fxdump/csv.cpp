@@ -103,7 +103,7 @@ private:
         }
     }
 
-    // A string of the table as one field (CsvField.h), written in pieces; empty where no string
+    // A string of the table as one field (csvfield.h), written in pieces; empty where no string
     // starts.
     void AppendField(uint32_t nTableOffset)
     {

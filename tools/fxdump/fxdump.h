@@ -6,10 +6,10 @@
 // view reads values with ReadValue and curve records with ForEachCurvePoint (values.cpp).
 #pragma once
 
-#include "CsvField.h"
-#include "JsonText.h"
 #include "PackedEffectReader.h"
-#include "Printable.h"
+#include "csvfield.h"
+#include "jsontext.h"
+#include "printable.h"
 
 #include <nlohmann/json.hpp>
 

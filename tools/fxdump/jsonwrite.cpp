@@ -1,6 +1,6 @@
 // JSON written straight into a buffer, byte for byte as nlohmann's dump (no indent, invalid UTF-8
 // replaced) writes it, without building a value first; texts that are not UTF-8 get their bytes
-// beside them (JsonText.h).
+// beside them (jsontext.h).
 #include "fxdump.h"
 
 #include <charconv>

@@ -1,7 +1,7 @@
-#include "CommandLine.h"
+#include "commandline.h"
 #include "fxdump.h"
 
-#include "TrustOption.h"
+#include "trustoption.h"
 
 #include <CLI/CLI.hpp>
 

@@ -3,7 +3,7 @@
 #include "EffectModule.h"
 #include "FileTrust.h"
 #include "ProjectLocator.h"
-#include "TrustOption.h"
+#include "trustoption.h"
 #include "zqstrutils.h"
 
 namespace fxdump

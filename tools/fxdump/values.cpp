@@ -2,9 +2,9 @@
 #include "fxdump.h"
 
 #include "EffectFileLoader.h"
-#include "FileCheck.h"
-#include "Spelling.h"
+#include "filecheck.h"
 #include "pyrixmodule.h"
+#include "spelling.h"
 #include "zqprocess.h"
 #include "zqstrutils.h"
 

@@ -1,7 +1,7 @@
 #include "format.h"
 #include "source.h"
 
-#include "Printable.h"
+#include "printable.h"
 #include "zqanodebuilder.h"
 
 #include <algorithm>

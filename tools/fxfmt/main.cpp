@@ -3,8 +3,8 @@
 #include "format.h"
 #include "fxfmt.h"
 
-#include "PathGather.h"
-#include "Printable.h"
+#include "pathgather.h"
+#include "printable.h"
 #include "zqautil.h"
 #include "zqprocess.h"
 

@@ -1,9 +1,9 @@
 // fxls: the language server for effect sources. Speaks the Language Server Protocol over standard
 // input and output; logs only when asked.
-#include "Log.h"
-#include "Server.h"
-#include "Transport.h"
-#include "TrustOption.h"
+#include "log.h"
+#include "server.h"
+#include "transport.h"
+#include "trustoption.h"
 #include "zqprocess.h"
 
 #include <CLI/CLI.hpp>

@@ -1,7 +1,7 @@
 // The files that check looks at: named files, ZQA sources found in folders, and path lists.
 #include "zqa.h"
 
-#include "PathGather.h"
+#include "pathgather.h"
 
 #include <cctype>
 

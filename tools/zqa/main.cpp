@@ -1,6 +1,6 @@
 #include "zqa.h"
 
-#include "CommandLine.h"
+#include "commandline.h"
 
 #include <CLI/CLI.hpp>
 

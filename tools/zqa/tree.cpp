@@ -2,7 +2,7 @@
 // "(", a quoted atom in quotes, bytes that would upset a terminal as \xNN.
 #include "zqa.h"
 
-#include "Printable.h"
+#include "printable.h"
 #include "zqafile.h"
 #include "zqaloadonlyalloc.h"
 #include "zqanode.h"

@@ -1,7 +1,7 @@
 // The work of a run: every file named or found, in order, with what the plug-ins make of it.
 #include "zqpack.h"
 
-#include "PathGather.h"
+#include "pathgather.h"
 
 #include <cctype>
 

@@ -1,7 +1,7 @@
 #include "zqpack.h"
 
-#include "CommandLine.h"
-#include "TrustOption.h"
+#include "commandline.h"
+#include "trustoption.h"
 #include "zqprocess.h"
 
 #include <CLI/CLI.hpp>
@@ -66,8 +66,9 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
                  "write DESTINATION.d beside each packed file: its inputs in Make syntax");
     app.add_flag("--emit-ninja", pOptions->bEmitNinja,
                  "print a build.ninja that packs the given PATHs, one edge per file, instead of packing");
-    app.add_option("-o,--output", pOptions->sNinjaOutput,
-                   "with --emit-ninja: write build.ninja to FILE (only when it changes) instead of printing it");
+    app.add_option(
+        "-o,--output", pOptions->sNinjaOutput,
+        "with --emit-ninja: write build.ninja to FILE (only when it changes) instead of printing it");
     app.add_flag("--touch", pOptions->bTouch,
                  "move a packed file's write time to now even when its bytes stay the same (for Make, which\n"
                  "has no restat; embervise_pack_effects passes it under CMake's Makefile generators)");

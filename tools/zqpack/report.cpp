@@ -1,6 +1,6 @@
 #include "zqpack.h"
 
-#include "JsonText.h"
+#include "jsontext.h"
 #include "zqprocess.h"
 
 #include <nlohmann/json.hpp>

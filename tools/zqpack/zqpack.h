@@ -7,7 +7,7 @@
 #pragma once
 
 #include "IPacker.h"
-#include "Printable.h"
+#include "printable.h"
 #include "zqplatform.h"
 #include "zqprocess.h"
 
