@@ -34,7 +34,7 @@ STALE_STEPS ?= 60
 STALE_FIRST_SEED ?= 100
 stale-check: build
 	ZQPACK_STALE_SEEDS=$(STALE_SEEDS) ZQPACK_STALE_STEPS=$(STALE_STEPS) ZQPACK_STALE_FIRST_SEED=$(STALE_FIRST_SEED) \
-	    build/native/bin/test_tools --gtest_filter='ZqpackDifferential.*'
+	    build/native/bin/test_zqpack --gtest_filter='ZqpackDifferential.*'
 
 build-fuzz:
 	$(CMAKE) -S . -B build/fuzz $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \

@@ -1,6 +1,6 @@
 // The exports of the built plug-in: the ELF symbol table of the Linux build. A Windows build checks
 // the export table of its DLLs on the build host instead (tests/windows). Loading it and packing
-// through its export is what every zqpack run does (tests/tools).
+// through its export is what every zqpack run does (tests/zqpack).
 #if !defined(_WIN32)
 #include "test_support.h"
 

@@ -55,7 +55,7 @@ TEST(PlatformProcess, ProgramPathAndTerminal)
 {
     char szPath[4096];
     ASSERT_TRUE(PlatformGetProgramPath(szPath, sizeof(szPath)));
-    EXPECT_EQ("test_tools", fs::path(szPath).stem().string());
+    EXPECT_EQ("test_zqpack", fs::path(szPath).stem().string());
     EXPECT_TRUE(fs::is_regular_file(szPath));
     EXPECT_FALSE(PlatformGetProgramPath(szPath, 4));
 
