@@ -20,14 +20,7 @@ CEffectPacker& GetEffectPacker()
 
 IPacker* AssociateEffectPacker(const char* pszFileName)
 {
-    if (!pszFileName)
-        return nullptr;
-    const int nExtension = FindExtension(pszFileName);
-    if (nExtension >= 0 && ZQStrICmp(pszFileName + nExtension, "Fx00a") == 0)
-        return &s_EffectPacker;
-    if (nExtension >= 0 && ZQStrICmp(pszFileName + nExtension, "Fx00c") == 0)
-        return &s_EffectPacker;
-    return nullptr;
+    return IsEffectSourceName(pszFileName) ? &s_EffectPacker : nullptr;
 }
 
 bool CEffectPacker::GetName(char* pszBuffer, uint32_t nBufferSize)

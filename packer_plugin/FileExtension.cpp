@@ -1,5 +1,7 @@
 #include "FileExtension.h"
 
+#include "zqstrutils.h"
+
 #include <cstring>
 
 int32_t FindExtension(const char* pszPath)
@@ -26,4 +28,11 @@ bool SetExtension(std::string& sName, const char* pszExt)
     if (pszExt)
         sName += pszExt;
     return true;
+}
+
+bool IsEffectSourceName(const char* pszPath)
+{
+    const int32_t nExtension = FindExtension(pszPath);
+    return nExtension >= 0 &&
+           (ZQStrICmp(pszPath + nExtension, "Fx00a") == 0 || ZQStrICmp(pszPath + nExtension, "Fx00c") == 0);
 }

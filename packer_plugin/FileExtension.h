@@ -12,3 +12,12 @@ int32_t FindExtension(const char* pszPath);
 // Replaces the extension of sName by pszExt (given without the dot), or appends '.' and pszExt
 // when sName has none. Always true.
 bool SetExtension(std::string& sName, const char* pszExt);
+
+// True for the names the effect packer claims: extension "Fx00a" (text) or "Fx00c" (compressed
+// text), in any letter case. The tools that find effect sources in folders use the same rule.
+bool IsEffectSourceName(const char* pszPath);
+// The same, as the predicate of the tools' folder searches.
+inline bool IsEffectSourcePath(const std::string& sPath)
+{
+    return IsEffectSourceName(sPath.c_str());
+}

@@ -1,6 +1,7 @@
 // Source checks and the packed-file views that print text: the same code as fxcheck and fxdump.
 #include "bindings.h"
 
+#include "FileExtension.h"
 #include "filecheck.h"
 #include "fxdump.h"
 #include "pathgather.h"
@@ -80,7 +81,7 @@ Outcome OpenPacked(const std::string& sPath, const std::string& sModule, fxdump:
 Outcome CheckSource(const std::string& sPath, const std::string& sModule, std::vector<std::string>& lines)
 {
     std::lock_guard<std::mutex> guard(EngineLock());
-    std::vector<GatheredPath> paths = GatherPaths({{sPath, true}}, IsEffectSourceName);
+    std::vector<GatheredPath> paths = GatherPaths({{sPath, true}}, IsEffectSourcePath);
     paths.erase(
         std::remove_if(paths.begin(), paths.end(), [](const GatheredPath& path) { return path.bDuplicate; }),
         paths.end());
@@ -91,7 +92,7 @@ Outcome CheckSource(const std::string& sPath, const std::string& sModule, std::v
         CSourceText text;
         if (!path.sError.empty())
             diags.push_back(FileFinding(path.sPath, path.sError));
-        else if (!IsEffectSourceName(path.sPath))
+        else if (!IsEffectSourcePath(path.sPath))
             diags.push_back(
                 FileFinding(path.sPath, "not an effect source: the name does not end in .Fx00a or .Fx00c"));
         else

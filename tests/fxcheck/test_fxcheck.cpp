@@ -1,6 +1,7 @@
 // fxcheck: each kind of finding at its place, in plain and compressed sources; agreement with the
 // packer; the output formats and exit status of the program.
 #include "EffectModule.h"
+#include "FileExtension.h"
 #include "filecheck.h"
 #include "fxcheck_cases.h"
 #include "spelling.h"
@@ -178,7 +179,7 @@ TEST(FxCheck, AgreesWithThePacker)
     for (const auto& entry : fs::recursive_directory_iterator(EMBERVISE_SOURCE_DIR "/demo"))
     {
         const std::string sDemo = entry.path().string();
-        if (IsEffectSourceName(sDemo))
+        if (IsEffectSourcePath(sDemo))
             paths.push_back(
                 WriteFile(TempPath("agree/demo/" + entry.path().filename().string()), ReadFile(sDemo)));
     }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <vector>
 
@@ -35,6 +36,14 @@ std::string Alternatives(const std::vector<std::string>& names)
     return sOut;
 }
 } // namespace
+
+int ArgumentsBeforePaths(int argc, char** argv, int nFrom)
+{
+    for (int i = nFrom; i < argc; ++i)
+        if (std::strcmp(argv[i], "--") == 0)
+            return i;
+    return argc;
+}
 
 int PrintUsageError(const std::string& sCommand, const std::string& sMessage)
 {

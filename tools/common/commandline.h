@@ -10,6 +10,11 @@ class App;
 class ParseError;
 } // namespace CLI
 
+// The programs take every argument after the first "--" as a path, literally, even one starting with
+// '-' or '@'. The count of arguments up to that "--" (argc when there is none), searched from
+// argv[nFrom]: what the parser is given.
+int ArgumentsBeforePaths(int argc, char** argv, int nFrom = 1);
+
 // Prints the usage error; sCommand is the program's name, or the program and a subcommand
 // ("zqa check"). Answers 2, the exit status for wrong usage.
 int PrintUsageError(const std::string& sCommand, const std::string& sMessage);

@@ -45,11 +45,6 @@ const CEffectModule* CModuleCache::Get(const std::string& sPath, std::string& sW
     return it->second.pModule.get();
 }
 
-bool IsEffectSourceName(const std::string& sPath)
-{
-    return AssociateEffectPacker(sPath.c_str()) != nullptr;
-}
-
 namespace
 {
 Diagnostic FileLevel(const std::string& sPath, DiagCode eCode, const std::string& sMessage)

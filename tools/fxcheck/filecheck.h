@@ -45,9 +45,6 @@ private:
     std::vector<std::string> m_loaded;
 };
 
-// True for the names the packer claims: extension "Fx00a" or "Fx00c" in any letter case.
-bool IsEffectSourceName(const std::string& sPath);
-
 // Appends the findings for sPath, located; `text` keeps the file's text for the caret display.
 // sModule empty: the module named by the project locator above the file, as the packer finds it.
 // pBudget bounds the findings of each code and counts the rest (default: kDefaultFindingLimit per

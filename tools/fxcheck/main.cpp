@@ -1,5 +1,6 @@
 // fxcheck: line-numbered diagnostics for effect sources, checked against their effect module the way
 // the packer reads them. Never writes a file.
+#include "FileExtension.h"
 #include "commandline.h"
 #include "diagnostic.h"
 #include "filecheck.h"
@@ -73,18 +74,7 @@ int Parse(int argc, char** argv, Options& options)
         ->type_name("N");
     app.set_version_flag("-V,--version", std::string("fxcheck ") + EMBERVISE_VERSION);
 
-    std::vector<std::string> literal;
-    int nArgs = argc;
-    for (int i = 1; i < argc; ++i)
-    {
-        if (std::string(argv[i]) == "--")
-        {
-            nArgs = i;
-            for (int j = i + 1; j < argc; ++j)
-                literal.push_back(argv[j]);
-            break;
-        }
-    }
+    const int nArgs = ArgumentsBeforePaths(argc, argv);
     try
     {
         app.parse(nArgs, argv);
@@ -95,8 +85,8 @@ int Parse(int argc, char** argv, Options& options)
     }
     for (const std::string& sPath : paths)
         options.inputs.push_back({sPath, false});
-    for (const std::string& sPath : literal)
-        options.inputs.push_back({sPath, true});
+    for (int i = nArgs + 1; i < argc; ++i)
+        options.inputs.push_back({argv[i], true});
     if (!TrustFolders(options.trusted))
     {
         std::cerr << "fxcheck: cannot set EMBERVISE_TRUSTED_DIRS for --trust\n";
@@ -117,7 +107,7 @@ int main(int argc, char** argv)
     if (nParsed >= 0)
         return nParsed;
 
-    std::vector<GatheredPath> paths = GatherPaths(options.inputs, IsEffectSourceName);
+    std::vector<GatheredPath> paths = GatherPaths(options.inputs, IsEffectSourcePath);
     // A file reached twice is checked once.
     paths.erase(
         std::remove_if(paths.begin(), paths.end(), [](const GatheredPath& path) { return path.bDuplicate; }),
@@ -146,7 +136,7 @@ int main(int argc, char** argv)
             diag.sMessage = path.sError;
             diags.push_back(diag);
         }
-        else if (!IsEffectSourceName(path.sPath))
+        else if (!IsEffectSourceName(path.sPath.c_str()))
         {
             Diagnostic diag;
             diag.sFile = path.sPath;

@@ -1,7 +1,9 @@
 #include "EffectProperty.h"
+#include "FileExtension.h"
 #include "fxdump.h"
 
 #include "EffectFileLoader.h"
+#include "FileExtension.h"
 #include "filecheck.h"
 #include "pyrixmodule.h"
 #include "spelling.h"
@@ -289,7 +291,7 @@ bool LoadPackedFile(const std::string& sPath, PackedFile& file, std::string& sEr
     {
         sError = "not a packed effect file: it starts with \"" + Printable(std::string(start, nStart)) +
                  "\" where a packed file starts with \"" + CPackedEffectReader::MAGIC + "\"";
-        if (IsEffectSourceName(sPath))
+        if (IsEffectSourceName(sPath.c_str()))
             sError += "; it is an effect source, which zqpack packs and fxcheck checks";
         return false;
     }

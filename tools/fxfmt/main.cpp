@@ -3,6 +3,9 @@
 #include "format.h"
 #include "fxfmt.h"
 
+#include "FileExtension.h"
+#include "commandline.h"
+
 #include "pathgather.h"
 #include "printable.h"
 #include "zqautil.h"
@@ -10,7 +13,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -34,24 +36,12 @@ struct Options
 
 int UsageError(const std::string& sMessage)
 {
-    std::fprintf(stderr, "fxfmt: error: %s (see fxfmt --help)\n", sMessage.c_str());
-    return 2;
+    return PrintUsageError("fxfmt", sMessage);
 }
 
 void FileError(const std::string& sPath, const std::string& sMessage)
 {
     std::fprintf(stderr, "fxfmt: error: %s: %s\n", Printable(sPath).c_str(), sMessage.c_str());
-}
-
-// Effect sources found in folders: ".Fx00a" and ".Fx00c", in any letter case.
-bool IsEffectSourceName(const std::string& sPath)
-{
-    if (sPath.size() < 6)
-        return false;
-    std::string sEnd = sPath.substr(sPath.size() - 6);
-    for (char& c : sEnd)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return sEnd == ".fx00a" || sEnd == ".fx00c";
 }
 
 bool Write(const std::string& sText)
@@ -83,41 +73,19 @@ int Parse(int argc, char** argv, Options& options)
                  "format files with structural faults too (unmatched ')', unclosed list or string)");
     app.set_version_flag("-V,--version", std::string("fxfmt ") + EMBERVISE_VERSION);
 
-    std::vector<std::string> literal;
-    int nArgs = argc;
-    for (int i = 1; i < argc; ++i)
-    {
-        if (std::string(argv[i]) == "--")
-        {
-            nArgs = i;
-            for (int j = i + 1; j < argc; ++j)
-                literal.push_back(argv[j]);
-            break;
-        }
-    }
+    const int nArgs = ArgumentsBeforePaths(argc, argv);
     try
     {
         app.parse(nArgs, argv);
     }
-    catch (const CLI::CallForHelp& e)
-    {
-        return app.exit(e);
-    }
-    catch (const CLI::CallForVersion& e)
-    {
-        return app.exit(e);
-    }
     catch (const CLI::ParseError& e)
     {
-        std::string sWhat = e.what();
-        if (!sWhat.empty() && sWhat.back() == '\n')
-            sWhat.pop_back();
-        return UsageError(sWhat);
+        return CommandLineError("fxfmt", app, e);
     }
     for (const std::string& sPath : paths)
         options.inputs.push_back({sPath, false});
-    for (const std::string& sPath : literal)
-        options.inputs.push_back({sPath, true});
+    for (int i = nArgs + 1; i < argc; ++i)
+        options.inputs.push_back({argv[i], true});
     if (options.inputs.empty())
         return UsageError("no FILE given");
     return -1;
@@ -190,7 +158,7 @@ int main(int argc, char** argv)
             files.push_back({{"-", true, false, std::string()}, true});
             continue;
         }
-        for (GatheredPath& path : GatherPaths({arg}, IsEffectSourceName))
+        for (GatheredPath& path : GatherPaths({arg}, IsEffectSourcePath))
             files.push_back({std::move(path), false});
     }
     if (nStdin > 1)

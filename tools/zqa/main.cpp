@@ -88,15 +88,12 @@ int main(int argc, char** argv)
     // check takes every argument after the first "--" as a path, literally (even one starting with
     // '-' or '@'); CLI11 would hand those back to the main command once PATH has a value.
     // The main command has options only, so the first other argument names the command.
-    int nParsed = argc;
     int nCommand = 1;
     while (nCommand < argc && argv[nCommand][0] == '-')
         ++nCommand;
-    if (nCommand < argc && std::strcmp(argv[nCommand], "check") == 0)
-    {
-        for (int i = nCommand + 1; i < argc && nParsed == argc; ++i)
-            nParsed = std::strcmp(argv[i], "--") == 0 ? i : argc;
-    }
+    const int nParsed = nCommand < argc && std::strcmp(argv[nCommand], "check") == 0
+                            ? ArgumentsBeforePaths(argc, argv, nCommand + 1)
+                            : argc;
     try
     {
         app.parse(nParsed, argv);
