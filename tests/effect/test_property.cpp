@@ -171,7 +171,7 @@ TEST(Property, KeyOrderIsTheInsertionSorts)
     prop.RemoveKey(4);
     prop.RemoveKey(0);
     ExpectKeys(prop, {{0.2f, 4}, {0.5f, 1}, {0.5f, 3}});
-    EXPECT_EQ(prop.GetKey(3), nullptr);
+    EXPECT_FALSE(prop.GetKey(3).has_value());
 
     // A NaN time never moves and nothing moves past it; appending all and sorting once agrees.
     const float fNaN = std::numeric_limits<float>::quiet_NaN();
