@@ -70,6 +70,9 @@ public:
     // NormalizeKeys, then ClampToRange, then ValidateEnum. A property that a second pass would not
     // change is remembered as such until its keys change, and is not walked again.
     void Normalize();
+    // True when Normalize is known to change nothing (the keys have not changed since a pass that
+    // left them in normal form).
+    bool IsNormalized() const { return m_bNormalized; }
     // Plain property: exactly one key, at 0.0. Function curve: the first key at 0.0 and, where the
     // description asks for an end key, the last at 1.0. A property without keys gets the default.
     void NormalizeKeys();

@@ -352,12 +352,15 @@ bool WritePropertyData(IZQOutConverter& converter, CEffectProperty* pProperty,
     converter.WriteUint32(0);
 
     // The keys may change here (normalising is not idempotent for curve times outside 0..1); a
-    // curve entry of this property is then re-filed before it is looked up.
+    // curve entry of this property is then re-filed before it is looked up. A property known to
+    // be in normal form does not change.
+    const bool bMayChange = !pProperty->IsNormalized();
     pProperty->Normalize();
 
     if (desc.m_bFunctionCurve)
     {
-        curves.UpdateProperty(pProperty);
+        if (bMayChange)
+            curves.UpdateProperty(pProperty);
         const int32_t nEntry = curves.FindProperty(pProperty);
         const uint32_t nCurveIndex =
             nEntry >= 0 ? curves.GetEntry(static_cast<uint32_t>(nEntry)).nOffset : kNoOffset;
