@@ -1,6 +1,8 @@
 #include "EffectDocument.h"
 #include "effect_test_support.h"
 
+#include <cstring>
+
 namespace
 {
 const char* const kTable = "type|Spark\n"
@@ -171,6 +173,59 @@ TEST(PropertySet, InheritanceThroughAPrefab)
     EXPECT_EQ(lone.GetPropertyDirect(0)->GetKey(0)->Value.fValue, 1.0f);
     EXPECT_EQ(lone.GetPropertyDirect(2)->GetNumKeys(), 1u);
     EXPECT_TRUE(lone.SetParent(nullptr));
+}
+
+TEST(PropertySet, UnsetPropertiesShareOneDefault)
+{
+    CTableModule table("type|Spark\n"
+                       "prop|Size|5|ce|0.5;|0.25\n"
+                       "prop|Tex|2|||a.tga\n"
+                       "prop|Wobble|5|c||nan\n"
+                       "prop|Odd|11|c\n");
+    const EffectTypeDesc* pSpark = table.Type("Spark");
+    CEffectPropertyDefaults defaults;
+    CEffectKey first(pSpark), second(pSpark), alone(pSpark);
+    CEffectProperty* pOwn = new CEffectProperty(&pSpark->pProps[1]);
+    ASSERT_TRUE(first.SetProperty(pOwn));
+    first.FillMissingProperties(&defaults);
+    second.FillMissingProperties(&defaults);
+    alone.FillMissingProperties();
+    alone.NormalizeProperties();
+
+    EXPECT_EQ(first.GetPropertyDirect(0), second.GetPropertyDirect(0));
+    EXPECT_TRUE(first.IsShared(0));
+    EXPECT_EQ(first.GetPropertyDirect(1), pOwn);
+    EXPECT_FALSE(first.IsShared(1));
+    EXPECT_TRUE(second.IsShared(1));
+    // A curve holding NaN equals no copy of itself, and the curve comparison does not look at
+    // values of an unknown type: each set keeps its own.
+    EXPECT_NE(first.GetPropertyDirect(2), second.GetPropertyDirect(2));
+    EXPECT_FALSE(second.IsShared(2));
+    EXPECT_NE(first.GetPropertyDirect(3), second.GetPropertyDirect(3));
+    EXPECT_FALSE(alone.IsShared(0));
+
+    // The shared defaults answer what defaults of a set's own answer: Size's default 0.25 raised to
+    // its minimum 0.5, at 0.0 and 1.0.
+    for (uint32_t i = 0; i < 4; ++i)
+    {
+        const CEffectProperty& shared = *second.GetProperty(i);
+        const CEffectProperty& own = *alone.GetProperty(i);
+        ASSERT_EQ(shared.GetNumKeys(), own.GetNumKeys()) << i;
+        for (uint32_t k = 0; k < own.GetNumKeys(); ++k)
+        {
+            const EffectPropertyKey a = *shared.GetKey(k), b = *own.GetKey(k);
+            EXPECT_EQ(std::memcmp(&a, &b, sizeof(a)), 0) << i << " " << k;
+        }
+    }
+    ASSERT_EQ(second.GetProperty(0)->GetNumKeys(), 2u);
+    EXPECT_EQ(second.GetProperty(0)->GetKey(1)->fTime, 1.0f);
+    EXPECT_EQ(second.GetProperty(0)->GetKey(1)->Value.fValue, 0.5f);
+
+    // Replacing a shared default leaves it to the others.
+    CEffectProperty* pSize = new CEffectProperty(&pSpark->pProps[0]);
+    ASSERT_TRUE(second.SetProperty(pSize));
+    EXPECT_FALSE(second.IsShared(0));
+    EXPECT_EQ(first.GetProperty(0)->GetNumKeys(), 2u);
 }
 
 TEST(PropertySet, ChecksAreReportedWithTheirLines)

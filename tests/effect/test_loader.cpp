@@ -59,7 +59,7 @@ struct Loaded
     bool bResult;
 };
 
-const EffectPropertyKey& FirstKey(const CEffectPropertySet* pSet, uint32_t nProp)
+EffectPropertyKey FirstKey(const CEffectPropertySet* pSet, uint32_t nProp)
 {
     return *pSet->GetProperty(nProp)->GetKey(0);
 }

@@ -171,7 +171,7 @@ TEST(Property, KeyOrderIsTheInsertionSorts)
     prop.RemoveKey(4);
     prop.RemoveKey(0);
     ExpectKeys(prop, {{0.2f, 4}, {0.5f, 1}, {0.5f, 3}});
-    EXPECT_EQ(prop.GetKey(3), nullptr);
+    EXPECT_FALSE(prop.GetKey(3).has_value());
 
     // A NaN time never moves and nothing moves past it; appending all and sorting once agrees.
     const float fNaN = std::numeric_limits<float>::quiet_NaN();
@@ -256,6 +256,124 @@ TEST(Property, ClampAndValidate)
     EXPECT_STREQ(clamped(kMode, value).szValue, " medium");
     std::strcpy(value.szValue, "Ultra");
     EXPECT_STREQ(clamped(kMode, value).szValue, "Medium");
+}
+
+TEST(Property, ValuesAreKeptAsTheDescribedTypeViewsThem)
+{
+    CTableModule table(kTable);
+    const auto roundTrip = [&](uint32_t nProp, const EffectPropValue& value)
+    {
+        CEffectProperty prop(table.Prop("T", nProp));
+        EffectPropertyKey key = FloatKey(0.5f, 0);
+        key.Value = value;
+        EXPECT_TRUE(prop.AppendKey(key));
+        return prop.GetKey(0)->Value;
+    };
+    // Text read as a Float: the first four bytes, "abcd"; nothing of the rest is kept.
+    EffectPropValue text = {};
+    std::strcpy(text.szValue, "abcdefgh");
+    EffectPropValue asFloat = roundTrip(kUnit, text);
+    EXPECT_EQ(asFloat.nValue, 0x64636261);
+    EXPECT_EQ(asFloat.aBytes[4], 0);
+    // A Vector keeps twelve bytes; a String keeps its text up to the terminator.
+    EffectPropValue vector = {};
+    const float afVector[3] = {0.25f, -1.0f, 0.5f};
+    std::memcpy(vector.vValue, afVector, sizeof(afVector));
+    vector.aBytes[12] = 0x55;
+    const EffectPropValue keptVector = roundTrip(kMove, vector);
+    EXPECT_EQ(std::memcmp(keptVector.vValue, afVector, sizeof(afVector)), 0);
+    EXPECT_EQ(keptVector.aBytes[12], 0);
+    text.aBytes[200] = 'z';
+    const EffectPropValue keptText = roundTrip(kMode, text);
+    EXPECT_STREQ(keptText.szValue, "abcdefgh");
+    EXPECT_EQ(keptText.aBytes[200], 0);
+    // A type without a value view keeps the whole record.
+    EXPECT_EQ(roundTrip(kMarker, text).aBytes[200], 'z');
+
+    // Texts of every length up to a record without terminator, in one property; replacing a short
+    // text by a longer one keeps the rest.
+    CEffectProperty mode(table.Prop("T", kMode));
+    EffectPropertyKey key = FloatKey(0, 0);
+    for (uint32_t nLength : {0u, 3u, 4u, 255u, 1u})
+    {
+        std::memset(key.Value.szValue, 0, sizeof(key.Value.szValue));
+        std::memset(key.Value.szValue, 'a' + static_cast<int>(nLength % 26), nLength);
+        ASSERT_TRUE(mode.AppendKey(key));
+    }
+    std::memset(key.Value.szValue, 'q', sizeof(key.Value.szValue)); // 256 bytes, no terminator
+    ASSERT_TRUE(mode.SetKey(0, key));
+    ASSERT_EQ(mode.GetNumKeys(), 5u);
+    EXPECT_EQ(std::memcmp(mode.GetKey(0)->Value.szValue, key.Value.szValue, 256), 0);
+    EXPECT_EQ(std::string(mode.GetKeyText(0)), std::string(256, 'q'));
+    EXPECT_EQ(std::string(mode.GetKeyText(1)), "ddd");
+    EXPECT_EQ(std::string(mode.GetKeyText(2)), "eeee");
+    EXPECT_EQ(std::string(mode.GetKeyText(3)), std::string(255, 'v'));
+    mode.RemoveKey(2);
+    EXPECT_EQ(std::string(mode.GetKeyText(2)), std::string(255, 'v'));
+    EXPECT_EQ(std::string(mode.GetKeyText(3)), "b");
+    EXPECT_FALSE(mode.SetKey(4, key));
+}
+
+// Normalize remembers a property it left in normal form and skips it; the steps themselves never
+// skip. Both must leave the same keys, pass after pass, whatever the keys were.
+TEST(Property, RememberedNormalFormChangesNothing)
+{
+    CTableModule table(kTable);
+    const float fNaN = std::numeric_limits<float>::quiet_NaN();
+    const float afTimes[] = {-1.0f, -0.0f, 0.0f, 0.3f, 0.5f, 1.0f, 1.5f, 2.0f, fNaN};
+    const char* const apszTexts[] = {"Low", " high", "Ultra", ""};
+    std::mt19937 rng(5150);
+    const auto randomKey = [&](uint32_t nProp)
+    {
+        EffectPropertyKey key = FloatKey(afTimes[rng() % 9], 0);
+        if (nProp == kMode)
+            std::strcpy(key.Value.szValue, apszTexts[rng() % 4]);
+        else if (nProp == kCount || nProp == kInverted)
+            key.Value.nValue = static_cast<int32_t>(rng() % 11) - 3;
+        else
+            for (float& f : key.Value.vValue)
+                f = static_cast<float>(static_cast<int>(rng() % 9) - 4) * 0.5f;
+        return key;
+    };
+    const auto sameKeys = [](const CEffectProperty& a, const CEffectProperty& b)
+    {
+        if (a.GetNumKeys() != b.GetNumKeys())
+            return false;
+        for (uint32_t i = 0; i < a.GetNumKeys(); ++i)
+        {
+            const EffectPropertyKey ka = *a.GetKey(i), kb = *b.GetKey(i);
+            if (std::memcmp(&ka, &kb, sizeof(ka)) != 0)
+                return false;
+        }
+        return true;
+    };
+    const uint32_t anProps[] = {kPlain, kCurve, kCurveNoEnd, kCount, kInverted, kUnit, kMove, kMode, kMarker};
+    for (int nCase = 0; nCase < 3000; ++nCase)
+    {
+        const uint32_t nProp = anProps[rng() % 9];
+        CEffectProperty memo(table.Prop("T", nProp)), steps(table.Prop("T", nProp));
+        for (uint32_t n = rng() % 5; n > 0; --n)
+        {
+            const EffectPropertyKey key = randomKey(nProp);
+            memo.AppendKey(key);
+            steps.AppendKey(key);
+        }
+        for (int nPass = 0; nPass < 4; ++nPass)
+        {
+            if (nPass == 2 && rng() % 2 && steps.GetNumKeys() > 0)
+            {
+                const EffectPropertyKey key = randomKey(nProp);
+                const uint32_t nAt = rng() % steps.GetNumKeys();
+                memo.SetKey(nAt, key);
+                steps.SetKey(nAt, key);
+            }
+            memo.Normalize();
+            steps.NormalizeKeys();
+            steps.ClampToRange();
+            steps.ValidateEnum();
+            ASSERT_TRUE(sameKeys(memo, steps)) << "case " << nCase << " pass " << nPass;
+        }
+    }
 }
 
 TEST(Property, NullDescriptionIsReported)

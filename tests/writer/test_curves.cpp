@@ -111,7 +111,10 @@ TEST(FunctionCurveData, IndexedLookupMatchesLinearScan)
             CEffectProperty& changed = *pool[random() % pool.size()];
             const uint32_t nKeys = changed.GetNumKeys();
             if (nKeys > 0 && random() % 2)
-                *changed.GetKey(random() % nKeys) = RandomKey(random, changed.GetDesc()->eType);
+            {
+                const EffectPropertyKey key = RandomKey(random, changed.GetDesc()->eType);
+                changed.SetKey(random() % nKeys, key);
+            }
             else if (nKeys > 0 && random() % 2)
                 changed.RemoveKey(random() % nKeys);
             else

@@ -189,6 +189,21 @@ TEST(PackedEffectFile, NoValueCurveIsNamedAndStoredButNotWritten)
                            0,      kOne, 0, 1,  1,  0, 0, 0, 0,  0,   1, 8,    120,  4,    0}));
 }
 
+TEST(PackedEffectFile, DefaultCurvesHoldingNaNAreStoredOncePerKey)
+{
+    const Bytes file = Pack("type|T\nprop|W|5|c||nan\n",
+                            "(header (version 1))(effect-tree (effect (name E) (length 1) (key-list"
+                            " (key (type T) (id 1) (track 0) (start-time 0) (end-time 0))"
+                            " (key (type T) (id 2) (track 1) (start-time 0) (end-time 0)))))");
+    // A NaN equals nothing, so each key's default curve is a record of its own: strings "E" "W" at
+    // 44, two curves of one key at 52, the effect at 76, the keys at 88 and 124 with their
+    // property records at 112 and 148 naming curve offsets 0 and 12; the index at 160.
+    const uint32_t kNaN = 0x7FC00000;
+    EXPECT_EQ(file,
+              Words({kMagic, 2, 0, 8, 24, 2, 1, 1, 44,  160, 2, 0x45, 0x57, 1, 0, kNaN, 1, 0,   kNaN, 0, 1,
+                     2,      0, 0, 0, 1,  1, 1, 4, 124, 0,   0, 0,    0,    2, 2, 1,    4, 160, 12,   0}));
+}
+
 TEST(PackedEffectFile, CurveLookupFollowsTheKeysAsNormalisedAgain)
 {
     // Times beyond 1.0 with an end key: normalising again while writing moves the last key to

@@ -862,11 +862,13 @@ void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeD
                            FormatValue(key.Value, pDesc->eType));
             }
             // What normalisation does to the value: the packer's own property code decides.
+            // Compared as the property keeps values (its type's own view of them).
             CEffectProperty prop(pDesc);
             prop.AddKey(key);
+            const std::optional<EffectPropertyKey> pBefore = prop.GetKey(0);
             prop.ClampToRange();
-            const EffectPropertyKey* pAfter = prop.GetKey(0);
-            if (pAfter && std::memcmp(&pAfter->Value, &key.Value, sizeof(key.Value)) != 0)
+            const std::optional<EffectPropertyKey> pAfter = prop.GetKey(0);
+            if (pAfter && pBefore && std::memcmp(&pAfter->Value, &pBefore->Value, sizeof(key.Value)) != 0)
                 Report(DiagCode::ValueClamped, pData->GetNumElements() > 1 ? pData->GetElement(1) : pData,
                        FormatValue(key.Value, pDesc->eType) + " is outside the range " +
                            Quote(FixedName(pDesc->szParams, sizeof(pDesc->szParams))) + " of " + sProp +

@@ -159,16 +159,18 @@ std::string PackedNote(const EffectPropDesc& prop, const std::string& sFileType,
         break;
     }
     // What normalisation does, by the packer's own property code.
+    // Compared as the property keeps values (its type's own view of them).
     CEffectProperty property(&prop);
     property.AddKey(key);
+    const std::optional<EffectPropertyKey> pBefore = property.GetKey(0);
     property.ClampToRange();
     property.ValidateEnum();
-    const EffectPropertyKey* pAfter = property.GetKey(0);
+    const std::optional<EffectPropertyKey> pAfter = property.GetKey(0);
     const std::string sWritten = FormatValue(key.Value, prop.eType);
-    if (!pAfter)
+    if (!pAfter || !pBefore)
         return std::string();
     const std::string sPacked = FormatValue(pAfter->Value, prop.eType);
-    if (std::memcmp(&pAfter->Value, &key.Value, sizeof(key.Value)) != 0)
+    if (std::memcmp(&pAfter->Value, &pBefore->Value, sizeof(key.Value)) != 0)
     {
         if (prop.eType == ePT_Enum)
             return "not a choice: the default " + sPacked + " is packed";

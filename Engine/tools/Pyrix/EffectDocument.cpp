@@ -306,4 +306,5 @@ void CEffectCollection::Clear()
     m_Prefabs.clear();
     m_PrefabIndex.clear();
     m_nPrefabsIndexed = 0;
+    m_Defaults.Clear();
 }

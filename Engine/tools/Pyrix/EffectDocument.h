@@ -2,6 +2,7 @@
 // effects and prefabs; an effect holds numbered tracks, a track holds keys ordered by start time.
 #pragma once
 
+#include "EffectPropertyDefaults.h"
 #include "EffectPropertySet.h"
 #include "pyrixmodule.h"
 
@@ -245,8 +246,11 @@ public:
     CEffectPropertySet* FindPrefab(const char* pszName) const;
     // Name comparisons made by FindPrefab so far (for tests that guard against linear lookups).
     uint64_t GetPrefabNameCompares() const { return m_nPrefabNameCompares; }
-    // Destroys every effect, then every prefab: keys go before the prefabs they point to.
+    // Destroys every effect, then every prefab: keys go before the prefabs they point to; the
+    // shared default properties go last.
     void Clear();
+    // The default properties that the document's keys and prefabs share.
+    CEffectPropertyDefaults& GetDefaults() { return m_Defaults; }
 
     CEffectList<CEffectDef> m_Effects;
     std::vector<CEffectPropertySet*> m_Prefabs;
@@ -259,4 +263,5 @@ private:
     mutable std::unordered_map<std::string, CEffectPropertySet*> m_PrefabIndex;
     mutable size_t m_nPrefabsIndexed = 0;
     mutable uint64_t m_nPrefabNameCompares = 0;
+    CEffectPropertyDefaults m_Defaults;
 };

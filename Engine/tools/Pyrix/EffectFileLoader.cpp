@@ -60,8 +60,8 @@ const char* FindValue(const CZQANode* pList, const char* pszName)
     return pValue && pValue->IsAtom() ? pValue->GetValue() : nullptr;
 }
 
-// Room for nValues loaded keys and for the default keys that normalising may add: a key costs
-// some 260 bytes, so neither spare room nor a regrown array is cheap across a large file.
+// Room for nValues loaded keys and for the default keys that normalising may add: across a large
+// file neither spare room nor a regrown array is cheap.
 uint32_t KeysAfterNormalizing(const EffectPropDesc& desc, uint32_t nValues)
 {
     const uint32_t nLeast = desc.m_bFunctionCurve && desc.m_bCurveEndKey ? 2 : 1;
@@ -253,7 +253,7 @@ bool LoadPrefab(const CZQANode* pNode, CEffectCollection& collection, const CEff
     // On failure the prefab stays in the collection, which destroys it with the rest.
     if (!LoadProperties(pProperties, pPrefab, sError))
         return false;
-    pPrefab->FillMissingProperties();
+    pPrefab->FillMissingProperties(&collection.GetDefaults());
     pPrefab->NormalizeProperties();
     return true;
 }
@@ -314,7 +314,7 @@ CEffectKey* LoadKey(const CZQANode* pNode, CEffectCollection& collection, const 
     }
     // With a prefab the root filled is the prefab, already complete: the key's own slots stay as
     // loaded and the rest are inherited.
-    pKey->FillMissingProperties();
+    pKey->FillMissingProperties(&collection.GetDefaults());
     pKey->NormalizeProperties();
     return pKey;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -67,40 +68,197 @@ void ClampValue(T& value, bool bHasMin, T min, bool bHasMax, T max)
         value = max;
 }
 
-bool LessByTime(const EffectPropertyKey& a, const EffectPropertyKey& b)
-{
-    return a.fTime < b.fTime;
-}
 } // namespace
 
 CEffectProperty::CEffectProperty(const EffectPropDesc* pDesc) : m_pDesc(pDesc)
 {
     ZQCheckSite(pDesc != nullptr, "pDesc", ZQ_THIS_FILE, 22, "CEffectProperty::CEffectProperty",
                 "Error: Null property description used", s_bIgnoreNullDesc);
+    switch (pDesc ? pDesc->eType : static_cast<uint32_t>(ePT_None))
+    {
+    case ePT_Int:
+    case ePT_Float:
+    case ePT_Color:
+        m_eKind = ValueKind::Word;
+        m_nValueSize = 4;
+        break;
+    case ePT_Vector:
+        m_eKind = ValueKind::Vector;
+        m_nValueSize = 12;
+        break;
+    case ePT_String:
+    case ePT_Filename:
+    case ePT_Enum:
+    case ePT_Animation:
+    case ePT_SparkrigRef:
+        m_eKind = ValueKind::Text;
+        m_nValueSize = 4;
+        break;
+    default:
+        m_eKind = ValueKind::Record;
+        m_nValueSize = sizeof(EffectPropValue);
+        break;
+    }
+    m_nCapacity = INLINE_BYTES / RecordSize();
 }
 
-EffectPropertyKey* CEffectProperty::GetKey(uint32_t nIndex)
+CEffectProperty::~CEffectProperty()
 {
-    return nIndex < m_Keys.size() ? &m_Keys[nIndex] : nullptr;
+    if (!m_bInline)
+        delete[] m_pHeap;
 }
 
-const EffectPropertyKey* CEffectProperty::GetKey(uint32_t nIndex) const
+uint32_t CEffectProperty::ValueBytesFor(const EffectPropValue& value) const
 {
-    return nIndex < m_Keys.size() ? &m_Keys[nIndex] : nullptr;
+    if (m_eKind != ValueKind::Text)
+        return m_nValueSize;
+    // The text and its terminator, in whole words.
+    const uint32_t nBytes = static_cast<uint32_t>(strnlen(value.szValue, kValueSize)) + 1;
+    return (nBytes + 3) & ~3u;
+}
+
+bool CEffectProperty::Relayout(uint32_t nCapacity, uint32_t nValueSize)
+{
+    const uint32_t nOldRecord = RecordSize();
+    const uint32_t nNewRecord = 4 + nValueSize;
+    const size_t nBytes = static_cast<size_t>(nCapacity) * nNewRecord;
+    const bool bInline = nBytes <= INLINE_BYTES;
+    uint8_t aMoved[INLINE_BYTES];
+    uint8_t* pNew = aMoved;
+    if (!bInline)
+    {
+        pNew = new (std::nothrow) uint8_t[nBytes];
+        if (!pNew)
+            return false;
+    }
+    const uint8_t* pOld = Records();
+    for (uint32_t i = 0; i < m_nNumKeys; ++i)
+    {
+        uint8_t* pTo = pNew + static_cast<size_t>(i) * nNewRecord;
+        std::memcpy(pTo, pOld + static_cast<size_t>(i) * nOldRecord, nOldRecord);
+        std::memset(pTo + nOldRecord, 0, nNewRecord - nOldRecord);
+    }
+    if (!m_bInline)
+        delete[] m_pHeap;
+    if (bInline)
+        std::memcpy(m_aInline, aMoved, sizeof(aMoved));
+    else
+        m_pHeap = pNew;
+    m_bInline = bInline;
+    m_nCapacity = bInline ? static_cast<uint32_t>(INLINE_BYTES / nNewRecord) : nCapacity;
+    m_nValueSize = static_cast<uint16_t>(nValueSize);
+    return true;
+}
+
+bool CEffectProperty::MakeRoomFor(const EffectPropValue& value)
+{
+    const uint32_t nNeeded = ValueBytesFor(value);
+    const uint32_t nValueSize = nNeeded > m_nValueSize ? nNeeded : m_nValueSize;
+    uint32_t nCapacity = m_nCapacity;
+    if (m_nNumKeys == nCapacity)
+        nCapacity = nCapacity < 2 ? 2 : (nCapacity > UINT32_MAX / 2 ? UINT32_MAX : nCapacity * 2);
+    if (nCapacity == m_nCapacity && nValueSize == m_nValueSize)
+        return true;
+    return Relayout(nCapacity, nValueSize);
+}
+
+void CEffectProperty::StoreTime(uint32_t nIndex, float fTime)
+{
+    std::memcpy(Record(nIndex), &fTime, sizeof(fTime));
+}
+
+void CEffectProperty::StoreValue(uint32_t nIndex, const EffectPropValue& value)
+{
+    uint8_t* pValue = Record(nIndex) + 4;
+    if (m_eKind == ValueKind::Text)
+    {
+        const size_t nLength = strnlen(value.szValue, kValueSize);
+        std::memcpy(pValue, value.szValue, nLength);
+        std::memset(pValue + nLength, 0, m_nValueSize - nLength);
+    }
+    else
+    {
+        std::memcpy(pValue, &value, m_nValueSize);
+    }
+}
+
+void CEffectProperty::Store(uint32_t nIndex, const EffectPropertyKey& key)
+{
+    StoreTime(nIndex, key.fTime);
+    StoreValue(nIndex, key.Value);
+}
+
+std::optional<EffectPropertyKey> CEffectProperty::GetKey(uint32_t nIndex) const
+{
+    if (nIndex >= m_nNumKeys)
+        return std::nullopt;
+    EffectPropertyKey key;
+    std::memset(&key, 0, sizeof(key));
+    key.fTime = GetKeyTime(nIndex);
+    const uint8_t* pValue = Record(nIndex) + 4;
+    const size_t nBytes = m_eKind == ValueKind::Text
+                              ? strnlen(reinterpret_cast<const char*>(pValue), m_nValueSize)
+                              : m_nValueSize;
+    std::memcpy(&key.Value, pValue, nBytes);
+    return key;
+}
+
+bool CEffectProperty::SetKey(uint32_t nIndex, const EffectPropertyKey& key)
+{
+    if (nIndex >= m_nNumKeys)
+        return false;
+    const uint32_t nNeeded = ValueBytesFor(key.Value);
+    if (nNeeded > m_nValueSize && !Relayout(m_nCapacity, nNeeded))
+        return false;
+    Store(nIndex, key);
+    m_bNormalized = false;
+    return true;
+}
+
+float CEffectProperty::GetKeyTime(uint32_t nIndex) const
+{
+    float fTime;
+    std::memcpy(&fTime, Record(nIndex), sizeof(fTime));
+    return fTime;
+}
+
+const char* CEffectProperty::GetKeyText(uint32_t nIndex) const
+{
+    return reinterpret_cast<const char*>(Record(nIndex) + 4);
+}
+
+uint32_t CEffectProperty::GetKeyWord(uint32_t nIndex) const
+{
+    uint32_t nWord;
+    std::memcpy(&nWord, Record(nIndex) + 4, sizeof(nWord));
+    return nWord;
+}
+
+float CEffectProperty::GetKeyFloat(uint32_t nIndex) const
+{
+    float f;
+    std::memcpy(&f, Record(nIndex) + 4, sizeof(f));
+    return f;
+}
+
+void CEffectProperty::GetKeyVector(uint32_t nIndex, float (&afValue)[3]) const
+{
+    afValue[0] = afValue[1] = afValue[2] = 0.0f;
+    std::memcpy(afValue, Record(nIndex) + 4, m_nValueSize < sizeof(afValue) ? m_nValueSize : sizeof(afValue));
+}
+
+size_t CEffectProperty::GetHeapBytes() const
+{
+    return m_bInline ? 0 : static_cast<size_t>(m_nCapacity) * RecordSize();
 }
 
 bool CEffectProperty::AppendKey(const EffectPropertyKey& key)
 {
-    if (m_Keys.size() >= UINT32_MAX)
+    if (m_nNumKeys >= UINT32_MAX || !MakeRoomFor(key.Value))
         return false;
-    try
-    {
-        m_Keys.push_back(key);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return false;
-    }
+    Store(m_nNumKeys, key);
+    ++m_nNumKeys;
+    m_bNormalized = false;
     return true;
 }
 
@@ -124,21 +282,17 @@ bool CEffectProperty::AddDefaultKey(float fTime)
 
 void CEffectProperty::RemoveKey(uint32_t nIndex)
 {
-    if (nIndex < m_Keys.size())
-        m_Keys.erase(m_Keys.begin() + nIndex);
+    if (nIndex >= m_nNumKeys)
+        return;
+    const size_t nRecord = RecordSize();
+    std::memmove(Record(nIndex), Record(nIndex) + nRecord, (m_nNumKeys - nIndex - 1) * nRecord);
+    --m_nNumKeys;
+    m_bNormalized = false;
 }
 
 bool CEffectProperty::ReserveKeys(uint32_t nCount)
 {
-    try
-    {
-        m_Keys.reserve(nCount);
-    }
-    catch (const std::exception&)
-    {
-        return false;
-    }
-    return true;
+    return nCount <= m_nCapacity || Relayout(nCount, m_nValueSize);
 }
 
 void CEffectProperty::SortKeys()
@@ -148,54 +302,74 @@ void CEffectProperty::SortKeys()
     // independently; inside a run the order is the stable one. Sorting each run with a stable sort
     // gives that order in n log n, and keys already in order (no neighbour greater than the key
     // after it) cost one pass.
-    const size_t nCount = m_Keys.size();
-    size_t nFirstUnordered = 1;
-    while (nFirstUnordered < nCount && !LessByTime(m_Keys[nFirstUnordered], m_Keys[nFirstUnordered - 1]))
+    const uint32_t nCount = m_nNumKeys;
+    uint32_t nFirstUnordered = 1;
+    while (nFirstUnordered < nCount && !(GetKeyTime(nFirstUnordered) < GetKeyTime(nFirstUnordered - 1)))
         ++nFirstUnordered;
     if (nFirstUnordered >= nCount)
         return;
+    m_bNormalized = false;
 
-    // Keys are large: sort their positions, then move each key once.
+    // Sort the positions, then move each key once.
+    const size_t nRecord = RecordSize();
     std::vector<uint32_t> order;
-    std::vector<EffectPropertyKey> sorted;
+    std::vector<uint8_t> sorted;
     try
     {
         order.resize(nCount);
-        sorted.reserve(nCount);
+        sorted.resize(nCount * nRecord);
     }
     catch (const std::exception&)
     {
         SortRunsInPlace();
         return;
     }
-    for (size_t i = 0; i < nCount; ++i)
-        order[i] = static_cast<uint32_t>(i);
-    const auto lessByTime = [this](uint32_t a, uint32_t b) { return m_Keys[a].fTime < m_Keys[b].fTime; };
+    for (uint32_t i = 0; i < nCount; ++i)
+        order[i] = i;
+    const auto lessByTime = [this](uint32_t a, uint32_t b) { return GetKeyTime(a) < GetKeyTime(b); };
     ForEachRun([&](size_t nBegin, size_t nEnd)
                { std::stable_sort(order.begin() + nBegin, order.begin() + nEnd, lessByTime); });
-    for (uint32_t nFrom : order)
-        sorted.push_back(m_Keys[nFrom]);
-    m_Keys.swap(sorted);
+    for (uint32_t i = 0; i < nCount; ++i)
+        std::memcpy(&sorted[i * nRecord], Record(order[i]), nRecord);
+    std::memcpy(Records(), sorted.data(), sorted.size());
 }
 
 void CEffectProperty::SortRunsInPlace()
 {
-    ForEachRun([this](size_t nBegin, size_t nEnd)
-               { std::stable_sort(m_Keys.begin() + nBegin, m_Keys.begin() + nEnd, LessByTime); });
+    // The insertion sort itself, run by run: no memory beyond one record.
+    const size_t nRecord = RecordSize();
+    uint8_t aHeld[4 + kValueSize + 4];
+    ForEachRun(
+        [&](size_t nBegin, size_t nEnd)
+        {
+            for (size_t i = nBegin + 1; i < nEnd; ++i)
+            {
+                const float fTime = GetKeyTime(static_cast<uint32_t>(i));
+                size_t j = i;
+                while (j > nBegin && fTime < GetKeyTime(static_cast<uint32_t>(j - 1)))
+                    --j;
+                if (j == i)
+                    continue;
+                std::memcpy(aHeld, Record(static_cast<uint32_t>(i)), nRecord);
+                std::memmove(Record(static_cast<uint32_t>(j)) + nRecord, Record(static_cast<uint32_t>(j)),
+                             (i - j) * nRecord);
+                std::memcpy(Record(static_cast<uint32_t>(j)), aHeld, nRecord);
+            }
+        });
 }
 
 template <class Fn>
 void CEffectProperty::ForEachRun(Fn fn) const
 {
-    const size_t nCount = m_Keys.size();
+    const uint32_t nCount = m_nNumKeys;
     size_t nRunStart = 0;
-    for (size_t i = 0; i <= nCount; ++i)
+    for (uint32_t i = 0; i <= nCount; ++i)
     {
-        if (i == nCount || m_Keys[i].fTime != m_Keys[i].fTime)
+        if (i == nCount || std::isnan(GetKeyTime(i)))
         {
             if (i - nRunStart > 1)
-                fn(nRunStart, i);
-            nRunStart = i + 1;
+                fn(nRunStart, static_cast<size_t>(i));
+            nRunStart = static_cast<size_t>(i) + 1;
         }
     }
 }
@@ -207,9 +381,36 @@ bool CEffectProperty::IsWritable() const
 
 void CEffectProperty::Normalize()
 {
+    if (m_bNormalized)
+        return;
     NormalizeKeys();
     ClampToRange();
     ValidateEnum();
+    // Clamping and validating a second time change nothing; NormalizeKeys may (curve times outside
+    // 0..1), unless the keys are already in the form it leaves.
+    m_bNormalized = KeysInNormalForm();
+}
+
+bool CEffectProperty::KeysInNormalForm() const
+{
+    if (!m_pDesc || m_pDesc->eType == ePT_NoValue)
+        return true;
+    const uint32_t nCount = m_nNumKeys;
+    if (nCount == 0)
+        return false;
+    for (uint32_t i = 1; i < nCount; ++i)
+    {
+        if (GetKeyTime(i) < GetKeyTime(i - 1))
+            return false;
+    }
+    // Compared as bits: -0.0 would still be set to 0.0.
+    const auto isExactly = [this](uint32_t nIndex, float f)
+    { return std::memcmp(Record(nIndex), &f, sizeof(f)) == 0; };
+    if (!isExactly(0, 0.0f))
+        return false;
+    if (m_pDesc->m_bFunctionCurve)
+        return !m_pDesc->m_bCurveEndKey || (nCount > 1 && isExactly(nCount - 1, 1.0f));
+    return nCount == 1;
 }
 
 void CEffectProperty::NormalizeKeys()
@@ -217,7 +418,7 @@ void CEffectProperty::NormalizeKeys()
     if (!m_pDesc || m_pDesc->eType == ePT_NoValue)
         return;
     SortKeys();
-    if (m_Keys.empty())
+    if (m_nNumKeys == 0)
     {
         if (m_pDesc->m_bFunctionCurve && m_pDesc->m_bCurveEndKey)
             ReserveKeys(2); // the end key follows: one array instead of a regrown one
@@ -225,22 +426,23 @@ void CEffectProperty::NormalizeKeys()
     }
     if (m_pDesc->m_bFunctionCurve)
     {
-        if (!m_Keys.empty())
-            m_Keys.front().fTime = 0.0f;
+        if (m_nNumKeys > 0)
+            StoreTime(0, 0.0f);
         if (m_pDesc->m_bCurveEndKey)
         {
-            if (m_Keys.size() > 1)
-                m_Keys.back().fTime = 1.0f;
-            else if (m_Keys.size() == 1)
+            if (m_nNumKeys > 1)
+                StoreTime(m_nNumKeys - 1, 1.0f);
+            else if (m_nNumKeys == 1)
                 AddDefaultKey(1.0f);
         }
     }
-    else if (!m_Keys.empty())
+    else if (m_nNumKeys > 0)
     {
         // Removing the key at index 1 until one is left keeps just the earliest key.
-        m_Keys.erase(m_Keys.begin() + 1, m_Keys.end());
-        m_Keys.front().fTime = 0.0f;
+        m_nNumKeys = 1;
+        StoreTime(0, 0.0f);
     }
+    m_bNormalized = false;
     SortKeys();
 }
 
@@ -262,20 +464,26 @@ void CEffectProperty::ClampToRange()
     const int32_t nMin = bHasMin ? RoundToInt(fMin) : 0;
     const int32_t nMax = bHasMax ? RoundToInt(fMax) : 0;
 
-    for (EffectPropertyKey& key : m_Keys)
+    const uint32_t nComponents = eType == ePT_Vector ? 3 : 1;
+    for (uint32_t k = 0; k < m_nNumKeys; ++k)
     {
-        if (eType == ePT_Int)
+        uint8_t* pValue = Record(k) + 4;
+        for (uint32_t c = 0; c < nComponents; ++c, pValue += 4)
         {
-            ClampValue(key.Value.nValue, bHasMin, nMin, bHasMax, nMax);
-        }
-        else if (eType == ePT_Float)
-        {
-            ClampValue(key.Value.fValue, bHasMin, fMin, bHasMax, fMax);
-        }
-        else
-        {
-            for (float& fComponent : key.Value.vValue)
-                ClampValue(fComponent, bHasMin, fMin, bHasMax, fMax);
+            if (eType == ePT_Int)
+            {
+                int32_t nValue;
+                std::memcpy(&nValue, pValue, sizeof(nValue));
+                ClampValue(nValue, bHasMin, nMin, bHasMax, nMax);
+                std::memcpy(pValue, &nValue, sizeof(nValue));
+            }
+            else
+            {
+                float fValue;
+                std::memcpy(&fValue, pValue, sizeof(fValue));
+                ClampValue(fValue, bHasMin, fMin, bHasMax, fMax);
+                std::memcpy(pValue, &fValue, sizeof(fValue));
+            }
         }
     }
 }
@@ -286,12 +494,13 @@ void CEffectProperty::ValidateEnum()
         return;
     char szParams[kParamsSize + 1];
     CopyField<kParamsSize>(szParams, m_pDesc->szParams);
-    for (EffectPropertyKey& key : m_Keys)
+    for (uint32_t k = 0; k < m_nNumKeys; ++k)
     {
-        char szText[kValueSize + 1];
-        CopyField<kValueSize>(szText, key.Value.szValue);
-        if (FindEnumIndex(szParams, szText) == -1)
-            key.Value = m_pDesc->DefaultValue;
+        if (FindEnumIndex(szParams, GetKeyText(k)) != -1)
+            continue;
+        const uint32_t nNeeded = ValueBytesFor(m_pDesc->DefaultValue);
+        if (nNeeded <= m_nValueSize || Relayout(m_nCapacity, nNeeded))
+            StoreValue(k, m_pDesc->DefaultValue);
     }
 }
 

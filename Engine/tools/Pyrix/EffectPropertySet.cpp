@@ -1,5 +1,6 @@
 #include "EffectPropertySet.h"
 
+#include "EffectPropertyDefaults.h"
 #include "zqstrutils.h"
 
 #include <new>
@@ -22,7 +23,7 @@ CEffectPropertySet::CEffectPropertySet(const EffectTypeDesc* pTypeDesc)
         return;
     try
     {
-        m_Props.assign(m_pTypeDesc->nNumProps, nullptr);
+        m_Props.assign(m_pTypeDesc->nNumProps, 0);
     }
     catch (const std::bad_alloc&)
     {
@@ -32,8 +33,11 @@ CEffectPropertySet::CEffectPropertySet(const EffectTypeDesc* pTypeDesc)
 
 CEffectPropertySet::~CEffectPropertySet()
 {
-    for (CEffectProperty* pProp : m_Props)
-        delete pProp;
+    for (uintptr_t nSlot : m_Props)
+    {
+        if (!(nSlot & SHARED_BIT))
+            delete SlotProperty(nSlot);
+    }
 }
 
 uint32_t CEffectPropertySet::GetNumProps() const
@@ -51,7 +55,12 @@ CEffectProperty* CEffectPropertySet::GetPropertyDirect(uint32_t nIndex) const
                      "CEffectPropertySet::GetPropertyDirect",
                      "Error: Invalid index specified to GetPropertyDirect", s_bIgnoreBadIndex))
         return nullptr;
-    return nIndex < m_Props.size() ? m_Props[nIndex] : nullptr;
+    return nIndex < m_Props.size() ? SlotProperty(m_Props[nIndex]) : nullptr;
+}
+
+bool CEffectPropertySet::IsShared(uint32_t nIndex) const
+{
+    return nIndex < m_Props.size() && (m_Props[nIndex] & SHARED_BIT) != 0;
 }
 
 CEffectProperty* CEffectPropertySet::GetProperty(uint32_t nIndex) const
@@ -77,9 +86,12 @@ bool CEffectPropertySet::SetProperty(CEffectProperty* pProp)
     const uintptr_t nSlot = (nDesc - nFirst) / sizeof(EffectPropDesc);
     if (nSlot >= m_Props.size())
         return false;
-    if (m_Props[nSlot] != pProp)
-        delete m_Props[nSlot];
-    m_Props[nSlot] = pProp;
+    const uintptr_t nOld = m_Props[nSlot];
+    if (SlotProperty(nOld) == pProp)
+        return true;
+    if (!(nOld & SHARED_BIT))
+        delete SlotProperty(nOld);
+    m_Props[nSlot] = reinterpret_cast<uintptr_t>(pProp);
     return true;
 }
 
@@ -101,7 +113,7 @@ bool CEffectPropertySet::SetParent(CEffectPropertySet* pParent)
     return true;
 }
 
-void CEffectPropertySet::FillMissingProperties()
+void CEffectPropertySet::FillMissingProperties(CEffectPropertyDefaults* pDefaults)
 {
     if (!m_pTypeDesc)
         return;
@@ -112,11 +124,17 @@ void CEffectPropertySet::FillMissingProperties()
     {
         if (pRoot->m_Props[i])
             continue;
+        if (CEffectProperty* pShared =
+                pDefaults ? pDefaults->Get(pRoot->m_pTypeDesc, static_cast<uint32_t>(i)) : nullptr)
+        {
+            pRoot->m_Props[i] = reinterpret_cast<uintptr_t>(pShared) | SHARED_BIT;
+            continue;
+        }
         CEffectProperty* pProp = new (std::nothrow) CEffectProperty(&pRoot->m_pTypeDesc->pProps[i]);
         if (!pProp)
             continue;
         pProp->NormalizeKeys();
-        pRoot->m_Props[i] = pProp;
+        pRoot->m_Props[i] = reinterpret_cast<uintptr_t>(pProp);
     }
 }
 

@@ -31,26 +31,26 @@ bool HasComparableValues(uint32_t eType)
            eType == ePT_Vector;
 }
 
-// Byte-for-byte comparison of two NUL-terminated values, bounded by the value's size.
-bool StringValuesEqual(const EffectPropValue& a, const EffectPropValue& b)
+// Equality of key k's values of two properties of type eType. An unexpected type is reported and
+// counts as equal.
+bool KeyValuesEqual(uint32_t eType, const CEffectProperty& a, const CEffectProperty& b, uint32_t k)
 {
-    return std::strncmp(a.szValue, b.szValue, kValueChars) == 0;
-}
-
-// Key pair equality by the value type. An unexpected type is reported and counts as equal.
-bool KeyValuesEqual(uint32_t eType, const EffectPropValue& a, const EffectPropValue& b)
-{
-    if (IsStringType(eType))
-        return StringValuesEqual(a, b);
+    if (IsStringType(eType)) // byte for byte, NUL-terminated
+        return std::strncmp(a.GetKeyText(k), b.GetKeyText(k), kValueChars) == 0;
     switch (eType)
     {
     case ePT_Int:
     case ePT_Color:
-        return a.nColor == b.nColor;
+        return a.GetKeyWord(k) == b.GetKeyWord(k);
     case ePT_Float:
-        return a.fValue == b.fValue;
+        return a.GetKeyFloat(k) == b.GetKeyFloat(k);
     case ePT_Vector:
-        return a.vValue[0] == b.vValue[0] && a.vValue[1] == b.vValue[1] && a.vValue[2] == b.vValue[2];
+    {
+        float afA[3], afB[3];
+        a.GetKeyVector(k, afA);
+        b.GetKeyVector(k, afB);
+        return afA[0] == afB[0] && afA[1] == afB[1] && afA[2] == afB[2];
+    }
     default:
         ZQCheckSite(false, ZQ_FORCED_ASSERT_TEXT, ZQ_THIS_FILE, kUnexpectedTypeLine,
                     "CFunctionCurveData::FindProperty", "Error: Unexpected property type", ZQ_SITE_FLAG());
@@ -72,11 +72,9 @@ bool CurveMatches(const CEffectProperty& prop, const CEffectProperty& entry)
         return true;
     for (uint32_t k = 0; k < nKeys; ++k)
     {
-        const EffectPropertyKey* pA = prop.GetKey(k);
-        const EffectPropertyKey* pB = entry.GetKey(k);
-        if (!(pA->fTime == pB->fTime))
+        if (!(prop.GetKeyTime(k) == entry.GetKeyTime(k)))
             return false;
-        if (!KeyValuesEqual(eType, pA->Value, pB->Value))
+        if (!KeyValuesEqual(eType, prop, entry, k))
             return false;
     }
     return true;
@@ -126,42 +124,45 @@ bool CFunctionCurveData::HashCurve(const CEffectProperty& prop, uint64_t& nHash)
     {
         // Comparing an entry of such a type reports as soon as a pair of times matches, whether or
         // not the curves turn out equal, so every entry whose first time matches stays a candidate.
-        if (nKeys > 0 && !hasher.AddFloat(prop.GetKey(0)->fTime))
+        if (nKeys > 0 && !hasher.AddFloat(prop.GetKeyTime(0)))
             return false;
         nHash = hasher.Get();
         return true;
     }
     for (uint32_t k = 0; k < nKeys; ++k)
     {
-        const EffectPropertyKey* pKey = prop.GetKey(k);
-        if (!hasher.AddFloat(pKey->fTime))
+        if (!hasher.AddFloat(prop.GetKeyTime(k)))
             return false;
-        const EffectPropValue& value = pKey->Value;
         if (IsStringType(eType))
         {
-            const size_t nLength = strnlen(value.szValue, kValueChars);
+            const char* pszText = prop.GetKeyText(k);
+            const size_t nLength = strnlen(pszText, kValueChars);
             hasher.Add(nLength);
             for (size_t i = 0; i < nLength; ++i)
-                hasher.Add(static_cast<unsigned char>(value.szValue[i]));
+                hasher.Add(static_cast<unsigned char>(pszText[i]));
             continue;
         }
         switch (eType)
         {
         case ePT_Int:
         case ePT_Color:
-            hasher.Add(value.nColor);
+            hasher.Add(prop.GetKeyWord(k));
             break;
         case ePT_Float:
-            if (!hasher.AddFloat(value.fValue))
+            if (!hasher.AddFloat(prop.GetKeyFloat(k)))
                 return false;
             break;
         case ePT_Vector:
-            for (float f : value.vValue)
+        {
+            float afValue[3];
+            prop.GetKeyVector(k, afValue);
+            for (float f : afValue)
             {
                 if (!hasher.AddFloat(f))
                     return false;
             }
             break;
+        }
         default:
             break;
         }
@@ -307,9 +308,8 @@ void CFunctionCurveData::WriteCurves(IZQOutConverter& converter, uint32_t* pnCur
         converter.WriteUint32(nKeys);
         for (uint32_t k = 0; k < nKeys; ++k)
         {
-            const EffectPropertyKey* pKey = prop.GetKey(k);
-            converter.WriteFloat(pKey->fTime);
-            WritePropertyKeyData(converter, *pKey, prop, strings);
+            converter.WriteFloat(prop.GetKeyTime(k));
+            WritePropertyKeyData(converter, prop, k, strings);
         }
     }
     if (pnCurveDataSize)

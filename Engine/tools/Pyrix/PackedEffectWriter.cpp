@@ -60,15 +60,14 @@ bool IsStringValued(uint32_t eType)
     return eType == ePT_String || eType == ePT_Filename || eType == ePT_Animation || eType == ePT_SparkrigRef;
 }
 
-// The string a string-valued key stores in the table: the value itself, or for a file name the
-// name of its packed form.
-std::string TableString(uint32_t eType, const EffectPropValue& value)
+// The string a string-valued key stores in the table: the value itself (a terminated text), or
+// for a file name the name of its packed form.
+std::string TableString(uint32_t eType, const char* pszValue)
 {
-    std::string sValue = FieldText(value.szValue);
     if (eType != ePT_Filename)
-        return sValue;
+        return std::string(pszValue);
     char szPacked[kPackedNameSize];
-    GetPackedResourceName(sValue.c_str(), szPacked, sizeof(szPacked));
+    GetPackedResourceName(pszValue, szPacked, sizeof(szPacked));
     return std::string(szPacked);
 }
 
@@ -267,7 +266,7 @@ void CollectPackData(CEffectCollection& collection, CFunctionCurveData& curves, 
                     if (IsStringValued(desc.eType))
                     {
                         for (uint32_t v = 0; v < pProperty->GetNumKeys(); ++v)
-                            strings.AddString(TableString(desc.eType, pProperty->GetKey(v)->Value).c_str());
+                            strings.AddString(TableString(desc.eType, pProperty->GetKeyText(v)).c_str());
                     }
                     if (desc.m_bFunctionCurve && curves.FindProperty(pProperty) == -1)
                         curves.AddProperty(pProperty);
@@ -353,12 +352,15 @@ bool WritePropertyData(IZQOutConverter& converter, CEffectProperty* pProperty,
     converter.WriteUint32(0);
 
     // The keys may change here (normalising is not idempotent for curve times outside 0..1); a
-    // curve entry of this property is then re-filed before it is looked up.
+    // curve entry of this property is then re-filed before it is looked up. A property known to
+    // be in normal form does not change.
+    const bool bMayChange = !pProperty->IsNormalized();
     pProperty->Normalize();
 
     if (desc.m_bFunctionCurve)
     {
-        curves.UpdateProperty(pProperty);
+        if (bMayChange)
+            curves.UpdateProperty(pProperty);
         const int32_t nEntry = curves.FindProperty(pProperty);
         const uint32_t nCurveIndex =
             nEntry >= 0 ? curves.GetEntry(static_cast<uint32_t>(nEntry)).nOffset : kNoOffset;
@@ -367,9 +369,9 @@ bool WritePropertyData(IZQOutConverter& converter, CEffectProperty* pProperty,
                     ZQ_SITE_FLAG());
         converter.WriteUint32(nCurveIndex);
     }
-    else if (const EffectPropertyKey* pKey = pProperty->GetKey(0))
+    else if (pProperty->GetNumKeys() > 0)
     {
-        WritePropertyKeyData(converter, *pKey, *pProperty, strings);
+        WritePropertyKeyData(converter, *pProperty, 0, strings);
     }
 
     const uint64_t nEndPos = converter.Tell();
@@ -379,24 +381,23 @@ bool WritePropertyData(IZQOutConverter& converter, CEffectProperty* pProperty,
     return bOk;
 }
 
-void WritePropertyKeyData(IZQOutConverter& converter, const EffectPropertyKey& key,
-                          const CEffectProperty& property, const CPackStringTable& strings)
+void WritePropertyKeyData(IZQOutConverter& converter, const CEffectProperty& property, uint32_t nKey,
+                          const CPackStringTable& strings)
 {
     const EffectPropDesc* pDesc = property.GetDesc();
     const uint32_t eType = pDesc ? pDesc->eType : static_cast<uint32_t>(ePT_None);
-    const EffectPropValue& value = key.Value;
     switch (eType)
     {
     case ePT_String:
     case ePT_Filename:
     case ePT_Animation:
     case ePT_SparkrigRef:
-        converter.WriteUint32(StringOffset(strings, TableString(eType, value)));
+        converter.WriteUint32(StringOffset(strings, TableString(eType, property.GetKeyText(nKey))));
         break;
     case ePT_Enum:
     {
         const std::string sChoices = FieldText(pDesc->szParams);
-        int nIndex = FindEnumIndex(sChoices.c_str(), FieldText(value.szValue).c_str());
+        int nIndex = FindEnumIndex(sChoices.c_str(), property.GetKeyText(nKey));
         if (nIndex == -1)
             nIndex = FindEnumIndex(sChoices.c_str(), FieldText(pDesc->DefaultValue.szValue).c_str());
         if (nIndex == -1)
@@ -405,20 +406,27 @@ void WritePropertyKeyData(IZQOutConverter& converter, const EffectPropertyKey& k
         break;
     }
     case ePT_Int:
-        converter.WriteInt32(value.nValue);
+        converter.WriteInt32(static_cast<int32_t>(property.GetKeyWord(nKey)));
         break;
     case ePT_Float:
-        converter.WriteFloat(value.fValue);
+        converter.WriteFloat(property.GetKeyFloat(nKey));
         break;
     case ePT_Color:
-        converter.WriteFloat(ChannelToFloat(value.nColor >> 16))
-            .WriteFloat(ChannelToFloat(value.nColor >> 8))
-            .WriteFloat(ChannelToFloat(value.nColor))
-            .WriteFloat(ChannelToFloat(value.nColor >> 24));
+    {
+        const uint32_t nColor = property.GetKeyWord(nKey);
+        converter.WriteFloat(ChannelToFloat(nColor >> 16))
+            .WriteFloat(ChannelToFloat(nColor >> 8))
+            .WriteFloat(ChannelToFloat(nColor))
+            .WriteFloat(ChannelToFloat(nColor >> 24));
         break;
+    }
     case ePT_Vector:
-        converter.WriteFloat(value.vValue[0]).WriteFloat(value.vValue[1]).WriteFloat(value.vValue[2]);
+    {
+        float afValue[3];
+        property.GetKeyVector(nKey, afValue);
+        converter.WriteFloat(afValue[0]).WriteFloat(afValue[1]).WriteFloat(afValue[2]);
         break;
+    }
     default:
         ZQCheckSite(false, ZQ_FORCED_ASSERT_TEXT, ZQ_THIS_FILE, kUnexpectedTypeLine, "WritePropertyKeyData",
                     "Error: Unexpected property type", ZQ_SITE_FLAG());

@@ -54,6 +54,6 @@ bool WriteKey(IZQOutConverter& converter, CEffectKey& key, const CPackStringTabl
 bool WritePropertyData(IZQOutConverter& converter, CEffectProperty* pProperty,
                        const CPackStringTable& strings, CFunctionCurveData& curves);
 
-// One value in the encoding of the property's type.
-void WritePropertyKeyData(IZQOutConverter& converter, const EffectPropertyKey& key,
-                          const CEffectProperty& property, const CPackStringTable& strings);
+// The value of key nKey of the property (below its key count) in the encoding of its type.
+void WritePropertyKeyData(IZQOutConverter& converter, const CEffectProperty& property, uint32_t nKey,
+                          const CPackStringTable& strings);
