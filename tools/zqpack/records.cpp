@@ -461,9 +461,10 @@ std::string DepfileText(const std::string& sDestination, const std::vector<Input
     return sText + "\n";
 }
 
-std::string WriteDepfile(const std::string& sDestination, const std::vector<Input>& inputs)
+std::string WriteDepfile(const std::string& sDestination, const std::vector<Input>& inputs,
+                         const std::string& sNamed)
 {
-    const std::string sPath = sDestination + ".d";
+    const std::string sPath = sNamed.empty() ? sDestination + ".d" : sNamed;
     for (const Input& input : inputs)
         if (input.sPath.find('\n') != std::string::npos || sDestination.find('\n') != std::string::npos)
             return "cannot write " + sPath + ": a path holds a newline, which Make syntax cannot express (" +
@@ -472,6 +473,10 @@ std::string WriteDepfile(const std::string& sDestination, const std::vector<Inpu
     std::string sOld;
     if (ReadRegular(sPath, true, MAX_MANIFEST_SIZE, &sOld) && sOld == sText)
         return std::string();
+    const fs::path folder = fs::path(sPath).parent_path();
+    if (!sNamed.empty() && !folder.empty() &&
+        PlatformEnsurePrivateFolder(folder.string().c_str()) == FOLDER_NOT_CREATED)
+        return "cannot create the folder of " + sPath + ": " + std::strerror(errno);
     const std::string sError = WriteAtomically(sPath, sText, ".tmp-");
     return sError.empty() ? sError : "cannot write " + sPath + ": " + sError;
 }

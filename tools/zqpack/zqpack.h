@@ -89,6 +89,7 @@ struct Options
     bool bNoOverwriteReadOnly = false;
     bool bForce = false;         // repack files that are up to date
     bool bDepfiles = false;      // write DESTINATION.d beside each packed file
+    std::string sDepfile;        // --depfile: where the depfile of the one file to pack goes
     bool bEmitNinja = false;     // print a build.ninja instead of packing
     std::string sNinjaOutput;    // --output: where --emit-ninja writes (only when it changes)
     bool bTouch = false;         // move an output's write time to now even when its bytes stay
@@ -399,8 +400,10 @@ std::string WriteFileAtomically(const std::string& sPath, const std::string& sTe
 
 // The text of a Make-syntax depfile: the destination depends on the source and the other inputs.
 std::string DepfileText(const std::string& sDestination, const std::vector<Input>& inputs);
-// Writes DESTINATION.d when its content differs; an empty string or the reason it failed.
-std::string WriteDepfile(const std::string& sDestination, const std::vector<Input>& inputs);
+// Writes the depfile (DESTINATION.d, or sPath when given, its folder created when missing) when its
+// content differs; an empty string or the reason it failed.
+std::string WriteDepfile(const std::string& sDestination, const std::vector<Input>& inputs,
+                         const std::string& sPath = std::string());
 
 // Asks each claimed file's packer where it goes, fails every file of a collision (two sources, one
 // destination), marks up-to-date files (unless bForce) and removes stale temporary files beside
