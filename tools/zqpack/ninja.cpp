@@ -72,18 +72,9 @@ std::string ImplicitInputs(const std::vector<std::string>& paths)
 // an empty string or the reason.
 std::string WriteIfChanged(const std::string& sPath, const std::string& sText)
 {
-    std::FILE* pOld = std::fopen(sPath.c_str(), "rb");
-    if (pOld)
-    {
-        std::string sOld;
-        char aBuffer[16384];
-        size_t nRead;
-        while ((nRead = std::fread(aBuffer, 1, sizeof(aBuffer), pOld)) > 0)
-            sOld.append(aBuffer, nRead);
-        std::fclose(pOld);
-        if (sOld == sText)
-            return std::string();
-    }
+    std::string sOld;
+    if (ReadRegular(sPath, true, sText.size(), &sOld) && sOld == sText)
+        return std::string();
     return WriteFileAtomically(sPath, sText);
 }
 // Every folder at or below the folders among the inputs (links to folders are not followed, as the

@@ -395,6 +395,9 @@ private:
     std::string m_sPlugin, m_sAbsolutePlugin;    // the last plug-in asked about, and its absolute path
 };
 
+// The whole of a regular file no larger than nLimit into *pText; a link (unless bFollowLinks), a
+// device or a FIFO is not read. False when it cannot be read whole.
+bool ReadRegular(const std::string& sPath, bool bFollowLinks, unsigned long long nLimit, std::string* pText);
 // Writes sText to sPath through a new file renamed into place. An empty string or the reason.
 std::string WriteFileAtomically(const std::string& sPath, const std::string& sText);
 

@@ -154,3 +154,21 @@ bool PlatformGetUserCacheFolder(char* pszOut, size_t nSize)
     std::memcpy(pszOut, sFolder.c_str(), sFolder.size() + 1);
     return true;
 }
+
+bool PlatformRemoveFile(const char* pszPath)
+{
+    return unlink(pszPath) == 0;
+}
+
+bool PlatformMakeWritableByOwner(const char* pszPath)
+{
+    const int nFile = open(pszPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (nFile < 0)
+        return false;
+    struct stat info;
+    const bool bDone = fstat(nFile, &info) == 0 && fchmod(nFile, (info.st_mode & 07777) | S_IWUSR) == 0;
+    const int nError = errno;
+    close(nFile);
+    errno = nError;
+    return bDone;
+}
