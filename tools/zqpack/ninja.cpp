@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <set>
 #include <system_error>
@@ -93,6 +94,9 @@ std::set<std::string> WalkedFolders(const std::vector<InputArg>& inputs)
             if (it->is_directory(ec) && !it->is_symlink(ec))
                 folders.insert(AbsolutePath(it->path().string()));
     }
+    // A folder whose path holds a newline cannot be named (the sources in it are refused).
+    for (auto it = folders.begin(); it != folders.end();)
+        it = it->find('\n') == std::string::npos ? std::next(it) : folders.erase(it);
     return folders;
 }
 } // namespace

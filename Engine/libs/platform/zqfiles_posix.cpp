@@ -162,13 +162,14 @@ bool PlatformRemoveFile(const char* pszPath)
 
 bool PlatformMakeWritableByOwner(const char* pszPath)
 {
-    const int nFile = open(pszPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (nFile < 0)
-        return false;
+    // chmod has no form that leaves a link alone everywhere: a link is refused before it.
     struct stat info;
-    const bool bDone = fstat(nFile, &info) == 0 && fchmod(nFile, (info.st_mode & 07777) | S_IWUSR) == 0;
-    const int nError = errno;
-    close(nFile);
-    errno = nError;
-    return bDone;
+    if (lstat(pszPath, &info) != 0)
+        return false;
+    if (S_ISLNK(info.st_mode))
+    {
+        errno = ELOOP;
+        return false;
+    }
+    return chmod(pszPath, (info.st_mode & 07777) | S_IWUSR) == 0;
 }
