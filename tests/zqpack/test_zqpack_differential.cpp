@@ -127,7 +127,7 @@ protected:
         const std::string sPath = TempPath("inc/" + sRelative);
         std::error_code ec;
         const auto written = fs::last_write_time(sPath, ec);
-        const bool bKeepTime = !ec && Chance(50);
+        const bool bKeepTime = !ec && Chance(50) && !m_bWriteTimesOnly;
         if (Chance(50) && fs::exists(sPath))
             std::fstream(sPath, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc) << sBytes;
         else
@@ -229,6 +229,8 @@ protected:
                     fs::remove(TempPath("inc/" + sOutput));
                     return "delete " + sOutput;
                 }
+                if (m_bWriteTimesOnly)
+                    break;
                 std::string sBytes = ReadFile(TempPath("inc/" + sOutput));
                 sBytes[Next() % sBytes.size()] ^= 0x20;
                 Rewrite(sOutput, sBytes);
@@ -386,6 +388,12 @@ protected:
     }
 
     std::mt19937 m_random;
+    // Ninja sees a change only through write times, by design: a file rewritten with its write time
+    // put back is invisible to it, and so is a damaged output (a restat edge trusts the output it
+    // made until an input is newer), and so is what such an edit leaves for later steps (a source
+    // that zqpack failed keeps its old output, which Ninja still trusts). In the phase where ninja
+    // runs, no edit hides from write times; the phase before it makes them all.
+    bool m_bWriteTimesOnly = false;
 };
 
 TEST_F(ZqpackDifferential, IncrementalRunsPackWhatACleanPackPacks)
@@ -403,9 +411,11 @@ TEST_F(ZqpackDifferential, IncrementalRunsPackWhatACleanPackPacks)
     const unsigned nSteps = EnvNumber("ZQPACK_STALE_STEPS", 45);
 #endif
     const unsigned nFirstSeed = EnvNumber("ZQPACK_STALE_FIRST_SEED", 1);
-    // In-process runs cost least; every mode comes up in every seed.
+    // In-process runs cost least; every mode comes up in every seed, ninja in its last third.
     const std::vector<std::string> modes = {"--no-workers", "--no-workers", "--no-workers",
                                             "-j1",          "-j2",          "twice"};
+    std::vector<std::string> ninjaModes = modes;
+    ninjaModes.insert(ninjaModes.end(), 3, "ninja");
     // ninja where it is installed (and runs: not for the Windows programs under Wine).
 #if defined(_WIN32)
     const bool bNinja = false;
@@ -420,10 +430,11 @@ TEST_F(ZqpackDifferential, IncrementalRunsPackWhatACleanPackPacks)
         std::string sTrace;
         for (unsigned nStep = 0; nStep < nSteps; ++nStep)
         {
+            m_bWriteTimesOnly = bNinja && nStep >= nSteps - nSteps / 3;
             for (int nEdits = 1 + static_cast<int>(Next() % 2); nEdits > 0; --nEdits)
                 sTrace += Edit() + "; ";
-            std::string sMode = Pick(modes);
-            if (sMode == "ninja" && (!bNinja || HasCollision()))
+            std::string sMode = Pick(m_bWriteTimesOnly ? ninjaModes : modes);
+            if (sMode == "ninja" && HasCollision())
                 sMode = "--no-workers";
             nNinjaSteps += sMode == "ninja" ? 1 : 0;
             const std::optional<Outcomes> incremental = Incremental(sMode);

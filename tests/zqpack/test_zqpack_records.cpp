@@ -265,6 +265,27 @@ TEST_F(ZqpackRecordsTest, InterruptsEndTheRunInEveryPhase)
         EXPECT_NE(std::string::npos, sErr.find("zqpack: interrupted\n")) << sErr;
         EXPECT_EQ(std::string::npos, sErr.find(" packed, ")) << sErr;
     }
+
+    // A termination between the writes of two record files (the test's cue, not a race): 143, no
+    // summary, every record written, and the packed files what a forced pack makes.
+    for (const char* pszMode : {"--no-workers", "-j2"})
+    {
+        fs::remove_all(TempPath("cache/records"));
+        SetEnv("ZQTEST_TERMINATE_AT", "records");
+        const RunResult stopped = Run({"--force", pszMode, "fx"});
+        SetEnv("ZQTEST_TERMINATE_AT", "");
+        EXPECT_EQ(143, stopped.nExit) << pszMode << stopped.sErr;
+        EXPECT_NE(std::string::npos, stopped.sErr.find("zqpack: interrupted\n")) << stopped.sErr;
+        EXPECT_EQ(std::string::npos, (stopped.sOut + stopped.sErr).find(" packed, ")) << stopped.sOut;
+        EXPECT_TRUE(fs::exists(Manifest("fx")) && fs::exists(Manifest("fx/sub")));
+        const std::string sA = ReadFile("fx/a.Fx00p");
+        const std::string sB = ReadFile("fx/sub/b.Fx00p");
+        const RunResult next = Run({"--json", "fx"});
+        EXPECT_EQ(2u, Occurrences(next.sOut, "\"result\":\"up-to-date\"")) << next.sOut;
+        ASSERT_EQ(0, Run({"--force", "fx"}).nExit);
+        EXPECT_EQ(sA, ReadFile("fx/a.Fx00p"));
+        EXPECT_EQ(sB, ReadFile("fx/sub/b.Fx00p"));
+    }
 }
 #endif
 

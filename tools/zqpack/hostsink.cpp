@@ -1,5 +1,6 @@
 #include "zqpack.h"
 
+#include "zqfiles.h"
 #include "zqprocess.h"
 
 #include <cerrno>
@@ -88,10 +89,10 @@ bool CHostMessageSink::MakeFileWritable(const char* pszPath)
         m_sWritableReason = "it is read-only and --no-overwrite-readonly was given";
         return false;
     }
-    fs::permissions(pszPath, fs::perms::owner_write, fs::perm_options::add | fs::perm_options::nofollow, ec);
-    if (ec)
-        m_sWritableReason = "cannot make it writable: " + ec.message();
-    return !ec;
+    if (PlatformMakeWritableByOwner(pszPath))
+        return true;
+    m_sWritableReason = std::string("cannot make it writable: ") + std::strerror(errno);
+    return false;
 }
 
 bool CHostMessageSink::IsPlanOnly()
@@ -230,12 +231,10 @@ std::string DiagnoseFailure(const FileOutcome& outcome)
     const fs::space_info space = fs::space(folder, ec);
     if (!ec && space.available == 0)
         return "no space left on the device of " + folder.string();
-    const fs::path probe = folder / (".zqpack-probe-" + std::to_string(PlatformGetProcessId()));
-    std::FILE* pProbe = std::fopen(probe.string().c_str(), "wb");
-    if (!pProbe)
+    char szProbe[4096];
+    if (!PlatformWriteNewFile(folder.string().c_str(), ".zqpack-probe-", "", 0, szProbe, sizeof(szProbe)))
         return "cannot write in " + folder.string() + ": " + std::strerror(errno);
-    std::fclose(pProbe);
-    fs::remove(probe, ec);
+    PlatformRemoveFile(szProbe);
     return std::string();
 }
 } // namespace zqpack

@@ -64,6 +64,9 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
     app.add_flag("-f,--force", pOptions->bForce, "pack files even when their packed form is up to date");
     app.add_flag("--depfiles", pOptions->bDepfiles,
                  "write DESTINATION.d beside each packed file: its inputs in Make syntax");
+    app.add_option("--depfile", pOptions->sDepfile,
+                   "with one PATH naming a file: write its depfile to FILE, its folder created private "
+                   "when missing (build.ninja keeps them out of the source tree)");
     app.add_flag("--emit-ninja", pOptions->bEmitNinja,
                  "print a build.ninja that packs the given PATHs, one edge per file, instead of packing");
     app.add_option(
@@ -116,6 +119,8 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
         return UsageError("--worker needs --plugin");
     if (pOptions->inputs.empty() && !pOptions->bListPackers)
         return UsageError("no PATH given");
+    if (!pOptions->sDepfile.empty() && pOptions->inputs.size() != 1)
+        return UsageError("--depfile goes with one PATH");
     if (!pOptions->sNinjaOutput.empty() && !pOptions->bEmitNinja)
         return UsageError("--output goes with --emit-ninja");
     return -1;
@@ -151,11 +156,12 @@ void Finish(void* pContext, zqpack::WorkItem& item)
         std::error_code ec;
         std::filesystem::last_write_time(sDestination, std::filesystem::file_time_type::clock::now(), ec);
     }
-    if (context.options.bDepfiles &&
+    if ((context.options.bDepfiles || !context.options.sDepfile.empty()) &&
         (outcome.eResult == zqpack::Result::PACKED || outcome.eResult == zqpack::Result::UP_TO_DATE) &&
         !outcome.inputs.empty())
     {
-        const std::string sError = zqpack::WriteDepfile(sDestination, outcome.inputs);
+        const std::string sError =
+            zqpack::WriteDepfile(sDestination, outcome.inputs, context.options.sDepfile);
         if (!sError.empty())
             context.reporter.HostError(sError);
     }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <set>
 #include <system_error>
@@ -72,19 +73,31 @@ std::string ImplicitInputs(const std::vector<std::string>& paths)
 // an empty string or the reason.
 std::string WriteIfChanged(const std::string& sPath, const std::string& sText)
 {
-    std::FILE* pOld = std::fopen(sPath.c_str(), "rb");
-    if (pOld)
-    {
-        std::string sOld;
-        char aBuffer[16384];
-        size_t nRead;
-        while ((nRead = std::fread(aBuffer, 1, sizeof(aBuffer), pOld)) > 0)
-            sOld.append(aBuffer, nRead);
-        std::fclose(pOld);
-        if (sOld == sText)
-            return std::string();
-    }
+    std::string sOld;
+    if (ReadRegular(sPath, true, sText.size(), &sOld) && sOld == sText)
+        return std::string();
     return WriteFileAtomically(sPath, sText);
+}
+// Every folder at or below the folders among the inputs (links to folders are not followed, as the
+// gathering does not), absolute.
+std::set<std::string> WalkedFolders(const std::vector<InputArg>& inputs)
+{
+    std::set<std::string> folders;
+    for (const InputArg& input : inputs)
+    {
+        std::error_code ec;
+        if ((!input.bLiteral && !input.sText.empty() && input.sText[0] == '@') ||
+            !fs::is_directory(fs::symlink_status(input.sText, ec)))
+            continue;
+        folders.insert(AbsolutePath(input.sText));
+        for (fs::recursive_directory_iterator it(input.sText, ec), end; !ec && it != end; it.increment(ec))
+            if (it->is_directory(ec) && !it->is_symlink(ec))
+                folders.insert(AbsolutePath(it->path().string()));
+    }
+    // A folder whose path holds a newline cannot be named (the sources in it are refused).
+    for (auto it = folders.begin(); it != folders.end();)
+        it = it->find('\n') == std::string::npos ? std::next(it) : folders.erase(it);
+    return folders;
 }
 } // namespace
 
@@ -103,12 +116,28 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
     PlanWork(planOptions, plugins, work, noRecords, {});
 
     // Every edge also depends on zqpack and the plug-ins; build.ninja itself on the folders that the
-    // locator searches passed or stopped in, where a locator appearing changes what governs a file.
+    // locator searches passed or stopped in, where a locator appearing changes what governs a file,
+    // and on every folder below a folder to pack, where a source may appear.
     const std::string sZqpack = AbsolutePath(sProgramPath);
     std::vector<std::string> tools = {sZqpack};
     for (const Plugin& plugin : plugins.Plugins())
         tools.push_back(AbsolutePath(plugin.sPath));
-    std::set<std::string> searched;
+    std::set<std::string> searched = WalkedFolders(options.inputs);
+    // Ninja's log and the depfiles go to a folder of this build.ninja's own in zqpack's folder:
+    // written into a watched folder (the depfiles even removed again), they would make the next ninja
+    // write build.ninja again.
+    const std::string sOutput =
+        options.sNinjaOutput.empty() ? std::string("build.ninja") : options.sNinjaOutput;
+    const std::string sRecords = CRecordStore::DefaultFolder();
+    const std::string sOutputPath = AbsolutePath(sOutput);
+    const std::string sBuildFolder =
+        sRecords.empty()
+            ? std::string()
+            : (fs::path(sRecords) /
+               ("ninja-" + DigestHex(DigestBytes(sOutputPath.data(), sOutputPath.size())).substr(0, 16)))
+                  .string();
+    const std::string sDepFolder =
+        sBuildFolder.empty() ? std::string() : (fs::path(sBuildFolder) / "deps").string();
 
     int nExit = 0;
     std::string sEdges;
@@ -127,8 +156,9 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
         if (item.sPath.find('\n') != std::string::npos ||
             (item.destinations.size() == 1 && item.destinations.front().find('\n') != std::string::npos))
         {
-            PrintError(Printable(item.sPath + ": cannot be named in build.ninja: its path holds a newline, "
-                                              "which Ninja cannot express; rename it or pack it with zqpack"));
+            PrintError(Printable(item.sPath +
+                                 ": cannot be named in build.ninja: its path holds a newline, "
+                                 "which Ninja cannot express; rename it or pack it with zqpack"));
             nExit = 1;
             continue;
         }
@@ -150,8 +180,15 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
                 implicit.push_back(input.sPath);
         }
         implicit.insert(implicit.end(), tools.begin(), tools.end());
-        sEdges += "build " + EscapeNinjaPath(item.destinations.front()) + ": pack " + EscapeNinjaPath(item.sPath) +
-                  " |" + ImplicitInputs(implicit) + "\n";
+        sEdges += "build " + EscapeNinjaPath(item.destinations.front()) + ": pack " +
+                  EscapeNinjaPath(item.sPath) + " |" + ImplicitInputs(implicit) + "\n";
+        if (!sDepFolder.empty())
+        {
+            const std::string sDestination = AbsolutePath(item.destinations.front());
+            sEdges +=
+                "  dep = " + DigestHex(DigestBytes(sDestination.data(), sDestination.size())).substr(0, 16) +
+                "\n";
+        }
     }
 
     std::string sOptions;
@@ -159,7 +196,6 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
         sOptions += " --plugin " + ShellWord(AbsolutePath(plugin.sPath));
     if (options.bNoOverwriteReadOnly)
         sOptions += " --no-overwrite-readonly";
-    const std::string sOutput = options.sNinjaOutput.empty() ? std::string("build.ninja") : options.sNinjaOutput;
     std::string sArgs;
     for (const InputArg& input : options.inputs)
         sArgs += " " + ShellWord(input.sText);
@@ -170,22 +206,31 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
             sEscaped += c == '$' ? std::string("$$") : std::string(1, c);
         return sEscaped;
     };
+    const std::string sDepfile = sDepFolder.empty() ? std::string("$out.d") : escape(sDepFolder) + "/$dep.d";
+    const std::string sDepOption = sDepFolder.empty()
+                                       ? std::string(" --depfiles")
+                                       : " --depfile " + escape(ShellWord(sDepFolder)) + "/$dep.d";
     const std::string sText =
         "# Packs effect sources with zqpack; written by zqpack --emit-ninja. Run ninja to pack what\n"
         "# changed: each packed file depends on its source, locator file, module, plug-in and zqpack; a\n"
         "# locator appearing in a searched folder, or a source appearing, writes this file again.\n"
-        "ninja_required_version = 1.7\n\n"
+        "ninja_required_version = 1.7\n" +
+        (sBuildFolder.empty() ? std::string() : "builddir = " + escape(sBuildFolder) + "\n") +
+        "\n"
         "rule pack\n"
         "  command = " +
-        escape(ShellWord(sZqpack) + " -q --no-workers --depfiles" + sOptions) +
+        escape(ShellWord(sZqpack) + " -q --no-workers") + sDepOption + escape(sOptions) +
         " -- $in\n"
         "  description = PACK $in\n"
-        "  depfile = $out.d\n"
+        "  depfile = " +
+        sDepfile +
+        "\n"
         "  deps = gcc\n"
         "  restat = 1\n\n"
         "rule emit\n"
         "  command = " +
-        escape(ShellWord(sZqpack) + " --emit-ninja --output " + ShellWord(sOutput) + sOptions + " --" + sArgs) +
+        escape(ShellWord(sZqpack) + " --emit-ninja --output " + ShellWord(sOutput) + sOptions + " --" +
+               sArgs) +
         "\n"
         "  description = EMIT $out\n"
         "  generator = 1\n"

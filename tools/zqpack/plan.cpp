@@ -1,5 +1,7 @@
 #include "zqpack.h"
 
+#include "zqfiles.h"
+
 #include <cctype>
 #include <chrono>
 #include <filesystem>
@@ -63,8 +65,7 @@ void RemoveTemporariesOf(const std::string& sDestination)
     {
         if (IsTemporaryOf(it->path().filename().string(), sBase))
         {
-            std::error_code ecRemove;
-            fs::remove(it->path(), ecRemove);
+            PlatformRemoveFile(it->path().string().c_str());
         }
     }
 }
@@ -132,7 +133,7 @@ void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<Wor
         const auto written = fs::last_write_time(sTemporary, ec);
         if (!ec && destinations.count(sBase) && now - written > STALE_TEMPORARY_AGE &&
             IsTemporaryOf(sAbsolute, sBase))
-            fs::remove(sTemporary, ec);
+            PlatformRemoveFile(sTemporary.c_str());
     }
 
     if (options.bForce)

@@ -1,6 +1,7 @@
 #include "zqpack.h"
 
 #include "zqfiles.h"
+#include "zqplatform.h"
 #include "zqprocess.h"
 
 #include <chrono>
@@ -43,28 +44,6 @@ std::string EscapeForMake(const std::string& sPath)
     return sOut;
 }
 
-// The whole of a regular file no larger than nLimit; a link, a device or a FIFO is not read.
-bool ReadRegular(const std::string& sPath, bool bFollowLinks, unsigned long long nLimit, std::string* pText)
-{
-    unsigned long long nSize = 0;
-    PlatformOpenFailure eFailure;
-    std::FILE* pFile = PlatformOpenRegularFile(sPath.c_str(), bFollowLinks, &nSize, &eFailure);
-    if (!pFile)
-        return false;
-    pText->clear();
-    bool bOk = nSize <= nLimit;
-    char aBuffer[16384];
-    size_t nRead;
-    while (bOk && (nRead = std::fread(aBuffer, 1, sizeof(aBuffer), pFile)) > 0)
-    {
-        pText->append(aBuffer, nRead);
-        bOk = pText->size() <= nLimit;
-    }
-    bOk = bOk && !std::ferror(pFile);
-    std::fclose(pFile);
-    return bOk;
-}
-
 // Writes sText to sPath through a new file of an unpredictable name beside it, renamed into place,
 // so that a reader (another zqpack run) sees the old or the new content, never a part, and a link
 // planted in the folder redirects nothing. An empty string or the reason.
@@ -80,7 +59,7 @@ std::string WriteAtomically(const std::string& sPath, const std::string& sText, 
     if (!PlatformReplaceFile(szTemp, sPath.c_str()))
     {
         const std::string sError = std::strerror(errno);
-        std::remove(szTemp);
+        PlatformRemoveFile(szTemp);
         return sError;
     }
     return std::string();
@@ -170,7 +149,7 @@ FileDigest CRecordStore::CurrentMatches(const std::string& sPattern)
 
 std::string CRecordStore::DefaultFolder()
 {
-    if (const char* pszFolder = std::getenv("ZQPACK_CACHE_DIR"))
+    if (const char* pszFolder = PlatformGetEnvironmentVariable("ZQPACK_CACHE_DIR"))
         return pszFolder;
     char szFolder[4096];
     if (!PlatformGetUserCacheFolder(szFolder, sizeof(szFolder)))
@@ -226,7 +205,7 @@ void CRecordStore::RemoveStaleTemporaries(const std::string& sRecords)
             continue;
         const auto written = it->last_write_time(ecEntry);
         if (!ecEntry && now - written > STALE_TEMPORARY_AGE)
-            fs::remove(it->path(), ecEntry);
+            PlatformRemoveFile(it->path().string().c_str());
     }
 }
 
@@ -292,6 +271,11 @@ std::string CRecordStore::Flush()
         if (!sError.empty() && sErrors.empty())
             sErrors =
                 "warning: cannot keep the records of packed files in " + manifest.string() + ": " + sError;
+        // Tests ask for a termination between two manifests: every record is still written, and
+        // the run ends as interrupted.
+        const char* pszTestStop = PlatformGetEnvironmentVariable("ZQTEST_TERMINATE_AT");
+        if (pszTestStop && std::strcmp(pszTestStop, "records") == 0 && PlatformCaughtInterrupt() == 0)
+            PlatformInterruptSelf(true);
     }
     return sErrors;
 }
@@ -444,6 +428,27 @@ void CRecordStore::Forget(const std::string& sDestination)
         m_changes.erase(sAbsolute);
 }
 
+bool ReadRegular(const std::string& sPath, bool bFollowLinks, unsigned long long nLimit, std::string* pText)
+{
+    unsigned long long nSize = 0;
+    PlatformOpenFailure eFailure;
+    std::FILE* pFile = PlatformOpenRegularFile(sPath.c_str(), bFollowLinks, &nSize, &eFailure);
+    if (!pFile)
+        return false;
+    pText->clear();
+    bool bOk = nSize <= nLimit;
+    char aBuffer[16384];
+    size_t nRead;
+    while (bOk && (nRead = std::fread(aBuffer, 1, sizeof(aBuffer), pFile)) > 0)
+    {
+        pText->append(aBuffer, nRead);
+        bOk = pText->size() <= nLimit;
+    }
+    bOk = bOk && !std::ferror(pFile);
+    std::fclose(pFile);
+    return bOk;
+}
+
 std::string WriteFileAtomically(const std::string& sPath, const std::string& sText)
 {
     return WriteAtomically(sPath, sText, ".tmp");
@@ -461,9 +466,10 @@ std::string DepfileText(const std::string& sDestination, const std::vector<Input
     return sText + "\n";
 }
 
-std::string WriteDepfile(const std::string& sDestination, const std::vector<Input>& inputs)
+std::string WriteDepfile(const std::string& sDestination, const std::vector<Input>& inputs,
+                         const std::string& sNamed)
 {
-    const std::string sPath = sDestination + ".d";
+    const std::string sPath = sNamed.empty() ? sDestination + ".d" : sNamed;
     for (const Input& input : inputs)
         if (input.sPath.find('\n') != std::string::npos || sDestination.find('\n') != std::string::npos)
             return "cannot write " + sPath + ": a path holds a newline, which Make syntax cannot express (" +
@@ -472,6 +478,10 @@ std::string WriteDepfile(const std::string& sDestination, const std::vector<Inpu
     std::string sOld;
     if (ReadRegular(sPath, true, MAX_MANIFEST_SIZE, &sOld) && sOld == sText)
         return std::string();
+    const fs::path folder = fs::path(sPath).parent_path();
+    if (!sNamed.empty() && !folder.empty() &&
+        PlatformEnsurePrivateFolder(folder.string().c_str()) == FOLDER_NOT_CREATED)
+        return "cannot create the folder of " + sPath + ": " + std::strerror(errno);
     const std::string sError = WriteAtomically(sPath, sText, ".tmp-");
     return sError.empty() ? sError : "cannot write " + sPath + ": " + sError;
 }

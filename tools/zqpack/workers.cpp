@@ -1,5 +1,6 @@
 #include "zqpack.h"
 
+#include "zqfiles.h"
 #include "zqprocess.h"
 
 #include <algorithm>
@@ -344,9 +345,8 @@ private:
 
     static void RemoveFiles(const Job& job)
     {
-        std::error_code ec;
         for (const char* pszExt : {".results", ".out", ".err"})
-            fs::remove(job.prefix + pszExt, ec);
+            PlatformRemoveFile((job.prefix + pszExt).c_str());
     }
 
     // Drops a finished worker (its process is already released) and its files.

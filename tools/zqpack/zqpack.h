@@ -89,6 +89,7 @@ struct Options
     bool bNoOverwriteReadOnly = false;
     bool bForce = false;         // repack files that are up to date
     bool bDepfiles = false;      // write DESTINATION.d beside each packed file
+    std::string sDepfile;        // --depfile: where the depfile of the one file to pack goes
     bool bEmitNinja = false;     // print a build.ninja instead of packing
     std::string sNinjaOutput;    // --output: where --emit-ninja writes (only when it changes)
     bool bTouch = false;         // move an output's write time to now even when its bytes stay
@@ -394,13 +395,18 @@ private:
     std::string m_sPlugin, m_sAbsolutePlugin;    // the last plug-in asked about, and its absolute path
 };
 
+// The whole of a regular file no larger than nLimit into *pText; a link (unless bFollowLinks), a
+// device or a FIFO is not read. False when it cannot be read whole.
+bool ReadRegular(const std::string& sPath, bool bFollowLinks, unsigned long long nLimit, std::string* pText);
 // Writes sText to sPath through a new file renamed into place. An empty string or the reason.
 std::string WriteFileAtomically(const std::string& sPath, const std::string& sText);
 
 // The text of a Make-syntax depfile: the destination depends on the source and the other inputs.
 std::string DepfileText(const std::string& sDestination, const std::vector<Input>& inputs);
-// Writes DESTINATION.d when its content differs; an empty string or the reason it failed.
-std::string WriteDepfile(const std::string& sDestination, const std::vector<Input>& inputs);
+// Writes the depfile (DESTINATION.d, or sPath when given, its folder created when missing) when its
+// content differs; an empty string or the reason it failed.
+std::string WriteDepfile(const std::string& sDestination, const std::vector<Input>& inputs,
+                         const std::string& sPath = std::string());
 
 // Asks each claimed file's packer where it goes, fails every file of a collision (two sources, one
 // destination), marks up-to-date files (unless bForce) and removes stale temporary files beside

@@ -47,3 +47,11 @@ long long PlatformFileClockNs();
 // The user's folder for caches: $XDG_CACHE_HOME (when absolute) or ~/.cache on POSIX,
 // %LOCALAPPDATA% on Windows. False when there is none or it does not fit in nSize bytes.
 bool PlatformGetUserCacheFolder(char* pszOut, size_t nSize);
+
+// remove / DeleteFileA: removes the file pszPath (a link itself, never what it points to). False,
+// with errno set, when it cannot be removed.
+bool PlatformRemoveFile(const char* pszPath);
+
+// Lets the owner write the file pszPath (chmod u+w; clears FILE_ATTRIBUTE_READONLY on Windows),
+// never through a link. False, with errno set, when it cannot be done.
+bool PlatformMakeWritableByOwner(const char* pszPath);

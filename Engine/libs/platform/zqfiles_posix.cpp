@@ -154,3 +154,22 @@ bool PlatformGetUserCacheFolder(char* pszOut, size_t nSize)
     std::memcpy(pszOut, sFolder.c_str(), sFolder.size() + 1);
     return true;
 }
+
+bool PlatformRemoveFile(const char* pszPath)
+{
+    return unlink(pszPath) == 0;
+}
+
+bool PlatformMakeWritableByOwner(const char* pszPath)
+{
+    // chmod has no form that leaves a link alone everywhere: a link is refused before it.
+    struct stat info;
+    if (lstat(pszPath, &info) != 0)
+        return false;
+    if (S_ISLNK(info.st_mode))
+    {
+        errno = ELOOP;
+        return false;
+    }
+    return chmod(pszPath, (info.st_mode & 07777) | S_IWUSR) == 0;
+}

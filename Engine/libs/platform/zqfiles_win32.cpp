@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
@@ -178,4 +179,22 @@ bool PlatformGetUserCacheFolder(char* pszOut, size_t nSize)
 {
     const DWORD nLength = GetEnvironmentVariableA("LOCALAPPDATA", pszOut, static_cast<DWORD>(nSize));
     return nLength > 0 && nLength < nSize;
+}
+
+bool PlatformRemoveFile(const char* pszPath)
+{
+    if (DeleteFileA(pszPath))
+        return true;
+    errno = GetLastError() == ERROR_FILE_NOT_FOUND ? ENOENT : EACCES;
+    return false;
+}
+
+bool PlatformMakeWritableByOwner(const char* pszPath)
+{
+    const DWORD nAttributes = GetFileAttributesA(pszPath);
+    if (nAttributes != INVALID_FILE_ATTRIBUTES &&
+        SetFileAttributesA(pszPath, nAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
+        return true;
+    errno = GetLastError() == ERROR_FILE_NOT_FOUND ? ENOENT : EACCES;
+    return false;
 }

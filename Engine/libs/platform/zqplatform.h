@@ -140,6 +140,10 @@ bool PlatformRealPath(const char* pszPath, char* pszOut, size_t nSize);
 // it starts. False when it cannot be set.
 bool PlatformSetEnvironmentVariable(const char* pszName, const char* pszValue);
 
+// getenv: the value of a variable of this process's environment, or null when it is not set. Valid
+// until the environment is changed.
+const char* PlatformGetEnvironmentVariable(const char* pszName);
+
 // ---------------------------------------------------------------------------------------------------
 // For build tools that name a library without loading it.
 

@@ -787,6 +787,11 @@ bool PlatformSetEnvironmentVariable(const char* pszName, const char* pszValue)
     return pszName && pszValue && setenv(pszName, pszValue, 1) == 0;
 }
 
+const char* PlatformGetEnvironmentVariable(const char* pszName)
+{
+    return pszName ? std::getenv(pszName) : nullptr;
+}
+
 //----------------------------------------------------------------------------------------------------------
 // Library files named without loading them
 

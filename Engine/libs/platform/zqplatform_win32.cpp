@@ -199,6 +199,11 @@ bool PlatformSetEnvironmentVariable(const char* pszName, const char* pszValue)
     return pszName && pszValue && _putenv_s(pszName, pszValue) == 0;
 }
 
+const char* PlatformGetEnvironmentVariable(const char* pszName)
+{
+    return pszName ? getenv(pszName) : nullptr;
+}
+
 //----------------------------------------------------------------------------------------------------------
 // Library files named without loading them
 

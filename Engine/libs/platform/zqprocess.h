@@ -48,6 +48,10 @@ void PlatformKillProcess(PlatformProcess hProcess);
 // one process alone (Windows).
 bool PlatformInterruptProcess(PlatformProcess hProcess);
 
+// Delivers to this process the interrupt that PlatformCatchInterrupts catches: SIGTERM (Ctrl-Break
+// on Windows) when bTerminate, else SIGINT (Ctrl-C). For tests that need one at an exact moment.
+void PlatformInterruptSelf(bool bTerminate);
+
 // Whether a process with this identifier is running (for removing what a dead one left behind).
 bool PlatformProcessExists(unsigned long nProcessId);
 

@@ -157,6 +157,11 @@ bool PlatformInterruptProcess(PlatformProcess hProcess)
     return hProcess && kill(hProcess->nPid, SIGINT) == 0;
 }
 
+void PlatformInterruptSelf(bool bTerminate)
+{
+    raise(bTerminate ? SIGTERM : SIGINT);
+}
+
 bool PlatformProcessExists(unsigned long nProcessId)
 {
     return kill(static_cast<pid_t>(nProcessId), 0) == 0 || errno == EPERM;

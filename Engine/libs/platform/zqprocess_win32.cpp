@@ -198,6 +198,14 @@ void PlatformKillProcess(PlatformProcess hProcess)
         TerminateProcess(hProcess->hProcess, 137);
 }
 
+void PlatformInterruptSelf(bool bTerminate)
+{
+    // As the console would: the handler when it is installed and has caught nothing yet.
+    const DWORD nEvent = bTerminate ? CTRL_BREAK_EVENT : CTRL_C_EVENT;
+    if (!OnConsoleEvent(nEvent))
+        ExitProcess(bTerminate ? 143 : 130);
+}
+
 bool PlatformInterruptProcess(PlatformProcess)
 {
     return false; // console events go to every process of a console or a process group
