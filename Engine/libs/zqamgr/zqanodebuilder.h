@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <cstring>
 
+// A node and what follows it in one load-only request lie where two requests would put them.
+static_assert(sizeof(CZQANode) % CZQALoadOnlyAlloc::ALIGNMENT == 0, "nodes keep the allocator's alignment");
+
 class CZQANodeBuilder
 {
 public:
@@ -39,14 +42,15 @@ public:
             return PopListSlow();
         const uint32_t nStart = m_aStack[m_nDepth - 1];
         const uint32_t nCount = m_nCacheSize - nStart;
-        // What AllocateNode and AllocateBlock do, with the requests in the same order and sizes.
+        // What AllocateNode and AllocateBlock do, in one request that puts both where two would.
         const size_t nArray = size_t(nCount) * sizeof(CZQANode*);
         if (sizeof(CZQANode) + nArray > m_pLoadOnly->GetMemLeft())
             return PopListSlow();
         --m_nDepth;
-        CZQANode* pNode = m_pLoadOnly->AllocateNode();
-        auto** ppElements =
-            static_cast<CZQANode**>(m_pLoadOnly->AllocateBlock(static_cast<uint32_t>(nArray)));
+        auto* pBoth = static_cast<uint8_t*>(
+            m_pLoadOnly->AllocateBlock(static_cast<uint32_t>(sizeof(CZQANode) + nArray)));
+        CZQANode* pNode = new (pBoth) CZQANode();
+        auto** ppElements = reinterpret_cast<CZQANode**>(pBoth + sizeof(CZQANode));
         CopyBytes(ppElements, m_ppCache + nStart, nArray);
         pNode->m_pData = ppElements;
         pNode->m_nFlags = nCount;
@@ -70,14 +74,27 @@ public:
     // inline; any other allocator goes through AddValue.
     bool AddText(const char* pText, uint32_t nLength, bool bQuoted)
     {
-        if (!m_pLoadOnly || nLength >= UINT32_MAX)
+        if (!m_pLoadOnly || nLength >= UINT32_MAX - 2 * CZQALoadOnlyAlloc::ALIGNMENT - sizeof(CZQANode))
             return AddTextSlow(pText, nLength, bQuoted);
-        CZQANode* pNode = m_pLoadOnly->AllocateNode();
-        if (!pNode)
-            return false;
-        auto* pCopy = static_cast<char*>(m_pLoadOnly->AllocateBlock(nLength + 1));
-        if (!pCopy)
-            return false;
+        CZQANode* pNode;
+        char* pCopy;
+        // Node and text in one request when both fit the newest block: the addresses of two.
+        const uint32_t nBoth =
+            static_cast<uint32_t>(sizeof(CZQANode)) +
+            ((nLength + CZQALoadOnlyAlloc::ALIGNMENT) & ~(CZQALoadOnlyAlloc::ALIGNMENT - 1));
+        if (nBoth <= m_pLoadOnly->GetMemLeft())
+        {
+            auto* pBoth = static_cast<uint8_t*>(m_pLoadOnly->AllocateBlock(nBoth));
+            pNode = new (pBoth) CZQANode();
+            pCopy = reinterpret_cast<char*>(pBoth + sizeof(CZQANode));
+        }
+        else
+        {
+            pNode = m_pLoadOnly->AllocateNode();
+            pCopy = pNode ? static_cast<char*>(m_pLoadOnly->AllocateBlock(nLength + 1)) : nullptr;
+            if (!pCopy)
+                return false;
+        }
         CopyBytes(pCopy, pText, nLength);
         pCopy[nLength] = '\0';
         pNode->m_pData = pCopy;
