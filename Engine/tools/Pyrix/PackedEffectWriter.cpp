@@ -102,35 +102,98 @@ bool FileExists(const std::string& sPath)
     return true;
 }
 
-// Whether the regular file sPath (not a link) holds exactly the bytes of sOther. An output whose
-// bytes did not change is left alone, timestamps included, so build tools stop there.
-bool SameRegularFile(const std::string& sPath, const std::string& sOther)
+// Whether the regular file sPath (not a link) holds exactly the nSize bytes at pBytes. An output
+// whose bytes did not change is left alone, timestamps included, so build tools stop there.
+bool RegularFileHolds(const char* pszPath, const uint8_t* pBytes, size_t nSize)
 {
     std::error_code ec;
-    const std::filesystem::file_status status = std::filesystem::symlink_status(sPath, ec);
+    const std::filesystem::file_status status = std::filesystem::symlink_status(pszPath, ec);
     if (ec || status.type() != std::filesystem::file_type::regular)
         return false;
-    const uintmax_t nSize = std::filesystem::file_size(sPath, ec);
-    if (ec || nSize != std::filesystem::file_size(sOther, ec) || ec)
+    const uintmax_t nFileSize = std::filesystem::file_size(pszPath, ec);
+    if (ec || nFileSize != nSize)
         return false;
-    FILE* pA = std::fopen(sPath.c_str(), "rb");
-    FILE* pB = pA ? std::fopen(sOther.c_str(), "rb") : nullptr;
-    bool bSame = pA && pB;
-    char aBufA[8192];
-    char aBufB[8192];
-    while (bSame)
+    FILE* pFile = std::fopen(pszPath, "rb");
+    if (!pFile)
+        return false;
+    uint8_t aBuffer[65536];
+    size_t nDone = 0;
+    bool bSame = true;
+    while (bSame && nDone < nSize)
     {
-        const size_t nA = std::fread(aBufA, 1, sizeof(aBufA), pA);
-        const size_t nB = std::fread(aBufB, 1, sizeof(aBufB), pB);
-        bSame = nA == nB && std::memcmp(aBufA, aBufB, nA) == 0 && !std::ferror(pA) && !std::ferror(pB);
-        if (nA < sizeof(aBufA))
-            break;
+        const size_t nWant = nSize - nDone < sizeof(aBuffer) ? nSize - nDone : sizeof(aBuffer);
+        bSame =
+            std::fread(aBuffer, 1, nWant, pFile) == nWant && std::memcmp(aBuffer, pBytes + nDone, nWant) == 0;
+        nDone += nWant;
     }
-    if (pB)
-        std::fclose(pB);
-    if (pA)
-        std::fclose(pA);
+    // The file may have grown since its size was taken.
+    bSame = bSame && std::fgetc(pFile) == EOF && !std::ferror(pFile);
+    std::fclose(pFile);
     return bSame;
+}
+
+// The packed file as it is written: bytes in memory, overwritten where the writer seeks back to
+// patch an offset. Released by its converter; the bytes belong to the caller.
+class CMemoryOutStream final : public IZQOutStream
+{
+public:
+    explicit CMemoryOutStream(std::vector<uint8_t>& rBytes) : m_rBytes(rBytes) {}
+
+    void Release() override { delete this; }
+    uint32_t Write(const void* pData, uint32_t nBytes) override
+    {
+        if (m_bError)
+            return 1;
+        try
+        {
+            const size_t nEnd = m_nCursor + nBytes;
+            if (nEnd > m_rBytes.size())
+                m_rBytes.resize(nEnd);
+            if (nBytes)
+                std::memcpy(m_rBytes.data() + m_nCursor, pData, nBytes);
+            m_nCursor = nEnd;
+            return 0;
+        }
+        catch (...)
+        {
+            m_bError = true; // out of memory
+            return 1;
+        }
+    }
+    // As the file stream writes strings: the length cut to 16 bits in host order, then as many bytes.
+    uint32_t WriteString(const char* pszStr) override
+    {
+        const uint16_t nLength16 = static_cast<uint16_t>(pszStr ? std::strlen(pszStr) : 0);
+        Write(&nLength16, sizeof(nLength16));
+        return pszStr ? Write(pszStr, nLength16) : 0;
+    }
+    bool HasError() override { return m_bError; }
+    bool CanSeek() override { return true; }
+    uint32_t Seek(uint64_t nPosition) override
+    {
+        // The file stream's range: positions below 2^31.
+        if (nPosition >= 0x80000000ull || nPosition > m_rBytes.size())
+            return 1;
+        m_nCursor = static_cast<size_t>(nPosition);
+        return 0;
+    }
+    uint64_t Tell() override { return m_nCursor; }
+
+private:
+    std::vector<uint8_t>& m_rBytes;
+    size_t m_nCursor = 0;
+    bool m_bError = false;
+};
+
+// Writes nSize bytes to a new file sPath; false when any write or the close failed.
+bool WriteWholeFile(const std::string& sPath, const uint8_t* pBytes, size_t nSize)
+{
+    FILE* pFile = std::fopen(sPath.c_str(), "wb");
+    if (!pFile)
+        return false;
+    const bool bWritten = nSize == 0 || std::fwrite(pBytes, 1, nSize, pFile) == nSize;
+    const bool bFlushed = std::fflush(pFile) == 0 && !std::ferror(pFile);
+    return std::fclose(pFile) == 0 && bWritten && bFlushed;
 }
 
 // A name beside pszDest that names no file yet: the destination plus ".~" and eight hex digits
@@ -182,15 +245,13 @@ struct SConverterRelease
     void operator()(IZQOutConverter* pConverter) const { pConverter->Release(); }
 };
 
-// Writes the whole file to sTemp; true when every write and seek succeeded.
-bool WritePackedFile(const std::string& sTemp, CEffectCollection& collection, CEffectModule& module)
+// Writes the whole file into rBytes; true when every write and seek succeeded.
+bool WritePackedFile(std::vector<uint8_t>& rBytes, CEffectCollection& collection, CEffectModule& module)
 {
     const uint32_t nNumTypes = module.GetNumTypes();
     std::vector<uint32_t> keyCounts(nNumTypes, 0);
 
-    IZQOutStream* pStream = OpenFileOutStream(sTemp.c_str());
-    if (!pStream)
-        return false;
+    IZQOutStream* pStream = new CMemoryOutStream(rBytes);
     std::unique_ptr<IZQOutConverter, SConverterRelease> pConverter(CreateOutConverter("PC", pStream));
     if (!pConverter)
     {
@@ -432,15 +493,19 @@ bool WritePackedEffectFile(const char* pszDest, CEffectCollection& collection, C
         return false;
     try
     {
+        // The file is made in memory and compared there with the output it would replace: an
+        // unchanged output costs one read of it and no file written.
+        std::vector<uint8_t> bytes;
+        if (!WritePackedFile(bytes, collection, module))
+            return false;
+        if (RegularFileHolds(pszDest, bytes.data(), bytes.size()))
+            return true;
         const std::string sTemp = MakeTempName(pszDest);
         if (sTemp.empty())
             return false;
         CTempFileGuard tempFile(sTemp);
-        if (!WritePackedFile(sTemp, collection, module))
-            return false;
-        if (SameRegularFile(pszDest, sTemp))
-            return true;
-        if (!PlatformReplaceFile(sTemp.c_str(), pszDest))
+        if (!WriteWholeFile(sTemp, bytes.data(), bytes.size()) ||
+            !PlatformReplaceFile(sTemp.c_str(), pszDest))
             return false;
         tempFile.Keep();
         return true;
