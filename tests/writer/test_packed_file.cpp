@@ -260,7 +260,8 @@ TEST(PackedEffectFile, OnlyChangedOutputsAreWritten)
     CTableModule module(kSparkModule);
     CEffectCollection collection;
     std::string sError;
-    ASSERT_TRUE(LoadEffectFile(WriteTemp("fx.Fx00a", kSparkSource).c_str(), collection, module.m_Module, sError))
+    ASSERT_TRUE(
+        LoadEffectFile(WriteTemp("fx.Fx00a", kSparkSource).c_str(), collection, module.m_Module, sError))
         << sError;
     const fs::path dir = TempPath("same");
     fs::create_directory(dir);
