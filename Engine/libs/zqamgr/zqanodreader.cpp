@@ -111,7 +111,7 @@ bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAll
     if (!reader.IsOpen())
         return false;
 
-    // The builder's cache and list stack take some 24 KB: kept off the stack as well.
+    // The builder's list stack takes some 4 KB: kept off the stack as well.
     std::unique_ptr<CZQANodeBuilder> pBuilder(new (std::nothrow) CZQANodeBuilder(pAllocator));
     if (!pBuilder)
         return false;
