@@ -64,7 +64,7 @@ def machine():
                     break
     except OSError:
         pass
-    return "%d × %s" % (os.cpu_count() or 1, model)
+    return "%d processors, %s" % (os.cpu_count() or 1, model)
 
 
 def ratio(a, b):

@@ -102,8 +102,38 @@ bool FileExists(const std::string& sPath)
     return true;
 }
 
-// Whether the regular file sPath (not a link) holds exactly the nSize bytes at pBytes. An output
-// whose bytes did not change is left alone, timestamps included, so build tools stop there.
+// Whether the regular file sPath (not a link) holds exactly the bytes of sOther. An output whose
+// bytes did not change is left alone, timestamps included, so build tools stop there.
+bool SameRegularFile(const std::string& sPath, const std::string& sOther)
+{
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(sPath, ec);
+    if (ec || status.type() != std::filesystem::file_type::regular)
+        return false;
+    const uintmax_t nSize = std::filesystem::file_size(sPath, ec);
+    if (ec || nSize != std::filesystem::file_size(sOther, ec) || ec)
+        return false;
+    FILE* pA = std::fopen(sPath.c_str(), "rb");
+    FILE* pB = pA ? std::fopen(sOther.c_str(), "rb") : nullptr;
+    bool bSame = pA && pB;
+    char aBufA[8192];
+    char aBufB[8192];
+    while (bSame)
+    {
+        const size_t nA = std::fread(aBufA, 1, sizeof(aBufA), pA);
+        const size_t nB = std::fread(aBufB, 1, sizeof(aBufB), pB);
+        bSame = nA == nB && std::memcmp(aBufA, aBufB, nA) == 0 && !std::ferror(pA) && !std::ferror(pB);
+        if (nA < sizeof(aBufA))
+            break;
+    }
+    if (pB)
+        std::fclose(pB);
+    if (pA)
+        std::fclose(pA);
+    return bSame;
+}
+
+// The same for bytes in memory.
 bool RegularFileHolds(const char* pszPath, const uint8_t* pBytes, size_t nSize)
 {
     std::error_code ec;
@@ -133,17 +163,36 @@ bool RegularFileHolds(const char* pszPath, const uint8_t* pBytes, size_t nSize)
 }
 
 // The packed file as it is written: bytes in memory, overwritten where the writer seeks back to
-// patch an offset. Released by its converter; the bytes belong to the caller.
-class CMemoryOutStream final : public IZQOutStream
+// patch an offset; the bytes belong to the caller. A file that grows beyond nMemoryLimit goes on
+// in the file sSpillPath instead (the bytes so far written there first), so that a large output
+// does not cost its size in memory. Released by its converter.
+class CSpillingOutStream final : public IZQOutStream
 {
 public:
-    explicit CMemoryOutStream(std::vector<uint8_t>& rBytes) : m_rBytes(rBytes) {}
+    CSpillingOutStream(std::vector<uint8_t>& rBytes, std::string sSpillPath, size_t nMemoryLimit,
+                       bool& rbSpilled)
+        : m_rBytes(rBytes), m_sSpillPath(std::move(sSpillPath)), m_nMemoryLimit(nMemoryLimit),
+          m_rbSpilled(rbSpilled)
+    {
+        m_rbSpilled = false;
+    }
+    ~CSpillingOutStream() override
+    {
+        if (m_pFile)
+            m_pFile->Release();
+    }
+    CSpillingOutStream(const CSpillingOutStream&) = delete;
+    CSpillingOutStream& operator=(const CSpillingOutStream&) = delete;
 
     void Release() override { delete this; }
     uint32_t Write(const void* pData, uint32_t nBytes) override
     {
         if (m_bError)
             return 1;
+        if (!m_pFile && m_nCursor + nBytes > m_nMemoryLimit && !Spill())
+            return 1;
+        if (m_pFile)
+            return m_pFile->Write(pData, nBytes);
         try
         {
             const size_t nEnd = m_nCursor + nBytes;
@@ -167,20 +216,43 @@ public:
         Write(&nLength16, sizeof(nLength16));
         return pszStr ? Write(pszStr, nLength16) : 0;
     }
-    bool HasError() override { return m_bError; }
+    bool HasError() override { return m_bError || (m_pFile && m_pFile->HasError()); }
     bool CanSeek() override { return true; }
     uint32_t Seek(uint64_t nPosition) override
     {
+        if (m_pFile)
+            return m_pFile->Seek(nPosition);
         // The file stream's range: positions below 2^31.
         if (nPosition >= 0x80000000ull || nPosition > m_rBytes.size())
             return 1;
         m_nCursor = static_cast<size_t>(nPosition);
         return 0;
     }
-    uint64_t Tell() override { return m_nCursor; }
+    uint64_t Tell() override { return m_pFile ? m_pFile->Tell() : m_nCursor; }
+    uint32_t Flush() override { return m_pFile ? m_pFile->Flush() : (m_bError ? 1 : 0); }
 
 private:
+    bool Spill()
+    {
+        m_pFile = OpenFileOutStream(m_sSpillPath.c_str());
+        m_rbSpilled = m_pFile != nullptr;
+        if (!m_pFile ||
+            (!m_rBytes.empty() &&
+             m_pFile->Write(m_rBytes.data(), static_cast<uint32_t>(m_rBytes.size())) != 0) ||
+            m_pFile->Seek(m_nCursor) != 0)
+        {
+            m_bError = true;
+            return false;
+        }
+        std::vector<uint8_t>().swap(m_rBytes);
+        return true;
+    }
+
     std::vector<uint8_t>& m_rBytes;
+    std::string m_sSpillPath;
+    size_t m_nMemoryLimit;
+    bool& m_rbSpilled;
+    IZQOutStream* m_pFile = nullptr; // once spilled
     size_t m_nCursor = 0;
     bool m_bError = false;
 };
@@ -245,13 +317,18 @@ struct SConverterRelease
     void operator()(IZQOutConverter* pConverter) const { pConverter->Release(); }
 };
 
-// Writes the whole file into rBytes; true when every write and seek succeeded.
-bool WritePackedFile(std::vector<uint8_t>& rBytes, CEffectCollection& collection, CEffectModule& module)
+// Outputs up to this size are made in memory; larger ones in their temporary file.
+constexpr size_t kInMemoryOutput = 4u << 20;
+
+// Writes the whole file into rBytes or, when it grows large, into sSpillPath (rbSpilled then
+// true); true when every write and seek succeeded.
+bool WritePackedFile(std::vector<uint8_t>& rBytes, const std::string& sSpillPath, bool& rbSpilled,
+                     CEffectCollection& collection, CEffectModule& module)
 {
     const uint32_t nNumTypes = module.GetNumTypes();
     std::vector<uint32_t> keyCounts(nNumTypes, 0);
 
-    IZQOutStream* pStream = new CMemoryOutStream(rBytes);
+    IZQOutStream* pStream = new CSpillingOutStream(rBytes, sSpillPath, kInMemoryOutput, rbSpilled);
     std::unique_ptr<IZQOutConverter, SConverterRelease> pConverter(CreateOutConverter("PC", pStream));
     if (!pConverter)
     {
@@ -494,17 +571,20 @@ bool WritePackedEffectFile(const char* pszDest, CEffectCollection& collection, C
     try
     {
         // The file is made in memory and compared there with the output it would replace: an
-        // unchanged output costs one read of it and no file written.
-        std::vector<uint8_t> bytes;
-        if (!WritePackedFile(bytes, collection, module))
-            return false;
-        if (RegularFileHolds(pszDest, bytes.data(), bytes.size()))
-            return true;
+        // unchanged output costs one read of it and no file written. A large one is made in the
+        // temporary file and compared from there.
         const std::string sTemp = MakeTempName(pszDest);
         if (sTemp.empty())
             return false;
         CTempFileGuard tempFile(sTemp);
-        if (!WriteWholeFile(sTemp, bytes.data(), bytes.size()) ||
+        std::vector<uint8_t> bytes;
+        bool bSpilled = false;
+        if (!WritePackedFile(bytes, sTemp, bSpilled, collection, module))
+            return false;
+        if (bSpilled ? SameRegularFile(pszDest, sTemp)
+                     : RegularFileHolds(pszDest, bytes.data(), bytes.size()))
+            return true;
+        if ((!bSpilled && !WriteWholeFile(sTemp, bytes.data(), bytes.size())) ||
             !PlatformReplaceFile(sTemp.c_str(), pszDest))
             return false;
         tempFile.Keep();
