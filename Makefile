@@ -9,7 +9,7 @@ SMOKE_SECONDS ?= 15
 WINE64 ?= $(firstword $(wildcard /usr/lib/wine/wine64) $(shell command -v wine64 2>/dev/null))
 WINE_JOBS ?= 2
 
-.PHONY: stale-check vsix all build test test-native test-asan fuzz fuzz-smoke bench windows test-windows demo demo-build check-demo screenshot format clean
+.PHONY: stale-check vsix all build test test-native test-asan fuzz fuzz-smoke bench bench-table windows test-windows demo demo-build check-demo screenshot format clean
 
 all: build
 
@@ -54,6 +54,14 @@ bench:
 	$(CMAKE) --build build/bench -j $(JOBS)
 	bench/run-all.sh build/bench/bin
 	python3 bench/bench_fxls.py build/bench/bin
+
+# The benchmarks behind the performance goals, as ratios to their in-run references, written into
+# the table of README.md's "Performance" section.
+bench-table:
+	$(CMAKE) -S . -B build/bench $(GEN) -DCMAKE_BUILD_TYPE=Release -DEMBERVISE_BUILD_BENCH=ON \
+	    -DEMBERVISE_BUILD_TESTS=OFF
+	$(CMAKE) --build build/bench -j $(JOBS)
+	python3 bench/figures.py build/bench/bin README.md
 
 # Cross-builds everything, test programs included, with MinGW-w64 for i686 and x86_64. The Linux
 # build's bin folder is where the Windows suite finds the packed bytes to compare with.

@@ -1,6 +1,6 @@
 // Whole packing runs against the sample effect module: one large generated effect file (49 MB)
 // through the packer object (MB/s of source text) beside loading its text tree alone, the same
-// file through the programs (zqa check, zqpack, then fxdump of the packed result: time and peak
+// file through the programs (zqa check, zqpack, fxcheck, then fxdump of the packed result: time and peak
 // memory of each process), and the demo sources copied into a content tree through zqpack: a full
 // pack with one and two workers and in-process, a no-op run, and a large tree with one changed
 // source (files per second, files packed).
@@ -225,6 +225,12 @@ void BM_ProcessPack(benchmark::State& state)
     MeasureProgram(state, "zqpack", {"-q", "--force", Large().source.string()});
 }
 
+// The checker on the same source, beside the pack: the same counters.
+void BM_ProcessFxcheck(benchmark::State& state)
+{
+    MeasureProgram(state, "fxcheck", {Large().source.string()});
+}
+
 // fxdump of the packed output of BM_ProcessPack, as text decoded with the project's module and with
 // --verify.
 void BM_ProcessFxdump(benchmark::State& state)
@@ -237,6 +243,7 @@ void BM_ProcessFxdump(benchmark::State& state)
 }
 BENCHMARK(BM_ProcessCheck)->Unit(benchmark::kMillisecond)->Iterations(2)->UseManualTime();
 BENCHMARK(BM_ProcessPack)->Unit(benchmark::kMillisecond)->Iterations(2)->UseManualTime();
+BENCHMARK(BM_ProcessFxcheck)->Unit(benchmark::kMillisecond)->Iterations(2)->UseManualTime();
 BENCHMARK(BM_ProcessFxdump)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 #endif
 

@@ -267,3 +267,50 @@ TEST(PackedEffectFile, FailureLeavesTheDestinationAsItWas)
     EXPECT_EQ(ReadBytes(dest).size(), 176u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
+
+// An output that already holds the packed bytes is not written (its time stays); any other file
+// there is replaced: other bytes of the same size, one byte more, or a link to the same bytes.
+TEST(PackedEffectFile, OnlyChangedOutputsAreWritten)
+{
+    CTableModule module(kSparkModule);
+    CEffectCollection collection;
+    std::string sError;
+    ASSERT_TRUE(
+        LoadEffectFile(WriteTemp("fx.Fx00a", kSparkSource).c_str(), collection, module.m_Module, sError))
+        << sError;
+    const fs::path dir = TempPath("same");
+    fs::create_directory(dir);
+    const std::string dest = (dir / "fx.Fx00p").string();
+    ASSERT_TRUE(WritePackedEffectFile(dest.c_str(), collection, module.m_Module));
+    const std::string packed = ReadFile(dest);
+    ASSERT_EQ(packed.size(), 176u);
+
+    const auto then = fs::last_write_time(dest) - std::chrono::hours(1);
+    fs::last_write_time(dest, then);
+    ASSERT_TRUE(WritePackedEffectFile(dest.c_str(), collection, module.m_Module));
+    EXPECT_EQ(fs::last_write_time(dest), then);
+    EXPECT_EQ(ReadFile(dest), packed);
+
+    std::string changedLast = packed;
+    changedLast.back() ^= 1;
+    for (const std::string& other : {changedLast, packed + '\0', packed.substr(0, 175)})
+    {
+        WriteFile(dest, other);
+        fs::last_write_time(dest, then);
+        ASSERT_TRUE(WritePackedEffectFile(dest.c_str(), collection, module.m_Module));
+        EXPECT_EQ(ReadFile(dest), packed);
+        EXPECT_NE(fs::last_write_time(dest), then) << other.size();
+    }
+
+#if !defined(_WIN32)
+    const std::string target = (dir / "elsewhere.Fx00p").string();
+    WriteFile(target, packed);
+    fs::remove(dest);
+    fs::create_symlink(target, dest);
+    ASSERT_TRUE(WritePackedEffectFile(dest.c_str(), collection, module.m_Module));
+    EXPECT_FALSE(fs::is_symlink(dest));
+    EXPECT_EQ(ReadFile(dest), packed);
+    fs::remove(target);
+#endif
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1); // no temporary left
+}

@@ -291,3 +291,101 @@ TEST(ZqaLoad, EveryAllocationFailure)
     }
     EXPECT_EQ(nTruncated, 4); // one for each top-level item
 }
+
+namespace
+{
+// Every token the observer is told of, as "kind@start", and how many nodes it saw made.
+class CTokenLog final : public IZQANodeObserver
+{
+public:
+    void OnToken(uint32_t eToken, uint64_t nStart) override
+    {
+        m_sTokens += std::to_string(eToken) + "@" + std::to_string(nStart) + " ";
+    }
+    void OnNode(const CZQANode*, uint64_t) override { ++m_nNodes; }
+    std::string m_sTokens;
+    size_t m_nNodes = 0;
+};
+
+size_t CountNodes(const CZQANode* pNode)
+{
+    size_t n = 1;
+    for (uint32_t i = 0; pNode->IsList() && i < pNode->GetNumElements(); ++i)
+        n += CountNodes(pNode->GetElement(i));
+    return n;
+}
+
+// Text of every kind of token in random runs: short and long words and strings, zero bytes inside
+// both, bytes that are not whitespace, parentheses (some unmatched), whitespace runs. Large enough
+// that tokens meet the ends of the file's reads and of the decoder's chunks.
+std::string SeededText(uint64_t nSeed, size_t nSize)
+{
+    std::string s;
+    int nDepth = 0;
+    auto Next = [&]()
+    { return uint32_t((nSeed = nSeed * 6364136223846793005ull + 1442695040888963407ull) >> 33); };
+    const char* const apszWords[] = {"a", "key", "0.25", "x\fy", "\x80\xff", "start-time", "w\vw"};
+    while (s.size() < nSize)
+    {
+        const uint32_t n = Next() % 100;
+        if (n < 22)
+            s += '(', ++nDepth;
+        else if (n < 42)
+            s += ')', nDepth -= nDepth > 0;
+        else if (n < 70)
+            s += apszWords[Next() % 7];
+        else if (n < 72)
+            s += std::string(1000 + Next() % 100, char('a' + Next() % 26)); // kept to 1023 bytes
+        else if (n < 74)
+            s += "ab" + std::string(1, '\0') + "cd"; // the value stops at the zero byte
+        else if (n < 82)
+            s += "\"s (t)\n\"";
+        else if (n < 83)
+            s += '"' + std::string(1020 + Next() % 10, 'q') + '"';
+        else if (n < 84)
+            s += "\"z" + std::string(1, '\0') + "z\"";
+        else
+            s += std::string(1 + Next() % 6, " \t\r\n"[Next() % 4]);
+        if (nDepth > 600)
+            s += std::string(300, ')'), nDepth -= 300;
+    }
+    return s;
+}
+} // namespace
+
+// Seeded texts load to the model's tree, plain and compressed, with any allocator; with an observer
+// the tokens and their starts are those NextToken gives, and the tree is the same.
+TEST(ZqaLoad, SeededTextsLoadAsTheModelSays)
+{
+    for (uint64_t nSeed = 1; nSeed <= 3; ++nSeed)
+    {
+        const std::string text = SeededText(nSeed, 150000);
+        const std::string expected = RDump(RefTree(text));
+        for (bool bCompressed : {false, true})
+        {
+            const std::string path = WriteZqa("seeded", text, bCompressed);
+            EXPECT_EQ(LoadText(text, bCompressed), expected) << nSeed;
+
+            std::string sTokens;
+            CZQAReader reader;
+            ASSERT_TRUE(reader.Open(path.c_str(), bCompressed));
+            char szToken[1024];
+            for (uint32_t nKind = TOKEN_BEGIN_LIST; nKind != TOKEN_EOF;)
+            {
+                nKind = reader.NextToken(szToken, sizeof(szToken));
+                sTokens += std::to_string(nKind) + "@" + std::to_string(reader.GetTokenStart()) + " ";
+            }
+
+            CTokenLog log;
+            CHeapTestAlloc alloc;
+            CZQANode root;
+            ASSERT_TRUE(reader.Open(path.c_str(), bCompressed));
+            ASSERT_TRUE(CZQANodeReader::LoadEntireFile(reader, &root, &alloc, &log));
+            EXPECT_EQ(Dump(&root), expected) << nSeed;
+            EXPECT_EQ(log.m_sTokens, sTokens) << nSeed;
+            EXPECT_EQ(log.m_nNodes + 1, CountNodes(&root)); // every node but the root
+            root.Free(&alloc);
+            EXPECT_EQ(alloc.m_nLive, 0);
+        }
+    }
+}

@@ -27,17 +27,18 @@ bool CZQAFile::Open(const char* pszPath, bool bRead, bool bCompressed, bool bApp
     m_bCompressed = bCompressed;
     m_bUsingTempFile = false;
     const CZQAFileBuffer::OpenMode eMode = bRead ? CZQAFileBuffer::OPEN_READ : CZQAFileBuffer::OPEN_WRITE;
+    const uint32_t nCacheSize = bRead ? READ_CACHE_SIZE : CACHE_SIZE;
     if (m_bCompressed)
     {
         if (!bAppend)
-            return m_CompressedFile.Open(pszPath, eMode, CACHE_SIZE, false);
+            return m_CompressedFile.Open(pszPath, eMode, nCacheSize, false);
         // The compressed format cannot grow in place: append to a plain copy instead.
         if (!DecompressToTemp(pszPath))
             return false;
         m_bCompressed = false;
         pszPath = m_szTempFileName;
     }
-    return m_PlainFile.Open(pszPath, eMode, CACHE_SIZE, bAppend);
+    return m_PlainFile.Open(pszPath, eMode, nCacheSize, bAppend);
 }
 
 bool CZQAFile::OpenMemory(const uint8_t* pData, size_t nSize, bool bCompressed)
@@ -45,8 +46,8 @@ bool CZQAFile::OpenMemory(const uint8_t* pData, size_t nSize, bool bCompressed)
     Close();
     m_bCompressed = bCompressed;
     m_bUsingTempFile = false;
-    return bCompressed ? m_CompressedFile.OpenMemory(pData, nSize, CACHE_SIZE)
-                       : m_PlainFile.OpenMemory(pData, nSize, CACHE_SIZE);
+    return bCompressed ? m_CompressedFile.OpenMemory(pData, nSize, READ_CACHE_SIZE)
+                       : m_PlainFile.OpenMemory(pData, nSize, READ_CACHE_SIZE);
 }
 
 bool CZQAFile::Close()

@@ -43,6 +43,8 @@ public:
 
 protected:
     static constexpr uint32_t CACHE_SIZE = 1024;
+    // Reads take larger bites: a load's cost is then the text's, not the calls'.
+    static constexpr uint32_t READ_CACHE_SIZE = 64 * 1024;
     static constexpr uint32_t MAX_PATH_CHARS = 260;
 
     bool DecompressToTemp(const char* pszPath);

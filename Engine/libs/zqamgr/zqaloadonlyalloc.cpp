@@ -40,10 +40,14 @@ void* CZQALoadOnlyAlloc::AllocateBlockSlow(uint32_t nSize)
         pRecord->pNext = m_pHead;
         pRecord->pNewer = nullptr;
         if (m_pHead)
+        {
+            m_pHead->pPos = m_pPos;
             m_pHead->pNewer = pRecord;
+        }
         else
             m_pTail = pRecord;
         m_pHead = pRecord;
+        m_pPos = pBlock;
         ++m_nNumBlocks;
         m_nMemLeft = nNewSize;
     }
@@ -53,8 +57,8 @@ void* CZQALoadOnlyAlloc::AllocateBlockSlow(uint32_t nSize)
     if (!ZQ_CHECK(m_pHead, "CZQALoadOnlyAlloc::AllocateBlock", "Error: No block"))
         return nullptr;
 
-    uint8_t* pResult = m_pHead->pPos;
-    m_pHead->pPos += nSize;
+    uint8_t* pResult = m_pPos;
+    m_pPos += nSize;
     m_nMemLeft -= nSize;
     return pResult;
 }
@@ -69,6 +73,7 @@ void CZQALoadOnlyAlloc::FreeAllBlocks()
         m_pHead = pNext;
     }
     m_pTail = nullptr;
+    m_pPos = nullptr;
     m_nNumBlocks = 0;
     m_nMemLeft = 0;
 }
@@ -77,6 +82,8 @@ void CZQALoadOnlyAlloc::FreeBlocksBefore(const void* pAllocated)
 {
     // Found from the oldest end first, so the blocks walked past are the ones released: the cost is
     // paid once per block over all calls.
+    if (m_pHead)
+        m_pHead->pPos = m_pPos;
     const uintptr_t nAddress = reinterpret_cast<uintptr_t>(pAllocated);
     BlockRecord* pHolder = m_pTail;
     while (pHolder && !(nAddress >= reinterpret_cast<uintptr_t>(pHolder->pStart) &&

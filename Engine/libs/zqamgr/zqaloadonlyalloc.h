@@ -30,10 +30,10 @@ public:
     void* AllocateBlock(uint32_t nSize) override
     {
         const uint32_t nRounded = (nSize + (ALIGNMENT - 1)) & ~(ALIGNMENT - 1);
-        if (nRounded >= nSize && nRounded <= m_nMemLeft && m_pHead)
+        if (nRounded >= nSize && nRounded <= m_nMemLeft && m_pPos)
         {
-            uint8_t* pResult = m_pHead->pPos;
-            m_pHead->pPos += nRounded;
+            uint8_t* pResult = m_pPos;
+            m_pPos += nRounded;
             m_nMemLeft -= nRounded;
             return pResult;
         }
@@ -58,13 +58,14 @@ private:
     struct BlockRecord
     {
         uint8_t* pStart;     // the block, owned
-        uint8_t* pPos;       // next byte to hand out
+        uint8_t* pPos;       // end of what was handed out (the newest block's: m_pPos)
         BlockRecord* pNext;  // the previously newest block
         BlockRecord* pNewer; // the block made after this one
     };
 
-    uint32_t m_nMemLeft = 0;        // bytes still free in the newest block
-    uint32_t m_nBlockSize;          // default size of a new block
+    uint8_t* m_pPos = nullptr; // next byte to hand out in the newest block (its pPos is set on leaving it)
+    uint32_t m_nMemLeft = 0;   // bytes still free in the newest block
+    uint32_t m_nBlockSize;     // default size of a new block
     BlockRecord* m_pHead = nullptr; // newest block
     BlockRecord* m_pTail = nullptr; // oldest block
     uint32_t m_nNumBlocks = 0;

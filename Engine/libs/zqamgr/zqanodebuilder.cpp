@@ -4,6 +4,7 @@
 #include "zqstrutils.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #define ZQ_THIS_FILE "Engine/libs/zqamgr/zqanodebuilder"
@@ -19,14 +20,21 @@ CZQANodeBuilder::~CZQANodeBuilder()
     Reset();
 }
 
-bool CZQANodeBuilder::AddToCacheNewRow(CZQANode* pNode)
+bool CZQANodeBuilder::AddToCacheGrow(CZQANode* pNode)
 {
-    const uint32_t nRow = m_nCacheSize >> CACHE_ROW_SHIFT;
-    if (nRow >= MAX_CACHE_ROWS)
+    if (m_nCacheSize >= MAX_CACHE_ITEMS)
         return false;
-    m_pCache[nRow] = new (std::nothrow) CZQANode*[CACHE_ROW_SIZE]();
-    if (!m_pCache[nRow])
+    uint32_t nCapacity = m_nCacheCapacity ? m_nCacheCapacity * 2 : CACHE_ROW_SIZE;
+    if (nCapacity > MAX_CACHE_ITEMS)
+        nCapacity = MAX_CACHE_ITEMS;
+    auto** ppCache = new (std::nothrow) CZQANode*[nCapacity];
+    if (!ppCache)
         return false;
+    if (m_nCacheSize)
+        std::memcpy(ppCache, m_ppCache, m_nCacheSize * sizeof(CZQANode*));
+    delete[] m_ppCache;
+    m_ppCache = ppCache;
+    m_nCacheCapacity = nCapacity;
     return AddToCache(pNode);
 }
 
@@ -50,13 +58,30 @@ bool CZQANodeBuilder::AddValueSlow(const char* pszValue, bool bQuoted)
     return true;
 }
 
-CZQANode* CZQANodeBuilder::PopList()
+bool CZQANodeBuilder::AddTextSlow(const char* pText, uint32_t nLength, bool bQuoted)
+{
+    char szShort[1024];
+    std::unique_ptr<char[]> pLong;
+    char* pszValue = szShort;
+    if (nLength >= sizeof(szShort))
+    {
+        pLong.reset(new (std::nothrow) char[size_t(nLength) + 1]);
+        if (!pLong)
+            return false;
+        pszValue = pLong.get();
+    }
+    std::memcpy(pszValue, pText, nLength);
+    pszValue[nLength] = '\0';
+    return AddValueSlow(pszValue, bQuoted);
+}
+
+CZQANode* CZQANodeBuilder::PopListSlow()
 {
     if (m_nDepth == 0 || !m_pAllocator)
         return nullptr; // a ")" without its "(" is ignored
     --m_nDepth;
-    const uint32_t nStart = m_aStack[m_nDepth].nStart;
-    const uint32_t nCount = m_aStack[m_nDepth].nCount;
+    const uint32_t nStart = m_aStack[m_nDepth];
+    const uint32_t nCount = m_nCacheSize - nStart;
     m_nCacheSize = nStart;
 
     CZQANode* pNode = nullptr;
@@ -83,33 +108,13 @@ CZQANode* CZQANodeBuilder::PopList()
     {
         // The list and everything in it are dropped.
         for (uint32_t i = 0; i < nCount; ++i)
-        {
-            CZQANode*& rSlot = Slot(nStart + i);
-            m_pAllocator->FreeNode(rSlot);
-            rSlot = nullptr;
-        }
+            m_pAllocator->FreeNode(m_ppCache[nStart + i]);
         if (pNode)
             m_pAllocator->FreeNode(pNode);
         return nullptr;
     }
-
-    // The items move row by row; their cache slots are cleared.
-    auto** ppElements = static_cast<CZQANode**>(pNode->m_pData);
-    for (uint32_t i = 0; i < nCount;)
-    {
-        const uint32_t nIndex = nStart + i;
-        const uint32_t nInRow = CACHE_ROW_SIZE - (nIndex & (CACHE_ROW_SIZE - 1));
-        const uint32_t nMove = nCount - i < nInRow ? nCount - i : nInRow;
-        CZQANode** pRow = &Slot(nIndex);
-        CZQANode** ppTo = ppElements + i;
-        // Lists are short: a plain loop beats the start-up cost of block moves.
-        for (uint32_t k = 0; k < nMove; ++k)
-        {
-            ppTo[k] = pRow[k];
-            pRow[k] = nullptr;
-        }
-        i += nMove;
-    }
+    if (nCount)
+        std::memcpy(pNode->m_pData, m_ppCache + nStart, nCount * sizeof(CZQANode*));
 
     // The list takes its first item's cache position and counts as one item of its parent.
     if (!AddToCache(pNode))
@@ -129,13 +134,10 @@ bool CZQANodeBuilder::PopAllLists()
 
 CZQANode* CZQANodeBuilder::GetCacheElement(uint32_t nIndex) const
 {
-    const uint32_t nRow = nIndex >> CACHE_ROW_SHIFT;
-    if (!ZQ_CHECK(nRow < MAX_CACHE_ROWS, "CZQANodeBuilder::GetCacheElement",
+    if (!ZQ_CHECK(nIndex < m_nCacheSize, "CZQANodeBuilder::GetCacheElement",
                   "Error: Cache index out of range"))
         return nullptr;
-    if (!ZQ_CHECK(m_pCache[nRow], "CZQANodeBuilder::GetCacheElement", "Error: Cache row not allocated"))
-        return nullptr;
-    return m_pCache[nRow][nIndex & (CACHE_ROW_SIZE - 1)];
+    return m_ppCache[nIndex];
 }
 
 uint32_t CZQANodeBuilder::DetachHeads(CZQANode** ppNodeList, uint32_t nMax)
@@ -147,17 +149,14 @@ uint32_t CZQANodeBuilder::DetachHeads(CZQANode** ppNodeList, uint32_t nMax)
     const uint32_t n = m_nCacheSize;
     for (uint32_t k = 0; k < n; ++k)
     {
-        CZQANode*& rSlot = Slot(k);
         if (k < nMax)
-            ppNodeList[k] = rSlot;
+            ppNodeList[k] = m_ppCache[k];
         else if (m_pAllocator)
-            m_pAllocator->FreeNode(rSlot);
-        rSlot = nullptr;
+            m_pAllocator->FreeNode(m_ppCache[k]);
     }
     ClearCache();
     return n < nMax ? n : nMax;
 }
-
 uint32_t CZQANodeBuilder::DetachHeadsInto(CZQANode* pParent)
 {
     if (!pParent || !m_pAllocator)
@@ -190,22 +189,16 @@ void CZQANodeBuilder::Reset()
     if (m_pAllocator)
     {
         for (uint32_t k = 0; k < m_nCacheSize; ++k)
-        {
-            CZQANode*& rSlot = Slot(k);
-            m_pAllocator->FreeNode(rSlot);
-            rSlot = nullptr;
-        }
+            m_pAllocator->FreeNode(m_ppCache[k]);
     }
     ClearCache();
 }
 
 void CZQANodeBuilder::ClearCache()
 {
-    for (auto& pRow : m_pCache)
-    {
-        delete[] pRow;
-        pRow = nullptr;
-    }
+    delete[] m_ppCache;
+    m_ppCache = nullptr;
     m_nCacheSize = 0;
+    m_nCacheCapacity = 0;
     m_nDepth = 0;
 }

@@ -9,12 +9,17 @@
 #include <cstdint>
 #include <cstring>
 
+// A node and what follows it in one load-only request lie where two requests would put them.
+static_assert(sizeof(CZQANode) % CZQALoadOnlyAlloc::ALIGNMENT == 0, "nodes keep the allocator's alignment");
+
 class CZQANodeBuilder
 {
 public:
+    // Items waiting for their list (or, at the top level, for the end) are at most
+    // MAX_CACHE_ROWS * CACHE_ROW_SIZE; the cache grows a row at a time's worth or more.
     static constexpr uint32_t MAX_CACHE_ROWS = 2048;
     static constexpr uint32_t CACHE_ROW_SIZE = 1024;
-    static constexpr uint32_t CACHE_ROW_SHIFT = 10;
+    static constexpr uint32_t MAX_CACHE_ITEMS = MAX_CACHE_ROWS * CACHE_ROW_SIZE;
     static constexpr uint32_t MAX_DEPTH = 1024; // stack entries; at most MAX_DEPTH - 1 open lists
 
     explicit CZQANodeBuilder(CZQAAllocator* pAllocator);
@@ -26,13 +31,33 @@ public:
     {
         if (m_nDepth >= MAX_DEPTH - 1)
             return false;
-        m_aStack[m_nDepth].nStart = m_nCacheSize;
-        m_aStack[m_nDepth].nCount = 0;
-        ++m_nDepth;
+        m_aStack[m_nDepth++] = m_nCacheSize;
         return true;
     }
     // Closes the innermost list; null when none is open or the list had to be dropped.
-    CZQANode* PopList();
+    CZQANode* PopList()
+    {
+        // Inline for the load-only allocator when the list's node and array fit its current block.
+        if (m_nDepth == 0 || !m_pLoadOnly)
+            return PopListSlow();
+        const uint32_t nStart = m_aStack[m_nDepth - 1];
+        const uint32_t nCount = m_nCacheSize - nStart;
+        // What AllocateNode and AllocateBlock do, in one request that puts both where two would.
+        const size_t nArray = size_t(nCount) * sizeof(CZQANode*);
+        if (sizeof(CZQANode) + nArray > m_pLoadOnly->GetMemLeft())
+            return PopListSlow();
+        --m_nDepth;
+        auto* pBoth = static_cast<uint8_t*>(
+            m_pLoadOnly->AllocateBlock(static_cast<uint32_t>(sizeof(CZQANode) + nArray)));
+        CZQANode* pNode = new (pBoth) CZQANode();
+        auto** ppElements = reinterpret_cast<CZQANode**>(pBoth + sizeof(CZQANode));
+        CopyBytes(ppElements, m_ppCache + nStart, nArray);
+        pNode->m_pData = ppElements;
+        pNode->m_nFlags = nCount;
+        // The list takes its first item's cache position and counts as one item of its parent.
+        m_nCacheSize = nStart;
+        return AddToCache(pNode) ? pNode : nullptr; // the load-only allocator frees nothing
+    }
     // PopList reduced to whether a list was built.
     bool EndList() { return PopList() != nullptr; }
     bool PopAllLists();
@@ -40,30 +65,48 @@ public:
     // The same for a value whose C string length is known (nLength is strlen(pszValue)).
     bool AddValue(const char* pszValue, size_t nLength, bool bQuoted)
     {
-        if (!m_pLoadOnly || !pszValue)
+        if (!m_pLoadOnly || !pszValue || nLength >= UINT32_MAX)
             return AddValueSlow(pszValue, bQuoted);
-        // What AllocateNode and SetValue do, with the requests in the same order and sizes.
-        CZQANode* pNode = m_pLoadOnly->AllocateNode();
-        if (!pNode || nLength >= UINT32_MAX)
-            return false;
-        void* pText = m_pLoadOnly->AllocateBlock(static_cast<uint32_t>(nLength + 1));
-        if (!pText)
-            return false;
-        CopyBytes(pText, pszValue, nLength + 1);
-        pNode->m_pData = pText;
+        return AddText(pszValue, static_cast<uint32_t>(nLength), bQuoted);
+    }
+    // A value given as nLength bytes that need not be terminated and hold no zero byte; the node
+    // gets a terminated copy. With the load-only allocator the requests are AddValue's, made
+    // inline; any other allocator goes through AddValue.
+    bool AddText(const char* pText, uint32_t nLength, bool bQuoted)
+    {
+        if (!m_pLoadOnly || nLength >= UINT32_MAX - 2 * CZQALoadOnlyAlloc::ALIGNMENT - sizeof(CZQANode))
+            return AddTextSlow(pText, nLength, bQuoted);
+        CZQANode* pNode;
+        char* pCopy;
+        // Node and text in one request when both fit the newest block: the addresses of two.
+        const uint32_t nBoth =
+            static_cast<uint32_t>(sizeof(CZQANode)) +
+            ((nLength + CZQALoadOnlyAlloc::ALIGNMENT) & ~(CZQALoadOnlyAlloc::ALIGNMENT - 1));
+        if (nBoth <= m_pLoadOnly->GetMemLeft())
+        {
+            auto* pBoth = static_cast<uint8_t*>(m_pLoadOnly->AllocateBlock(nBoth));
+            pNode = new (pBoth) CZQANode();
+            pCopy = reinterpret_cast<char*>(pBoth + sizeof(CZQANode));
+        }
+        else
+        {
+            pNode = m_pLoadOnly->AllocateNode();
+            pCopy = pNode ? static_cast<char*>(m_pLoadOnly->AllocateBlock(nLength + 1)) : nullptr;
+            if (!pCopy)
+                return false;
+        }
+        CopyBytes(pCopy, pText, nLength);
+        pCopy[nLength] = '\0';
+        pNode->m_pData = pCopy;
         pNode->m_nFlags = bQuoted ? (CZQANode::ATOM_FLAG | CZQANode::QUOTED_FLAG) : CZQANode::ATOM_FLAG;
         return AddToCache(pNode); // a node not taken costs nothing to give back here
     }
     bool AddToCache(CZQANode* pNode)
     {
-        // Inline while the row exists; a new row is the out-of-line part.
-        const uint32_t nRow = m_nCacheSize >> CACHE_ROW_SHIFT;
-        if (nRow >= MAX_CACHE_ROWS || !m_pCache[nRow])
-            return AddToCacheNewRow(pNode);
-        m_pCache[nRow][m_nCacheSize & (CACHE_ROW_SIZE - 1)] = pNode;
-        if (m_nDepth > 0)
-            ++m_aStack[m_nDepth - 1].nCount;
-        ++m_nCacheSize;
+        // Inline while the cache has room; growing it is the out-of-line part.
+        if (m_nCacheSize == m_nCacheCapacity)
+            return AddToCacheGrow(pNode);
+        m_ppCache[m_nCacheSize++] = pNode;
         return true;
     }
 
@@ -81,15 +124,11 @@ public:
     void ClearCache();
 
 private:
-    struct ListEntry
-    {
-        uint32_t nStart; // cache index of the list's first item
-        uint32_t nCount; // items so far
-    };
-
-    bool AddToCacheNewRow(CZQANode* pNode);
+    bool AddToCacheGrow(CZQANode* pNode);
+    CZQANode* PopListSlow();
     // AddValue through the allocator's interface.
     bool AddValueSlow(const char* pszValue, bool bQuoted);
+    bool AddTextSlow(const char* pText, uint32_t nLength, bool bQuoted);
 
     // Copies n bytes; values are mostly a few bytes long, where a library call costs more than the
     // copy.
@@ -116,14 +155,10 @@ private:
         }
     }
 
-    CZQANode*& Slot(uint32_t nIndex)
-    {
-        return m_pCache[nIndex >> CACHE_ROW_SHIFT][nIndex & (CACHE_ROW_SIZE - 1)];
-    }
-
-    CZQANode** m_pCache[MAX_CACHE_ROWS] = {};
+    CZQANode** m_ppCache = nullptr; // the items waiting, in file order
     uint32_t m_nCacheSize = 0;
-    ListEntry m_aStack[MAX_DEPTH]; // entries below m_nDepth are in use
+    uint32_t m_nCacheCapacity = 0;
+    uint32_t m_aStack[MAX_DEPTH]; // cache index of each open list's first item, below m_nDepth
     uint32_t m_nDepth = 0;
     CZQAAllocator* m_pAllocator;
     // m_pAllocator when it is the load-only allocator: its requests then run inline.

@@ -28,6 +28,81 @@ bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAll
     return LoadEntireFile(reader, pRoot, pAllocator, nullptr);
 }
 
+namespace
+{
+// Tokens straight into the builder.
+class CBuildSink
+{
+public:
+    explicit CBuildSink(CZQANodeBuilder& rBuilder) : m_rBuilder(rBuilder) {}
+    bool BeginList(uint64_t) { return m_rBuilder.PushList(); }
+    bool EndList(uint64_t)
+    {
+        m_rBuilder.EndList(); // a list that cannot be built is dropped; the load goes on
+        return true;
+    }
+    bool Value(const char* pText, uint32_t nLength, bool bQuoted, uint64_t)
+    {
+        return m_rBuilder.AddText(pText, nLength, bQuoted);
+    }
+    void End(uint64_t) {}
+
+private:
+    CZQANodeBuilder& m_rBuilder;
+};
+
+// The same build, telling an observer about every token and node.
+class CObservedBuildSink
+{
+public:
+    CObservedBuildSink(CZQANodeBuilder& rBuilder, IZQANodeObserver& rObserver)
+        : m_rBuilder(rBuilder), m_rObserver(rObserver)
+    {
+    }
+    bool BeginList(uint64_t nStart)
+    {
+        m_rObserver.OnToken(TOKEN_BEGIN_LIST, nStart);
+        if (m_rBuilder.GetDepth() < CZQANodeBuilder::MAX_DEPTH)
+            m_aOpenStarts[m_rBuilder.GetDepth()] = nStart;
+        return m_rBuilder.PushList();
+    }
+    bool EndList(uint64_t nStart)
+    {
+        m_rObserver.OnToken(TOKEN_END_LIST, nStart);
+        PopList();
+        return true;
+    }
+    bool Value(const char* pText, uint32_t nLength, bool bQuoted, uint64_t nStart)
+    {
+        m_rObserver.OnToken(bQuoted ? TOKEN_STRING : TOKEN_VALUE, nStart);
+        if (!m_rBuilder.AddText(pText, nLength, bQuoted))
+            return false;
+        m_rObserver.OnNode(m_rBuilder.GetCacheElement(m_rBuilder.GetCacheSize() - 1), nStart);
+        return true;
+    }
+    void End(uint64_t nLength)
+    {
+        m_rObserver.OnToken(TOKEN_EOF, nLength);
+        while (m_rBuilder.GetDepth() > 0)
+            PopList();
+    }
+
+private:
+    void PopList()
+    {
+        if (m_rBuilder.GetDepth() == 0)
+            return;
+        const uint64_t nStart = m_aOpenStarts[m_rBuilder.GetDepth() - 1];
+        if (const CZQANode* pList = m_rBuilder.PopList())
+            m_rObserver.OnNode(pList, nStart);
+    }
+
+    CZQANodeBuilder& m_rBuilder;
+    IZQANodeObserver& m_rObserver;
+    uint64_t m_aOpenStarts[CZQANodeBuilder::MAX_DEPTH]; // where each open list's "(" stands
+};
+} // namespace
+
 bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator,
                                     IZQANodeObserver* pObserver)
 {
@@ -36,62 +111,30 @@ bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAll
     if (!reader.IsOpen())
         return false;
 
-    // The builder's cache and list stack take some 24 KB: kept off the stack as well.
+    // The builder's list stack takes some 4 KB: kept off the stack as well.
     std::unique_ptr<CZQANodeBuilder> pBuilder(new (std::nothrow) CZQANodeBuilder(pAllocator));
     if (!pBuilder)
         return false;
     pBuilder->Reset();
-    // With an observer: where each open list's "(" stands, outermost first.
-    uint64_t aOpenStarts[CZQANodeBuilder::MAX_DEPTH];
 
-    char szToken[TOKEN_BUFFER_LEN];
-    uint32_t nLength = 0;
-    for (;;)
+    bool bOk;
+    if (pObserver)
     {
-        bool bOk = true;
-        const uint32_t eToken = reader.NextToken(szToken, TOKEN_BUFFER_LEN, nLength);
-        if (pObserver)
-            pObserver->OnToken(eToken, reader.GetTokenStart());
-        switch (eToken)
-        {
-        case TOKEN_BEGIN_LIST:
-            if (pObserver && pBuilder->GetDepth() < CZQANodeBuilder::MAX_DEPTH)
-                aOpenStarts[pBuilder->GetDepth()] = reader.GetTokenStart();
-            bOk = pBuilder->PushList();
-            break;
-        case TOKEN_END_LIST:
-            if (!pObserver)
-                pBuilder->EndList(); // a list that cannot be built is dropped; the load goes on
-            else if (pBuilder->GetDepth() > 0)
-            {
-                const uint64_t nStart = aOpenStarts[pBuilder->GetDepth() - 1];
-                if (const CZQANode* pList = pBuilder->PopList())
-                    pObserver->OnNode(pList, nStart);
-            }
-            break;
-        case TOKEN_VALUE:
-        case TOKEN_STRING:
-            bOk = pBuilder->AddValue(szToken, nLength, eToken == TOKEN_STRING);
-            if (bOk && pObserver)
-                pObserver->OnNode(pBuilder->GetCacheElement(pBuilder->GetCacheSize() - 1),
-                                  reader.GetTokenStart());
-            break;
-        case TOKEN_EOF:
-        default:
-            reader.Close();
-            while (pObserver && pBuilder->GetDepth() > 0)
-            {
-                const uint64_t nStart = aOpenStarts[pBuilder->GetDepth() - 1];
-                if (const CZQANode* pList = pBuilder->PopList())
-                    pObserver->OnNode(pList, nStart);
-            }
-            pBuilder->DetachHeadsInto(pRoot);
-            return true;
-        }
-        if (!bOk)
-        {
-            pBuilder->Reset();
-            return false;
-        }
+        std::unique_ptr<CObservedBuildSink> pSink(new (std::nothrow)
+                                                      CObservedBuildSink(*pBuilder, *pObserver));
+        bOk = pSink && reader.ReadTokens(*pSink);
     }
+    else
+    {
+        CBuildSink sink(*pBuilder);
+        bOk = reader.ReadTokens(sink);
+    }
+    if (!bOk)
+    {
+        pBuilder->Reset();
+        return false;
+    }
+    reader.Close();
+    pBuilder->DetachHeadsInto(pRoot);
+    return true;
 }

@@ -3,10 +3,9 @@
 #pragma once
 
 #include "zqanode.h"
+#include "zqareader.h"
 
 #include <cstdint>
-
-class CZQAReader;
 
 // Follows a load token by token, for tools that tell where in the text a node came from. Offsets
 // are in the text as read (decompressed for a compressed file).
@@ -36,5 +35,5 @@ public:
                                IZQANodeObserver* pObserver);
 
     // The token buffer of a load: longer words and strings keep their first TOKEN_BUFFER_LEN - 1 bytes.
-    static constexpr uint32_t TOKEN_BUFFER_LEN = 1024;
+    static constexpr uint32_t TOKEN_BUFFER_LEN = CZQAReader::TOKEN_TEXT_MAX + 1;
 };

@@ -12,35 +12,6 @@ uint8_t CZQAReader::s_aWhitespace[256] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0,
 
 namespace
 {
-struct ByteTable
-{
-    uint8_t a[256];
-};
-
-// Bytes that end a bare word: whitespace, the parentheses and the quote.
-constexpr ByteTable MakeWordEndTable()
-{
-    ByteTable t{};
-    t.a[uint8_t(' ')] = t.a[uint8_t('\t')] = t.a[uint8_t('\n')] = t.a[uint8_t('\r')] = 1;
-    t.a[uint8_t('(')] = t.a[uint8_t(')')] = t.a[uint8_t('"')] = 1;
-    return t;
-}
-constexpr ByteTable kWordEnd = MakeWordEndTable();
-
-// The bytes that end a bare word, and the zero byte, which the value's C string length must see.
-constexpr ByteTable MakeWordStopTable()
-{
-    ByteTable t = MakeWordEndTable();
-    t.a[0] = 1;
-    return t;
-}
-constexpr ByteTable kWordStop = MakeWordStopTable();
-} // namespace
-
-const uint8_t (&CZQAReader::s_aWordStop)[256] = kWordStop.a;
-
-namespace
-{
 
 // Reads through the bytes the file already holds in memory, skipping them in the file in one step
 // when the span is used up; falls back to ReadByte when nothing is buffered. The byte sequence
@@ -240,7 +211,7 @@ uint32_t CZQAReader::NextTokenSlow(char* pszValueBuffer, uint32_t nBufferLen, ui
         // Words are short: copying while scanning beats a scan followed by memcpy.
         const uint8_t* p = src.m_pPos;
         const uint8_t* const pEnd = src.m_pEnd;
-        for (; p != pEnd && !kWordStop.a[*p]; ++p)
+        for (; p != pEnd && !s_WordStop.a[*p]; ++p)
         {
             if (nStored < nRoom)
                 pszValueBuffer[nStored++] = static_cast<char>(*p);
@@ -262,7 +233,7 @@ uint32_t CZQAReader::NextTokenSlow(char* pszValueBuffer, uint32_t nBufferLen, ui
         uint8_t b;
         if (!src.Next(b))
             break;
-        if (kWordEnd.a[b])
+        if (s_WordEnd.a[b])
         {
             m_cPushBack = static_cast<char>(b);
             break;

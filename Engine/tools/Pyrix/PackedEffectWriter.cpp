@@ -132,6 +132,141 @@ bool SameRegularFile(const std::string& sPath, const std::string& sOther)
     return bSame;
 }
 
+// The same for bytes in memory.
+bool RegularFileHolds(const char* pszPath, const uint8_t* pBytes, size_t nSize)
+{
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(pszPath, ec);
+    if (ec || status.type() != std::filesystem::file_type::regular)
+        return false;
+    const uintmax_t nFileSize = std::filesystem::file_size(pszPath, ec);
+    if (ec || nFileSize != nSize)
+        return false;
+    FILE* pFile = std::fopen(pszPath, "rb");
+    if (!pFile)
+        return false;
+    uint8_t aBuffer[65536];
+    size_t nDone = 0;
+    bool bSame = true;
+    while (bSame && nDone < nSize)
+    {
+        const size_t nWant = nSize - nDone < sizeof(aBuffer) ? nSize - nDone : sizeof(aBuffer);
+        bSame =
+            std::fread(aBuffer, 1, nWant, pFile) == nWant && std::memcmp(aBuffer, pBytes + nDone, nWant) == 0;
+        nDone += nWant;
+    }
+    // The file may have grown since its size was taken.
+    bSame = bSame && std::fgetc(pFile) == EOF && !std::ferror(pFile);
+    std::fclose(pFile);
+    return bSame;
+}
+
+// The packed file as it is written: bytes in memory, overwritten where the writer seeks back to
+// patch an offset; the bytes belong to the caller. A file that grows beyond nMemoryLimit goes on
+// in the file sSpillPath instead (the bytes so far written there first), so that a large output
+// does not cost its size in memory. Released by its converter.
+class CSpillingOutStream final : public IZQOutStream
+{
+public:
+    CSpillingOutStream(std::vector<uint8_t>& rBytes, std::string sSpillPath, size_t nMemoryLimit,
+                       bool& rbSpilled)
+        : m_rBytes(rBytes), m_sSpillPath(std::move(sSpillPath)), m_nMemoryLimit(nMemoryLimit),
+          m_rbSpilled(rbSpilled)
+    {
+        m_rbSpilled = false;
+    }
+    ~CSpillingOutStream() override
+    {
+        if (m_pFile)
+            m_pFile->Release();
+    }
+    CSpillingOutStream(const CSpillingOutStream&) = delete;
+    CSpillingOutStream& operator=(const CSpillingOutStream&) = delete;
+
+    void Release() override { delete this; }
+    uint32_t Write(const void* pData, uint32_t nBytes) override
+    {
+        if (m_bError)
+            return 1;
+        if (!m_pFile && m_nCursor + nBytes > m_nMemoryLimit && !Spill())
+            return 1;
+        if (m_pFile)
+            return m_pFile->Write(pData, nBytes);
+        try
+        {
+            const size_t nEnd = m_nCursor + nBytes;
+            if (nEnd > m_rBytes.size())
+                m_rBytes.resize(nEnd);
+            if (nBytes)
+                std::memcpy(m_rBytes.data() + m_nCursor, pData, nBytes);
+            m_nCursor = nEnd;
+            return 0;
+        }
+        catch (...)
+        {
+            m_bError = true; // out of memory
+            return 1;
+        }
+    }
+    // As the file stream writes strings: the length cut to 16 bits in host order, then as many bytes.
+    uint32_t WriteString(const char* pszStr) override
+    {
+        const uint16_t nLength16 = static_cast<uint16_t>(pszStr ? std::strlen(pszStr) : 0);
+        Write(&nLength16, sizeof(nLength16));
+        return pszStr ? Write(pszStr, nLength16) : 0;
+    }
+    bool HasError() override { return m_bError || (m_pFile && m_pFile->HasError()); }
+    bool CanSeek() override { return true; }
+    uint32_t Seek(uint64_t nPosition) override
+    {
+        if (m_pFile)
+            return m_pFile->Seek(nPosition);
+        // The file stream's range: positions below 2^31.
+        if (nPosition >= 0x80000000ull || nPosition > m_rBytes.size())
+            return 1;
+        m_nCursor = static_cast<size_t>(nPosition);
+        return 0;
+    }
+    uint64_t Tell() override { return m_pFile ? m_pFile->Tell() : m_nCursor; }
+    uint32_t Flush() override { return m_pFile ? m_pFile->Flush() : (m_bError ? 1 : 0); }
+
+private:
+    bool Spill()
+    {
+        m_pFile = OpenFileOutStream(m_sSpillPath.c_str());
+        m_rbSpilled = m_pFile != nullptr;
+        if (!m_pFile ||
+            (!m_rBytes.empty() &&
+             m_pFile->Write(m_rBytes.data(), static_cast<uint32_t>(m_rBytes.size())) != 0) ||
+            m_pFile->Seek(m_nCursor) != 0)
+        {
+            m_bError = true;
+            return false;
+        }
+        std::vector<uint8_t>().swap(m_rBytes);
+        return true;
+    }
+
+    std::vector<uint8_t>& m_rBytes;
+    std::string m_sSpillPath;
+    size_t m_nMemoryLimit;
+    bool& m_rbSpilled;
+    IZQOutStream* m_pFile = nullptr; // once spilled
+    size_t m_nCursor = 0;
+    bool m_bError = false;
+};
+
+// Writes nSize bytes to a new file sPath; false when any write or the close failed.
+bool WriteWholeFile(const std::string& sPath, const uint8_t* pBytes, size_t nSize)
+{
+    FILE* pFile = std::fopen(sPath.c_str(), "wb");
+    if (!pFile)
+        return false;
+    const bool bWritten = nSize == 0 || std::fwrite(pBytes, 1, nSize, pFile) == nSize;
+    const bool bFlushed = std::fflush(pFile) == 0 && !std::ferror(pFile);
+    return std::fclose(pFile) == 0 && bWritten && bFlushed;
+}
+
 // A name beside pszDest that names no file yet: the destination plus ".~" and eight hex digits
 // that mix the clock with a stack address, so that concurrent writers pick different names. Empty
 // when no free name was found.
@@ -181,15 +316,18 @@ struct SConverterRelease
     void operator()(IZQOutConverter* pConverter) const { pConverter->Release(); }
 };
 
-// Writes the whole file to sTemp; true when every write and seek succeeded.
-bool WritePackedFile(const std::string& sTemp, CEffectCollection& collection, CEffectModule& module)
+// Outputs up to this size are made in memory; larger ones in their temporary file.
+constexpr size_t kInMemoryOutput = 4u << 20;
+
+// Writes the whole file into rBytes or, when it grows large, into sSpillPath (rbSpilled then
+// true); true when every write and seek succeeded.
+bool WritePackedFile(std::vector<uint8_t>& rBytes, const std::string& sSpillPath, bool& rbSpilled,
+                     CEffectCollection& collection, CEffectModule& module)
 {
     const uint32_t nNumTypes = module.GetNumTypes();
     std::vector<uint32_t> keyCounts(nNumTypes, 0);
 
-    IZQOutStream* pStream = OpenFileOutStream(sTemp.c_str());
-    if (!pStream)
-        return false;
+    IZQOutStream* pStream = new CSpillingOutStream(rBytes, sSpillPath, kInMemoryOutput, rbSpilled);
     std::unique_ptr<IZQOutConverter, SConverterRelease> pConverter(CreateOutConverter("PC", pStream));
     if (!pConverter)
     {
@@ -440,15 +578,22 @@ bool WritePackedEffectFile(const char* pszDest, CEffectCollection& collection, C
         return false;
     try
     {
+        // The file is made in memory and compared there with the output it would replace: an
+        // unchanged output costs one read of it and no file written. A large one is made in the
+        // temporary file and compared from there.
         const std::string sTemp = MakeTempName(pszDest);
         if (sTemp.empty())
             return false;
         CTempFileGuard tempFile(sTemp);
-        if (!WritePackedFile(sTemp, collection, module))
+        std::vector<uint8_t> bytes;
+        bool bSpilled = false;
+        if (!WritePackedFile(bytes, sTemp, bSpilled, collection, module))
             return false;
-        if (SameRegularFile(pszDest, sTemp))
+        if (bSpilled ? SameRegularFile(pszDest, sTemp)
+                     : RegularFileHolds(pszDest, bytes.data(), bytes.size()))
             return true;
-        if (!PlatformReplaceFile(sTemp.c_str(), pszDest))
+        if ((!bSpilled && !WriteWholeFile(sTemp, bytes.data(), bytes.size())) ||
+            !PlatformReplaceFile(sTemp.c_str(), pszDest))
             return false;
         tempFile.Keep();
         return true;
