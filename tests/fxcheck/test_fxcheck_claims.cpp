@@ -1,9 +1,10 @@
 // What fxcheck says the packer does, against what the packer does. Every finding that states an
-// outcome ("packed as 1000", "wraps to 5", "is ignored", "is not used by any key", "start 10 becomes
-// 20" ...) is turned into an edit of the source that makes that outcome explicit: the ignored element
-// removed, the value replaced by the one the finding says is packed. The real zqpack packs the source
-// and each edit; a claim holds when both pack to the same bytes. Over the checker's cases, the demo
-// and seeded generated sources that provoke those findings.
+// outcome ("packed as 1000", "wraps to 5", "is ignored", "is not used by any key" ...) is turned into
+// an edit of the source that makes that outcome explicit: the ignored element removed, the value
+// replaced by the one the finding says is packed. The real zqpack packs the source and each edit; a
+// claim holds when both pack to the same bytes and the edit needs no such finding itself. A key's
+// new times ("start 10 becomes 20") are looked up in fxdump's JSON of the packed file. Over the
+// checker's cases, the demo, the examples and seeded generated sources that provoke those findings.
 #include "EffectModule.h"
 #include "filecheck.h"
 #include "fxcheck_cases.h"
@@ -522,12 +523,16 @@ TEST(FxCheckClaims, PackedBytesBearOutEveryClaim)
     std::vector<Source> sources;
     for (const Case& c : Cases())
         sources.push_back({std::string("case '") + c.pszName + "'", c.sText});
-    for (const auto& entry : fs::recursive_directory_iterator(EMBERVISE_SOURCE_DIR "/demo"))
+    for (const char* pszFolder : {"demo", "examples"})
     {
-        CSourceText text;
-        std::vector<Diagnostic> diags;
-        if (IsEffectSourceName(entry.path().string()) && text.Load(entry.path().string(), diags))
-            sources.push_back({"demo " + entry.path().filename().string(), text.Text()});
+        for (const auto& entry :
+             fs::recursive_directory_iterator(EMBERVISE_SOURCE_DIR "/" + std::string(pszFolder)))
+        {
+            CSourceText text;
+            std::vector<Diagnostic> diags;
+            if (IsEffectSourceName(entry.path().string()) && text.Load(entry.path().string(), diags))
+                sources.push_back({entry.path().string(), text.Text()});
+        }
     }
     for (uint32_t nSeed = 1; nSeed <= 30; ++nSeed)
         sources.push_back({"generated source of seed " + std::to_string(nSeed), CSourceMaker(nSeed).Make()});
