@@ -31,9 +31,6 @@ std::string LampKey(const std::string& sChoice)
 // choice is named against the choices without their blanks.
 TEST(FxCheckEdges, EnumChoicesWithBlanks)
 {
-#if defined(_WIN32)
-    GTEST_SKIP() << "the table module reads its descriptions through the environment of the process";
-#endif
     SetEnv("PYRIX_TEST_MODULE_DESC",
            WriteTemp("lamp.desc", "type|Lamp|0\nprop|Mode|3||  Point , Spot |Point\n").c_str());
     const std::string sModule = BinLibrary("testmodule_table");
