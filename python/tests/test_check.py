@@ -26,7 +26,8 @@ CASES = {
     "clamped": HEADER + effect(key(prop("FrameCount", "Int", "99999999999"))),
     "colour": HEADER + effect(key(prop("Color", "Color", "1 2 256 4"))),
     "enum": HEADER + effect(key(prop("BlendMode", "Enum", "Opaq"))),
-    "prefab": HEADER + "(prefab-tree (prefab (name P) (type Light)))\n" + effect(key("(parent P)")),
+    "prefab": HEADER + "(prefab-tree (prefab (name P) (type Light)) (prefab (name Q) (type Sprite)))\n"
+    + effect(key("(parent P)")),
     "order": HEADER + effect(
         "(key (type Sprite) (id 1) (track 0) (start-time 0) (end-time 500))\n"
         "(key (type Sprite) (id 2) (track 0) (start-time 700) (end-time 300))"),

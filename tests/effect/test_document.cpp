@@ -12,7 +12,7 @@ const char* const kTable = "type|Spark\n"
                            "type|Smoke\n"
                            "prop|Size|5||0;|4\n";
 
-// The documented procedure, written out directly: append, bubble passes until nothing moves, then
+// The track's placing procedure, written out directly: append, bubble passes until nothing moves, then
 // fit the new key between its neighbours.
 struct RefKey
 {

@@ -90,7 +90,7 @@ inline std::vector<Case> Cases()
          {{2, 165, "value-not-packed"}}},
         {"prefab type",
          h + "(prefab-tree (prefab (name P) (type Light)))\n" + Effect(Key("(parent P)")),
-         {{3, 138, "prefab-type-mismatch"}, {2, 14, "unused-prefab"}}},
+         {{3, 138, "prefab-type-mismatch"}}},
         {"times",
          h + Effect("(key (type Sprite) (id 1) (track 0) (start-time 900) (end-time 1200))"),
          {{2, 118, "key-outside-effect"}}},

@@ -95,7 +95,7 @@ std::vector<nlohmann::json> JsonLines(const std::string& sOut)
 }
 } // namespace
 
-TEST(PackedEffectReader, DocumentedFilesReadCleanAndDecode)
+TEST(PackedEffectReader, FormatExampleFilesReadCleanAndDecode)
 {
     EXPECT_EQ(0, std::memcmp(EMPTY.data(), "ZQFX", 4));
     Reader empty;

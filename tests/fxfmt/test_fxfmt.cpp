@@ -224,8 +224,8 @@ std::map<std::string, std::string> PackFolder(const std::string& sFolder)
 }
 } // namespace
 
-// The example of the loader's grammar, laid out by hand by the documented rules.
-TEST(FxFmt, LayoutOfADocumentedExample)
+// The example of the loader's grammar, laid out by hand by the layout the README describes.
+TEST(FxFmt, LayoutOfTheGrammarExample)
 {
     const std::string sIn =
         "(header (version 1)) (effect-tree (container (name A) (children (effect (name B) "

@@ -1,4 +1,4 @@
-// The compressed ZQA format: documented streams byte for byte, decoding of cut and damaged
+// The compressed ZQA format: the format's example streams byte for byte, decoding of cut and damaged
 // streams against a literal bit-by-bit reader, and the encoder against a plain tree encoder.
 #include "lzss_classic.h"
 #include "zqa_test_support.h"
@@ -31,7 +31,7 @@ Trace Decode(const Bytes& stream, size_t nCalls, bool bPeek = false)
 
 } // namespace
 
-TEST(LzssFormat, DocumentedStreamsEncodeAndDecodeByteForByte)
+TEST(LzssFormat, FormatExampleStreamsEncodeAndDecodeByteForByte)
 {
     std::string sAbc8;
     for (int i = 0; i < 8; ++i)

@@ -167,7 +167,7 @@ TEST(ZqaReader, TokenStartsAcrossReads)
     }
 }
 
-TEST(ZqaLoad, DocumentedTrees)
+TEST(ZqaLoad, FormatExampleTrees)
 {
     EXPECT_EQ(LoadText("(a (b c) d)"), "((a (b c) d))");
     EXPECT_EQ(LoadText("(a \"b c\" (d))e"), "((a \"b c\" (d)) e)");

@@ -585,7 +585,9 @@ void CChecker::CheckKeyParent(const CZQANode* pParent, const EffectTypeDesc* pTy
                                       "; the key does not inherit from it and takes the module's defaults");
         Note(diag, pPrefab->pNode, "the prefab is here");
     }
-    if (pPrefab && pPrefab->pTypeDesc == pTypeDesc)
+    // A prefab a key names is needed even where the key does not inherit from it: without it the
+    // key does not load.
+    if (pPrefab)
         pPrefab->bUsed = true;
 }
 

@@ -98,7 +98,7 @@ void PrintText(std::ostream& out, const Diagnostic& diag, const TextStyle& style
 
 std::string ToJsonLine(const Diagnostic& diag)
 {
-    // Fields in the documented order.
+    // Fields in the order the README's example shows them.
     nlohmann::ordered_json json = {
         {"file", diag.sFile},     {"line", diag.nLine},
         {"column", diag.nColumn}, {"severity", SeverityName(diag.GetSeverity())},

@@ -20,16 +20,43 @@ std::string Hex(uint64_t n)
     return Format("0x%llX", static_cast<unsigned long long>(n));
 }
 
+// The pieces of a value in the listing's words, shared by the listing, which renders values as it
+// reads them, and by the views that render them from their JSON.
+
+// A finite number as printf's %g shows it (six significant digits).
+void AppendG(std::string& sOut, double d)
+{
+    char sz[32];
+    sOut.append(sz, std::to_chars(sz, sz + sizeof(sz), d, std::chars_format::general, 6).ptr);
+}
+
+// Colour channels as the 0-255 integers they were written from, and the 0xAARRGGBB word.
+std::string ChannelsText(const uint32_t nChannels[4])
+{
+    return Format("%u %u %u %u (0x%02X%02X%02X%02X)", nChannels[0], nChannels[1], nChannels[2], nChannels[3],
+                  nChannels[3], nChannels[0], nChannels[1], nChannels[2]);
+}
+
+// An enum value: its choice (when the module names one) and its index.
+std::string ChoiceText(const std::string& sChoice, uint32_t nIndex)
+{
+    const std::string sPrintable = Printable(sChoice);
+    return (sPrintable.empty() ? "" : sPrintable + " ") + "(" + std::to_string(nIndex) + ")";
+}
+
+std::string BadStringText(uint32_t nOffset)
+{
+    return "<bad string offset " + Hex(nOffset) + ">";
+}
+
 // A number: floats as %g; NaN and infinity come as the strings JSON needs for them.
 std::string NumberText(const json& value)
 {
     if (value.is_number_float())
     {
-        // As printf's %g (six significant digits), which the listing runs for every number.
-        char sz[32];
-        const std::to_chars_result result =
-            std::to_chars(sz, sz + sizeof(sz), value.get<double>(), std::chars_format::general, 6);
-        return std::string(sz, result.ptr);
+        std::string s;
+        AppendG(s, value.get<double>());
+        return s;
     }
     if (value.is_number())
         return value.dump();
@@ -45,8 +72,7 @@ bool ColorText(const json& value, std::string& sText)
     for (size_t i = 0; i < 4; ++i)
         if (!value[i].is_number() || !FloatToChannel(value[i].get<float>(), nChannels[i]))
             return false;
-    sText = Format("%u %u %u %u (0x%02X%02X%02X%02X)", nChannels[0], nChannels[1], nChannels[2], nChannels[3],
-                   nChannels[3], nChannels[0], nChannels[1], nChannels[2]);
+    sText = ChannelsText(nChannels);
     return true;
 }
 
@@ -73,12 +99,10 @@ std::string ValueText(const json& value, const std::string& sType)
     }
     if (value.is_object() && value.contains("choice"))
     {
-        const std::string sChoice = Printable(value["choice"].get<std::string>());
-        const std::string sIndex = "(" + std::to_string(value["index"].get<uint32_t>()) + ")";
-        return sChoice.empty() ? sIndex : sChoice + " " + sIndex;
+        return ChoiceText(value["choice"].get<std::string>(), value["index"].get<uint32_t>());
     }
     if (value.is_object() && value.contains("bad-string-offset"))
-        return "<bad string offset " + Hex(value["bad-string-offset"].get<uint32_t>()) + ">";
+        return BadStringText(value["bad-string-offset"].get<uint32_t>());
     return value.dump(-1, ' ', true, json::error_handler_t::replace);
 }
 
@@ -117,9 +141,7 @@ void AppendNumber(std::string& sOut, float f)
         sOut += std::isnan(f) ? "nan" : (f > 0 ? "inf" : "-inf");
         return;
     }
-    char sz[32];
-    sOut.append(
-        sz, std::to_chars(sz, sz + sizeof(sz), static_cast<double>(f), std::chars_format::general, 6).ptr);
+    AppendG(sOut, static_cast<double>(f));
 }
 
 // The listing of the effects, written record by record as the file is walked.
@@ -210,13 +232,7 @@ private:
     }
 
     // Key times are shown as %g shows them, NaN with its sign.
-    void AppendKeyTime(float f)
-    {
-        char sz[32];
-        m_sOut.append(
-            sz,
-            std::to_chars(sz, sz + sizeof(sz), static_cast<double>(f), std::chars_format::general, 6).ptr);
-    }
+    void AppendKeyTime(float f) { AppendG(m_sOut, static_cast<double>(f)); }
 
     // A value decoded by its type; raw words where the type is not known or the size differs.
     void AppendValue(uint32_t nOffset, uint32_t nSize, const CPackedEffectReader::ValueInfo* pInfo)
@@ -243,14 +259,11 @@ private:
             break;
         }
         case PackedValue::BAD_TEXT:
-            m_sOut += "<bad string offset " + Hex(value.nWord) + ">";
+            m_sOut += BadStringText(value.nWord);
             break;
         case PackedValue::CHOICE:
-        {
-            const std::string sChoice = Printable(value.sChoice);
-            m_sOut += (sChoice.empty() ? "" : sChoice + " ") + "(" + std::to_string(value.nWord) + ")";
+            m_sOut += ChoiceText(value.sChoice, value.nWord);
             break;
-        }
         case PackedValue::INT:
             m_sOut += std::to_string(static_cast<int32_t>(value.nWord));
             break;
@@ -262,8 +275,7 @@ private:
                 bChannels = FloatToChannel(value.afFloats[i], nChannels[i]);
             if (bChannels)
             {
-                m_sOut += Format("%u %u %u %u (0x%02X%02X%02X%02X)", nChannels[0], nChannels[1], nChannels[2],
-                                 nChannels[3], nChannels[3], nChannels[0], nChannels[1], nChannels[2]);
+                m_sOut += ChannelsText(nChannels);
                 break;
             }
             AppendFloats(value);

@@ -138,7 +138,7 @@ bool CLZSSWindow::AddByte(uint8_t nByte, CZQABitFile& file)
     return AddPendingByte(nAdd, true, nByte, file);
 }
 
-// The documented steps for one byte; the byte after it is known except at the end of the data.
+// The encoder's steps for one byte; the byte after it is known except at the end of the data.
 bool CLZSSWindow::AddPendingByte(uint8_t nByte, bool bNextKnown, uint8_t nNextByte, CZQABitFile& file)
 {
     if (!m_bPrimed)

@@ -20,6 +20,63 @@ namespace
 const uint32_t kTreeBlockSize = 0x40000;
 const size_t kMessageSize = 512;
 
+// Where each list stands in its record's table (kKeyLists and the others, below): the tables own
+// the names.
+enum RootList
+{
+    ROOT_HEADER,
+    ROOT_PREFAB_TREE,
+    ROOT_EFFECT_TREE
+};
+enum HeaderList
+{
+    HEADER_VERSION
+};
+enum ContainerList
+{
+    CONTAINER_NAME,
+    CONTAINER_CHILDREN
+};
+enum PrefabList
+{
+    PREFAB_NAME,
+    PREFAB_TYPE,
+    PREFAB_PROPERTIES
+};
+enum EffectList
+{
+    EFFECT_NAME,
+    EFFECT_LENGTH,
+    EFFECT_KEY_LIST
+};
+enum KeyList
+{
+    KEY_TYPE,
+    KEY_ID,
+    KEY_TRACK,
+    KEY_START_TIME,
+    KEY_END_TIME,
+    KEY_NAME,
+    KEY_PARENT,
+    KEY_MOTION_LINK,
+    KEY_PROPERTIES
+};
+enum MotionLinkList
+{
+    MOTION_LINK_ID
+};
+enum PropertyList
+{
+    PROPERTY_NAME,
+    PROPERTY_TYPE,
+    PROPERTY_VALUE_LIST
+};
+enum ValueList
+{
+    VALUE_TIME,
+    VALUE_DATA
+};
+
 struct TreeKind
 {
     const char* pszLeaf;       // "prefab" or "effect"
@@ -150,8 +207,8 @@ bool LoadProperty(const EffectTypeDesc* pTypeDesc, const CZQANode* pNode, CEffec
                   std::string& sError)
 {
     pOut = nullptr;
-    const char* pszName = FindValue(pNode, "name");
-    const char* pszType = FindValue(pNode, "type");
+    const char* pszName = FindValue(pNode, kPropertyLists.apszLists[PROPERTY_NAME]);
+    const char* pszType = FindValue(pNode, kPropertyLists.apszLists[PROPERTY_TYPE]);
     if (!HasRequired(pNode, kPropertyLists))
     {
         AppendError(sError, "Error loading name or type for property");
@@ -171,17 +228,17 @@ bool LoadProperty(const EffectTypeDesc* pTypeDesc, const CZQANode* pNode, CEffec
     }
     pOut = pProp;
 
-    const CZQANode* pValueList = FindList(pNode, "value-list");
+    const CZQANode* pValueList = FindList(pNode, kPropertyLists.apszLists[PROPERTY_VALUE_LIST]);
     if (!pValueList)
         return true;
     pProp->ReserveKeys(KeysAfterNormalizing(*pDesc, pValueList->GetNumElements() - 1));
     // Values are appended and sorted once: the insertion sort is online, so the order is the one
     // that sorting after every append would give, without its quadratic cost.
-    ForEachNamedChild(pValueList, "value",
+    ForEachNamedChild(pValueList, kValueLists.pszRecord,
                       [&](const CZQANode* pValue)
                       {
-                          const char* pszTime = FindValue(pValue, "time");
-                          const CZQANode* pData = FindList(pValue, "data");
+                          const char* pszTime = FindValue(pValue, kValueLists.apszLists[VALUE_TIME]);
+                          const CZQANode* pData = FindList(pValue, kValueLists.apszLists[VALUE_DATA]);
                           if (pszTime && pData)
                           {
                               EffectPropertyKey key;
@@ -201,7 +258,7 @@ bool LoadProperties(const CZQANode* pProperties, CEffectPropertySet* pSet, std::
 {
     if (!pProperties)
         return true;
-    return ForEachNamedChild(pProperties, "property",
+    return ForEachNamedChild(pProperties, kPropertyLists.pszRecord,
                              [&](const CZQANode* pPropNode)
                              {
                                  CEffectProperty* pProp = nullptr;
@@ -233,9 +290,9 @@ bool SetName(CEffectPropertySet* pSet, const char* pszName)
 bool LoadPrefab(const CZQANode* pNode, CEffectCollection& collection, const CEffectModule& module,
                 std::string& sError)
 {
-    const char* pszName = FindValue(pNode, "name");
-    const char* pszType = FindValue(pNode, "type");
-    const CZQANode* pProperties = FindList(pNode, "properties");
+    const char* pszName = FindValue(pNode, kPrefabLists.apszLists[PREFAB_NAME]);
+    const char* pszType = FindValue(pNode, kPrefabLists.apszLists[PREFAB_TYPE]);
+    const CZQANode* pProperties = FindList(pNode, kPrefabLists.apszLists[PREFAB_PROPERTIES]);
     if (!HasRequired(pNode, kPrefabLists))
     {
         AppendError(sError, "Unable to find a required parameter for prefab");
@@ -261,15 +318,15 @@ bool LoadPrefab(const CZQANode* pNode, CEffectCollection& collection, const CEff
 CEffectKey* LoadKey(const CZQANode* pNode, CEffectCollection& collection, const CEffectModule& module,
                     std::string& sError)
 {
-    const char* pszName = FindValue(pNode, "name");
-    const char* pszType = FindValue(pNode, "type");
-    const char* pszID = FindValue(pNode, "id");
-    const char* pszStart = FindValue(pNode, "start-time");
-    const char* pszEnd = FindValue(pNode, "end-time");
-    const char* pszTrack = FindValue(pNode, "track");
-    const char* pszParent = FindValue(pNode, "parent");
-    const CZQANode* pMotionLink = FindList(pNode, "motion-link");
-    const CZQANode* pProperties = FindList(pNode, "properties");
+    const char* pszName = FindValue(pNode, kKeyLists.apszLists[KEY_NAME]);
+    const char* pszType = FindValue(pNode, kKeyLists.apszLists[KEY_TYPE]);
+    const char* pszID = FindValue(pNode, kKeyLists.apszLists[KEY_ID]);
+    const char* pszStart = FindValue(pNode, kKeyLists.apszLists[KEY_START_TIME]);
+    const char* pszEnd = FindValue(pNode, kKeyLists.apszLists[KEY_END_TIME]);
+    const char* pszTrack = FindValue(pNode, kKeyLists.apszLists[KEY_TRACK]);
+    const char* pszParent = FindValue(pNode, kKeyLists.apszLists[KEY_PARENT]);
+    const CZQANode* pMotionLink = FindList(pNode, kKeyLists.apszLists[KEY_MOTION_LINK]);
+    const CZQANode* pProperties = FindList(pNode, kKeyLists.apszLists[KEY_PROPERTIES]);
     if (!HasRequired(pNode, kKeyLists))
     {
         AppendError(sError, "Unable to find a required parameter for key");
@@ -304,7 +361,7 @@ CEffectKey* LoadKey(const CZQANode* pNode, CEffectCollection& collection, const 
     pKey->ClearMotionLink();
     if (pMotionLink)
     {
-        if (const char* pszLinkID = FindValue(pMotionLink, "id"))
+        if (const char* pszLinkID = FindValue(pMotionLink, kMotionLinkLists.apszLists[MOTION_LINK_ID]))
             pKey->SetMotionLink(ZQAtoI(pszLinkID));
     }
     if (!LoadProperties(pProperties, pKey, sError))
@@ -322,9 +379,9 @@ CEffectKey* LoadKey(const CZQANode* pNode, CEffectCollection& collection, const 
 bool LoadEffect(const CZQANode* pNode, CEffectCollection& collection, const CEffectModule& module,
                 std::string& sError)
 {
-    const char* pszName = FindValue(pNode, "name");
-    const char* pszLength = FindValue(pNode, "length");
-    const CZQANode* pKeyList = FindList(pNode, "key-list");
+    const char* pszName = FindValue(pNode, kEffectLists.apszLists[EFFECT_NAME]);
+    const char* pszLength = FindValue(pNode, kEffectLists.apszLists[EFFECT_LENGTH]);
+    const CZQANode* pKeyList = FindList(pNode, kEffectLists.apszLists[EFFECT_KEY_LIST]);
     if (!HasRequired(pNode, kEffectLists))
     {
         AppendError(sError, "Error finding name and length of effect");
@@ -343,7 +400,7 @@ bool LoadEffect(const CZQANode* pNode, CEffectCollection& collection, const CEff
 
     // The effect's tracks by number, beside m_Tracks, so that placing a key never walks the list.
     std::vector<CEffectTrack*> tracks;
-    return ForEachNamedChild(pKeyList, "key",
+    return ForEachNamedChild(pKeyList, kKeyLists.pszRecord,
                              [&](const CZQANode* pKeyNode)
                              {
                                  CEffectKey* pKey = LoadKey(pKeyNode, collection, module, sError);
@@ -385,8 +442,8 @@ bool LoadEffect(const CZQANode* pNode, CEffectCollection& collection, const CEff
                              });
 }
 
-const TreeKind kPrefabTree = {"prefab", "Error loading prefab", LoadPrefab};
-const TreeKind kEffectTree = {"effect", "Error loading effect", LoadEffect};
+const TreeKind kPrefabTree = {kPrefabLists.pszRecord, "Error loading prefab", LoadPrefab};
+const TreeKind kEffectTree = {kEffectLists.pszRecord, "Error loading effect", LoadEffect};
 
 // The node of pNode's subtree that the tree builder allocated first: its leftmost atom, or the
 // innermost empty list on the way there.
@@ -414,15 +471,15 @@ void ReleaseBefore(CZQALoadOnlyAlloc* pAlloc, const CZQANode* pItem)
 bool LoadTreeNode(const TreeKind& kind, const CZQANode* pNode, CEffectCollection& collection,
                   const CEffectModule& module, std::string& sError, CZQALoadOnlyAlloc* pRelease)
 {
-    if (IsNamedList(pNode, "container"))
+    if (IsNamedList(pNode, kContainerLists.pszRecord))
     {
-        const char* pszName = FindValue(pNode, "name");
+        const char* pszName = FindValue(pNode, kContainerLists.apszLists[CONTAINER_NAME]);
         if (!pszName)
         {
             AppendError(sError, "Unable to find container name");
             return false;
         }
-        const CZQANode* pChildren = FindList(pNode, "children");
+        const CZQANode* pChildren = FindList(pNode, kContainerLists.apszLists[CONTAINER_CHILDREN]);
         if (!pChildren)
             return true;
         // The name lies before the children: kept aside when their loading releases it.
@@ -481,15 +538,15 @@ bool LoadTree(const TreeKind& kind, const CZQANode* pTree, CEffectCollection& co
 bool LoadDocument(const CZQANode* pRoot, CEffectCollection& collection, const CEffectModule& module,
                   std::string& sError, CZQALoadOnlyAlloc& allocator)
 {
-    const CZQANode* pHeader = FindList(pRoot, "header");
-    const char* pszVersion = pHeader ? FindValue(pHeader, "version") : nullptr;
+    const CZQANode* pHeader = FindList(pRoot, kRootLists.apszLists[ROOT_HEADER]);
+    const char* pszVersion = pHeader ? FindValue(pHeader, kHeaderLists.apszLists[HEADER_VERSION]) : nullptr;
     if (!pszVersion || ZQAtoI(pszVersion) != 1)
     {
         AppendError(sError, "Invalid file version");
         return false;
     }
     // Every prefab is loaded before the first effect, so a key may name any prefab of the file.
-    if (const CZQANode* pPrefabTree = FindList(pRoot, "prefab-tree"))
+    if (const CZQANode* pPrefabTree = FindList(pRoot, kRootLists.apszLists[ROOT_PREFAB_TREE]))
     {
         if (!LoadTree(kPrefabTree, pPrefabTree, collection, module, sError, nullptr))
         {
@@ -497,7 +554,7 @@ bool LoadDocument(const CZQANode* pRoot, CEffectCollection& collection, const CE
             return false;
         }
     }
-    const CZQANode* pEffectTree = FindList(pRoot, "effect-tree");
+    const CZQANode* pEffectTree = FindList(pRoot, kRootLists.apszLists[ROOT_EFFECT_TREE]);
     if (!pEffectTree)
     {
         AppendError(sError, "No effect list found in the file");

@@ -10,7 +10,7 @@
 
 namespace
 {
-// The documented line of the string length check.
+// The line the string length check names in its assertion, a fixed part of the report.
 const int kWriteStringCheckLine = 132;
 } // namespace
 
