@@ -452,7 +452,9 @@ bool CServer::RunDue(Clock::time_point& next, bool bNow)
         const std::string& sUri = entry.first;
         const int64_t nVersion = open.pDoc->Version();
         m_Log.Line("checking " + sUri + " version " + std::to_string(nVersion));
+        const Clock::time_point start = Clock::now();
         const std::vector<Diagnostic> diags = CheckOpen(open);
+        const Clock::time_point checked = Clock::now();
         open.bPending = false;
         if (ChangeWaits(sUri))
         {
@@ -467,6 +469,10 @@ bool CServer::RunDue(Clock::time_point& next, bool bNow)
                {{"uri", sUri}, {"version", nVersion}, {"diagnostics", PublishedDiagnostics(view, diags)}});
         // What the check took is given back rather than kept for the next one.
         PlatformReleaseFreeMemory();
+        auto ms = [](Clock::duration d)
+        { return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()); };
+        m_Log.Line("checked in " + ms(checked - start) + " ms, published after " + ms(Clock::now() - start) +
+                   " ms");
     }
     return bWaiting;
 }
