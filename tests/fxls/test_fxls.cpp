@@ -7,6 +7,7 @@
 #include "server.h"
 #include "test_support.h"
 #include "transport.h"
+#include "zqafile.h"
 
 #include <nlohmann/json.hpp>
 
@@ -499,4 +500,102 @@ TEST(FxLs, IncrementalEditsMatchWholeTexts)
         EXPECT_EQ(published[sUri].dump(), sDump) << "version " << nVersion;
         EXPECT_EQ(symbols[sUri], symbols[sFresh]) << "version " << nVersion;
     }
+}
+
+namespace
+{
+void WriteCompressed(const std::string& sPath, const std::string& sText)
+{
+    CZQAFile file(sPath.c_str(), false, true, false);
+    for (char c : sText)
+        file.WriteByte(static_cast<uint8_t>(c));
+    EXPECT_TRUE(file.Close());
+}
+
+const char kSprit[] =
+    "(header (version 1))\n(effect-tree (effect (name E) (length 1000) (key-list (key (type "
+    "Sprit) (id 1) (track 0) (start-time 0) (end-time 10)))))\n";
+
+json Notice(const std::string& sMethod, const json& params)
+{
+    return {{"jsonrpc", "2.0"}, {"method", sMethod}, {"params", params}};
+}
+
+// The codes and start positions of the diagnostics published last for sUri.
+std::vector<std::string> Codes(const std::vector<json>& messages, const std::string& sUri)
+{
+    std::vector<std::string> codes;
+    std::map<std::string, json> published = Published(messages);
+    for (const json& diag : published[sUri])
+        codes.push_back(diag["code"].get<std::string>() + "@" +
+                        std::to_string(diag["range"]["start"]["line"].get<int>()) + ":" +
+                        std::to_string(diag["range"]["start"]["character"].get<int>()));
+    return codes;
+}
+} // namespace
+
+// A compressed source is checked as it is on disk, whatever text the editor sends; positions are in
+// its decompressed text; the client's edits change nothing, a save reads the file again, and it is
+// not formatted.
+TEST(FxLs, CompressedSourcesAreCheckedAsOnDisk)
+{
+    WriteProject();
+    const std::string sPath = TempPath("proj/z.Fx00c");
+    WriteCompressed(sPath, kSprit);
+    const std::string sUri = Uri("proj/z.Fx00c");
+    CSession session("compressed");
+    Initialize(session, true);
+    Open(session, sUri, "\x7f garbled bytes");
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"unknown-type@1:65"}));
+
+    session.Send(Notice("textDocument/didChange", {{"textDocument", {{"uri", sUri}, {"version", 2}}},
+                                                   {"contentChanges", {{{"text", "(("}}}}}));
+    EXPECT_TRUE(Published(session.Received()).empty());
+    session.Send({{"jsonrpc", "2.0"},
+                  {"id", 7},
+                  {"method", "textDocument/formatting"},
+                  {"params", {{"textDocument", {{"uri", sUri}}}, {"options", json::object()}}}});
+    const std::vector<json> refused = session.Received();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0]["error"]["code"], -32803);
+
+    // Fixed on disk, with the type now on the first line.
+    WriteCompressed(sPath,
+                    std::string(kSprit).replace(std::string(kSprit).find("Sprit"), 5, "Sprite").erase(20, 1));
+    session.Send(Notice("textDocument/didSave", {{"textDocument", {{"uri", sUri}}}}));
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>());
+    WriteCompressed(sPath, std::string(kSprit).erase(20, 1));
+    session.Send(Notice("textDocument/didSave", {{"textDocument", {{"uri", sUri}}}}));
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"unknown-type@0:85"}));
+}
+
+// The module follows the locator on disk: a locator edited to name another module changes the
+// findings at the next check (here on the client's file-watch notice), and back again.
+TEST(FxLs, ModuleFollowsTheLocator)
+{
+    const std::string sModule = "[Project Binaries]\nSparkrig=" + BinLibrary("sparkrig_sample") + "\n";
+    const std::string sLocator = WriteTemp("moved/p.proj00", sModule);
+    const std::string sUri = Uri("moved/m.Fx00a");
+    CSession session("locator");
+    json capabilities;
+    capabilities["workspace"]["didChangeWatchedFiles"]["dynamicRegistration"] = true;
+    session.Send({{"jsonrpc", "2.0"},
+                  {"id", 0},
+                  {"method", "initialize"},
+                  {"params", {{"capabilities", capabilities}}}});
+    session.Send(Notice("initialized", json::object()));
+    const std::vector<json> started = session.Received();
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_EQ(started[1]["method"], "client/registerCapability");
+    Open(session, sUri, kSprit);
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"unknown-type@1:65"}));
+
+    json changed;
+    changed["changes"] = {{{"uri", PathToUri(fs::path(sLocator).generic_string())}, {"type", 2}}};
+    WriteTemp("moved/p.proj00", "[Project Binaries]\nSparkrig=" + TempPath("moved/none.dll") + "\n");
+    session.Send(Notice("workspace/didChangeWatchedFiles", changed));
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"module-load-failed@0:0"}));
+    WriteTemp("moved/p.proj00", sModule);
+    session.Send(Notice("workspace/didChangeWatchedFiles", changed));
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"unknown-type@1:65"}));
 }

@@ -308,6 +308,8 @@ void CServer::HandleNotification(const std::string& sMethod, nlohmann::json para
             DidChange(params);
         else if (sMethod == "textDocument/didClose")
             DidClose(params);
+        else if (sMethod == "initialized")
+            WatchProjectFiles();
         else if (sMethod == "textDocument/didSave" || sMethod == "workspace/didChangeWatchedFiles")
             ScheduleAll(); // a locator or module may have changed with it
     }
@@ -337,6 +339,10 @@ nlohmann::json CServer::Initialize(const nlohmann::json& params)
                 m_eEncoding = PositionEncoding::Utf8;
         }
     }
+    const nlohmann::json watched = params.value("capabilities", nlohmann::json::object())
+                                       .value("workspace", nlohmann::json::object())
+                                       .value("didChangeWatchedFiles", nlohmann::json::object());
+    m_bCanWatch = watched.is_object() && watched.value("dynamicRegistration", false) == true;
     m_bInitialized = true;
     nlohmann::json capabilities = {
         {"positionEncoding", m_eEncoding == PositionEncoding::Utf8 ? "utf-8" : "utf-16"},
@@ -552,6 +558,24 @@ nlohmann::json CServer::DocumentRequest(const std::string& sMethod, const nlohma
     if (sMethod == "textDocument/completion")
         return Completion(view, nOffset);
     return Definition(view, nOffset);
+}
+
+void CServer::WatchProjectFiles()
+{
+    if (!m_bCanWatch)
+        return;
+    // Locators and module libraries: a change to one is a reason to check the documents again.
+    const nlohmann::json watchers = {{{"globPattern", "**/*.proj00"}},
+                                     {{"globPattern", "**/*.{dll,so,dylib}"}}};
+    const nlohmann::json message = {{"jsonrpc", "2.0"},
+                                    {"id", "fxls-watch"},
+                                    {"method", "client/registerCapability"},
+                                    {"params",
+                                     {{"registrations",
+                                       {{{"id", "fxls-watch"},
+                                         {"method", "workspace/didChangeWatchedFiles"},
+                                         {"registerOptions", {{"watchers", watchers}}}}}}}}};
+    m_Transport.Write(message.dump());
 }
 
 void CServer::Respond(const nlohmann::json& id, nlohmann::json result)

@@ -74,6 +74,8 @@ private:
     std::vector<Diagnostic> CheckOpen(OpenDocument& open);
     const CSyntaxTree& TreeOf(OpenDocument& open);
 
+    // Asks a client that can watch files for us to report changes of locators and module libraries.
+    void WatchProjectFiles();
     void Respond(const nlohmann::json& id, nlohmann::json result);
     void RespondError(const nlohmann::json& id, int nCode, const std::string& sMessage);
     void Notify(const std::string& sMethod, nlohmann::json params);
@@ -86,6 +88,7 @@ private:
     CProjects m_Projects;
     PositionEncoding m_eEncoding = PositionEncoding::Utf16;
     bool m_bInitialized = false;
+    bool m_bCanWatch = false; // the client registers file watchers on request
     bool m_bShutdown = false;
     bool m_bExit = false;
 };
