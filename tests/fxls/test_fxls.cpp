@@ -5,6 +5,7 @@
 #include "fxcheck_cases.h"
 #include "log.h"
 #include "server.h"
+#include "syntax.h"
 #include "test_support.h"
 #include "transport.h"
 #include "zqafile.h"
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 using nlohmann::json;
 
@@ -598,4 +600,86 @@ TEST(FxLs, ModuleFollowsTheLocator)
     WriteTemp("moved/p.proj00", sModule);
     session.Send(Notice("workspace/didChangeWatchedFiles", changed));
     EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"unknown-type@1:65"}));
+}
+
+// The packed syntax tree against a plain reading of seeded random texts: every node's range, its
+// parent, first child, next sibling and flags, in document order.
+TEST(FxLs, SyntaxTreeMatchesAPlainReading)
+{
+    const std::vector<std::string> pieces = {"(",  "(", ")",     " ",  "\n", "\t",
+                                             "ab", "x", "\"q r", "\"", "é",  "\r\n"};
+    std::mt19937 random(77);
+    for (int nRound = 0; nRound < 300; ++nRound)
+    {
+        std::string sText;
+        for (size_t n = random() % 40; n > 0; --n)
+            sText += pieces[random() % pieces.size()];
+        // The plain reading: one entry per node, with the indexes of the related nodes.
+        std::vector<SyntaxNode> expected(1);
+        expected[0].bList = true;
+        expected[0].nEnd = sText.size();
+        std::vector<uint32_t> open = {0}, last = {SyntaxNode::kNone};
+        auto add = [&](SyntaxNode node)
+        {
+            const uint32_t nIndex = static_cast<uint32_t>(expected.size());
+            node.nParent = open.back();
+            if (last.back() == SyntaxNode::kNone)
+                expected[open.back()].nFirstChild = nIndex;
+            else
+                expected[last.back()].nNextSibling = nIndex;
+            last.back() = nIndex;
+            expected.push_back(node);
+            return nIndex;
+        };
+        for (size_t i = 0; i < sText.size();)
+        {
+            const char c = sText[i];
+            SyntaxNode node;
+            node.nBegin = i;
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+                ++i;
+            else if (c == '(')
+            {
+                node.bList = true;
+                node.bClosed = false;
+                node.nEnd = sText.size();
+                open.push_back(add(node));
+                last.push_back(SyntaxNode::kNone);
+                ++i;
+            }
+            else if (c == ')')
+            {
+                if (open.size() > 1)
+                {
+                    expected[open.back()].nEnd = i + 1;
+                    expected[open.back()].bClosed = true;
+                    open.pop_back();
+                    last.pop_back();
+                }
+                ++i;
+            }
+            else
+            {
+                const size_t nClose =
+                    c == '"' ? sText.find('"', i + 1) : sText.find_first_of(" \t\n\r()\"", i);
+                node.bQuoted = c == '"';
+                node.bClosed = c != '"' || nClose != std::string::npos;
+                node.nEnd = nClose == std::string::npos ? sText.size() : nClose + (c == '"' ? 1 : 0);
+                add(node);
+                i = static_cast<size_t>(node.nEnd);
+            }
+        }
+        const CSyntaxTree tree(sText);
+        ASSERT_EQ(tree.Size(), expected.size()) << sText;
+        for (uint32_t n = 0; n < expected.size(); ++n)
+        {
+            const SyntaxNode actual = tree.Node(n);
+            const SyntaxNode& want = expected[n];
+            EXPECT_EQ(std::make_tuple(actual.nBegin, actual.nEnd, actual.nParent, actual.nFirstChild,
+                                      actual.nNextSibling, actual.bList, actual.bQuoted, actual.bClosed),
+                      std::make_tuple(want.nBegin, want.nEnd, want.nParent, want.nFirstChild,
+                                      want.nNextSibling, want.bList, want.bQuoted, want.bClosed))
+                << "node " << n << " of '" << sText << "'";
+        }
+    }
 }
