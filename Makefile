@@ -9,7 +9,7 @@ SMOKE_SECONDS ?= 15
 WINE64 ?= $(firstword $(wildcard /usr/lib/wine/wine64) $(shell command -v wine64 2>/dev/null))
 WINE_JOBS ?= 2
 
-.PHONY: stale-check vsix all build test test-native test-asan fuzz fuzz-smoke bench bench-table windows test-windows demo demo-build check-demo screenshot format clean
+.PHONY: stale-check vsix all build test test-native test-asan fuzz fuzz-smoke bench bench-table windows test-windows demo demo-build check-demo screenshot fxls-screenshot format clean
 
 all: build
 
@@ -122,6 +122,11 @@ screenshot: demo
 	    --user-data-dir=$(CURDIR)/build/chromium-profile --window-size=1280,1380 \
 	    --screenshot=$(CURDIR)/docs/fxdump-page.png file://$(CURDIR)/build/fxdump-page.html
 	rm -rf build/chromium-profile
+
+# The README's picture of fxls in Neovim under tmux (needs tmux, nvim and Chromium; not part of make test).
+fxls-screenshot:
+	$(CMAKE) --build build/native -j $(JOBS) --target fxls sparkrig_sample
+	sh editors/screenshot/neovim.sh build/native/bin . docs/fxls-neovim.png $(CHROMIUM)
 
 # The VS Code extension as a .vsix, from the locked dependencies (not part of make test).
 vsix:

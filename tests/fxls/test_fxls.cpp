@@ -5,8 +5,10 @@
 #include "fxcheck_cases.h"
 #include "log.h"
 #include "server.h"
+#include "syntax.h"
 #include "test_support.h"
 #include "transport.h"
+#include "zqafile.h"
 
 #include <nlohmann/json.hpp>
 
@@ -14,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 using nlohmann::json;
 
@@ -498,5 +501,185 @@ TEST(FxLs, IncrementalEditsMatchWholeTexts)
             sDump.replace(nAt, sFresh.size(), sUri);
         EXPECT_EQ(published[sUri].dump(), sDump) << "version " << nVersion;
         EXPECT_EQ(symbols[sUri], symbols[sFresh]) << "version " << nVersion;
+    }
+}
+
+namespace
+{
+void WriteCompressed(const std::string& sPath, const std::string& sText)
+{
+    CZQAFile file(sPath.c_str(), false, true, false);
+    for (char c : sText)
+        file.WriteByte(static_cast<uint8_t>(c));
+    EXPECT_TRUE(file.Close());
+}
+
+const char kSprit[] =
+    "(header (version 1))\n(effect-tree (effect (name E) (length 1000) (key-list (key (type "
+    "Sprit) (id 1) (track 0) (start-time 0) (end-time 10)))))\n";
+
+json Notice(const std::string& sMethod, const json& params)
+{
+    return {{"jsonrpc", "2.0"}, {"method", sMethod}, {"params", params}};
+}
+
+// The codes and start positions of the diagnostics published last for sUri.
+std::vector<std::string> Codes(const std::vector<json>& messages, const std::string& sUri)
+{
+    std::vector<std::string> codes;
+    std::map<std::string, json> published = Published(messages);
+    for (const json& diag : published[sUri])
+        codes.push_back(diag["code"].get<std::string>() + "@" +
+                        std::to_string(diag["range"]["start"]["line"].get<int>()) + ":" +
+                        std::to_string(diag["range"]["start"]["character"].get<int>()));
+    return codes;
+}
+} // namespace
+
+// A compressed source is checked as it is on disk, whatever text the editor sends; positions are in
+// its decompressed text; the client's edits change nothing, a save reads the file again, and it is
+// not formatted.
+TEST(FxLs, CompressedSourcesAreCheckedAsOnDisk)
+{
+    WriteProject();
+    const std::string sPath = TempPath("proj/z.Fx00c");
+    WriteCompressed(sPath, kSprit);
+    const std::string sUri = Uri("proj/z.Fx00c");
+    CSession session("compressed");
+    Initialize(session, true);
+    Open(session, sUri, "\x7f garbled bytes");
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"unknown-type@1:65"}));
+
+    session.Send(Notice("textDocument/didChange", {{"textDocument", {{"uri", sUri}, {"version", 2}}},
+                                                   {"contentChanges", {{{"text", "(("}}}}}));
+    EXPECT_TRUE(Published(session.Received()).empty());
+    session.Send({{"jsonrpc", "2.0"},
+                  {"id", 7},
+                  {"method", "textDocument/formatting"},
+                  {"params", {{"textDocument", {{"uri", sUri}}}, {"options", json::object()}}}});
+    const std::vector<json> refused = session.Received();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0]["error"]["code"], -32803);
+
+    // Fixed on disk, with the type now on the first line.
+    WriteCompressed(sPath,
+                    std::string(kSprit).replace(std::string(kSprit).find("Sprit"), 5, "Sprite").erase(20, 1));
+    session.Send(Notice("textDocument/didSave", {{"textDocument", {{"uri", sUri}}}}));
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>());
+    WriteCompressed(sPath, std::string(kSprit).erase(20, 1));
+    session.Send(Notice("textDocument/didSave", {{"textDocument", {{"uri", sUri}}}}));
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"unknown-type@0:85"}));
+}
+
+// The module follows the locator on disk: a locator edited to name another module changes the
+// findings at the next check (here on the client's file-watch notice), and back again.
+TEST(FxLs, ModuleFollowsTheLocator)
+{
+    const std::string sModule = "[Project Binaries]\nSparkrig=" + BinLibrary("sparkrig_sample") + "\n";
+    const std::string sLocator = WriteTemp("moved/p.proj00", sModule);
+    const std::string sUri = Uri("moved/m.Fx00a");
+    CSession session("locator");
+    json capabilities;
+    capabilities["workspace"]["didChangeWatchedFiles"]["dynamicRegistration"] = true;
+    session.Send({{"jsonrpc", "2.0"},
+                  {"id", 0},
+                  {"method", "initialize"},
+                  {"params", {{"capabilities", capabilities}}}});
+    session.Send(Notice("initialized", json::object()));
+    const std::vector<json> started = session.Received();
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_EQ(started[1]["method"], "client/registerCapability");
+    Open(session, sUri, kSprit);
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"unknown-type@1:65"}));
+
+    json changed;
+    changed["changes"] = {{{"uri", PathToUri(fs::path(sLocator).generic_string())}, {"type", 2}}};
+    WriteTemp("moved/p.proj00", "[Project Binaries]\nSparkrig=" + TempPath("moved/none.dll") + "\n");
+    session.Send(Notice("workspace/didChangeWatchedFiles", changed));
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"module-load-failed@0:0"}));
+    WriteTemp("moved/p.proj00", sModule);
+    session.Send(Notice("workspace/didChangeWatchedFiles", changed));
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"unknown-type@1:65"}));
+}
+
+// The packed syntax tree against a plain reading of seeded random texts: every node's range, its
+// parent, first child, next sibling and flags, in document order.
+TEST(FxLs, SyntaxTreeMatchesAPlainReading)
+{
+    const std::vector<std::string> pieces = {"(",  "(", ")",     " ",  "\n", "\t",
+                                             "ab", "x", "\"q r", "\"", "é",  "\r\n"};
+    std::mt19937 random(77);
+    for (int nRound = 0; nRound < 300; ++nRound)
+    {
+        std::string sText;
+        for (size_t n = random() % 40; n > 0; --n)
+            sText += pieces[random() % pieces.size()];
+        // The plain reading: one entry per node, with the indexes of the related nodes.
+        std::vector<SyntaxNode> expected(1);
+        expected[0].bList = true;
+        expected[0].nEnd = sText.size();
+        std::vector<uint32_t> open = {0}, last = {SyntaxNode::kNone};
+        auto add = [&](SyntaxNode node)
+        {
+            const uint32_t nIndex = static_cast<uint32_t>(expected.size());
+            node.nParent = open.back();
+            if (last.back() == SyntaxNode::kNone)
+                expected[open.back()].nFirstChild = nIndex;
+            else
+                expected[last.back()].nNextSibling = nIndex;
+            last.back() = nIndex;
+            expected.push_back(node);
+            return nIndex;
+        };
+        for (size_t i = 0; i < sText.size();)
+        {
+            const char c = sText[i];
+            SyntaxNode node;
+            node.nBegin = i;
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+                ++i;
+            else if (c == '(')
+            {
+                node.bList = true;
+                node.bClosed = false;
+                node.nEnd = sText.size();
+                open.push_back(add(node));
+                last.push_back(SyntaxNode::kNone);
+                ++i;
+            }
+            else if (c == ')')
+            {
+                if (open.size() > 1)
+                {
+                    expected[open.back()].nEnd = i + 1;
+                    expected[open.back()].bClosed = true;
+                    open.pop_back();
+                    last.pop_back();
+                }
+                ++i;
+            }
+            else
+            {
+                const size_t nClose =
+                    c == '"' ? sText.find('"', i + 1) : sText.find_first_of(" \t\n\r()\"", i);
+                node.bQuoted = c == '"';
+                node.bClosed = c != '"' || nClose != std::string::npos;
+                node.nEnd = nClose == std::string::npos ? sText.size() : nClose + (c == '"' ? 1 : 0);
+                add(node);
+                i = static_cast<size_t>(node.nEnd);
+            }
+        }
+        const CSyntaxTree tree(sText);
+        ASSERT_EQ(tree.Size(), expected.size()) << sText;
+        for (uint32_t n = 0; n < expected.size(); ++n)
+        {
+            const SyntaxNode actual = tree.Node(n);
+            const SyntaxNode& want = expected[n];
+            EXPECT_EQ(std::make_tuple(actual.nBegin, actual.nEnd, actual.nParent, actual.nFirstChild,
+                                      actual.nNextSibling, actual.bList, actual.bQuoted, actual.bClosed),
+                      std::make_tuple(want.nBegin, want.nEnd, want.nParent, want.nFirstChild,
+                                      want.nNextSibling, want.bList, want.bQuoted, want.bClosed))
+                << "node " << n << " of '" << sText << "'";
+        }
     }
 }

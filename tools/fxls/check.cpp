@@ -4,48 +4,9 @@
 #include "printable.h"
 #include "projects.h"
 #include "sourcetext.h"
-#include "zqprocess.h"
+#include "zqfiles.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
-
-namespace fs = std::filesystem;
-
-CScratchFolder::CScratchFolder()
-{
-    std::error_code ec;
-    const fs::path base = fs::temp_directory_path(ec);
-    if (ec)
-        return;
-    const fs::path folder = base / ("fxls-" + std::to_string(PlatformGetProcessId()));
-    fs::create_directories(folder, ec);
-    if (!ec)
-        m_sFolder = folder.string();
-}
-
-CScratchFolder::~CScratchFolder()
-{
-    if (m_sFolder.empty())
-        return;
-    std::error_code ec;
-    fs::remove_all(m_sFolder, ec);
-}
-
-std::string CScratchFolder::Write(const std::string& sText, const std::string& sLikeName)
-{
-    if (m_sFolder.empty())
-        return std::string();
-    const bool bCompressed = !sLikeName.empty() && (sLikeName.back() == 'c' || sLikeName.back() == 'C');
-    const std::string sPath = (fs::path(m_sFolder) / (bCompressed ? "text.Fx00c" : "text.Fx00a")).string();
-    std::FILE* pFile = std::fopen(sPath.c_str(), "wb");
-    if (!pFile)
-        return std::string();
-    const bool bWritten = std::fwrite(sText.data(), 1, sText.size(), pFile) == sText.size();
-    const bool bClosed = std::fclose(pFile) == 0;
-    return bWritten && bClosed ? sPath : std::string();
-}
 
 namespace
 {
@@ -61,25 +22,18 @@ Diagnostic AtFileStart(const std::string& sPath, DiagCode eCode, std::string sMe
 }
 } // namespace
 
-std::vector<Diagnostic> CheckDocument(const std::string& sPath, const std::string& sText, CProjects& projects,
-                                      CScratchFolder& scratch)
+std::vector<Diagnostic> CheckDocument(const std::string& sPath, std::string_view bytes, CProjects& projects,
+                                      std::string* pText)
 {
     std::vector<Diagnostic> diags;
-    const std::string sScratch = scratch.Write(sText, sPath);
-    if (sScratch.empty())
-    {
-        diags.push_back(AtFileStart(sPath, DiagCode::FileUnreadable,
-                                    "cannot write the text to a temporary file for checking"));
-        return diags;
-    }
     const ProjectModule project = sPath.empty() ? ProjectModule() : projects.Find(sPath);
     CSourceText text;
     if (project.eState == ProjectModule::State::Ready)
-        CheckFile(sScratch, project.sModulePath, *project.pCache, text, diags);
+        CheckText(sPath, bytes, project.sModulePath, *project.pCache, text, diags);
     else
     {
         // The text alone: what the reader finds, and why nothing more was checked.
-        text.Load(sScratch, diags);
+        text.LoadBytes(sPath, std::string(bytes), diags);
         if (project.eState == ProjectModule::State::NoLocator)
             diags.insert(
                 diags.begin(),
@@ -94,5 +48,34 @@ std::vector<Diagnostic> CheckDocument(const std::string& sPath, const std::strin
     }
     for (Diagnostic& diag : diags)
         diag.sFile = sPath;
+    if (pText)
+        *pText = text.Text();
     return diags;
+}
+
+bool ReadFileBytes(const std::string& sPath, std::string& sBytes, std::string& sWhy)
+{
+    sBytes.clear();
+    unsigned long long nSize = 0;
+    PlatformOpenFailure eFailure = OPEN_OK;
+    std::FILE* pFile = PlatformOpenRegularFile(sPath.c_str(), true, &nSize, &eFailure);
+    if (!pFile)
+    {
+        sWhy = eFailure == OPEN_MISSING       ? "the file does not exist"
+               : eFailure == OPEN_NOT_REGULAR ? "it is not a regular file"
+                                              : "the file cannot be opened for reading";
+        return false;
+    }
+    char buffer[65536];
+    size_t nRead = 0;
+    while ((nRead = std::fread(buffer, 1, sizeof(buffer), pFile)) > 0)
+        sBytes.append(buffer, nRead);
+    const bool bFailed = std::ferror(pFile) != 0;
+    std::fclose(pFile);
+    if (bFailed)
+    {
+        sWhy = "the file cannot be read";
+        sBytes.clear();
+    }
+    return !bFailed;
 }

@@ -47,7 +47,7 @@ nlohmann::json Completion(const DocumentView& view, size_t nOffset)
     Items items{view, nOffset, nOffset};
     if (context.nAtom != SyntaxNode::kNone)
     {
-        const SyntaxNode& word = tree.Node(context.nAtom);
+        const SyntaxNode word = tree.Node(context.nAtom);
         if (word.bQuoted)
             return nlohmann::json::array();
         items.nBegin = word.nBegin;

@@ -13,6 +13,6 @@ nlohmann::json Definition(const DocumentView& view, size_t nOffset)
     if (nPrefab == SyntaxNode::kNone)
         return nullptr;
     const uint32_t nName = view.tree.FindValue(nPrefab, "name");
-    const SyntaxNode& target = view.tree.Node(nName == SyntaxNode::kNone ? nPrefab : nName);
+    const SyntaxNode target = view.tree.Node(nName == SyntaxNode::kNone ? nPrefab : nName);
     return {{"uri", view.doc.Uri()}, {"range", JsonRange(view, target.nBegin, target.nEnd)}};
 }

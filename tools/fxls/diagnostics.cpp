@@ -135,7 +135,7 @@ nlohmann::json FixFor(const DocumentView& view, const Diagnostic& diag)
         const uint32_t nWord = WordAt(tree, diag.nOffset);
         if (nWord == SyntaxNode::kNone)
             return nullptr;
-        const SyntaxNode& word = tree.Node(nWord);
+        const SyntaxNode word = tree.Node(nWord);
         return Fix(view, "Replace with '" + sName + "'", word.nBegin, word.nEnd,
                    word.bQuoted ? "\"" + sName + "\"" : sName);
     }

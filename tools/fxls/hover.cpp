@@ -28,7 +28,7 @@ nlohmann::json Hover(const DocumentView& view, size_t nOffset)
     const CursorContext context = ContextAt(tree, nOffset);
     if (context.nAtom == SyntaxNode::kNone)
         return nullptr;
-    const SyntaxNode& word = tree.Node(context.nAtom);
+    const SyntaxNode word = tree.Node(context.nAtom);
     const std::string sWord = tree.Value(context.nAtom);
     if (context.nIndex == 0 && context.nList != 0)
     {

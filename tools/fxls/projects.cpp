@@ -12,8 +12,8 @@ bool SameStamp(bool bHadA, const PlatformFileStamp& a, bool bHasB, const Platfor
 {
     if (bHadA != bHasB)
         return false;
-    return !bHadA || (a.nSize == b.nSize && a.nWriteTimeNs == b.nWriteTimeNs && a.nDevice == b.nDevice &&
-                      a.nFileId == b.nFileId);
+    return !bHadA || (a.nSize == b.nSize && a.nWriteTimeNs == b.nWriteTimeNs &&
+                      a.nChangeTimeNs == b.nChangeTimeNs && a.nDevice == b.nDevice && a.nFileId == b.nFileId);
 }
 } // namespace
 

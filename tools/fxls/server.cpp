@@ -5,6 +5,8 @@
 #include "requests.h"
 #include "syntax.h"
 #include "transport.h"
+#include "zqautil.h"
+#include "zqprocess.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -100,7 +102,11 @@ int CServer::Run()
                     message = nlohmann::json::parse(sBody, nullptr, false);
                 else
                     message = nlohmann::json(nlohmann::json::value_t::discarded);
-                sBody.clear();
+                // The text of a large document is not held twice while the server works on it.
+                if (sBody.capacity() > 65536)
+                    std::string().swap(sBody);
+                else
+                    sBody.clear();
                 std::lock_guard<std::mutex> lock(pInbox->mutex);
                 // A cancellation counts at once, even for a request still waiting in the queue.
                 if (message.is_object() && message.value("method", nlohmann::json()) == "$/cancelRequest" &&
@@ -139,7 +145,7 @@ int CServer::Run()
             message = std::move(m_pInbox->messages.front());
             m_pInbox->messages.pop_front();
         }
-        Handle(message);
+        Handle(std::move(message));
     }
     m_Log.Line(m_bExit ? "exit" : "end of input");
     {
@@ -182,7 +188,7 @@ void CServer::CheckWaitingNow()
     RunDue(next, true);
 }
 
-void CServer::Handle(const nlohmann::json& message)
+void CServer::Handle(nlohmann::json message)
 {
     if (message.is_discarded())
     {
@@ -209,7 +215,7 @@ void CServer::Handle(const nlohmann::json& message)
         return;
     }
     const std::string sMethod = method->get<std::string>();
-    const nlohmann::json params = message.contains("params") ? message["params"] : nlohmann::json();
+    nlohmann::json params = message.contains("params") ? std::move(message["params"]) : nlohmann::json();
     m_Log.Line("<- " + sMethod + (bHasId ? " " + id->dump() : std::string()));
     if (bHasId)
     {
@@ -224,7 +230,7 @@ void CServer::Handle(const nlohmann::json& message)
         HandleRequest(*id, sMethod, params);
     }
     else
-        HandleNotification(sMethod, params);
+        HandleNotification(sMethod, std::move(params));
 }
 
 void CServer::HandleRequest(const nlohmann::json& id, const std::string& sMethod,
@@ -288,7 +294,7 @@ void CServer::HandleRequest(const nlohmann::json& id, const std::string& sMethod
     }
 }
 
-void CServer::HandleNotification(const std::string& sMethod, const nlohmann::json& params)
+void CServer::HandleNotification(const std::string& sMethod, nlohmann::json params)
 {
     try
     {
@@ -302,6 +308,8 @@ void CServer::HandleNotification(const std::string& sMethod, const nlohmann::jso
             DidChange(params);
         else if (sMethod == "textDocument/didClose")
             DidClose(params);
+        else if (sMethod == "initialized")
+            WatchProjectFiles();
         else if (sMethod == "textDocument/didSave" || sMethod == "workspace/didChangeWatchedFiles")
             ScheduleAll(); // a locator or module may have changed with it
     }
@@ -331,6 +339,10 @@ nlohmann::json CServer::Initialize(const nlohmann::json& params)
                 m_eEncoding = PositionEncoding::Utf8;
         }
     }
+    const nlohmann::json watched = params.value("capabilities", nlohmann::json::object())
+                                       .value("workspace", nlohmann::json::object())
+                                       .value("didChangeWatchedFiles", nlohmann::json::object());
+    m_bCanWatch = watched.is_object() && watched.value("dynamicRegistration", false) == true;
     m_bInitialized = true;
     nlohmann::json capabilities = {
         {"positionEncoding", m_eEncoding == PositionEncoding::Utf8 ? "utf-8" : "utf-16"},
@@ -347,13 +359,20 @@ nlohmann::json CServer::Initialize(const nlohmann::json& params)
             {"serverInfo", {{"name", "fxls"}, {"version", m_Options.sVersion}}}};
 }
 
-void CServer::DidOpen(const nlohmann::json& params)
+void CServer::DidOpen(nlohmann::json& params)
 {
-    const nlohmann::json& item = Member(params, "textDocument");
+    Member(params, "textDocument");
+    nlohmann::json& item = params["textDocument"];
     const std::string sUri = StringMember(item, "uri");
-    std::string sText = StringMember(item, "text");
+    StringMember(item, "text");
+    std::string sText = std::move(item["text"].get_ref<std::string&>());
+    const std::string sPath = UriToPath(sUri);
     OpenDocument& open = m_docs[sUri];
-    open.pDoc.reset(new CDocument(sUri, UriToPath(sUri), VersionMember(item), std::move(sText)));
+    // A compressed source is checked as it is on disk: what an editor shows of it is not its text.
+    open.bCompressed = !sPath.empty() && CZQAUtil::IsFileCompressed(sPath.c_str());
+    if (open.bCompressed)
+        sText.clear();
+    open.pDoc.reset(new CDocument(sUri, sPath, VersionMember(item), std::move(sText)));
     open.pTree.reset();
     Schedule(open, true);
 }
@@ -369,6 +388,8 @@ void CServer::DidChange(const nlohmann::json& params)
     if (!changes.is_array())
         throw BadParams{"'contentChanges' is not an array"};
     OpenDocument& open = it->second;
+    if (open.bCompressed)
+        return; // its text comes from the file, checked again when saved
     open.pTree.reset();
     CDocument& doc = *open.pDoc;
     for (const nlohmann::json& change : changes)
@@ -437,8 +458,9 @@ bool CServer::RunDue(Clock::time_point& next, bool bNow)
         const std::string& sUri = entry.first;
         const int64_t nVersion = open.pDoc->Version();
         m_Log.Line("checking " + sUri + " version " + std::to_string(nVersion));
-        const std::vector<Diagnostic> diags =
-            CheckDocument(open.pDoc->Path(), open.pDoc->Text(), m_Projects, m_Scratch);
+        const Clock::time_point start = Clock::now();
+        const std::vector<Diagnostic> diags = CheckOpen(open);
+        const Clock::time_point checked = Clock::now();
         open.bPending = false;
         if (ChangeWaits(sUri))
         {
@@ -451,8 +473,42 @@ bool CServer::RunDue(Clock::time_point& next, bool bNow)
         const DocumentView view{*open.pDoc, TreeOf(open), project.pModule, m_eEncoding};
         Notify("textDocument/publishDiagnostics",
                {{"uri", sUri}, {"version", nVersion}, {"diagnostics", PublishedDiagnostics(view, diags)}});
+        // What the check took is given back rather than kept for the next one.
+        PlatformReleaseFreeMemory();
+        auto ms = [](Clock::duration d)
+        { return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()); };
+        m_Log.Line("checked in " + ms(checked - start) + " ms, published after " + ms(Clock::now() - start) +
+                   " ms");
     }
     return bWaiting;
+}
+
+std::vector<Diagnostic> CServer::CheckOpen(OpenDocument& open)
+{
+    CDocument& doc = *open.pDoc;
+    if (!open.bCompressed)
+        return CheckDocument(doc.Path(), doc.Text(), m_Projects);
+    std::string sBytes, sWhy;
+    std::vector<Diagnostic> diags;
+    std::string sText;
+    if (ReadFileBytes(doc.Path(), sBytes, sWhy))
+        diags = CheckDocument(doc.Path(), sBytes, m_Projects, &sText);
+    else
+    {
+        Diagnostic diag;
+        diag.sFile = doc.Path();
+        diag.eCode = DiagCode::FileUnreadable;
+        diag.nLine = 1;
+        diag.sMessage = "the compressed source is checked as it is on disk, and it cannot be read: " + sWhy;
+        diags.push_back(std::move(diag));
+    }
+    sBytes = std::string();
+    if (sText != doc.Text())
+    {
+        doc.Replace(doc.Version(), std::move(sText));
+        open.pTree.reset();
+    }
+    return diags;
 }
 
 const CSyntaxTree& CServer::TreeOf(OpenDocument& open)
@@ -479,6 +535,10 @@ nlohmann::json CServer::DocumentRequest(const std::string& sMethod, const nlohma
     if (sMethod == "textDocument/formatting" || sMethod == "textDocument/rangeFormatting")
     {
         std::string sWhy;
+        if (open.bCompressed)
+            throw RequestFailed{
+                "not formatted: the source is LZSS-compressed on disk and the editor does not "
+                "hold its text; format the file with 'fxfmt -i'"};
         if (FormattingRefused(view, sWhy))
             throw RequestFailed{sWhy};
         if (sMethod == "textDocument/formatting")
@@ -498,6 +558,24 @@ nlohmann::json CServer::DocumentRequest(const std::string& sMethod, const nlohma
     if (sMethod == "textDocument/completion")
         return Completion(view, nOffset);
     return Definition(view, nOffset);
+}
+
+void CServer::WatchProjectFiles()
+{
+    if (!m_bCanWatch)
+        return;
+    // Locators and module libraries: a change to one is a reason to check the documents again.
+    const nlohmann::json watchers = {{{"globPattern", "**/*.proj00"}},
+                                     {{"globPattern", "**/*.{dll,so,dylib}"}}};
+    const nlohmann::json message = {{"jsonrpc", "2.0"},
+                                    {"id", "fxls-watch"},
+                                    {"method", "client/registerCapability"},
+                                    {"params",
+                                     {{"registrations",
+                                       {{{"id", "fxls-watch"},
+                                         {"method", "workspace/didChangeWatchedFiles"},
+                                         {"registerOptions", {{"watchers", watchers}}}}}}}}};
+    m_Transport.Write(message.dump());
 }
 
 void CServer::Respond(const nlohmann::json& id, nlohmann::json result)

@@ -37,7 +37,7 @@ public:
     int Run();
 
     // One message, handled at once, for a caller that drives the server itself instead of Run.
-    void Receive(const nlohmann::json& message) { Handle(message); }
+    void Receive(nlohmann::json message) { Handle(std::move(message)); }
     // Checks and publishes every document waiting for it, without waiting for the debounce time.
     void CheckWaitingNow();
     bool HasExited() const { return m_bExit; }
@@ -50,15 +50,16 @@ private:
         std::unique_ptr<CDocument> pDoc;
         std::unique_ptr<CSyntaxTree> pTree; // of the current version; built on demand
         bool bPending = false;              // findings not yet published for this version
+        bool bCompressed = false;           // checked as on disk; pDoc holds the decompressed text
         Clock::time_point due;
     };
 
-    void Handle(const nlohmann::json& message);
+    void Handle(nlohmann::json message);
     void HandleRequest(const nlohmann::json& id, const std::string& sMethod, const nlohmann::json& params);
-    void HandleNotification(const std::string& sMethod, const nlohmann::json& params);
+    void HandleNotification(const std::string& sMethod, nlohmann::json params);
     nlohmann::json Initialize(const nlohmann::json& params);
     nlohmann::json DocumentRequest(const std::string& sMethod, const nlohmann::json& params);
-    void DidOpen(const nlohmann::json& params);
+    void DidOpen(nlohmann::json& params);
     void DidChange(const nlohmann::json& params);
     void DidClose(const nlohmann::json& params);
     void Schedule(OpenDocument& open, bool bNow);
@@ -69,8 +70,12 @@ private:
     // Whether a message that changes the document has arrived and waits: findings for the text
     // at hand would be stale.
     bool ChangeWaits(const std::string& sUri);
+    // The findings for the document's current version.
+    std::vector<Diagnostic> CheckOpen(OpenDocument& open);
     const CSyntaxTree& TreeOf(OpenDocument& open);
 
+    // Asks a client that can watch files for us to report changes of locators and module libraries.
+    void WatchProjectFiles();
     void Respond(const nlohmann::json& id, nlohmann::json result);
     void RespondError(const nlohmann::json& id, int nCode, const std::string& sMessage);
     void Notify(const std::string& sMethod, nlohmann::json params);
@@ -81,9 +86,9 @@ private:
     std::shared_ptr<Inbox> m_pInbox;
     std::map<std::string, OpenDocument> m_docs; // by URI
     CProjects m_Projects;
-    CScratchFolder m_Scratch;
     PositionEncoding m_eEncoding = PositionEncoding::Utf16;
     bool m_bInitialized = false;
+    bool m_bCanWatch = false; // the client registers file watchers on request
     bool m_bShutdown = false;
     bool m_bExit = false;
 };

@@ -84,9 +84,9 @@ private:
     nlohmann::json Symbol(uint32_t nList, const std::string& sName, int nKind, const std::string& sDetail,
                           nlohmann::json children)
     {
-        const SyntaxNode& node = m_tree.Node(nList);
+        const SyntaxNode node = m_tree.Node(nList);
         const uint32_t nNameList = m_tree.FindList(nList, "name");
-        const SyntaxNode& select = m_tree.Node(nNameList == SyntaxNode::kNone ? nList : nNameList);
+        const SyntaxNode select = m_tree.Node(nNameList == SyntaxNode::kNone ? nList : nNameList);
         nlohmann::json symbol = {{"name", sName.empty() ? std::string("(unnamed)") : sName},
                                  {"kind", nKind},
                                  {"range", JsonRange(m_view, node.nBegin, node.nEnd)},

@@ -1,7 +1,8 @@
 // The editor's view of an effect source: every list and atom with the byte range it covers, read by
 // the text format's rules (whitespace, parentheses, quoted strings, bare words). It is built from the
 // unsaved text on demand and serves hover, completion, symbols and definitions; the checker keeps its
-// own tree for the findings.
+// own tree for the findings. It is kept small beside the text (16 bytes a node, offsets only): a
+// text is read up to 4 GiB, and up to 2^29 nodes.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,6 @@ struct SyntaxNode
     uint32_t nParent = kNone;
     uint32_t nFirstChild = kNone;
     uint32_t nNextSibling = kNone;
-    uint32_t nChildren = 0;
     bool bList = false;
     bool bQuoted = false;
     bool bClosed = true; // a list whose ')' was read, a string whose closing quote was read
@@ -31,7 +31,7 @@ public:
     explicit CSyntaxTree(const std::string& sText);
 
     const std::string& Text() const { return m_sText; }
-    const SyntaxNode& Node(uint32_t n) const { return m_nodes[n]; }
+    SyntaxNode Node(uint32_t n) const;
     size_t Size() const { return m_nodes.size(); }
 
     // An atom's text without quotes.
@@ -49,8 +49,24 @@ public:
     uint32_t At(uint64_t nOffset) const;
 
 private:
+    // Nodes in document order, so that a list's first child, when it has one, follows it.
+    struct Packed
+    {
+        uint32_t nBegin;
+        uint32_t nEnd;
+        uint32_t nParentAndFlags; // the parent's index below kFlagShift, the flags above
+        uint32_t nNextSibling;
+    };
+    static constexpr uint32_t kFlagShift = 29;
+    static constexpr uint32_t kParentMask = (1u << kFlagShift) - 1;
+    static constexpr uint32_t kList = 1u << 29, kQuoted = 1u << 30, kClosed = 1u << 31;
+
+    uint32_t Parent(uint32_t n) const;
+    uint32_t FirstChild(uint32_t n) const;
+    bool IsList(uint32_t n) const { return (m_nodes[n].nParentAndFlags & kList) != 0; }
+
     const std::string& m_sText;
-    std::vector<SyntaxNode> m_nodes;
+    std::vector<Packed> m_nodes;
 };
 
 // Whitespace of the text format: space, tab, line feed and carriage return only.

@@ -92,6 +92,10 @@ long long PlatformTellFile(std::FILE* pStream);
 // The identifier of the running process.
 unsigned long PlatformGetProcessId();
 
+// Gives the memory that the heap holds free back to the operating system (malloc_trim with glibc,
+// HeapCompact on Windows; nothing elsewhere), for a long-running program after a large job.
+void PlatformReleaseFreeMemory();
+
 // What identifies a file's state without reading it: its size, its last write time and its change
 // time in nanoseconds since 1970, and its file id (device and inode; volume serial and file index on
 // Windows). The change time moves with every change of content or metadata and no user can set it

@@ -4,6 +4,9 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <new>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -260,6 +263,13 @@ long long PlatformTellFile(std::FILE* pStream)
 unsigned long PlatformGetProcessId()
 {
     return static_cast<unsigned long>(getpid());
+}
+
+void PlatformReleaseFreeMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 bool PlatformGetFileStamp(const char* pszPath, PlatformFileStamp* pStamp)

@@ -290,6 +290,11 @@ unsigned long PlatformGetProcessId()
     return static_cast<unsigned long>(GetCurrentProcessId());
 }
 
+void PlatformReleaseFreeMemory()
+{
+    HeapCompact(GetProcessHeap(), 0);
+}
+
 namespace
 {
 // 100-nanosecond ticks between 1601 and 1970.
