@@ -12,6 +12,15 @@ namespace
 {
 // More errors than this are counted, and fxcheck named for the rest.
 constexpr size_t kMaxExplained = 10;
+
+// Errors about the file as a whole (unreadable, no locator, no module, two forms) or the packer's
+// own verdict: the packer's lines and the host's notes say them already.
+bool AboutTheWholeFile(DiagCode eCode)
+{
+    return eCode == DiagCode::FileUnreadable || eCode == DiagCode::NoProject ||
+           eCode == DiagCode::ModuleLoadFailed || eCode == DiagCode::BothForms ||
+           eCode == DiagCode::LoadFailed;
+}
 } // namespace
 
 struct CExplainer::Modules
@@ -35,12 +44,10 @@ std::vector<std::string> CExplainer::Explain(const FileOutcome& outcome)
     CSourceText text;
     std::vector<Diagnostic> diags;
     CheckFile(outcome.sSource, std::string(), m_pModules->cache, text, diags);
-    // Errors at a place in the text: what stands at the file as a whole (no module, no locator) the
-    // packer's lines and the host's notes say already.
     size_t nErrors = 0;
     for (const Diagnostic& diag : diags)
     {
-        if (diag.GetSeverity() != Severity::Error || diag.nLine == 0)
+        if (diag.GetSeverity() != Severity::Error || AboutTheWholeFile(diag.eCode))
             continue;
         if (++nErrors > kMaxExplained)
             continue;
