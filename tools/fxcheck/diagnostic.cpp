@@ -62,7 +62,7 @@ const std::vector<DiagKindInfo>& DiagKinds()
          "an enum value that is not among the property's choices", "packs the default value"},
         {DiagCode::IgnoredList, "ignored-list", Severity::Warning,
          "a list or value the loader does not look for where it stands (misspelt list name, a list "
-         "swallowed by a missing ')')",
+         "swallowed by a missing ')', a list put after the list it belongs in)",
          "ignores it"},
         {DiagCode::ExtraElement, "extra-element", Severity::Warning,
          "more elements in a value or 'data' list than the loader reads", "ignores them"},
