@@ -229,7 +229,7 @@ bool CChecker::TakenBy(const CZQANode* pList, const char* pszName) const
     return false;
 }
 
-// "effect 'Ground_Slam'", "value at time 0.5", "'key-list'": an element as people find it.
+// "effect 'Ground_Slam'", "the value at time 0.5", "'key-list'": an element as people find it.
 std::string Describe(const CZQANode* pList)
 {
     const char* pszName = ListName(pList);
@@ -347,6 +347,7 @@ void CChecker::ReportSurplusParens()
     std::vector<Surplus> surplus;
     for (const CutOff& cut : m_cutOffs)
     {
+        // Sorted by their ")": a list that holds the last one closed early closes early because of it.
         Surplus* pLast = surplus.empty() ? nullptr : &surplus.back();
         if (pLast && pLast->pFirst->pList == cut.pList)
             pLast->left.push_back(cut.pElement);
@@ -358,8 +359,7 @@ void CChecker::ReportSurplusParens()
             surplus.push_back({&cut, {cut.pElement}, {}, {}});
             pLast = &surplus.back();
         }
-        if (pLast)
-            pLast->cuts.push_back(&cut);
+        pLast->cuts.push_back(&cut);
     }
     for (const Surplus& entry : surplus)
     {
