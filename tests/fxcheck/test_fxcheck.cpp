@@ -194,7 +194,7 @@ TEST(FxCheck, AgreesWithThePacker)
         for (const Diagnostic& diag : diags)
             bError = bError || diag.GetSeverity() == Severity::Error;
         nErrors += bError;
-        const RunResult run = RunProgram("zqpack", {"-q", sPath});
+        const RunResult run = RunProgram("zqpack", {"-q", "--no-explain", sPath});
         EXPECT_EQ(run.nExit, bError ? 1 : 0) << sPath << "\n" << run.sErr;
         // The packer's loader never has to speak for the checker.
         for (const Diagnostic& diag : diags)
