@@ -6,12 +6,15 @@
 #include "fxcheck_cases.h"
 #include "spelling.h"
 #include "test_support.h"
+#include "valuetext.h"
 #include "zqafile.h"
 #include "zqareader.h"
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstring>
+#include <random>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -192,7 +195,7 @@ TEST(FxCheck, AgreesWithThePacker)
         for (const Diagnostic& diag : diags)
             bError = bError || diag.GetSeverity() == Severity::Error;
         nErrors += bError;
-        const RunResult run = RunProgram("zqpack", {"-q", sPath});
+        const RunResult run = RunProgram("zqpack", {"-q", "--no-explain", sPath});
         EXPECT_EQ(run.nExit, bError ? 1 : 0) << sPath << "\n" << run.sErr;
         // The packer's loader never has to speak for the checker.
         for (const Diagnostic& diag : diags)
@@ -386,6 +389,73 @@ TEST(FxCheck, CompressedSourceCutShort)
     bytes.resize(bytes.size() - 4); // the end mark and the last letters
     WriteFile(sPath, bytes);
     EXPECT_EQ(Check(sPath), std::set<Finding>({{3, 1, "compressed-truncated"}, {3, 1, "ignored-list"}}));
+}
+
+// Data cut inside a key leaves its lists open: the cut, the cause of the rest, is reported first.
+TEST(FxCheck, CompressedSourceCutShortLeadsWithTheCut)
+{
+    const std::string sPath =
+        WriteCompressed(TempPath("cutkey.Fx00c"),
+                        kHeader + std::string("(effect-tree (effect (name E) (length 1000) (key-list\n"
+                                              "(key (name abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN"));
+    Bytes bytes = ReadBytes(sPath);
+    bytes.resize(bytes.size() - 4);
+    WriteFile(sPath, bytes);
+    std::vector<Diagnostic> diags;
+    Check(sPath, &diags);
+    ASSERT_GE(diags.size(), 5u); // the cut, four lists left open, the key's missing values
+    EXPECT_EQ(std::string(diags[0].GetCode()), "compressed-truncated");
+    EXPECT_EQ(std::make_pair(diags[0].nLine, diags[0].nColumn), std::make_pair(3u, 12u));
+    EXPECT_EQ(std::string(diags[1].GetCode()), "unclosed-list");
+    EXPECT_EQ(std::make_pair(diags[1].nLine, diags[1].nColumn), std::make_pair(2u, 1u));
+}
+
+// Numbers in the checker's own words: the shortest digits that read back as the same float, without
+// an exponent unless the number is far from 1.
+TEST(FxCheck, NumbersAreShortestAndPlain)
+{
+    const std::pair<float, const char*> known[] = {
+        {5000.0f, "5000"},
+        {1000.0f, "1000"},
+        {180.0f, "180"},
+        {0.1f, "0.1"},
+        {-2.5f, "-2.5"},
+        {0.0f, "0"},
+        {16777216.0f, "16777216"},
+        {123456.7f, "123456.7"},
+        {0.000001f, "0.000001"},
+        {1.5e-7f, "1.5e-7"},
+        {1e20f, "100000000000000000000"},
+        {1e21f, "1e+21"},
+        {3.4028235e38f, "3.4028235e+38"},
+        {HUGE_VALF, "inf"},
+    };
+    for (const auto& entry : known)
+        EXPECT_EQ(FormatFloat(entry.first), entry.second);
+    // Every finite float reads back as itself; a plain layout where the magnitude allows it.
+    std::mt19937 random(17);
+    for (int i = 0; i < 20000; ++i)
+    {
+        const uint32_t nBits = static_cast<uint32_t>(random());
+        float f;
+        std::memcpy(&f, &nBits, sizeof(f));
+        if (!std::isfinite(f))
+            continue;
+        const std::string s = FormatFloat(f);
+        EXPECT_EQ(std::strtof(s.c_str(), nullptr), f) << s;
+        if (std::fabs(f) >= 1e-6f && std::fabs(f) < 1e21f)
+        {
+            EXPECT_EQ(s.find('e'), std::string::npos) << s;
+        }
+    }
+    // As a finding reads.
+    std::vector<Diagnostic> diags;
+    Check(WriteTemp("radius.Fx00a", kHeader + Effect("(key (type Light) (id 1) (track 0) (start-time 0) "
+                                                     "(end-time 1000)" +
+                                                     Property("Radius", "Float", "5000") + ")")),
+          &diags);
+    ASSERT_EQ(diags.size(), 1u);
+    EXPECT_EQ(diags[0].sMessage, "5000 is outside the range '0;1000' of 'Radius'; it is packed as 1000");
 }
 
 TEST(FxCheck, SuggestsOnlyCloseNames)

@@ -94,7 +94,10 @@ TEST_F(ZqpackTest, JsonLinesInInputOrderAlikeInProcessAndInWorkers)
     const std::string sErrors = "zqpack: fx/readme.txt: no packer claims this file\n"
                                 "zqpack: missing.Fx00a: no such file or directory\n"
                                 "zqpack: fx/bad.Fx00a: Error: Error loading Effect file 'fx/bad.Fx00a': "
-                                "Invalid file version\n";
+                                "Invalid file version\n"
+                                // The checker's error on it, after the packer's lines.
+                                "fx/bad.Fx00a:1:18: note: file version '2' is not supported; it must be 1 "
+                                "[bad-version]\n";
 
     for (const char* pszMode : {"--no-workers", "-j1", "-j2"})
     {

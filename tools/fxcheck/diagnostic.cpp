@@ -31,6 +31,12 @@ const std::vector<DiagKindInfo>& DiagKinds()
          "a key's 'parent' names no prefab of the file", "fails"},
         {DiagCode::TrackTooLarge, "track-too-large", Severity::Error,
          "a key's track number is 65536 or more (a negative number wraps to a huge one)", "fails"},
+        {DiagCode::SurplusParen, "surplus-paren", Severity::Error,
+         "a ')' closes a list early, leaving effects, keys or values that belong in it outside, where "
+         "they are ignored",
+         "packs the file without them"},
+        {DiagCode::BothForms, "both-forms", Severity::Error, "the source exists as both .Fx00a and .Fx00c",
+         "would pack both to the same .Fx00p; zqpack packs neither"},
         {DiagCode::LoadFailed, "load-failed", Severity::Error,
          "the packer's loader fails for a reason not found at a single place", "fails"},
         {DiagCode::UnknownProperty, "unknown-property", Severity::Warning,
@@ -56,7 +62,7 @@ const std::vector<DiagKindInfo>& DiagKinds()
          "an enum value that is not among the property's choices", "packs the default value"},
         {DiagCode::IgnoredList, "ignored-list", Severity::Warning,
          "a list or value the loader does not look for where it stands (misspelt list name, a list "
-         "swallowed by a missing ')')",
+         "swallowed by a missing ')', a list put after the list it belongs in)",
          "ignores it"},
         {DiagCode::ExtraElement, "extra-element", Severity::Warning,
          "more elements in a value or 'data' list than the loader reads", "ignores them"},
@@ -95,8 +101,6 @@ const std::vector<DiagKindInfo>& DiagKinds()
          "keeps its first 1023 bytes"},
         {DiagCode::CompressedTruncated, "compressed-truncated", Severity::Warning,
          "a compressed file's data ends inside a word or string", "takes the end of the data as the end"},
-        {DiagCode::BothForms, "both-forms", Severity::Warning, "the source exists as both .Fx00a and .Fx00c",
-         "packs both to the same .Fx00p; the last one wins"},
         {DiagCode::UnusedPrefab, "unused-prefab", Severity::Note, "a prefab no key inherits from",
          "packs it all the same"},
     };

@@ -16,7 +16,7 @@ enum class Severity
 // Every kind of finding. The codes are stable names: tools and people filter on them.
 enum class DiagCode
 {
-    // Errors: the packer fails on the file.
+    // Errors: the packer fails on the file, or packs it without something it holds.
     FileUnreadable,
     NoProject,
     ModuleLoadFailed,
@@ -28,6 +28,8 @@ enum class DiagCode
     UnknownType,
     UnknownPrefab,
     TrackTooLarge,
+    SurplusParen,
+    BothForms,
     LoadFailed,
     // Warnings: the packer accepts the file but changes or drops something.
     UnknownProperty,
@@ -58,7 +60,6 @@ enum class DiagCode
     UnclosedString,
     TokenTruncated,
     CompressedTruncated,
-    BothForms,
     // Notes.
     UnusedPrefab,
     Count_

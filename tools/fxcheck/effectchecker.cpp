@@ -79,11 +79,15 @@ public:
 private:
     Diagnostic& Report(DiagCode eCode, const CZQANode* pAt, std::string sMessage)
     {
+        return Report(eCode, pAt ? m_Text.Offset(pAt) : 0, pAt ? m_Text.Length(pAt) : 1, std::move(sMessage));
+    }
+    Diagnostic& Report(DiagCode eCode, uint64_t nOffset, uint64_t nLength, std::string sMessage)
+    {
         Diagnostic diag;
         diag.sFile = m_sFile;
         diag.eCode = eCode;
-        diag.nOffset = pAt ? m_Text.Offset(pAt) : 0;
-        diag.nLength = pAt ? m_Text.Length(pAt) : 1;
+        diag.nOffset = nOffset;
+        diag.nLength = nLength;
         diag.sMessage = std::move(sMessage);
         if (m_pBudget && !m_pBudget->Take(eCode))
         {
@@ -96,8 +100,12 @@ private:
     }
     void Note(Diagnostic& diag, const CZQANode* pAt, std::string sMessage)
     {
+        Note(diag, m_Text.Offset(pAt), std::move(sMessage));
+    }
+    void Note(Diagnostic& diag, uint64_t nOffset, std::string sMessage)
+    {
         DiagnosticNote note;
-        note.nOffset = m_Text.Offset(pAt);
+        note.nOffset = nOffset;
         note.sMessage = std::move(sMessage);
         diag.notes.push_back(std::move(note));
     }
@@ -123,15 +131,21 @@ private:
 
     void CheckRecord(const CZQANode* pRecord, const RecordShape& shape);
     void CheckValueList(const CZQANode* pValueList, const char* pszWhere);
+    // pBefore: the last element before it that its holder takes (null when none).
     void ReportIgnored(const CZQANode* pElement, const CZQANode* pHolder, const char* pszWhere,
-                       const std::vector<std::string>& expected, const char* pszWhy = nullptr);
+                       const std::vector<std::string>& expected, const CZQANode* pBefore,
+                       const char* pszWhy = nullptr);
+    bool TakenBy(const CZQANode* pList, const char* pszName) const;
+    void ReportSurplusParens();
 
     int32_t CheckInteger(const CZQANode* pAtom, const char* pszWhat);
     float CheckFloat(const CZQANode* pAtom, const char* pszWhat);
     void CheckString(const CZQANode* pAtom, size_t nMaxChars, const char* pszWhat);
 
     void CheckTree(const CZQANode* pTree, bool bPrefabs);
-    void CheckTreeNode(const CZQANode* pNode, const CZQANode* pHolder, bool bPrefabs, const char* pszWhere);
+    // False when the node is ignored where it stands.
+    bool CheckTreeNode(const CZQANode* pNode, const CZQANode* pHolder, bool bPrefabs, const char* pszWhere,
+                       const CZQANode* pBefore);
     void CheckPrefab(const CZQANode* pNode);
     void CheckEffect(const CZQANode* pNode);
     void CheckKey(const CZQANode* pNode, int32_t nLength,
@@ -161,6 +175,17 @@ private:
     std::unordered_map<std::string_view, const CZQANode*> m_effectNames;
     // The records being checked, outermost first: their list names tell where a stray list belongs.
     std::vector<const RecordShape*> m_shapes;
+    // The tree being checked: which leaves its containers take.
+    bool m_bPrefabs = false;
+    // A list that a ')' closed early, and an element after it, outside, that belongs in it.
+    struct CutOff
+    {
+        const CZQANode* pList;
+        uint64_t nClose; // the ")" that closed the list
+        const CZQANode* pElement;
+        const char* pszWhere; // the list that holds the element instead
+    };
+    std::vector<CutOff> m_cutOffs;
 };
 
 RecordShape Shape(const EffectRecordLists& record)
@@ -176,14 +201,72 @@ const RecordShape kKey = Shape(kKeyLists);
 const RecordShape kMotionLink = Shape(kMotionLinkLists);
 const RecordShape kProperty = Shape(kPropertyLists);
 const RecordShape kValue = Shape(kValueLists);
+const RecordShape* const kRecords[] = {&kHeader, &kContainer,  &kPrefab,   &kEffect,
+                                       &kKey,    &kMotionLink, &kProperty, &kValue};
 const std::vector<std::string> kRootListNames = Shape(kRootLists).lists;
 // Names that only the collections hold: a stray one in a record means a ')' went missing above it.
 const std::vector<std::string> kItemNames = {"container", "prefab", "effect", "key", "property", "value"};
 
+// Whether a list of the effect file takes a list of that name among its elements.
+bool CChecker::TakenBy(const CZQANode* pList, const char* pszName) const
+{
+    const char* pszList = ListName(pList);
+    if (!pszList || !pszName)
+        return false;
+    const std::string sList = pszList, sName = pszName;
+    if (sList == "effect-tree" || sList == "prefab-tree" || sList == "children")
+    {
+        const bool bPrefabs = sList == "children" ? m_bPrefabs : sList == "prefab-tree";
+        return sName == "container" || sName == (bPrefabs ? "prefab" : "effect");
+    }
+    if (sList == "key-list" || sList == "properties" || sList == "value-list")
+        return sName == (sList == "key-list" ? "key" : sList == "properties" ? "property" : "value");
+    for (const RecordShape* pShape : kRecords)
+    {
+        if (sList == pShape->pszName)
+            return std::find(pShape->lists.begin(), pShape->lists.end(), sName) != pShape->lists.end();
+    }
+    return false;
+}
+
+// "effect 'Ground_Slam'", "the value at time 0.5", "'key-list'": an element as people find it.
+std::string Describe(const CZQANode* pList)
+{
+    const char* pszName = ListName(pList);
+    if (!pszName)
+        return "a list";
+    const std::string sName = pszName;
+    for (uint32_t i = 1; i < pList->GetNumElements(); ++i)
+    {
+        const CZQANode* pElement = pList->GetElement(i);
+        const char* pszKey = sName == "value" ? "time" : "name";
+        if (IsNamed(pElement, pszKey) && pElement->GetNumElements() > 1 && pElement->GetElement(1)->IsAtom())
+        {
+            if (sName == "value")
+                return "the value at time " + Printable(pElement->GetElement(1)->GetValue());
+            if (sName == "container" || sName == "prefab" || sName == "effect" || sName == "key" ||
+                sName == "property")
+                return sName + " " + Quote(pElement->GetElement(1)->GetValue());
+        }
+    }
+    return Quote(sName);
+}
+
 void CChecker::ReportIgnored(const CZQANode* pElement, const CZQANode* pHolder, const char* pszWhere,
-                             const std::vector<std::string>& expected, const char* pszWhy)
+                             const std::vector<std::string>& expected, const CZQANode* pBefore,
+                             const char* pszWhy)
 {
     const char* pszName = ListName(pElement);
+    // A list that the list before it takes: that list was closed before it. With a ')' left over
+    // later on, the ')' that closed it is one too many; the finding goes there (ReportSurplusParens).
+    uint64_t nClose = 0, nUnmatched = 0;
+    const bool bAfterItsList = pszName && pBefore && TakenBy(pBefore, pszName);
+    if (bAfterItsList && m_Text.CloseOffset(pBefore, nClose) && m_Text.LastUnmatchedClose(nUnmatched) &&
+        nUnmatched > nClose)
+    {
+        m_cutOffs.push_back({pBefore, nClose, pElement, pszWhere});
+        return;
+    }
     if (!pElement->IsList())
     {
         Report(DiagCode::IgnoredList, pElement,
@@ -214,6 +297,14 @@ void CChecker::ReportIgnored(const CZQANode* pElement, const CZQANode* pHolder, 
         const std::string sHint = DidYouMean(pszName, expected);
         if (!sHint.empty())
             sMessage += sHint;
+        else if (bAfterItsList)
+        {
+            sMessage += "; does it belong in the " + Describe(pBefore) + " before it?";
+            Diagnostic& diag = Report(DiagCode::IgnoredList, pElement, sMessage);
+            if (m_Text.CloseOffset(pBefore, nClose))
+                Note(diag, nClose, "the " + Describe(pBefore) + " closes here");
+            return;
+        }
         else if (bBelongsAbove)
         {
             sMessage += "; is a ')' missing before it?";
@@ -226,11 +317,75 @@ void CChecker::ReportIgnored(const CZQANode* pElement, const CZQANode* pHolder, 
     Report(DiagCode::IgnoredList, pElement, sMessage);
 }
 
+// "effect 'A', key 'K' and 3 more".
+std::string ListOf(const std::vector<const CZQANode*>& elements)
+{
+    constexpr size_t kNamed = 3;
+    std::string s;
+    const size_t nNamed = elements.size() > kNamed + 1 ? kNamed : elements.size();
+    for (size_t i = 0; i < nNamed; ++i)
+        s += (i == 0 ? "" : i + 1 == elements.size() ? " and " : ", ") + Describe(elements[i]);
+    if (nNamed < elements.size())
+        s += " and " + std::to_string(elements.size() - nNamed) + " more";
+    return s;
+}
+
+// One finding at each ')' that closed a list early, naming what it left outside. The lists
+// around that list then close one ')' early in turn, leaving more outside further on: that is
+// named with it, not blamed on the ')' that closed them.
+void CChecker::ReportSurplusParens()
+{
+    constexpr size_t kMaxNotes = 8;
+    std::stable_sort(m_cutOffs.begin(), m_cutOffs.end(),
+                     [](const CutOff& a, const CutOff& b) { return a.nClose < b.nClose; });
+    struct Surplus
+    {
+        const CutOff* pFirst;
+        std::vector<const CZQANode*> left, further;
+        std::vector<const CutOff*> cuts;
+    };
+    std::vector<Surplus> surplus;
+    for (const CutOff& cut : m_cutOffs)
+    {
+        // Sorted by their ")": a list that holds the last one closed early closes early because of it.
+        Surplus* pLast = surplus.empty() ? nullptr : &surplus.back();
+        if (pLast && pLast->pFirst->pList == cut.pList)
+            pLast->left.push_back(cut.pElement);
+        else if (pLast && m_Text.Offset(cut.pList) < m_Text.Offset(pLast->pFirst->pList) &&
+                 cut.nClose > pLast->pFirst->nClose)
+            pLast->further.push_back(cut.pElement);
+        else
+        {
+            surplus.push_back({&cut, {cut.pElement}, {}, {}});
+            pLast = &surplus.back();
+        }
+        pLast->cuts.push_back(&cut);
+    }
+    for (const Surplus& entry : surplus)
+    {
+        const bool bOne = entry.left.size() == 1;
+        std::string sMessage = "')' closes " + Describe(entry.pFirst->pList) +
+                               " early: " + ListOf(entry.left) + " after it " + (bOne ? "is" : "are") +
+                               " left outside and not packed";
+        if (!entry.further.empty())
+            sMessage +=
+                "; the lists around it then close early in turn, leaving out " + ListOf(entry.further);
+        sMessage += "; is this ')' one too many?";
+        Diagnostic& diag = Report(DiagCode::SurplusParen, entry.pFirst->nClose, 1, sMessage);
+        for (size_t i = 0; i < entry.cuts.size() && i < kMaxNotes; ++i)
+            Note(diag, entry.cuts[i]->pElement,
+                 Describe(entry.cuts[i]->pElement) + " ends up in " + Quote(entry.cuts[i]->pszWhere) +
+                     " here");
+    }
+    m_cutOffs.clear();
+}
+
 // The elements of a record after its name: lists the loader looks for (the first of each name
 // counts), everything else is ignored.
 void CChecker::CheckRecord(const CZQANode* pRecord, const RecordShape& shape)
 {
     std::map<std::string, const CZQANode*> seen;
+    const CZQANode* pBefore = nullptr;
     for (size_t i = 1; i < pRecord->GetNumElements(); ++i)
     {
         const CZQANode* pElement = pRecord->GetElement(static_cast<uint32_t>(i));
@@ -240,9 +395,10 @@ void CChecker::CheckRecord(const CZQANode* pRecord, const RecordShape& shape)
             bKnown = bKnown || (pszName && sList == pszName);
         if (!bKnown)
         {
-            ReportIgnored(pElement, pRecord, shape.pszName, shape.lists);
+            ReportIgnored(pElement, pRecord, shape.pszName, shape.lists, pBefore);
             continue;
         }
+        pBefore = pElement;
         const auto inserted = seen.emplace(pszName, pElement);
         if (!inserted.second)
         {
@@ -354,6 +510,7 @@ void CChecker::Run(const CZQANode& root)
 {
     // The root: the lists the loader looks up; other top-level items are ignored.
     std::map<std::string, const CZQANode*> seen;
+    const CZQANode* pBefore = nullptr;
     for (uint32_t i = 0; i < root.GetNumElements(); ++i)
     {
         const CZQANode* pElement = root.GetElement(i);
@@ -361,10 +518,12 @@ void CChecker::Run(const CZQANode& root)
         bool bKnown = false;
         for (const std::string& sList : kRootListNames)
             bKnown = bKnown || (pszName && sList == pszName);
-        if (!bKnown)
+        if (bKnown)
+            pBefore = pElement;
+        else
         {
             if (pElement->IsList())
-                ReportIgnored(pElement, nullptr, "the file", kRootListNames);
+                ReportIgnored(pElement, nullptr, "the file", kRootListNames, pBefore);
             else
                 Report(DiagCode::IgnoredList, pElement,
                        Quote(Text(pElement)) + " outside any list is ignored");
@@ -415,6 +574,8 @@ void CChecker::Run(const CZQANode& root)
     else
         CheckTree(pEffectTree, false);
 
+    ReportSurplusParens();
+
     // Keys find the first prefab of a name (ignoring case): a later one of the same name is unreachable.
     std::map<std::string, const Prefab*> first;
     for (const Prefab& prefab : m_prefabs)
@@ -437,13 +598,19 @@ void CChecker::Run(const CZQANode& root)
 
 void CChecker::CheckTree(const CZQANode* pTree, bool bPrefabs)
 {
+    m_bPrefabs = bPrefabs;
     const char* pszTree = bPrefabs ? "prefab-tree" : "effect-tree";
+    const CZQANode* pBefore = nullptr;
     for (size_t i = 1; i < pTree->GetNumElements(); ++i)
-        CheckTreeNode(pTree->GetElement(static_cast<uint32_t>(i)), pTree, bPrefabs, pszTree);
+    {
+        const CZQANode* pNode = pTree->GetElement(static_cast<uint32_t>(i));
+        if (CheckTreeNode(pNode, pTree, bPrefabs, pszTree, pBefore))
+            pBefore = pNode;
+    }
 }
 
-void CChecker::CheckTreeNode(const CZQANode* pNode, const CZQANode* pHolder, bool bPrefabs,
-                             const char* pszWhere)
+bool CChecker::CheckTreeNode(const CZQANode* pNode, const CZQANode* pHolder, bool bPrefabs,
+                             const char* pszWhere, const CZQANode* pBefore)
 {
     const char* pszLeaf = bPrefabs ? "prefab" : "effect";
     const std::vector<std::string> expected = {"container", pszLeaf};
@@ -458,12 +625,16 @@ void CChecker::CheckTreeNode(const CZQANode* pNode, const CZQANode* pHolder, boo
             CheckValueList(FindList(pNode, "name"), "container");
         if (const CZQANode* pChildren = FindList(pNode, "children"))
         {
+            const CZQANode* pChildBefore = nullptr;
             for (size_t i = 1; i < pChildren->GetNumElements(); ++i)
-                CheckTreeNode(pChildren->GetElement(static_cast<uint32_t>(i)), pChildren, bPrefabs,
-                              "children");
+            {
+                const CZQANode* pChild = pChildren->GetElement(static_cast<uint32_t>(i));
+                if (CheckTreeNode(pChild, pChildren, bPrefabs, "children", pChildBefore))
+                    pChildBefore = pChild;
+            }
         }
         m_shapes.pop_back();
-        return;
+        return true;
     }
     if (IsNamed(pNode, pszLeaf))
     {
@@ -471,16 +642,17 @@ void CChecker::CheckTreeNode(const CZQANode* pNode, const CZQANode* pHolder, boo
             CheckPrefab(pNode);
         else
             CheckEffect(pNode);
-        return;
+        return true;
     }
     if (IsNamed(pNode, bPrefabs ? "effect" : "prefab"))
     {
-        ReportIgnored(pNode, pHolder, pszWhere, expected,
+        ReportIgnored(pNode, pHolder, pszWhere, expected, pBefore,
                       bPrefabs ? "; effects belong in the effect tree"
                                : "; prefabs belong in the prefab tree");
-        return;
+        return false;
     }
-    ReportIgnored(pNode, pHolder, pszWhere, expected);
+    ReportIgnored(pNode, pHolder, pszWhere, expected, pBefore);
+    return false;
 }
 
 void CChecker::CheckPrefab(const CZQANode* pNode)
@@ -543,13 +715,17 @@ void CChecker::CheckEffect(const CZQANode* pNode)
     std::map<uint32_t, std::unique_ptr<CEffectTrack>> tracks;
     if (const CZQANode* pKeyList = FindList(pNode, "key-list"))
     {
+        const CZQANode* pBefore = nullptr;
         for (size_t i = 1; i < pKeyList->GetNumElements(); ++i)
         {
             const CZQANode* pElement = pKeyList->GetElement(static_cast<uint32_t>(i));
             if (IsNamed(pElement, "key"))
+            {
                 CheckKey(pElement, nLength, tracks);
+                pBefore = pElement;
+            }
             else
-                ReportIgnored(pElement, pKeyList, "key-list", {"key"});
+                ReportIgnored(pElement, pKeyList, "key-list", {"key"}, pBefore);
         }
     }
     m_shapes.pop_back();
@@ -691,13 +867,17 @@ void CChecker::CheckProperties(const CZQANode* pProperties, const EffectTypeDesc
 {
     if (!pProperties)
         return;
+    const CZQANode* pBefore = nullptr;
     for (size_t i = 1; i < pProperties->GetNumElements(); ++i)
     {
         const CZQANode* pElement = pProperties->GetElement(static_cast<uint32_t>(i));
         if (IsNamed(pElement, "property"))
+        {
             CheckProperty(pElement, pTypeDesc);
+            pBefore = pElement;
+        }
         else
-            ReportIgnored(pElement, pProperties, "properties", {"property"});
+            ReportIgnored(pElement, pProperties, "properties", {"property"}, pBefore);
     }
 }
 
@@ -826,14 +1006,16 @@ void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeD
     std::vector<LoadedValue> loaded;
     if (pValueList)
     {
+        const CZQANode* pBefore = nullptr;
         for (size_t i = 1; i < pValueList->GetNumElements(); ++i)
         {
             const CZQANode* pValue = pValueList->GetElement(static_cast<uint32_t>(i));
             if (!IsNamed(pValue, "value"))
             {
-                ReportIgnored(pValue, pValueList, "value-list", {"value"});
+                ReportIgnored(pValue, pValueList, "value-list", {"value"}, pBefore);
                 continue;
             }
+            pBefore = pValue;
             m_shapes.push_back(&kValue);
             CheckRecord(pValue, kValue);
             m_shapes.pop_back();

@@ -71,8 +71,8 @@ void CheckBothForms(const std::string& sPath, std::vector<Diagnostic>& diags)
             diags.push_back(
                 FileLevel(sPath, DiagCode::BothForms,
                           "'" + Printable(sOther) +
-                              "' is another form of this source; both pack to the same .Fx00p and "
-                              "the one packed last wins"));
+                              "' is another form of this source; both would be packed into the same "
+                              ".Fx00p, so zqpack packs neither"));
             diags.back().nLine = 1;
             return;
         }
@@ -128,8 +128,11 @@ void CheckLoaded(const std::string& sPath, const std::string& sModule, CModuleCa
     // checker found no error, and not where a text is cut: the loader reports each cut through the
     // assertion library, which would print it a second time.
     const auto begin = diags.begin() + static_cast<std::ptrdiff_t>(nFirst);
-    const bool bErrorFound = std::any_of(
-        begin, diags.end(), [](const Diagnostic& d) { return d.GetSeverity() == Severity::Error; });
+    // Both forms of a source are an error of the run, not of the text: the loader still runs.
+    const bool bErrorFound =
+        std::any_of(begin, diags.end(),
+                    [](const Diagnostic& d)
+                    { return d.GetSeverity() == Severity::Error && d.eCode != DiagCode::BothForms; });
     const bool bTextCut = std::any_of(begin, diags.end(),
                                       [](const Diagnostic& d) { return d.eCode == DiagCode::TextTruncated; });
     // The checker's tree is done with: the loader builds its own.
@@ -146,6 +149,10 @@ void CheckLoaded(const std::string& sPath, const std::string& sModule, CModuleCa
     // File order within the file; the reader's findings and the checker's interleave by position.
     std::stable_sort(diags.begin() + static_cast<std::ptrdiff_t>(nFirst), diags.end(),
                      [](const Diagnostic& a, const Diagnostic& b) { return a.nOffset < b.nOffset; });
+    // The root cause leads: compressed data cut short explains the open lists and missing values
+    // that come before it in the text.
+    std::stable_partition(diags.begin() + static_cast<std::ptrdiff_t>(nFirst), diags.end(),
+                          [](const Diagnostic& d) { return d.eCode == DiagCode::CompressedTruncated; });
     text.Locate(diags, nFirst);
 }
 } // namespace

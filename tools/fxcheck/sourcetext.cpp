@@ -64,6 +64,10 @@ void CSourceText::FreeTree()
     m_Allocator.FreeAllBlocks();
     m_offsets.clear();
     m_offsets.shrink_to_fit();
+    m_closes.clear();
+    m_closes.shrink_to_fit();
+    m_bUnmatchedClose = false;
+    m_nLastUnmatchedClose = 0;
 }
 
 namespace
@@ -167,10 +171,15 @@ public:
         else if (eToken == TOKEN_END_LIST)
         {
             if (m_nOpen == 0)
+            {
+                m_Text.m_bUnmatchedClose = true;
+                m_Text.m_nLastUnmatchedClose = nStart;
                 Add(Make(m_Text.m_sName, DiagCode::UnmatchedParen, nStart,
                          "')' without a matching '('; ignored"));
+            }
             else
                 --m_nOpen;
+            m_nLastClose = nStart;
         }
         else if (eToken == TOKEN_EOF)
             m_bAtEnd = true;
@@ -181,7 +190,9 @@ public:
         m_Text.m_offsets.emplace_back(pNode, nStart);
         if (pNode->IsList())
         {
-            if (m_bAtEnd)
+            if (!m_bAtEnd)
+                m_Text.m_closes.emplace_back(pNode, m_nLastClose);
+            else
             {
                 const char* pszName = ListName(pNode);
                 Add(Make(m_Text.m_sName, DiagCode::UnclosedList, nStart,
@@ -238,6 +249,7 @@ private:
     std::vector<Diagnostic>& m_diags;
     CFindingBudget* m_pBudget;
     uint32_t m_nOpen = 0;
+    uint64_t m_nLastClose = 0; // the ")" that closes the list reported next
     bool m_bAtEnd = false;
     const CZQANode* m_pCutAtom = nullptr;
     uint64_t m_nCutStart = 0;
@@ -271,16 +283,43 @@ bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags, CFin
     }
     observer.Finish();
     std::sort(m_offsets.begin(), m_offsets.end());
+    std::sort(m_closes.begin(), m_closes.end());
     return true;
 }
 
-uint64_t CSourceText::Offset(const CZQANode* pNode) const
+namespace
+{
+using NodeOffsets = std::vector<std::pair<const CZQANode*, uint64_t>>;
+
+NodeOffsets::const_iterator FindNode(const NodeOffsets& table, const CZQANode* pNode)
 {
     const auto it = std::lower_bound(
-        m_offsets.begin(), m_offsets.end(), std::make_pair(pNode, uint64_t(0)),
+        table.begin(), table.end(), std::make_pair(pNode, uint64_t(0)),
         [](const std::pair<const CZQANode*, uint64_t>& a, const std::pair<const CZQANode*, uint64_t>& b)
         { return std::less<const CZQANode*>()(a.first, b.first); });
-    return it != m_offsets.end() && it->first == pNode ? it->second : 0;
+    return it != table.end() && it->first == pNode ? it : table.end();
+}
+} // namespace
+
+uint64_t CSourceText::Offset(const CZQANode* pNode) const
+{
+    const auto it = FindNode(m_offsets, pNode);
+    return it != m_offsets.end() ? it->second : 0;
+}
+
+bool CSourceText::CloseOffset(const CZQANode* pList, uint64_t& nOffset) const
+{
+    const auto it = FindNode(m_closes, pList);
+    if (it == m_closes.end())
+        return false;
+    nOffset = it->second;
+    return true;
+}
+
+bool CSourceText::LastUnmatchedClose(uint64_t& nOffset) const
+{
+    nOffset = m_nLastUnmatchedClose;
+    return m_bUnmatchedClose;
 }
 
 uint64_t CSourceText::Length(const CZQANode* pNode) const

@@ -42,6 +42,10 @@ public:
     uint64_t Offset(const CZQANode* pNode) const;
     // Bytes of an atom's token in the text, quotes included; 1 for a list.
     uint64_t Length(const CZQANode* pNode) const;
+    // Where the ")" that closed the list stands; false for a list closed by the end of the text.
+    bool CloseOffset(const CZQANode* pList, uint64_t& nOffset) const;
+    // Where the last ")" without a matching "(" stands; false when every ")" had one.
+    bool LastUnmatchedClose(uint64_t& nOffset) const;
 
     // Gives back the tree (Root is then empty); the text stays for lines and columns.
     void ReleaseTree() { FreeTree(); }
@@ -69,4 +73,8 @@ private:
     CZQANode m_Root;
     // Every node of the tree and its offset, by node address.
     std::vector<std::pair<const CZQANode*, uint64_t>> m_offsets;
+    // Every list closed by a ")" and the offset of that ")", by node address.
+    std::vector<std::pair<const CZQANode*, uint64_t>> m_closes;
+    bool m_bUnmatchedClose = false;
+    uint64_t m_nLastUnmatchedClose = 0;
 };

@@ -4,6 +4,7 @@
 #include "EffectFileLoader.h"
 #include "diagnostic.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,17 +29,34 @@ std::string Quote(const std::string& sText)
 
 std::string FormatFloat(float f)
 {
+    // The shortest digits that read back as the same float, laid out as people write numbers:
+    // "5000", "0.1", "180"; an exponent only far from 1 (as JavaScript prints numbers).
     char sz[64];
-    std::snprintf(sz, sizeof(sz), "%.9g", static_cast<double>(f));
-    // The shortest text that reads back as the same float.
-    for (int nDigits = 1; nDigits <= 9; ++nDigits)
+    const std::to_chars_result result = std::to_chars(sz, sz + sizeof(sz), f, std::chars_format::scientific);
+    const std::string sScientific(sz, result.ptr);
+    const size_t nE = sScientific.find('e');
+    if (!std::isfinite(f) || nE == std::string::npos)
+        return sScientific;
+    const bool bNegative = sScientific[0] == '-';
+    std::string sDigits;
+    for (size_t i = bNegative ? 1 : 0; i < nE; ++i)
+        if (sScientific[i] != '.')
+            sDigits += sScientific[i];
+    const int nExponent = std::atoi(sScientific.c_str() + nE + 1);
+    std::string s;
+    if (nExponent >= 21 || nExponent <= -7)
     {
-        char szTry[64];
-        std::snprintf(szTry, sizeof(szTry), "%.*g", nDigits, static_cast<double>(f));
-        if (static_cast<float>(std::strtod(szTry, nullptr)) == f || std::isnan(f))
-            return szTry;
+        s = sDigits.substr(0, 1) + (sDigits.size() > 1 ? "." + sDigits.substr(1) : "") + "e" +
+            (nExponent < 0 ? "-" : "+") + std::to_string(nExponent < 0 ? -nExponent : nExponent);
     }
-    return sz;
+    else if (nExponent < 0)
+        s = "0." + std::string(static_cast<size_t>(-nExponent - 1), '0') + sDigits;
+    else if (sDigits.size() <= static_cast<size_t>(nExponent) + 1)
+        s = sDigits + std::string(static_cast<size_t>(nExponent) + 1 - sDigits.size(), '0');
+    else
+        s = sDigits.substr(0, static_cast<size_t>(nExponent) + 1) + "." +
+            sDigits.substr(static_cast<size_t>(nExponent) + 1);
+    return (bNegative ? "-" : "") + s;
 }
 
 std::string FixedName(const char* pField, size_t nSize)

@@ -36,13 +36,6 @@ void Error(const std::string& sFile, const std::string& sText)
     std::fprintf(stderr, "fxdump: %s: %s\n", Printable(sFile).c_str(), Printable(sText).c_str());
 }
 
-// A command line that cannot work: exit status 2.
-int UsageError(const std::string& sText)
-{
-    std::fprintf(stderr, "fxdump: error: %s (see fxdump --help)\n", Printable(sText).c_str());
-    return 2;
-}
-
 // The module each file is decoded with: none unless asked for. With --project each file's
 // locator names it; a folder of packed files usually shares one project, so it loads once.
 class CModuleCache
@@ -306,8 +299,8 @@ int main(int argc, char** argv)
     // Types, and so curves and the source text, are known only from the module.
     for (const auto& needs : {std::make_pair(options.bZqa, "--zqa"), std::make_pair(options.bCsv, "--csv")})
         if (needs.first && options.sModule.empty() && !options.bProject)
-            return UsageError(std::string(needs.second) +
-                              " needs the effect module: --module PATH or --project");
+            return PrintUsageError("fxdump", std::string(needs.second) +
+                                                 " needs the effect module: --module PATH or --project");
 
     if (!TrustFolders(options.trusted))
     {

@@ -75,6 +75,10 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
     app.add_flag("--touch", pOptions->bTouch,
                  "move a packed file's write time to now even when its bytes stay the same (for Make, which\n"
                  "has no restat; embervise_pack_effects passes it under CMake's Makefile generators)");
+    bool bNoExplain = false;
+    app.add_flag("--no-explain", bNoExplain,
+                 "after a failed pack, do not run fxcheck's checks on the source to show its errors as\n"
+                 "PATH:LINE:COL: note: lines");
     app.add_flag("--no-workers", pOptions->bNoWorkers,
                  "pack in this process, one file at a time (for debugging: a crash ends the run)");
     app.add_option("--timeout", pOptions->fTimeout,
@@ -108,6 +112,7 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
     for (int i = nOptionArgs + 1; i < argc; ++i)
         pOptions->inputs.push_back({argv[i], true});
     pOptions->nJobs = static_cast<unsigned>(nJobs);
+    pOptions->bExplain = !bNoExplain;
     pOptions->eVerbosity = bVerbose ? zqpack::Verbosity::Verbose
                            : bQuiet ? zqpack::Verbosity::Quiet
                                     : zqpack::Verbosity::Normal;

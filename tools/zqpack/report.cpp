@@ -500,6 +500,11 @@ void CReporter::Emit(const FileOutcome& outcome)
         m_shownUnused.push_back(sText);
         PrintError("note: " + Printable(sText));
     }
+    if (m_options.bExplain)
+    {
+        for (const std::string& sLine : m_explainer.Explain(outcome))
+            std::fprintf(stderr, "%s\n", sLine.c_str());
+    }
     if (bVerbose)
     {
         if (const Input* pModule = ModuleOf(outcome))

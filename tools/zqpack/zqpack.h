@@ -3,7 +3,8 @@
 // loading), hostsink.cpp (message sink and option list), gather.cpp (file gathering), workers.cpp
 // (packing in-process or in worker processes), report.cpp (output, JSON and summary), plan.cpp
 // (where each file goes, collisions, up-to-date decisions), digests.cpp (content digests of inputs),
-// records.cpp (the records of past packs, depfiles), ninja.cpp (--emit-ninja).
+// records.cpp (the records of past packs, depfiles), ninja.cpp (--emit-ninja), explain.cpp (the
+// checker's errors after a failed pack).
 #pragma once
 
 #include "IPacker.h"
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -94,6 +96,7 @@ struct Options
     std::string sNinjaOutput;    // --output: where --emit-ninja writes (only when it changes)
     bool bTouch = false;         // move an output's write time to now even when its bytes stay
     bool bNoWorkers = false;     // pack in this process (debugging)
+    bool bExplain = true;        // run the checker on the source of a failed pack (--no-explain: off)
     double fTimeout = 600;       // seconds one file may take in a worker
     unsigned nJobs = 1;          // 0: one per core
     std::string sWorkerResult;   // --worker PREFIX: PREFIX.results, one line per file
@@ -420,6 +423,24 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
 // ---------------------------------------------------------------------------------------------------
 // Output
 
+// The checker's errors on the source of a pack that the packer failed, one
+// "PATH:LINE:COL: note: MESSAGE [code]" line each (at most ten, then a count); none for a pack that
+// did not fail in the packer or a source the checker does not read. Modules stay loaded for the run.
+class CExplainer
+{
+public:
+    CExplainer();
+    ~CExplainer();
+    CExplainer(const CExplainer&) = delete;
+    CExplainer& operator=(const CExplainer&) = delete;
+
+    std::vector<std::string> Explain(const FileOutcome& outcome);
+
+private:
+    struct Modules;
+    std::unique_ptr<Modules> m_pModules; // loaded at the first failure
+};
+
 // The JSON line of an outcome. The internal form (worker to parent) also carries the task events
 // and keeps every byte of every text; the public form has the messages only.
 std::string OutcomeToJson(const FileOutcome& outcome, bool bInternal);
@@ -461,6 +482,7 @@ private:
     size_t m_nUnfinished = 0;
     bool m_bHostError = false;
     std::vector<std::string> m_shownUnused; // told once per run
+    CExplainer m_explainer;
 };
 
 // ---------------------------------------------------------------------------------------------------
