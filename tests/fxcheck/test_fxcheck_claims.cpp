@@ -6,6 +6,7 @@
 // new times ("start 10 becomes 20") are looked up in fxdump's JSON of the packed file. Over the
 // checker's cases, the demo, the examples and seeded generated sources that provoke those findings.
 #include "EffectModule.h"
+#include "FileExtension.h"
 #include "filecheck.h"
 #include "fxcheck_cases.h"
 #include "test_support.h"
@@ -530,7 +531,7 @@ TEST(FxCheckClaims, PackedBytesBearOutEveryClaim)
         {
             CSourceText text;
             std::vector<Diagnostic> diags;
-            if (IsEffectSourceName(entry.path().string()) && text.Load(entry.path().string(), diags))
+            if (IsEffectSourcePath(entry.path().string()) && text.Load(entry.path().string(), diags))
                 sources.push_back({entry.path().string(), text.Text()});
         }
     }

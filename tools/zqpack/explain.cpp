@@ -2,6 +2,7 @@
 // on the source, each at its line and column, as compilers print notes.
 #include "zqpack.h"
 
+#include "FileExtension.h"
 #include "diagnostic.h"
 #include "filecheck.h"
 #include "sourcetext.h"
@@ -37,7 +38,7 @@ std::vector<std::string> CExplainer::Explain(const FileOutcome& outcome)
     // Only a pack the packer itself failed, of a source the checker reads; a failure the system
     // explains (a folder that cannot be written) or the host decided needs no checker.
     if (outcome.eResult != Result::FAILED || !outcome.sPacker || !outcome.sReason.empty() ||
-        !IsEffectSourceName(outcome.sSource))
+        !IsEffectSourceName(outcome.sSource.c_str()))
         return lines;
     if (!m_pModules)
         m_pModules.reset(new Modules());
