@@ -221,7 +221,8 @@ bool PlatformFindLibraryFile(const char* pszName, char* pszOut, size_t nSize)
     else if (nDot == sName.size() - 1)
         sName.pop_back();
     const DWORD nAttributes = GetFileAttributesA(sName.c_str());
-    if (nAttributes == INVALID_FILE_ATTRIBUTES || (nAttributes & FILE_ATTRIBUTE_DIRECTORY) || sName.size() >= nSize)
+    if (nAttributes == INVALID_FILE_ATTRIBUTES || (nAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        sName.size() >= nSize)
         return false;
     std::memcpy(pszOut, sName.c_str(), sName.size() + 1);
     return true;
