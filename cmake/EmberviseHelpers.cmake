@@ -24,6 +24,9 @@ function(embervise_add_gtest name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} embervise_test_support GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE EMBERVISE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                              EMBERVISE_BIN_DIR="${EMBERVISE_BIN_DIR}")
+  if(EMBERVISE_SANITIZE)
+    target_compile_definitions(${name} PRIVATE EMBERVISE_SANITIZED=1) # slower programs: shorter runs
+  endif()
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     # Listing the tests under Wine may first have to create the Wine prefix.
     set(discovery_timeout 300)
