@@ -540,9 +540,17 @@ private:
             m_unfinished.pop_front();
             return batch;
         }
+        // The paths go on the worker's command line: a batch also ends before they would fill
+        // three quarters of the longest one (each path quoted), the rest being left for the
+        // program, the plug-ins and the options.
+        size_t nLength = 0;
         for (; m_nNextStart < m_work.size() && batch.size() < m_nBatch; ++m_nNextStart)
             if (m_work[m_nNextStart].bToPack)
             {
+                const size_t nPathLength = m_work[m_nNextStart].sPath.size() + 3;
+                if (!batch.empty() && nLength + nPathLength > PLATFORM_MAX_COMMAND_LINE * 3 / 4)
+                    break;
+                nLength += nPathLength;
                 m_reporter.Starting(m_work[m_nNextStart].sPath);
                 batch.push_back(m_nNextStart);
             }

@@ -13,6 +13,9 @@ typedef PlatformProcessData* PlatformProcess;
 
 // The most processes that one PlatformWaitAnyProcess call can wait for (WaitForMultipleObjects).
 constexpr size_t PLATFORM_MAX_WAIT_PROCESSES = 64;
+// The longest command line, in characters, that PlatformStartProcess passes on every platform
+// (Windows' limit; POSIX systems allow far more).
+constexpr size_t PLATFORM_MAX_COMMAND_LINE = 32767;
 
 // Starts the program pszProgram (a path) with the nArgs arguments apszArgs, which follow the
 // program name in the child's argument vector. The child inherits the current directory, the
