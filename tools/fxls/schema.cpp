@@ -48,13 +48,6 @@ bool HasRange(uint32_t eType)
 }
 
 // A bound as people write it: "1000", not "1e+03"; still the shortest text that reads back the same.
-std::string NumberText(float f)
-{
-    if (std::isfinite(f) && std::fabs(f) < 1e9f && f == std::nearbyint(f))
-        return std::to_string(static_cast<long long>(f));
-    return FormatFloat(f);
-}
-
 std::string RangeText(const EffectPropDesc& prop)
 {
     bool bHasMin = false, bHasMax = false;
@@ -63,8 +56,8 @@ std::string RangeText(const EffectPropDesc& prop)
     if (!bHasMin && !bHasMax)
         return std::string();
     if (bHasMin && bHasMax)
-        return NumberText(fMin) + " to " + NumberText(fMax);
-    return bHasMin ? "at least " + NumberText(fMin) : "at most " + NumberText(fMax);
+        return FormatFloat(fMin) + " to " + FormatFloat(fMax);
+    return bHasMin ? "at least " + FormatFloat(fMin) : "at most " + FormatFloat(fMax);
 }
 } // namespace
 
