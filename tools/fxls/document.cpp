@@ -1,6 +1,8 @@
 #include "document.h"
 #include "report.h"
 
+#include "ZQNumbers.h"
+
 #include <algorithm>
 
 CDocument::CDocument(std::string sUri, std::string sPath, int64_t nVersion, std::string sText)
@@ -135,20 +137,6 @@ TextPosition CDocument::Position(size_t nOffset, PositionEncoding eEncoding) con
     return pos;
 }
 
-namespace
-{
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-} // namespace
-
 std::string UriToPath(const std::string& sUri)
 {
     const std::string sScheme = "file://";
@@ -166,10 +154,11 @@ std::string UriToPath(const std::string& sUri)
     std::string sPath;
     for (size_t i = 0; i < sRest.size(); ++i)
     {
-        if (sRest[i] == '%' && i + 2 < sRest.size() && HexValue(sRest[i + 1]) >= 0 &&
-            HexValue(sRest[i + 2]) >= 0)
+        if (sRest[i] == '%' && i + 2 < sRest.size() && HexDigitValue(sRest[i + 1]) >= 0 &&
+            HexDigitValue(sRest[i + 2]) >= 0)
         {
-            sPath.push_back(static_cast<char>(HexValue(sRest[i + 1]) * 16 + HexValue(sRest[i + 2])));
+            sPath.push_back(
+                static_cast<char>(HexDigitValue(sRest[i + 1]) * 16 + HexDigitValue(sRest[i + 2])));
             i += 2;
         }
         else
