@@ -1,4 +1,5 @@
 // fxcheck's findings as protocol diagnostics, each with the fix that is certain where there is one.
+#include "ZQNumbers.h"
 #include "requests.h"
 
 #include <cstring>
@@ -9,14 +10,6 @@ int SeverityCode(Severity eSeverity)
 {
     // Error 1, Warning 2, Hint 4.
     return eSeverity == Severity::Error ? 1 : eSeverity == Severity::Warning ? 2 : 4;
-}
-
-int HexValue(char c)
-{
-    return c >= '0' && c <= '9'   ? c - '0'
-           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-           : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                  : -1;
 }
 
 // The name a "did you mean 'X'?" message suggests, with the \xHH escapes of printed text undone.
@@ -33,9 +26,10 @@ bool Suggestion(const std::string& sMessage, std::string& sName)
     for (size_t i = 0; i < sQuoted.size(); ++i)
     {
         if (sQuoted[i] == '\\' && i + 3 < sQuoted.size() && sQuoted[i + 1] == 'x' &&
-            HexValue(sQuoted[i + 2]) >= 0 && HexValue(sQuoted[i + 3]) >= 0)
+            HexDigitValue(sQuoted[i + 2]) >= 0 && HexDigitValue(sQuoted[i + 3]) >= 0)
         {
-            sName.push_back(static_cast<char>(HexValue(sQuoted[i + 2]) * 16 + HexValue(sQuoted[i + 3])));
+            sName.push_back(
+                static_cast<char>(HexDigitValue(sQuoted[i + 2]) * 16 + HexDigitValue(sQuoted[i + 3])));
             i += 3;
         }
         else
