@@ -80,7 +80,7 @@ test-windows: build windows
 	@if grep -q '^EMBERVISE_WINE:FILEPATH=/' build/win32/CMakeCache.txt; then \
 	    echo "== i686 suite under 32-bit Wine"; \
 	else \
-	    echo "== i686 suite: export checks only; 32-bit Wine is not installed (Debian: wine32:i386)"; \
+	    echo "== i686 suite: export checks only; no 32-bit Wine runs here (Debian: wine32:i386, and a kernel that runs i386 programs)"; \
 	fi
 	cd build/win32 && ctest --output-on-failure -j $(WINE_JOBS)
 

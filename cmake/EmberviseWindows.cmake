@@ -36,6 +36,17 @@ if(CMAKE_CROSSCOMPILING AND NOT CMAKE_HOST_WIN32)
   endif()
   set(EMBERVISE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix for the test run")
 
+  # An installed loader may still not run: a kernel without 32-bit support refuses the i386 one
+  # ("Exec format error"). Such a loader is forgotten, so a later configure looks again.
+  if(EMBERVISE_WINE)
+    execute_process(COMMAND ${EMBERVISE_WINE} --version RESULT_VARIABLE wine_result
+                    OUTPUT_QUIET ERROR_QUIET TIMEOUT 60)
+    if(NOT wine_result EQUAL 0)
+      message(STATUS "Embervise: the Wine loader ${EMBERVISE_WINE} does not run here (${wine_result})")
+      set(EMBERVISE_WINE EMBERVISE_WINE-NOTFOUND CACHE FILEPATH "Wine loader" FORCE)
+    endif()
+  endif()
+
   if(EMBERVISE_WINE)
     get_filename_component(wine_dir ${EMBERVISE_WINE} DIRECTORY)
     find_program(EMBERVISE_WINESERVER NAMES wineserver64 wineserver PATHS ${wine_dir} /usr/lib/wine
