@@ -220,3 +220,21 @@ TEST_F(ZqaTest, OnlyFilesCutShortAreReportedAsCut)
         EXPECT_EQ(1, run.nExit) << sText;
     }
 }
+
+TEST_F(ZqaTest, CheckCountsLongTokensAndDeepNesting)
+{
+    // Six tokens; the 1023-byte word and the 1500-byte string fill the token buffer, the 1022-byte
+    // word does not.
+    WriteFile("long.Fx00a", "(a " + std::string(1022, 'w') + " " + std::string(1023, 'x') + " \"" +
+                                std::string(1500, 'y') + "\")");
+    WriteFile("deep.Fx00a", std::string(1024, '(') + std::string(1024, ')'));
+    WriteFile("fits.Fx00a", std::string(1023, '(') + std::string(1023, ')'));
+
+    RunResult run = Run({"check", "long.Fx00a", "deep.Fx00a", "fits.Fx00a"});
+    EXPECT_EQ(1, run.nExit);
+    EXPECT_EQ("long.Fx00a: warning: 2 token(s) of 1023 bytes or more; longer ones are cut to 1023 bytes\n"
+              "long.Fx00a: ok (1 top-level items, 6 tokens)\n"
+              "deep.Fx00a: error: lists nested 1024 deep; at most 1023 can be open at once\n"
+              "fits.Fx00a: ok (1 top-level items, 2046 tokens)\n",
+              run.sOut);
+}

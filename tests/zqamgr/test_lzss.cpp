@@ -172,3 +172,50 @@ TEST(LzssEncoder, TokensMatchThePlainTreeEncoderAtEveryLengthNearTheStartAndTheW
         ASSERT_EQ(ParseLzssTokens(Compress(data)), ref.m_Tokens) << nLen;
     }
 }
+
+TEST(LzssDecode, SeededTokenStreamsReadAsBitByBitDecoding)
+{
+    // Streams no encoder would write: copies from anywhere in the window (near ones overlapping
+    // their own output, far ones reading bytes never written), an end token in the middle with
+    // data after it, and enough output to cross the decoder's buffer refills many times.
+    for (uint32_t nSeed = 1; nSeed <= 4; ++nSeed)
+    {
+        std::mt19937 rng(nSeed);
+        Bytes stream(4, 0);
+        size_t nBit = 32, nOut = 0;
+        auto Put = [&](uint32_t nValue, int nCount)
+        {
+            for (int i = nCount - 1; i >= 0; --i, ++nBit)
+            {
+                if (nBit / 8 == stream.size())
+                    stream.push_back(0);
+                stream[nBit / 8] |= uint8_t(((nValue >> i) & 1) << (nBit % 8));
+            }
+        };
+        uint32_t nPos = 1;
+        bool bEnded = false;
+        while (nOut < 90000)
+        {
+            if (!bEnded && nOut > 20000 * nSeed)
+                Put(0, 17), bEnded = true; // reads go on after it
+            if (rng() % 100 < 45)
+            {
+                Put(0x100 | (rng() & 0xFF), 9), ++nOut, ++nPos;
+                continue;
+            }
+            // Distances 1 to 20 half of the time, any position otherwise (0 would end the data).
+            const uint32_t nDistance = rng() % 2 ? 1 + rng() % 20 : 1 + rng() % 4095;
+            const uint32_t nFrom = ((nPos - nDistance) & 4095) ? (nPos - nDistance) & 4095 : 1;
+            const uint32_t nLen = 2 + rng() % 16;
+            Put(nFrom << 4 | (nLen - 2), 17), nOut += nLen, nPos += nLen;
+        }
+        if (nSeed % 2)
+            Put(0, 17);
+        else
+            stream.resize(stream.size() - 1 - rng() % 3); // cut inside the last tokens
+        const Trace expected = ReferenceDecode(stream.data(), stream.size());
+        ASSERT_GT(expected.size(), 89000u);
+        EXPECT_EQ(Decode(stream, expected.size()), expected) << nSeed;
+        EXPECT_EQ(Decode(stream, expected.size(), true), expected) << nSeed;
+    }
+}

@@ -67,10 +67,21 @@ TEST(ZqaLoadOnlyAlloc, BlockArithmetic)
     EXPECT_EQ(alloc.GetMemLeft(), 0u);
     alloc.AllocateBlock(8);
     EXPECT_EQ(alloc.GetMemLeft(), 2040u);
-    alloc.AllocateBlock(5); // a node after an odd-sized string stays aligned
+    // A node after an odd-sized string starts at the next multiple of 4 and takes its flag word and
+    // pointer without padding; an element array after it may be unaligned for pointers.
+    auto* pText = static_cast<uint8_t*>(alloc.AllocateBlock(5));
     CZQANode* pNode = alloc.AllocateNode();
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(pNode) % alignof(void*), 0u);
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(pNode), pText + 8);
+    EXPECT_EQ(alloc.GetMemLeft(), 2040u - 8u - (4u + sizeof(void*)));
     EXPECT_TRUE(pNode->IsList() && pNode->GetNumElements() == 0);
+    CZQANode* pChild = alloc.AllocateNode();
+    ASSERT_TRUE(pNode->AllocateElements(3, &alloc));
+    for (uint32_t i = 0; i < 3; ++i)
+        pNode->SetElement(i == 1 ? pNode : pChild, i);
+    EXPECT_EQ(pNode->GetElement(0), pChild);
+    EXPECT_EQ(pNode->GetElement(1), pNode);
+    EXPECT_EQ(pNode->GetElement(2), pChild);
+    pNode->Free(&alloc);
     alloc.FreeAllBlocks();
     EXPECT_EQ(alloc.GetMemLeft(), 0u);
     EXPECT_TRUE(tripwire.m_Reports.empty());

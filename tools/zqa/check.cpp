@@ -10,13 +10,14 @@
 #include "zqareader.h"
 
 #include <cstdio>
-#include <cstring>
+#include <memory>
+#include <new>
 
 namespace zqa
 {
 namespace
 {
-constexpr uint32_t kTokenBuffer = 1024;
+constexpr uint32_t kTokenBuffer = CZQAReader::TOKEN_TEXT_MAX + 1;
 constexpr uint32_t kMaxOpenLists = 1023;
 
 struct TokenStats
@@ -28,40 +29,50 @@ struct TokenStats
     uint64_t nLongTokens = 0; // tokens that filled the buffer: possibly cut
 };
 
+// Counts what check reports, fed by the reader's token loop (the one the loader uses).
+class CTokenCounter
+{
+public:
+    explicit CTokenCounter(TokenStats& rStats) : m_rStats(rStats) {}
+    bool BeginList(uint64_t)
+    {
+        ++m_rStats.nTokens;
+        if (++m_nDepth > m_rStats.nMaxDepth)
+            m_rStats.nMaxDepth = m_nDepth;
+        return true;
+    }
+    bool EndList(uint64_t)
+    {
+        ++m_rStats.nTokens;
+        if (m_nDepth == 0)
+            ++m_rStats.nUnmatchedClose;
+        else
+            --m_nDepth;
+        return true;
+    }
+    bool Value(const char*, uint32_t nLength, bool, uint64_t)
+    {
+        ++m_rStats.nTokens;
+        if (nLength >= kTokenBuffer - 1)
+            ++m_rStats.nLongTokens;
+        return true;
+    }
+    void End(uint64_t) { m_rStats.nUnclosedAtEnd = m_nDepth; }
+
+private:
+    TokenStats& m_rStats;
+    uint32_t m_nDepth = 0;
+};
+
 bool ScanTokens(const std::string& sPath, bool bCompressed, TokenStats& stats)
 {
-    CZQAReader reader;
-    if (!reader.Open(sPath.c_str(), bCompressed))
+    // The reader embeds the decoder's window: too large for the stack.
+    std::unique_ptr<CZQAReader> pReader(new (std::nothrow) CZQAReader);
+    if (!pReader || !pReader->Open(sPath.c_str(), bCompressed))
         return false;
-    char szToken[kTokenBuffer];
-    uint32_t nDepth = 0;
-    for (;;)
-    {
-        const uint32_t eToken = reader.NextToken(szToken, kTokenBuffer);
-        if (eToken == TOKEN_EOF)
-            break;
-        ++stats.nTokens;
-        switch (eToken)
-        {
-        case TOKEN_BEGIN_LIST:
-            ++nDepth;
-            if (nDepth > stats.nMaxDepth)
-                stats.nMaxDepth = nDepth;
-            break;
-        case TOKEN_END_LIST:
-            if (nDepth == 0)
-                ++stats.nUnmatchedClose;
-            else
-                --nDepth;
-            break;
-        default:
-            if (std::strlen(szToken) >= kTokenBuffer - 1)
-                ++stats.nLongTokens;
-            break;
-        }
-    }
-    stats.nUnclosedAtEnd = nDepth;
-    reader.Close();
+    CTokenCounter counter(stats);
+    pReader->ReadTokens(counter);
+    pReader->Close();
     return true;
 }
 

@@ -16,6 +16,9 @@ constexpr uint32_t kPosMask = CLZSSWindow::WINDOW_SIZE - 1;
 constexpr uint32_t kMinCopy = CLZSSWindow::BREAK_EVEN + 1;
 constexpr uint32_t kMaxToken = 1 + CLZSSWindow::INDEX_BIT_COUNT + CLZSSWindow::LENGTH_BIT_COUNT; // 17 bits
 constexpr uint32_t kMaxCopy = CLZSSWindow::LOOK_AHEAD_SIZE;                                      // 17 bytes
+// Tokens decoded from one top-up of the bit buffer, which then holds at least 56 bits.
+constexpr uint32_t kGroupTokens = 3;
+static_assert(kGroupTokens * kMaxToken <= 56, "a group of tokens fits one top-up");
 // The writer drops a partly filled last byte, so at least this many bits of the end token are in a
 // file that was not cut short.
 constexpr uint32_t kMinEndTokenBits = kMaxToken - 7;
@@ -244,7 +247,56 @@ void CZQACompressedFile::DecodeAhead()
     uint32_t nCount = m_nBitCount;
     uint32_t nWindowPos = m_nDecWindowPos;
 
-    while (pOut <= pLimit)
+    // The bulk: while eight file bytes and room for a group of tokens are at hand, the bits are
+    // topped up once per group and each token of it is decoded without further checks.
+    uint8_t* const pGroupLimit = m_aDecBuffer + DEC_BUFFER_SIZE - kGroupTokens * kMaxCopy;
+    bool bEnded = false;
+    while (pOut <= pGroupLimit)
+    {
+        if (nCount < kGroupTokens * kMaxToken)
+        {
+            if (m_nCachePos >= m_nCacheFill || m_nCacheFill - m_nCachePos < 8)
+                break;
+            const uint32_t nBytes = (63 - nCount) >> 3;
+            nBits |= (LoadStreamBits(m_pCache + m_nCachePos) & ~(~0ull >> (nBytes * 8))) >> nCount;
+            nCount += nBytes * 8;
+            m_nCachePos += nBytes;
+        }
+        for (uint32_t i = 0; i < kGroupTokens; ++i)
+        {
+            if (static_cast<int64_t>(nBits) < 0)
+            {
+                *pOut++ = static_cast<uint8_t>(nBits >> 55);
+                nBits <<= 9;
+                nCount -= 9;
+                ++nWindowPos;
+                continue;
+            }
+            const uint32_t nCopyPos = static_cast<uint32_t>(nBits >> 51) & kPosMask;
+            if (nCopyPos == 0)
+            {
+                nBits <<= 13;
+                nCount -= 13;
+                bEnded = true;
+                break;
+            }
+            const uint32_t nLen = (static_cast<uint32_t>(nBits >> 47) & 0xF) + kMinCopy;
+            nBits <<= 17;
+            nCount -= 17;
+            CopyMatch(pOut, CopyDistance(nWindowPos, nCopyPos), nLen);
+            pOut += nLen;
+            nWindowPos += nLen;
+        }
+        if (bEnded)
+        {
+            m_bDecStop = true;
+            m_bDecCutShort = false;
+            break;
+        }
+    }
+
+    // The rest of the room, and the end of the file, a token at a time.
+    while (!bEnded && pOut <= pLimit)
     {
         if (nCount < kMaxToken)
         {

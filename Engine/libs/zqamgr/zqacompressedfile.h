@@ -56,7 +56,7 @@ private:
     // Reads the 32 zero bits that begin the data; closes the file when they are not there.
     bool ReadHeader();
     static constexpr uint32_t DEC_HISTORY = CLZSSWindow::WINDOW_SIZE;
-    static constexpr uint32_t DEC_CHUNK = 16384;
+    static constexpr uint32_t DEC_CHUNK = 32768;
     static constexpr uint32_t DEC_BUFFER_SIZE = DEC_HISTORY + DEC_CHUNK;
 
     bool ReadByteSlow(uint8_t& nByte);

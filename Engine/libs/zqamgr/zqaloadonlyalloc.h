@@ -12,7 +12,8 @@ class CZQALoadOnlyAlloc final : public CZQAAllocator
 {
 public:
     // Every request is rounded up to this, so nodes placed after odd-sized strings stay aligned.
-    static constexpr uint32_t ALIGNMENT = alignof(void*);
+    // Element arrays get no more than this (CZQANode reads them unaligned).
+    static constexpr uint32_t ALIGNMENT = alignof(CZQANode);
 
     explicit CZQALoadOnlyAlloc(uint32_t nBlockSize);
     ~CZQALoadOnlyAlloc() override;

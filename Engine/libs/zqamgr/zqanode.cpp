@@ -121,9 +121,8 @@ void CZQANode::FreeData(CZQAAllocator* pAllocator)
     else
     {
         // Only the direct children: deeper levels are the allocator's business.
-        auto** ppElements = static_cast<CZQANode**>(m_pData);
         for (uint32_t i = 0; i < m_nFlags; ++i)
-            pAllocator->FreeNode(ppElements[i]);
+            pAllocator->FreeNode(LoadElement(m_pData, i));
         pAllocator->FreeBlock(m_pData);
     }
     m_nFlags = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 class CZQANode;
 
@@ -23,6 +24,10 @@ public:
     virtual void FreeBlock(void* pBlock) = 0;
 };
 
+// A node is its flag word and its pointer with nothing between them (12 bytes where pointers take
+// 8), so it needs only the flag word's alignment; element arrays placed after such nodes may then
+// be unaligned for pointers and are read and written through memcpy.
+#pragma pack(push, 4)
 class CZQANode
 {
 public:
@@ -47,7 +52,7 @@ public:
     CZQANode* GetElement(uint32_t nIndex) const
     {
         if (IsList() && nIndex < m_nFlags)
-            return static_cast<CZQANode* const*>(m_pData)[nIndex];
+            return LoadElement(m_pData, nIndex);
         return ReportBadElement(nIndex);
     }
 
@@ -57,7 +62,8 @@ public:
     void SetElement(CZQANode* pNode, uint32_t nIndex)
     {
         if (IsList() && nIndex < m_nFlags)
-            static_cast<CZQANode**>(m_pData)[nIndex] = pNode;
+            std::memcpy(static_cast<uint8_t*>(m_pData) + size_t(nIndex) * sizeof(CZQANode*), &pNode,
+                        sizeof(pNode));
         else
             ReportBadSetElement(nIndex);
     }
@@ -86,6 +92,15 @@ public:
 
     uint32_t GetFlags() const { return m_nFlags; }
 
+    // Element nIndex of an element array, which need not be aligned for pointers.
+    static CZQANode* LoadElement(const void* pArray, uint32_t nIndex)
+    {
+        CZQANode* pNode;
+        std::memcpy(&pNode, static_cast<const uint8_t*>(pArray) + size_t(nIndex) * sizeof(CZQANode*),
+                    sizeof(pNode));
+        return pNode;
+    }
+
 private:
     friend class CZQANodeBuilder; // fills fresh nodes directly when loading with CZQALoadOnlyAlloc
 
@@ -100,3 +115,4 @@ private:
     uint32_t m_nFlags = 0;   // atom: ATOM_FLAG [| QUOTED_FLAG]; list: element count
     void* m_pData = nullptr; // atom: the value; list: the element array
 };
+#pragma pack(pop)

@@ -50,9 +50,9 @@ public:
         auto* pBoth = static_cast<uint8_t*>(
             m_pLoadOnly->AllocateBlock(static_cast<uint32_t>(sizeof(CZQANode) + nArray)));
         CZQANode* pNode = new (pBoth) CZQANode();
-        auto** ppElements = reinterpret_cast<CZQANode**>(pBoth + sizeof(CZQANode));
-        CopyBytes(ppElements, m_ppCache + nStart, nArray);
-        pNode->m_pData = ppElements;
+        uint8_t* const pElements = pBoth + sizeof(CZQANode); // unaligned for pointers: see CZQANode
+        CopyBytes(pElements, m_ppCache + nStart, nArray);
+        pNode->m_pData = pElements;
         pNode->m_nFlags = nCount;
         // The list takes its first item's cache position and counts as one item of its parent.
         m_nCacheSize = nStart;
