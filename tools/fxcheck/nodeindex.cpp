@@ -25,6 +25,12 @@ void COffsetColumn::Push(uint64_t nOffset)
 
 namespace
 {
+// Takes a 64-bit value so that the test means the same with 32-bit addresses.
+bool FitsFourBytes(uint64_t n)
+{
+    return (n >> 32) == 0;
+}
+
 // The positions in the order the tree builder makes its nodes: what its observer hears, as
 // CZQANodeReader's observed build reports it. A ")" without a "(" makes nothing; lists still open at
 // the end close there, innermost first, without a ")".
@@ -82,8 +88,7 @@ void CNodeIndex::AddNode(const CZQANode* pNode)
 {
     const auto nAddress = reinterpret_cast<uintptr_t>(pNode);
     const size_t nPosition = m_deltas.size();
-    if (m_runs.empty() || nAddress <= m_runs.back().nLast ||
-        nAddress - m_runs.back().nBase > std::numeric_limits<uint32_t>::max())
+    if (m_runs.empty() || nAddress <= m_runs.back().nLast || !FitsFourBytes(nAddress - m_runs.back().nBase))
         m_runs.push_back({nAddress, nAddress, nPosition, 0});
     Run& run = m_runs.back();
     m_deltas.push_back(static_cast<uint32_t>(nAddress - run.nBase));
