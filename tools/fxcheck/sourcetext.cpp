@@ -295,7 +295,8 @@ bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags, CFin
 
 const CNodeIndex* CSourceText::Index() const
 {
-    if (!m_bIndexTried)
+    // An empty (or given back) tree has nothing to place: the text is not read again for it.
+    if (!m_bIndexTried && m_Root.GetNumElements() > 0)
     {
         m_bIndexTried = true;
         if (std::unique_ptr<CZQAReader> pReader = OpenReader())
