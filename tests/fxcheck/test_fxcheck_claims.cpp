@@ -532,7 +532,7 @@ TEST(FxCheckClaims, PackedBytesBearOutEveryClaim)
             CSourceText text;
             std::vector<Diagnostic> diags;
             if (IsEffectSourcePath(entry.path().string()) && text.Load(entry.path().string(), diags))
-                sources.push_back({entry.path().string(), text.Text()});
+                sources.push_back({entry.path().string(), std::string(text.Text())});
         }
     }
     for (uint32_t nSeed = 1; nSeed <= 30; ++nSeed)

@@ -137,9 +137,15 @@ void CheckLoaded(const std::string& sPath, const std::string& sModule, CModuleCa
                                       [](const Diagnostic& d) { return d.eCode == DiagCode::TextTruncated; });
     // The checker's tree is done with: the loader builds its own.
     text.ReleaseTree();
-    CEffectCollection collection;
     std::string sError;
-    if (!bErrorFound && !bTextCut && !fnLoad(collection, *pModule, sError))
+    bool bLoaded = true;
+    if (!bErrorFound && !bTextCut)
+    {
+        // Only the verdict is wanted: the document goes as soon as it is made.
+        CEffectCollection collection;
+        bLoaded = fnLoad(collection, *pModule, sError);
+    }
+    if (!bLoaded)
     {
         std::string sText = sError;
         for (size_t nBreak; (nBreak = sText.find("\r\n")) != std::string::npos;)
@@ -171,15 +177,19 @@ void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCach
                 { return LoadEffectFile(sPath.c_str(), collection, module, sError); });
 }
 
-void CheckText(const std::string& sPath, std::string_view bytes, const std::string& sModule,
-               CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags,
-               CFindingBudget* pBudget)
+namespace
+{
+void CheckBytes(const std::string& sPath, std::string_view bytes, bool bInPlace, const std::string& sModule,
+                CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags,
+                CFindingBudget* pBudget)
 {
     CFindingBudget ownBudget;
     CFindingBudget& budget = pBudget ? *pBudget : ownBudget;
     budget.StartFile();
     const size_t nFirst = diags.size();
-    if (!text.LoadBytes(sPath, std::string(bytes), diags, &budget))
+    const bool bLoaded = bInPlace ? text.LoadView(sPath, bytes, diags, &budget)
+                                  : text.LoadBytes(sPath, std::string(bytes), diags, &budget);
+    if (!bLoaded)
         return;
     CheckLoaded(sPath, sModule, modules, text, nFirst, diags, budget,
                 [&](CEffectCollection& collection, const CEffectModule& module, std::string& sError)
@@ -187,4 +197,19 @@ void CheckText(const std::string& sPath, std::string_view bytes, const std::stri
                     return LoadEffectBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
                                            text.IsCompressed(), collection, module, sError);
                 });
+}
+} // namespace
+
+void CheckText(const std::string& sPath, std::string_view bytes, const std::string& sModule,
+               CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags,
+               CFindingBudget* pBudget)
+{
+    CheckBytes(sPath, bytes, false, sModule, modules, text, diags, pBudget);
+}
+
+void CheckBuffer(const std::string& sPath, std::string_view bytes, const std::string& sModule,
+                 CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags,
+                 CFindingBudget* pBudget)
+{
+    CheckBytes(sPath, bytes, true, sModule, modules, text, diags, pBudget);
 }

@@ -57,3 +57,8 @@ void CheckFile(const std::string& sPath, const std::string& sModule, CModuleCach
 void CheckText(const std::string& sPath, std::string_view bytes, const std::string& sModule,
                CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags,
                CFindingBudget* pBudget = nullptr);
+// The same, checking the bytes where they are, without a copy: they must stay unchanged while
+// `text` is used.
+void CheckBuffer(const std::string& sPath, std::string_view bytes, const std::string& sModule,
+                 CModuleCache& modules, CSourceText& text, std::vector<Diagnostic>& diags,
+                 CFindingBudget* pBudget = nullptr);

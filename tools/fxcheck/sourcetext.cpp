@@ -1,4 +1,5 @@
 #include "sourcetext.h"
+#include "nodeindex.h"
 #include "printable.h"
 
 #include "zqafile.h"
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <memory>
 
 namespace
@@ -60,12 +60,10 @@ CSourceText::~CSourceText()
 
 void CSourceText::FreeTree()
 {
+    m_pIndex.reset();
+    m_bIndexTried = false;
     m_Root.Free(&m_Allocator);
     m_Allocator.FreeAllBlocks();
-    m_offsets.clear();
-    m_offsets.shrink_to_fit();
-    m_closes.clear();
-    m_closes.shrink_to_fit();
     m_bUnmatchedClose = false;
     m_nLastUnmatchedClose = 0;
 }
@@ -103,9 +101,12 @@ bool CSourceText::Load(const std::string& sPath, std::vector<Diagnostic>& diags,
         file.Open(sPath.c_str(), true, false, false);
         if (!ReadAll(file, sBytes))
         {
+            FreeTree();
             m_sName = sPath;
-            m_sText.clear();
-            IndexLines();
+            m_sOwned.clear();
+            m_sDecoded.clear();
+            m_Read = m_Text = std::string_view();
+            m_lineStarts.clear();
             diags.push_back(Make(sPath, DiagCode::FileUnreadable, 0, "cannot read the file"));
             return false;
         }
@@ -116,32 +117,43 @@ bool CSourceText::Load(const std::string& sPath, std::vector<Diagnostic>& diags,
 bool CSourceText::LoadBytes(const std::string& sPath, std::string sBytes, std::vector<Diagnostic>& diags,
                             CFindingBudget* pBudget)
 {
+    m_sOwned = std::move(sBytes);
+    m_Read = m_sOwned;
+    return LoadSpan(sPath, diags, pBudget);
+}
+
+bool CSourceText::LoadView(const std::string& sPath, std::string_view bytes, std::vector<Diagnostic>& diags,
+                           CFindingBudget* pBudget)
+{
+    m_sOwned.clear();
+    m_sOwned.shrink_to_fit();
+    m_Read = bytes;
+    return LoadSpan(sPath, diags, pBudget);
+}
+
+bool CSourceText::LoadSpan(const std::string& sPath, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
+{
+    FreeTree();
     m_sName = sPath;
     m_bCompressed = CZQAUtil::IsFileCompressed(sPath.c_str());
-    m_sText.clear();
-    const auto* pBytes = reinterpret_cast<const uint8_t*>(sBytes.data());
+    m_sDecoded.clear();
+    m_lineStarts.clear();
+    m_Text = m_Read;
     if (m_bCompressed)
     {
         CZQAFile file;
-        file.OpenMemory(pBytes, sBytes.size(), true);
-        if (!ReadAll(file, m_sText))
+        file.OpenMemory(reinterpret_cast<const uint8_t*>(m_Read.data()), m_Read.size(), true);
+        const bool bRead = ReadAll(file, m_sDecoded);
+        m_Text = m_sDecoded;
+        if (!bRead)
         {
-            IndexLines();
             diags.push_back(Make(sPath, DiagCode::FileUnreadable, 0,
                                  "cannot read the file, or it is not LZSS-compressed text"));
             return false;
         }
     }
-    else
-    {
-        m_sText = std::move(sBytes);
-        pBytes = reinterpret_cast<const uint8_t*>(m_sText.data());
-    }
-    IndexLines();
-    // The reader embeds the decoder's window and tables: too large for the stack.
-    std::unique_ptr<CZQAReader> pReader(new CZQAReader());
-    const size_t nSize = m_bCompressed ? sBytes.size() : m_sText.size();
-    if (!pReader->OpenMemory(pBytes, nSize, m_bCompressed))
+    std::unique_ptr<CZQAReader> pReader = OpenReader();
+    if (!pReader)
     {
         diags.push_back(Make(sPath, DiagCode::FileUnreadable, 0, "cannot read the file"));
         return false;
@@ -149,7 +161,17 @@ bool CSourceText::LoadBytes(const std::string& sPath, std::string sBytes, std::v
     return Build(*pReader, diags, pBudget);
 }
 
-// Records where every node starts and reports what the tokenizer and the builder do to the text.
+std::unique_ptr<CZQAReader> CSourceText::OpenReader() const
+{
+    // The reader embeds the decoder's window and tables: too large for the stack.
+    std::unique_ptr<CZQAReader> pReader(new (std::nothrow) CZQAReader());
+    if (!pReader ||
+        !pReader->OpenMemory(reinterpret_cast<const uint8_t*>(m_Read.data()), m_Read.size(), m_bCompressed))
+        return nullptr;
+    return pReader;
+}
+
+// Reports what the tokenizer and the builder do to the text.
 class CSourceText::CBuildObserver final : public IZQANodeObserver
 {
 public:
@@ -179,7 +201,6 @@ public:
             }
             else
                 --m_nOpen;
-            m_nLastClose = nStart;
         }
         else if (eToken == TOKEN_EOF)
             m_bAtEnd = true;
@@ -187,12 +208,9 @@ public:
 
     void OnNode(const CZQANode* pNode, uint64_t nStart) override
     {
-        m_Text.m_offsets.emplace_back(pNode, nStart);
         if (pNode->IsList())
         {
-            if (!m_bAtEnd)
-                m_Text.m_closes.emplace_back(pNode, m_nLastClose);
-            else
+            if (m_bAtEnd)
             {
                 const char* pszName = ListName(pNode);
                 Add(Make(m_Text.m_sName, DiagCode::UnclosedList, nStart,
@@ -201,7 +219,7 @@ public:
             }
             return;
         }
-        const std::string& sText = m_Text.m_sText;
+        const std::string_view sText = m_Text.m_Text;
         const bool bQuoted = pNode->IsQuoted();
         const uint64_t nLength = m_Text.TokenLength(nStart);
         // A string's quotes are not its text; one still open at the end has no closing quote.
@@ -249,7 +267,6 @@ private:
     std::vector<Diagnostic>& m_diags;
     CFindingBudget* m_pBudget;
     uint32_t m_nOpen = 0;
-    uint64_t m_nLastClose = 0; // the ")" that closes the list reported next
     bool m_bAtEnd = false;
     const CZQANode* m_pCutAtom = nullptr;
     uint64_t m_nCutStart = 0;
@@ -258,15 +275,6 @@ private:
 bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
 {
     FreeTree();
-    // Every node takes at least one byte of the text: room for all, of which only what is used
-    // is touched, saves growing (and copying) the table on a large file.
-    try
-    {
-        m_offsets.reserve(m_sText.size() + 1);
-    }
-    catch (const std::exception&)
-    {
-    }
     const size_t nFirst = diags.size();
     CBuildObserver observer(*this, diags, pBudget);
     if (!CZQANodeReader::LoadEntireFile(reader, &m_Root, &m_Allocator, &observer))
@@ -282,37 +290,37 @@ bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags, CFin
         return false;
     }
     observer.Finish();
-    std::sort(m_offsets.begin(), m_offsets.end());
-    std::sort(m_closes.begin(), m_closes.end());
     return true;
 }
 
-namespace
+const CNodeIndex* CSourceText::Index() const
 {
-using NodeOffsets = std::vector<std::pair<const CZQANode*, uint64_t>>;
-
-NodeOffsets::const_iterator FindNode(const NodeOffsets& table, const CZQANode* pNode)
-{
-    const auto it = std::lower_bound(
-        table.begin(), table.end(), std::make_pair(pNode, uint64_t(0)),
-        [](const std::pair<const CZQANode*, uint64_t>& a, const std::pair<const CZQANode*, uint64_t>& b)
-        { return std::less<const CZQANode*>()(a.first, b.first); });
-    return it != table.end() && it->first == pNode ? it : table.end();
+    // An empty (or given back) tree has nothing to place: the text is not read again for it.
+    if (!m_bIndexTried && m_Root.GetNumElements() > 0)
+    {
+        m_bIndexTried = true;
+        if (std::unique_ptr<CZQAReader> pReader = OpenReader())
+            m_pIndex = CNodeIndex::Make(m_Root, *pReader);
+    }
+    return m_pIndex.get();
 }
-} // namespace
 
 uint64_t CSourceText::Offset(const CZQANode* pNode) const
 {
-    const auto it = FindNode(m_offsets, pNode);
-    return it != m_offsets.end() ? it->second : 0;
+    uint64_t nStart = 0, nClose = 0;
+    bool bClosed = false;
+    const CNodeIndex* pIndex = pNode && pNode != &m_Root ? Index() : nullptr;
+    return pIndex && pIndex->Find(pNode, nStart, nClose, bClosed) ? nStart : 0;
 }
 
 bool CSourceText::CloseOffset(const CZQANode* pList, uint64_t& nOffset) const
 {
-    const auto it = FindNode(m_closes, pList);
-    if (it == m_closes.end())
+    uint64_t nStart = 0, nClose = 0;
+    bool bClosed = false;
+    const CNodeIndex* pIndex = pList && pList != &m_Root ? Index() : nullptr;
+    if (!pIndex || !pIndex->Find(pList, nStart, nClose, bClosed) || !bClosed)
         return false;
-    nOffset = it->second;
+    nOffset = nClose;
     return true;
 }
 
@@ -329,55 +337,53 @@ uint64_t CSourceText::Length(const CZQANode* pNode) const
 
 uint64_t CSourceText::TokenLength(uint64_t nOffset) const
 {
-    const size_t n = m_sText.size();
+    const size_t n = m_Text.size();
     size_t i = static_cast<size_t>(nOffset);
     if (i >= n)
         return 1;
-    if (m_sText[i] == '"')
+    if (m_Text[i] == '"')
     {
-        const size_t nClose = m_sText.find('"', i + 1);
-        return nClose == std::string::npos ? n - i : nClose + 1 - i;
+        const size_t nClose = m_Text.find('"', i + 1);
+        return nClose == std::string_view::npos ? n - i : nClose + 1 - i;
     }
     size_t j = i + 1;
-    while (j < n && !IsWordEnd(static_cast<unsigned char>(m_sText[j])))
+    while (j < n && !IsWordEnd(static_cast<unsigned char>(m_Text[j])))
         ++j;
     return j - i;
 }
 
-void CSourceText::IndexLines()
+const std::vector<uint64_t>& CSourceText::LineStarts() const
 {
-    m_lineStarts.assign(1, 0);
-    for (size_t i = 0; i < m_sText.size(); ++i)
+    if (m_lineStarts.empty())
     {
-        if (m_sText[i] == '\n')
+        m_lineStarts.push_back(0);
+        for (size_t i = m_Text.find('\n'); i != std::string_view::npos; i = m_Text.find('\n', i + 1))
             m_lineStarts.push_back(i + 1);
     }
+    return m_lineStarts;
 }
 
 void CSourceText::Position(uint64_t nOffset, uint32_t& nLine, uint32_t& nColumn) const
 {
-    if (m_lineStarts.empty())
-    {
-        nLine = nColumn = 1;
-        return;
-    }
-    const auto it = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), nOffset);
-    const size_t nIndex = static_cast<size_t>(it - m_lineStarts.begin()) - 1;
+    const std::vector<uint64_t>& lineStarts = LineStarts();
+    const auto it = std::upper_bound(lineStarts.begin(), lineStarts.end(), nOffset);
+    const size_t nIndex = static_cast<size_t>(it - lineStarts.begin()) - 1;
     nLine = static_cast<uint32_t>(nIndex + 1);
-    nColumn = static_cast<uint32_t>(nOffset - m_lineStarts[nIndex] + 1);
+    nColumn = static_cast<uint32_t>(nOffset - lineStarts[nIndex] + 1);
 }
 
 std::string CSourceText::LineText(uint32_t nLine) const
 {
-    if (nLine == 0 || nLine > m_lineStarts.size())
+    const std::vector<uint64_t>& lineStarts = LineStarts();
+    if (nLine == 0 || nLine > lineStarts.size())
         return std::string();
-    const size_t nStart = static_cast<size_t>(m_lineStarts[nLine - 1]);
-    size_t nEnd = m_sText.find('\n', nStart);
-    if (nEnd == std::string::npos)
-        nEnd = m_sText.size();
-    if (nEnd > nStart && m_sText[nEnd - 1] == '\r')
+    const size_t nStart = static_cast<size_t>(lineStarts[nLine - 1]);
+    size_t nEnd = m_Text.find('\n', nStart);
+    if (nEnd == std::string_view::npos)
+        nEnd = m_Text.size();
+    if (nEnd > nStart && m_Text[nEnd - 1] == '\r')
         --nEnd;
-    return m_sText.substr(nStart, nEnd - nStart);
+    return std::string(m_Text.substr(nStart, nEnd - nStart));
 }
 
 void CSourceText::Locate(std::vector<Diagnostic>& diags, size_t nFirst) const

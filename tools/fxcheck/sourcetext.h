@@ -8,9 +8,13 @@
 #include "zqanode.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
+
+class CNodeIndex;
+class CZQAReader;
 
 // A list whose first element is the atom pszName.
 bool IsNamed(const CZQANode* pNode, const char* pszName);
@@ -33,12 +37,17 @@ public:
     // names the file in findings.
     bool LoadBytes(const std::string& sPath, std::string sBytes, std::vector<Diagnostic>& diags,
                    CFindingBudget* pBudget = nullptr);
+    // The same without a copy of plain text: the bytes must stay as they are while this object
+    // is used (an editor's buffer during one check).
+    bool LoadView(const std::string& sPath, std::string_view bytes, std::vector<Diagnostic>& diags,
+                  CFindingBudget* pBudget = nullptr);
     const CZQANode& Root() const { return m_Root; }
-    const std::string& Text() const { return m_sText; }
+    std::string_view Text() const { return m_Text; }
     bool IsCompressed() const { return m_bCompressed; }
 
     // Where the node's token starts: the "(" of a list, the first byte of an atom (its quote when
-    // quoted); 0 for the root.
+    // quoted); 0 for the root. Positions are not kept while the tree is built: the first question
+    // reads the text a second time (see CNodeIndex).
     uint64_t Offset(const CZQANode* pNode) const;
     // Bytes of an atom's token in the text, quotes included; 1 for a list.
     uint64_t Length(const CZQANode* pNode) const;
@@ -50,7 +59,8 @@ public:
     // Gives back the tree (Root is then empty); the text stays for lines and columns.
     void ReleaseTree() { FreeTree(); }
 
-    // 1-based line and column (in bytes) of a text offset.
+    // 1-based line and column (in bytes) of a text offset. The line starts are found at the first
+    // question, once.
     void Position(uint64_t nOffset, uint32_t& nLine, uint32_t& nColumn) const;
     // The line holding the offset, without its line break.
     std::string LineText(uint32_t nLine) const;
@@ -60,21 +70,26 @@ public:
 private:
     class CBuildObserver;
 
-    bool Build(class CZQAReader& reader, std::vector<Diagnostic>& diags, CFindingBudget* pBudget);
+    bool LoadSpan(const std::string& sPath, std::vector<Diagnostic>& diags, CFindingBudget* pBudget);
+    bool Build(CZQAReader& reader, std::vector<Diagnostic>& diags, CFindingBudget* pBudget);
+    // A reader opened on the bytes the tree was read from, or null.
+    std::unique_ptr<CZQAReader> OpenReader() const;
+    const CNodeIndex* Index() const;
     uint64_t TokenLength(uint64_t nOffset) const;
-    void IndexLines();
+    const std::vector<uint64_t>& LineStarts() const;
     void FreeTree();
 
     std::string m_sName;
-    std::string m_sText;
+    std::string m_sOwned;    // the text, or the compressed bytes, when this object holds them
+    std::string m_sDecoded;  // a compressed file's text
+    std::string_view m_Read; // what the reader reads: the text, or the compressed bytes
+    std::string_view m_Text; // the text as the packer reads it
     bool m_bCompressed = false;
-    std::vector<uint64_t> m_lineStarts;
+    mutable std::vector<uint64_t> m_lineStarts;
     CZQALoadOnlyAlloc m_Allocator;
     CZQANode m_Root;
-    // Every node of the tree and its offset, by node address.
-    std::vector<std::pair<const CZQANode*, uint64_t>> m_offsets;
-    // Every list closed by a ")" and the offset of that ")", by node address.
-    std::vector<std::pair<const CZQANode*, uint64_t>> m_closes;
+    mutable std::unique_ptr<CNodeIndex> m_pIndex;
+    mutable bool m_bIndexTried = false;
     bool m_bUnmatchedClose = false;
     uint64_t m_nLastUnmatchedClose = 0;
 };

@@ -29,11 +29,11 @@ std::vector<Diagnostic> CheckDocument(const std::string& sPath, std::string_view
     const ProjectModule project = sPath.empty() ? ProjectModule() : projects.Find(sPath);
     CSourceText text;
     if (project.eState == ProjectModule::State::Ready)
-        CheckText(sPath, bytes, project.sModulePath, *project.pCache, text, diags);
+        CheckBuffer(sPath, bytes, project.sModulePath, *project.pCache, text, diags);
     else
     {
         // The text alone: what the reader finds, and why nothing more was checked.
-        text.LoadBytes(sPath, std::string(bytes), diags);
+        text.LoadView(sPath, bytes, diags);
         if (project.eState == ProjectModule::State::NoLocator)
             diags.insert(
                 diags.begin(),

@@ -460,6 +460,9 @@ bool CServer::RunDue(Clock::time_point& next, bool bNow)
         m_Log.Line("checking " + sUri + " version " + std::to_string(nVersion));
         const Clock::time_point start = Clock::now();
         const std::vector<Diagnostic> diags = CheckOpen(open);
+        // What the check took is given back before the editor's tree is built to publish: the
+        // two do not add up.
+        PlatformReleaseFreeMemory();
         const Clock::time_point checked = Clock::now();
         open.bPending = false;
         if (ChangeWaits(sUri))
@@ -473,8 +476,6 @@ bool CServer::RunDue(Clock::time_point& next, bool bNow)
         const DocumentView view{*open.pDoc, TreeOf(open), project.pModule, m_eEncoding};
         Notify("textDocument/publishDiagnostics",
                {{"uri", sUri}, {"version", nVersion}, {"diagnostics", PublishedDiagnostics(view, diags)}});
-        // What the check took is given back rather than kept for the next one.
-        PlatformReleaseFreeMemory();
         auto ms = [](Clock::duration d)
         { return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()); };
         m_Log.Line("checked in " + ms(checked - start) + " ms, published after " + ms(Clock::now() - start) +

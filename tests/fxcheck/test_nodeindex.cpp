@@ -1,0 +1,206 @@
+// Where the checker places the packer's nodes: every node's start and its list's ")" against a
+// plain reading of seeded random texts, plain and compressed, small and large enough to fill many
+// blocks of the tree's allocator.
+#include "nodeindex.h"
+#include "sourcetext.h"
+#include "test_support.h"
+#include "zqafile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace
+{
+// A node as a plain reading of the text format sees it.
+struct PlainNode
+{
+    uint64_t nStart = 0;
+    bool bList = false;
+    bool bClosed = false; // a list closed by a ")"
+    uint64_t nClose = 0;
+    std::vector<size_t> children;
+};
+
+// Whitespace is space, tab, line feed and carriage return; a ")" without its "(" is dropped; a word
+// ends before whitespace, a parenthesis or a quote; a string runs to its next quote or the end.
+std::vector<PlainNode> PlainReading(const std::string& sText)
+{
+    std::vector<PlainNode> nodes(1); // the root
+    std::vector<size_t> open = {0};
+    auto add = [&](uint64_t nStart, bool bList)
+    {
+        nodes.push_back(PlainNode());
+        nodes.back().nStart = nStart;
+        nodes.back().bList = bList;
+        nodes[open.back()].children.push_back(nodes.size() - 1);
+        return nodes.size() - 1;
+    };
+    for (size_t i = 0; i < sText.size();)
+    {
+        const char c = sText[i];
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+            ++i;
+        else if (c == '(')
+            open.push_back(add(i++, true));
+        else if (c == ')')
+        {
+            if (open.size() > 1)
+            {
+                nodes[open.back()].bClosed = true;
+                nodes[open.back()].nClose = i;
+                open.pop_back();
+            }
+            ++i;
+        }
+        else
+        {
+            add(i, false);
+            const size_t nEnd = c == '"' ? sText.find('"', i + 1) : sText.find_first_of(" \t\n\r()\"", i);
+            i = nEnd == std::string::npos ? sText.size() : nEnd + (c == '"' ? 1 : 0);
+        }
+    }
+    return nodes;
+}
+
+std::string RandomText(std::mt19937& random, size_t nPieces)
+{
+    static const std::vector<std::string> pieces = {"(",  "(",  "(",      ")",     ")", " ",
+                                                    "\n", "\t", "\r\n",   "ab",    "7", "\"q (r\"",
+                                                    "\"", "é",  "(name ", "(data "};
+    std::string sText;
+    for (size_t n = 0; n < nPieces; ++n)
+    {
+        // Now and then a word longer than the reader keeps.
+        if (random() % 500 == 0)
+            sText += " " + std::string(1500 + random() % 100, 'w') + " ";
+        else
+            sText += pieces[random() % pieces.size()];
+    }
+    return sText;
+}
+
+// A long text that the packer can read: a few levels deep, strings closed.
+std::string LongText(std::mt19937& random, size_t nPieces)
+{
+    static const std::vector<std::string> pieces = {"(", "(key ", ")", " ", "\n", "x", "12", "\"s t\""};
+    std::string sText;
+    int nDepth = 0;
+    for (size_t n = 0; n < nPieces; ++n)
+    {
+        const std::string& sPiece = pieces[random() % pieces.size()];
+        const int nStep = sPiece[0] == '(' ? 1 : sPiece[0] == ')' ? -1 : 0;
+        if (nDepth + nStep > 40)
+            continue;
+        nDepth += nStep;
+        sText += sPiece;
+    }
+    return sText;
+}
+
+// Walks the tree and the plain reading side by side.
+void ExpectSamePlaces(const CSourceText& source, const CZQANode* pNode, const std::vector<PlainNode>& plain,
+                      size_t nPlain, const std::string& sWhat)
+{
+    const PlainNode& want = plain[nPlain];
+    if (nPlain != 0)
+    {
+        ASSERT_EQ(source.Offset(pNode), want.nStart) << sWhat;
+        uint64_t nClose = 0;
+        ASSERT_EQ(source.CloseOffset(pNode, nClose), want.bClosed) << sWhat << " at " << want.nStart;
+        if (want.bClosed)
+        {
+            ASSERT_EQ(nClose, want.nClose) << sWhat << " at " << want.nStart;
+        }
+    }
+    ASSERT_EQ(pNode->IsList(), nPlain == 0 || want.bList) << sWhat << " at " << want.nStart;
+    const uint32_t nCount = pNode->IsList() ? pNode->GetNumElements() : 0;
+    ASSERT_EQ(nCount, want.children.size()) << sWhat << " at " << want.nStart;
+    for (uint32_t i = 0; i < nCount; ++i)
+        ExpectSamePlaces(source, pNode->GetElement(i), plain, want.children[i], sWhat);
+}
+
+void WriteCompressed(const std::string& sPath, const std::string& sText)
+{
+    CZQAFile file(sPath.c_str(), false, true, false);
+    for (char c : sText)
+        file.WriteByte(static_cast<uint8_t>(c));
+    EXPECT_TRUE(file.Close());
+}
+} // namespace
+
+TEST(FxCheckPositions, EveryNodeSitsWhereAPlainReadingPutsIt)
+{
+    std::mt19937 random(2718);
+    for (int nRound = 0; nRound < 120; ++nRound)
+    {
+        // Every tenth text is large: its tree fills many allocator blocks.
+        const std::string sText =
+            nRound % 10 == 9 ? LongText(random, 60000) : RandomText(random, 1 + random() % 60);
+        const std::vector<PlainNode> plain = PlainReading(sText);
+        const bool bCompressed = nRound % 3 == 1;
+        CSourceText source;
+        std::vector<Diagnostic> diags;
+        if (bCompressed)
+        {
+            const std::string sPath = TempPath("positions.Fx00c");
+            WriteCompressed(sPath, sText);
+            ASSERT_TRUE(source.Load(sPath, diags));
+        }
+        else
+            ASSERT_TRUE(source.LoadView("positions.Fx00a", sText, diags));
+        const std::string sWhat = "round " + std::to_string(nRound) + (bCompressed ? " (compressed)" : "");
+        ExpectSamePlaces(source, &source.Root(), plain, 0, sWhat);
+        EXPECT_EQ(source.Text(), sText) << sWhat;
+    }
+}
+
+// Nodes the tree does not hold have no place; a tree given back takes its places with it.
+TEST(FxCheckPositions, NodesOutsideTheTreeHaveNone)
+{
+    const std::string sText = "(a (b) c) (d";
+    CSourceText source;
+    std::vector<Diagnostic> diags;
+    ASSERT_TRUE(source.LoadView("outside.Fx00a", sText, diags));
+    const CZQANode* pB = source.Root().GetElement(0)->GetElement(1);
+    EXPECT_EQ(source.Offset(pB), 3u);
+    uint64_t nClose = 0;
+    EXPECT_TRUE(source.CloseOffset(pB, nClose));
+    EXPECT_EQ(nClose, 5u);
+    const CZQANode* pD = source.Root().GetElement(1);
+    EXPECT_EQ(source.Offset(pD), 10u);
+    EXPECT_FALSE(source.CloseOffset(pD, nClose)); // closed by the end of the text
+
+    CZQANode foreign;
+    EXPECT_EQ(source.Offset(&foreign), 0u);
+    EXPECT_FALSE(source.CloseOffset(&foreign, nClose));
+    EXPECT_EQ(source.Offset(&source.Root()), 0u);
+    EXPECT_FALSE(source.CloseOffset(&source.Root(), nClose));
+
+    source.ReleaseTree();
+    EXPECT_EQ(source.Root().GetNumElements(), 0u);
+    uint32_t nLine = 0, nColumn = 0;
+    source.Position(10, nLine, nColumn);
+    EXPECT_EQ(nLine, 1u);
+    EXPECT_EQ(nColumn, 11u);
+}
+
+// Offsets take four bytes until one needs more; then all of them keep their values.
+TEST(FxCheckPositions, OffsetColumnWidensWithoutLosingValues)
+{
+    COffsetColumn column;
+    const std::vector<uint64_t> values = {0,           7,  std::numeric_limits<uint32_t>::max(),
+                                          1ull << 33u, 12, (1ull << 40u) + 3};
+    for (size_t i = 0; i < values.size(); ++i)
+    {
+        column.Push(values[i]);
+        ASSERT_EQ(column.Size(), i + 1);
+        for (size_t j = 0; j <= i; ++j)
+            EXPECT_EQ(column[j], values[j]) << "after " << i + 1 << " values";
+    }
+}

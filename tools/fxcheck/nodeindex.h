@@ -1,0 +1,63 @@
+// Where every node of a tree read by CZQANodeReader starts, and where the ")" that closed each list
+// stands, found after the build by reading the same bytes a second time: a check that finds nothing
+// to report about a node pays for no position table.
+//
+// The tree builder makes the nodes in the order its observer hears of them (an atom at its token, a
+// list at its close), which is the order of a post-order walk of the finished tree. Its load-only
+// allocator hands out addresses upward within a block, so the walk's addresses fall into a few
+// ascending runs: a node is found by two binary searches, with no sort of the nodes.
+#pragma once
+
+#include "zqanode.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class CZQAReader;
+
+// Text offsets, four bytes each while they fit.
+class COffsetColumn
+{
+public:
+    void Reserve(size_t nCount) { m_narrow.reserve(nCount); }
+    void Push(uint64_t nOffset);
+    uint64_t operator[](size_t nIndex) const { return m_wide.empty() ? m_narrow[nIndex] : m_wide[nIndex]; }
+    size_t Size() const { return m_wide.empty() ? m_narrow.size() : m_wide.size(); }
+
+private:
+    std::vector<uint32_t> m_narrow;
+    std::vector<uint64_t> m_wide; // all of them, once one does not fit four bytes
+};
+
+class CNodeIndex
+{
+public:
+    // The index of the tree under root (root itself excluded), from a reader opened on the bytes
+    // the tree was read from. Null when the reading does not give one node per position (a list the
+    // builder could not make was dropped with its contents) or memory runs out.
+    static std::unique_ptr<CNodeIndex> Make(const CZQANode& root, CZQAReader& reader);
+
+    // The node's start and, for a list closed by a ")", where that stands (bClosed). False for a
+    // node not in the tree.
+    bool Find(const CZQANode* pNode, uint64_t& nStart, uint64_t& nClose, bool& bClosed) const;
+
+private:
+    struct Run
+    {
+        uintptr_t nBase; // address of the run's first node
+        uintptr_t nLast; // address of its last node
+        size_t nFirst;   // walk position of its first node
+        size_t nCount;
+    };
+
+    void AddNode(const CZQANode* pNode);
+    bool FindPosition(uintptr_t nAddress, size_t& nPosition) const;
+
+    std::vector<Run> m_runs;          // by base address once made
+    std::vector<uintptr_t> m_maxLast; // the highest nLast of m_runs[0..i]
+    std::vector<uint32_t> m_deltas;   // each node's address less its run's base, in walk order
+    COffsetColumn m_starts;           // in walk order
+    COffsetColumn m_closes;           // in walk order; equal to the start where there is no ")"
+};
