@@ -322,9 +322,10 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
         sOptions += " --plugin " + ShellWord(AbsolutePath(plugin.sPath));
     if (options.bNoOverwriteReadOnly)
         sOptions += " --no-overwrite-readonly";
-    std::string sArgs;
+    // @LIST arguments stay before "--", which would make them paths.
+    std::string sArgs, sLiteralArgs;
     for (const InputArg& input : options.inputs)
-        sArgs += " " + ShellWord(input.sText);
+        (input.bLiteral ? sLiteralArgs : sArgs) += " " + ShellWord(input.sText);
     auto escape = [](const std::string& sCommand)
     {
         std::string sEscaped;
@@ -349,7 +350,7 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
                          "rule emit\n"
                          "  command = " +
                          escape(ShellWord(sZqpack) + " --emit-ninja --output " + ShellWord(sOutput) +
-                                sOptions + " --" + sArgs) +
+                                sOptions + sArgs + " --" + sLiteralArgs) +
                          "\n"
                          "  description = EMIT $out\n"
                          "  generator = 1\n"
