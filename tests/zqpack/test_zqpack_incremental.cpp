@@ -493,10 +493,38 @@ TEST_F(ZqpackTreeTest, NinjaAndCMakeRepackOnlyWhatChanged)
     EXPECT_EQ(0, built.nExit) << built.sOut << built.sErr;
     EXPECT_EQ(sPacked, ReadFile("fx/flash.Fx00p"));
     EXPECT_TRUE(fs::exists("fx/sub/puff.Fx00p"));
-    EXPECT_NE(std::string::npos, ninja("out").sOut.find("no work to do"));
+    EXPECT_FALSE(fs::exists("fx/flash.Fx00p.d"));
+    // CMake checks its globs every time; nothing else runs once settled (empty: settled, else what ran).
+    auto cmakeSettled = [&]()
+    {
+        const std::string sOut = ninja("out").sOut;
+        const bool bSettled = sOut.find("no work to do") != std::string::npos &&
+                              sOut.find("Packing") == std::string::npos &&
+                              sOut.find("Scanning") == std::string::npos;
+        return bSettled ? std::string() : sOut;
+    };
+    EXPECT_EQ("", cmakeSettled());
     WriteFile("fx/sub/puff.Fx00a", std::string(PUFF) + "; edited\n");
     const RunResult rebuilt = ninja("out");
-    EXPECT_NE(std::string::npos, rebuilt.sOut.find("[1/1] Packing")) << rebuilt.sOut;
+    EXPECT_NE(std::string::npos, rebuilt.sOut.find("Packing " + sRoot + "/fx/sub/puff.Fx00a"))
+        << rebuilt.sOut;
+    EXPECT_EQ(std::string::npos, rebuilt.sOut.find("Packing " + sRoot + "/fx/flash.Fx00a")) << rebuilt.sOut;
+    EXPECT_EQ("", cmakeSettled());
+    // A locator appearing beside the project's, first in name order, outside the packed folder.
+    WriteFile("a.proj00", "[Project Binaries]\nSparkrig=" + BinLibrary("testmodule_misbehave") + "\n");
+    const RunResult cmakeEarlier = ninja("out");
+    EXPECT_NE(std::string::npos, cmakeEarlier.sOut.find("FAILED: " + sRoot + "/fx/flash.Fx00p"))
+        << cmakeEarlier.sOut;
+    fs::remove("a.proj00");
+    EXPECT_EQ(std::string::npos, ninja("out").sOut.find("FAILED"));
+    EXPECT_EQ("", cmakeSettled());
+    // One nearer a source, packing: the source is packed with it, and the next build settles.
+    WriteFile("fx/sub/near.proj00", "[Project Binaries]\nSparkrig=../../lib/fxmodule.dll\n");
+    EXPECT_NE(std::string::npos, ninja("out").sOut.find("Packing " + sRoot + "/fx/sub/puff.Fx00a"));
+    EXPECT_EQ("", cmakeSettled());
+    fs::remove("fx/sub/near.proj00");
+    ninja("out");
+    EXPECT_EQ("", cmakeSettled());
 
     // Make has no restat: a locator edit repacks once, and the next make has nothing to do.
     const RunResult makeConfigured =

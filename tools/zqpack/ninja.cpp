@@ -177,7 +177,10 @@ std::vector<InputArg> ScanInputs(const Options& options, const CPluginSet& plugi
 
 int FinishScan(const Options& options, const CPluginSet& plugins, const std::vector<WorkItem>& work)
 {
-    std::vector<Input> inputs;
+    // The folder first: a depfile that names nothing counts as missing to some tools.
+    std::vector<Input> inputs(1);
+    inputs[0].nKind = PACKER_INPUT_OTHER;
+    inputs[0].sPath = options.sWatchFolder;
     std::set<std::string> seen;
     for (const WorkItem& item : work)
         for (const Input& input : item.outcome.inputs)
@@ -212,6 +215,9 @@ int FinishScan(const Options& options, const CPluginSet& plugins, const std::vec
     if (sError.empty())
     {
         sError = WriteIfChanged(options.sListing, sListing);
+        // For Make, which has no restat, the listing ends newer than the folder and what was packed.
+        if (sError.empty() && options.bTouch && !PlatformTouchFile(options.sListing.c_str()))
+            sError = std::strerror(errno);
         if (!sError.empty())
             sError = "cannot write " + options.sListing + ": " + sError;
     }

@@ -431,7 +431,8 @@ int EmitNinja(const Options& options, const CPluginSet& plugins, const std::stri
 std::vector<InputArg> ScanInputs(const Options& options, const CPluginSet& plugins);
 // After the scan's packs: writes the depfile of everything they read (LISTING.d) and the folder's
 // listing (its pattern matches, and with --walked its folders and claimed files), each only when it
-// changes. Exit status: 0 unless they cannot be written, whatever the packs gave.
+// changes (with --touch the listing's write time moves to now in any case). Exit status: 0 unless
+// they cannot be written, whatever the packs gave.
 int FinishScan(const Options& options, const CPluginSet& plugins, const std::vector<WorkItem>& work);
 
 // ---------------------------------------------------------------------------------------------------
