@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "trustoption.h"
+#include "zqfiles.h"
 #include "zqprocess.h"
 
 #include <CLI/CLI.hpp>
@@ -165,8 +166,7 @@ void Finish(void* pContext, zqpack::WorkItem& item)
         (outcome.eResult == zqpack::Result::PACKED || outcome.eResult == zqpack::Result::UP_TO_DATE))
     {
         // Make compares write times only: an output that stayed must still look newer than its inputs.
-        std::error_code ec;
-        std::filesystem::last_write_time(sDestination, std::filesystem::file_time_type::clock::now(), ec);
+        PlatformTouchFile(sDestination.c_str());
     }
     if ((context.options.bDepfiles || !context.options.sDepfile.empty()) &&
         (outcome.eResult == zqpack::Result::PACKED || outcome.eResult == zqpack::Result::UP_TO_DATE) &&
