@@ -149,6 +149,47 @@ TEST_F(ZqpackTreeTest, TrustedStampsStillSeeEveryEdit)
     EXPECT_EQ("0 packed, 2 up to date, 0 failed, 0 skipped", Counts(Run({"fx"}))); // the same bytes
 }
 
+TEST_F(ZqpackTreeTest, AScanPacksItsFolderQuietlyAndRewritesItsListingOnlyWhenItChanges)
+{
+    const std::string sListing = TempPath("scan/fx");
+    auto scan = [&](const std::vector<std::string>& extra)
+    {
+        std::vector<std::string> args = {"-q",     "--watch", "fx",         "--listing",
+                                         sListing, "--match", "fx/*.proj00"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Run(args);
+    };
+    // Below a folder to pack: its folders and sources count, its packed files do not; the named source
+    // and every other claimed file in it are packed, and their failures are left to the pack edges.
+    WriteFile("fx/broken.Fx00a", "(header");
+    const RunResult first = scan({"--walked", "--"});
+    EXPECT_EQ(0, first.nExit);
+    EXPECT_EQ("", first.sOut + first.sErr);
+    EXPECT_EQ("folder sub\nsource broken.Fx00a\nsource flash.Fx00a\n", ReadFile(sListing));
+    EXPECT_EQ("ZQFX", ReadFile("fx/flash.Fx00p").substr(0, 4));
+    EXPECT_FALSE(fs::exists("fx/broken.Fx00p"));
+    const std::string sDepfile = ReadFile(sListing + ".d");
+    EXPECT_EQ(0u, sDepfile.find(sListing + ": \\\n")) << sDepfile;
+    EXPECT_NE(std::string::npos, sDepfile.find("game.proj00")) << sDepfile;
+    EXPECT_NE(std::string::npos, sDepfile.find("fxmodule")) << sDepfile;
+
+    // Unchanged: the listing is left as it was. A locator appearing (any case) changes it.
+    Age(sListing);
+    const auto listed = fs::last_write_time(sListing);
+    EXPECT_EQ(0, scan({"--walked", "--"}).nExit);
+    EXPECT_EQ(listed, fs::last_write_time(sListing));
+    WriteFile("fx/Near.PROJ00", "[Project Binaries]\nSparkrig=../lib/fxmodule.dll\n");
+    EXPECT_EQ(0, scan({"--walked", "--"}).nExit);
+    EXPECT_EQ("folder sub\nmatch Near.PROJ00\nsource broken.Fx00a\nsource flash.Fx00a\n", ReadFile(sListing));
+
+    // A folder a search only passes: its locators alone, and only the named sources are packed.
+    fs::remove("fx/flash.Fx00p");
+    EXPECT_EQ(0, scan({"--", "fx/broken.Fx00a"}).nExit);
+    EXPECT_EQ("match Near.PROJ00\n", ReadFile(sListing));
+    EXPECT_FALSE(fs::exists("fx/flash.Fx00p"));
+    EXPECT_EQ(2, Run({"--watch", "fx", "fx"}).nExit);
+}
+
 TEST_F(ZqpackTreeTest, DepfilesNameEverythingThePackRead)
 {
     const std::string sRoot = fs::current_path().string();
