@@ -488,6 +488,7 @@ TEST_F(ZqpackTreeTest, NinjaRepacksOnlyWhatChangedAndSettles)
     EXPECT_EQ(sPacked, ReadFile("fx/flash.Fx00p"));
     EXPECT_EQ(sNoWork, ninja(".").sOut);
 
+#if !defined(EMBERVISE_SANITIZED) // every program is several times slower there: the cases above
     // A source appearing in a folder that no locator search passes (its sub-folder has a locator).
     WriteFile("fx/other/deep/z.proj00", "[Project Binaries]\nSparkrig=../../../lib/fxmodule.dll\n");
     WriteFile("fx/other/deep/flash.Fx00a", FLASH);
@@ -497,6 +498,7 @@ TEST_F(ZqpackTreeTest, NinjaRepacksOnlyWhatChangedAndSettles)
     EXPECT_NE(std::string::npos, ninja(".").sOut.find("PACK fx/other/flash.Fx00a"));
     EXPECT_EQ(sPacked, ReadFile("fx/other/flash.Fx00p"));
     EXPECT_EQ(sNoWork, ninja(".").sOut);
+#endif
     // The locator is an input of every edge; a comment in it changes no byte, and restat stops there.
     Age("fx/flash.Fx00p");
     const auto packedTime = fs::last_write_time("fx/flash.Fx00p");
@@ -514,8 +516,9 @@ TEST_F(ZqpackTreeTest, NinjaRepacksOnlyWhatChangedAndSettles)
     WriteFile("fx/sub/new/flash.Fx00a", FLASH);
     EXPECT_NE(std::string::npos, listNinja().find("PACK fx/sub/new/flash.Fx00a"));
     EXPECT_EQ("ninja: no work to do.\n", listNinja());
-    WriteFile("paths.txt", "fx/sub\nfx/other\n");
+    WriteFile("fx/other/flash.Fx00a", FLASH);
     fs::remove("fx/other/flash.Fx00p");
+    WriteFile("paths.txt", "fx/sub\nfx/other\n");
     EXPECT_NE(std::string::npos, listNinja().find("PACK fx/other/flash.Fx00a"));
     EXPECT_EQ("ninja: no work to do.\n", listNinja());
 }
