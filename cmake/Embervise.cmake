@@ -7,8 +7,9 @@
 # under the folders (*.Fx00a, *.Fx00c): each writes the packed file beside its source and a depfile
 # (in the build folder) naming the source, the project locator file and the effect module, so that
 # the build repacks exactly the files whose inputs changed (zqpack and its Embervise plug-in are
-# inputs too), and a locator file appearing on the way up from a source repacks it. zqpack is taken from EMBERVISE_ZQPACK (a path), else from
-# a `zqpack` target of the same build, else from the PATH; it loads the plug-ins beside itself.
+# inputs too), and a locator file appearing on the way up from a source repacks it. zqpack is taken
+# from EMBERVISE_ZQPACK (a path), else from a `zqpack` target of the same build, else from the PATH;
+# it loads the plug-ins beside itself.
 # Two sources that would write one packed file (x.Fx00a and x.Fx00c) stop the configuration.
 
 function(embervise_pack_effects target)
