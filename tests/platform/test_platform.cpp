@@ -1,13 +1,17 @@
 #include "platform_cases.h"
 #include "test_support.h"
+#include "zqfiles.h"
 #include "zqplatform.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
 namespace
@@ -171,6 +175,45 @@ TEST(PlatformReplaceFile, ReplacesTheTargetInOneStep)
     EXPECT_EQ(ReadFile(sOddTo), "odd");
     EXPECT_FALSE(fs::exists(sOddFrom));
 #endif
+}
+
+TEST(PlatformFolders, ListEveryEntryWithItsKindAndTouchWithoutMovingTheFolder)
+{
+    const std::string sFolder = TempPath("listed");
+    WriteFile(sFolder + "/a.Fx00a", "a");
+    fs::create_directories(sFolder + "/sub");
+    std::map<std::string, PlatformEntryKind> entries;
+    const auto collect = [](void* pContext, const char* pszName, PlatformEntryKind eKind)
+    { (*static_cast<std::map<std::string, PlatformEntryKind>*>(pContext))[pszName] = eKind; };
+#if !defined(_WIN32)
+    fs::create_symlink("sub", sFolder + "/link");
+#endif
+    ASSERT_TRUE(PlatformListFolder(sFolder.c_str(), collect, &entries));
+    std::map<std::string, PlatformEntryKind> expected = {{"a.Fx00a", ENTRY_FILE}, {"sub", ENTRY_FOLDER}};
+#if !defined(_WIN32)
+    expected["link"] = ENTRY_LINK; // never followed to the folder it names
+#endif
+    EXPECT_EQ(expected, entries);
+    entries.clear();
+    ASSERT_TRUE(PlatformListFolder((sFolder + "/sub").c_str(), collect, &entries));
+    EXPECT_TRUE(entries.empty());
+    errno = 0;
+    EXPECT_FALSE(PlatformListFolder((sFolder + "/missing").c_str(), collect, &entries));
+    EXPECT_EQ(ENOENT, errno);
+    EXPECT_FALSE(PlatformListFolder((sFolder + "/a.Fx00a").c_str(), collect, &entries));
+
+    // A touch moves the file's write time forward and leaves its folder's alone.
+    const auto old = fs::last_write_time(sFolder + "/a.Fx00a") - std::chrono::hours(2);
+    fs::last_write_time(sFolder + "/a.Fx00a", old);
+#if !defined(_WIN32)
+    fs::last_write_time(sFolder, old);
+#endif
+    ASSERT_TRUE(PlatformTouchFile((sFolder + "/a.Fx00a").c_str()));
+    EXPECT_GT(fs::last_write_time(sFolder + "/a.Fx00a"), old + std::chrono::hours(1));
+#if !defined(_WIN32)
+    EXPECT_EQ(old, fs::last_write_time(sFolder));
+#endif
+    EXPECT_FALSE(PlatformTouchFile((sFolder + "/missing").c_str()));
 }
 
 TEST(PlatformStrings, CompareFormatAndCurrentDirectory)

@@ -96,21 +96,14 @@ private:
     // lists themselves.
     void AddList(const std::string& sListPath)
     {
-        std::ifstream list(sListPath, std::ios::binary);
-        if (!list)
+        std::vector<std::string> paths;
+        if (!ReadPathList(sListPath, &paths))
         {
             AddFailure(sListPath, "cannot read the path list");
             return;
         }
-        std::string sLine;
-        while (std::getline(list, sLine))
-        {
-            const size_t nFirst = sLine.find_first_not_of(" \t\r");
-            if (nFirst == std::string::npos || sLine[nFirst] == '#')
-                continue;
-            const size_t nLast = sLine.find_last_not_of(" \t\r");
-            AddPath(sLine.substr(nFirst, nLast - nFirst + 1));
-        }
+        for (const std::string& sPath : paths)
+            AddPath(sPath);
     }
 
     static std::string IdentityOf(const std::string& sPath)
@@ -126,6 +119,23 @@ private:
     std::set<std::string> m_seen;
 };
 } // namespace
+
+bool ReadPathList(const std::string& sListPath, std::vector<std::string>* pPaths)
+{
+    std::ifstream list(sListPath, std::ios::binary);
+    if (!list)
+        return false;
+    std::string sLine;
+    while (std::getline(list, sLine))
+    {
+        const size_t nFirst = sLine.find_first_not_of(" \t\r");
+        if (nFirst == std::string::npos || sLine[nFirst] == '#')
+            continue;
+        const size_t nLast = sLine.find_last_not_of(" \t\r");
+        pPaths->push_back(sLine.substr(nFirst, nLast - nFirst + 1));
+    }
+    return true;
+}
 
 std::vector<GatheredPath> GatherPaths(const std::vector<PathArg>& args,
                                       const std::function<bool(const std::string&)>& bWanted)

@@ -25,3 +25,7 @@ struct GatheredPath
 // a second time is kept in its place with bDuplicate set, so that callers can report it there.
 std::vector<GatheredPath> GatherPaths(const std::vector<PathArg>& args,
                                       const std::function<bool(const std::string&)>& bWanted);
+
+// The paths of the "@LIST" file sListPath as GatherPaths takes them (lines trimmed, blank lines and
+// '#' lines left out). False when the list cannot be read.
+bool ReadPathList(const std::string& sListPath, std::vector<std::string>* pPaths);

@@ -7,14 +7,11 @@
 #include <xxhash.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <sstream>
-#include <system_error>
-
-namespace fs = std::filesystem;
 
 namespace zqpack
 {
@@ -116,25 +113,36 @@ FileDigest DigestFile(const std::string& sPath)
     return digest;
 }
 
-FileDigest DigestMatches(const std::string& sPattern)
+bool MatchingNames(const std::string& sPattern, std::vector<std::string>* pNames)
 {
     const size_t nCut = sPattern.find_last_of("/\\");
     const std::string sFolder = nCut == std::string::npos ? std::string(".") : sPattern.substr(0, nCut + 1);
-    const std::string sName = Lower(nCut == std::string::npos ? sPattern : sPattern.substr(nCut + 1));
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator entry(sFolder, ec), end; !ec && entry != end; entry.increment(ec))
+    struct Context
     {
-        const std::string sEntry = entry->path().filename().string();
-        if (Matches(sName.c_str(), Lower(sEntry).c_str()))
-            names.push_back(sEntry);
-    }
-    std::sort(names.begin(), names.end());
+        std::string sName;
+        std::vector<std::string>* pNames;
+    } context{Lower(nCut == std::string::npos ? sPattern : sPattern.substr(nCut + 1)), pNames};
+    const bool bRead = PlatformListFolder(
+        sFolder.c_str(),
+        [](void* pContext, const char* pszName, PlatformEntryKind)
+        {
+            Context& found = *static_cast<Context*>(pContext);
+            if (Matches(found.sName.c_str(), Lower(pszName).c_str()))
+                found.pNames->push_back(pszName);
+        },
+        &context);
+    std::sort(pNames->begin(), pNames->end());
+    return bRead || errno == ENOENT;
+}
+
+FileDigest DigestMatches(const std::string& sPattern)
+{
+    std::vector<std::string> names;
+    FileDigest digest;
+    digest.bOk = MatchingNames(sPattern, &names);
     std::string sList;
     for (const std::string& sEntry : names)
         sList += sEntry + '\n';
-    FileDigest digest;
-    digest.bOk = !ec || ec == std::errc::no_such_file_or_directory;
     digest.nSize = names.size();
     digest.digest = DigestBytes(sList.data(), sList.size());
     return digest;

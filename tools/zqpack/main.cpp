@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "trustoption.h"
+#include "zqfiles.h"
 #include "zqprocess.h"
 
 #include <CLI/CLI.hpp>
@@ -84,6 +85,11 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
     app.add_option("--timeout", pOptions->fTimeout,
                    "fail a file whose pack takes longer than SECONDS (default 600; workers only)")
         ->check(CLI::PositiveNumber);
+    // Internal: build.ninja's scan of a folder.
+    app.add_option("--watch", pOptions->sWatchFolder)->group("");
+    app.add_option("--listing", pOptions->sListing)->group("");
+    app.add_option("--match", pOptions->watchPatterns)->group("")->allow_extra_args(false);
+    app.add_flag("--walked", pOptions->bWalked)->group("");
     // Internal: one process of a worker run.
     app.add_option("--worker", pOptions->sWorkerResult)->group("");
     app.add_option("--worker-parent", pOptions->nParentId)->group("");
@@ -122,7 +128,9 @@ int ParseCommandLine(int argc, char** argv, zqpack::Options* pOptions)
     const bool bWorker = !pOptions->sWorkerResult.empty();
     if (bWorker && pOptions->plugins.empty())
         return UsageError("--worker needs --plugin");
-    if (pOptions->inputs.empty() && !pOptions->bListPackers)
+    if (pOptions->sWatchFolder.empty() != pOptions->sListing.empty())
+        return UsageError("--watch goes with --listing");
+    if (pOptions->inputs.empty() && !pOptions->bListPackers && pOptions->sWatchFolder.empty())
         return UsageError("no PATH given");
     if (!pOptions->sDepfile.empty() && pOptions->inputs.size() != 1)
         return UsageError("--depfile goes with one PATH");
@@ -158,8 +166,7 @@ void Finish(void* pContext, zqpack::WorkItem& item)
         (outcome.eResult == zqpack::Result::PACKED || outcome.eResult == zqpack::Result::UP_TO_DATE))
     {
         // Make compares write times only: an output that stayed must still look newer than its inputs.
-        std::error_code ec;
-        std::filesystem::last_write_time(sDestination, std::filesystem::file_time_type::clock::now(), ec);
+        PlatformTouchFile(sDestination.c_str());
     }
     if ((context.options.bDepfiles || !context.options.sDepfile.empty()) &&
         (outcome.eResult == zqpack::Result::PACKED || outcome.eResult == zqpack::Result::UP_TO_DATE) &&
@@ -185,7 +192,7 @@ std::string ProgramPath()
     return PlatformGetProgramPath(szPath, sizeof(szPath)) ? std::string(szPath) : std::string();
 }
 
-int Run(const zqpack::Options& options)
+int Run(zqpack::Options options)
 {
     if (!options.sWorkerResult.empty())
         return zqpack::RunWorker(options);
@@ -216,6 +223,8 @@ int Run(const zqpack::Options& options)
     if (options.bEmitNinja)
         return zqpack::EmitNinja(options, plugins, sProgramPath);
 
+    if (!options.sWatchFolder.empty())
+        options.inputs = zqpack::ScanInputs(options, plugins);
     std::vector<std::string> temporaries;
     std::vector<zqpack::WorkItem> work = zqpack::GatherWork(options.inputs, plugins, &temporaries);
     if (PlatformCaughtInterrupt())
@@ -243,6 +252,8 @@ int Run(const zqpack::Options& options)
         reporter.HostError("interrupted");
         return PlatformCaughtInterrupt() ? PlatformCaughtInterrupt() : 1;
     }
+    if (!options.sWatchFolder.empty())
+        return zqpack::FinishScan(options, plugins, work);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     reporter.Summary(elapsed.count());
     return reporter.ExitStatus();
@@ -257,7 +268,7 @@ int main(int argc, char** argv)
         const int nExit = ParseCommandLine(argc, argv, &options);
         if (nExit >= 0)
             return nExit;
-        return Run(options);
+        return Run(std::move(options));
     }
     catch (const std::exception& e)
     {

@@ -1,6 +1,7 @@
 #include "zqpack.h"
 
 #include "zqfiles.h"
+#include "zqprocess.h"
 
 #include <cctype>
 #include <chrono>
@@ -16,7 +17,7 @@ namespace
 {
 // A temporary file untouched for this long belongs to a pack that no longer runs: a writer that is
 // still at work keeps touching it.
-constexpr auto STALE_TEMPORARY_AGE = std::chrono::seconds(30);
+constexpr long long STALE_TEMPORARY_AGE_NS = 30LL * 1000000000LL;
 
 // The destinations that a packer with the extension reports for sFile; empty without it.
 std::vector<std::string> AskDestinations(IPacker* pPacker, const std::string& sFile)
@@ -59,15 +60,22 @@ void RemoveTemporariesOf(const std::string& sDestination)
     fs::path folder = destination.parent_path();
     if (folder.empty())
         folder = ".";
-    const std::string sBase = destination.filename().string();
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    struct Context
     {
-        if (IsTemporaryOf(it->path().filename().string(), sBase))
+        std::string sBase;
+        std::vector<std::string> names;
+    } context{destination.filename().string(), {}};
+    PlatformListFolder(
+        folder.string().c_str(),
+        [](void* pContext, const char* pszName, PlatformEntryKind)
         {
-            PlatformRemoveFile(it->path().string().c_str());
-        }
-    }
+            Context& found = *static_cast<Context*>(pContext);
+            if (IsTemporaryOf(pszName, found.sBase))
+                found.names.push_back(pszName);
+        },
+        &context);
+    for (const std::string& sName : context.names)
+        PlatformRemoveFile((folder / sName).string().c_str());
 }
 
 void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<WorkItem>& work,
@@ -124,15 +132,14 @@ void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<Wor
     std::map<std::string, bool> destinations;
     for (const auto& entry : byDestination)
         destinations.emplace(entry.first, true);
-    const auto now = fs::file_time_type::clock::now();
+    const long long nNow = PlatformNowNs();
     for (const std::string& sTemporary : temporaries)
     {
         const std::string sAbsolute = AbsolutePath(sTemporary);
         const std::string sBase = sAbsolute.substr(0, sAbsolute.size() - 10);
-        std::error_code ec;
-        const auto written = fs::last_write_time(sTemporary, ec);
-        if (!ec && destinations.count(sBase) && now - written > STALE_TEMPORARY_AGE &&
-            IsTemporaryOf(sAbsolute, sBase))
+        PlatformFileStamp stamp;
+        if (PlatformGetFileStamp(sTemporary.c_str(), &stamp) && destinations.count(sBase) &&
+            nNow - stamp.nWriteTimeNs > STALE_TEMPORARY_AGE_NS && IsTemporaryOf(sAbsolute, sBase))
             PlatformRemoveFile(sTemporary.c_str());
     }
 

@@ -1,6 +1,7 @@
 #include "zqpack.h"
 
 #include "zqfiles.h"
+#include "zqprocess.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -86,13 +87,23 @@ bool CPluginSet::Discover(const std::string& sDirectory)
         (fs::path(sDirectory) / EMBERVISE_PLUGIN_FOLDER).lexically_normal().string();
     for (const std::string& sFolder : {sDirectory, sInstalled})
     {
+        std::vector<std::string> names;
+        PlatformListFolder(
+            sFolder.c_str(),
+            [](void* pContext, const char* pszName, PlatformEntryKind eKind)
+            {
+                if ((eKind == ENTRY_FILE || eKind == ENTRY_LINK) && IsSharedLibraryName(pszName))
+                    static_cast<std::vector<std::string>*>(pContext)->push_back(pszName);
+            },
+            &names);
         std::vector<std::string> candidates;
-        std::error_code ec;
-        for (fs::directory_iterator it(sFolder, ec), end; !ec && it != end; it.increment(ec))
+        PlatformFileStamp stamp;
+        for (const std::string& sName : names)
         {
-            std::error_code ecType;
-            if (it->is_regular_file(ecType) && IsSharedLibraryName(it->path()))
-                candidates.push_back(it->path().string());
+            // A link counts when it leads to a regular file.
+            const std::string sPath = (fs::path(sFolder) / sName).string();
+            if (PlatformGetFileStamp(sPath.c_str(), &stamp))
+                candidates.push_back(sPath);
         }
         std::sort(candidates.begin(), candidates.end());
         for (const std::string& sPath : candidates)

@@ -26,7 +26,7 @@ constexpr const char* RECORD_HEADER = "zqpack-record 3";
 constexpr unsigned long long MAX_MANIFEST_SIZE = 256ull << 20;
 
 // A temporary record file untouched for this long belongs to a run that no longer writes it.
-constexpr auto STALE_TEMPORARY_AGE = std::chrono::seconds(30);
+constexpr long long STALE_TEMPORARY_AGE_NS = 30LL * 1000000000LL;
 constexpr const char* TEMPORARY_MARK = ".tmp";
 
 // Depfile escaping as GCC writes it: spaces and '#' behind a backslash, '$' doubled.
@@ -195,17 +195,22 @@ std::string CRecordStore::Open()
 
 void CRecordStore::RemoveStaleTemporaries(const std::string& sRecords)
 {
-    const auto now = fs::file_time_type::clock::now();
-    std::error_code ec;
-    for (fs::directory_iterator it(sRecords, ec), end; !ec && it != end; it.increment(ec))
+    std::vector<std::string> temporaries;
+    PlatformListFolder(
+        sRecords.c_str(),
+        [](void* pContext, const char* pszName, PlatformEntryKind eKind)
+        {
+            if (eKind == ENTRY_FILE && std::strstr(pszName, TEMPORARY_MARK))
+                static_cast<std::vector<std::string>*>(pContext)->push_back(pszName);
+        },
+        &temporaries);
+    const long long nNow = PlatformNowNs();
+    for (const std::string& sName : temporaries)
     {
-        std::error_code ecEntry;
-        if (it->path().filename().string().find(TEMPORARY_MARK) == std::string::npos ||
-            !it->is_regular_file(ecEntry))
-            continue;
-        const auto written = it->last_write_time(ecEntry);
-        if (!ecEntry && now - written > STALE_TEMPORARY_AGE)
-            PlatformRemoveFile(it->path().string().c_str());
+        const std::string sPath = (fs::path(sRecords) / sName).string();
+        PlatformFileStamp stamp;
+        if (PlatformGetFileStamp(sPath.c_str(), &stamp) && nNow - stamp.nWriteTimeNs > STALE_TEMPORARY_AGE_NS)
+            PlatformRemoveFile(sPath.c_str());
     }
 }
 

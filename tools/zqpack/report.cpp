@@ -411,14 +411,8 @@ void CReporter::Starting(const std::string& sFile)
     m_nProgressWidth = sLine.size();
 }
 
-void CReporter::Emit(const FileOutcome& outcome)
+void CReporter::CountOutcome(const FileOutcome& outcome)
 {
-    ClearProgress();
-    std::fflush(stdout);
-    WriteRaw(stdout, outcome.sWorkerStdout);
-    std::fflush(stdout);
-    WriteRaw(stderr, outcome.sWorkerStderr);
-
     switch (outcome.eResult)
     {
     case Result::PACKED:
@@ -438,6 +432,19 @@ void CReporter::Emit(const FileOutcome& outcome)
         ++m_nFailed;
         break;
     }
+}
+
+void CReporter::Emit(const FileOutcome& outcome)
+{
+    CountOutcome(outcome);
+    // build.ninja's scan packs ahead of the edges of its folder, which report the same outcomes.
+    if (!m_options.sWatchFolder.empty())
+        return;
+    ClearProgress();
+    std::fflush(stdout);
+    WriteRaw(stdout, outcome.sWorkerStdout);
+    std::fflush(stdout);
+    WriteRaw(stderr, outcome.sWorkerStderr);
 
     const std::string sFile = Printable(outcome.sSource);
     if (m_options.bJson)

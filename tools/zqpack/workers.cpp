@@ -324,10 +324,17 @@ private:
     // zqpack-PID-N folders of runs whose process no longer exists.
     static void RemoveLeftovers(const fs::path& base)
     {
-        std::error_code ec;
-        for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec))
+        std::vector<std::string> folders;
+        PlatformListFolder(
+            base.string().c_str(),
+            [](void* pContext, const char* pszName, PlatformEntryKind eKind)
+            {
+                if (eKind == ENTRY_FOLDER)
+                    static_cast<std::vector<std::string>*>(pContext)->push_back(pszName);
+            },
+            &folders);
+        for (const std::string& sName : folders)
         {
-            const std::string sName = it->path().filename().string();
             if (sName.compare(0, 7, "zqpack-") != 0)
                 continue;
             const size_t nDash = sName.find('-', 7);
@@ -337,9 +344,9 @@ private:
             if (sPid.find_first_not_of("0123456789") != std::string::npos || sPid.size() > 9)
                 continue;
             const unsigned long nPid = std::stoul(sPid);
-            std::error_code ecType;
-            if (nPid != PlatformGetProcessId() && it->is_directory(ecType) && !PlatformProcessExists(nPid))
-                fs::remove_all(it->path(), ecType);
+            std::error_code ec;
+            if (nPid != PlatformGetProcessId() && !PlatformProcessExists(nPid))
+                fs::remove_all(base / sName, ec);
         }
     }
 

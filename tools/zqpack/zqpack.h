@@ -56,6 +56,9 @@ FileDigest DigestFile(const std::string& sPath);
 // The names of the files that a pattern (a folder, a separator and a name with '*' and '?',
 // matched ignoring case) matches now, as a digest; nSize is their count.
 FileDigest DigestMatches(const std::string& sPattern);
+// The names in a pattern's folder that its last component ("*.proj00") matches, ignoring case,
+// sorted. False when the folder exists but cannot be read.
+bool MatchingNames(const std::string& sPattern, std::vector<std::string>* pNames);
 
 // "SIZE DIGEST STAMP" (the stamp "-" when it is not trusted), or "none" for a digest not taken.
 std::string DigestText(const FileDigest& digest);
@@ -89,13 +92,17 @@ struct Options
     bool bJson = false;
     bool bListPackers = false;
     bool bNoOverwriteReadOnly = false;
-    bool bForce = false;         // repack files that are up to date
-    bool bDepfiles = false;      // write DESTINATION.d beside each packed file
-    std::string sDepfile;        // --depfile: where the depfile of the one file to pack goes
-    bool bEmitNinja = false;     // print a build.ninja instead of packing
-    std::string sNinjaOutput;    // --output: where --emit-ninja writes (only when it changes)
-    bool bTouch = false;         // move an output's write time to now even when its bytes stay
-    bool bNoWorkers = false;     // pack in this process (debugging)
+    bool bForce = false;                    // repack files that are up to date
+    bool bDepfiles = false;                 // write DESTINATION.d beside each packed file
+    std::string sDepfile;                   // --depfile: where the depfile of the one file to pack goes
+    bool bEmitNinja = false;                // print a build.ninja instead of packing
+    std::string sNinjaOutput;               // --output: where --emit-ninja writes (only when it changes)
+    std::string sWatchFolder;               // --watch: build.ninja's scan of one folder (see ScanFolder)
+    std::string sListing;                   // --listing: where the scan keeps the folder's listing
+    std::vector<std::string> watchPatterns; // --match: locator patterns searched in the folder
+    bool bWalked = false;                   // --walked: the folder is below a folder to pack
+    bool bTouch = false;                    // move an output's write time to now even when its bytes stay
+    bool bNoWorkers = false;                // pack in this process (debugging)
     bool bExplain = true;        // run the checker on the source of a failed pack (--no-explain: off)
     double fTimeout = 600;       // seconds one file may take in a worker
     unsigned nJobs = 1;          // 0: one per core
@@ -419,6 +426,14 @@ void PlanWork(const Options& options, const CPluginSet& plugins, std::vector<Wor
 
 // --emit-ninja: prints a build.ninja for the claimed files. Exit status.
 int EmitNinja(const Options& options, const CPluginSet& plugins, const std::string& sProgramPath);
+// --watch FOLDER: the files that build.ninja's scan of the folder packs: the PATHs, and with --walked
+// every claimed file in the folder itself.
+std::vector<InputArg> ScanInputs(const Options& options, const CPluginSet& plugins);
+// After the scan's packs: writes the depfile of everything they read (LISTING.d) and the folder's
+// listing (its pattern matches, and with --walked its folders and claimed files), each only when it
+// changes (with --touch the listing's write time moves to now in any case). Exit status: 0 unless
+// they cannot be written, whatever the packs gave.
+int FinishScan(const Options& options, const CPluginSet& plugins, const std::vector<WorkItem>& work);
 
 // ---------------------------------------------------------------------------------------------------
 // Output
@@ -469,6 +484,7 @@ public:
 
 private:
     void ClearProgress();
+    void CountOutcome(const FileOutcome& outcome);
 
     const Options& m_options;
     bool m_bProgress;

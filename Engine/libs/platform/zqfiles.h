@@ -55,3 +55,24 @@ bool PlatformRemoveFile(const char* pszPath);
 // Lets the owner write the file pszPath (chmod u+w; clears FILE_ATTRIBUTE_READONLY on Windows),
 // never through a link. False, with errno set, when it cannot be done.
 bool PlatformMakeWritableByOwner(const char* pszPath);
+
+// What an entry of a folder is; a link is never followed to tell.
+enum PlatformEntryKind
+{
+    ENTRY_FILE = 0,
+    ENTRY_FOLDER = 1,
+    ENTRY_LINK = 2, // a symbolic link (a reparse point on Windows)
+    ENTRY_OTHER = 3 // a device, a FIFO, a socket
+};
+
+// Receives one entry of a folder: its name (no folder part) and its kind.
+typedef void (*PlatformEntryFn)(void* pContext, const char* pszName, PlatformEntryKind eKind);
+
+// opendir / FindFirstFileA: calls pfnEntry for every entry of the folder pszPath but "." and "..",
+// in the order the system gives. False, with errno set, when the folder cannot be read (then
+// pfnEntry may have been called for some entries).
+bool PlatformListFolder(const char* pszPath, PlatformEntryFn pfnEntry, void* pContext);
+
+// utimensat / SetFileTime: moves the write time of the file pszPath to now, without following a
+// link and without changing what the folder holding it records. False, with errno set, on failure.
+bool PlatformTouchFile(const char* pszPath);

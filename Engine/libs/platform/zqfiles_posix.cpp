@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
 #include <string>
@@ -172,4 +173,49 @@ bool PlatformMakeWritableByOwner(const char* pszPath)
         return false;
     }
     return chmod(pszPath, (info.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool PlatformListFolder(const char* pszPath, PlatformEntryFn pfnEntry, void* pContext)
+{
+    DIR* pFolder = opendir(pszPath);
+    if (!pFolder)
+        return false;
+    const std::string sPrefix = std::string(pszPath) + "/";
+    errno = 0;
+    while (const dirent* pEntry = readdir(pFolder))
+    {
+        const char* pszName = pEntry->d_name;
+        if (std::strcmp(pszName, ".") == 0 || std::strcmp(pszName, "..") == 0)
+            continue;
+        PlatformEntryKind eKind = ENTRY_OTHER;
+        unsigned char nType = pEntry->d_type;
+        if (nType == DT_UNKNOWN)
+        {
+            // Some file systems leave the type to a separate look.
+            struct stat info;
+            if (lstat((sPrefix + pszName).c_str(), &info) == 0)
+                nType = S_ISREG(info.st_mode)   ? DT_REG
+                        : S_ISDIR(info.st_mode) ? DT_DIR
+                        : S_ISLNK(info.st_mode) ? DT_LNK
+                                                : DT_UNKNOWN;
+        }
+        if (nType == DT_REG)
+            eKind = ENTRY_FILE;
+        else if (nType == DT_DIR)
+            eKind = ENTRY_FOLDER;
+        else if (nType == DT_LNK)
+            eKind = ENTRY_LINK;
+        pfnEntry(pContext, pszName, eKind);
+        errno = 0;
+    }
+    const int nError = errno;
+    closedir(pFolder);
+    errno = nError;
+    return nError == 0;
+}
+
+bool PlatformTouchFile(const char* pszPath)
+{
+    const struct timespec aNow[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
+    return utimensat(AT_FDCWD, pszPath, aNow, AT_SYMLINK_NOFOLLOW) == 0;
 }

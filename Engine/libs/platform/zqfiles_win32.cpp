@@ -198,3 +198,56 @@ bool PlatformMakeWritableByOwner(const char* pszPath)
     errno = GetLastError() == ERROR_FILE_NOT_FOUND ? ENOENT : EACCES;
     return false;
 }
+
+bool PlatformListFolder(const char* pszPath, PlatformEntryFn pfnEntry, void* pContext)
+{
+    const std::string sPattern = std::string(pszPath) + "\\*";
+    WIN32_FIND_DATAA data;
+    const HANDLE hFind = FindFirstFileA(sPattern.c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+    {
+        const DWORD nError = GetLastError();
+        errno = nError == ERROR_PATH_NOT_FOUND || nError == ERROR_FILE_NOT_FOUND ? ENOENT
+                : nError == ERROR_DIRECTORY                                      ? ENOTDIR
+                                                                                 : EACCES;
+        return false;
+    }
+    do
+    {
+        if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0)
+            continue;
+        const DWORD nAttributes = data.dwFileAttributes;
+        const PlatformEntryKind eKind = (nAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? ENTRY_LINK
+                                        : (nAttributes & FILE_ATTRIBUTE_DIRECTORY)   ? ENTRY_FOLDER
+                                        : (nAttributes & FILE_ATTRIBUTE_DEVICE)      ? ENTRY_OTHER
+                                                                                     : ENTRY_FILE;
+        pfnEntry(pContext, data.cFileName, eKind);
+    } while (FindNextFileA(hFind, &data));
+    const DWORD nError = GetLastError();
+    FindClose(hFind);
+    if (nError != ERROR_NO_MORE_FILES)
+    {
+        errno = EIO;
+        return false;
+    }
+    return true;
+}
+
+bool PlatformTouchFile(const char* pszPath)
+{
+    const HANDLE hFile =
+        CreateFileA(pszPath, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+    {
+        errno = GetLastError() == ERROR_FILE_NOT_FOUND ? ENOENT : EACCES;
+        return false;
+    }
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const bool bDone = SetFileTime(hFile, nullptr, nullptr, &now) != 0;
+    CloseHandle(hFile);
+    if (!bDone)
+        errno = EACCES;
+    return bDone;
+}
