@@ -569,6 +569,16 @@ TEST(FxLs, CompressedSourcesAreCheckedAsOnDisk)
     WriteCompressed(sPath, std::string(kSprit).erase(20, 1));
     session.Send(Notice("textDocument/didSave", {{"textDocument", {{"uri", sUri}}}}));
     EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"unknown-type@0:85"}));
+
+    // The same file named by a URI whose last character is percent-encoded, as a client may write it.
+    const std::string sEncoded = sUri.substr(0, sUri.size() - 1) + "%63";
+    Open(session, sEncoded, "");
+    EXPECT_EQ(Codes(session.Received(), sEncoded), std::vector<std::string>({"unknown-type@0:85"}));
+
+    // Gone from disk: said on the first line, not checked as an empty text.
+    std::remove(sPath.c_str());
+    session.Send(Notice("textDocument/didSave", {{"textDocument", {{"uri", sUri}}}}));
+    EXPECT_EQ(Codes(session.Received(), sUri), std::vector<std::string>({"file-unreadable@0:0"}));
 }
 
 // The module follows the locator on disk: a locator edited to name another module changes the
