@@ -133,6 +133,26 @@ TEST(PlatformLibrary, LoadsByWindowsNameFindsExportsAndCountsReferences)
     PlatformFreeLibrary(nullptr);
 }
 
+// What a folder search takes for a library is what loading by the Windows name opens.
+TEST(PlatformLibrary, KnowsItsLibraryFileNames)
+{
+    char szFile[64];
+    ASSERT_TRUE(PlatformLibraryFileName("dir/Module.dll", szFile, sizeof(szFile)));
+    EXPECT_TRUE(PlatformIsLibraryFileName(szFile)) << szFile;
+    for (const char* pszName : {"module.txt", "module", "", "module.dll.bak", "module.so.1"})
+        EXPECT_FALSE(PlatformIsLibraryFileName(pszName)) << pszName;
+#if defined(_WIN32)
+    EXPECT_TRUE(PlatformIsLibraryFileName("MODULE.DLL"));
+    EXPECT_FALSE(PlatformIsLibraryFileName(".dll"));
+    EXPECT_FALSE(PlatformIsLibraryFileName("module.so"));
+#else
+    EXPECT_TRUE(PlatformIsLibraryFileName("libmodule.so"));
+    EXPECT_FALSE(PlatformIsLibraryFileName("module.SO"));
+    EXPECT_FALSE(PlatformIsLibraryFileName(".so"));
+    EXPECT_FALSE(PlatformIsLibraryFileName("module.dll"));
+#endif
+}
+
 TEST(PlatformTempName, NamesAFreshFileWithThePrefix)
 {
     char szFirst[PLATFORM_MAX_PATH];

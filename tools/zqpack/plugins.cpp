@@ -1,6 +1,7 @@
 #include "zqpack.h"
 
 #include "zqfiles.h"
+#include "zqplatform.h"
 #include "zqprocess.h"
 
 #include <algorithm>
@@ -15,21 +16,6 @@ namespace fs = std::filesystem;
 
 namespace zqpack
 {
-namespace
-{
-bool IsSharedLibraryName(const fs::path& path)
-{
-    std::string sExtension = path.extension().string();
-#if defined(_WIN32)
-    std::transform(sExtension.begin(), sExtension.end(), sExtension.begin(),
-                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-    return sExtension == ".dll";
-#else
-    return sExtension == ".so";
-#endif
-}
-} // namespace
-
 CPluginSet::~CPluginSet()
 {
     while (!m_plugins.empty())
@@ -92,7 +78,7 @@ bool CPluginSet::Discover(const std::string& sDirectory)
             sFolder.c_str(),
             [](void* pContext, const char* pszName, PlatformEntryKind eKind)
             {
-                if ((eKind == ENTRY_FILE || eKind == ENTRY_LINK) && IsSharedLibraryName(pszName))
+                if ((eKind == ENTRY_FILE || eKind == ENTRY_LINK) && PlatformIsLibraryFileName(pszName))
                     static_cast<std::vector<std::string>*>(pContext)->push_back(pszName);
             },
             &names);

@@ -126,8 +126,8 @@ std::string AbsolutePath(const std::string& sPath)
     // zqpack never changes its current folder: ask for it once.
     static const fs::path s_current = []
     {
-        std::error_code ec;
-        return fs::current_path(ec);
+        char szFolder[4096];
+        return PlatformGetCurrentDirectory(szFolder, sizeof(szFolder)) ? fs::path(szFolder) : fs::path();
     }();
     // Most paths are absolute and normal already (a folder's entries): they are answered as they are.
     if (fs::path::preferred_separator == '/' && !sPath.empty() && sPath.front() == '/' &&

@@ -34,6 +34,10 @@ PlatformLibrary PlatformLoadLibraryWithReason(const char* pszName, char* pszReas
 // for the shared library suffix; on Windows the name as given. False when it does not fit.
 bool PlatformLibraryFileName(const char* pszName, char* pszOut, size_t nSize);
 
+// True when a file name ends in this platform's shared library suffix: ".so" on POSIX, ".dll" in
+// any case on Windows.
+bool PlatformIsLibraryFileName(const char* pszName);
+
 // GetModuleFileNameA: the path of the file a loaded library was loaded from. False when it is not
 // known or does not fit in nSize bytes.
 bool PlatformGetLibraryPath(PlatformLibrary hLibrary, char* pszOut, size_t nSize);

@@ -413,6 +413,12 @@ bool PlatformLibraryFileName(const char* pszName, char* pszOut, size_t nSize)
     return true;
 }
 
+bool PlatformIsLibraryFileName(const char* pszName)
+{
+    const size_t nLength = pszName ? std::strlen(pszName) : 0;
+    return nLength > 3 && std::strcmp(pszName + nLength - 3, ".so") == 0;
+}
+
 void* PlatformGetProcAddress(PlatformLibrary hLibrary, const char* pszSymbol)
 {
     if (!hLibrary || !pszSymbol)

@@ -50,6 +50,12 @@ bool PlatformLibraryFileName(const char* pszName, char* pszOut, size_t nSize)
     return true;
 }
 
+bool PlatformIsLibraryFileName(const char* pszName)
+{
+    const size_t nLength = pszName ? strlen(pszName) : 0;
+    return nLength > 4 && _stricmp(pszName + nLength - 4, ".dll") == 0;
+}
+
 void* PlatformGetProcAddress(PlatformLibrary hLibrary, const char* pszSymbol)
 {
     if (!hLibrary || !pszSymbol)
