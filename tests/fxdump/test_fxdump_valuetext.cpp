@@ -157,9 +157,14 @@ Views Show(const std::string& sPath, const fxdump::CModuleView& module)
     return views;
 }
 
-// Every property of the page reads as in the listing; the properties, in order.
+// Every property of the page reads as in the listing, and every position it draws is a number
+// (NaN and infinite values stand at 0); the properties, in order.
 std::vector<Shown> PageAgreesWithListing(const Views& views, const std::string& sWhat)
 {
+    static const std::regex kPosition(R"re( (points|x|y|x1|x2|y1|y2|width|height|offset)="([^"]*)")re");
+    static const std::regex kNumbers(R"([-0-9., %]*)");
+    for (std::sregex_iterator it(views.sPage.begin(), views.sPage.end(), kPosition), end; it != end; ++it)
+        EXPECT_TRUE(std::regex_match((*it)[2].str(), kNumbers)) << sWhat << ": " << (*it)[0];
     const std::vector<Shown> listed = ListingProperties(views.sListing);
     const std::vector<Shown> paged = PageProperties(views.sPage);
     EXPECT_EQ(listed.size(), paged.size()) << sWhat;
