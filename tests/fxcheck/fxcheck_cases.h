@@ -79,6 +79,10 @@ inline std::vector<Case> Cases()
          h + Effect(Key("(properties (property (name FrameRate) (type Float) (value-list (value (time 0.5) "
                         "(data 1)) (value (time 0.2) (data 2)))))")),
          {{2, 194, "value-dropped"}}},
+        {"dropped value out of range",
+         h + Effect(Key("(properties (property (name FrameRate) (type Float) (value-list (value (time 0.5) "
+                        "(data 500)) (value (time 0.2) (data 2)))))")),
+         {{2, 194, "value-dropped"}, {2, 218, "value-clamped"}}},
         {"curve times",
          h + Effect(
                  Key("(properties (property (name Size) (type Float) (value-list (value (time 0.2) (data 1)) "

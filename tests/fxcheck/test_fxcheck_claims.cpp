@@ -571,6 +571,22 @@ TEST(FxCheckClaims, PackedBytesBearOutEveryClaim)
             if (diag.eCode == DiagCode::TypeMismatch && Match(diag.sMessage, "is an? (\\w+), not ", match))
                 mismatched[tree.Enclosing(tree.At(diag.nOffset), "property")] = match[1];
         }
+        // A value the checker says is dropped (its removal is checked below) is not packed: no other
+        // finding about it may claim a packed result.
+        std::vector<Span> droppedValues;
+        for (const Diagnostic& diag : diags)
+            if (diag.eCode == DiagCode::ValueDropped && tree.At(diag.nOffset))
+                droppedValues.push_back(tree.SpanOf(tree.At(diag.nOffset)));
+        for (const Diagnostic& diag : diags)
+            for (const Span& span : droppedValues)
+                if (diag.eCode != DiagCode::ValueDropped && diag.nOffset >= span.nStart &&
+                    diag.nOffset < span.nEnd)
+                {
+                    EXPECT_EQ(std::string::npos, diag.sMessage.find("packed"))
+                        << sources[i].sName << ": " << diag.nLine << ":" << diag.nColumn << ": "
+                        << diag.sMessage << " [" << diag.GetCode() << "] is about a value that is dropped";
+                    ++checkedByCode["about a dropped value"];
+                }
         for (const Diagnostic& diag : diags)
         {
             KeyClaim keyClaim;
@@ -665,7 +681,7 @@ TEST(FxCheckClaims, PackedBytesBearOutEveryClaim)
           "value-not-packed", "prefab-type-mismatch", "not-a-number",     "not-finite",
           "int-wrapped",      "trailing-text",        "color-wrapped",    "enum-invalid",
           "curve-time-moved", "text-truncated",       "value-clamped",    "key-moved",
-          "type-mismatch"})
+          "type-mismatch",    "about a dropped value"})
         EXPECT_GE(checkedByCode[pszCode], 1u) << pszCode;
     EXPECT_GE(nPacking, 30u);
 }

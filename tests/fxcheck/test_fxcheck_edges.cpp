@@ -71,3 +71,40 @@ TEST(FxCheckEdges, FindingsKeptUpToTheLimit)
     EXPECT_EQ(OmittedLine("a.Fx00a", DiagCode::TrailingText, 1),
               "fxcheck: 1 more [trailing-text] finding in a.Fx00a");
 }
+
+// A property that is not a function curve keeps its earliest value: findings about the others say
+// they are dropped, not what they would be packed as; a type mismatch names the bytes of the value
+// kept, though a dropped one comes first in the file.
+TEST(FxCheckEdges, FindingsAboutADroppedValueClaimNoPackedResult)
+{
+    const std::string sText =
+        kHeader +
+        Effect(Key("(properties "
+                   "(property (name FrameRate) (type Float) (value-list (value (time 0.5) (data 500)) "
+                   "(value (time 0.2) (data 2)) (value (time 0.9) (data abc)))) "
+                   "(property (name BlendMode) (type Enum) (value-list (value (time 0) (data Additive)) "
+                   "(value (time 1) (data Opaqe)))) "
+                   "(property (name FrameCount) (type Float) (value-list (value (time 1) (data 7.5)) "
+                   "(value (time 0) (data 3)))))"));
+    std::vector<std::string> messages;
+    for (const Diagnostic& diag : CheckWith(BinLibrary("sparkrig_sample"), sText, nullptr))
+        if (diag.eCode != DiagCode::ValueDropped)
+            messages.push_back(std::string(diag.GetCode()) + ": " + diag.sMessage);
+    const auto dropped = [](const std::string& sProp)
+    {
+        return "; the value is dropped: '" + sProp +
+               "' is not a function curve and keeps only its earliest value";
+    };
+    const std::vector<std::string> expected = {
+        "value-clamped: 500 is outside the range '0;120' of 'FrameRate'" + dropped("FrameRate"),
+        "not-a-number: 'abc' is not a number" + dropped("FrameRate"),
+        "enum-invalid: 'Opaqe' is not a choice of 'BlendMode' (Additive,AlphaBlend,Opaque)" +
+            dropped("BlendMode") + "; did you mean 'Opaque'?",
+        // 3.0f is 0x40400000 and 7.5f 0x40F00000 read as integers.
+        "type-mismatch: property 'FrameCount' is an Int, not a Float; the value is read as Float and its "
+        "bytes "
+        "packed as Int: 1077936128",
+        "value-clamped: 1089470464 is outside the range '1;64' of 'FrameCount'" + dropped("FrameCount"),
+        "value-clamped: 1077936128 is outside the range '1;64' of 'FrameCount'; it is packed as 64"};
+    EXPECT_EQ(messages, expected);
+}

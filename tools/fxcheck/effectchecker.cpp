@@ -21,6 +21,7 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace
 {
@@ -155,6 +156,15 @@ private:
     void CheckProperties(const CZQANode* pProperties, const EffectTypeDesc* pTypeDesc);
     void CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeDesc);
     bool LoadValue(const CZQANode* pData, uint32_t eFileType, EffectPropertyKey& key);
+    std::unordered_set<const CZQANode*> DroppedValues(const CZQANode* pValueList, uint32_t eFileType) const;
+    // The outcome a finding about a value states: sPacked ("; it is packed as 1000"), or, while a
+    // value that its property drops is read, that it is dropped.
+    std::string Outcome(std::string sPacked) const
+    {
+        return m_pDroppedFrom ? "; the value is dropped: " + *m_pDroppedFrom +
+                                    " is not a function curve and keeps only its earliest value"
+                              : sPacked;
+    }
     void CheckEnumChoice(const CZQANode* pData, const EffectPropDesc& desc, const std::string& sProp,
                          const EffectPropValue& value);
     void CheckKeptValues(std::vector<LoadedValue>& loaded, const EffectPropDesc& desc,
@@ -169,6 +179,8 @@ private:
     CFindingBudget* m_pBudget;
     // Takes the findings beyond the budget; never reported.
     Diagnostic m_Omitted;
+    // The property whose dropped value is being read, or null.
+    const std::string* m_pDroppedFrom = nullptr;
     std::vector<std::string> m_typeNames;
     std::vector<Prefab> m_prefabs;
     // Effect names as stored (cut to their first characters), viewing the tree's own text.
@@ -442,7 +454,8 @@ int32_t CChecker::CheckInteger(const CZQANode* pAtom, const char* pszWhat)
     if (i == nDigitsStart)
     {
         Report(DiagCode::NotANumber, pAtom,
-               Quote(s) + " is not an integer; the " + pszWhat + " is packed as 0");
+               Quote(s) + " is not an integer" +
+                   Outcome("; the " + std::string(pszWhat) + " is packed as 0"));
         return nPacked;
     }
     const uint64_t nLimit = bNegative ? (uint64_t(1) << 31) : (uint64_t(1) << 31) - 1;
@@ -471,13 +484,13 @@ float CChecker::CheckFloat(const CZQANode* pAtom, const char* pszWhat)
     if (nUsed == 0)
     {
         Report(DiagCode::NotANumber, pAtom,
-               Quote(s) + " is not a number; the " + pszWhat + " is packed as 0");
+               Quote(s) + " is not a number" + Outcome("; the " + std::string(pszWhat) + " is packed as 0"));
         return f;
     }
     if (!std::isfinite(f))
         Report(DiagCode::NotFinite, pAtom,
-               Quote(s.substr(0, nUsed)) + " is not finite as a 32-bit float; the " + pszWhat +
-                   " is packed as " + FormatFloat(f));
+               Quote(s.substr(0, nUsed)) + " is not finite as a 32-bit float" +
+                   Outcome("; the " + std::string(pszWhat) + " is packed as " + FormatFloat(f)));
     size_t nRest = nUsed;
     while (nRest < s.size() && IsCSpace(s[nRest]))
         ++nRest;
@@ -881,13 +894,54 @@ void CChecker::CheckProperties(const CZQANode* pProperties, const EffectTypeDesc
     }
 }
 
-bool CChecker::LoadValue(const CZQANode* pData, uint32_t eFileType, EffectPropertyKey& key)
+namespace
 {
-    const uint32_t nNeeded = AtomsForType(eFileType);
+// How many of the atoms a type needs lead a data list, as the loader counts them.
+uint32_t LeadingAtoms(const CZQANode* pData, uint32_t nNeeded)
+{
     uint32_t nAtoms = 0;
     while (nAtoms < nNeeded && nAtoms + 1 < pData->GetNumElements() &&
            !pData->GetElement(static_cast<uint32_t>(nAtoms + 1))->IsList())
         ++nAtoms;
+    return nAtoms;
+}
+} // namespace
+
+// The values a property that is not a function curve reads and then drops: all but the earliest
+// (the first of equal times). None when a time is NaN: the order kept is then the sort's own.
+std::unordered_set<const CZQANode*> CChecker::DroppedValues(const CZQANode* pValueList,
+                                                            uint32_t eFileType) const
+{
+    std::unordered_set<const CZQANode*> dropped;
+    const CZQANode* pKept = nullptr;
+    float fKept = 0.0f;
+    for (size_t i = 1; pValueList && i < pValueList->GetNumElements(); ++i)
+    {
+        const CZQANode* pValue = pValueList->GetElement(static_cast<uint32_t>(i));
+        const CZQANode* pTime = IsNamed(pValue, "value") ? FindValue(pValue, "time") : nullptr;
+        const CZQANode* pData = pTime ? FindList(pValue, "data") : nullptr;
+        if (!pData || LeadingAtoms(pData, AtomsForType(eFileType)) < AtomsForType(eFileType))
+            continue;
+        const float fTime = static_cast<float>(ZQAtoF(Text(pTime).c_str()));
+        if (std::isnan(fTime))
+            return {};
+        if (pKept && !(fTime < fKept))
+            dropped.insert(pValue);
+        else
+        {
+            if (pKept)
+                dropped.insert(pKept);
+            pKept = pValue;
+            fKept = fTime;
+        }
+    }
+    return dropped;
+}
+
+bool CChecker::LoadValue(const CZQANode* pData, uint32_t eFileType, EffectPropertyKey& key)
+{
+    const uint32_t nNeeded = AtomsForType(eFileType);
+    const uint32_t nAtoms = LeadingAtoms(pData, nNeeded);
     if (nAtoms < nNeeded)
     {
         const char* pszKind = eFileType == ePT_Int      ? "integer"
@@ -936,7 +990,7 @@ bool CChecker::LoadValue(const CZQANode* pData, uint32_t eFileType, EffectProper
             if (static_cast<int64_t>(nPacked) != anChannels[i])
                 Report(DiagCode::ColorWrapped, ppAtoms[i],
                        std::string(kChannels[i]) + " channel " + std::to_string(anChannels[i]) +
-                           " is outside 0 to 255; it is packed as " + std::to_string(nPacked));
+                           " is outside 0 to 255" + Outcome("; it is packed as " + std::to_string(nPacked)));
         }
         break;
     }
@@ -1004,6 +1058,9 @@ void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeD
 
     const CZQANode* pValueList = FindList(pNode, "value-list");
     std::vector<LoadedValue> loaded;
+    const std::unordered_set<const CZQANode*> dropped = bWritable && !pDesc->m_bFunctionCurve
+                                                            ? DroppedValues(pValueList, eFileType)
+                                                            : std::unordered_set<const CZQANode*>();
     if (pValueList)
     {
         const CZQANode* pBefore = nullptr;
@@ -1019,6 +1076,7 @@ void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeD
             m_shapes.push_back(&kValue);
             CheckRecord(pValue, kValue);
             m_shapes.pop_back();
+            m_pDroppedFrom = dropped.count(pValue) ? &sProp : nullptr;
             const CZQANode* pTime = FindValue(pValue, "time");
             const CZQANode* pData = FindList(pValue, "data");
             if (!pTime || !pData)
@@ -1036,7 +1094,8 @@ void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeD
                 continue;
             if (!bWritable)
                 continue;
-            if (bMismatch && !bMismatchReported)
+            // The bytes named are those of a value that is packed.
+            if (bMismatch && !bMismatchReported && !m_pDroppedFrom)
             {
                 bMismatchReported = true;
                 Report(DiagCode::TypeMismatch, pType,
@@ -1056,11 +1115,12 @@ void CChecker::CheckProperty(const CZQANode* pNode, const EffectTypeDesc* pTypeD
                 Report(DiagCode::ValueClamped, pData->GetNumElements() > 1 ? pData->GetElement(1) : pData,
                        FormatValue(key.Value, pDesc->eType) + " is outside the range " +
                            Quote(FixedName(pDesc->szParams, sizeof(pDesc->szParams))) + " of " + sProp +
-                           "; it is packed as " + FormatValue(pAfter->Value, pDesc->eType));
+                           Outcome("; it is packed as " + FormatValue(pAfter->Value, pDesc->eType)));
             if (pDesc->eType == ePT_Enum)
                 CheckEnumChoice(pData, *pDesc, sProp, key.Value);
             loaded.push_back({key.fTime, pValue, pTime});
         }
+        m_pDroppedFrom = nullptr;
     }
     if (bWritable)
         CheckKeptValues(loaded, *pDesc, sProp);
@@ -1077,8 +1137,9 @@ void CChecker::CheckEnumChoice(const CZQANode* pData, const EffectPropDesc& desc
         const std::vector<std::string> choices = EnumChoiceList(sParams);
         const std::string sText = FixedName(value.szValue, sizeof(value.szValue));
         Report(DiagCode::EnumInvalid, pData->GetElement(1),
-               Quote(sText) + " is not a choice of " + sProp + " (" + Printable(sParams) + "); the default " +
-                   FormatValue(desc.DefaultValue, ePT_Enum) + " is packed" + DidYouMean(sText, choices));
+               Quote(sText) + " is not a choice of " + sProp + " (" + Printable(sParams) + ")" +
+                   Outcome("; the default " + FormatValue(desc.DefaultValue, ePT_Enum) + " is packed") +
+                   DidYouMean(sText, choices));
     }
 }
 

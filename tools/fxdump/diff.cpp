@@ -11,27 +11,30 @@ namespace fxdump
 namespace
 {
 using json = nlohmann::ordered_json;
+using Reader = CPackedEffectReader;
+constexpr size_t kNone = ~size_t(0);
 
 // Items matched by a name: the n-th item of a name in one list pairs with the n-th in the other.
+// Positions in the two lists; kNone where an item has no partner.
 template <typename NameOf>
-std::vector<std::pair<const json*, const json*>> Pair(const json& olds, const json& news, NameOf nameOf)
+std::vector<std::pair<size_t, size_t>> Pair(const json& olds, const json& news, NameOf nameOf)
 {
-    std::vector<std::pair<const json*, const json*>> pairs;
-    std::map<std::string, std::vector<const json*>> unmatched;
-    for (const json& item : news)
-        unmatched[nameOf(item)].push_back(&item);
+    std::vector<std::pair<size_t, size_t>> pairs;
+    std::map<std::string, std::vector<size_t>> unmatched;
+    for (size_t i = 0; i < news.size(); ++i)
+        unmatched[nameOf(news[i])].push_back(i);
     std::map<std::string, size_t> used;
-    for (const json& item : olds)
+    for (size_t i = 0; i < olds.size(); ++i)
     {
-        const std::string sName = nameOf(item);
-        std::vector<const json*>& candidates = unmatched[sName];
+        const std::string sName = nameOf(olds[i]);
+        std::vector<size_t>& candidates = unmatched[sName];
         size_t& nUsed = used[sName];
-        pairs.emplace_back(&item, nUsed < candidates.size() ? candidates[nUsed] : nullptr);
+        pairs.emplace_back(i, nUsed < candidates.size() ? candidates[nUsed] : kNone);
         ++nUsed;
     }
     for (auto& entry : unmatched)
         for (size_t i = used[entry.first]; i < entry.second.size(); ++i)
-            pairs.emplace_back(nullptr, entry.second[i]);
+            pairs.emplace_back(kNone, entry.second[i]);
     return pairs;
 }
 
@@ -80,76 +83,155 @@ std::string KeyName(const json& key)
            std::to_string(key["id"].get<uint32_t>());
 }
 
+// One file's effects: decoded for comparing, and their records for showing values as the listing does.
+struct Side
+{
+    explicit Side(const Reader& r) : reader(r) {}
+    const Reader& reader;
+    json effects = json::array();
+    std::vector<Reader::Effect> records;
+};
+
+// What changed and its old and new text, in the listing's words.
+struct ChangeLine
+{
+    std::string sWhat, sOld, sNew;
+};
+
 class CDiff
 {
 public:
-    explicit CDiff(json& changes) : m_Changes(changes) {}
-
-    void Effects(const json& olds, const json& news)
+    CDiff(const CModuleView& module, json& changes, std::vector<std::string>& lines)
+        : m_Module(module), m_Changes(changes), m_Lines(lines)
     {
-        for (const auto& pair : Pair(olds, news, NameOf))
+    }
+
+    void Effects(const Side& olds, const Side& news)
+    {
+        for (const auto& pair : Pair(olds.effects, news.effects, NameOf))
         {
-            m_sEffect = NameOf(pair.first ? *pair.first : *pair.second);
-            if (!pair.first || !pair.second)
+            m_sEffect = NameOf(pair.first != kNone ? olds.effects[pair.first] : news.effects[pair.second]);
+            if (pair.first == kNone || pair.second == kNone)
             {
-                Add(nullptr, nullptr, pair.first ? "removed" : "added", json(), json());
+                Add(nullptr, nullptr, pair.first != kNone ? "removed" : "added", json(), json(), {});
                 continue;
             }
-            const json& a = *pair.first;
-            const json& b = *pair.second;
+            const json& a = olds.effects[pair.first];
+            const json& b = news.effects[pair.second];
             if (a["lengthMs"] != b["lengthMs"])
-                Add(nullptr, nullptr, "length", a["lengthMs"], b["lengthMs"]);
+                Add(nullptr, nullptr, "length", a["lengthMs"], b["lengthMs"],
+                    {"length", a["lengthMs"].dump() + " ms", b["lengthMs"].dump() + " ms"});
+            const Reader::Effect& recordA = olds.records[pair.first];
+            const Reader::Effect& recordB = news.records[pair.second];
             for (const auto& keys : Pair(a["keys"], b["keys"], KeyName))
-                Key(keys.first, keys.second);
+            {
+                if (keys.first == kNone || keys.second == kNone)
+                {
+                    const json& any = keys.first != kNone ? a["keys"][keys.first] : b["keys"][keys.second];
+                    Add(&any, nullptr, keys.first != kNone ? "removed" : "added", json(), json(), {});
+                    continue;
+                }
+                Key(olds.reader, a["keys"][keys.first], recordA.keys[keys.first], news.reader,
+                    b["keys"][keys.second], recordB.keys[keys.second]);
+            }
         }
     }
 
 private:
-    void Key(const json* pOld, const json* pNew)
+    void Key(const Reader& readerA, const json& a, const Reader::Key& recordA, const Reader& readerB,
+             const json& b, const Reader::Key& recordB)
     {
-        const json& any = pOld ? *pOld : *pNew;
-        if (!pOld || !pNew)
+        const auto ms = [](const Reader& reader, float fSeconds)
         {
-            Add(&any, nullptr, pOld ? "removed" : "added", json(), json());
-            return;
-        }
-        for (const char* pszField : {"start", "end"})
-            if ((*pOld)[pszField] != (*pNew)[pszField])
-                Add(&any, nullptr, pszField, Milliseconds((*pOld)[pszField]),
-                    Milliseconds((*pNew)[pszField]));
-        if ((*pOld)["motionLinkId"] != (*pNew)["motionLinkId"])
-            Add(&any, nullptr, "motionLinkId", (*pOld)["motionLinkId"], (*pNew)["motionLinkId"]);
-        for (const auto& props : Pair((*pOld)["properties"], (*pNew)["properties"], NameOf))
+            std::string s;
+            CValueText(reader, s).Time(fSeconds, CValueText::MILLISECONDS);
+            return s + " ms";
+        };
+        if (a["start"] != b["start"])
+            Add(&a, nullptr, "start", Milliseconds(a["start"]), Milliseconds(b["start"]),
+                {"start", ms(readerA, recordA.fStartTime), ms(readerB, recordB.fStartTime)});
+        if (a["end"] != b["end"])
+            Add(&a, nullptr, "end", Milliseconds(a["end"]), Milliseconds(b["end"]),
+                {"end", ms(readerA, recordA.fEndTime), ms(readerB, recordB.fEndTime)});
+        if (a["motionLinkId"] != b["motionLinkId"])
+            Add(&a, nullptr, "motionLinkId", a["motionLinkId"], b["motionLinkId"],
+                {"motion link", a["motionLinkId"].dump(), b["motionLinkId"].dump()});
+        for (const auto& props : Pair(a["properties"], b["properties"], NameOf))
         {
-            const json* pA = props.first;
-            const json* pB = props.second;
-            if (!pA || !pB)
+            if (props.first == kNone || props.second == kNone)
             {
-                Add(&any, pA ? pA : pB, pA ? "removed" : "added", json(), json());
+                const json& any =
+                    props.first != kNone ? a["properties"][props.first] : b["properties"][props.second];
+                Add(&a, &any, props.first != kNone ? "removed" : "added", json(), json(), {});
                 continue;
             }
-            if (pA->contains("points") && pB->contains("points"))
-                Points(any, *pB, (*pA)["points"], (*pB)["points"]);
+            const json& propA = a["properties"][props.first];
+            const json& propB = b["properties"][props.second];
+            const Reader::Property& recordPropA = recordA.props[props.first];
+            const Reader::Property& recordPropB = recordB.props[props.second];
+            if (propA.contains("points") && propB.contains("points"))
+                Points(a, propB, propA["points"], propB["points"], Points(readerA, recordA, recordPropA),
+                       Points(readerB, recordB, recordPropB));
             else
             {
-                const json a = Content(*pA);
-                const json b = Content(*pB);
-                if (a != b)
-                    Add(&any, pB, "value", a, b);
+                const json contentA = Content(propA);
+                const json contentB = Content(propB);
+                if (contentA != contentB)
+                    Add(&a, &propB, "value", contentA, contentB,
+                        {"value", Text(readerA, recordA, recordPropA), Text(readerB, recordB, recordPropB)});
             }
         }
     }
 
     // Curve points by position: a changed point says old -> new, extra points are added or removed.
-    void Points(const json& key, const json& prop, const json& olds, const json& news)
+    void Points(const json& key, const json& prop, const json& olds, const json& news,
+                const std::vector<std::string>& oldTexts, const std::vector<std::string>& newTexts)
     {
         for (size_t i = 0; i < std::max(olds.size(), news.size()); ++i)
         {
             const json a = i < olds.size() ? olds[i] : json();
             const json b = i < news.size() ? news[i] : json();
             if (a != b)
-                Add(&key, &prop, "point " + std::to_string(i), a, b);
+                Add(&key, &prop, "point " + std::to_string(i), a, b,
+                    {"point " + std::to_string(i) + ":", i < oldTexts.size() ? oldTexts[i] : "none",
+                     i < newTexts.size() ? newTexts[i] : "none"});
         }
+    }
+
+    // What the module says of a property, or null.
+    const Reader::ValueInfo* Info(const Reader& reader, const Reader::Key& key, const Reader::Property& prop,
+                                  Reader::ValueInfo& info) const
+    {
+        std::string sName;
+        return m_Module.IsLoaded() && reader.GetString(prop.nNameOffset, sName) &&
+                       m_Module.Lookup(key.nTypeID, sName.c_str(), info)
+                   ? &info
+                   : nullptr;
+    }
+
+    std::string Text(const Reader& reader, const Reader::Key& key, const Reader::Property& prop) const
+    {
+        Reader::ValueInfo info;
+        std::string s;
+        CValueText(reader, s).PropertyValue(prop, Info(reader, key, prop, info));
+        return s;
+    }
+
+    // The text of each point of a property's curve.
+    std::vector<std::string> Points(const Reader& reader, const Reader::Key& key,
+                                    const Reader::Property& prop) const
+    {
+        Reader::ValueInfo info;
+        std::vector<std::string> texts;
+        if (!Info(reader, key, prop, info))
+            return texts;
+        ForEachCurvePoint(reader, reader.ReadU32(prop.nValueOffset), info.eType,
+                          [&](float fTime, uint32_t nValueOffset)
+                          {
+                              texts.emplace_back();
+                              CValueText(reader, texts.back()).Point(fTime, nValueOffset, info.eType);
+                          });
+        return texts;
     }
 
     // What a property holds, whatever its offset or its curve's offset.
@@ -161,70 +243,39 @@ private:
         return json();
     }
 
-    void Add(const json* pKey, const json* pProp, const std::string& sWhat, const json& old, const json& now)
+    void Add(const json* pKey, const json* pProp, const std::string& sWhat, const json& old, const json& now,
+             const ChangeLine& line)
     {
         json change = {{"effect", m_sEffect}, {"what", sWhat}};
+        std::string sWhere = "effect \"" + Printable(m_sEffect) + "\"";
         if (pKey)
         {
             change["key"] = KeyName(*pKey);
             change["keyId"] = (*pKey)["id"];
+            sWhere += " key " + Printable(KeyName(*pKey));
         }
         if (pProp)
         {
             change["property"] = NameOf(*pProp);
             change["type"] = pProp->value("type", "");
+            sWhere += " " + Printable(NameOf(*pProp));
         }
         if (!old.is_null())
             change["old"] = old;
         if (!now.is_null())
             change["new"] = now;
         m_Changes.push_back(change);
+        if (sWhat == "added" || sWhat == "removed")
+            m_Lines.push_back((sWhat == "added" ? "+ " : "- ") + sWhere);
+        else
+            m_Lines.push_back("~ " + sWhere + ": " + line.sWhat + " " + line.sOld + " -> " + line.sNew);
     }
 
+    const CModuleView& m_Module;
     json& m_Changes;
+    std::vector<std::string>& m_Lines;
     std::string m_sEffect;
 };
-
-std::string PointText(const json& point, const std::string& sType)
-{
-    if (point.is_null())
-        return "none";
-    std::string s = ValueText(point["time"], "Float");
-    if (point.contains("value"))
-        s += ": " + ValueText(point["value"], sType);
-    return s;
-}
-
-std::string ChangeText(const json& change)
-{
-    if (change["what"] == "curves")
-        return "~ the curve sections differ (" + change["old"].dump() + " and " + change["new"].dump() +
-               " bytes); decode with --module or --project to see which curves";
-    std::string sWhere = "effect \"" + Printable(change["effect"].get<std::string>()) + "\"";
-    if (change.contains("key"))
-        sWhere += " key " + Printable(change["key"].get<std::string>());
-    if (change.contains("property"))
-        sWhere += " " + Printable(change["property"].get<std::string>());
-    const std::string sWhat = change["what"];
-    if (sWhat == "added" || sWhat == "removed")
-        return (sWhat == "added" ? "+ " : "- ") + sWhere;
-    const std::string sType = change.value("type", "");
-    std::string sOld, sNew;
-    if (sWhat.rfind("point ", 0) == 0)
-    {
-        sOld = PointText(change.value("old", json()), sType);
-        sNew = PointText(change.value("new", json()), sType);
-    }
-    else
-    {
-        const bool bTime = sWhat == "length" || sWhat == "start" || sWhat == "end";
-        sOld = ValueText(change["old"], bTime ? "Float" : sType) + (bTime ? " ms" : "");
-        sNew = ValueText(change["new"], bTime ? "Float" : sType) + (bTime ? " ms" : "");
-    }
-    const std::string sLabel = sWhat == "motionLinkId" ? "motion link" : sWhat;
-    return "~ " + sWhere + ": " + sLabel + (sWhat.rfind("point ", 0) == 0 ? ": " : " ") + sOld + " -> " +
-           sNew;
-}
 } // namespace
 
 bool WriteDiff(PackedFile& oldFile, PackedFile& newFile, const CModuleView& module, bool bJson,
@@ -232,7 +283,7 @@ bool WriteDiff(PackedFile& oldFile, PackedFile& newFile, const CModuleView& modu
 {
     const auto curveSection = [](const PackedFile& file)
     {
-        const CPackedEffectReader& reader = file.reader;
+        const Reader& reader = file.reader;
         std::string sBytes(reader.GetHeader().nCurveDataSize, '\0');
         for (uint32_t i = 0; i + 4 <= sBytes.size(); i += 4)
         {
@@ -242,22 +293,30 @@ bool WriteDiff(PackedFile& oldFile, PackedFile& newFile, const CModuleView& modu
         return sBytes;
     };
     // A diff holds the decoded effects of both files.
-    const auto effects = [&module](PackedFile& file)
+    const auto side = [&module](PackedFile& file)
     {
-        json all = json::array();
+        Side effects(file.reader);
         ForEachEffect(file, module,
-                      [&](const CPackedEffectReader::Effect& effect)
-                      { all.push_back(EffectJson(file, module, effect)); });
-        return all;
+                      [&](const Reader::Effect& effect)
+                      {
+                          effects.effects.push_back(EffectJson(file, module, effect));
+                          effects.records.push_back(effect);
+                      });
+        return effects;
     };
     json changes = json::array();
-    CDiff(changes).Effects(effects(oldFile), effects(newFile));
+    std::vector<std::string> lines;
+    CDiff(module, changes, lines).Effects(side(oldFile), side(newFile));
     // Without the module curves are not decoded: their bytes stand for them.
     if (!module.IsLoaded() && curveSection(oldFile) != curveSection(newFile))
-        changes.push_back({{"effect", ""},
-                           {"what", "curves"},
-                           {"old", oldFile.reader.GetHeader().nCurveDataSize},
-                           {"new", newFile.reader.GetHeader().nCurveDataSize}});
+    {
+        const uint32_t nOld = oldFile.reader.GetHeader().nCurveDataSize;
+        const uint32_t nNew = newFile.reader.GetHeader().nCurveDataSize;
+        changes.push_back({{"effect", ""}, {"what", "curves"}, {"old", nOld}, {"new", nNew}});
+        lines.push_back(Format("~ the curve sections differ (%u and %u bytes); decode with --module or "
+                               "--project to see which curves",
+                               nOld, nNew));
+    }
     if (bJson)
     {
         for (json& change : changes)
@@ -270,8 +329,8 @@ bool WriteDiff(PackedFile& oldFile, PackedFile& newFile, const CModuleView& modu
         std::fputs((JsonLine(out) + "\n").c_str(), pOut);
         return changes.empty();
     }
-    for (const json& change : changes)
-        std::fputs((ChangeText(change) + "\n").c_str(), pOut);
+    for (const std::string& sLine : lines)
+        std::fputs((sLine + "\n").c_str(), pOut);
     if (changes.empty())
         std::fprintf(pOut, "%s and %s hold the same effects\n", Printable(oldFile.sPath).c_str(),
                      Printable(newFile.sPath).c_str());

@@ -1,9 +1,10 @@
 // fxdump: prints, verifies, compares and converts packed effect files. main.cpp parses the command
 // line; module.cpp queries the effect module. The listing (text.cpp), --json (json.cpp,
 // jsonwrite.cpp) and --csv (csv.cpp) are written record by record and string piece by piece as the
-// file is walked, so their memory does not depend on the file; html.cpp and diff.cpp work on one
-// effect at a time decoded into JSON (values.cpp, json.cpp), and zqa.cpp writes source text. Every
-// view reads values with ReadValue and curve records with ForEachCurvePoint (values.cpp).
+// file is walked, so their memory does not depend on the file; html.cpp works on one effect's
+// records at a time, diff.cpp compares the effects decoded into JSON (json.cpp), and zqa.cpp writes
+// source text. Every view reads values with ReadValue and curve records with ForEachCurvePoint
+// (values.cpp); the listing, the page and the comparison show them through CValueText.
 #pragma once
 
 #include "PackedEffectReader.h"
@@ -178,9 +179,41 @@ std::string JsonLine(const nlohmann::ordered_json& value);
 
 // The listing for people, written effect by effect.
 void WriteText(PackedFile& file, const CModuleView& module, const EffectFilter& filter, std::FILE* pOut);
-// One value in the listing's words: colours as 0-255 channels, curves as time: value pairs.
-std::string ValueText(const nlohmann::ordered_json& value, const std::string& sType);
-std::string PropertyText(const nlohmann::ordered_json& prop);
+// The text of packed values in the listing's words, the same in every view (valuetext.cpp).
+class CValueText
+{
+public:
+    enum TimeUnit
+    {
+        SECONDS,     // as the packed file holds key times
+        MILLISECONDS // as the source writes them
+    };
+    // Texts are appended to sOut; with pOut, sOut is written out whenever it grows large.
+    CValueText(const CPackedEffectReader& reader, std::string& sOut, std::FILE* pOut = nullptr);
+    void Value(const PackedValue& value);
+    void Number(float f);
+    void Time(float fSeconds, TimeUnit eUnit);
+    // One curve point: its time, and ": " and its value for types that have one.
+    void Point(float fTime, uint32_t nValueOffset, uint32_t eType);
+    // The points of the curve record at a curve-section offset read as a type, pszBefore before the
+    // first and ", " between them; false, with nothing appended, when no record of that type fits.
+    bool Curve(uint32_t nCurve, uint32_t eType, const char* pszBefore = "");
+    // The string at a table offset; false when none starts there.
+    bool String(uint32_t nTableOffset);
+    // What a property holds: its value, or "curve @offset:" and the curve's points; without type
+    // information (pInfo null), raw words.
+    void PropertyValue(const CPackedEffectReader::Property& prop,
+                       const CPackedEffectReader::ValueInfo* pInfo);
+
+private:
+    void Floats(const PackedValue& value);
+    void Flush();
+
+    const CPackedEffectReader& m_Reader;
+    std::string& m_sOut;
+    std::FILE* m_pOut;
+};
+std::string ValueText(const CPackedEffectReader& reader, const PackedValue& value);
 
 // Curve points, one row each, for spreadsheets.
 void WriteCsvHeader(std::FILE* pOut);

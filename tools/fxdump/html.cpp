@@ -4,6 +4,8 @@
 // gradients over a checkerboard. The timelines and tables take the window's width.
 #include "fxdump.h"
 
+#include "pyrixmodule.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -74,19 +76,15 @@ std::string Html(const std::string& s)
     return sOut;
 }
 
-double Number(const json& value)
-{
-    return value.is_number() ? value.get<double>() : 0.0;
-}
-
-bool Finite(const json& value)
-{
-    return value.is_number() && std::isfinite(value.get<double>());
-}
-
 double Clamp01(double d)
 {
     return std::min(std::max(d, 0.0), 1.0);
+}
+
+// A number of a plot: non-finite floats and values that are no numbers stand at 0.
+double Finite(double d)
+{
+    return std::isfinite(d) ? d : 0.0;
 }
 
 // A number on an axis: short, as people read scales.
@@ -95,17 +93,17 @@ std::string AxisNumber(double d)
     return Format("%.4g", d == 0.0 ? 0.0 : d);
 }
 
-// A colour value as a CSS colour, when its channels are 0..1 floats; bOpaque drops the alpha.
-bool CssColor(const json& value, std::string& sCss, bool bOpaque = false)
+// A colour value as a CSS colour, when its channels are finite floats; bOpaque drops the alpha.
+bool CssColor(const PackedValue& value, std::string& sCss, bool bOpaque = false)
 {
-    if (!value.is_array() || value.size() != 4)
+    if (value.eKind != PackedValue::COLOR)
         return false;
     int n[4];
     for (size_t i = 0; i < 4; ++i)
     {
-        if (!Finite(value[i]))
+        if (!std::isfinite(value.afFloats[i]))
             return false;
-        n[i] = static_cast<int>(std::lround(Clamp01(value[i].get<double>()) * 255.0));
+        n[i] = static_cast<int>(std::lround(Clamp01(static_cast<double>(value.afFloats[i])) * 255.0));
     }
     sCss = bOpaque ? Format("rgb(%d,%d,%d)", n[0], n[1], n[2])
                    : Format("rgba(%d,%d,%d,%.3f)", n[0], n[1], n[2], n[3] / 255.0);
@@ -119,14 +117,14 @@ struct KeyTimes
     double dStart = 0, dEnd = 0;
 };
 
-KeyTimes TimesOf(const json& key)
+KeyTimes TimesOf(const CPackedEffectReader::Key& key)
 {
     KeyTimes times;
-    times.bKnown = Finite(key["start"]) && Finite(key["end"]);
+    times.bKnown = std::isfinite(key.fStartTime) && std::isfinite(key.fEndTime);
     if (times.bKnown)
     {
-        times.dStart = key["start"].get<double>() * 1000.0;
-        times.dEnd = key["end"].get<double>() * 1000.0;
+        times.dStart = static_cast<double>(key.fStartTime) * 1000.0;
+        times.dEnd = static_cast<double>(key.fEndTime) * 1000.0;
     }
     return times;
 }
@@ -157,33 +155,37 @@ std::string TimeAxis(const KeyTimes& times, double y)
 class CPage
 {
 public:
-    explicit CPage(std::FILE* pOut) : m_pOut(pOut) {}
+    CPage(const CModuleView& module, std::FILE* pOut) : m_Module(module), m_pOut(pOut) {}
 
-    void Effect(const json& effect, size_t nId, bool bOpen)
+    void Effect(const CPackedEffectReader& reader, const CPackedEffectReader::Effect& effect, size_t nId,
+                bool bOpen)
     {
-        const int32_t nLength = effect["lengthMs"].get<int32_t>();
+        m_pReader = &reader;
+        const size_t nKeys = effect.keys.size();
         std::string s =
             Format("<details class=\"effect\" id=\"e%zu\"%s><summary>", nId, bOpen ? " open" : "") +
-            Html(NameOf(effect)) +
-            Format(" <span class=\"type\">%d ms, %zu key%s</span></summary>\n", nLength,
-                   effect["keys"].size(), effect["keys"].size() == 1 ? "" : "s");
+            Html(NameOf(reader, effect.nNameOffset)) +
+            Format(" <span class=\"type\">%d ms, %zu key%s</span></summary>\n",
+                   static_cast<int32_t>(effect.nLength), nKeys, nKeys == 1 ? "" : "s");
         s += Timeline(effect);
-        for (const json& key : effect["keys"])
+        for (const CPackedEffectReader::Key& key : effect.keys)
         {
             const KeyTimes times = TimesOf(key);
             s += "<h3>" + Html(KeyLabel(key)) +
                  Format(" <span class=\"type\">%g to %g ms</span></h3>\n<table class=\"props\">\n",
-                        Number(key["start"]) * 1000.0, Number(key["end"]) * 1000.0);
-            for (const json& prop : key["properties"])
-                s += Property(prop, times);
+                        static_cast<double>(key.fStartTime) * 1000.0,
+                        static_cast<double>(key.fEndTime) * 1000.0);
+            for (const CPackedEffectReader::Property& prop : key.props)
+                s += Property(key, prop, times);
             s += "</table>\n";
         }
         std::fputs((s + "</details>\n").c_str(), m_pOut);
     }
 
-    static std::string NameOf(const json& item)
+    static std::string NameOf(const CPackedEffectReader& reader, uint32_t nTableOffset)
     {
-        return item["name"].is_string() ? item["name"].get<std::string>() : std::string("<bad name offset>");
+        std::string sName;
+        return reader.GetString(nTableOffset, sName) ? sName : std::string("<bad name offset>");
     }
 
     // What the marks mean, each drawn as the page draws it.
@@ -207,24 +209,23 @@ public:
     }
 
 private:
-    static std::string KeyLabel(const json& key)
+    std::string KeyLabel(const CPackedEffectReader::Key& key) const
     {
-        const std::string sType = key.value("type", "");
-        return (sType.empty() ? "type " + std::to_string(key["typeId"].get<uint32_t>()) : sType) + " " +
-               std::to_string(key["id"].get<uint32_t>());
+        const std::string sType = m_Module.IsLoaded() ? m_Module.GetTypeName(key.nTypeID) : std::string();
+        return (sType.empty() ? "type " + std::to_string(key.nTypeID) : sType) + " " +
+               std::to_string(key.nID);
     }
 
     // One row per key: a bar from its start to its end on an axis in milliseconds. Positions are
     // fractions of the width, so the timeline takes whatever width the window gives it.
-    static std::string Timeline(const json& effect)
+    std::string Timeline(const CPackedEffectReader::Effect& effect) const
     {
-        const json& keys = effect["keys"];
-        double dEnd = std::max(1.0, static_cast<double>(effect["lengthMs"].get<int32_t>()));
-        for (const json& key : keys)
-            if (Finite(key["end"]))
-                dEnd = std::max(dEnd, key["end"].get<double>() * 1000.0);
+        double dEnd = std::max(1.0, static_cast<double>(static_cast<int32_t>(effect.nLength)));
+        for (const CPackedEffectReader::Key& key : effect.keys)
+            if (std::isfinite(key.fEndTime))
+                dEnd = std::max(dEnd, static_cast<double>(key.fEndTime) * 1000.0);
         const auto percent = [dEnd](double dMs) { return 1.0 + 98.0 * Clamp01(dMs / dEnd); };
-        const double dHeight = kRowHeight * static_cast<double>(keys.size()) + 18.0;
+        const double dHeight = kRowHeight * static_cast<double>(effect.keys.size()) + 18.0;
         std::string s = Format("<svg class=\"timeline\" height=\"%g\" role=\"img\">\n", dHeight);
         for (int i = 0; i <= 4; ++i)
         {
@@ -236,10 +237,12 @@ private:
                 std::round(dEnd * i / 4));
         }
         double y = 2;
-        for (const json& key : keys)
+        for (const CPackedEffectReader::Key& key : effect.keys)
         {
-            const double dStart = Finite(key["start"]) ? key["start"].get<double>() * 1000.0 : 0.0;
-            const double dStop = Finite(key["end"]) ? key["end"].get<double>() * 1000.0 : dStart;
+            const double dStart =
+                std::isfinite(key.fStartTime) ? static_cast<double>(key.fStartTime) * 1000.0 : 0.0;
+            const double dStop =
+                std::isfinite(key.fEndTime) ? static_cast<double>(key.fEndTime) * 1000.0 : dStart;
             const double x0 = percent(dStart), x1 = percent(dStop);
             // A label that would run past the right edge ends at its bar's end instead.
             const bool bRight = x0 > 75.0;
@@ -255,48 +258,75 @@ private:
         return s + "</svg>\n";
     }
 
-    std::string Property(const json& prop, const KeyTimes& times)
+    std::string Property(const CPackedEffectReader::Key& key, const CPackedEffectReader::Property& prop,
+                         const KeyTimes& times)
     {
-        const std::string sType = prop.value("type", "");
-        std::string s =
-            "<tr><th>" + Html(NameOf(prop)) + "</th><td class=\"type\">" + Html(sType) + "</td><td>";
-        if (prop.contains("points"))
-            s += sType == "Color" ? Gradient(prop["points"], times) : Plot(prop["points"], times);
-        else if (prop.contains("curve"))
-            s += Format("no curve record at %u", prop["curve"].get<uint32_t>());
+        std::string sName;
+        const bool bNamed = m_pReader->GetString(prop.nNameOffset, sName);
+        CPackedEffectReader::ValueInfo info;
+        const bool bKnown =
+            m_Module.IsLoaded() && bNamed && m_Module.Lookup(key.nTypeID, sName.c_str(), info);
+        std::string s = "<tr><th>" + Html(bNamed ? sName : "<bad name offset>") + "</th><td class=\"type\">" +
+                        Html(bKnown ? TypeName(info.eType) : "") + "</td><td>";
+        if (bKnown && info.bFunctionCurve)
+        {
+            const uint32_t nCurve = m_pReader->ReadU32(prop.nValueOffset);
+            std::string sPoints;
+            if (!CValueText(*m_pReader, sPoints).Curve(nCurve, info.eType))
+                s += Format("no curve record at %u", nCurve);
+            else
+                s += info.eType == ePT_Color ? Gradient(nCurve, sPoints, times)
+                                             : Plot(nCurve, info.eType, sPoints, times);
+        }
         else
         {
-            const json& value = prop.contains("value") ? prop["value"] : prop["raw"];
+            const PackedValue value =
+                ReadValue(*m_pReader, prop.nValueOffset, prop.nValueSize, bKnown ? &info : nullptr);
             std::string sCss;
-            if (sType == "Color" && CssColor(value, sCss))
+            if (CssColor(value, sCss))
                 s += "<span class=\"swatch checker\"><span style=\"background:" + sCss + "\"></span></span>";
-            s += Html(ValueText(value, sType));
+            s += Html(ValueText(*m_pReader, value));
         }
         return s + "</td></tr>\n";
     }
 
+    // Calls point with the normalised time and the value of each key of a curve that fits.
+    void ForEachPoint(uint32_t nCurve, uint32_t eType,
+                      const std::function<void(double dTime, const PackedValue& value)>& point) const
+    {
+        const uint32_t nValueSize = PackedValueSize(eType);
+        if (!nValueSize)
+            return;
+        CPackedEffectReader::ValueInfo info;
+        info.eType = eType;
+        ForEachCurvePoint(*m_pReader, nCurve, eType,
+                          [&](float fTime, uint32_t nValueOffset) {
+                              point(Finite(static_cast<double>(fTime)),
+                                    ReadValue(*m_pReader, nValueOffset, nValueSize, &info));
+                          });
+    }
+
     // Colour curves: a gradient with a stop at each key over a checkerboard, and the same colours
-    // opaque in a band below, on the plots' time axis.
-    std::string Gradient(const json& points, const KeyTimes& times)
+    // opaque in a band below, on the plots' time axis. sPoints: the curve's text.
+    std::string Gradient(uint32_t nCurve, const std::string& sPoints, const KeyTimes& times)
     {
         const size_t nId = m_nGradients++;
-        std::string sStops, sOpaqueStops, sTitle;
-        for (const json& point : points)
-        {
-            std::string sCss, sOpaque;
-            if (!point.contains("value") || !CssColor(point["value"], sCss) ||
-                !CssColor(point["value"], sOpaque, true))
-                continue;
-            const double dTime = Finite(point["time"]) ? Clamp01(Number(point["time"])) : 0.0;
-            sStops += Format("<stop offset=\"%.4f\" stop-color=\"%s\"/>", dTime, sCss.c_str());
-            sOpaqueStops += Format("<stop offset=\"%.4f\" stop-color=\"%s\"/>", dTime, sOpaque.c_str());
-            sTitle += (sTitle.empty() ? "" : ", ") + ValueText(point["time"], "Float") + ": " +
-                      ValueText(point["value"], "Color");
-        }
+        std::string sStops, sOpaqueStops;
+        ForEachPoint(
+            nCurve, ePT_Color,
+            [&](double dTime, const PackedValue& value)
+            {
+                std::string sCss, sOpaque;
+                if (!CssColor(value, sCss) || !CssColor(value, sOpaque, true))
+                    return;
+                sStops += Format("<stop offset=\"%.4f\" stop-color=\"%s\"/>", Clamp01(dTime), sCss.c_str());
+                sOpaqueStops +=
+                    Format("<stop offset=\"%.4f\" stop-color=\"%s\"/>", Clamp01(dTime), sOpaque.c_str());
+            });
         const double dHeight = kPlotTop + kBandHeight + kOpaqueHeight + kPlotBottom;
         std::string s =
             Format("<svg class=\"plot\" width=\"%g\" height=\"%g\"><title>", kPlotWidth, dHeight) +
-            Html(sTitle) +
+            Html(sPoints) +
             Format("</title><defs><pattern id=\"c%zu\" width=\"10\" height=\"10\" "
                    "patternUnits=\"userSpaceOnUse\">"
                    "<rect width=\"10\" height=\"10\" fill=\"#fff\"/><rect width=\"5\" height=\"5\" "
@@ -313,39 +343,42 @@ private:
         s += Format("<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"url(#o%zu)\"/>", kPlotLeft,
                     kPlotTop + kBandHeight, kAreaWidth, kOpaqueHeight, nId);
         s += TimeAxis(times, kPlotTop + kBandHeight + kOpaqueHeight);
-        return s + "</svg> <span class=\"points\">" + Html(sTitle) + "</span>";
+        return s + "</svg> <span class=\"points\">" + Html(sPoints) + "</span>";
     }
 
     // Number curves: one line per component over the key's normalised life, with the lowest and
     // highest value at the bottom and top. A flat curve is drawn against 0, so that curves of
-    // different constant values do not look alike.
-    static std::string Plot(const json& points, const KeyTimes& times)
+    // different constant values do not look alike. Values that are no numbers stand at 0.
+    std::string Plot(uint32_t nCurve, uint32_t eType, const std::string& sPoints, const KeyTimes& times) const
     {
         std::vector<std::vector<double>> lines;
         std::vector<double> times01;
         double dMin = 0, dMax = 0;
         bool bAny = false;
-        std::string sTitle;
-        for (const json& point : points)
-        {
-            if (!point.contains("value"))
-                continue;
-            const json& value = point["value"];
-            const json parts = value.is_array() ? value : json::array({value});
-            if (lines.size() < parts.size())
-                lines.resize(parts.size());
-            times01.push_back(Finite(point["time"]) ? Number(point["time"]) : 0.0);
-            for (size_t i = 0; i < parts.size(); ++i)
-            {
-                const double d = Finite(parts[i]) ? Number(parts[i]) : 0.0;
-                lines[i].push_back(d);
-                dMin = bAny ? std::min(dMin, d) : d;
-                dMax = bAny ? std::max(dMax, d) : d;
-                bAny = true;
-            }
-            sTitle += (sTitle.empty() ? "" : ", ") + ValueText(point["time"], "Float") + ": " +
-                      ValueText(value, "Float");
-        }
+        ForEachPoint(nCurve, eType,
+                     [&](double dTime, const PackedValue& value)
+                     {
+                         double parts[4] = {};
+                         size_t nParts = 1;
+                         if (value.eKind == PackedValue::FLOATS || value.eKind == PackedValue::COLOR)
+                         {
+                             nParts = value.nFloats;
+                             for (size_t i = 0; i < nParts; ++i)
+                                 parts[i] = Finite(static_cast<double>(value.afFloats[i]));
+                         }
+                         else if (value.eKind == PackedValue::INT)
+                             parts[0] = static_cast<int32_t>(value.nWord);
+                         if (lines.size() < nParts)
+                             lines.resize(nParts);
+                         times01.push_back(dTime);
+                         for (size_t i = 0; i < nParts; ++i)
+                         {
+                             lines[i].push_back(parts[i]);
+                             dMin = bAny ? std::min(dMin, parts[i]) : parts[i];
+                             dMax = bAny ? std::max(dMax, parts[i]) : parts[i];
+                             bAny = true;
+                         }
+                     });
         if (dMax == dMin)
         {
             dMin = std::min(dMin, 0.0);
@@ -353,7 +386,7 @@ private:
         }
         std::string s =
             Format("<svg class=\"plot\" width=\"%g\" height=\"%g\"><title>", kPlotWidth, kPlotHeight) +
-            Html(sTitle) + "</title>" +
+            Html(sPoints) + "</title>" +
             Format("<rect class=\"area\" x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\"/>", kPlotLeft, kPlotTop,
                    kAreaWidth, kAreaHeight);
         if (bAny)
@@ -366,20 +399,22 @@ private:
         const double dSpan = dMax - dMin;
         for (size_t c = 0; c < lines.size(); ++c)
         {
-            std::string sPoints;
+            std::string sLine;
             const auto y = [&](double d) { return kPlotTop + kAreaHeight * (dMax - d) / dSpan; };
             for (size_t i = 0; i < lines[c].size() && i < times01.size(); ++i)
-                sPoints += Format("%.1f,%.1f ", kPlotLeft + kAreaWidth * Clamp01(times01[i]), y(lines[c][i]));
+                sLine += Format("%.1f,%.1f ", kPlotLeft + kAreaWidth * Clamp01(times01[i]), y(lines[c][i]));
             // One key holds its value to the end of the key's life.
             if (lines[c].size() == 1)
-                sPoints += Format("%.1f,%.1f", kPlotLeft + kAreaWidth, y(lines[c][0]));
-            s += Format("<polyline stroke=\"%s\" points=\"", kComponentColours[c % 4]) + sPoints + "\"/>";
+                sLine += Format("%.1f,%.1f", kPlotLeft + kAreaWidth, y(lines[c][0]));
+            s += Format("<polyline stroke=\"%s\" points=\"", kComponentColours[c % 4]) + sLine + "\"/>";
         }
-        return s + "</svg> <span class=\"points\">" + Html(sTitle) + "</span>";
+        return s + "</svg> <span class=\"points\">" + Html(sPoints) + "</span>";
     }
 
+    const CPackedEffectReader* m_pReader = nullptr; // of the effect being written
+    const CModuleView& m_Module;
     std::FILE* m_pOut;
-    size_t m_nGradients = 0;
+    size_t m_nGradients = 0; // ids of the page's gradients
 };
 } // namespace
 
@@ -398,7 +433,8 @@ void WriteHtml(const std::vector<PackedFile*>& files, const CModuleView& module,
             const json name = {{"name", StringJson(pFile->reader, effect.nNameOffset)}};
             if (!filter.Passes(name))
                 continue;
-            sIndex += Format("<li><a href=\"#e%zu\">", nShown++) + Html(CPage::NameOf(name)) + "</a></li>\n";
+            sIndex += Format("<li><a href=\"#e%zu\">", nShown++) +
+                      Html(CPage::NameOf(pFile->reader, effect.nNameOffset)) + "</a></li>\n";
         }
     }
     sIndex += "</ol></nav>\n";
@@ -414,17 +450,17 @@ void WriteHtml(const std::vector<PackedFile*>& files, const CModuleView& module,
             .c_str(),
         pOut);
 
-    CPage page(pOut);
+    CPage page(module, pOut);
     size_t nId = 0;
     for (PackedFile* pFile : files)
     {
         std::fputs(("<section class=\"file\"><h2>" + Html(pFile->sPath) + "</h2>\n").c_str(), pOut);
         ForEachEffect(*pFile, module,
-                      [&](const CPackedEffectReader::Effect& record)
+                      [&](const CPackedEffectReader::Effect& effect)
                       {
-                          const json effect = EffectJson(*pFile, module, record);
-                          if (filter.Passes(effect))
-                              page.Effect(effect, nId++, nShown == 1);
+                          const json name = {{"name", StringJson(pFile->reader, effect.nNameOffset)}};
+                          if (filter.Passes(name))
+                              page.Effect(pFile->reader, effect, nId++, nShown == 1);
                       });
         for (const CPackedEffectReader::Problem& problem : pFile->reader.GetProblems())
             std::fputs((Format("<p class=\"problem\">problem at 0x%X: ", problem.nOffset) +
