@@ -1,5 +1,6 @@
 #include "fxfmt.h"
 
+#include "tempbeside.h"
 #include "zqafile.h"
 #include "zqplatform.h"
 #include "zqprocess.h"
@@ -41,21 +42,6 @@ bool Readable(const std::string& sPath, std::string& sError)
     return !bError;
 }
 
-// A name beside the file, in its folder so that the rename never crosses file systems.
-std::string TempNameFor(const std::string& sPath)
-{
-    const size_t nSep = sPath.find_last_of("/\\");
-    const std::string sFolder = nSep == std::string::npos ? std::string() : sPath.substr(0, nSep + 1);
-    const std::string sBase = "." + sPath.substr(nSep == std::string::npos ? 0 : nSep + 1) + ".fxfmt-" +
-                              std::to_string(PlatformGetProcessId());
-    for (unsigned n = 0;; ++n)
-    {
-        const std::string sName = sFolder + sBase + (n ? "-" + std::to_string(n) : std::string()) + ".tmp";
-        std::error_code ec;
-        if (!fs::exists(fs::symlink_status(sName, ec)))
-            return sName;
-    }
-}
 } // namespace
 
 bool ReadSource(const std::string& sPath, bool bCompressed, std::string& sText, std::string& sError)
@@ -121,7 +107,7 @@ bool ReplaceSource(const std::string& sPath, bool bCompressed, const std::string
                    int& nInterrupt)
 {
     nInterrupt = 0;
-    const std::string sTemp = TempNameFor(sPath);
+    const std::string sTemp = TempNameBeside(sPath, "fxfmt");
     errno = 0;
     CZQAFile output;
     if (!output.Open(sTemp.c_str(), false, bCompressed, false))

@@ -3,6 +3,7 @@
 // place only once it is complete; an existing output is replaced only when the user forces it.
 #include "zqa.h"
 
+#include "tempbeside.h"
 #include "zqafile.h"
 #include "zqprocess.h"
 
@@ -34,22 +35,6 @@ std::string DeriveOutputName(const std::string& sInput, bool bCompress)
     else
         return std::string();
     return sOutput;
-}
-
-// A name beside the output, in the same folder so that the rename never crosses file systems.
-std::string TempNameFor(const std::string& sOutput)
-{
-    const size_t nSep = sOutput.find_last_of("/\\");
-    const std::string sFolder = nSep == std::string::npos ? std::string() : sOutput.substr(0, nSep + 1);
-    const std::string sBase = "." + sOutput.substr(nSep == std::string::npos ? 0 : nSep + 1) + ".zqa-" +
-                              std::to_string(PlatformGetProcessId());
-    for (unsigned n = 0;; ++n)
-    {
-        const std::string sName = sFolder + sBase + (n ? "-" + std::to_string(n) : std::string()) + ".tmp";
-        std::error_code ec;
-        if (!fs::exists(fs::symlink_status(sName, ec)))
-            return sName;
-    }
 }
 
 std::string Reason(int nError)
@@ -158,7 +143,7 @@ int RunConvert(const ConvertOptions& options, bool bCompress, InputMode eMode)
         return 1;
     }
 
-    const std::string sTemp = TempNameFor(sOutput);
+    const std::string sTemp = TempNameBeside(sOutput, "zqa");
     std::string sError;
     const bool bWritten = WriteTemp(input, sTemp, bCompress, nBytes, sError);
     const bool bCutShort = input.IsCutShort();
