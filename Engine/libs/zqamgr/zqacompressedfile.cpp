@@ -81,6 +81,44 @@ inline uint32_t CopyDistance(uint32_t nWindowPos, uint32_t nCopyPos)
     const uint32_t nDistance = (nWindowPos - nCopyPos) & kPosMask;
     return nDistance ? nDistance : CLZSSWindow::WINDOW_SIZE;
 }
+// Tops nBits up with whole bytes from p, as many as fit (eight bytes must be readable there); the bits
+// below them stay 0. Returns the number of bytes taken.
+inline uint32_t TopUpBits(const uint8_t* p, uint64_t& nBits, uint32_t& nCount)
+{
+    const uint32_t nBytes = (63 - nCount) >> 3;
+    nBits |= (LoadStreamBits(p) & ~(~0ull >> (nBytes * 8))) >> nCount;
+    nCount += nBytes * 8;
+    return nBytes;
+}
+
+// Decodes the token at the top of nBits, which holds all of it: a literal or a copy (true), or the
+// end mark, whose length bits are not read (false). pOut has room for the longest copy.
+inline bool DecodeWholeToken(uint64_t& nBits, uint32_t& nCount, uint8_t*& pOut, uint32_t& nWindowPos)
+{
+    if (static_cast<int64_t>(nBits) < 0)
+    {
+        // Literal: flag 1, 8 bits.
+        *pOut++ = static_cast<uint8_t>(nBits >> 55);
+        nBits <<= 9;
+        nCount -= 9;
+        ++nWindowPos;
+        return true;
+    }
+    const uint32_t nCopyPos = static_cast<uint32_t>(nBits >> 51) & kPosMask;
+    if (nCopyPos == 0)
+    {
+        nBits <<= 13;
+        nCount -= 13;
+        return false;
+    }
+    const uint32_t nLen = (static_cast<uint32_t>(nBits >> 47) & 0xF) + kMinCopy;
+    nBits <<= 17;
+    nCount -= 17;
+    CopyMatch(pOut, CopyDistance(nWindowPos, nCopyPos), nLen);
+    pOut += nLen;
+    nWindowPos += nLen;
+    return true;
+}
 } // namespace
 
 CZQACompressedFile::CZQACompressedFile()
@@ -212,12 +250,7 @@ void CZQACompressedFile::RefillBits(uint64_t& nBits, uint32_t& nCount)
         const uint32_t nAvailable = m_nCachePos < m_nCacheFill ? m_nCacheFill - m_nCachePos : 0;
         if (nAvailable >= 8)
         {
-            // Whole bytes only, as many as fit; the bits below them stay 0.
-            const uint32_t nBytes = (63 - nCount) >> 3;
-            const uint64_t nNew = LoadStreamBits(m_pCache + m_nCachePos) & ~(~0ull >> (nBytes * 8));
-            nBits |= nNew >> nCount;
-            nCount += nBytes * 8;
-            m_nCachePos += nBytes;
+            m_nCachePos += TopUpBits(m_pCache + m_nCachePos, nBits, nCount);
             return;
         }
         if (nAvailable > 0)
@@ -257,36 +290,10 @@ void CZQACompressedFile::DecodeAhead()
         {
             if (m_nCachePos >= m_nCacheFill || m_nCacheFill - m_nCachePos < 8)
                 break;
-            const uint32_t nBytes = (63 - nCount) >> 3;
-            nBits |= (LoadStreamBits(m_pCache + m_nCachePos) & ~(~0ull >> (nBytes * 8))) >> nCount;
-            nCount += nBytes * 8;
-            m_nCachePos += nBytes;
+            m_nCachePos += TopUpBits(m_pCache + m_nCachePos, nBits, nCount);
         }
-        for (uint32_t i = 0; i < kGroupTokens; ++i)
-        {
-            if (static_cast<int64_t>(nBits) < 0)
-            {
-                *pOut++ = static_cast<uint8_t>(nBits >> 55);
-                nBits <<= 9;
-                nCount -= 9;
-                ++nWindowPos;
-                continue;
-            }
-            const uint32_t nCopyPos = static_cast<uint32_t>(nBits >> 51) & kPosMask;
-            if (nCopyPos == 0)
-            {
-                nBits <<= 13;
-                nCount -= 13;
-                bEnded = true;
-                break;
-            }
-            const uint32_t nLen = (static_cast<uint32_t>(nBits >> 47) & 0xF) + kMinCopy;
-            nBits <<= 17;
-            nCount -= 17;
-            CopyMatch(pOut, CopyDistance(nWindowPos, nCopyPos), nLen);
-            pOut += nLen;
-            nWindowPos += nLen;
-        }
+        for (uint32_t i = 0; i < kGroupTokens && !bEnded; ++i)
+            bEnded = !DecodeWholeToken(nBits, nCount, pOut, nWindowPos);
         if (bEnded)
         {
             m_bDecStop = true;
@@ -356,31 +363,12 @@ void CZQACompressedFile::DecodeAhead()
             }
         }
 
-        if (static_cast<int64_t>(nBits) < 0)
+        if (!DecodeWholeToken(nBits, nCount, pOut, nWindowPos))
         {
-            // Literal: flag 1, 8 bits.
-            *pOut++ = static_cast<uint8_t>(nBits >> 55);
-            nBits <<= 9;
-            nCount -= 9;
-            ++nWindowPos;
-            continue;
-        }
-        const uint32_t nCopyPos = static_cast<uint32_t>(nBits >> 51) & kPosMask;
-        if (nCopyPos == 0)
-        {
-            // End token: its length bits are not read.
-            nBits <<= 13;
-            nCount -= 13;
             m_bDecStop = true;
             m_bDecCutShort = false;
             break;
         }
-        const uint32_t nLen = (static_cast<uint32_t>(nBits >> 47) & 0xF) + kMinCopy;
-        nBits <<= 17;
-        nCount -= 17;
-        CopyMatch(pOut, CopyDistance(nWindowPos, nCopyPos), nLen);
-        pOut += nLen;
-        nWindowPos += nLen;
     }
 
     m_nOutEnd = static_cast<uint32_t>(pOut - m_aDecBuffer);
