@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <random>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -228,8 +230,15 @@ inline RunResult RunProgram(const std::string& sBase, const std::vector<std::str
     for (const std::string& sArg : args)
         argv.push_back(sArg.c_str());
     const std::string sOut = TempPath("run.out"), sErr = TempPath("run.err");
-    PlatformProcess hProcess =
-        PlatformStartProcess(BinProgram(sBase).c_str(), argv.data(), argv.size(), sOut.c_str(), sErr.c_str());
+    // Under Wine on a loaded machine a start can fail for a moment: two more tries before -1.
+    PlatformProcess hProcess = nullptr;
+    for (int nTry = 0; nTry < 3 && !hProcess; ++nTry)
+    {
+        if (nTry)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        hProcess = PlatformStartProcess(BinProgram(sBase).c_str(), argv.data(), argv.size(), sOut.c_str(),
+                                        sErr.c_str());
+    }
     RunResult result;
     if (hProcess)
     {
