@@ -3,6 +3,7 @@
 // values are overwritten in seeded ways (NaN, infinity, colours off the 0-255 grid, enum indexes
 // past the choices, string offsets at other strings or none, curve records that overrun).
 #include "fxdump.h"
+#include "packed_demo.h"
 #include "test_support.h"
 
 #include "pyrixmodule.h"
@@ -304,26 +305,17 @@ size_t DiffAgreesWithListings(const std::string& sOld, const std::string& sNew,
 
 TEST(FxdumpValueText, PageAndComparisonShowTheListingsText)
 {
-    const fs::path demo = TempPath("valuetext");
-    fs::copy(fs::path(EMBERVISE_SOURCE_DIR) / "demo", demo, fs::copy_options::recursive);
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(demo))
-        if (entry.path().extension() == ".Fx00p")
-            fs::remove(entry.path());
-    WriteFile((demo / "demo.proj00").string(),
-              "[General]\nGame=Demo\n[Project Binaries]\nSparkrig=" + MODULE + "\n");
-    const RunResult pack = RunProgram("zqpack", {"--plugin", BinLibrary("Embervise"), demo.string()});
-    ASSERT_EQ(0, pack.nExit) << pack.sErr;
+    fs::path demo;
+    const std::vector<std::string> packed = PackDemoCopy("valuetext", demo);
+    ASSERT_EQ(12u, packed.size());
     fxdump::CModuleView module;
     std::string sError;
     ASSERT_TRUE(module.Load(MODULE, sError)) << sError;
 
     std::mt19937 random(16);
     size_t nFiles = 0, nProperties = 0, nChanges = 0;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(demo))
+    for (const std::string& sPacked : packed)
     {
-        if (entry.path().extension() != ".Fx00p")
-            continue;
-        const std::string sPacked = entry.path().string();
         const std::vector<Shown> olds = PageAgreesWithListing(Show(sPacked, module), sPacked);
         const Bytes original = ReadBytes(sPacked);
         const ValueWords values = FindValues(original, module);

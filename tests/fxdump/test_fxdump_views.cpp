@@ -1,5 +1,6 @@
 // fxdump's views of packed files run for real: the effect listing, source text that packs to the
 // same bytes, the comparison of two files, curve points as CSV and the HTML page in a browser.
+#include "packed_demo.h"
 #include "test_support.h"
 
 #include <nlohmann/json.hpp>
@@ -29,21 +30,7 @@ RunResult Pack(const fs::path& path)
 // The demo project copied and packed with the sample module; its packed files, sorted.
 std::vector<std::string> PackedDemo(fs::path& demo)
 {
-    demo = TempPath("demo");
-    fs::copy(fs::path(EMBERVISE_SOURCE_DIR) / "demo", demo, fs::copy_options::recursive);
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(demo))
-        if (entry.path().extension() == ".Fx00p")
-            fs::remove(entry.path()); // left over from a "make demo" in the checkout
-    WriteFile((demo / "demo.proj00").string(),
-              "[General]\nGame=Demo\n[Project Binaries]\nSparkrig=" + MODULE + "\n");
-    const RunResult pack = Pack(demo);
-    EXPECT_EQ(0, pack.nExit) << pack.sErr;
-    std::vector<std::string> packed;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(demo))
-        if (entry.path().extension() == ".Fx00p")
-            packed.push_back(entry.path().string());
-    std::sort(packed.begin(), packed.end());
-    return packed;
+    return PackDemoCopy("demo", demo);
 }
 
 size_t Count(const std::string& sText, const std::string& sWhat)
@@ -204,14 +191,8 @@ std::string GeneratedSource(unsigned nSeed)
 TEST(FxdumpViews, ZqaPacksToTheSameBytes)
 {
     // The demo, packed, turned back into text and packed again from there.
-    const fs::path demo = TempPath("demo");
-    fs::copy(fs::path(EMBERVISE_SOURCE_DIR) / "demo", demo, fs::copy_options::recursive);
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(demo))
-        if (entry.path().extension() == ".Fx00p")
-            fs::remove(entry.path());
-    WriteFile((demo / "demo.proj00").string(),
-              "[General]\nGame=Demo\n[Project Binaries]\nSparkrig=" + MODULE + "\n");
-    ASSERT_EQ(0, Pack(demo).nExit);
+    fs::path demo;
+    ASSERT_EQ(12u, PackDemoCopy("demo", demo).size());
 
     // Generated sources, plain and compressed.
     const fs::path generated = Project("generated");
