@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <thread>
 
 namespace
 {
@@ -148,6 +149,31 @@ TEST(AssertReporting, IgnoreAlwaysSilencesOnlyThatSite)
     EXPECT_STREQ("abc", szBuf);
     ZQStrCpy(szBuf, nullptr, sizeof(szBuf));
     EXPECT_EQ(Reports(tripwire), (Texts{kCatTruncated, Invalid("ZQStrCpy", "source string")}));
+}
+
+TEST(AssertReporting, HeldReportsAreCountedPerThreadAndSilenceNothing)
+{
+    CRecordingTripwire tripwire(ZQASSERT_IGNORE_ALWAYS);
+    char szBuf[4];
+    {
+        CZQReportHold outer;
+        ZQStrCpy(szBuf, "abcdef", sizeof(szBuf));
+        {
+            CZQReportHold inner;
+            ZQStrCat(szBuf, "xyz", sizeof(szBuf));
+            EXPECT_EQ(inner.GetHeld(), 1u);
+        }
+        EXPECT_STREQ("abc", szBuf);
+        // Another thread's reports go on to the manager.
+        std::thread([&] { ZQStrCpy(szBuf, "ghijkl", sizeof(szBuf)); }).join();
+        EXPECT_EQ(outer.GetHeld(), 2u);
+    }
+    EXPECT_EQ(Reports(tripwire), Texts{kCpyTruncated});
+    // The site the other thread silenced stays silent; the one only held reports.
+    ZQStrCpy(szBuf, "mnopqr", sizeof(szBuf));
+    std::strcpy(szBuf, "ab");
+    ZQStrCat(szBuf, "cdef", sizeof(szBuf));
+    EXPECT_EQ(Reports(tripwire), Texts{kCatTruncated});
 }
 
 TEST(AssertReporting, WithoutTheLibraryEveryReportAnswers1103)

@@ -24,12 +24,14 @@ struct Outcome
     std::string sError;
     uint32_t nEffects = 0, nPrefabs = 0;
     Bytes packed;
+    Texts reports; // of the assertion library, in order
 };
 
 // The file loaded as the packer loads it or, with bFinishedTree, from the tree read whole first.
 Outcome Load(CTableModule& module, const std::string& text, bool bFinishedTree = false)
 {
     Outcome outcome;
+    CRecordingTripwire tripwire;
     CEffectCollection collection;
     const std::string sPath = WriteTemp("order.Fx00a", text);
     if (!bFinishedTree)
@@ -44,6 +46,7 @@ Outcome Load(CTableModule& module, const std::string& text, bool bFinishedTree =
             outcome.sError = "Failed to load the file from disk into memory";
         root.Free(&allocator);
     }
+    outcome.reports = tripwire.Take(&Report::Full);
     outcome.nEffects = collection.m_Effects.GetCount();
     outcome.nPrefabs = static_cast<uint32_t>(collection.m_Prefabs.size());
     if (outcome.bResult)
@@ -107,7 +110,10 @@ private:
         const uint32_t nKind = Pick(10);
         if (nKind == 0)
             return "(effect (name Bad))";
-        std::string s = "(effect (name E" + std::to_string(m_nEffect++) + ") (length 100) (key-list";
+        // A name past the stored length is cut, with a report.
+        const std::string sName =
+            "E" + std::to_string(m_nEffect++) + (Pick(12) == 0 ? std::string(130, 'x') : "");
+        std::string s = "(effect (name " + sName + ") (length 100) (key-list";
         for (uint32_t n = Pick(3); n > 0; --n)
         {
             s += " (key (type " + std::string(Pick(5) ? "Flare" : "Puff") + ") (id " +
@@ -146,7 +152,7 @@ private:
 TEST(LoadOrder, LoadingWhileReadingEqualsLoadingTheFinishedTree)
 {
     CTableModule module(kModule);
-    uint32_t nLoaded = 0, nFailed = 0, nUnreadable = 0;
+    uint32_t nLoaded = 0, nFailed = 0, nUnreadable = 0, nReported = 0;
     for (uint32_t nSeed = 1; nSeed <= 250; ++nSeed)
     {
         CSourceMaker maker(nSeed);
@@ -165,14 +171,17 @@ TEST(LoadOrder, LoadingWhileReadingEqualsLoadingTheFinishedTree)
         EXPECT_EQ(read.nEffects, whole.nEffects);
         EXPECT_EQ(read.nPrefabs, whole.nPrefabs);
         EXPECT_TRUE(read.packed == whole.packed);
+        EXPECT_EQ(read.reports, whole.reports);
+        nReported += !read.reports.empty();
         nLoaded += read.bResult;
         nUnreadable += read.sError == "Failed to load the file from disk into memory";
         nFailed += !read.bResult;
     }
-    // The seeds reach every outcome: loaded, failed while loading, not readable.
+    // The seeds reach every outcome: loaded, failed while loading, not readable, and reports made.
     EXPECT_GT(nLoaded, 50u);
     EXPECT_GT(nFailed - nUnreadable, 30u);
     EXPECT_GT(nUnreadable, 10u);
+    EXPECT_GT(nReported, 10u);
 }
 
 TEST(LoadOrder, AnUnreadableEndUndoesWhatWasLoaded)
@@ -187,17 +196,26 @@ TEST(LoadOrder, AnUnreadableEndUndoesWhatWasLoaded)
     EXPECT_FALSE(cut.bResult);
     EXPECT_EQ(cut.sError, "Failed to load the file from disk into memory");
     EXPECT_EQ(cut.nEffects, 0u);
+    // A name cut while loading is reported only by a load that stands.
+    const std::string sLongName(200, 'n');
+    const std::string sCutName =
+        "(header (version 1))\n(effect-tree (effect (name " + sLongName + ") (length 5) (key-list)))\n";
+    EXPECT_EQ(Load(module, sCutName).reports.size(), 1u);
+    EXPECT_EQ(Load(module, sCutName + std::string(1100, '(')).reports, Texts());
 }
 
 TEST(LoadOrder, APrefabTreeAfterTheEffectsStillServesThem)
 {
     CTableModule module(kModule);
-    const Outcome outcome =
-        Load(module, "(header (version 1))\n"
-                     "(effect-tree (effect (name A) (length 5) (key-list (key (type Flare) (id 1) (track 0) "
-                     "(start-time 0) (end-time 5) (parent Glow)))))\n"
-                     "(prefab-tree (prefab (name Glow) (type Flare)))\n");
+    const Outcome outcome = Load(module, "(header (version 1))\n"
+                                         "(effect-tree (effect (name A" +
+                                             std::string(200, 'a') +
+                                             ") (length 5) (key-list (key (type Flare) (id 1) (track 0) "
+                                             "(start-time 0) (end-time 5) (parent Glow)))))\n"
+                                             "(prefab-tree (prefab (name Glow) (type Flare)))\n");
     EXPECT_TRUE(outcome.bResult) << outcome.sError;
     EXPECT_EQ(outcome.nEffects, 1u);
     EXPECT_EQ(outcome.nPrefabs, 1u);
+    // The cut name is reported once, though the effect was loaded before the prefabs were seen.
+    EXPECT_EQ(outcome.reports.size(), 1u);
 }

@@ -82,6 +82,23 @@ inline bool ZQCheckSite(bool bCondition, const char* pszExpression, const char* 
     ((void)ZQCheckSite(false, ZQ_FORCED_ASSERT_TEXT, ZQ_THIS_FILE, __LINE__, pszFunction, pszMessage,        \
                        ZQ_SITE_FLAG()))
 
+// Holds back the reports made on this thread while it lives: they are counted instead of handed to
+// the manager, and no site is silenced by them. For work that is done again, reports and all, when
+// its result is not kept. Holds nest.
+class CZQReportHold
+{
+public:
+    CZQReportHold();
+    ~CZQReportHold();
+    CZQReportHold(const CZQReportHold&) = delete;
+    CZQReportHold& operator=(const CZQReportHold&) = delete;
+    // The reports held back on this thread since this hold began.
+    unsigned GetHeld() const;
+
+private:
+    unsigned m_nHeldBefore;
+};
+
 // Test support: route reports to a manager of the test's own (null restores the normal lookup),
 // and change the library name that the lookup loads.
 void ZQSetAssertManagerForTesting(ITripwireMgr* pManager);

@@ -18,6 +18,9 @@ ITripwireMgr* s_pAssertManager = nullptr;
 bool s_bAssertLibraryTried = false;
 bool s_bManagerFromTest = false;
 char s_szAssertLibrary[PLATFORM_MAX_PATH] = "TripwireDLL.dll";
+// Per thread: the holds open (CZQReportHold) and the reports they held back.
+thread_local unsigned s_nHolds = 0;
+thread_local unsigned s_nHeld = 0;
 
 const char* OrEmpty(const char* psz)
 {
@@ -183,6 +186,11 @@ ITripwireMgr* GetAssertManager()
 int ReportAssertion(const char* pszExpression, const char* pszFile, int nLine, const char* pszFunction,
                     const char* pszMessage, ...)
 {
+    if (s_nHolds > 0)
+    {
+        ++s_nHeld;
+        return ZQASSERT_NO_MANAGER;
+    }
     ITripwireMgr* pManager = GetAssertManager();
     if (!pManager)
         return ZQASSERT_NO_MANAGER;
@@ -193,6 +201,21 @@ int ReportAssertion(const char* pszExpression, const char* pszFile, int nLine, c
                                                OrEmpty(pszFunction), OrEmpty(pszMessage), &args);
     va_end(args);
     return nResult;
+}
+
+CZQReportHold::CZQReportHold() : m_nHeldBefore(s_nHeld)
+{
+    ++s_nHolds;
+}
+
+CZQReportHold::~CZQReportHold()
+{
+    --s_nHolds;
+}
+
+unsigned CZQReportHold::GetHeld() const
+{
+    return s_nHeld - m_nHeldBefore;
 }
 
 void ZQHandleAssertResult(int nResult, bool& bIgnoreAlways)

@@ -616,8 +616,10 @@ bool ListIsNamed(CZQANode* const* ppList, uint32_t nList, const char* pszName)
 // Loads the effect tree's items while the rest of the text is still read, each as soon as its ")"
 // is, and gives their text back at once: the peak holds the document and one item's tree, not the
 // whole file's. The result must be the one LoadDocument gives on the finished tree, so loading
-// starts only when the header and any prefab tree have come before the first effect tree; a prefab
-// tree after it, when none came before, means the file is read again and loaded the whole way.
+// starts only when the header and any prefab tree have come before the first effect tree. Until the
+// end is read the result may still be dropped, so reports are held back meanwhile; a report held
+// back, or a prefab tree after the effects when none came before, means the file is read again and
+// loaded the whole way.
 class CEffectStream final : public IZQAItemObserver
 {
 public:
@@ -627,7 +629,7 @@ public:
         DECLINED, // the order does not allow it: LoadDocument loads the finished tree
         LOADING,
         FAILED, // an item or the prefab tree failed; the error is in the text
-        REREAD  // a later prefab tree may change the result: read again, load the finished tree
+        REREAD  // the result may differ or a report was held back: read again, load the finished tree
     };
 
     CEffectStream(CEffectCollection& collection, const CEffectModule& module, std::string& sError,
@@ -649,12 +651,20 @@ public:
                 m_eState = REREAD;
             return;
         }
-        if (m_eState == LOADING &&
-            !LoadEffectTreeItem(ppList[nList - 1], m_Collection, m_Module, m_sError, &m_Allocator))
-            m_eState = FAILED;
+        if (m_eState == LOADING)
+        {
+            CZQReportHold hold;
+            const bool bLoaded =
+                LoadEffectTreeItem(ppList[nList - 1], m_Collection, m_Module, m_sError, &m_Allocator);
+            m_eState = hold.GetHeld() > 0 ? REREAD : bLoaded ? LOADING : FAILED;
+        }
     }
 
-    EState GetState() const { return m_eState; }
+    // Whether anything was loaded on the way: the outcome is then the stream's, unless it must be
+    // read again.
+    bool HasLoaded() const { return m_eState == LOADING || m_eState == FAILED || m_eState == REREAD; }
+    bool MustReread() const { return m_eState == REREAD; }
+    bool Succeeded() const { return m_eState == LOADING; }
 
 private:
     void Start(CZQANode* const* ppTops, uint32_t nTops, CZQANode* const* ppList, uint32_t nList)
@@ -670,8 +680,9 @@ private:
         m_nTops = nTops;
         const CZQANode* pPrefabTree = FirstNamed(ppTops, nTops, kRootLists.apszLists[ROOT_PREFAB_TREE]);
         m_bPrefabsFirst = pPrefabTree != nullptr;
-        m_eState =
-            !pPrefabTree || LoadPrefabTree(pPrefabTree, m_Collection, m_Module, m_sError) ? LOADING : FAILED;
+        CZQReportHold hold;
+        const bool bLoaded = !pPrefabTree || LoadPrefabTree(pPrefabTree, m_Collection, m_Module, m_sError);
+        m_eState = hold.GetHeld() > 0 ? REREAD : bLoaded ? LOADING : FAILED;
     }
 
     CEffectCollection& m_Collection;
@@ -759,8 +770,6 @@ void AppendError(std::string& sErrorText, const char* pszFormat, ...)
 
 namespace
 {
-// Reads the text with fnRead (root, allocator, item observer or null) while the effects load as
-// they come; when they cannot, from the finished tree.
 bool ModuleIsLoaded(const CEffectModule& module, std::string& sErrorText)
 {
     if (module.IsLoaded())
@@ -769,6 +778,8 @@ bool ModuleIsLoaded(const CEffectModule& module, std::string& sErrorText)
     return false;
 }
 
+// Reads the text with fnRead (root, allocator, item observer or null) while the effects load as
+// they come; when they cannot, from the finished tree.
 template <class Read>
 bool LoadThroughTree(Read fnRead, CEffectCollection& collection, const CEffectModule& module,
                      std::string& sErrorText)
@@ -780,33 +791,31 @@ bool LoadThroughTree(Read fnRead, CEffectCollection& collection, const CEffectMo
     CZQANode root;
     CEffectStream stream(collection, module, sErrorText, allocator);
     bool bRead = fnRead(&root, &allocator, &stream);
-    CEffectStream::EState eState = stream.GetState();
-    if (eState == CEffectStream::REREAD ||
-        (!bRead && eState != CEffectStream::WAITING && eState != CEffectStream::DECLINED))
+    bool bFromTree = !stream.HasLoaded();
+    if (!bFromTree && (!bRead || stream.MustReread()))
     {
         // What was loaded on the way is not the file's result.
         collection.Clear();
         sErrorText.resize(nErrorStart);
-    }
-    if (bRead && eState == CEffectStream::REREAD)
-    {
-        root.Free(&allocator);
-        allocator.FreeAllBlocks();
-        bRead = fnRead(&root, &allocator, nullptr);
-        eState = CEffectStream::DECLINED;
+        if (bRead)
+        {
+            root.Free(&allocator);
+            allocator.FreeAllBlocks();
+            bRead = fnRead(&root, &allocator, nullptr);
+        }
+        bFromTree = true;
     }
     bool bResult = bRead;
     if (!bRead)
         AppendError(sErrorText, "Failed to load the file from disk into memory");
-    else if (eState == CEffectStream::LOADING || eState == CEffectStream::FAILED)
-        bResult = eState == CEffectStream::LOADING;
-    else
+    else if (bFromTree)
         bResult = LoadDocument(&root, collection, module, sErrorText, &allocator);
+    else
+        bResult = stream.Succeeded();
     // The tree goes before its allocator.
     root.Free(&allocator);
     return bResult;
 }
-
 } // namespace
 
 bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, const CEffectModule& module,
