@@ -29,6 +29,36 @@ Trace Decode(const Bytes& stream, size_t nCalls, bool bPeek = false)
     return DecodeTrace(WriteFile(TempPath("in.zqc"), stream), nCalls, bPeek);
 }
 
+// A compressed stream written token by token, each field most significant bit first, bits filling
+// each byte from its lowest; tracks the window position of the next output byte.
+struct CTokenWriter
+{
+    Bytes stream = Bytes(4, 0); // the zero header
+    size_t nBit = 32;
+    size_t nOut = 0;
+    uint32_t nPos = 1;
+
+    void Put(uint32_t nValue, int nCount)
+    {
+        for (int i = nCount - 1; i >= 0; --i, ++nBit)
+        {
+            if (nBit / 8 == stream.size())
+                stream.push_back(0);
+            stream[nBit / 8] |= uint8_t(((nValue >> i) & 1) << (nBit % 8));
+        }
+    }
+    void Literal(uint8_t nByte) { Put(0x100u | nByte, 9), ++nOut, ++nPos; }
+    void End() { Put(0, 17); }
+    // A copy from nDistance (1 to 4096) bytes back; a literal where that is position 0 (the end mark).
+    void Copy(uint32_t nDistance, uint32_t nLen, uint8_t nElse)
+    {
+        const uint32_t nFrom = (nPos - nDistance) & 4095;
+        if (nFrom == 0)
+            return Literal(nElse);
+        Put(nFrom << 4 | (nLen - 2), 17), nOut += nLen, nPos += nLen;
+    }
+};
+
 } // namespace
 
 TEST(LzssFormat, FormatExampleStreamsEncodeAndDecodeByteForByte)
@@ -181,41 +211,57 @@ TEST(LzssDecode, SeededTokenStreamsReadAsBitByBitDecoding)
     for (uint32_t nSeed = 1; nSeed <= 4; ++nSeed)
     {
         std::mt19937 rng(nSeed);
-        Bytes stream(4, 0);
-        size_t nBit = 32, nOut = 0;
-        auto Put = [&](uint32_t nValue, int nCount)
-        {
-            for (int i = nCount - 1; i >= 0; --i, ++nBit)
-            {
-                if (nBit / 8 == stream.size())
-                    stream.push_back(0);
-                stream[nBit / 8] |= uint8_t(((nValue >> i) & 1) << (nBit % 8));
-            }
-        };
-        uint32_t nPos = 1;
+        CTokenWriter w;
         bool bEnded = false;
-        while (nOut < 90000)
+        while (w.nOut < 90000)
         {
-            if (!bEnded && nOut > 20000 * nSeed)
-                Put(0, 17), bEnded = true; // reads go on after it
+            if (!bEnded && w.nOut > 20000 * nSeed)
+                w.End(), bEnded = true; // reads go on after it
             if (rng() % 100 < 45)
             {
-                Put(0x100 | (rng() & 0xFF), 9), ++nOut, ++nPos;
+                w.Literal(uint8_t(rng()));
                 continue;
             }
             // Distances 1 to 20 half of the time, any position otherwise (0 would end the data).
             const uint32_t nDistance = rng() % 2 ? 1 + rng() % 20 : 1 + rng() % 4095;
-            const uint32_t nFrom = ((nPos - nDistance) & 4095) ? (nPos - nDistance) & 4095 : 1;
-            const uint32_t nLen = 2 + rng() % 16;
-            Put(nFrom << 4 | (nLen - 2), 17), nOut += nLen, nPos += nLen;
+            const uint32_t nFrom = ((w.nPos - nDistance) & 4095) ? (w.nPos - nDistance) & 4095 : 1;
+            w.Copy((w.nPos - nFrom) & 4095, 2 + rng() % 16, 0);
         }
         if (nSeed % 2)
-            Put(0, 17);
+            w.End();
         else
-            stream.resize(stream.size() - 1 - rng() % 3); // cut inside the last tokens
-        const Trace expected = ReferenceDecode(stream.data(), stream.size());
+            w.stream.resize(w.stream.size() - 1 - rng() % 3); // cut inside the last tokens
+        const Trace expected = ReferenceDecode(w.stream.data(), w.stream.size());
         ASSERT_GT(expected.size(), 89000u);
-        EXPECT_EQ(Decode(stream, expected.size()), expected) << nSeed;
-        EXPECT_EQ(Decode(stream, expected.size(), true), expected) << nSeed;
+        EXPECT_EQ(Decode(w.stream, expected.size()), expected) << nSeed;
+        EXPECT_EQ(Decode(w.stream, expected.size(), true), expected) << nSeed;
+    }
+}
+
+TEST(LzssDecode, CopiesAtTheEdgeDistancesReadAsBitByBitDecoding)
+{
+    // Copies just either side of where a copy stops overlapping its own 16-byte steps, a whole
+    // window back (the position being written), and runs of literals between them, in seeded
+    // orders; then the same distances near the start, where the window is still the zeros it
+    // begins with.
+    const uint32_t aDistances[] = {1, 2, 8, 15, 16, 17, 18, 31, 2047, 2048, 2049, 4095, 4096};
+    for (uint32_t nSeed = 1; nSeed <= 3; ++nSeed)
+    {
+        std::mt19937 rng(nSeed);
+        CTokenWriter w;
+        for (uint32_t nDistance : aDistances)
+            w.Copy(nDistance, 2 + nDistance % 16, 'z');
+        while (w.nOut < 70000)
+        {
+            for (uint32_t n = rng() % 4; n > 0; --n)
+                w.Literal(uint8_t('a' + rng() % 26));
+            w.Copy(aDistances[rng() % (sizeof(aDistances) / sizeof(aDistances[0]))], 2 + rng() % 16,
+                   uint8_t(rng()));
+        }
+        w.End();
+        const Trace expected = ReferenceDecode(w.stream.data(), w.stream.size());
+        ASSERT_GE(expected.size(), 70001u); // the text and the end token's false
+        EXPECT_EQ(Decode(w.stream, expected.size()), expected) << nSeed;
+        EXPECT_EQ(Decode(w.stream, expected.size(), true), expected) << nSeed;
     }
 }

@@ -2,11 +2,8 @@
 
 #include "zqstrutils.h"
 
+#include <cstdint>
 #include <cstring>
-
-#if defined(_MSC_VER)
-#include <stdlib.h>
-#endif
 
 #define ZQ_THIS_FILE "Engine/libs/zqamgr/zqacompressedfile"
 
@@ -23,29 +20,53 @@ static_assert(kGroupTokens * kMaxToken <= 56, "a group of tokens fits one top-up
 // file that was not cut short.
 constexpr uint32_t kMinEndTokenBits = kMaxToken - 7;
 
-inline uint8_t ReverseByte(uint8_t n)
+// The decoder reads the stream's bits in file order, the next one in the least significant place
+// (bit 0 of the first byte first), so that eight file bytes top the buffer up with one load and
+// no reordering. The fields of a token, written most significant bit first, then come out
+// reversed: this table turns a 12-bit field back, and a shorter field lies in its low bits (an
+// n-bit field's value is the entry's top n bits).
+struct CReversedFields
 {
-    n = static_cast<uint8_t>(((n >> 1) & 0x55) | ((n & 0x55) << 1));
-    n = static_cast<uint8_t>(((n >> 2) & 0x33) | ((n & 0x33) << 2));
-    return static_cast<uint8_t>((n >> 4) | (n << 4));
+    uint16_t a[CLZSSWindow::WINDOW_SIZE];
+};
+
+constexpr CReversedFields MakeReversedFields()
+{
+    CReversedFields t{};
+    for (uint32_t i = 0; i < CLZSSWindow::WINDOW_SIZE; ++i)
+    {
+        uint32_t nReversed = 0;
+        for (uint32_t nBit = 0; nBit < CLZSSWindow::INDEX_BIT_COUNT; ++nBit)
+            nReversed |= ((i >> nBit) & 1u) << (CLZSSWindow::INDEX_BIT_COUNT - 1 - nBit);
+        t.a[i] = static_cast<uint16_t>(nReversed);
+    }
+    return t;
 }
 
-// Eight file bytes as one stream of bits, the first bit of the file (bit 0 of the first byte) in
-// the most significant place: the fields of a token then read as plain numbers.
-inline uint64_t LoadStreamBits(const uint8_t* p)
+constexpr CReversedFields kReversedFields = MakeReversedFields();
+
+// The position field of the token at the low end of nBits; for a literal, its byte is the top 8
+// of these 12 bits.
+inline uint32_t PositionField(uint64_t nBits)
+{
+    return kReversedFields.a[(nBits >> 1) & kPosMask];
+}
+
+// The copy length of the copy token at the low end of nBits.
+inline uint32_t CopyLength(uint64_t nBits)
+{
+    constexpr uint32_t nShift = CLZSSWindow::INDEX_BIT_COUNT - CLZSSWindow::LENGTH_BIT_COUNT;
+    return (kReversedFields.a[(nBits >> (1 + CLZSSWindow::INDEX_BIT_COUNT)) & 0xF] >> nShift) + kMinCopy;
+}
+
+// Eight file bytes as a number with the first one in the lowest place.
+inline uint64_t LoadFileOrder64(const uint8_t* p)
 {
     uint64_t n;
     std::memcpy(&n, p, sizeof(n));
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    // Bytes already in stream order; only the bits inside each byte turn around.
-#elif defined(_MSC_VER)
-    n = _byteswap_uint64(n);
-#else
     n = __builtin_bswap64(n);
 #endif
-    n = ((n >> 1) & 0x5555555555555555ull) | ((n & 0x5555555555555555ull) << 1);
-    n = ((n >> 2) & 0x3333333333333333ull) | ((n & 0x3333333333333333ull) << 2);
-    n = ((n >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((n & 0x0F0F0F0F0F0F0F0Full) << 4);
     return n;
 }
 
@@ -82,42 +103,115 @@ inline uint32_t CopyDistance(uint32_t nWindowPos, uint32_t nCopyPos)
     return nDistance ? nDistance : CLZSSWindow::WINDOW_SIZE;
 }
 // Tops nBits up with whole bytes from p, as many as fit (eight bytes must be readable there); the bits
-// below them stay 0. Returns the number of bytes taken.
+// above them stay 0. Returns the number of bytes taken.
 inline uint32_t TopUpBits(const uint8_t* p, uint64_t& nBits, uint32_t& nCount)
 {
     const uint32_t nBytes = (63 - nCount) >> 3;
-    nBits |= (LoadStreamBits(p) & ~(~0ull >> (nBytes * 8))) >> nCount;
+    nBits |= (LoadFileOrder64(p) & ((1ull << (nBytes * 8)) - 1)) << nCount;
     nCount += nBytes * 8;
     return nBytes;
 }
 
-// Decodes the token at the top of nBits, which holds all of it: a literal or a copy (true), or the
-// end mark, whose length bits are not read (false). pOut has room for the longest copy.
+// Decodes the token at the low end of nBits, which holds all of it: a literal or a copy (true), or
+// the end mark, whose length bits are not read (false). pOut has room for the longest copy.
 inline bool DecodeWholeToken(uint64_t& nBits, uint32_t& nCount, uint8_t*& pOut, uint32_t& nWindowPos)
 {
-    if (static_cast<int64_t>(nBits) < 0)
+    const uint32_t nField = PositionField(nBits);
+    if (nBits & 1)
     {
         // Literal: flag 1, 8 bits.
-        *pOut++ = static_cast<uint8_t>(nBits >> 55);
-        nBits <<= 9;
+        *pOut++ = static_cast<uint8_t>(nField >> 4);
+        nBits >>= 9;
         nCount -= 9;
         ++nWindowPos;
         return true;
     }
-    const uint32_t nCopyPos = static_cast<uint32_t>(nBits >> 51) & kPosMask;
-    if (nCopyPos == 0)
+    if (nField == 0)
     {
-        nBits <<= 13;
+        nBits >>= 13;
         nCount -= 13;
         return false;
     }
-    const uint32_t nLen = (static_cast<uint32_t>(nBits >> 47) & 0xF) + kMinCopy;
-    nBits <<= 17;
-    nCount -= 17;
-    CopyMatch(pOut, CopyDistance(nWindowPos, nCopyPos), nLen);
+    const uint32_t nLen = CopyLength(nBits);
+    nBits >>= kMaxToken;
+    nCount -= kMaxToken;
+    CopyMatch(pOut, CopyDistance(nWindowPos, nField), nLen);
     pOut += nLen;
     nWindowPos += nLen;
     return true;
+}
+
+// The window position of the byte at pOut, from a bias fixed for one call of DecodeAhead: the
+// position then needs no counting per token.
+inline uint32_t WindowPosAt(const uint8_t* pOut, uint32_t nBias)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pOut)) + nBias;
+}
+
+// Where a literal's 17-byte copy comes from: far enough back that the stores just made are not
+// in its way, and not a multiple of 4096 bytes away from them (such addresses look alike to the
+// processor's store checks, which would hold the load back).
+constexpr uint32_t kLiteralBack = CLZSSWindow::WINDOW_SIZE / 2;
+
+// DecodeWholeToken for the common tokens in one path: a literal and a copy from at least 16 bytes
+// back both copy 17 bytes from the window and then set the first byte. False, with nothing
+// decoded, for the end mark and for a copy that overlaps its own output: those go through
+// DecodeWholeToken.
+inline bool DecodeCommonToken(uint64_t& nBits, uint32_t& nCount, uint8_t*& pOut, uint32_t nBias)
+{
+    const bool bLiteral = (nBits & 1) != 0;
+    const uint32_t nField = PositionField(nBits);
+    const uint32_t nDistance = ((WindowPosAt(pOut, nBias) - nField - 1) & kPosMask) + 1; // 1 to 4096
+    if (!bLiteral && (nField == 0 || nDistance < 16))
+        return false;
+    const uint8_t* pSrc = pOut - (bLiteral ? kLiteralBack : nDistance);
+    const uint8_t nFirst = bLiteral ? static_cast<uint8_t>(nField >> 4) : pSrc[0];
+    std::memcpy(pOut, pSrc, 16);
+    pOut[16] = pSrc[16];
+    pOut[0] = nFirst;
+    const uint32_t nUsed = bLiteral ? 9 : kMaxToken;
+    pOut += bLiteral ? 1 : CopyLength(nBits);
+    nBits >>= nUsed;
+    nCount -= nUsed;
+    return true;
+}
+
+// The bulk of DecodeAhead, on its own copies of the decoder's state (kept in registers): while
+// eight file bytes and room for a group of tokens are at hand, the bits are topped up once per
+// group and each token of it is decoded without further checks. False when it met the end mark.
+bool DecodeBulk(uint64_t& rnBits, uint32_t& rnCount, uint8_t*& rpOut, uint8_t* pGroupLimit,
+                const uint8_t*& rpIn, const uint8_t* pInEnd, uint32_t nBias)
+{
+    uint64_t nBits = rnBits;
+    uint32_t nCount = rnCount;
+    uint8_t* pOut = rpOut;
+    const uint8_t* pIn = rpIn;
+    bool bEnded = false;
+    while (!bEnded && pOut <= pGroupLimit)
+    {
+        if (nCount < kGroupTokens * kMaxToken)
+        {
+            if (pInEnd - pIn < 8)
+                break;
+            pIn += TopUpBits(pIn, nBits, nCount);
+        }
+        for (uint32_t i = 0; i < kGroupTokens; ++i)
+        {
+            if (DecodeCommonToken(nBits, nCount, pOut, nBias))
+                continue;
+            uint32_t nWindowPos = WindowPosAt(pOut, nBias);
+            if (!DecodeWholeToken(nBits, nCount, pOut, nWindowPos))
+            {
+                bEnded = true;
+                break;
+            }
+        }
+    }
+    rnBits = nBits;
+    rnCount = nCount;
+    rpOut = pOut;
+    rpIn = pIn;
+    return !bEnded;
 }
 } // namespace
 
@@ -255,7 +349,7 @@ void CZQACompressedFile::RefillBits(uint64_t& nBits, uint32_t& nCount)
         }
         if (nAvailable > 0)
         {
-            nBits |= static_cast<uint64_t>(ReverseByte(m_pCache[m_nCachePos++])) << (56 - nCount);
+            nBits |= static_cast<uint64_t>(m_pCache[m_nCachePos++]) << nCount;
             nCount += 8;
             continue;
         }
@@ -280,27 +374,18 @@ void CZQACompressedFile::DecodeAhead()
     uint32_t nCount = m_nBitCount;
     uint32_t nWindowPos = m_nDecWindowPos;
 
-    // The bulk: while eight file bytes and room for a group of tokens are at hand, the bits are
-    // topped up once per group and each token of it is decoded without further checks.
-    uint8_t* const pGroupLimit = m_aDecBuffer + DEC_BUFFER_SIZE - kGroupTokens * kMaxCopy;
-    bool bEnded = false;
-    while (pOut <= pGroupLimit)
+    const uint32_t nBias = nWindowPos - WindowPosAt(pOut, 0);
+    const uint8_t* pIn = m_pCache + m_nCachePos;
+    const uint8_t* const pInEnd = m_pCache + (m_nCachePos < m_nCacheFill ? m_nCacheFill : m_nCachePos);
+    const bool bEnded = !DecodeBulk(
+        nBits, nCount, pOut, m_aDecBuffer + DEC_BUFFER_SIZE - kGroupTokens * kMaxCopy, pIn, pInEnd, nBias);
+    if (bEnded)
     {
-        if (nCount < kGroupTokens * kMaxToken)
-        {
-            if (m_nCachePos >= m_nCacheFill || m_nCacheFill - m_nCachePos < 8)
-                break;
-            m_nCachePos += TopUpBits(m_pCache + m_nCachePos, nBits, nCount);
-        }
-        for (uint32_t i = 0; i < kGroupTokens && !bEnded; ++i)
-            bEnded = !DecodeWholeToken(nBits, nCount, pOut, nWindowPos);
-        if (bEnded)
-        {
-            m_bDecStop = true;
-            m_bDecCutShort = false;
-            break;
-        }
+        m_bDecStop = true;
+        m_bDecCutShort = false;
     }
+    m_nCachePos = static_cast<uint32_t>(pIn - m_pCache);
+    nWindowPos = WindowPosAt(pOut, nBias);
 
     // The rest of the room, and the end of the file, a token at a time.
     while (!bEnded && pOut <= pLimit)
@@ -320,18 +405,18 @@ void CZQACompressedFile::DecodeAhead()
                     break;
                 }
                 const uint32_t nTokenBits = nCount;
-                uint32_t nBit = static_cast<uint32_t>(nBits >> 63);
+                uint32_t nBit = static_cast<uint32_t>(nBits & 1);
                 auto NextBit = [&]()
                 {
                     if (nCount > 0)
                     {
-                        nBit = static_cast<uint32_t>(nBits >> 63);
-                        nBits <<= 1;
+                        nBit = static_cast<uint32_t>(nBits & 1);
+                        nBits >>= 1;
                         --nCount;
                     }
                     return nBit;
                 };
-                nBits <<= 1;
+                nBits >>= 1;
                 --nCount;
                 if (nBit)
                 {

@@ -73,7 +73,7 @@ private:
     uint32_t m_nDecWindowPos; // window position of the next output byte
     uint32_t m_nOutPos;
     uint32_t m_nOutEnd;
-    uint64_t m_nBitBuffer; // unread bits, the next one in the most significant place
+    uint64_t m_nBitBuffer; // unread bits in file order, the next one in the least significant place
     uint32_t m_nBitCount;
     bool m_bDecStop;     // decoding stopped at an end token or at the end of the file: one read answers false
     bool m_bDecCutShort; // the last stop was at the end of a file cut short (see IsCutShort)
