@@ -25,12 +25,13 @@ namespace zqpack
 {
 namespace
 {
-std::string ReadWholeFile(const fs::path& path)
+// A worker's result or output file, whole; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& sPath)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::string();
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::string sText;
+    if (!ReadRegular(sPath, false, ~0ull, &sText))
+        sText.clear();
+    return sText;
 }
 
 // The lines of sText that end in a newline (a worker that died may leave half a line).
@@ -184,6 +185,10 @@ public:
     void Collect(const std::vector<WorkItem>& work, std::vector<std::pair<size_t, FileOutcome>>* pDone,
                  std::vector<std::vector<size_t>>* pUnfinished)
     {
+        size_t nItems = pDone->size();
+        for (const Ended& ended : m_ended)
+            nItems += ended.job.items.size();
+        pDone->reserve(nItems);
         for (const Ended& ended : m_ended)
         {
             CollectOne(ended.job, ended.end, work, pDone, pUnfinished);
