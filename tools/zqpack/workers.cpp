@@ -475,7 +475,6 @@ bool RunInProcess(const Options& options, const CPluginSet& plugins, std::vector
 {
     CInputDigests digests;
     CInProcessWatchdog watchdog(options.fTimeout);
-    PlatformKeepFreedMemory(KEPT_HEAP_BYTES);
     for (WorkItem& item : work)
     {
         if (PlatformCaughtInterrupt())
@@ -541,12 +540,13 @@ public:
 
 private:
     // Batches small enough that every worker gets several (so none idles long at the end), large
-    // enough that process start-up is a small part of the time. One worker needs no balancing: two
+    // enough that process start-up is a small part of the time: a start costs as much as packing
+    // some fifty small files, so each worker gets three batches. One worker needs no balancing: two
     // batches let the host keep its records of the first while the second packs.
     static size_t BatchSize(size_t nJobs, size_t nToPack)
     {
         return nJobs == 1 ? std::clamp<size_t>((nToPack + 1) / 2, 1, 4096)
-                          : std::clamp<size_t>(nToPack / (nJobs * 4), 1, 1024);
+                          : std::clamp<size_t>((nToPack + nJobs * 3 - 1) / (nJobs * 3), 1, 1024);
     }
 
     std::vector<size_t> NextBatch()
@@ -658,6 +658,8 @@ bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
 {
     const size_t nToPack = static_cast<size_t>(
         std::count_if(work.begin(), work.end(), [](const WorkItem& item) { return item.bToPack; }));
+    // The host reads every file's result and keeps its record: as many small allocations as packs.
+    PlatformKeepFreedMemory(KEPT_HEAP_BYTES);
     if (options.bNoWorkers || nToPack == 0)
         return RunInProcess(options, plugins, work, reporter, pfnFinish, pContext);
     CWorkerPool pool(options, plugins, sProgramPath);
