@@ -1,0 +1,191 @@
+// What crosses from a worker to the host: result lines read back field for field, and the worker's
+// files read whole whatever their size.
+#include "test_support.h"
+
+#include "zqpack.h"
+
+#include <cstring>
+#include <random>
+
+namespace
+{
+using zqpack::FileDigest;
+using zqpack::FileOutcome;
+
+// Any bytes but NUL, high bytes and control bytes included.
+std::string RandomText(std::mt19937& random, size_t nMaxLength)
+{
+    std::string sText(random() % (nMaxLength + 1), ' ');
+    for (char& c : sText)
+        c = static_cast<char>(1 + random() % 255);
+    return sText;
+}
+
+// A digest in one of the forms a worker sends: not taken, taken without a trusted stamp, stamped.
+FileDigest RandomDigest(std::mt19937& random)
+{
+    FileDigest digest;
+    const unsigned nForm = random() % 3;
+    if (nForm == 0)
+        return digest;
+    digest.bOk = true;
+    digest.nSize = random() % 100000;
+    digest.digest.nLow = (uint64_t(random()) << 32) | random();
+    digest.digest.nHigh = (uint64_t(random()) << 32) | random();
+    if (nForm == 2)
+    {
+        digest.bHasStamp = digest.bStamped = true;
+        digest.stamp = {digest.nSize, 1700000000000000000LL + static_cast<long long>(random()),
+                        1700000000000000000LL + static_cast<long long>(random()), random(),
+                        (uint64_t(random()) << 20) | random()};
+    }
+    return digest;
+}
+
+void ExpectSameDigest(const FileDigest& expected, const FileDigest& actual)
+{
+    EXPECT_EQ(expected.bOk, actual.bOk);
+    EXPECT_EQ(expected.nSize, actual.nSize);
+    EXPECT_TRUE(expected.digest == actual.digest);
+    EXPECT_EQ(expected.bStamped, actual.bStamped);
+    EXPECT_TRUE(!expected.bStamped || zqpack::SameStamp(expected.stamp, actual.stamp));
+}
+
+TEST(ZqpackWorkerProtocol, SeededOutcomesCrossUnchanged)
+{
+    std::mt19937 random(19);
+    for (int nCase = 0; nCase < 300; ++nCase)
+    {
+        FileOutcome sent;
+        sent.sSource = RandomText(random, 40);
+        if (random() % 2)
+            sent.sDestination = RandomText(random, 40);
+        if (random() % 2)
+            sent.sPacker = RandomText(random, 10);
+        const zqpack::Result aResults[] = {zqpack::Result::PACKED, zqpack::Result::FAILED,
+                                           zqpack::Result::UNCLAIMED};
+        sent.eResult = aResults[random() % 3];
+        for (unsigned n = random() % 4; n > 0; --n)
+            sent.events.push_back({static_cast<zqpack::Event::Kind>(random() % 3),
+                                   static_cast<int32_t>(random()), RandomText(random, 30)});
+        for (unsigned n = random() % 6; n > 0; --n)
+            sent.inputs.push_back(
+                {static_cast<uint32_t>(random()), RandomText(random, 30), RandomDigest(random)});
+        for (unsigned n = random() % 2; n > 0; --n)
+            sent.unused.push_back({static_cast<uint32_t>(random()), static_cast<uint32_t>(random()),
+                                   RandomText(random, 20), RandomText(random, 20), RandomText(random, 20),
+                                   RandomText(random, 20)});
+        sent.pluginDigest = RandomDigest(random);
+        sent.outputDigest = RandomDigest(random);
+        sent.sReason = RandomText(random, 20);
+        sent.anOutRange[1] = random() % 5000;
+        sent.anOutRange[0] = random() % (sent.anOutRange[1] + 1);
+        sent.anErrRange[0] = random() % 5000;
+        sent.anErrRange[1] = sent.anErrRange[0] + random() % 5000;
+
+        const std::string sLine = zqpack::OutcomeToJson(sent, true);
+        FileOutcome got;
+        ASSERT_TRUE(zqpack::OutcomeFromJson(sLine, &got)) << sLine;
+        SCOPED_TRACE(sLine);
+        EXPECT_EQ(sent.sSource, got.sSource);
+        EXPECT_EQ(sent.sDestination, got.sDestination);
+        EXPECT_EQ(sent.sPacker, got.sPacker);
+        EXPECT_EQ(sent.eResult, got.eResult);
+        EXPECT_EQ(sent.sReason, got.sReason);
+        ASSERT_EQ(sent.events.size(), got.events.size());
+        for (size_t i = 0; i < sent.events.size(); ++i)
+        {
+            EXPECT_EQ(sent.events[i].eKind, got.events[i].eKind);
+            EXPECT_EQ(sent.events[i].nLevel, got.events[i].nLevel);
+            EXPECT_EQ(sent.events[i].sText, got.events[i].sText);
+        }
+        ASSERT_EQ(sent.inputs.size(), got.inputs.size());
+        for (size_t i = 0; i < sent.inputs.size(); ++i)
+        {
+            EXPECT_EQ(sent.inputs[i].nKind, got.inputs[i].nKind);
+            EXPECT_EQ(sent.inputs[i].sPath, got.inputs[i].sPath);
+            ExpectSameDigest(sent.inputs[i].digest, got.inputs[i].digest);
+        }
+        ASSERT_EQ(sent.unused.size(), got.unused.size());
+        for (size_t i = 0; i < sent.unused.size(); ++i)
+        {
+            EXPECT_EQ(sent.unused[i].nWhy, got.unused[i].nWhy);
+            EXPECT_EQ(sent.unused[i].nKind, got.unused[i].nKind);
+            EXPECT_EQ(sent.unused[i].sPath, got.unused[i].sPath);
+            EXPECT_EQ(sent.unused[i].sNamedBy, got.unused[i].sNamedBy);
+            EXPECT_EQ(sent.unused[i].sResolved, got.unused[i].sResolved);
+            EXPECT_EQ(sent.unused[i].sReason, got.unused[i].sReason);
+        }
+        ExpectSameDigest(sent.pluginDigest, got.pluginDigest);
+        ExpectSameDigest(sent.outputDigest, got.outputDigest);
+        EXPECT_EQ(sent.anOutRange[0], got.anOutRange[0]);
+        EXPECT_EQ(sent.anOutRange[1], got.anOutRange[1]);
+        EXPECT_EQ(sent.anErrRange[0], got.anErrRange[0]);
+        EXPECT_EQ(sent.anErrRange[1], got.anErrRange[1]);
+    }
+}
+
+TEST(ZqpackWorkerProtocol, EveryMemberIsRequiredAndChecked)
+{
+    const std::string sGood =
+        "{\"source\":\"a\",\"destination\":\"b\",\"result\":\"packed\",\"packer\":\"P\","
+        "\"events\":[{\"kind\":\"task\",\"level\":-3,\"text\":\"t\"}],"
+        "\"inputs\":[{\"kind\":3,\"path\":\"p\",\"digest\":\"none\"}],"
+        "\"unused\":[{\"why\":1,\"kind\":2,\"path\":\"u\",\"by\":\"\",\"resolved\":\"\","
+        "\"reason\":\"r\"}],\"reason\":\"\",\"out\":[0,4],\"err\":[2,2]}";
+    FileOutcome outcome;
+    ASSERT_TRUE(zqpack::OutcomeFromJson(sGood, &outcome));
+    EXPECT_EQ("b", outcome.sDestination.value_or("(none)"));
+    EXPECT_EQ("P", outcome.sPacker.value_or("(none)"));
+    EXPECT_EQ(zqpack::Event::TASK, outcome.events.at(0).eKind);
+    EXPECT_EQ(-3, outcome.events.at(0).nLevel);
+    EXPECT_FALSE(outcome.inputs.at(0).digest.bOk);
+    EXPECT_EQ("r", outcome.unused.at(0).sReason);
+    EXPECT_EQ(4u, outcome.anOutRange[1]);
+
+    // Each member renamed, and each value of a wrong kind, makes the line unreadable.
+    const char* apszChanges[][2] = {
+        {"\"destination\"", "\"other\""}, {"\"packer\"", "\"other\""},
+        {"\"err\"", "\"other\""},         {"\"task\"", "\"job\""},
+        {"\"packed\"", "\"done\""},       {"\"why\"", "\"other\""},
+        {"\"by\"", "\"other\""},          {"\"resolved\"", "\"x\""},
+        {"\"none\"", "\"12 z -\""},       {"\"kind\":3", "\"kind\":-3"},
+        {"\"text\"", "\"other\""},        {"\"unused\":[", "\"unused\":{\"x\":["},
+        {"\"path\":\"u\"", "\"path\":1"}, {"\"b\"", "7"},
+    };
+    for (const auto& change : apszChanges)
+    {
+        std::string sBad = sGood;
+        const size_t nAt = sBad.find(change[0]);
+        ASSERT_NE(std::string::npos, nAt) << change[0];
+        sBad.replace(nAt, std::strlen(change[0]), change[1]);
+        if (std::string(change[1]).find('{') != std::string::npos)
+            sBad.insert(sBad.find("],\"reason\":\"\",\"out\"") + 1, "}");
+        EXPECT_FALSE(zqpack::OutcomeFromJson(sBad, &outcome)) << sBad;
+    }
+}
+
+// Sizes about the steps in which a file is read, each read back byte for byte; a limit below the
+// size refuses the file.
+TEST(ZqpackReadRegular, ReadsEveryFileWholeUpToItsLimit)
+{
+    for (const size_t nSize :
+         {size_t(0), size_t(1), size_t(16383), size_t(16384), size_t(16385), size_t(70001)})
+    {
+        std::string sBytes(nSize, '\0');
+        for (size_t i = 0; i < nSize; ++i)
+            sBytes[i] = static_cast<char>(i * 7 + i / 256);
+        const std::string sPath = WriteTemp("regular/" + std::to_string(nSize) + ".bin", sBytes);
+        std::string sRead = "left over";
+        ASSERT_TRUE(zqpack::ReadRegular(sPath, false, nSize, &sRead)) << nSize;
+        EXPECT_TRUE(sRead == sBytes) << nSize;
+        if (nSize > 0)
+        {
+            EXPECT_FALSE(zqpack::ReadRegular(sPath, false, nSize - 1, &sRead)) << nSize;
+        }
+    }
+    std::string sRead;
+    EXPECT_FALSE(zqpack::ReadRegular(TempPath("regular/missing.bin"), false, 100, &sRead));
+    EXPECT_FALSE(zqpack::ReadRegular(TempPath("regular"), false, 100, &sRead));
+}
+} // namespace
