@@ -14,6 +14,11 @@
 #include <map>
 #include <string>
 
+#if !defined(_WIN32)
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 namespace
 {
 int FormatInto(char* pszOut, size_t nSize, const char* pszFormat, ...)
@@ -269,3 +274,28 @@ TEST(PlatformDebugBreakDeathTest, RaisesATrap)
     EXPECT_EXIT(PlatformDebugBreak(), testing::KilledBySignal(SIGTRAP), "");
 }
 #endif
+
+// The owner's account name is looked up only for a file of another user: the user's own and the
+// system's files never show it.
+TEST(PlatformOwnership, NamesOnlyAnotherUsersAccount)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "ownership is not checked on Windows";
+#else
+    const std::string sFile = WriteTemp("owned/mine.txt", "x");
+    PlatformOwnership owner;
+    ASSERT_TRUE(PlatformGetOwnership(sFile.c_str(), &owner));
+    EXPECT_TRUE(owner.bKnown);
+    EXPECT_TRUE(owner.bOwnedByUser);
+    EXPECT_EQ(geteuid() == 0, owner.bOwnedBySystem);
+    EXPECT_STREQ("", owner.szOwnerName);
+    if (!GiveToAnotherUser(sFile))
+        GTEST_SKIP() << "giving a file to another user needs root";
+    ASSERT_TRUE(PlatformGetOwnership(sFile.c_str(), &owner));
+    EXPECT_FALSE(owner.bOwnedByUser);
+    EXPECT_FALSE(owner.bOwnedBySystem);
+    EXPECT_EQ(65534u, owner.nOwnerId);
+    const passwd* pEntry = getpwuid(65534);
+    EXPECT_STREQ(pEntry ? pEntry->pw_name : "", owner.szOwnerName);
+#endif
+}

@@ -47,27 +47,29 @@ std::vector<WorkItem> GatherWork(const std::vector<InputArg>& inputs, const CPlu
         return plugins.Associate(sPath) != nullptr;
     };
 
+    std::vector<GatheredPath> paths = GatherPaths(args, bWanted);
     std::vector<WorkItem> work;
-    for (GatheredPath& path : GatherPaths(args, bWanted))
+    work.reserve(paths.size());
+    for (GatheredPath& path : paths)
     {
         WorkItem item;
-        item.sPath = path.sPath;
+        item.sPath = std::move(path.sPath);
         if (!path.sError.empty())
         {
-            item.outcome = HostFailure(path.sPath, Result::FAILED, path.sError);
+            item.outcome = HostFailure(item.sPath, Result::FAILED, path.sError);
         }
         else if (path.bDuplicate)
         {
             // The same file twice would be packed twice, by two workers at once with -j.
-            item.outcome.sSource = path.sPath;
+            item.outcome.sSource = item.sPath;
             item.outcome.eResult = Result::SKIPPED;
             item.outcome.events.push_back({Event::MESSAGE, PACKER_MSG_PROGRESS, "already named in this run"});
         }
         else
         {
-            item.bToPack = plugins.Associate(path.sPath) != nullptr;
+            item.bToPack = plugins.Associate(item.sPath) != nullptr;
             if (!item.bToPack)
-                item.outcome = HostFailure(path.sPath, Result::UNCLAIMED, "no packer claims this file");
+                item.outcome = HostFailure(item.sPath, Result::UNCLAIMED, "no packer claims this file");
         }
         work.push_back(std::move(item));
     }

@@ -442,13 +442,20 @@ bool ReadRegular(const std::string& sPath, bool bFollowLinks, unsigned long long
         return false;
     pText->clear();
     bool bOk = nSize <= nLimit;
-    char aBuffer[16384];
+    // Read straight into the text at the size the file has now; a file that grows meanwhile is read
+    // on in steps.
+    size_t nHave = 0;
+    if (bOk)
+        pText->resize(static_cast<size_t>(nSize) + 1);
     size_t nRead;
-    while (bOk && (nRead = std::fread(aBuffer, 1, sizeof(aBuffer), pFile)) > 0)
+    while (bOk && (nRead = std::fread(&(*pText)[nHave], 1, pText->size() - nHave, pFile)) > 0)
     {
-        pText->append(aBuffer, nRead);
-        bOk = pText->size() <= nLimit;
+        nHave += nRead;
+        bOk = nHave <= nLimit;
+        if (bOk && nHave == pText->size())
+            pText->resize(nHave + 16384);
     }
+    pText->resize(nHave);
     bOk = bOk && !std::ferror(pFile);
     std::fclose(pFile);
     return bOk;

@@ -101,8 +101,20 @@ bool ReadText(const Json& value, std::string* pText)
 {
     if (!value.is_string())
         return false;
-    *pText = DecodeBytes(value.get<std::string>());
+    const std::string& sText = value.get_ref<const std::string&>();
+    // Most texts are plain ASCII: nothing to decode.
+    if (std::all_of(sText.begin(), sText.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        *pText = sText;
+    else
+        *pText = DecodeBytes(sText);
     return true;
+}
+
+// The member named pszKey of an object, or null: one look-up where contains() and [] take two.
+const Json* Member(const Json& object, const char* pszKey)
+{
+    const auto it = object.find(pszKey);
+    return it == object.end() ? nullptr : &*it;
 }
 
 bool ReadOptionalText(const Json& value, std::optional<std::string>* pText)
@@ -197,9 +209,10 @@ namespace
 bool ReadDigest(const Json& object, const char* pszKey, FileDigest* pDigest)
 {
     *pDigest = FileDigest();
-    if (!object.contains(pszKey))
+    const Json* pValue = Member(object, pszKey);
+    if (!pValue)
         return true;
-    return object[pszKey].is_string() && ParseDigestText(object[pszKey].get<std::string>(), pDigest);
+    return pValue->is_string() && ParseDigestText(pValue->get_ref<const std::string&>(), pDigest);
 }
 } // namespace
 
@@ -270,22 +283,25 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
     const Json line = Json::parse(sLine, nullptr, false);
     if (line.is_discarded() || !line.is_object())
         return false;
-    const char* apszKeys[] = {"source", "destination", "result", "packer", "events",
-                              "inputs", "reason",      "out",    "err"};
-    for (const char* pszKey : apszKeys)
-    {
-        if (!line.contains(pszKey))
-            return false;
-    }
+    const Json* pSource = Member(line, "source");
+    const Json* pDestination = Member(line, "destination");
+    const Json* pResult = Member(line, "result");
+    const Json* pPacker = Member(line, "packer");
+    const Json* pEvents = Member(line, "events");
+    const Json* pInputs = Member(line, "inputs");
+    const Json* pReason = Member(line, "reason");
+    const Json* pOut = Member(line, "out");
+    const Json* pErr = Member(line, "err");
+    if (!pSource || !pDestination || !pResult || !pPacker || !pEvents || !pInputs || !pReason || !pOut ||
+        !pErr)
+        return false;
     FileOutcome outcome;
-    if (!ReadText(line["source"], &outcome.sSource) ||
-        !ReadOptionalText(line["destination"], &outcome.sDestination) ||
-        !ReadOptionalText(line["packer"], &outcome.sPacker) || !line["result"].is_string() ||
-        !line["events"].is_array() || !line["inputs"].is_array() ||
-        !ReadText(line["reason"], &outcome.sReason))
+    if (!ReadText(*pSource, &outcome.sSource) || !ReadOptionalText(*pDestination, &outcome.sDestination) ||
+        !ReadOptionalText(*pPacker, &outcome.sPacker) || !pResult->is_string() || !pEvents->is_array() ||
+        !pInputs->is_array() || !ReadText(*pReason, &outcome.sReason))
         return false;
 
-    const std::string sResult = line["result"].get<std::string>();
+    const std::string& sResult = pResult->get_ref<const std::string&>();
     if (sResult == "packed")
         outcome.eResult = Result::PACKED;
     else if (sResult == "unclaimed")
@@ -295,13 +311,18 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
     else
         return false;
 
-    for (const Json& entry : line["events"])
+    outcome.events.reserve(pEvents->size());
+    for (const Json& entry : *pEvents)
     {
-        if (!entry.is_object() || !entry.contains("kind") || !entry.contains("level") ||
-            !entry.contains("text") || !entry["kind"].is_string() || !entry["level"].is_number_integer())
+        if (!entry.is_object())
+            return false;
+        const Json* pKind = Member(entry, "kind");
+        const Json* pLevel = Member(entry, "level");
+        const Json* pText = Member(entry, "text");
+        if (!pKind || !pLevel || !pText || !pKind->is_string() || !pLevel->is_number_integer())
             return false;
         Event event;
-        const std::string sKind = entry["kind"].get<std::string>();
+        const std::string& sKind = pKind->get_ref<const std::string&>();
         if (sKind == "task")
             event.eKind = Event::TASK;
         else if (sKind == "subtask")
@@ -311,13 +332,13 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
         else
             return false;
         // Read as the widest integer and range-checked: a narrowing read would accept 2^32 + 2.
-        const Json& level = entry["level"];
+        const Json& level = *pLevel;
         if (level.is_number_unsigned()
                 ? level.get<uint64_t>() > 0x7FFFFFFFull
                 : (level.get<int64_t>() < INT32_MIN || level.get<int64_t>() > INT32_MAX))
             return false;
         event.nLevel = static_cast<int32_t>(level.get<int64_t>());
-        if (!ReadText(entry["text"], &event.sText))
+        if (!ReadText(*pText, &event.sText))
             return false;
         outcome.events.push_back(std::move(event));
     }
@@ -331,37 +352,44 @@ bool OutcomeFromJson(const std::string& sLine, FileOutcome* pOutcome)
         anRange[1] = range[1].get<uint64_t>();
         return anRange[0] <= anRange[1];
     };
-    if (!readRange(line["out"], outcome.anOutRange) || !readRange(line["err"], outcome.anErrRange))
+    if (!readRange(*pOut, outcome.anOutRange) || !readRange(*pErr, outcome.anErrRange))
         return false;
-    for (const Json& entry : line["inputs"])
+    // A 32-bit unsigned member.
+    auto readU32 = [](const Json* pValue, uint32_t* pnValue)
     {
-        if (!entry.is_object() || !entry.contains("kind") || !entry.contains("path") ||
-            !entry["kind"].is_number_unsigned() || entry["kind"].get<uint64_t>() > 0xFFFFFFFFull)
+        if (!pValue || !pValue->is_number_unsigned() || pValue->get<uint64_t>() > 0xFFFFFFFFull)
             return false;
+        *pnValue = static_cast<uint32_t>(pValue->get<uint64_t>());
+        return true;
+    };
+    outcome.inputs.reserve(pInputs->size());
+    for (const Json& entry : *pInputs)
+    {
         Input input;
-        input.nKind = static_cast<uint32_t>(entry["kind"].get<uint64_t>());
-        if (!ReadText(entry["path"], &input.sPath) || !ReadDigest(entry, "digest", &input.digest))
+        const Json* pPath = entry.is_object() ? Member(entry, "path") : nullptr;
+        if (!pPath || !readU32(Member(entry, "kind"), &input.nKind) || !ReadText(*pPath, &input.sPath) ||
+            !ReadDigest(entry, "digest", &input.digest))
             return false;
         outcome.inputs.push_back(std::move(input));
     }
-    if (line.contains("unused"))
+    if (const Json* pUnused = Member(line, "unused"))
     {
-        if (!line["unused"].is_array())
+        if (!pUnused->is_array())
             return false;
-        for (const Json& entry : line["unused"])
+        for (const Json& entry : *pUnused)
         {
             UnusedInput unused;
-            if (!entry.is_object() || !entry.contains("why") || !entry.contains("kind") ||
-                !entry["why"].is_number_unsigned() || !entry["kind"].is_number_unsigned() ||
-                entry["why"].get<uint64_t>() > 0xFFFFFFFFull ||
-                entry["kind"].get<uint64_t>() > 0xFFFFFFFFull || !entry.contains("path") ||
-                !ReadText(entry["path"], &unused.sPath) || !entry.contains("by") ||
-                !ReadText(entry["by"], &unused.sNamedBy) || !entry.contains("resolved") ||
-                !ReadText(entry["resolved"], &unused.sResolved) || !entry.contains("reason") ||
-                !ReadText(entry["reason"], &unused.sReason))
+            if (!entry.is_object())
                 return false;
-            unused.nWhy = static_cast<uint32_t>(entry["why"].get<uint64_t>());
-            unused.nKind = static_cast<uint32_t>(entry["kind"].get<uint64_t>());
+            const Json* pPath = Member(entry, "path");
+            const Json* pBy = Member(entry, "by");
+            const Json* pResolved = Member(entry, "resolved");
+            const Json* pWhy = Member(entry, "reason");
+            if (!readU32(Member(entry, "why"), &unused.nWhy) ||
+                !readU32(Member(entry, "kind"), &unused.nKind) || !pPath ||
+                !ReadText(*pPath, &unused.sPath) || !pBy || !ReadText(*pBy, &unused.sNamedBy) || !pResolved ||
+                !ReadText(*pResolved, &unused.sResolved) || !pWhy || !ReadText(*pWhy, &unused.sReason))
+                return false;
             outcome.unused.push_back(std::move(unused));
         }
     }

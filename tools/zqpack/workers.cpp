@@ -25,12 +25,13 @@ namespace zqpack
 {
 namespace
 {
-std::string ReadWholeFile(const fs::path& path)
+// A worker's result or output file, whole; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& sPath)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::string();
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::string sText;
+    if (!ReadRegular(sPath, false, ~0ull, &sText))
+        sText.clear();
+    return sText;
 }
 
 // The lines of sText that end in a newline (a worker that died may leave half a line).
@@ -64,6 +65,11 @@ std::string DescribeEnd(const PlatformExit& end)
         return "ended by " + std::string(pszName) + " (exit status " + std::to_string(end.nCode) + ")";
     return "exit status " + std::to_string(end.nCode);
 }
+
+// Freed memory a process that packs many files keeps for the next one: each pack allocates and frees
+// its text tree and document, and giving the pages back to the system after every file made every
+// pack fault them in anew.
+constexpr size_t KEPT_HEAP_BYTES = 64u << 20;
 
 // The exit status of a worker that could not keep its results (a full temporary folder): EX_TEMPFAIL,
 // which neither a crash nor abort() gives on any platform.
@@ -179,6 +185,10 @@ public:
     void Collect(const std::vector<WorkItem>& work, std::vector<std::pair<size_t, FileOutcome>>* pDone,
                  std::vector<std::vector<size_t>>* pUnfinished)
     {
+        size_t nItems = pDone->size();
+        for (const Ended& ended : m_ended)
+            nItems += ended.job.items.size();
+        pDone->reserve(nItems);
         for (const Ended& ended : m_ended)
         {
             CollectOne(ended.job, ended.end, work, pDone, pUnfinished);
@@ -530,12 +540,13 @@ public:
 
 private:
     // Batches small enough that every worker gets several (so none idles long at the end), large
-    // enough that process start-up is a small part of the time. One worker needs no balancing: two
+    // enough that process start-up is a small part of the time: a start costs as much as packing
+    // some fifty small files, so each worker gets three batches. One worker needs no balancing: two
     // batches let the host keep its records of the first while the second packs.
     static size_t BatchSize(size_t nJobs, size_t nToPack)
     {
         return nJobs == 1 ? std::clamp<size_t>((nToPack + 1) / 2, 1, 4096)
-                          : std::clamp<size_t>(nToPack / (nJobs * 4), 1, 1024);
+                          : std::clamp<size_t>((nToPack + nJobs * 3 - 1) / (nJobs * 3), 1, 1024);
     }
 
     std::vector<size_t> NextBatch()
@@ -647,6 +658,8 @@ bool RunWork(const Options& options, const CPluginSet& plugins, std::vector<Work
 {
     const size_t nToPack = static_cast<size_t>(
         std::count_if(work.begin(), work.end(), [](const WorkItem& item) { return item.bToPack; }));
+    // The host reads every file's result and keeps its record: as many small allocations as packs.
+    PlatformKeepFreedMemory(KEPT_HEAP_BYTES);
     if (options.bNoWorkers || nToPack == 0)
         return RunInProcess(options, plugins, work, reporter, pfnFinish, pContext);
     CWorkerPool pool(options, plugins, sProgramPath);
@@ -672,6 +685,7 @@ int RunWorker(const Options& options)
 {
     if (options.nParentId)
         PlatformEndWithParent(options.nParentId);
+    PlatformKeepFreedMemory(KEPT_HEAP_BYTES);
     CPluginSet plugins;
     if (!plugins.LoadNamed(options.plugins))
         return 1;

@@ -117,8 +117,9 @@ std::FILE* PlatformOpenRegularFile(const char* pszPath, bool bFollowLinks, unsig
         close(fd);
         return nullptr;
     }
-    // Regular files never block; reads go on as usual.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Regular files never block; reads go on as usual. O_NONBLOCK is the only status flag that was
+    // set, so clearing them all needs no look first.
+    fcntl(fd, F_SETFL, 0);
     std::FILE* pFile = fdopen(fd, "rb");
     if (!pFile)
     {

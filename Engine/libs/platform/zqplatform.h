@@ -127,7 +127,8 @@ struct PlatformOwnership
     bool bOwnedByUser;      // the running process's user owns it
     bool bOwnedBySystem;    // the system's own account owns it (root)
     unsigned long nOwnerId; // the owner's user id
-    char szOwnerName[64];   // the owner's account name, empty when it has none
+    char szOwnerName[64];   // the account name of an owner other than the user and the system
+                            // (only a refusal shows it); empty for those two and for none
     bool bWritableByAll;    // every user may write it (the mode's write bit for others)
     bool bSticky;           // a folder in which only an entry's owner may remove or rename it
 };

@@ -765,6 +765,8 @@ bool PlatformGetOwnership(const char* pszPath, PlatformOwnership* pOwnership)
     pOwnership->bOwnedBySystem = info.st_uid == 0;
     pOwnership->bWritableByAll = (info.st_mode & S_IWOTH) != 0;
     pOwnership->bSticky = (info.st_mode & S_ISVTX) != 0;
+    if (pOwnership->bOwnedByUser || pOwnership->bOwnedBySystem)
+        return true;
     struct passwd entry;
     struct passwd* pEntry = nullptr;
     char buffer[4096];

@@ -99,6 +99,12 @@ unsigned long PlatformGetProcessId();
 // HeapCompact on Windows; nothing elsewhere), for a long-running program after a large job.
 void PlatformReleaseFreeMemory();
 
+// Lets the heap keep up to nBytes of the memory it frees for the next allocations instead of giving
+// it back to the operating system at once (glibc's trim and mapping thresholds; nothing elsewhere),
+// for a process that runs many small jobs one after another: each would otherwise map and fault in
+// its memory afresh.
+void PlatformKeepFreedMemory(size_t nBytes);
+
 // What identifies a file's state without reading it: its size, its last write time and its change
 // time in nanoseconds since 1970, and its file id (device and inode; volume serial and file index on
 // Windows). The change time moves with every change of content or metadata and no user can set it

@@ -1,5 +1,6 @@
 #include "zqprocess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -269,6 +270,19 @@ void PlatformReleaseFreeMemory()
 {
 #if defined(__GLIBC__)
     malloc_trim(0);
+#endif
+}
+
+void PlatformKeepFreedMemory(size_t nBytes)
+{
+#if defined(__GLIBC__)
+    const int nLimit = static_cast<int>(std::min<size_t>(nBytes, 1u << 30));
+    mallopt(M_TRIM_THRESHOLD, nLimit);
+    // Blocks below the limit come from the heap, so they are reused too; larger ones stay mapped
+    // apart and go back when freed.
+    mallopt(M_MMAP_THRESHOLD, std::min(nLimit, 16 << 20));
+#else
+    (void)nBytes;
 #endif
 }
 

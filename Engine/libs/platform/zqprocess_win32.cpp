@@ -295,6 +295,11 @@ void PlatformReleaseFreeMemory()
     HeapCompact(GetProcessHeap(), 0);
 }
 
+void PlatformKeepFreedMemory(size_t)
+{
+    // The Windows heap keeps freed blocks for reuse on its own.
+}
+
 namespace
 {
 // 100-nanosecond ticks between 1601 and 1970.
