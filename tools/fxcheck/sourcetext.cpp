@@ -7,6 +7,7 @@
 #include "zqanodreader.h"
 #include "zqareader.h"
 #include "zqautil.h"
+#include "zqprocess.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,8 +19,16 @@ namespace
 constexpr uint32_t kTokenBuffer = CZQANodeReader::TOKEN_BUFFER_LEN;
 // The tree builder refuses the list that would make this many lists open at once.
 constexpr uint32_t kMaxOpenLists = CZQANodeBuilder::MAX_DEPTH - 1;
-// The blocks of the packer's tree allocator.
-constexpr uint32_t kTreeBlockSize = 0x40000;
+// The blocks of the tree's allocator: about an eighth of the text, so that the unused end of the
+// newest block stays small beside a small text's tree (some five times the text), within these.
+constexpr uint32_t kMinTreeBlock = 0x4000;
+constexpr uint32_t kMaxTreeBlock = 0x40000;
+
+uint32_t TreeBlockSize(size_t nTextSize)
+{
+    const size_t nEighth = (nTextSize / 8 + 0xFFF) & ~static_cast<size_t>(0xFFF);
+    return static_cast<uint32_t>(std::min<size_t>(std::max<size_t>(nEighth, kMinTreeBlock), kMaxTreeBlock));
+}
 
 bool IsWordEnd(unsigned char c)
 {
@@ -51,7 +60,7 @@ const char* ListName(const CZQANode* pNode)
     return pFirst->IsAtom() ? pFirst->GetValue() : nullptr;
 }
 
-CSourceText::CSourceText() : m_Allocator(kTreeBlockSize) {}
+CSourceText::CSourceText() : m_pAllocator(new CZQALoadOnlyAlloc(kMinTreeBlock)) {}
 
 CSourceText::~CSourceText()
 {
@@ -62,19 +71,22 @@ void CSourceText::FreeTree()
 {
     m_pIndex.reset();
     m_bIndexTried = false;
-    m_Root.Free(&m_Allocator);
-    m_Allocator.FreeAllBlocks();
+    m_Root.Free(m_pAllocator.get());
+    m_pAllocator->FreeAllBlocks();
     m_bUnmatchedClose = false;
     m_nLastUnmatchedClose = 0;
 }
 
 namespace
 {
-// Appends every byte the file gives; false when it cannot be opened.
-bool ReadAll(CZQAFile& file, std::string& sTo)
+// Appends every byte the file gives; false when it cannot be opened. nExpected, the size the
+// file is likely to give, is room made at once (it may give more or fewer).
+bool ReadAll(CZQAFile& file, std::string& sTo, unsigned long long nExpected = 0)
 {
     if (!file.IsOpen())
         return false;
+    if (nExpected > 0 && nExpected < sTo.max_size() - sTo.size())
+        sTo.reserve(sTo.size() + static_cast<size_t>(nExpected));
     for (;;)
     {
         uint32_t nAvailable = 0;
@@ -99,7 +111,9 @@ bool CSourceText::Load(const std::string& sPath, std::vector<Diagnostic>& diags,
     {
         CZQAFile file;
         file.Open(sPath.c_str(), true, false, false);
-        if (!ReadAll(file, sBytes))
+        PlatformFileStamp stamp{};
+        const bool bSized = file.IsOpen() && PlatformGetFileStamp(sPath.c_str(), &stamp);
+        if (!ReadAll(file, sBytes, bSized ? stamp.nSize : 0))
         {
             FreeTree();
             m_sName = sPath;
@@ -275,9 +289,12 @@ private:
 bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
 {
     FreeTree();
+    const uint32_t nBlockSize = TreeBlockSize(m_Text.size());
+    if (m_pAllocator->GetBlockSize() != nBlockSize)
+        m_pAllocator.reset(new CZQALoadOnlyAlloc(nBlockSize));
     const size_t nFirst = diags.size();
     CBuildObserver observer(*this, diags, pBudget);
-    if (!CZQANodeReader::LoadEntireFile(reader, &m_Root, &m_Allocator, &observer))
+    if (!CZQANodeReader::LoadEntireFile(reader, &m_Root, m_pAllocator.get(), &observer))
     {
         const auto begin = diags.begin() + static_cast<std::ptrdiff_t>(nFirst);
         const bool bTooDeep = std::any_of(
