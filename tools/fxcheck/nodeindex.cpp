@@ -25,11 +25,6 @@ void COffsetColumn::Push(uint64_t nOffset)
 
 namespace
 {
-// Takes a 64-bit value so that the test means the same with 32-bit addresses.
-bool FitsFourBytes(uint64_t n)
-{
-    return (n >> 32) == 0;
-}
 
 // The positions in the order the tree builder makes its nodes: what its observer hears, as
 // CZQANodeReader's observed build reports it. A ")" without a "(" makes nothing; lists still open at
@@ -84,14 +79,42 @@ private:
 };
 } // namespace
 
+namespace
+{
+// Calls fnVisit for every node under root (root excluded) in post-order.
+template <class Visit>
+void WalkBelow(const CZQANode& root, Visit fnVisit)
+{
+    // The builder nests at most CZQANodeBuilder::MAX_DEPTH lists.
+    std::vector<std::pair<const CZQANode*, uint32_t>> stack;
+    const uint32_t nTop = root.IsList() ? root.GetNumElements() : 0;
+    for (uint32_t i = 0; i < nTop; ++i)
+    {
+        stack.emplace_back(root.GetElement(i), 0);
+        while (!stack.empty())
+        {
+            auto& top = stack.back();
+            if (top.first->IsList() && top.second < top.first->GetNumElements())
+            {
+                const CZQANode* pChild = top.first->GetElement(top.second++);
+                stack.emplace_back(pChild, 0);
+                continue;
+            }
+            fnVisit(top.first);
+            stack.pop_back();
+        }
+    }
+}
+} // namespace
+
 void CNodeIndex::AddNode(const CZQANode* pNode)
 {
     const auto nAddress = reinterpret_cast<uintptr_t>(pNode);
     const size_t nPosition = m_deltas.size();
-    if (m_runs.empty() || nAddress <= m_runs.back().nLast || !FitsFourBytes(nAddress - m_runs.back().nBase))
+    if (m_runs.empty() || nAddress <= m_runs.back().nLast || nAddress - m_runs.back().nBase >= kRunSpan)
         m_runs.push_back({nAddress, nAddress, nPosition, 0});
     Run& run = m_runs.back();
-    m_deltas.push_back(static_cast<uint32_t>(nAddress - run.nBase));
+    m_deltas.push_back(static_cast<uint16_t>(nAddress - run.nBase));
     run.nLast = nAddress;
     ++run.nCount;
 }
@@ -101,26 +124,11 @@ std::unique_ptr<CNodeIndex> CNodeIndex::Make(const CZQANode& root, CZQAReader& r
     try
     {
         std::unique_ptr<CNodeIndex> pIndex(new CNodeIndex());
-        // Post-order walk; the builder nests at most CZQANodeBuilder::MAX_DEPTH lists.
-        std::vector<std::pair<const CZQANode*, uint32_t>> stack;
-        const uint32_t nTop = root.IsList() ? root.GetNumElements() : 0;
-        for (uint32_t i = 0; i < nTop; ++i)
-        {
-            stack.emplace_back(root.GetElement(i), 0);
-            while (!stack.empty())
-            {
-                auto& top = stack.back();
-                if (top.first->IsList() && top.second < top.first->GetNumElements())
-                {
-                    const CZQANode* pChild = top.first->GetElement(top.second++);
-                    stack.emplace_back(pChild, 0);
-                    continue;
-                }
-                pIndex->AddNode(top.first);
-                stack.pop_back();
-            }
-        }
-        const size_t nNodes = pIndex->m_deltas.size();
+        // Every column is made at its final size: the index is built while the whole tree is held.
+        size_t nNodes = 0;
+        WalkBelow(root, [&](const CZQANode*) { ++nNodes; });
+        pIndex->m_deltas.reserve(nNodes);
+        WalkBelow(root, [&](const CZQANode* pNode) { pIndex->AddNode(pNode); });
         pIndex->m_starts.Reserve(nNodes);
         pIndex->m_closes.Reserve(nNodes);
         CPositionSink sink(nNodes, pIndex->m_starts, pIndex->m_closes);
@@ -154,7 +162,7 @@ bool CNodeIndex::FindPosition(uintptr_t nAddress, size_t& nPosition) const
         const Run& run = m_runs[--r];
         if (nAddress > run.nLast)
             continue;
-        const auto nDelta = static_cast<uint32_t>(nAddress - run.nBase);
+        const auto nDelta = static_cast<uint16_t>(nAddress - run.nBase);
         const auto first = m_deltas.begin() + static_cast<std::ptrdiff_t>(run.nFirst);
         const auto last = first + static_cast<std::ptrdiff_t>(run.nCount);
         const auto it = std::lower_bound(first, last, nDelta);

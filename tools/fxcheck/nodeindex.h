@@ -4,8 +4,9 @@
 //
 // The tree builder makes the nodes in the order its observer hears of them (an atom at its token, a
 // list at its close), which is the order of a post-order walk of the finished tree. Its load-only
-// allocator hands out addresses upward within a block, so the walk's addresses fall into a few
-// ascending runs: a node is found by two binary searches, with no sort of the nodes.
+// allocator hands out addresses upward within a block, so the walk's addresses fall into ascending
+// runs (cut every 64 KiB, so that two bytes place a node in its run): a node is found by two binary
+// searches, with no sort of the nodes.
 #pragma once
 
 #include "zqanode.h"
@@ -44,6 +45,7 @@ public:
     bool Find(const CZQANode* pNode, uint64_t& nStart, uint64_t& nClose, bool& bClosed) const;
 
 private:
+    // Nodes at ascending addresses within kRunSpan bytes of the first: two bytes place each.
     struct Run
     {
         uintptr_t nBase; // address of the run's first node
@@ -51,13 +53,14 @@ private:
         size_t nFirst;   // walk position of its first node
         size_t nCount;
     };
+    static constexpr uintptr_t kRunSpan = 0x10000;
 
     void AddNode(const CZQANode* pNode);
     bool FindPosition(uintptr_t nAddress, size_t& nPosition) const;
 
     std::vector<Run> m_runs;          // by base address once made
     std::vector<uintptr_t> m_maxLast; // the highest nLast of m_runs[0..i]
-    std::vector<uint32_t> m_deltas;   // each node's address less its run's base, in walk order
+    std::vector<uint16_t> m_deltas;   // each node's address less its run's base, in walk order
     COffsetColumn m_starts;           // in walk order
     COffsetColumn m_closes;           // in walk order; equal to the start where there is no ")"
 };
