@@ -28,14 +28,12 @@ namespace
 
 // The positions in the order the tree builder makes its nodes: what its observer hears, as
 // CZQANodeReader's observed build reports it. A ")" without a "(" makes nothing; lists still open at
-// the end close there, innermost first, without a ")".
+// the end close there, innermost first, without a ")". fnAdd(nStart, bList, nClose) takes each.
+template <class Add>
 class CPositionSink
 {
 public:
-    CPositionSink(size_t nNodes, COffsetColumn& starts, COffsetColumn& closes)
-        : m_nNodes(nNodes), m_starts(starts), m_closes(closes)
-    {
-    }
+    CPositionSink(size_t nNodes, Add fnAdd) : m_nNodes(nNodes), m_fnAdd(fnAdd) {}
     bool BeginList(uint64_t nStart)
     {
         m_open.push_back(nStart);
@@ -47,40 +45,47 @@ public:
             return true;
         const uint64_t nOpen = m_open.back();
         m_open.pop_back();
-        return Add(nOpen, nStart);
+        return Place(nOpen, true, nStart);
     }
-    bool Value(const char*, uint32_t, bool, uint64_t nStart) { return Add(nStart, nStart); }
+    bool Value(const char*, uint32_t, bool, uint64_t nStart) { return Place(nStart, false, nStart); }
     void End(uint64_t)
     {
-        while (!m_open.empty() && Add(m_open.back(), m_open.back()))
+        while (!m_open.empty() && Place(m_open.back(), true, m_open.back()))
             m_open.pop_back();
     }
     bool Overflowed() const { return m_bOver; }
+    size_t Count() const { return m_nCount; }
 
 private:
     // More positions than nodes: the tree is not this reading's.
-    bool Add(uint64_t nStart, uint64_t nClose)
+    bool Place(uint64_t nStart, bool bList, uint64_t nClose)
     {
-        if (m_starts.Size() == m_nNodes)
+        if (m_nCount == m_nNodes)
         {
             m_bOver = true;
             return false;
         }
-        m_starts.Push(nStart);
-        m_closes.Push(nClose);
+        ++m_nCount;
+        m_fnAdd(nStart, bList, nClose);
         return true;
     }
 
     bool m_bOver = false;
     size_t m_nNodes;
-    COffsetColumn& m_starts;
-    COffsetColumn& m_closes;
+    size_t m_nCount = 0;
+    Add m_fnAdd;
     std::vector<uint64_t> m_open;
 };
-} // namespace
 
-namespace
+// Set bits of n.
+uint32_t BitCount(uint64_t n)
 {
+    n = n - ((n >> 1) & 0x5555555555555555ull);
+    n = (n & 0x3333333333333333ull) + ((n >> 2) & 0x3333333333333333ull);
+    n = (n + (n >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<uint32_t>((n * 0x0101010101010101ull) >> 56);
+}
+
 // Calls fnVisit for every node under root (root excluded) in post-order.
 template <class Visit>
 void WalkBelow(const CZQANode& root, Visit fnVisit)
@@ -125,14 +130,24 @@ std::unique_ptr<CNodeIndex> CNodeIndex::Make(const CZQANode& root, CZQAReader& r
     {
         std::unique_ptr<CNodeIndex> pIndex(new CNodeIndex());
         // Every column is made at its final size: the index is built while the whole tree is held.
-        size_t nNodes = 0;
-        WalkBelow(root, [&](const CZQANode*) { ++nNodes; });
+        size_t nNodes = 0, nLists = 0;
+        WalkBelow(root,
+                  [&](const CZQANode* pNode)
+                  {
+                      ++nNodes;
+                      nLists += pNode->IsList() ? 1 : 0;
+                  });
         pIndex->m_deltas.reserve(nNodes);
         WalkBelow(root, [&](const CZQANode* pNode) { pIndex->AddNode(pNode); });
         pIndex->m_starts.Reserve(nNodes);
-        pIndex->m_closes.Reserve(nNodes);
-        CPositionSink sink(nNodes, pIndex->m_starts, pIndex->m_closes);
-        if (!reader.ReadTokens(sink) || sink.Overflowed() || pIndex->m_starts.Size() != nNodes)
+        pIndex->m_listBits.reserve((nNodes + 63) / 64);
+        pIndex->m_listsBefore.reserve((nNodes + 63) / 64);
+        pIndex->m_closes.Reserve(nLists);
+        CNodeIndex& index = *pIndex;
+        auto add = [&index](uint64_t nStart, bool bList, uint64_t nClose)
+        { index.AddPlace(nStart, bList, nClose); };
+        CPositionSink<decltype(add)> sink(nNodes, add);
+        if (!reader.ReadTokens(sink) || sink.Overflowed() || sink.Count() != nNodes)
             return nullptr;
 
         std::vector<Run>& runs = pIndex->m_runs;
@@ -147,6 +162,28 @@ std::unique_ptr<CNodeIndex> CNodeIndex::Make(const CZQANode& root, CZQAReader& r
     {
         return nullptr;
     }
+}
+
+void CNodeIndex::AddPlace(uint64_t nStart, bool bList, uint64_t nClose)
+{
+    const size_t nPosition = m_starts.Size();
+    if (nPosition % 64 == 0)
+    {
+        m_listsBefore.push_back(m_closes.Size());
+        m_listBits.push_back(0);
+    }
+    m_starts.Push(nStart);
+    if (bList)
+    {
+        m_listBits.back() |= uint64_t(1) << (nPosition % 64);
+        m_closes.Push(nClose);
+    }
+}
+
+size_t CNodeIndex::ListsBefore(size_t nPosition) const
+{
+    const uint64_t nBelow = (uint64_t(1) << (nPosition % 64)) - 1;
+    return m_listsBefore[nPosition / 64] + BitCount(m_listBits[nPosition / 64] & nBelow);
 }
 
 bool CNodeIndex::FindPosition(uintptr_t nAddress, size_t& nPosition) const
@@ -181,7 +218,8 @@ bool CNodeIndex::Find(const CZQANode* pNode, uint64_t& nStart, uint64_t& nClose,
     if (!FindPosition(reinterpret_cast<uintptr_t>(pNode), nPosition))
         return false;
     nStart = m_starts[nPosition];
-    nClose = m_closes[nPosition];
+    const bool bList = (m_listBits[nPosition / 64] >> (nPosition % 64)) & 1;
+    nClose = bList ? m_closes[ListsBefore(nPosition)] : nStart;
     bClosed = nClose != nStart;
     return true;
 }

@@ -57,10 +57,17 @@ private:
 
     void AddNode(const CZQANode* pNode);
     bool FindPosition(uintptr_t nAddress, size_t& nPosition) const;
+    // The next node's start, and for a list where it closed.
+    void AddPlace(uint64_t nStart, bool bList, uint64_t nClose);
+    // How many lists come before walk position nPosition.
+    size_t ListsBefore(size_t nPosition) const;
 
     std::vector<Run> m_runs;          // by base address once made
     std::vector<uintptr_t> m_maxLast; // the highest nLast of m_runs[0..i]
     std::vector<uint16_t> m_deltas;   // each node's address less its run's base, in walk order
     COffsetColumn m_starts;           // in walk order
-    COffsetColumn m_closes;           // in walk order; equal to the start where there is no ")"
+    // Only a list has a ")": one bit a node says which are lists, and the closes are kept for those.
+    std::vector<uint64_t> m_listBits;  // bit i of word w: position 64 w + i is a list
+    std::vector<size_t> m_listsBefore; // lists before each word's first position
+    COffsetColumn m_closes;            // of the lists in walk order; the start where there is no ")"
 };
