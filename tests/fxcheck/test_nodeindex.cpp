@@ -204,3 +204,33 @@ TEST(FxCheckPositions, OffsetColumnWidensWithoutLosingValues)
             EXPECT_EQ(column[j], values[j]) << "after " << i + 1 << " values";
     }
 }
+
+// A large text takes allocator blocks of more than 64 KiB, whose nodes are placed in several runs
+// each; a list with more elements than a block holds gets an array of its own.
+TEST(FxCheckPositions, LargeTreesAndLongListsKeepTheirPlaces)
+{
+    std::mt19937 random(31415);
+    const std::string sLarge = LongText(random, 360000);
+    ASSERT_GT(sLarge.size(), 600000u);
+    CSourceText large;
+    std::vector<Diagnostic> diags;
+    ASSERT_TRUE(large.LoadView("large.Fx00a", sLarge, diags));
+    ExpectSamePlaces(large, &large.Root(), PlainReading(sLarge), 0, "large text");
+
+    // "(a x x ... x)": the k-th x (k from 1) starts at 2k + 1; the ")" stands at 2 + 2n.
+    const uint32_t nCount = 20000;
+    std::string sLong = "(a";
+    for (uint32_t k = 0; k < nCount; ++k)
+        sLong += " x";
+    sLong += ")";
+    CSourceText source;
+    ASSERT_TRUE(source.LoadView("long.Fx00a", sLong, diags));
+    const CZQANode* pList = source.Root().GetElement(0);
+    ASSERT_EQ(pList->GetNumElements(), nCount + 1);
+    for (uint32_t k : {1u, 2u, 64u, 65u, 12345u, nCount})
+        EXPECT_EQ(source.Offset(pList->GetElement(k)), 2ull * k + 1) << "element " << k;
+    uint64_t nClose = 0;
+    ASSERT_TRUE(source.CloseOffset(pList, nClose));
+    EXPECT_EQ(nClose, 2ull + 2 * nCount);
+    EXPECT_FALSE(source.CloseOffset(pList->GetElement(nCount), nClose)); // a word has no ")"
+}
