@@ -112,6 +112,13 @@ public:
 
     uint32_t GetCacheSize() const { return m_nCacheSize; }
     uint32_t GetDepth() const { return m_nDepth; }
+    // The items waiting, in file order (GetCacheSize of them).
+    CZQANode* const* GetCache() const { return m_ppCache; }
+    // The cache index of the first item of the open list nLevel (0: outermost), below GetDepth.
+    uint32_t GetListStart(uint32_t nLevel) const
+    {
+        return nLevel < m_nDepth ? m_aStack[nLevel] : m_nCacheSize;
+    }
     CZQANode* GetCacheElement(uint32_t nIndex) const;
 
     // Closes every open list and hands out the top-level items (at most nMax; the rest are given

@@ -12,6 +12,12 @@
 bool CZQANodeReader::LoadEntireFile(const char* pszFilename, bool bCompressed, CZQANode* pRoot,
                                     CZQAAllocator* pAllocator)
 {
+    return LoadEntireFile(pszFilename, bCompressed, pRoot, pAllocator, nullptr);
+}
+
+bool CZQANodeReader::LoadEntireFile(const char* pszFilename, bool bCompressed, CZQANode* pRoot,
+                                    CZQAAllocator* pAllocator, IZQAItemObserver* pItems)
+{
     if (!ZQ_CHECK(pAllocator, "CZQANodeReader::LoadEntireFile", "Error: Invalid allocator"))
         return false;
     if (!ZQ_CHECK(pszFilename, "CZQANodeReader::LoadEntireFile", "Error: Invalid file name"))
@@ -20,7 +26,8 @@ bool CZQANodeReader::LoadEntireFile(const char* pszFilename, bool bCompressed, C
     std::unique_ptr<CZQAReader> pReader(new (std::nothrow) CZQAReader);
     if (!pReader || !pReader->Open(pszFilename, bCompressed))
         return false;
-    return LoadEntireFile(*pReader, pRoot, pAllocator);
+    return pItems ? LoadEntireFile(*pReader, pRoot, pAllocator, *pItems)
+                  : LoadEntireFile(*pReader, pRoot, pAllocator);
 }
 
 bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator)
@@ -49,6 +56,45 @@ public:
 
 private:
     CZQANodeBuilder& m_rBuilder;
+};
+
+// The same build, telling an observer about every item of a top-level list once it is complete.
+class CItemBuildSink
+{
+public:
+    CItemBuildSink(CZQANodeBuilder& rBuilder, IZQAItemObserver& rItems)
+        : m_rBuilder(rBuilder), m_rItems(rItems)
+    {
+    }
+    bool BeginList(uint64_t) { return m_rBuilder.PushList(); }
+    bool EndList(uint64_t)
+    {
+        PopList();
+        return true;
+    }
+    bool Value(const char* pText, uint32_t nLength, bool bQuoted, uint64_t)
+    {
+        return m_rBuilder.AddText(pText, nLength, bQuoted);
+    }
+    void End(uint64_t)
+    {
+        while (m_rBuilder.GetDepth() > 0)
+            PopList();
+    }
+
+private:
+    void PopList()
+    {
+        if (m_rBuilder.PopList() && m_rBuilder.GetDepth() == 1)
+        {
+            CZQANode* const* ppCache = m_rBuilder.GetCache();
+            const uint32_t nTops = m_rBuilder.GetListStart(0);
+            m_rItems.OnItem(ppCache, nTops, ppCache + nTops, m_rBuilder.GetCacheSize() - nTops);
+        }
+    }
+
+    CZQANodeBuilder& m_rBuilder;
+    IZQAItemObserver& m_rItems;
 };
 
 // The same build, telling an observer about every token and node.
@@ -103,8 +149,11 @@ private:
 };
 } // namespace
 
-bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator,
-                                    IZQANodeObserver* pObserver)
+namespace
+{
+// Builds the tree with the sink that fnMakeSink(builder) reads the tokens into.
+template <class MakeSink>
+bool BuildTree(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator, MakeSink fnMakeSink)
 {
     if (!ZQ_CHECK(pAllocator, "CZQANodeReader::LoadEntireFile", "Error: Invalid allocator"))
         return false;
@@ -116,20 +165,7 @@ bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAll
     if (!pBuilder)
         return false;
     pBuilder->Reset();
-
-    bool bOk;
-    if (pObserver)
-    {
-        std::unique_ptr<CObservedBuildSink> pSink(new (std::nothrow)
-                                                      CObservedBuildSink(*pBuilder, *pObserver));
-        bOk = pSink && reader.ReadTokens(*pSink);
-    }
-    else
-    {
-        CBuildSink sink(*pBuilder);
-        bOk = reader.ReadTokens(sink);
-    }
-    if (!bOk)
+    if (!fnMakeSink(*pBuilder))
     {
         pBuilder->Reset();
         return false;
@@ -137,4 +173,33 @@ bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAll
     reader.Close();
     pBuilder->DetachHeadsInto(pRoot);
     return true;
+}
+} // namespace
+
+bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator,
+                                    IZQANodeObserver* pObserver)
+{
+    return BuildTree(reader, pRoot, pAllocator,
+                     [&](CZQANodeBuilder& rBuilder)
+                     {
+                         if (!pObserver)
+                         {
+                             CBuildSink sink(rBuilder);
+                             return reader.ReadTokens(sink);
+                         }
+                         std::unique_ptr<CObservedBuildSink> pSink(
+                             new (std::nothrow) CObservedBuildSink(rBuilder, *pObserver));
+                         return pSink && reader.ReadTokens(*pSink);
+                     });
+}
+
+bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator,
+                                    IZQAItemObserver& rItems)
+{
+    return BuildTree(reader, pRoot, pAllocator,
+                     [&](CZQANodeBuilder& rBuilder)
+                     {
+                         CItemBuildSink sink(rBuilder, rItems);
+                         return reader.ReadTokens(sink);
+                     });
 }

@@ -21,6 +21,18 @@ public:
     virtual void OnNode(const CZQANode* pNode, uint64_t nStart) = 0;
 };
 
+// Follows a load item by item, for a reader that uses the items of a top-level list while the
+// rest of the text is still being read (and may give back the memory of those it has used).
+class IZQAItemObserver
+{
+public:
+    virtual ~IZQAItemObserver() = default;
+    // An element of a top-level list is complete: its ")" was read, or the text ended with it open.
+    // ppTops holds the nTops top-level items finished before that list, in file order; ppList the
+    // nList elements of the open list so far, the completed one last. Atoms are not reported.
+    virtual void OnItem(CZQANode* const* ppTops, uint32_t nTops, CZQANode* const* ppList, uint32_t nList) = 0;
+};
+
 class CZQANodeReader
 {
 public:
@@ -28,11 +40,17 @@ public:
     // file cannot be opened or the tree cannot be built; the root is then unchanged.
     static bool LoadEntireFile(const char* pszFilename, bool bCompressed, CZQANode* pRoot,
                                CZQAAllocator* pAllocator);
+    // The same, telling pItems (which may be null) about every completed item of a top-level list.
+    static bool LoadEntireFile(const char* pszFilename, bool bCompressed, CZQANode* pRoot,
+                               CZQAAllocator* pAllocator, IZQAItemObserver* pItems);
     // Loads from a reader that is already open; closes it on success, leaves it open on failure.
     static bool LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator);
     // The same, telling pObserver (which may be null) about every token and node.
     static bool LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator,
                                IZQANodeObserver* pObserver);
+    // The same, telling rItems about every completed item of a top-level list.
+    static bool LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAllocator* pAllocator,
+                               IZQAItemObserver& rItems);
 
     // The token buffer of a load: longer words and strings keep their first TOKEN_BUFFER_LEN - 1 bytes.
     static constexpr uint32_t TOKEN_BUFFER_LEN = CZQAReader::TOKEN_TEXT_MAX + 1;

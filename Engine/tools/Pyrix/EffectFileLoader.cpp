@@ -534,13 +534,43 @@ bool LoadTree(const TreeKind& kind, const CZQANode* pTree, CEffectCollection& co
     return true;
 }
 
-// The effect tree is the last thing read, so its loading may release the tree as it goes.
-bool LoadDocument(const CZQANode* pRoot, CEffectCollection& collection, const CEffectModule& module,
-                  std::string& sError, CZQALoadOnlyAlloc& allocator)
+// The three steps of a document, each with its failure's message.
+bool HeaderIsValid(const CZQANode* pHeader)
 {
-    const CZQANode* pHeader = FindList(pRoot, kRootLists.apszLists[ROOT_HEADER]);
     const char* pszVersion = pHeader ? FindValue(pHeader, kHeaderLists.apszLists[HEADER_VERSION]) : nullptr;
-    if (!pszVersion || ZQAtoI(pszVersion) != 1)
+    return pszVersion && ZQAtoI(pszVersion) == 1;
+}
+
+bool LoadPrefabTree(const CZQANode* pPrefabTree, CEffectCollection& collection, const CEffectModule& module,
+                    std::string& sError)
+{
+    if (!LoadTree(kPrefabTree, pPrefabTree, collection, module, sError, nullptr))
+    {
+        AppendError(sError, "Failed loading prefab tree");
+        return false;
+    }
+    return true;
+}
+
+// One item of the effect tree; what the tree holds before it may go back to pRelease.
+bool LoadEffectTreeItem(const CZQANode* pItem, CEffectCollection& collection, const CEffectModule& module,
+                        std::string& sError, CZQALoadOnlyAlloc* pRelease)
+{
+    ReleaseBefore(pRelease, pItem);
+    if (!LoadTreeNode(kEffectTree, pItem, collection, module, sError, pRelease))
+    {
+        AppendError(sError, "Failed loading effect tree");
+        return false;
+    }
+    return true;
+}
+
+// The effect tree is the last thing read, so its loading may release the tree as it goes (to
+// pRelease, unless null).
+bool LoadDocument(const CZQANode* pRoot, CEffectCollection& collection, const CEffectModule& module,
+                  std::string& sError, CZQALoadOnlyAlloc* pRelease)
+{
+    if (!HeaderIsValid(FindList(pRoot, kRootLists.apszLists[ROOT_HEADER])))
     {
         AppendError(sError, "Invalid file version");
         return false;
@@ -548,11 +578,8 @@ bool LoadDocument(const CZQANode* pRoot, CEffectCollection& collection, const CE
     // Every prefab is loaded before the first effect, so a key may name any prefab of the file.
     if (const CZQANode* pPrefabTree = FindList(pRoot, kRootLists.apszLists[ROOT_PREFAB_TREE]))
     {
-        if (!LoadTree(kPrefabTree, pPrefabTree, collection, module, sError, nullptr))
-        {
-            AppendError(sError, "Failed loading prefab tree");
+        if (!LoadPrefabTree(pPrefabTree, collection, module, sError))
             return false;
-        }
     }
     const CZQANode* pEffectTree = FindList(pRoot, kRootLists.apszLists[ROOT_EFFECT_TREE]);
     if (!pEffectTree)
@@ -560,13 +587,101 @@ bool LoadDocument(const CZQANode* pRoot, CEffectCollection& collection, const CE
         AppendError(sError, "No effect list found in the file");
         return false;
     }
-    if (!LoadTree(kEffectTree, pEffectTree, collection, module, sError, &allocator))
+    const uint32_t nCount = pEffectTree->GetNumElements();
+    for (uint32_t i = 1; i < nCount; ++i)
     {
-        AppendError(sError, "Failed loading effect tree");
-        return false;
+        if (!LoadEffectTreeItem(pEffectTree->GetElement(i), collection, module, sError, pRelease))
+            return false;
     }
     return true;
 }
+
+// The first of the nNodes nodes that is a pszName list, or null.
+const CZQANode* FirstNamed(CZQANode* const* ppNodes, uint32_t nNodes, const char* pszName)
+{
+    for (uint32_t i = 0; i < nNodes; ++i)
+    {
+        if (IsNamedList(ppNodes[i], pszName))
+            return ppNodes[i];
+    }
+    return nullptr;
+}
+
+// True when the list being read is named pszName: its first element is that atom.
+bool ListIsNamed(CZQANode* const* ppList, uint32_t nList, const char* pszName)
+{
+    return nList > 1 && ppList[0]->IsAtom() && std::strcmp(ppList[0]->GetValue(), pszName) == 0;
+}
+
+// Loads the effect tree's items while the rest of the text is still read, each as soon as its ")"
+// is, and gives their text back at once: the peak holds the document and one item's tree, not the
+// whole file's. The result must be the one LoadDocument gives on the finished tree, so loading
+// starts only when the header and any prefab tree have come before the first effect tree; a prefab
+// tree after it, when none came before, means the file is read again and loaded the whole way.
+class CEffectStream final : public IZQAItemObserver
+{
+public:
+    enum EState
+    {
+        WAITING,  // no item of the first effect tree yet
+        DECLINED, // the order does not allow it: LoadDocument loads the finished tree
+        LOADING,
+        FAILED, // an item or the prefab tree failed; the error is in the text
+        REREAD  // a later prefab tree may change the result: read again, load the finished tree
+    };
+
+    CEffectStream(CEffectCollection& collection, const CEffectModule& module, std::string& sError,
+                  CZQALoadOnlyAlloc& allocator)
+        : m_Collection(collection), m_Module(module), m_sError(sError), m_Allocator(allocator)
+    {
+    }
+
+    void OnItem(CZQANode* const* ppTops, uint32_t nTops, CZQANode* const* ppList, uint32_t nList) override
+    {
+        if (m_eState == WAITING)
+            Start(ppTops, nTops, ppList, nList);
+        if (m_eState != LOADING && m_eState != FAILED)
+            return;
+        if (nTops != m_nTops)
+        {
+            // A later top-level list: lists before it may have been given back, its own were not.
+            if (!m_bPrefabsFirst && ListIsNamed(ppList, nList, kRootLists.apszLists[ROOT_PREFAB_TREE]))
+                m_eState = REREAD;
+            return;
+        }
+        if (m_eState == LOADING &&
+            !LoadEffectTreeItem(ppList[nList - 1], m_Collection, m_Module, m_sError, &m_Allocator))
+            m_eState = FAILED;
+    }
+
+    EState GetState() const { return m_eState; }
+
+private:
+    void Start(CZQANode* const* ppTops, uint32_t nTops, CZQANode* const* ppList, uint32_t nList)
+    {
+        if (!ListIsNamed(ppList, nList, kRootLists.apszLists[ROOT_EFFECT_TREE]))
+            return; // an item of another list
+        if (FirstNamed(ppTops, nTops, kRootLists.apszLists[ROOT_EFFECT_TREE]) ||
+            !HeaderIsValid(FirstNamed(ppTops, nTops, kRootLists.apszLists[ROOT_HEADER])))
+        {
+            m_eState = DECLINED;
+            return;
+        }
+        m_nTops = nTops;
+        const CZQANode* pPrefabTree = FirstNamed(ppTops, nTops, kRootLists.apszLists[ROOT_PREFAB_TREE]);
+        m_bPrefabsFirst = pPrefabTree != nullptr;
+        m_eState =
+            !pPrefabTree || LoadPrefabTree(pPrefabTree, m_Collection, m_Module, m_sError) ? LOADING : FAILED;
+    }
+
+    CEffectCollection& m_Collection;
+    const CEffectModule& m_Module;
+    std::string& m_sError;
+    CZQALoadOnlyAlloc& m_Allocator;
+    EState m_eState = WAITING;
+    uint32_t m_nTops = 0;         // top-level items before the effect tree
+    bool m_bPrefabsFirst = false; // the prefab tree came before the effect tree
+};
 } // namespace
 
 const EffectTypeName kEffectTypeNames[9] = {
@@ -644,37 +759,64 @@ void AppendError(std::string& sErrorText, const char* pszFormat, ...)
 
 namespace
 {
-// Reads the text tree with fnLoadTree (root, allocator), then the collection from the tree.
-template <class LoadTree>
-bool LoadThroughTree(LoadTree fnLoadTree, CEffectCollection& collection, const CEffectModule& module,
+// Reads the text with fnRead (root, allocator, item observer or null) while the effects load as
+// they come; when they cannot, from the finished tree.
+bool ModuleIsLoaded(const CEffectModule& module, std::string& sErrorText)
+{
+    if (module.IsLoaded())
+        return true;
+    AppendError(sErrorText, "No Sparkrig DLL was loaded");
+    return false;
+}
+
+template <class Read>
+bool LoadThroughTree(Read fnRead, CEffectCollection& collection, const CEffectModule& module,
                      std::string& sErrorText)
 {
-    if (!module.IsLoaded())
-    {
-        AppendError(sErrorText, "No Sparkrig DLL was loaded");
+    if (!ModuleIsLoaded(module, sErrorText))
         return false;
-    }
+    const size_t nErrorStart = sErrorText.size();
     CZQALoadOnlyAlloc allocator(kTreeBlockSize);
     CZQANode root;
-    bool bResult = fnLoadTree(&root, &allocator);
-    if (!bResult)
+    CEffectStream stream(collection, module, sErrorText, allocator);
+    bool bRead = fnRead(&root, &allocator, &stream);
+    CEffectStream::EState eState = stream.GetState();
+    if (eState == CEffectStream::REREAD ||
+        (!bRead && eState != CEffectStream::WAITING && eState != CEffectStream::DECLINED))
+    {
+        // What was loaded on the way is not the file's result.
+        collection.Clear();
+        sErrorText.resize(nErrorStart);
+    }
+    if (bRead && eState == CEffectStream::REREAD)
+    {
+        root.Free(&allocator);
+        allocator.FreeAllBlocks();
+        bRead = fnRead(&root, &allocator, nullptr);
+        eState = CEffectStream::DECLINED;
+    }
+    bool bResult = bRead;
+    if (!bRead)
         AppendError(sErrorText, "Failed to load the file from disk into memory");
+    else if (eState == CEffectStream::LOADING || eState == CEffectStream::FAILED)
+        bResult = eState == CEffectStream::LOADING;
     else
-        bResult = LoadDocument(&root, collection, module, sErrorText, allocator);
+        bResult = LoadDocument(&root, collection, module, sErrorText, &allocator);
     // The tree goes before its allocator.
     root.Free(&allocator);
     return bResult;
 }
+
 } // namespace
 
 bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, const CEffectModule& module,
                     std::string& sErrorText)
 {
     return LoadThroughTree(
-        [&](CZQANode* pRoot, CZQALoadOnlyAlloc* pAllocator)
+        [&](CZQANode* pRoot, CZQALoadOnlyAlloc* pAllocator, CEffectStream* pStream)
         {
             const bool bCompressed = CZQAUtil::IsFileCompressed(pszFilename);
-            return CZQANodeReader::LoadEntireFile(pszFilename, bCompressed, pRoot, pAllocator);
+            return CZQANodeReader::LoadEntireFile(pszFilename, bCompressed, pRoot, pAllocator, pStream);
         },
         collection, module, sErrorText);
 }
@@ -683,12 +825,21 @@ bool LoadEffectBytes(const uint8_t* pData, size_t nSize, bool bCompressed, CEffe
                      const CEffectModule& module, std::string& sErrorText)
 {
     return LoadThroughTree(
-        [&](CZQANode* pRoot, CZQALoadOnlyAlloc* pAllocator)
+        [&](CZQANode* pRoot, CZQALoadOnlyAlloc* pAllocator, CEffectStream* pStream)
         {
             // The reader embeds the decoder's window and tables: too large for the stack.
             std::unique_ptr<CZQAReader> pReader(new (std::nothrow) CZQAReader);
-            return pReader && pReader->OpenMemory(pData, nSize, bCompressed) &&
-                   CZQANodeReader::LoadEntireFile(*pReader, pRoot, pAllocator);
+            if (!pReader || !pReader->OpenMemory(pData, nSize, bCompressed))
+                return false;
+            return pStream ? CZQANodeReader::LoadEntireFile(*pReader, pRoot, pAllocator, *pStream)
+                           : CZQANodeReader::LoadEntireFile(*pReader, pRoot, pAllocator);
         },
         collection, module, sErrorText);
+}
+
+bool LoadEffectTree(const CZQANode* pRoot, CEffectCollection& collection, const CEffectModule& module,
+                    std::string& sErrorText)
+{
+    return ModuleIsLoaded(module, sErrorText) && pRoot &&
+           LoadDocument(pRoot, collection, module, sErrorText, nullptr);
 }

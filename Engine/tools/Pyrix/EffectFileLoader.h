@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+class CZQANode;
+
 // The rules by which the loader reads a file, for the programs that check or show sources as it
 // does.
 
@@ -66,6 +68,11 @@ bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, cons
 // that content would load.
 bool LoadEffectBytes(const uint8_t* pData, size_t nSize, bool bCompressed, CEffectCollection& collection,
                      const CEffectModule& module, std::string& sErrorText);
+
+// The same from a text tree already read whole (the root that CZQANodeReader fills), as the file of
+// that text would load; the tree is not changed.
+bool LoadEffectTree(const CZQANode* pRoot, CEffectCollection& collection, const CEffectModule& module,
+                    std::string& sErrorText);
 
 // Formats one message (cut to 511 characters) and appends it, after "\r\n" when the text is not
 // empty.
