@@ -7,7 +7,6 @@
 #include "zqanodreader.h"
 #include "zqareader.h"
 #include "zqautil.h"
-#include "zqprocess.h"
 
 #include <algorithm>
 #include <cstring>
@@ -79,14 +78,11 @@ void CSourceText::FreeTree()
 
 namespace
 {
-// Appends every byte the file gives; false when it cannot be opened. nExpected, the size the
-// file is likely to give, is room made at once (it may give more or fewer).
-bool ReadAll(CZQAFile& file, std::string& sTo, unsigned long long nExpected = 0)
+// Appends every byte the file gives; false when it cannot be opened.
+bool ReadAll(CZQAFile& file, std::string& sTo)
 {
     if (!file.IsOpen())
         return false;
-    if (nExpected > 0 && nExpected < sTo.max_size() - sTo.size())
-        sTo.reserve(sTo.size() + static_cast<size_t>(nExpected));
     for (;;)
     {
         uint32_t nAvailable = 0;
@@ -111,9 +107,7 @@ bool CSourceText::Load(const std::string& sPath, std::vector<Diagnostic>& diags,
     {
         CZQAFile file;
         file.Open(sPath.c_str(), true, false, false);
-        PlatformFileStamp stamp{};
-        const bool bSized = file.IsOpen() && PlatformGetFileStamp(sPath.c_str(), &stamp);
-        if (!ReadAll(file, sBytes, bSized ? stamp.nSize : 0))
+        if (!ReadAll(file, sBytes))
         {
             FreeTree();
             m_sName = sPath;
