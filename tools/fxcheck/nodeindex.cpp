@@ -7,20 +7,38 @@
 #include <new>
 #include <utility>
 
+void COffsetColumn::Reserve(size_t nCount)
+{
+    m_near.reserve(nCount);
+    m_bases.reserve((nCount + kGroup - 1) / kGroup);
+}
+
 void COffsetColumn::Push(uint64_t nOffset)
 {
-    if (m_wide.empty() && nOffset <= std::numeric_limits<uint32_t>::max())
+    const size_t nIndex = m_near.size();
+    if (nIndex % kGroup == 0)
+        m_bases.push_back(nOffset);
+    const uint64_t nBase = m_bases.back();
+    const uint64_t nAbove = nOffset - nBase, nBelow = nBase - nOffset;
+    if (nOffset >= nBase ? nAbove <= INT16_MAX : nBelow <= INT16_MAX)
     {
-        m_narrow.push_back(static_cast<uint32_t>(nOffset));
+        m_near.push_back(static_cast<int16_t>(nOffset >= nBase ? static_cast<int32_t>(nAbove)
+                                                               : -static_cast<int32_t>(nBelow)));
         return;
     }
-    if (m_wide.empty())
-    {
-        m_wide.reserve(m_narrow.capacity());
-        m_wide.assign(m_narrow.begin(), m_narrow.end());
-        std::vector<uint32_t>().swap(m_narrow);
-    }
-    m_wide.push_back(nOffset);
+    m_far.emplace_back(nIndex, nOffset);
+    m_near.push_back(kFar);
+}
+
+uint64_t COffsetColumn::operator[](size_t nIndex) const
+{
+    const int16_t nNear = m_near[nIndex];
+    if (nNear != kFar)
+        return m_bases[nIndex / kGroup] + static_cast<uint64_t>(static_cast<int64_t>(nNear));
+    const auto it =
+        std::lower_bound(m_far.begin(), m_far.end(), nIndex,
+                         [](const std::pair<size_t, uint64_t>& far, size_t n) { return far.first < n; });
+    return it->second;
 }
 
 namespace

@@ -14,22 +14,28 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class CZQAReader;
 
-// Text offsets, four bytes each while they fit.
+// Text offsets, two bytes each where they lie near the first offset of their group of 64 (as the
+// places of nodes in walk order mostly do), sixteen where they do not.
 class COffsetColumn
 {
 public:
-    void Reserve(size_t nCount) { m_narrow.reserve(nCount); }
+    void Reserve(size_t nCount);
     void Push(uint64_t nOffset);
-    uint64_t operator[](size_t nIndex) const { return m_wide.empty() ? m_narrow[nIndex] : m_wide[nIndex]; }
-    size_t Size() const { return m_wide.empty() ? m_narrow.size() : m_wide.size(); }
+    uint64_t operator[](size_t nIndex) const;
+    size_t Size() const { return m_near.size(); }
 
 private:
-    std::vector<uint32_t> m_narrow;
-    std::vector<uint64_t> m_wide; // all of them, once one does not fit four bytes
+    static constexpr size_t kGroup = 64;
+    static constexpr int16_t kFar = INT16_MIN; // the offset is in m_far
+
+    std::vector<uint64_t> m_bases;                  // each group's first offset
+    std::vector<int16_t> m_near;                    // each offset less its group's base
+    std::vector<std::pair<size_t, uint64_t>> m_far; // (index, offset), by index
 };
 
 class CNodeIndex
