@@ -3,7 +3,6 @@
 #include "zqareader.h"
 
 #include <algorithm>
-#include <limits>
 #include <new>
 #include <utility>
 

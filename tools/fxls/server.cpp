@@ -459,9 +459,6 @@ bool CServer::RunDue(Clock::time_point& next, bool bNow)
         const int64_t nVersion = open.pDoc->Version();
         m_Log.Line("checking " + sUri + " version " + std::to_string(nVersion));
         const Clock::time_point start = Clock::now();
-        // What reading and parsing the messages left free goes back first: the reader thread's
-        // allocations come from a heap of its own, which the check would not reuse.
-        PlatformReleaseFreeMemory();
         const std::vector<Diagnostic> diags = CheckOpen(open);
         // What the check took is given back before the editor's tree is built to publish: the
         // two do not add up.
