@@ -99,6 +99,12 @@ unsigned long PlatformGetProcessId();
 // HeapCompact on Windows; nothing elsewhere), for a long-running program after a large job.
 void PlatformReleaseFreeMemory();
 
+// Makes the heap take every block of nBytes or more straight from the operating system and give it
+// back when freed, from now on (a fixed mmap threshold with glibc, which otherwise raises it after
+// such frees and then keeps large freed blocks; nothing elsewhere): for a long-running program whose
+// large jobs should not leave their blocks behind.
+void PlatformReturnLargeBlocks(unsigned long nBytes);
+
 // What identifies a file's state without reading it: its size, its last write time and its change
 // time in nanoseconds since 1970, and its file id (device and inode; volume serial and file index on
 // Windows). The change time moves with every change of content or metadata and no user can set it

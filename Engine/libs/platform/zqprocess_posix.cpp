@@ -272,6 +272,15 @@ void PlatformReleaseFreeMemory()
 #endif
 }
 
+void PlatformReturnLargeBlocks(unsigned long nBytes)
+{
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, static_cast<int>(nBytes));
+#else
+    (void)nBytes;
+#endif
+}
+
 bool PlatformGetFileStamp(const char* pszPath, PlatformFileStamp* pStamp)
 {
     struct stat info;

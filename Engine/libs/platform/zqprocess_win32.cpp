@@ -295,6 +295,11 @@ void PlatformReleaseFreeMemory()
     HeapCompact(GetProcessHeap(), 0);
 }
 
+void PlatformReturnLargeBlocks(unsigned long)
+{
+    // The Windows heap already serves very large blocks from the system and returns them when freed.
+}
+
 namespace
 {
 // 100-nanosecond ticks between 1601 and 1970.
