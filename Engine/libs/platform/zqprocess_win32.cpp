@@ -290,14 +290,14 @@ unsigned long PlatformGetProcessId()
     return static_cast<unsigned long>(GetCurrentProcessId());
 }
 
-void PlatformReleaseFreeMemory()
-{
-    HeapCompact(GetProcessHeap(), 0);
-}
-
 void PlatformReturnLargeBlocks(unsigned long)
 {
     // The Windows heap already serves very large blocks from the system and returns them when freed.
+}
+
+void PlatformReleaseFreeMemory()
+{
+    HeapCompact(GetProcessHeap(), 0);
 }
 
 namespace
