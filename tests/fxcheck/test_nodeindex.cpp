@@ -204,3 +204,68 @@ TEST(FxCheckPositions, OffsetColumnWidensWithoutLosingValues)
             EXPECT_EQ(column[j], values[j]) << "after " << i + 1 << " values";
     }
 }
+
+// A large text takes allocator blocks of more than 64 KiB, whose nodes are placed in several runs
+// each; a list with more elements than a block holds gets an array of its own.
+TEST(FxCheckPositions, LargeTreesAndLongListsKeepTheirPlaces)
+{
+    std::mt19937 random(31415);
+    const std::string sLarge = LongText(random, 360000);
+    ASSERT_GT(sLarge.size(), 600000u);
+    CSourceText large;
+    std::vector<Diagnostic> diags;
+    ASSERT_TRUE(large.LoadView("large.Fx00a", sLarge, diags));
+    ExpectSamePlaces(large, &large.Root(), PlainReading(sLarge), 0, "large text");
+
+    // "(a x x ... x)": the k-th x (k from 1) starts at 2k + 1; the ")" stands at 2 + 2n.
+    const uint32_t nCount = 20000;
+    std::string sLong = "(a";
+    for (uint32_t k = 0; k < nCount; ++k)
+        sLong += " x";
+    sLong += ")";
+    CSourceText source;
+    ASSERT_TRUE(source.LoadView("long.Fx00a", sLong, diags));
+    const CZQANode* pList = source.Root().GetElement(0);
+    ASSERT_EQ(pList->GetNumElements(), nCount + 1);
+    for (uint32_t k : {1u, 2u, 64u, 65u, 12345u, nCount})
+        EXPECT_EQ(source.Offset(pList->GetElement(k)), 2ull * k + 1) << "element " << k;
+    uint64_t nClose = 0;
+    ASSERT_TRUE(source.CloseOffset(pList, nClose));
+    EXPECT_EQ(nClose, 2ull + 2 * nCount);
+    EXPECT_FALSE(source.CloseOffset(pList->GetElement(nCount), nClose)); // a word has no ")"
+}
+
+// Offsets within 32767 of their group's first one take two bytes, the rest are kept aside; every
+// one reads back as pushed, in groups of 64, across a far one and after it.
+TEST(FxCheckPositions, OffsetColumnKeepsNearAndFarOffsets)
+{
+    COffsetColumn column;
+    // Group 0 starts at 100000: 132767 and 67233 are the nearest and lowest near ones, 132768 and
+    // 67232 the first far ones.
+    const std::vector<uint64_t> edges = {100000, 132767, 67233, 132768, 67232, 0, 100001};
+    for (uint64_t n : edges)
+        column.Push(n);
+    for (size_t i = 0; i < edges.size(); ++i)
+        EXPECT_EQ(column[i], edges[i]) << "value " << i;
+
+    // Walk-order places: mostly ascending, now and then far back (a list's "(") or far ahead.
+    std::mt19937 random(1618);
+    std::vector<uint64_t> values(edges);
+    uint64_t nAt = 100001;
+    for (int i = 0; i < 20000; ++i)
+    {
+        const uint32_t nKind = random() % 100;
+        if (nKind < 3)
+            values.push_back(nAt - std::min<uint64_t>(nAt, random() % 200000));
+        else if (nKind < 5)
+            values.push_back(nAt += 30000 + random() % 10000);
+        else if (nKind == 5)
+            values.push_back(nAt += 1ull << (32 + random() % 8));
+        else
+            values.push_back(nAt += random() % 40);
+        column.Push(values.back());
+    }
+    ASSERT_EQ(column.Size(), values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        ASSERT_EQ(column[i], values[i]) << "value " << i;
+}

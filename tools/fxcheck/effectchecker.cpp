@@ -26,6 +26,10 @@
 namespace
 {
 
+// The track fit looks at a key's times only: the checker's copies of keys for it are of a type
+// without properties, so that they hold none.
+const EffectTypeDesc kTimesOnly = {};
+
 bool IsCSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -812,7 +816,7 @@ void CChecker::CheckKey(const CZQANode* pNode, int32_t nLength,
     }
     CheckKeyParent(FindValue(pNode, "parent"), pTypeDesc, sKeyName);
 
-    std::unique_ptr<CEffectKey> pKey(new CEffectKey(pTypeDesc));
+    std::unique_ptr<CEffectKey> pKey(new CEffectKey(&kTimesOnly));
     pKey->m_nID = CheckInteger(FindValue(pNode, "id"), "id");
     const CZQANode* pTrack = FindValue(pNode, "track");
     pKey->m_nTrack = static_cast<uint32_t>(CheckInteger(pTrack, "track"));

@@ -3,44 +3,54 @@
 #include "zqareader.h"
 
 #include <algorithm>
-#include <limits>
 #include <new>
 #include <utility>
 
+void COffsetColumn::Reserve(size_t nCount)
+{
+    m_near.reserve(nCount);
+    m_bases.reserve((nCount + kGroup - 1) / kGroup);
+}
+
 void COffsetColumn::Push(uint64_t nOffset)
 {
-    if (m_wide.empty() && nOffset <= std::numeric_limits<uint32_t>::max())
+    const size_t nIndex = m_near.size();
+    if (nIndex % kGroup == 0)
+        m_bases.push_back(nOffset);
+    const uint64_t nBase = m_bases.back();
+    const uint64_t nAbove = nOffset - nBase, nBelow = nBase - nOffset;
+    if (nOffset >= nBase ? nAbove <= INT16_MAX : nBelow <= INT16_MAX)
     {
-        m_narrow.push_back(static_cast<uint32_t>(nOffset));
+        m_near.push_back(static_cast<int16_t>(nOffset >= nBase ? static_cast<int32_t>(nAbove)
+                                                               : -static_cast<int32_t>(nBelow)));
         return;
     }
-    if (m_wide.empty())
-    {
-        m_wide.reserve(m_narrow.capacity());
-        m_wide.assign(m_narrow.begin(), m_narrow.end());
-        std::vector<uint32_t>().swap(m_narrow);
-    }
-    m_wide.push_back(nOffset);
+    m_far.emplace_back(nIndex, nOffset);
+    m_near.push_back(kFar);
+}
+
+uint64_t COffsetColumn::operator[](size_t nIndex) const
+{
+    const int16_t nNear = m_near[nIndex];
+    if (nNear != kFar)
+        return m_bases[nIndex / kGroup] + static_cast<uint64_t>(static_cast<int64_t>(nNear));
+    const auto it =
+        std::lower_bound(m_far.begin(), m_far.end(), nIndex,
+                         [](const std::pair<size_t, uint64_t>& far, size_t n) { return far.first < n; });
+    return it->second;
 }
 
 namespace
 {
-// Takes a 64-bit value so that the test means the same with 32-bit addresses.
-bool FitsFourBytes(uint64_t n)
-{
-    return (n >> 32) == 0;
-}
 
 // The positions in the order the tree builder makes its nodes: what its observer hears, as
 // CZQANodeReader's observed build reports it. A ")" without a "(" makes nothing; lists still open at
-// the end close there, innermost first, without a ")".
+// the end close there, innermost first, without a ")". fnAdd(nStart, bList, nClose) takes each.
+template <class Add>
 class CPositionSink
 {
 public:
-    CPositionSink(size_t nNodes, COffsetColumn& starts, COffsetColumn& closes)
-        : m_nNodes(nNodes), m_starts(starts), m_closes(closes)
-    {
-    }
+    CPositionSink(size_t nNodes, Add fnAdd) : m_nNodes(nNodes), m_fnAdd(fnAdd) {}
     bool BeginList(uint64_t nStart)
     {
         m_open.push_back(nStart);
@@ -52,46 +62,81 @@ public:
             return true;
         const uint64_t nOpen = m_open.back();
         m_open.pop_back();
-        return Add(nOpen, nStart);
+        return Place(nOpen, true, nStart);
     }
-    bool Value(const char*, uint32_t, bool, uint64_t nStart) { return Add(nStart, nStart); }
+    bool Value(const char*, uint32_t, bool, uint64_t nStart) { return Place(nStart, false, nStart); }
     void End(uint64_t)
     {
-        while (!m_open.empty() && Add(m_open.back(), m_open.back()))
+        while (!m_open.empty() && Place(m_open.back(), true, m_open.back()))
             m_open.pop_back();
     }
     bool Overflowed() const { return m_bOver; }
+    size_t Count() const { return m_nCount; }
 
 private:
     // More positions than nodes: the tree is not this reading's.
-    bool Add(uint64_t nStart, uint64_t nClose)
+    bool Place(uint64_t nStart, bool bList, uint64_t nClose)
     {
-        if (m_starts.Size() == m_nNodes)
+        if (m_nCount == m_nNodes)
         {
             m_bOver = true;
             return false;
         }
-        m_starts.Push(nStart);
-        m_closes.Push(nClose);
+        ++m_nCount;
+        m_fnAdd(nStart, bList, nClose);
         return true;
     }
 
     bool m_bOver = false;
     size_t m_nNodes;
-    COffsetColumn& m_starts;
-    COffsetColumn& m_closes;
+    size_t m_nCount = 0;
+    Add m_fnAdd;
     std::vector<uint64_t> m_open;
 };
+
+// Set bits of n.
+uint32_t BitCount(uint64_t n)
+{
+    n = n - ((n >> 1) & 0x5555555555555555ull);
+    n = (n & 0x3333333333333333ull) + ((n >> 2) & 0x3333333333333333ull);
+    n = (n + (n >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<uint32_t>((n * 0x0101010101010101ull) >> 56);
+}
+
+// Calls fnVisit for every node under root (root excluded) in post-order.
+template <class Visit>
+void WalkBelow(const CZQANode& root, Visit fnVisit)
+{
+    // The builder nests at most CZQANodeBuilder::MAX_DEPTH lists.
+    std::vector<std::pair<const CZQANode*, uint32_t>> stack;
+    const uint32_t nTop = root.IsList() ? root.GetNumElements() : 0;
+    for (uint32_t i = 0; i < nTop; ++i)
+    {
+        stack.emplace_back(root.GetElement(i), 0);
+        while (!stack.empty())
+        {
+            auto& top = stack.back();
+            if (top.first->IsList() && top.second < top.first->GetNumElements())
+            {
+                const CZQANode* pChild = top.first->GetElement(top.second++);
+                stack.emplace_back(pChild, 0);
+                continue;
+            }
+            fnVisit(top.first);
+            stack.pop_back();
+        }
+    }
+}
 } // namespace
 
 void CNodeIndex::AddNode(const CZQANode* pNode)
 {
     const auto nAddress = reinterpret_cast<uintptr_t>(pNode);
     const size_t nPosition = m_deltas.size();
-    if (m_runs.empty() || nAddress <= m_runs.back().nLast || !FitsFourBytes(nAddress - m_runs.back().nBase))
+    if (m_runs.empty() || nAddress <= m_runs.back().nLast || nAddress - m_runs.back().nBase >= kRunSpan)
         m_runs.push_back({nAddress, nAddress, nPosition, 0});
     Run& run = m_runs.back();
-    m_deltas.push_back(static_cast<uint32_t>(nAddress - run.nBase));
+    m_deltas.push_back(static_cast<uint16_t>(nAddress - run.nBase));
     run.nLast = nAddress;
     ++run.nCount;
 }
@@ -101,30 +146,25 @@ std::unique_ptr<CNodeIndex> CNodeIndex::Make(const CZQANode& root, CZQAReader& r
     try
     {
         std::unique_ptr<CNodeIndex> pIndex(new CNodeIndex());
-        // Post-order walk; the builder nests at most CZQANodeBuilder::MAX_DEPTH lists.
-        std::vector<std::pair<const CZQANode*, uint32_t>> stack;
-        const uint32_t nTop = root.IsList() ? root.GetNumElements() : 0;
-        for (uint32_t i = 0; i < nTop; ++i)
-        {
-            stack.emplace_back(root.GetElement(i), 0);
-            while (!stack.empty())
-            {
-                auto& top = stack.back();
-                if (top.first->IsList() && top.second < top.first->GetNumElements())
-                {
-                    const CZQANode* pChild = top.first->GetElement(top.second++);
-                    stack.emplace_back(pChild, 0);
-                    continue;
-                }
-                pIndex->AddNode(top.first);
-                stack.pop_back();
-            }
-        }
-        const size_t nNodes = pIndex->m_deltas.size();
+        // Every column is made at its final size: the index is built while the whole tree is held.
+        size_t nNodes = 0, nLists = 0;
+        WalkBelow(root,
+                  [&](const CZQANode* pNode)
+                  {
+                      ++nNodes;
+                      nLists += pNode->IsList() ? 1 : 0;
+                  });
+        pIndex->m_deltas.reserve(nNodes);
+        WalkBelow(root, [&](const CZQANode* pNode) { pIndex->AddNode(pNode); });
         pIndex->m_starts.Reserve(nNodes);
-        pIndex->m_closes.Reserve(nNodes);
-        CPositionSink sink(nNodes, pIndex->m_starts, pIndex->m_closes);
-        if (!reader.ReadTokens(sink) || sink.Overflowed() || pIndex->m_starts.Size() != nNodes)
+        pIndex->m_listBits.reserve((nNodes + 63) / 64);
+        pIndex->m_listsBefore.reserve((nNodes + 63) / 64);
+        pIndex->m_closes.Reserve(nLists);
+        CNodeIndex& index = *pIndex;
+        auto add = [&index](uint64_t nStart, bool bList, uint64_t nClose)
+        { index.AddPlace(nStart, bList, nClose); };
+        CPositionSink<decltype(add)> sink(nNodes, add);
+        if (!reader.ReadTokens(sink) || sink.Overflowed() || sink.Count() != nNodes)
             return nullptr;
 
         std::vector<Run>& runs = pIndex->m_runs;
@@ -141,6 +181,28 @@ std::unique_ptr<CNodeIndex> CNodeIndex::Make(const CZQANode& root, CZQAReader& r
     }
 }
 
+void CNodeIndex::AddPlace(uint64_t nStart, bool bList, uint64_t nClose)
+{
+    const size_t nPosition = m_starts.Size();
+    if (nPosition % 64 == 0)
+    {
+        m_listsBefore.push_back(m_closes.Size());
+        m_listBits.push_back(0);
+    }
+    m_starts.Push(nStart);
+    if (bList)
+    {
+        m_listBits.back() |= uint64_t(1) << (nPosition % 64);
+        m_closes.Push(nClose);
+    }
+}
+
+size_t CNodeIndex::ListsBefore(size_t nPosition) const
+{
+    const uint64_t nBelow = (uint64_t(1) << (nPosition % 64)) - 1;
+    return m_listsBefore[nPosition / 64] + BitCount(m_listBits[nPosition / 64] & nBelow);
+}
+
 bool CNodeIndex::FindPosition(uintptr_t nAddress, size_t& nPosition) const
 {
     // Runs of different blocks do not overlap in practice; where they would, every run that could
@@ -154,7 +216,7 @@ bool CNodeIndex::FindPosition(uintptr_t nAddress, size_t& nPosition) const
         const Run& run = m_runs[--r];
         if (nAddress > run.nLast)
             continue;
-        const auto nDelta = static_cast<uint32_t>(nAddress - run.nBase);
+        const auto nDelta = static_cast<uint16_t>(nAddress - run.nBase);
         const auto first = m_deltas.begin() + static_cast<std::ptrdiff_t>(run.nFirst);
         const auto last = first + static_cast<std::ptrdiff_t>(run.nCount);
         const auto it = std::lower_bound(first, last, nDelta);
@@ -173,7 +235,8 @@ bool CNodeIndex::Find(const CZQANode* pNode, uint64_t& nStart, uint64_t& nClose,
     if (!FindPosition(reinterpret_cast<uintptr_t>(pNode), nPosition))
         return false;
     nStart = m_starts[nPosition];
-    nClose = m_closes[nPosition];
+    const bool bList = (m_listBits[nPosition / 64] >> (nPosition % 64)) & 1;
+    nClose = bList ? m_closes[ListsBefore(nPosition)] : nStart;
     bClosed = nClose != nStart;
     return true;
 }

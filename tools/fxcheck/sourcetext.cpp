@@ -18,8 +18,16 @@ namespace
 constexpr uint32_t kTokenBuffer = CZQANodeReader::TOKEN_BUFFER_LEN;
 // The tree builder refuses the list that would make this many lists open at once.
 constexpr uint32_t kMaxOpenLists = CZQANodeBuilder::MAX_DEPTH - 1;
-// The blocks of the packer's tree allocator.
-constexpr uint32_t kTreeBlockSize = 0x40000;
+// The blocks of the tree's allocator: about an eighth of the text, so that the unused end of the
+// newest block stays small beside a small text's tree (some five times the text), within these.
+constexpr uint32_t kMinTreeBlock = 0x4000;
+constexpr uint32_t kMaxTreeBlock = 0x40000;
+
+uint32_t TreeBlockSize(size_t nTextSize)
+{
+    const size_t nEighth = (nTextSize / 8 + 0xFFF) & ~static_cast<size_t>(0xFFF);
+    return static_cast<uint32_t>(std::min<size_t>(std::max<size_t>(nEighth, kMinTreeBlock), kMaxTreeBlock));
+}
 
 bool IsWordEnd(unsigned char c)
 {
@@ -51,7 +59,7 @@ const char* ListName(const CZQANode* pNode)
     return pFirst->IsAtom() ? pFirst->GetValue() : nullptr;
 }
 
-CSourceText::CSourceText() : m_Allocator(kTreeBlockSize) {}
+CSourceText::CSourceText() : m_pAllocator(new CZQALoadOnlyAlloc(kMinTreeBlock)) {}
 
 CSourceText::~CSourceText()
 {
@@ -62,8 +70,8 @@ void CSourceText::FreeTree()
 {
     m_pIndex.reset();
     m_bIndexTried = false;
-    m_Root.Free(&m_Allocator);
-    m_Allocator.FreeAllBlocks();
+    m_Root.Free(m_pAllocator.get());
+    m_pAllocator->FreeAllBlocks();
     m_bUnmatchedClose = false;
     m_nLastUnmatchedClose = 0;
 }
@@ -275,9 +283,12 @@ private:
 bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
 {
     FreeTree();
+    const uint32_t nBlockSize = TreeBlockSize(m_Text.size());
+    if (m_pAllocator->GetBlockSize() != nBlockSize)
+        m_pAllocator.reset(new CZQALoadOnlyAlloc(nBlockSize));
     const size_t nFirst = diags.size();
     CBuildObserver observer(*this, diags, pBudget);
-    if (!CZQANodeReader::LoadEntireFile(reader, &m_Root, &m_Allocator, &observer))
+    if (!CZQANodeReader::LoadEntireFile(reader, &m_Root, m_pAllocator.get(), &observer))
     {
         const auto begin = diags.begin() + static_cast<std::ptrdiff_t>(nFirst);
         const bool bTooDeep = std::any_of(

@@ -86,7 +86,7 @@ private:
     std::string_view m_Text; // the text as the packer reads it
     bool m_bCompressed = false;
     mutable std::vector<uint64_t> m_lineStarts;
-    CZQALoadOnlyAlloc m_Allocator;
+    std::unique_ptr<CZQALoadOnlyAlloc> m_pAllocator; // its blocks sized to the text being read
     CZQANode m_Root;
     mutable std::unique_ptr<CNodeIndex> m_pIndex;
     mutable bool m_bIndexTried = false;

@@ -58,6 +58,11 @@ int main(int argc, char** argv)
         std::cerr << "fxls: cannot open the log file '" << sLog << "'\n";
         return 2;
     }
+    // Blocks of 1 MiB and more (texts, the editor's tree, the checker's columns) come from the
+    // system and go back to it when freed. Otherwise the heap, once such a block is freed, serves
+    // them itself and keeps them, and a check beside the editor's tree does not always fit in
+    // what it keeps.
+    PlatformReturnLargeBlocks(1024 * 1024);
     // The protocol counts bytes: no line ending may be translated.
     PlatformSetBinaryMode(stdin);
     PlatformSetBinaryMode(stdout);

@@ -102,9 +102,14 @@ int CServer::Run()
                     message = nlohmann::json::parse(sBody, nullptr, false);
                 else
                     message = nlohmann::json(nlohmann::json::value_t::discarded);
-                // The text of a large document is not held twice while the server works on it.
+                // The text of a large document is not held twice while the server works on it, and
+                // what reading it left free goes back: this thread allocates from a heap of its
+                // own, which the checks would not reuse.
                 if (sBody.capacity() > 65536)
+                {
                     std::string().swap(sBody);
+                    PlatformReleaseFreeMemory();
+                }
                 else
                     sBody.clear();
                 std::lock_guard<std::mutex> lock(pInbox->mutex);

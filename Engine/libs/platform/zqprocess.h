@@ -95,6 +95,12 @@ long long PlatformTellFile(std::FILE* pStream);
 // The identifier of the running process.
 unsigned long PlatformGetProcessId();
 
+// Makes the heap take every block of nBytes or more straight from the operating system and give it
+// back when freed, from now on (a fixed mmap threshold with glibc, which otherwise raises it after
+// such frees and then keeps large freed blocks; nothing elsewhere): for a long-running program whose
+// large jobs should not leave their blocks behind.
+void PlatformReturnLargeBlocks(unsigned long nBytes);
+
 // Gives the memory that the heap holds free back to the operating system (malloc_trim with glibc,
 // HeapCompact on Windows; nothing elsewhere), for a long-running program after a large job.
 void PlatformReleaseFreeMemory();

@@ -266,6 +266,15 @@ unsigned long PlatformGetProcessId()
     return static_cast<unsigned long>(getpid());
 }
 
+void PlatformReturnLargeBlocks(unsigned long nBytes)
+{
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, static_cast<int>(nBytes));
+#else
+    (void)nBytes;
+#endif
+}
+
 void PlatformReleaseFreeMemory()
 {
 #if defined(__GLIBC__)

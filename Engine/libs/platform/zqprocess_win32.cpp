@@ -290,6 +290,11 @@ unsigned long PlatformGetProcessId()
     return static_cast<unsigned long>(GetCurrentProcessId());
 }
 
+void PlatformReturnLargeBlocks(unsigned long)
+{
+    // The Windows heap already serves very large blocks from the system and returns them when freed.
+}
+
 void PlatformReleaseFreeMemory()
 {
     HeapCompact(GetProcessHeap(), 0);
