@@ -18,17 +18,6 @@ namespace
 constexpr uint32_t kTokenBuffer = CZQANodeReader::TOKEN_BUFFER_LEN;
 // The tree builder refuses the list that would make this many lists open at once.
 constexpr uint32_t kMaxOpenLists = CZQANodeBuilder::MAX_DEPTH - 1;
-// The blocks of the tree's allocator: about an eighth of the text, so that the unused end of the
-// newest block stays small beside a small text's tree (some five times the text), within these.
-constexpr uint32_t kMinTreeBlock = 0x4000;
-constexpr uint32_t kMaxTreeBlock = 0x40000;
-
-uint32_t TreeBlockSize(size_t nTextSize)
-{
-    const size_t nEighth = (nTextSize / 8 + 0xFFF) & ~static_cast<size_t>(0xFFF);
-    return static_cast<uint32_t>(std::min<size_t>(std::max<size_t>(nEighth, kMinTreeBlock), kMaxTreeBlock));
-}
-
 bool IsWordEnd(unsigned char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '(' || c == ')' || c == '"';
@@ -59,7 +48,7 @@ const char* ListName(const CZQANode* pNode)
     return pFirst->IsAtom() ? pFirst->GetValue() : nullptr;
 }
 
-CSourceText::CSourceText() : m_pAllocator(new CZQALoadOnlyAlloc(kMinTreeBlock)) {}
+CSourceText::CSourceText() : m_pAllocator(new CZQALoadOnlyAlloc(CZQALoadOnlyAlloc::MIN_TEXT_BLOCK)) {}
 
 CSourceText::~CSourceText()
 {
@@ -283,7 +272,7 @@ private:
 bool CSourceText::Build(CZQAReader& reader, std::vector<Diagnostic>& diags, CFindingBudget* pBudget)
 {
     FreeTree();
-    const uint32_t nBlockSize = TreeBlockSize(m_Text.size());
+    const uint32_t nBlockSize = CZQALoadOnlyAlloc::BlockSizeForText(m_Text.size());
     if (m_pAllocator->GetBlockSize() != nBlockSize)
         m_pAllocator.reset(new CZQALoadOnlyAlloc(nBlockSize));
     const size_t nFirst = diags.size();

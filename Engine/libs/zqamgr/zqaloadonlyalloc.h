@@ -16,6 +16,19 @@ public:
     static constexpr uint32_t ALIGNMENT = alignof(CZQANode);
 
     explicit CZQALoadOnlyAlloc(uint32_t nBlockSize);
+
+    // A block size for the tree of a text of nTextSize bytes: about an eighth of it, so that the
+    // unused end of the newest block stays small beside a small text's tree (some five times the
+    // text), within MIN_TEXT_BLOCK and MAX_TEXT_BLOCK.
+    static constexpr uint32_t MIN_TEXT_BLOCK = 0x4000;
+    static constexpr uint32_t MAX_TEXT_BLOCK = 0x40000;
+    static uint32_t BlockSizeForText(uint64_t nTextSize)
+    {
+        const uint64_t nEighth = (nTextSize / 8 + 0xFFF) & ~uint64_t(0xFFF);
+        return nEighth < MIN_TEXT_BLOCK   ? MIN_TEXT_BLOCK
+               : nEighth > MAX_TEXT_BLOCK ? MAX_TEXT_BLOCK
+                                          : static_cast<uint32_t>(nEighth);
+    }
     ~CZQALoadOnlyAlloc() override;
     CZQALoadOnlyAlloc(const CZQALoadOnlyAlloc&) = delete;
     CZQALoadOnlyAlloc& operator=(const CZQALoadOnlyAlloc&) = delete;

@@ -17,7 +17,6 @@
 
 namespace
 {
-const uint32_t kTreeBlockSize = 0x40000;
 const size_t kMessageSize = 512;
 
 // Where each list stands in its record's table (kKeyLists and the others, below): the tables own
@@ -81,7 +80,9 @@ struct TreeKind
 {
     const char* pszLeaf;       // "prefab" or "effect"
     const char* pszLeafFailed; // the leaf's failure message
-    bool (*pfnLoadLeaf)(const CZQANode*, CEffectCollection&, const CEffectModule&, std::string&);
+    // With pRelease, what the tree holds before a part of the leaf may go back once that part is due.
+    bool (*pfnLoadLeaf)(const CZQANode*, CEffectCollection&, const CEffectModule&, std::string&,
+                        CZQALoadOnlyAlloc* pRelease);
 };
 
 // True when pNode is a list whose first element is the atom pszName.
@@ -287,8 +288,28 @@ bool SetName(CEffectPropertySet* pSet, const char* pszName)
     return true;
 }
 
+// The node of pNode's subtree that the tree builder allocated first: its leftmost atom, or the
+// innermost empty list on the way there.
+const CZQANode* FirstAllocated(const CZQANode* pNode)
+{
+    while (pNode && pNode->IsList() && pNode->GetNumElements() > 0)
+        pNode = pNode->GetElement(0);
+    return pNode;
+}
+
+// Before an item of a tree is loaded, the tree's blocks that only hold what came before it in the
+// file go back (the items before it are loaded, and every list's own node and element array come
+// after its contents). Null pAlloc keeps everything.
+void ReleaseBefore(CZQALoadOnlyAlloc* pAlloc, const CZQANode* pItem)
+{
+    if (!pAlloc)
+        return;
+    if (const CZQANode* pFirst = FirstAllocated(pItem))
+        pAlloc->FreeBlocksBefore(pFirst);
+}
+
 bool LoadPrefab(const CZQANode* pNode, CEffectCollection& collection, const CEffectModule& module,
-                std::string& sError)
+                std::string& sError, CZQALoadOnlyAlloc*)
 {
     const char* pszName = FindValue(pNode, kPrefabLists.apszLists[PREFAB_NAME]);
     const char* pszType = FindValue(pNode, kPrefabLists.apszLists[PREFAB_TYPE]);
@@ -376,8 +397,9 @@ CEffectKey* LoadKey(const CZQANode* pNode, CEffectCollection& collection, const 
     return pKey;
 }
 
+// The keys go back one by one as they are loaded: an effect's document grows while its tree shrinks.
 bool LoadEffect(const CZQANode* pNode, CEffectCollection& collection, const CEffectModule& module,
-                std::string& sError)
+                std::string& sError, CZQALoadOnlyAlloc* pRelease)
 {
     const char* pszName = FindValue(pNode, kEffectLists.apszLists[EFFECT_NAME]);
     const char* pszLength = FindValue(pNode, kEffectLists.apszLists[EFFECT_LENGTH]);
@@ -403,6 +425,7 @@ bool LoadEffect(const CZQANode* pNode, CEffectCollection& collection, const CEff
     return ForEachNamedChild(pKeyList, kKeyLists.pszRecord,
                              [&](const CZQANode* pKeyNode)
                              {
+                                 ReleaseBefore(pRelease, pKeyNode);
                                  CEffectKey* pKey = LoadKey(pKeyNode, collection, module, sError);
                                  if (!pKey)
                                  {
@@ -444,26 +467,6 @@ bool LoadEffect(const CZQANode* pNode, CEffectCollection& collection, const CEff
 
 const TreeKind kPrefabTree = {kPrefabLists.pszRecord, "Error loading prefab", LoadPrefab};
 const TreeKind kEffectTree = {kEffectLists.pszRecord, "Error loading effect", LoadEffect};
-
-// The node of pNode's subtree that the tree builder allocated first: its leftmost atom, or the
-// innermost empty list on the way there.
-const CZQANode* FirstAllocated(const CZQANode* pNode)
-{
-    while (pNode && pNode->IsList() && pNode->GetNumElements() > 0)
-        pNode = pNode->GetElement(0);
-    return pNode;
-}
-
-// Before an item of a tree is loaded, the tree's blocks that only hold what came before it in the
-// file go back (the items before it are loaded, and every list's own node and element array come
-// after its contents). Null pAlloc keeps everything.
-void ReleaseBefore(CZQALoadOnlyAlloc* pAlloc, const CZQANode* pItem)
-{
-    if (!pAlloc)
-        return;
-    if (const CZQANode* pFirst = FirstAllocated(pItem))
-        pAlloc->FreeBlocksBefore(pFirst);
-}
 
 // LoadPrefabTreeNode and LoadEffectTreeNode: containers recurse, leaves of the tree's own kind
 // load, anything else is skipped. With pRelease, memory of the items already loaded is given back
@@ -511,7 +514,7 @@ bool LoadTreeNode(const TreeKind& kind, const CZQANode* pNode, CEffectCollection
     }
     if (IsNamedList(pNode, kind.pszLeaf))
     {
-        if (!kind.pfnLoadLeaf(pNode, collection, module, sError))
+        if (!kind.pfnLoadLeaf(pNode, collection, module, sError, pRelease))
         {
             AppendError(sError, "%s", kind.pszLeafFailed);
             return false;
@@ -781,13 +784,13 @@ bool ModuleIsLoaded(const CEffectModule& module, std::string& sErrorText)
 // Reads the text with fnRead (root, allocator, item observer or null) while the effects load as
 // they come; when they cannot, from the finished tree.
 template <class Read>
-bool LoadThroughTree(Read fnRead, CEffectCollection& collection, const CEffectModule& module,
-                     std::string& sErrorText)
+bool LoadThroughTree(Read fnRead, uint32_t nBlockSize, CEffectCollection& collection,
+                     const CEffectModule& module, std::string& sErrorText)
 {
     if (!ModuleIsLoaded(module, sErrorText))
         return false;
     const size_t nErrorStart = sErrorText.size();
-    CZQALoadOnlyAlloc allocator(kTreeBlockSize);
+    CZQALoadOnlyAlloc allocator(nBlockSize);
     CZQANode root;
     CEffectStream stream(collection, module, sErrorText, allocator);
     bool bRead = fnRead(&root, &allocator, &stream);
@@ -827,7 +830,7 @@ bool LoadEffectFile(const char* pszFilename, CEffectCollection& collection, cons
             const bool bCompressed = CZQAUtil::IsFileCompressed(pszFilename);
             return CZQANodeReader::LoadEntireFile(pszFilename, bCompressed, pRoot, pAllocator, pStream);
         },
-        collection, module, sErrorText);
+        CZQALoadOnlyAlloc::MAX_TEXT_BLOCK, collection, module, sErrorText);
 }
 
 bool LoadEffectBytes(const uint8_t* pData, size_t nSize, bool bCompressed, CEffectCollection& collection,
@@ -843,7 +846,7 @@ bool LoadEffectBytes(const uint8_t* pData, size_t nSize, bool bCompressed, CEffe
             return pStream ? CZQANodeReader::LoadEntireFile(*pReader, pRoot, pAllocator, *pStream)
                            : CZQANodeReader::LoadEntireFile(*pReader, pRoot, pAllocator);
         },
-        collection, module, sErrorText);
+        CZQALoadOnlyAlloc::BlockSizeForText(nSize), collection, module, sErrorText);
 }
 
 bool LoadEffectTree(const CZQANode* pRoot, CEffectCollection& collection, const CEffectModule& module,
