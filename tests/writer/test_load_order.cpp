@@ -219,3 +219,28 @@ TEST(LoadOrder, APrefabTreeAfterTheEffectsStillServesThem)
     // The cut name is reported once, though the effect was loaded before the prefabs were seen.
     EXPECT_EQ(outcome.reports.size(), 1u);
 }
+
+TEST(LoadOrder, LargeEffectsGiveBackTheirTextAsTheyLoad)
+{
+    // Many allocator blocks: effects, a container's children and keys are given back while loading.
+    CTableModule module(kModule);
+    std::string sText = "(header (version 1))\n(prefab-tree (prefab (name Glow) (type Flare)))\n"
+                        "(effect-tree (container (name C) (children";
+    for (int nEffect = 0; nEffect < 3; ++nEffect)
+    {
+        sText += " (effect (name E" + std::to_string(nEffect) + ") (length 9000) (key-list";
+        for (int nKey = 0; nKey < 3000; ++nKey)
+            sText += " (key (type Flare) (id " + std::to_string(nKey % 7) + ") (track " +
+                     std::to_string(nKey % 3) + ") (start-time " + std::to_string(nKey % 50) +
+                     ") (end-time 90)" + (nKey % 5 == 0 ? " (parent glow)" : "") +
+                     " (properties (property (name Size) (type Float) (value-list (value (time 0) (data " +
+                     std::to_string(nKey) + "))))))";
+        sText += "))";
+    }
+    sText += ")))\n";
+    const Outcome read = Load(module, sText);
+    const Outcome whole = Load(module, sText, true);
+    ASSERT_TRUE(read.bResult) << read.sError;
+    EXPECT_EQ(read.nEffects, 3u);
+    EXPECT_TRUE(read.packed == whole.packed);
+}
