@@ -41,16 +41,20 @@ def run_benchmark(program, pattern, repetitions=1):
 
 
 def fxls_rows(bin_dir):
-    """The language server's lines of bench_fxls.py: (size, edit/load ratio, peak/document)."""
+    """The language server's lines of bench_fxls.py: (size, findings, edit/load ratio, peak/document)."""
     script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bench_fxls.py")
     result = subprocess.run([sys.executable, script, bin_dir], capture_output=True, text=True, timeout=900)
     rows = []
     for line in result.stdout.splitlines():
-        # size, load ms, edit ms, edit/load, hover ms, completion ms, rss/doc, peak/doc
-        m = re.match(r"^(\d+KB)\s+[\d.]+ms\s+[\d.]+ms\s+([\d.]+)x\s+[\d.]+ms\s+[\d.]+ms\s+([\d.]+)x\s+([\d.]+)x\s*$",
-                     line)
+        # size, findings, zqa check ms, fxcheck ms, edit ms, edit/load, edit/fxcheck, hover, completion,
+        # rss/doc, peak/doc
+        m = re.match(r"^(\d+KB)\s+(\d+)\s+[\d.]+ms\s+[\d.]+ms\s+[\d.]+ms\s+([\d.]+)x\s+[\d.]+x\s+[\d.]+x"
+                     r"\s+[\d.]+x\s+[\d.]+x\s+([\d.]+)x\s*$", line)
         if m:
-            rows.append((m.group(1), float(m.group(2)), float(m.group(4))))
+            rows.append((m.group(1), int(m.group(2)), float(m.group(3)), float(m.group(4))))
+    if not rows:
+        raise RuntimeError("bench_fxls.py printed no figures (exit status %d): %s" %
+                           (result.returncode, (result.stderr or result.stdout).strip()[-300:]))
     return rows
 
 
@@ -100,11 +104,12 @@ def table(bin_dir, with_fxls):
     ]
     if with_fxls:
         try:
-            for size, edit, peak in fxls_rows(bin_dir):
-                rows.append(("`fxls` re-check after an edit, %s" % size, "`zqa check` load of it",
+            for size, findings, edit, peak in fxls_rows(bin_dir):
+                what = size + (", %d findings" % findings if findings else "")
+                rows.append(("`fxls` re-check after an edit, %s" % what, "`zqa check` load of it",
                              "%.2fx the time" % edit, "at most 2x"))
-                rows.append(("`fxls` peak memory, %s" % size, "the document's size", "%.1fx" % peak, "at most 8x"))
-        except (OSError, subprocess.SubprocessError) as error:
+                rows.append(("`fxls` peak memory, %s" % what, "the document's size", "%.1fx" % peak, "at most 8x"))
+        except (OSError, subprocess.SubprocessError, RuntimeError) as error:
             print("figures: fxls figures left out: %s" % error, file=sys.stderr)
 
     lines = [BEGIN,
