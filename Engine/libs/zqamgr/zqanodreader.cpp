@@ -37,39 +37,17 @@ bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAll
 
 namespace
 {
-// Tokens straight into the builder.
+// Tokens straight into the builder; with pItems, each completed item of a top-level list is told.
 class CBuildSink
 {
 public:
-    explicit CBuildSink(CZQANodeBuilder& rBuilder) : m_rBuilder(rBuilder) {}
-    bool BeginList(uint64_t) { return m_rBuilder.PushList(); }
-    bool EndList(uint64_t)
-    {
-        m_rBuilder.EndList(); // a list that cannot be built is dropped; the load goes on
-        return true;
-    }
-    bool Value(const char* pText, uint32_t nLength, bool bQuoted, uint64_t)
-    {
-        return m_rBuilder.AddText(pText, nLength, bQuoted);
-    }
-    void End(uint64_t) {}
-
-private:
-    CZQANodeBuilder& m_rBuilder;
-};
-
-// The same build, telling an observer about every item of a top-level list once it is complete.
-class CItemBuildSink
-{
-public:
-    CItemBuildSink(CZQANodeBuilder& rBuilder, IZQAItemObserver& rItems)
-        : m_rBuilder(rBuilder), m_rItems(rItems)
+    CBuildSink(CZQANodeBuilder& rBuilder, IZQAItemObserver* pItems) : m_rBuilder(rBuilder), m_pItems(pItems)
     {
     }
     bool BeginList(uint64_t) { return m_rBuilder.PushList(); }
     bool EndList(uint64_t)
     {
-        PopList();
+        PopList(); // a list that cannot be built is dropped; the load goes on
         return true;
     }
     bool Value(const char* pText, uint32_t nLength, bool bQuoted, uint64_t)
@@ -78,23 +56,24 @@ public:
     }
     void End(uint64_t)
     {
-        while (m_rBuilder.GetDepth() > 0)
+        // Lists still open close at the end (otherwise when the heads are detached): their items too.
+        while (m_pItems && m_rBuilder.GetDepth() > 0)
             PopList();
     }
 
 private:
     void PopList()
     {
-        if (m_rBuilder.PopList() && m_rBuilder.GetDepth() == 1)
+        if (m_rBuilder.PopList() && m_pItems && m_rBuilder.GetDepth() == 1)
         {
             CZQANode* const* ppCache = m_rBuilder.GetCache();
             const uint32_t nTops = m_rBuilder.GetListStart(0);
-            m_rItems.OnItem(ppCache, nTops, ppCache + nTops, m_rBuilder.GetCacheSize() - nTops);
+            m_pItems->OnItem(ppCache, nTops, ppCache + nTops, m_rBuilder.GetCacheSize() - nTops);
         }
     }
 
     CZQANodeBuilder& m_rBuilder;
-    IZQAItemObserver& m_rItems;
+    IZQAItemObserver* m_pItems;
 };
 
 // The same build, telling an observer about every token and node.
@@ -184,7 +163,7 @@ bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAll
                      {
                          if (!pObserver)
                          {
-                             CBuildSink sink(rBuilder);
+                             CBuildSink sink(rBuilder, nullptr);
                              return reader.ReadTokens(sink);
                          }
                          std::unique_ptr<CObservedBuildSink> pSink(
@@ -199,7 +178,7 @@ bool CZQANodeReader::LoadEntireFile(CZQAReader& reader, CZQANode* pRoot, CZQAAll
     return BuildTree(reader, pRoot, pAllocator,
                      [&](CZQANodeBuilder& rBuilder)
                      {
-                         CItemBuildSink sink(rBuilder, rItems);
+                         CBuildSink sink(rBuilder, &rItems);
                          return reader.ReadTokens(sink);
                      });
 }
